@@ -1,0 +1,41 @@
+// The application values the engine reads: command-line switches, the start command,
+// and the profile operations that reach the settings file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum : std::uint16_t {
+  ID_CHECK_URL = 57600,       // one URL
+  ID_CHECK_URL_LIST = 32793,  // URL list file
+};
+
+class CWexoApp {
+ public:
+  CWexoApp();
+  virtual ~CWexoApp() = default;
+
+  int GetProfileInt(const char* section, const char* entry, int def) const;
+  bool WriteProfileInt(const char* section, const char* entry, int value) const;
+  std::string GetProfileString(const char* section, const char* entry, const char* def = "") const;
+  bool WriteProfileString(const char* section, const char* entry, const char* value) const;
+
+  std::uint16_t m_nStartCommand = 0;
+  std::string m_csUrl;
+  std::string m_csExport;
+  std::string m_csMap;
+  std::string m_csReport;
+  std::string m_csSave;
+  std::string m_csGoogle;
+  std::string m_csLanguage;
+  std::string m_csPost;
+  int m_bRetryBroken = 0;
+  std::uint8_t m_bBatch = 0;
+  int m_nLevel = 9999;
+  std::string m_csIniFile;
+  // The command line's check is started once, by the first new document.
+  bool m_bCommandLineCheckTaken = false;
+};
+
+// The one application object.
+CWexoApp& WexoApp();

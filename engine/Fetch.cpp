@@ -1,0 +1,46 @@
+#include "engine/Fetch.h"
+
+FetchResult::FetchResult() = default;
+FetchResult::~FetchResult() = default;
+
+FetchResult::FetchResult(const FetchResult& other)
+    : pLink(other.pLink),
+      csUrl(other.csUrl),
+      csRedirectTarget(other.csRedirectTarget),
+      wRedirectCode(other.wRedirectCode),
+      csBodyFile(other.csBodyFile),
+      bBodyIsTemp(other.bBodyIsTemp),
+      bAuthenticated(other.bAuthenticated),
+      outcome(other.outcome ? std::make_unique<FetchOutcome>(*other.outcome) : nullptr) {}
+
+FetchResult& FetchResult::operator=(const FetchResult& other) {
+  if (this != &other) {
+    FetchResult copy(other);
+    pLink = copy.pLink;
+    csUrl = std::move(copy.csUrl);
+    csRedirectTarget = std::move(copy.csRedirectTarget);
+    wRedirectCode = copy.wRedirectCode;
+    csBodyFile = std::move(copy.csBodyFile);
+    bBodyIsTemp = copy.bBodyIsTemp;
+    bAuthenticated = copy.bAuthenticated;
+    outcome = std::move(copy.outcome);
+  }
+  return *this;
+}
+
+void ApplyFetchOutcome(CLinkInfo* link, const FetchOutcome& o) {
+  if (o.setMimeType) link->m_csMimeType = o.mimeType;
+  if (o.setSize) link->m_nSize = o.size;
+  if (o.setDate) {
+    link->m_bDateKnown = o.dateKnown;
+    link->m_tDate = o.date;
+  }
+  if (o.server) link->SetServerName(o.server);
+  if (o.setCharset) link->SetCharsetInfo(o.charset);
+  if (o.setDigest) link->m_pDigest = o.digest ? std::make_unique<Md5Digest>(*o.digest) : nullptr;
+  if (o.setDuration) {
+    link->m_tsDuration = o.durationSeconds;
+    link->m_nDurationMs = o.durationMs;
+  }
+  link->SetStatus(o.status, o.statusText);
+}

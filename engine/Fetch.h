@@ -1,0 +1,69 @@
+// What the scheduler hands a worker and what the worker hands back. The worker reads only
+// its request (a copy made on the user-interface thread) and fills only its outcome; the
+// record is updated from the outcome in one step when the result is handed over.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/LinkInfo.h"
+
+class CCharsetInfo;
+class IWexoView;
+
+// The settings a worker uses, copied from its document.
+struct FetchSettings {
+  std::string userAgent;
+  std::string accept;
+  std::string ifModifiedSince;
+  std::string language;  // the language switch's value
+  bool referer = false;
+  bool allowCookies = false;
+  bool askPassword = true;
+  bool redirectIsError = false;
+  bool checkDoubleSlash = true;
+  bool passiveFtp = false;
+  bool listLocalDirectories = false;
+  bool allowLocalFilesInRemoteCheck = false;
+  bool batch = false;
+};
+
+struct FetchRequest {
+  CLinkInfo* pLink = nullptr;
+  IWexoView* pView = nullptr;         // receives the hand-over
+  std::string url;
+  std::string referrerUrl;            // the first referrer's URL, "" when none
+  std::string postData;
+  std::string rootUrl;                // the document's root prefix
+  std::uint16_t requestKind = REQUEST_GET;
+  std::uint16_t attempts = 0;         // this attempt included
+  std::string mimeType;               // the record's type before this attempt
+  std::shared_ptr<CWorkerThread> thread;
+  FetchSettings settings;
+};
+
+// What a fetch learnt about its record.
+struct FetchOutcome {
+  std::int16_t status = 0;
+  std::string statusText;
+  bool setMimeType = false;
+  std::string mimeType;
+  bool setSize = false;
+  std::int64_t size = 0;
+  bool setDate = false;
+  std::int32_t dateKnown = 0;
+  std::int64_t date = 0;
+  const std::string* server = nullptr;     // pooled; nullptr leaves the record's
+  bool setCharset = false;
+  const CCharsetInfo* charset = nullptr;   // pooled
+  bool setDigest = false;
+  std::optional<Md5Digest> digest;         // with setDigest: the new digest or none
+  bool setDuration = false;
+  std::int64_t durationSeconds = 0;
+  std::int16_t durationMs = 0;
+};
+
+// Stores a handed-over outcome in its record (user-interface thread).
+void ApplyFetchOutcome(CLinkInfo* link, const FetchOutcome& outcome);

@@ -1,0 +1,53 @@
+// The engine's only ways to reach its windows. The wx program, the headless host and
+// the tests implement these; the engine never includes a toolkit header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CLinkInfo;
+class CWexoDoc;
+struct FetchResult;
+
+enum class BoxKind { Info, Warning, Error, Question };
+enum class BoxAnswer { Ok, Yes, No, Cancel };
+
+// One document's list window.
+class IWexoView {
+ public:
+  virtual ~IWexoView() = default;
+  // Deferred, in order; dropped once the document is gone.
+  virtual void PostSchedule() = 0;
+  // Synchronous hand-over of a finished fetch: returns once the user-interface thread took it.
+  virtual void SendUrlDone(const FetchResult& result) = 0;
+  virtual int GetSelectedRow() = 0;   // -1 when none
+  virtual int GetTopRow() = 0;
+  virtual int GetRowsPerPage() = 0;
+  virtual int GetRowCount() = 0;
+  virtual CLinkInfo* GetRowRecord(int row) = 0;
+  virtual int GetRowOf(const CLinkInfo* link) = 0;  // -1 when the record has no row
+  virtual void InsertRow(CLinkInfo* link) = 0;       // at the end
+  virtual void InsertRowAt(CLinkInfo* link, int row) = 0;
+  virtual void DeleteRecordRow(CLinkInfo* link) = 0;
+  virtual void RedrawRecord(CLinkInfo* link) = 0;
+  virtual void Invalidate() = 0;
+  virtual void SaveColumnWidths() = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// Application-wide answers: message boxes, dialogs, quitting.
+class IWexoHost {
+ public:
+  virtual ~IWexoHost() = default;
+  virtual BoxAnswer MessageBox(const std::string& text, BoxKind kind) = 0;
+  // The question at the end of an interactive check; true shows the report.
+  virtual bool AskForReport(const std::string& question) {
+    return MessageBox(question, BoxKind::Question) == BoxAnswer::Yes;
+  }
+  virtual void Beep() = 0;
+  virtual void Quit(int exitCode) = 0;
+};
+
+// The host the program runs under; a silent one until main() sets another.
+IWexoHost& Host();
+void SetHost(IWexoHost* host);

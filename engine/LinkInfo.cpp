@@ -1,0 +1,213 @@
+#include "engine/LinkInfo.h"
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "engine/Charset.h"
+#include "engine/WexoDoc.h"
+#include "platform/MimeTypes.h"
+
+namespace {
+
+// Beyond this many referrers a membership set replaces the linear scan.
+constexpr std::size_t kReferrerScanLimit = 16;
+
+std::mutex serverNamePoolLock;
+std::map<std::string, std::unique_ptr<const std::string>, std::less<>>& ServerNamePool() {
+  static auto* pool = new std::map<std::string, std::unique_ptr<const std::string>, std::less<>>;
+  return *pool;
+}
+
+const char* KnownStatusText(std::int16_t code) {
+  switch (code) {
+    case -6: return "mail host ok";
+    case -5: return "external .jar content";
+    case -4: return "user skip";
+    case -3: return "skip type";
+    case -2: return "skip external";
+    case -1: return "busy";
+    case 0: return "pending";
+    case 2: return "file not found";
+    case 3: return "invalid path";
+    case 4: return "too many open files";
+    case 5: return "access denied";
+    case 6: return "invalid file handle";
+    case 10: return "hardware error";
+    case 11: return "sharing violation";
+    case 87: return "parameter incorrect";
+    case 200: return "ok";
+    case 204: return "no info to return";
+    case 300: return "ambiguous";
+    case 301: return "object permanently moved";
+    case 302: return "object temporarily moved";
+    case 303: return "redirection with new access method";
+    case 304: return "Not Modified";
+    case 305: return "use proxy";
+    case 307: return "keep same verb";
+    case 400: return "no object data";
+    case 401: return "auth required";
+    case 403: return "forbidden request";
+    case 404: return "not found";
+    case 405: return "method is not allowed";
+    case 406: return "no response acceptable to client found";
+    case 407: return "proxy authentication required";
+    case 408: return "server timed out waiting for request";
+    case 409: return "user should resubmit with more info";
+    case 410: return "the resource is no longer available";
+    case 411: return "the server refused to accept request without a length";
+    case 412: return "precondition given in request failed";
+    case 413: return "request entity was too large";
+    case 414: return "request URI too long";
+    case 415: return "unsupported media type";
+    case 423: return "The requested resource is currently locked";
+    case 500: return "server error";
+    case 501: return "required not supported";
+    case 502: return "error response received from gateway";
+    case 503: return "temporarily overloaded";
+    case 504: return "timed out waiting for gateway";
+    case 505: return "HTTP Version Not Supported";
+    case 12002: return "timeout";
+    case 12003: return "extended error";
+    case 12007: return "no such host";
+    case 12013: return "incorrect user";
+    case 12014: return "incorrect password";
+    case 12015: return "login failure";
+    case 12017: return "cancelled / timeout";
+    case 12029: return "no connection";
+    case 12030: return "connection aborted";
+    case 12031: return "connection reset";
+    case 12037: return "SSL certificate expired";
+    case 12038: return "SSL certificate common name incorrect";
+    case 12044: return "The server is requesting client authentication";
+    case 12045: return "Certificate Authority unfamiliar";
+    case 12057: return "security certificate revocation failed";
+    case 12152: return "invalid response";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string StatusText(std::int16_t code) {
+  if (const char* text = KnownStatusText(code)) return text;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "error %hd", code);
+  return buffer;
+}
+
+CLinkInfo::CLinkInfo() = default;
+
+CLinkInfo::CLinkInfo(const std::string& url, CLinkInfo* parent, CWexoDoc* doc) : m_pDoc(doc) {
+  if (url.starts_with("file:///")) {
+    const std::size_t dot = url.rfind('.');
+    if (dot != std::string::npos) m_csMimeType = platform::ContentTypeForExtension(std::string_view(url).substr(dot));
+  }
+  doc->SetModifiedFlag();
+  doc->m_nPending.fetch_add(1, std::memory_order_relaxed);
+  m_nIndex = doc->EnterUrl(url);
+  if (parent) {
+    m_dwaReferrers.push_back(parent->m_nIndex);
+    m_nLevel = static_cast<std::int16_t>(parent->m_nLevel + 1);
+  } else {
+    m_nLevel = 0;
+  }
+}
+
+CLinkInfo::~CLinkInfo() = default;
+
+void CLinkInfo::SetStatus(std::int16_t code, const std::string& text) {
+  m_csStatusText = text;
+  for (char& c : m_csStatusText)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  if (code != 200 && code != -1) m_hInternet.store(0, std::memory_order_release);
+  const std::int16_t old = m_nStatus;
+  m_nStatus = code;
+  if (m_pDoc) {
+    m_pDoc->SetModifiedFlag();
+    m_pDoc->OnStatusChange(this, old, code);
+  }
+}
+
+void CLinkInfo::Reset() {
+  m_csMimeType.clear();
+  m_bDateKnown = 0;
+  m_nSize = 0;
+  SetStatus(0, std::string());
+  if (m_pDoc && m_pDoc->m_pView) m_pDoc->m_pView->Invalidate();
+}
+
+bool CLinkInfo::HasReferrer(std::uint32_t index) const {
+  if (m_referrerSet) return m_referrerSet->count(index) != 0;
+  for (std::uint32_t r : m_dwaReferrers)
+    if (r == index) return true;
+  return false;
+}
+
+void CLinkInfo::AddReferrer(CLinkInfo* referrer) {
+  const std::uint32_t index = referrer->m_nIndex;
+  if (HasReferrer(index)) return;
+  m_dwaReferrers.push_back(index);
+  if (m_referrerSet) {
+    m_referrerSet->insert(index);
+  } else if (m_dwaReferrers.size() > kReferrerScanLimit) {
+    m_referrerSet = std::make_unique<std::unordered_set<std::uint32_t>>(m_dwaReferrers.begin(), m_dwaReferrers.end());
+  }
+  if (m_pDoc) m_pDoc->SetModifiedFlag();
+  if (referrer->m_nLevel + 1 < m_nLevel) m_nLevel = static_cast<std::int16_t>(referrer->m_nLevel + 1);
+}
+
+const std::string& CLinkInfo::GetUrl() const { return m_pDoc->m_saUrls[m_nIndex]; }
+
+std::string CLinkInfo::GetServer() const {
+  const std::string* s = GetServerName();
+  return s ? *s : std::string();
+}
+
+std::string CLinkInfo::GetCharsetName() const {
+  const CCharsetInfo* cs = GetCharset();
+  return cs ? cs->m_csName : std::string();
+}
+
+unsigned CLinkInfo::GetCodePage() const {
+  const CCharsetInfo* cs = GetCharset();
+  return cs ? cs->m_nCodePage : 0;
+}
+
+const std::vector<std::string>& CLinkInfo::GetReferrerUrls() const {
+  static std::vector<std::string> urls;
+  urls.clear();
+  for (std::uint32_t r : m_dwaReferrers) urls.push_back(m_pDoc->m_saUrls[r]);
+  return urls;
+}
+
+std::string CLinkInfo::GetLinkedUrlsText() const {
+  std::string text;
+  for (const auto& link : m_pDoc->m_obaLinks) {
+    if (link->HasReferrer(m_nIndex)) {
+      text += link->GetUrl();
+      text += "\r\n";
+    }
+  }
+  return text;
+}
+
+bool CLinkInfo::IsParsableType() const {
+  return m_csMimeType == "text/html" || m_csMimeType == "text/vnd.wap.wml" ||
+         m_csMimeType == "application/xhtml+xml" || m_csMimeType == "text/css";
+}
+
+const std::string* InternServerNameText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(serverNamePoolLock);
+  auto& pool = ServerNamePool();
+  auto it = pool.find(text);
+  if (it == pool.end()) it = pool.emplace(text, std::make_unique<const std::string>(text)).first;
+  return it->second.get();
+}
+
+void InternServerName(CLinkInfo* link, const std::string& text) { link->SetServerName(InternServerNameText(text)); }
+
+void FreeServerNamePool() {
+  std::lock_guard<std::mutex> lock(serverNamePoolLock);
+  ServerNamePool().clear();
+}

@@ -1,0 +1,145 @@
+// One record per distinct URL of a check, its status codes and the hand-over record of a fetch.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/InetHandle.h"
+
+class CWexoDoc;
+class CCharsetInfo;
+
+enum : std::uint16_t { REQUEST_POST = 0, REQUEST_GET = 1, REQUEST_HEAD = 2 };
+
+enum : std::int16_t {
+  STATUS_MAIL_HOST_OK = -6,
+  STATUS_JAR_CONTENT = -5,
+  STATUS_USER_SKIP = -4,
+  STATUS_SKIP_TYPE = -3,
+  STATUS_SKIP_EXTERNAL = -2,
+  STATUS_BUSY = -1,
+  STATUS_PENDING = 0,
+};
+
+// The text of a status code: the table's name, "error %hd" for any other code.
+std::string StatusText(std::int16_t code);
+
+// A link is broken when its status is above 0 and not 200.
+inline bool IsBrokenStatus(std::int16_t code) { return code > 0 && code != 200; }
+
+// The state of a running worker thread, shared by the thread and its record.
+class CWorkerThread {
+ public:
+  static constexpr std::uint32_t kStillActive = 259;
+  void SetExitCode(std::uint32_t code) { m_exitCode.store(code, std::memory_order_release); }
+  // The exit code, kStillActive while the thread runs.
+  std::uint32_t GetExitCode() const { return m_exitCode.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<std::uint32_t> m_exitCode{kStillActive};
+};
+
+using Md5Digest = std::array<std::uint8_t, 16>;
+
+class CLinkInfo {
+ public:
+  CLinkInfo();  // empty record for loading
+  CLinkInfo(const std::string& url, CLinkInfo* parent, CWexoDoc* doc);
+  ~CLinkInfo();
+  CLinkInfo(const CLinkInfo&) = delete;
+  CLinkInfo& operator=(const CLinkInfo&) = delete;
+
+  void SetStatus(std::int16_t code, const std::string& text = std::string());
+  void Reset();
+  void AddReferrer(CLinkInfo* referrer);
+  bool HasReferrer(std::uint32_t index) const;
+
+  const std::string& GetUrl() const;
+  std::string GetStatusText() const { return StatusText(m_nStatus); }
+  std::uint32_t GetLinksOutCount() const { return m_nLinksOut; }
+  std::uint32_t GetLinksInCount() const { return static_cast<std::uint32_t>(m_dwaReferrers.size()); }
+  void IncrementAttempts() { ++m_wAttempts; }
+  std::uint16_t GetAttempts() const { return m_wAttempts; }
+  std::string GetServer() const;
+  std::string GetCharsetName() const;
+  unsigned GetCodePage() const;
+  const CCharsetInfo* GetCharset() const { return m_pCharset.load(std::memory_order_acquire); }
+  void SetCharsetInfo(const CCharsetInfo* cs) { m_pCharset.store(cs, std::memory_order_release); }
+  const std::string* GetServerName() const { return m_pcsServer.load(std::memory_order_acquire); }
+  void SetServerName(const std::string* s) { m_pcsServer.store(s, std::memory_order_release); }
+  // URLs of the referring pages in referrer order; one array rebuilt on every call.
+  const std::vector<std::string>& GetReferrerUrls() const;
+  // URLs of the known pages this one links to, each followed by CR LF.
+  std::string GetLinkedUrlsText() const;
+
+  bool IsParsableType() const;
+  bool IsBroken() const { return IsBrokenStatus(m_nStatus); }
+
+  // Takes the session handle out of the record; whoever gets a non-zero value closes it.
+  platform::HINTERNET TakeInternetHandle() { return m_hInternet.exchange(0, std::memory_order_acq_rel); }
+
+  std::vector<std::uint32_t> m_dwaReferrers;
+  std::vector<std::uint32_t> m_dwaTargets;
+  std::uint32_t m_nIndex = 0;
+  std::uint16_t m_wRequestKind = REQUEST_GET;
+  std::int64_t m_nSize = 0;
+  std::int16_t m_nLevel = -1;
+  std::string m_csMimeType;
+  std::string m_csTitle;
+  std::string m_csDescription;
+  std::string m_csKeywords;
+  std::int32_t m_bDateKnown = 0;
+  std::int64_t m_tDate = 0;
+  std::int64_t m_tStart = 0;
+  std::int64_t m_tsDuration = 0;
+  std::int16_t m_nDurationMs = 0;
+  std::int16_t m_nStatus = STATUS_PENDING;
+  std::string m_csStatusText;
+  std::vector<std::string> m_saAnchors;
+  std::vector<std::string> m_saFragments;
+  std::atomic<platform::HINTERNET> m_hInternet{0};
+  std::uint32_t m_nLinksOut = 0;
+  CWexoDoc* m_pDoc = nullptr;
+  std::shared_ptr<CWorkerThread> m_hThread;
+  std::int32_t m_bInJar = 0;
+  std::string m_csPostData;
+  std::unique_ptr<Md5Digest> m_pDigest;
+  std::uint16_t m_wAttempts = 0;
+
+ private:
+  std::atomic<const CCharsetInfo*> m_pCharset{nullptr};
+  std::atomic<const std::string*> m_pcsServer{nullptr};
+  // Referrer membership for records with many referrers, so AddReferrer stays O(1).
+  std::unique_ptr<std::unordered_set<std::uint32_t>> m_referrerSet;
+};
+
+// Points the record at the pooled string for a Server header text.
+void InternServerName(CLinkInfo* link, const std::string& text);
+// The pooled string for a text (created on first use; never freed while the program runs).
+const std::string* InternServerNameText(const std::string& text);
+// Frees the pool at program exit.
+void FreeServerNamePool();
+
+// What a worker hands back; outcome and hasOutcome are defined in engine/Fetch.h.
+struct FetchOutcome;
+struct FetchResult {
+  FetchResult();
+  FetchResult(const FetchResult& other);
+  FetchResult& operator=(const FetchResult& other);
+  ~FetchResult();
+
+  CLinkInfo* pLink = nullptr;
+  std::string csUrl;
+  std::string csRedirectTarget;
+  std::uint16_t wRedirectCode = 0;
+  std::string csBodyFile;
+  bool bBodyIsTemp = false;
+  bool bAuthenticated = false;
+  // What the fetch learnt, applied to the record when the result is handed over.
+  std::unique_ptr<FetchOutcome> outcome;
+};

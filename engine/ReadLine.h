@@ -1,0 +1,11 @@
+// One line of a body file as the parsers see it.
+#pragma once
+
+#include <string>
+
+#include "platform/TextFile.h"
+
+// The next line with one blank appended and every tab, CR and LF turned into a blank; false
+// at the end of the file. A read error asks once whether to go on: Yes treats the body as
+// ended (and it stays ended), No ends the program.
+bool ReadLine(platform::LineReader& file, std::string& line);

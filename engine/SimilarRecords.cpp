@@ -1,0 +1,40 @@
+#include "engine/SimilarRecords.h"
+
+std::string HostPrefixOf(std::string_view url) {
+  struct Scheme {
+    std::string_view name;
+    std::string_view defaultPort;
+  };
+  static constexpr Scheme schemes[] = {{"http://", "80"}, {"https://", "443"}, {"ftp://", "21"}, {"file://", ""}};
+  for (const Scheme& s : schemes) {
+    if (url.size() < s.name.size()) continue;
+    bool match = true;
+    for (std::size_t i = 0; i < s.name.size() && match; ++i) {
+      char c = url[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      match = c == s.name[i];
+    }
+    if (!match) continue;
+    std::string_view rest = url.substr(s.name.size());
+    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) authority = authority.substr(at + 1);
+    std::string_view host = authority, port;
+    const std::size_t bracket = authority.rfind(']');
+    const std::size_t colon = authority.rfind(':');
+    if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+      host = authority.substr(0, colon);
+      port = authority.substr(colon + 1);
+    }
+    if (host.empty() && s.defaultPort.size()) return std::string();
+    std::string prefix(s.name);
+    prefix += host;
+    if (!port.empty() && port != s.defaultPort) {
+      prefix += ':';
+      prefix += port;
+    }
+    prefix += '/';
+    return prefix;
+  }
+  return std::string();
+}

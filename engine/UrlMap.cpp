@@ -1,0 +1,87 @@
+#include "engine/UrlMap.h"
+
+#include <bit>
+
+namespace {
+constexpr std::uint64_t kIndexMask = 0xFFFFFFFFull;
+}
+
+UrlMap::UrlMap(const std::vector<std::string>& urls, std::size_t initialBuckets) : m_urls(urls) {
+  std::size_t n = std::bit_ceil(initialBuckets < 16 ? std::size_t{16} : initialBuckets);
+  m_slots.assign(n, 0);
+  m_mask = n - 1;
+}
+
+std::uint64_t UrlMap::Hash(std::string_view s) {
+  // FNV-1a, then a final mix so the low bits spread well.
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : s) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  return h;
+}
+
+std::uint32_t UrlMap::Find(std::string_view url) const {
+  const std::uint64_t h = Hash(url);
+  const std::uint64_t tag = h >> 32;
+  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+    const std::uint64_t slot = m_slots[i];
+    if (slot == 0) return kNone;
+    if ((slot >> 32) == tag) {
+      const std::uint32_t index = static_cast<std::uint32_t>((slot & kIndexMask) - 1);
+      if (m_urls[index] == url) return index;
+    }
+  }
+}
+
+void UrlMap::Set(std::uint32_t index) {
+  if ((m_count + 1) * 2 > m_slots.size()) Grow();
+  const std::string& url = m_urls[index];
+  const std::uint64_t h = Hash(url);
+  const std::uint64_t tag = h >> 32;
+  const std::uint64_t entry = (tag << 32) | (static_cast<std::uint64_t>(index) + 1);
+  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+    const std::uint64_t slot = m_slots[i];
+    if (slot == 0) {
+      m_slots[i] = entry;
+      ++m_count;
+      return;
+    }
+    if ((slot >> 32) == tag) {
+      const std::uint32_t other = static_cast<std::uint32_t>((slot & kIndexMask) - 1);
+      if (m_urls[other] == url) {
+        m_slots[i] = entry;
+        return;
+      }
+    }
+  }
+}
+
+void UrlMap::Place(std::uint64_t entry) {
+  const std::uint32_t index = static_cast<std::uint32_t>((entry & kIndexMask) - 1);
+  const std::uint64_t h = Hash(m_urls[index]);
+  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+    if (m_slots[i] == 0) {
+      m_slots[i] = entry;
+      return;
+    }
+  }
+}
+
+void UrlMap::Grow() {
+  std::vector<std::uint64_t> old;
+  old.swap(m_slots);
+  m_slots.assign(old.size() * 2, 0);
+  m_mask = m_slots.size() - 1;
+  for (std::uint64_t e : old)
+    if (e) Place(e);
+}
+
+void UrlMap::Clear() {
+  std::fill(m_slots.begin(), m_slots.end(), 0);
+  m_count = 0;
+}

@@ -1,0 +1,70 @@
+#include "platform/FileUrl.h"
+
+#include <cstdint>
+
+#include "platform/Url.h"
+
+namespace platform {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string EscapeFilePath(std::string_view path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x21 || b == 0x7F || c == '%' || c == '#' || c == '?' || c == '\\') {
+      out.push_back('%');
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string FileUrlFromPath(std::string_view path) { return "file://" + EscapeFilePath(path); }
+
+std::string DecodeFileObject(std::string_view object) {
+  std::string out;
+  out.reserve(object.size());
+  for (size_t i = 0; i < object.size(); ++i) {
+    char c = object[i];
+    if (c == '\\') {
+      out.push_back('/');
+    } else if (c == '%' && i + 2 < object.size() && HexValue(object[i + 1]) >= 0 &&
+               HexValue(object[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexValue(object[i + 1]) * 16 + HexValue(object[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(c);
+    }
+  }
+  size_t first = out.find_first_not_of('/');
+  if (first == std::string::npos) return "/";
+  if (first != 1) out = "/" + out.substr(first);
+  return RemoveDotSegments(out);
+}
+
+bool PathFromFileUrl(std::string_view url, std::string& path) {
+  unsigned service;
+  std::string server, object, user, password;
+  std::uint16_t port;
+  if (!AfxParseURLEx(url, service, server, object, port, user, password) ||
+      service != AFX_INET_SERVICE_FILE)
+    return false;
+  path = DecodeFileObject(object);
+  return true;
+}
+
+}  // namespace platform

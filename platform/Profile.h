@@ -1,0 +1,33 @@
+// INI files with the semantics of the Windows private-profile functions.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Integer value of [section] key: a leading signed decimal ("12x" is 12), 0 for text
+// without digits, def when the key is missing.
+int GetPrivateProfileInt(const char* section, const char* key, int def, const std::string& path);
+
+// String value of [section] key, cut to 4095 bytes, one pair of enclosing quotes dropped;
+// def (nullptr reads as "", trailing blanks stripped) when the key is missing. As on Windows,
+// a null key gives the section's key names and a null section the section names, each
+// followed by a NUL. Reads are cheap: the parsed file is kept until it changes on disk.
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
+                                    const std::string& path);
+
+// Writes [section] key=value. A null value deletes the key, a null key the section.
+// Returns false when the file could not be written. A missing file (and its folder) is
+// created; writers in all threads and processes are serialised and never lose each other's
+// keys.
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const std::string& path);
+
+// The settings file: $WEXO_INI, else <program>.ini beside the executable when it exists,
+// else $XDG_CONFIG_HOME/wexo/wexo.ini (~/.config/wexo/wexo.ini).
+std::string DefaultIniPath();
+
+// state.ini beside the settings file (binary values, hex-encoded).
+std::string StateIniPath(const std::string& iniPath);
+
+}  // namespace platform

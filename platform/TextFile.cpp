@@ -1,0 +1,195 @@
+#include "platform/TextFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
+
+}  // namespace
+
+std::string FileErrorText(int err) {
+  // strerrordesc_np is never translated, whatever locale the GUI toolkit set.
+  if (const char* text = ::strerrordesc_np(err)) return text;
+  return "Unknown error " + std::to_string(err);
+}
+
+// ---- TextFileWriter ----
+
+TextFileWriter::~TextFileWriter() { Close(); }
+
+bool TextFileWriter::Open(const std::string& path, Mode mode) {
+  Close();
+  path_ = path;
+  errno_ = 0;
+  error_.clear();
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : O_TRUNC);
+  fd_ = ::open(path.c_str(), flags, 0666);
+  if (fd_ < 0) return Fail(errno);
+  buffer_.reserve(kBlock + 2);
+  return true;
+}
+
+bool TextFileWriter::Fail(int err) {
+  if (errno_ == 0) {
+    errno_ = err ? err : EIO;
+    error_ = path_ + ": " + FileErrorText(errno_);
+  }
+  return false;
+}
+
+bool TextFileWriter::Drain() {
+  std::size_t done = 0;
+  while (done < buffer_.size()) {
+    ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      buffer_.clear();
+      return Fail(errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  buffer_.clear();
+  return true;
+}
+
+bool TextFileWriter::Write(std::string_view text) {
+  if (fd_ < 0) return Fail(EBADF);
+  if (errno_) return false;
+  while (!text.empty()) {
+    const void* nl = std::memchr(text.data(), '\n', text.size());
+    std::size_t piece = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) : text.size();
+    buffer_.append(text.data(), piece);
+    if (nl) {
+      buffer_.append("\r\n", 2);
+      ++piece;
+    }
+    text.remove_prefix(piece);
+    if (buffer_.size() >= kBlock && !Drain()) return false;
+  }
+  return true;
+}
+
+bool TextFileWriter::WriteFormat(const char* format, ...) {
+  char small[1024];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (n < 0) return Fail(EINVAL);
+  if (static_cast<std::size_t>(n) < sizeof small) return Write(std::string_view(small, static_cast<std::size_t>(n)));
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(big.data(), big.size(), format, args);
+  va_end(args);
+  big.pop_back();
+  return Write(big);
+}
+
+bool TextFileWriter::Flush() {
+  if (fd_ < 0) return Fail(EBADF);
+  if (errno_) return false;
+  return Drain();
+}
+
+bool TextFileWriter::Close() {
+  if (fd_ < 0) return errno_ == 0;
+  if (errno_ == 0) Drain();
+  if (::close(fd_) != 0) Fail(errno);
+  fd_ = -1;
+  buffer_.clear();
+  return errno_ == 0;
+}
+
+// ---- LineReader ----
+
+LineReader::~LineReader() { Close(); }
+
+bool LineReader::Open(const std::string& path) {
+  Close();
+  path_ = path;
+  errno_ = 0;
+  error_.clear();
+  eof_ = false;
+  begin_ = end_ = scanned_ = 0;
+  fileOffset_ = lineOffset_ = 0;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    errno_ = errno;
+    error_ = path + ": " + FileErrorText(errno_);
+    return false;
+  }
+  buffer_.resize(kBlock);
+  return true;
+}
+
+void LineReader::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+// Reads the next block behind the unread text, moving that text to the front first.
+bool LineReader::Fill() {
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    fileOffset_ += begin_;
+    end_ -= begin_;
+    scanned_ -= begin_;
+    begin_ = 0;
+  }
+  if (buffer_.size() - end_ < kBlock / 2) buffer_.resize(buffer_.size() * 2);  // a long line
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      errno_ = errno;
+      error_ = path_ + ": " + FileErrorText(errno_);
+      return false;
+    }
+    if (n == 0) eof_ = true;
+    end_ += static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
+bool LineReader::ReadLine(std::string_view& line) {
+  if (fd_ < 0 || errno_) return false;
+  for (;;) {
+    const char* base = buffer_.data();
+    const void* nl = std::memchr(base + scanned_, '\n', end_ - scanned_);
+    if (nl) {
+      std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(nl) - base);
+      std::size_t len = stop - begin_;
+      if (len > 0 && base[stop - 1] == '\r') --len;
+      line = std::string_view(base + begin_, len);
+      lineOffset_ = fileOffset_ + begin_;
+      begin_ = scanned_ = stop + 1;
+      return true;
+    }
+    scanned_ = end_;
+    if (eof_) {
+      if (begin_ == end_) return false;
+      line = std::string_view(base + begin_, end_ - begin_);
+      lineOffset_ = fileOffset_ + begin_;
+      begin_ = scanned_ = end_;
+      return true;
+    }
+    if (!Fill()) return false;
+  }
+}
+
+bool LineReader::ReadLine(std::string& line) {
+  std::string_view view;
+  if (!ReadLine(view)) return false;
+  line.assign(view);
+  return true;
+}
+
+}  // namespace platform

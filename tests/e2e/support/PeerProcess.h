@@ -1,0 +1,52 @@
+// A test peer run as a child process: started with a command line, ready once it
+// printed its port as the first line on stdout, killed on teardown.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace wexo_test {
+
+class PeerProcess {
+public:
+    PeerProcess() = default;
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+    ~PeerProcess() { Stop(); }
+
+    // Runs argv (argv[0] a path) and waits up to timeout for the port line.
+    // False, with the reason in error, when it did not come; the child is gone then.
+    bool Start(const std::vector<std::string>& argv,
+               std::chrono::milliseconds timeout = std::chrono::seconds(15),
+               std::string* error = nullptr);
+
+    // SIGTERM, then SIGKILL after a grace period; reaps the child. Idempotent.
+    void Stop();
+
+    bool Running() const { return m_pid > 0; }
+    int Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; }
+    // What the peer wrote on stdout after the port line.
+    std::string Output() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+    int m_stdout = -1;
+    std::thread m_drain;
+    mutable std::mutex m_mutex;
+    std::string m_output;
+};
+
+// Path of a script in tests/peers.
+std::string PeerScript(const std::string& name);
+
+// A port on 127.0.0.1 that nothing listens on (bound once, then released).
+int UnusedPort();
+
+} // namespace wexo_test

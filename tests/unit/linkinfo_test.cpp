@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/Charset.h"
+#include "engine/LinkInfo.h"
+#include "engine/WexoDoc.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+struct StatusCase {
+  std::int16_t code;
+  const char* text;
+  bool broken;
+};
+
+TEST(StatusText, TableAndBrokenRule) {
+  const StatusCase cases[] = {
+      {-7, "error -7", false},          {-6, "mail host ok", false},
+      {-5, "external .jar content", false}, {-4, "user skip", false},
+      {-3, "skip type", false},         {-2, "skip external", false},
+      {-1, "busy", false},              {0, "pending", false},
+      {2, "file not found", true},      {7, "error 7", true},
+      {11, "sharing violation", true},  {87, "parameter incorrect", true},
+      {200, "ok", false},               {204, "no info to return", true},
+      {206, "error 206", true},         {304, "Not Modified", true},
+      {423, "The requested resource is currently locked", true},
+      {505, "HTTP Version Not Supported", true},
+      {12017, "cancelled / timeout", true},
+      {12152, "invalid response", true},
+      {-32768, "error -32768", false},  {32767, "error 32767", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StatusText(c.code), c.text) << c.code;
+    EXPECT_EQ(IsBrokenStatus(c.code), c.broken) << c.code;
+  }
+}
+
+class LinkInfoTest : public ::testing::Test {
+ protected:
+  TempIni ini;
+  ScriptedHost host;
+  CWexoDoc doc;
+};
+
+TEST_F(LinkInfoTest, NewRecordEntersTableAndCounts) {
+  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  CLinkInfo* child = doc.NewLink("http://h/a.html", root, REQUEST_HEAD);
+  EXPECT_EQ(root->m_nIndex, 0u);
+  EXPECT_EQ(child->m_nIndex, 1u);
+  EXPECT_EQ(child->GetUrl(), "http://h/a.html");
+  EXPECT_EQ(child->m_nLevel, 1);
+  EXPECT_EQ(child->m_dwaReferrers, std::vector<std::uint32_t>{0});
+  EXPECT_EQ(doc.FindLink("http://h/a.html"), child);
+  EXPECT_EQ(doc.FindLink("http://h/b.html"), nullptr);
+  EXPECT_EQ(doc.m_nPending, 2);
+  EXPECT_EQ(doc.m_nFinished, 0);
+  EXPECT_TRUE(doc.IsModified());
+}
+
+TEST_F(LinkInfoTest, StatusMovesCountsAndCleansText) {
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  a->SetStatus(-1);
+  a->SetStatus(200, "OK\r\n");
+  EXPECT_EQ(a->m_csStatusText, "OK  ");
+  b->SetStatus(-1);
+  b->SetStatus(0, "a\tb");
+  EXPECT_EQ(b->m_csStatusText, "a b");
+  EXPECT_EQ(doc.m_nPending, 1);
+  EXPECT_EQ(doc.m_nFinished, 1);
+
+  a->m_hInternet = 42;
+  a->SetStatus(200);
+  EXPECT_EQ(a->m_hInternet, 42u) << "200 keeps the session for the worker to close";
+  a->SetStatus(404);
+  EXPECT_EQ(a->m_hInternet, 0u);
+}
+
+TEST_F(LinkInfoTest, ConcurrentStatusChangesLoseNoCount) {
+  constexpr int kThreads = 8, kPerThread = 500;
+  for (int i = 0; i < kThreads * kPerThread; ++i) doc.NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        CLinkInfo* link = doc.GetLink(static_cast<std::size_t>(t * kPerThread + i));
+        for (int round = 0; round < 3; ++round) {
+          link->SetStatus(-1);
+          link->SetStatus(i % 2 ? 200 : 0);
+          link->SetStatus(404);
+        }
+        if (i % 3 == 0) link->SetStatus(0);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  int pending = 0;
+  for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) pending += doc.GetLink(i)->m_nStatus == 0;
+  EXPECT_EQ(doc.m_nPending, pending);
+  EXPECT_EQ(doc.m_nPending + doc.m_nFinished, kThreads * kPerThread);
+}
+
+TEST_F(LinkInfoTest, ResetKeepsWhatThePageTold) {
+  ScriptedView view;
+  doc.m_pView = &view;
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  a->m_csMimeType = "text/html";
+  a->m_csTitle = "T";
+  a->m_nSize = 10;
+  a->m_bDateKnown = 1;
+  a->IncrementAttempts();
+  a->SetStatus(500, "boom");
+  a->Reset();
+  EXPECT_EQ(a->m_nStatus, 0);
+  EXPECT_EQ(a->m_csStatusText, "");
+  EXPECT_EQ(a->m_csMimeType, "");
+  EXPECT_EQ(a->m_nSize, 0);
+  EXPECT_EQ(a->m_bDateKnown, 0);
+  EXPECT_EQ(a->m_csTitle, "T");
+  EXPECT_EQ(a->GetAttempts(), 1);
+  EXPECT_EQ(view.invalidations, 1);
+}
+
+TEST_F(LinkInfoTest, AddReferrerOnceAndLowersDepth) {
+  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  CLinkInfo* deep = doc.NewLink("http://h/deep", nullptr, REQUEST_GET);
+  deep->m_nLevel = 5;
+  CLinkInfo* seven = doc.NewLink("http://h/seven", nullptr, REQUEST_GET);
+  seven->m_nLevel = 7;
+  deep->AddReferrer(seven);
+  EXPECT_EQ(deep->m_nLevel, 5);
+  deep->AddReferrer(root);
+  deep->AddReferrer(root);
+  EXPECT_EQ(deep->m_nLevel, 1);
+  EXPECT_EQ(deep->GetLinksInCount(), 2u);
+
+  // A popular page: many referrers, each once, however often its pages are parsed again.
+  std::vector<CLinkInfo*> pages;
+  for (int i = 0; i < 100; ++i) pages.push_back(doc.NewLink("http://h/p" + std::to_string(i), nullptr, REQUEST_GET));
+  for (int pass = 0; pass < 3; ++pass)
+    for (CLinkInfo* p : pages) root->AddReferrer(p);
+  EXPECT_EQ(root->GetLinksInCount(), 100u);
+  EXPECT_EQ(root->GetReferrerUrls().front(), "http://h/p0");
+  EXPECT_EQ(root->GetReferrerUrls().back(), "http://h/p99");
+}
+
+TEST_F(LinkInfoTest, LinkedUrlsText) {
+  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  doc.NewLink("http://h/a", root, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  b->AddReferrer(root);
+  EXPECT_EQ(root->GetLinkedUrlsText(), "http://h/a\r\nhttp://h/b\r\n");
+  EXPECT_EQ(b->GetLinkedUrlsText(), "");
+}
+
+TEST_F(LinkInfoTest, LocalFileContentTypeFromExtension) {
+  EXPECT_EQ(doc.NewLink("file:///site/index.htm", nullptr, REQUEST_GET)->m_csMimeType, "text/html");
+  EXPECT_EQ(doc.NewLink("file:///site/style.css", nullptr, REQUEST_GET)->m_csMimeType, "text/css");
+  EXPECT_EQ(doc.NewLink("file:///site.d/README", nullptr, REQUEST_GET)->m_csMimeType, "");
+  EXPECT_EQ(doc.NewLink("file:///site/README", nullptr, REQUEST_GET)->m_csMimeType, "");
+  EXPECT_EQ(doc.NewLink("http://h/index.htm", nullptr, REQUEST_GET)->m_csMimeType, "");
+}
+
+TEST_F(LinkInfoTest, ParsableTypes) {
+  CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const std::pair<const char*, bool> cases[] = {
+      {"text/html", true},           {"text/vnd.wap.wml", true}, {"application/xhtml+xml", true},
+      {"text/css", true},            {"Text/HTML", false},       {"text/html; charset=utf-8", false},
+      {"application/pdf", false},    {"", false},
+  };
+  for (const auto& [type, parsable] : cases) {
+    a->m_csMimeType = type;
+    EXPECT_EQ(a->IsParsableType(), parsable) << type;
+  }
+}
+
+TEST_F(LinkInfoTest, ServerNamesAndCharsetsAreShared) {
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  EXPECT_EQ(a->GetServer(), "");
+  EXPECT_EQ(a->GetCharsetName(), "");
+  EXPECT_EQ(a->GetCodePage(), 0u);
+  InternServerName(a, "nginx/1.22");
+  InternServerName(b, "nginx/1.22");
+  EXPECT_EQ(a->GetServerName(), b->GetServerName());
+  EXPECT_EQ(b->GetServer(), "nginx/1.22");
+
+  SetCharset(a, "UTF-8");
+  SetCharset(b, "utf-8");
+  EXPECT_EQ(a->GetCharset(), b->GetCharset());
+  EXPECT_EQ(a->GetCharsetName(), "utf-8");
+  EXPECT_EQ(a->GetCodePage(), 65001u);
+  SetCharset(a, "x-no-such-charset");
+  EXPECT_EQ(a->GetCodePage(), 0u);
+  EXPECT_EQ(a->GetCharset()->m_csFontName, "");
+  SetCharset(b, "");
+  EXPECT_EQ(b->GetCodePage(), 0u);
+  SetCharset(b, "ISO-8859-1");
+  EXPECT_EQ(b->GetCodePage(), 28591u);
+}
+
+TEST(Charset, ConcurrentFirstUseMakesOneRecord) {
+  std::vector<const CCharsetInfo*> seen(8);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&seen, t] {
+      for (int i = 0; i < 200; ++i) seen[t] = InternCharset(i % 2 ? "Windows-1251" : "windows-1251");
+    });
+  for (auto& th : threads) th.join();
+  for (const CCharsetInfo* cs : seen) EXPECT_EQ(cs, seen[0]);
+  EXPECT_EQ(seen[0]->m_nCodePage, 1251u);
+}
+
+TEST(Charset, CompareInCodePages) {
+  // "Привет" in windows-1251 and "ПРИВЕТ" in UTF-8 are the same text but for case.
+  const std::string cp1251 = "\xcf\xf0\xe8\xe2\xe5\xf2";
+  const std::string utf8Upper = "\xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2";
+  EXPECT_EQ(CompareInCodePages(cp1251, 1251, utf8Upper, 65001), 0);
+  EXPECT_LT(CompareInCodePages("abc", 0, "ABD", 0), 0);
+  EXPECT_GT(CompareInCodePages("b", 1252, "A", 1252), 0);
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+#include "platform/TextFile.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::LineReader;
+using platform::TextFileWriter;
+
+class TextFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/wexo-textfile-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/out.txt";
+  }
+  void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0); }
+
+  static void Put(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  static std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  static std::vector<std::string> ReadAllLines(const std::string& path, std::vector<std::uint64_t>* offsets = nullptr) {
+    LineReader reader;
+    EXPECT_TRUE(reader.Open(path));
+    std::vector<std::string> lines;
+    std::string line;
+    while (reader.ReadLine(line)) {
+      lines.push_back(line);
+      if (offsets) offsets->push_back(reader.LineOffset());
+    }
+    EXPECT_FALSE(reader.Failed()) << reader.Error();
+    return lines;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(TextFileTest, WriterTurnsEveryNewlineIntoCrLf) {
+  const struct {
+    std::vector<std::string> writes;
+    std::string bytes;
+  } cases[] = {
+      {{"a\nb"}, "a\r\nb"},
+      {{"\n\n"}, "\r\n\r\n"},
+      {{"x\r\ny"}, "x\r\r\ny"},  // as Windows text mode writes it
+      {{""}, ""},
+      {{"one", " two\n", "\nthree\n"}, "one two\r\n\r\nthree\r\n"},
+  };
+  for (const auto& c : cases) {
+    TextFileWriter w;
+    ASSERT_TRUE(w.Open(path_));
+    for (const std::string& s : c.writes) ASSERT_TRUE(w.Write(s));
+    ASSERT_TRUE(w.Close()) << w.Error();
+    EXPECT_EQ(Get(path_), c.bytes);
+  }
+}
+
+TEST_F(TextFileTest, WriterFormatsAndHandlesLargeOutput) {
+  TextFileWriter w;
+  ASSERT_TRUE(w.Open(path_));
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) {
+    ASSERT_TRUE(w.WriteFormat("%d\t%s\n", i, "http://example.test/page"));
+    expected += std::to_string(i) + "\thttp://example.test/page\r\n";
+  }
+  std::string big(3000, 'z');  // longer than the format's first buffer
+  ASSERT_TRUE(w.WriteFormat("%s\n", big.c_str()));
+  expected += big + "\r\n";
+  ASSERT_TRUE(w.Close());
+  EXPECT_EQ(Get(path_), expected);
+}
+
+TEST_F(TextFileTest, TruncateReplacesAndAppendKeeps) {
+  Put(path_, "old\r\n");
+  {
+    TextFileWriter w;
+    ASSERT_TRUE(w.Open(path_, TextFileWriter::Mode::Append));
+    ASSERT_TRUE(w.Write("new\n"));
+    ASSERT_TRUE(w.Close());
+  }
+  EXPECT_EQ(Get(path_), "old\r\nnew\r\n");
+  {
+    TextFileWriter w;
+    ASSERT_TRUE(w.Open(path_));
+    ASSERT_TRUE(w.Write("fresh\n"));
+    ASSERT_TRUE(w.Close());
+  }
+  EXPECT_EQ(Get(path_), "fresh\r\n");
+}
+
+TEST_F(TextFileTest, WriterReportsErrors) {
+  TextFileWriter missing;
+  EXPECT_FALSE(missing.Open(dir_ + "/no/such/folder/file.txt"));
+  EXPECT_EQ(missing.ErrorNumber(), ENOENT);
+  EXPECT_NE(missing.Error().find("No such file or directory"), std::string::npos);
+  EXPECT_FALSE(missing.Write("x"));
+
+  // /dev/full accepts the open and fails every write with ENOSPC.
+  TextFileWriter full;
+  ASSERT_TRUE(full.Open("/dev/full"));
+  std::string block(100000, 'x');
+  bool wrote = full.Write(block);  // may be buffered or fail at once
+  bool closed = full.Close();
+  EXPECT_FALSE(wrote && closed);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(full.ErrorNumber(), ENOSPC);
+
+  // A small write is buffered: the failure still shows at Close.
+  TextFileWriter small;
+  ASSERT_TRUE(small.Open("/dev/full"));
+  EXPECT_TRUE(small.Write("tiny\n"));
+  EXPECT_FALSE(small.Close());
+  EXPECT_NE(small.Error().find("No space left on device"), std::string::npos);
+}
+
+TEST_F(TextFileTest, ReaderSplitsLines) {
+  const struct {
+    std::string bytes;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"a\r\nb\nc", {"a", "b", "c"}},
+      {"a\n", {"a"}},
+      {"", {}},
+      {"\n", {""}},
+      {"\r\n\r\n", {"", ""}},
+      {"a\r", {"a\r"}},         // only a CR right before LF is dropped
+      {"a\r\r\n", {"a\r"}},
+      {"a\rb\n", {"a\rb"}},
+  };
+  for (const auto& c : cases) {
+    Put(path_, c.bytes);
+    EXPECT_EQ(ReadAllLines(path_), c.lines) << testing::PrintToString(c.bytes);
+  }
+}
+
+TEST_F(TextFileTest, ReaderGivesLineOffsets) {
+  Put(path_, "ab\r\ncd\n\nlast");
+  std::vector<std::uint64_t> offsets;
+  EXPECT_EQ(ReadAllLines(path_, &offsets), (std::vector<std::string>{"ab", "cd", "", "last"}));
+  EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0, 4, 7, 8}));
+}
+
+TEST_F(TextFileTest, RoundTripAcrossBlockBoundaries) {
+  // Lengths chosen so line ends, and CRs, fall on and around the 64 KiB block edges,
+  // plus lines longer than a block.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) lines.push_back(std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)));
+  lines.push_back(std::string(65535, 'L'));
+  lines.push_back("");
+  lines.push_back(std::string(200000, 'M'));
+  for (int i = 0; i < 2000; ++i) lines.push_back(std::to_string(i));
+  {
+    TextFileWriter w;
+    ASSERT_TRUE(w.Open(path_));
+    for (const std::string& l : lines) ASSERT_TRUE(w.Write(l + "\n"));
+    ASSERT_TRUE(w.Close());
+  }
+  std::vector<std::uint64_t> offsets;
+  EXPECT_EQ(ReadAllLines(path_, &offsets), lines);
+  std::uint64_t expect = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_EQ(offsets[i], expect) << i;
+    expect += lines[i].size() + 2;
+  }
+}
+
+TEST_F(TextFileTest, ReaderReportsErrors) {
+  LineReader missing;
+  EXPECT_FALSE(missing.Open(dir_ + "/missing.txt"));
+  EXPECT_EQ(missing.ErrorNumber(), ENOENT);
+
+  LineReader folder;  // opening a folder works, reading it fails
+  ASSERT_TRUE(folder.Open(dir_));
+  std::string line;
+  EXPECT_FALSE(folder.ReadLine(line));
+  EXPECT_TRUE(folder.Failed());
+  EXPECT_EQ(folder.ErrorNumber(), EISDIR);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include "engine/UrlMap.h"
+#include "engine/WexoDoc.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+TEST(GetDomain, Keys) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http://www.example.com/a/b", "example.com"},
+      {"https://example.com/", "example.com"},
+      {"http://a.b.example.org", "example.org"},
+      {"http://localhost/x", ""},
+      {"ftp://ftp.example.com/", ""},
+      {"HTTP://www.example.com/", ""},
+      {"http://www.example.com:8080/", "example.com:8080"},
+      {"http://user@example.com/", "user@example.com"},
+      {"mailto:a@b.example.com", ""},
+      {"http://", ""},
+  };
+  for (const auto& [url, key] : cases) EXPECT_EQ(GetDomain(url), key) << url;
+}
+
+TEST(UserAgent, BlankRule) {
+  EXPECT_EQ(UserAgentFromSetting("Wexo Link Tolvak 1.3.9 beta"), "Wexo Link Tolvak/1.3.9 beta");
+  EXPECT_EQ(UserAgentFromSetting("Tolvak 2.0"), "Tolvak 2.0");
+  EXPECT_EQ(UserAgentFromSetting("MyBot/1.0"), "MyBot/1.0");
+  EXPECT_EQ(UserAgentFromSetting("A Tolvak Tolvak x"), "A Tolvak/Tolvak x");
+}
+
+class DocTest : public ::testing::Test {
+ protected:
+  TempIni ini;
+  ScriptedHost host;
+  ScriptedView view;
+};
+
+TEST_F(DocTest, SettingsDefaultsAndOverrides) {
+  {
+    CWexoDoc doc;
+    EXPECT_EQ(doc.m_nThreads, 30);
+    EXPECT_EQ(doc.MaxLevel, 9999);
+    EXPECT_EQ(doc.MaxRetry, 1);
+    EXPECT_EQ(doc.CheckExternal, 1);
+    EXPECT_EQ(doc.AskPassword, 1);
+    EXPECT_EQ(doc.CheckDoubleSlash, 1);
+    EXPECT_EQ(doc.m_csUserAgent, "Wexo Link Tolvak/1.3.9 beta");
+    EXPECT_EQ(doc.m_csAccept, "*/*");
+    EXPECT_EQ(doc.m_csIfModifiedSince, "");
+  }
+  ini.Set("Options", "Threads", "5");
+  ini.Set("Options", "MaxLevel", "3");
+  ini.Set("Options", "E-Mail", "1");
+  ini.Set("Options", "E-Mail-To", "a@b.c");
+  ini.Set("Options", "Tolvak", "Tolvak 9");
+  ini.Set("Options", "Accept", "text/html");
+  CWexoDoc doc;
+  EXPECT_EQ(doc.m_nThreads, 5);
+  EXPECT_EQ(doc.MaxLevel, 3);
+  EXPECT_EQ(doc.EMail, 1);
+  EXPECT_EQ(doc.EMailTo, "a@b.c");
+  EXPECT_EQ(doc.m_csUserAgent, "Tolvak 9");
+  EXPECT_EQ(doc.m_csAccept, "text/html");
+}
+
+TEST_F(DocTest, InternalAndExcluded) {
+  CWexoDoc doc;
+  doc.m_csRootUrl = "http://www.example.com/docs/";
+  doc.m_saInclude = {"http://cdn.example.net/"};
+  doc.m_saExclude = {"http://www.example.com/docs/private/"};
+  struct Case {
+    const char* url;
+    bool domainMatch, excludeMso, internal, excluded;
+  };
+  const Case cases[] = {
+      {"http://www.example.com/docs/a.html", false, false, true, false},
+      {"http://www.example.com/docs", false, false, false, false},
+      {"http://www.example.com/other/", false, false, false, false},
+      {"http://www.example.com/other/", true, false, true, false},
+      {"http://shop.example.com/", true, false, true, false},
+      {"http://www.example.org/", true, false, false, false},
+      {"http://cdn.example.net/x.css", false, false, true, false},
+      {"http://img.example.net/x.png", true, false, true, false},
+      {"http://img.example.net/x.png", false, false, false, false},
+      {"HTTP://www.example.com/docs/a.html", false, false, false, false},
+      {"http://www.example.com/docs/private/x", false, false, true, true},
+      {"http://www.example.com/docs/x/filelist.xml", false, true, true, true},
+      {"http://www.example.com/docs/x/FILELIST.XML", false, true, true, false},
+      {"http://www.example.com/docs/x/filelist.xml", false, false, true, false},
+      {"http://www.example.com/docs/editdata.mso", false, true, true, true},
+      {"http://www.example.com/docs/oledata.mso", false, true, true, true},
+  };
+  for (const auto& c : cases) {
+    doc.DomainMatch = c.domainMatch;
+    doc.ExcludeMSO = c.excludeMso;
+    EXPECT_EQ(doc.IsInternal(c.url), c.internal) << c.url << " domain " << c.domainMatch;
+    EXPECT_EQ(doc.IsExcluded(c.url), c.excluded) << c.url << " mso " << c.excludeMso;
+  }
+  // Two empty keys are equal: with a dotless root host every other scheme counts as internal.
+  doc.m_csRootUrl = "http://intranet/";
+  doc.m_saInclude.clear();
+  doc.DomainMatch = 1;
+  EXPECT_TRUE(doc.IsInternal("ftp://elsewhere.example.com/"));
+  EXPECT_TRUE(doc.IsInternal("http://otherhost/"));
+}
+
+TEST_F(DocTest, RecheckBrokenResetsOnlyBrokenIdleRecords) {
+  CWexoDoc doc;
+  doc.m_pView = &view;
+  CLinkInfo* ok = doc.NewLink("http://h/ok", nullptr, REQUEST_GET);
+  ok->SetStatus(200);
+  doc.RecheckBroken();
+  EXPECT_EQ(view.schedulePosts, 0) << "nothing broken, nothing posted";
+
+  CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
+  CLinkInfo* inFlight = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
+  CLinkInfo* skipped = doc.NewLink("http://x/", nullptr, REQUEST_GET);
+  broken->SetStatus(404, "Not Found");
+  broken->m_csMimeType = "text/html";
+  inFlight->SetStatus(500);  // its worker has not been handed over yet
+  doc.AddActive(inFlight);
+  skipped->SetStatus(STATUS_SKIP_EXTERNAL);
+  doc.m_bFinished = true;
+  doc.m_bPaused = true;
+  doc.RecheckBroken();
+  EXPECT_EQ(broken->m_nStatus, 0);
+  EXPECT_EQ(broken->m_csMimeType, "text/html");
+  EXPECT_EQ(inFlight->m_nStatus, 500);
+  EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
+  EXPECT_EQ(ok->m_nStatus, 200);
+  EXPECT_TRUE(doc.m_bRunning);
+  EXPECT_FALSE(doc.m_bFinished);
+  EXPECT_FALSE(doc.m_bPaused);
+  EXPECT_EQ(view.schedulePosts, 1);
+  EXPECT_EQ(doc.m_nPending, 1);
+}
+
+TEST_F(DocTest, ToggleCheckExternal) {
+  CWexoDoc doc;
+  doc.m_pView = &view;
+  doc.m_csRootUrl = "http://h/";
+  doc.m_saExclude = {"http://h/skip/"};
+  CLinkInfo* internal = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* external = doc.NewLink("http://other/", nullptr, REQUEST_HEAD);
+  CLinkInfo* excluded = doc.NewLink("http://h/skip/x", nullptr, REQUEST_GET);
+  CLinkInfo* busy = doc.NewLink("http://busy/", nullptr, REQUEST_HEAD);
+  busy->SetStatus(-1);
+
+  doc.ToggleCheckExternal();
+  EXPECT_EQ(doc.CheckExternal, 0);
+  EXPECT_EQ(internal->m_nStatus, 0);
+  EXPECT_EQ(external->m_nStatus, STATUS_SKIP_EXTERNAL);
+  EXPECT_EQ(excluded->m_nStatus, STATUS_SKIP_EXTERNAL);
+  EXPECT_EQ(busy->m_nStatus, -1);
+  EXPECT_EQ(view.schedulePosts, 0);
+
+  internal->SetStatus(200);
+  busy->SetStatus(200);
+  doc.m_bFinished = true;
+  doc.m_bRunning = false;
+  doc.ToggleCheckExternal();
+  EXPECT_EQ(external->m_nStatus, 0);
+  EXPECT_EQ(excluded->m_nStatus, 0);
+  EXPECT_TRUE(doc.m_bRunning);
+  EXPECT_FALSE(doc.m_bFinished);
+  EXPECT_EQ(view.schedulePosts, 1);
+}
+
+TEST_F(DocTest, ShowBrokenOnlyIsWrittenBack) {
+  CWexoDoc doc;
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(doc.ShowBrokenOnly, 1);
+  EXPECT_EQ(CWexoDoc().ShowBrokenOnly, 1);
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(CWexoDoc().ShowBrokenOnly, 0);
+}
+
+TEST_F(DocTest, CloseGuardListsRunningWorkers) {
+  CWexoDoc doc;
+  doc.m_pView = &view;
+  EXPECT_TRUE(doc.CanCloseFrame());
+  EXPECT_EQ(view.columnSaves, 1);
+
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  a->m_hThread = std::make_shared<CWorkerThread>();
+  b->m_hThread = std::make_shared<CWorkerThread>();
+  b->m_hThread->SetExitCode(0x1f);
+  doc.AddActive(a);
+  doc.AddActive(b);
+  doc.m_nActiveThreads = 2;
+  EXPECT_FALSE(doc.CanCloseFrame());
+  EXPECT_FALSE(doc.OnFileClose());
+  ASSERT_EQ(host.boxes.size(), 2u);
+  EXPECT_EQ(host.boxes[0],
+            "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
+            "Active threads: \n\nhttp://h/a\nhttp://h/b\t\t(Thread Status: 1f)\n");
+  EXPECT_EQ(view.columnSaves, 1);
+}
+
+TEST_F(DocTest, CloseAllHandlesTakesEachHandleOnce) {
+  CWexoDoc doc;
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  a->m_hInternet = 0xdead0001;  // not a live session: closing it is passed over
+  doc.CloseAllHandles();
+  EXPECT_EQ(a->m_hInternet, 0u);
+  EXPECT_EQ(b->m_hInternet, 0u);
+  EXPECT_EQ(a->TakeInternetHandle(), 0u);
+}
+
+TEST(UrlMap, FindSetDuplicatesAndGrowth) {
+  std::vector<std::string> urls;
+  UrlMap map(urls, 4);
+  for (int i = 0; i < 5000; ++i) {
+    urls.push_back("http://h/" + std::to_string(i));
+    map.Set(static_cast<std::uint32_t>(i));
+  }
+  EXPECT_EQ(map.Size(), 5000u);
+  for (int i = 0; i < 5000; i += 97) EXPECT_EQ(map.Find("http://h/" + std::to_string(i)), static_cast<std::uint32_t>(i));
+  EXPECT_EQ(map.Find("http://h/5000"), UrlMap::kNone);
+  EXPECT_EQ(map.Find(""), UrlMap::kNone);
+  // A second record with the same URL takes the entry over.
+  urls.push_back("http://h/7");
+  map.Set(5000);
+  EXPECT_EQ(map.Find("http://h/7"), 5000u);
+  EXPECT_EQ(map.Size(), 5000u);
+  map.Clear();
+  EXPECT_EQ(map.Find("http://h/1"), UrlMap::kNone);
+}
+
+}  // namespace
