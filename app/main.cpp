@@ -1,6 +1,74 @@
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/HeadlessHost.h"
+#include "engine/Application.h"
+#include "engine/Charset.h"
+#include "engine/WexoDoc.h"
+#include "platform/Inet.h"
+#include "report/Outputs.h"
+
+namespace {
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage: wexo -url <root URL> [-export <file>] [-map <file>] [-report <file>] [-save <file>]\n"
+               "            [-google <file>] [-level <depth>] [-language <value>] [-post <form data>] [-retrybroken]\n"
+               "       wexo <document.wxo> [output switches]\n");
+}
+
+bool HaveDisplay() {
+  const char* x = std::getenv("DISPLAY");
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (w && *w);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::fprintf(stderr, "usage: wexo -url <root URL> [-export file] [-map file] [-level n]\n");
-  return 2;
+  std::signal(SIGPIPE, SIG_IGN);
+  platform::InternetInitialize();
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  CCommandLineInfoEx info;
+  ParseCommandLine(info, args);
+  const bool batch = ApplyCommandLine(info);
+  if (!batch) {
+    if (HaveDisplay())
+      std::fprintf(stderr, "wexo: the windowed program is not available yet; run a check with -url\n");
+    PrintUsage();
+    return 2;
+  }
+
+  // Without a windowed program every batch run uses the headless host.
+  HeadlessHost host;
+  ReportOutputs outputs;
+  SetCheckOutputs(&outputs);
+
+  std::vector<std::unique_ptr<CWexoDoc>> documents;
+  std::vector<std::unique_ptr<HeadlessView>> views;
+  int exitCode = 0;
+  if (info.m_nShellCommand == CCommandLineInfoEx::FileNew) {
+    auto doc = std::make_unique<CWexoDoc>();
+    views.push_back(std::make_unique<HeadlessView>(host, *doc));
+    doc->m_pView = views.back().get();
+    if (doc->OnNewDocument()) documents.push_back(std::move(doc));
+  } else if (info.m_nShellCommand == CCommandLineInfoEx::FileOpen) {
+    host.MessageBox("Opening a document file ('" + info.m_strFileName + "') is not available yet", BoxKind::Error);
+    exitCode = 1;
+  }
+  if (!documents.empty()) exitCode = host.Run(documents);
+
+  SetCheckOutputs(nullptr);
+  documents.clear();
+  views.clear();
+  platform::InternetShutdown();
+  FreeCharsetMap();
+  FreeServerNamePool();
+  return exitCode;
 }

@@ -444,8 +444,8 @@ void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage) {
   std::string host, object, user, password;
   std::uint16_t port = 0;
   if (!CrackUrl(url, service, host, object, port, user, password)) {
-    if (isFile && lowerCase) url = ToLowerInCodePage(url, kCpUtf8);
     url = EscapeUnsafe(url);
+    if (isFile && lowerCase) url = ToLowerInCodePage(url, kCpUtf8);
     return;
   }
   std::string scheme, portText;

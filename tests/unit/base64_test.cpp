@@ -109,7 +109,9 @@ TEST(Base64, RoundTripsAndLargeInput) {
     CBase64Coder decoder;
     decoder.Decode(text.data(), text.size());
     ASSERT_EQ(decoder.DecodedLength(), static_cast<int>(n));
-    if (n) EXPECT_EQ(std::memcmp(decoder.DecodedData(), bytes.data(), n), 0);
+    if (n) {
+      EXPECT_EQ(std::memcmp(decoder.DecodedData(), bytes.data(), n), 0);
+    }
     ExpectTerminated(decoder);
   }
 

@@ -1,0 +1,102 @@
+#include "app/HeadlessHost.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+
+#include "engine/FetchWorker.h"
+#include "engine/WexoDoc.h"
+
+HeadlessHost::HeadlessHost() { SetHost(this); }
+HeadlessHost::~HeadlessHost() { SetHost(nullptr); }
+
+BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
+  std::fprintf(stderr, "wexo: %s\n", text.c_str());
+  if (kind == BoxKind::Error) m_failureShown = true;
+  // A question here is "Continue?" after a read failure: the body counts as ended.
+  return kind == BoxKind::Question ? BoxAnswer::Yes : BoxAnswer::Ok;
+}
+
+bool HeadlessHost::AskForReport(const std::string& question) {
+  std::fprintf(stderr, "wexo: %s No\n", question.c_str());
+  Quit(m_failureShown ? 1 : 0);
+  return false;
+}
+
+void HeadlessHost::Quit(int exitCode) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_quit) m_exitCode = exitCode;
+  m_quit = true;
+  m_wake.notify_all();
+}
+
+void HeadlessHost::Post(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_tasks.push_back(std::move(task));
+  m_wake.notify_all();
+}
+
+void HeadlessHost::Send(std::function<void()> task) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  Post([task = std::move(task), done] {
+    task();
+    done->set_value();
+  });
+  finished.wait();
+}
+
+int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
+  using Clock = std::chrono::steady_clock;
+  auto nextTick = Clock::now() + std::chrono::seconds(1);
+  bool quitting = false;
+  for (;;) {
+    std::deque<std::function<void()>> burst;
+    {
+      std::unique_lock<std::mutex> lock(m_lock);
+      m_wake.wait_until(lock, nextTick, [this] { return !m_tasks.empty() || m_quit; });
+      burst.swap(m_tasks);
+      quitting = m_quit;
+    }
+    for (auto& task : burst) task();
+    const bool tick = Clock::now() >= nextTick;
+    if (tick) nextTick = Clock::now() + std::chrono::seconds(1);
+    if (quitting) break;
+    // The timer tick and the idle pass after a burst both run every document's pump.
+    if (tick || !burst.empty())
+      for (auto& doc : documents) doc->ProcessFinishedFetches();
+  }
+  // Orderly end: cancel every session and let every worker hand over before anything is freed.
+  for (auto& doc : documents) doc->CloseAllHandles();
+  while (RunningWorkerCount() > 0) {
+    std::deque<std::function<void()>> burst;
+    {
+      std::unique_lock<std::mutex> lock(m_lock);
+      m_wake.wait_for(lock, std::chrono::milliseconds(50), [this] { return !m_tasks.empty(); });
+      burst.swap(m_tasks);
+    }
+    for (auto& task : burst) task();
+    for (auto& doc : documents) doc->CloseAllHandles();
+  }
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_tasks.clear();
+  return m_exitCode != 0 ? m_exitCode : (m_failureShown ? 1 : 0);
+}
+
+HeadlessView::HeadlessView(HeadlessHost& host, CWexoDoc& doc)
+    : m_host(host), m_doc(doc), m_alive(std::make_shared<bool>(true)) {}
+
+HeadlessView::~HeadlessView() { *m_alive = false; }
+
+void HeadlessView::PostSchedule() {
+  std::weak_ptr<bool> alive = m_alive;
+  CWexoDoc* doc = &m_doc;
+  m_host.Post([alive, doc] {
+    if (auto a = alive.lock(); a && *a) doc->ScheduleFetches();
+  });
+}
+
+void HeadlessView::SendUrlDone(const FetchResult& result) {
+  CWexoDoc* doc = &m_doc;
+  m_host.Send([doc, &result] { doc->OnUrlDone(result); });
+}

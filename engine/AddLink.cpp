@@ -1,0 +1,81 @@
+// The one road by which a link found on a page enters the link table.
+#include <string>
+#include <string_view>
+
+#include "algorithms/Regex.h"
+#include "engine/Application.h"
+#include "engine/Charset.h"
+#include "engine/Url.h"
+#include "engine/WexoDoc.h"
+
+namespace {
+
+// Internal links to these are only asked for their headers: their bodies are never parsed.
+bool IsHeadExtension(std::string_view ext) {
+  static constexpr std::string_view kHead[] = {
+      "gif", "png", "jpg", "ico", "txt", "rtf", "pdf", "doc", "docx", "docm", "xls", "xlsx", "xlsm", "ppt", "pptx",
+      "pptm", "msi", "exe", "zip", "rar", "mpg", "mp3", "mp4", "avi", "wmv", "asx", "asf", "swf", "js"};
+  if (ext.size() < 2 || ext.size() > 4) return false;
+  for (std::string_view e : kHead)
+    if (e == ext) return true;
+  return false;
+}
+
+std::uint16_t RequestKindByExtension(std::string_view url) {
+  const std::size_t query = url.find('?');
+  if (query != std::string_view::npos && query != 0) url = url.substr(0, query);
+  const std::size_t dot = url.rfind('.');
+  if (dot == std::string_view::npos) return REQUEST_GET;
+  std::string ext(url.substr(dot + 1));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return IsHeadExtension(ext) ? REQUEST_HEAD : REQUEST_GET;
+}
+
+constexpr const char* kSessionIdKeys[] = {"SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4",
+                                          "SessionIdRegEx5"};
+
+}  // namespace
+
+CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePage) {
+  ++page->m_nLinksOut;
+
+  // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
+  const bool internalLink = IsInternal(ToLowerInCodePage(link, codePage)) && !IsExcluded(link);
+  const bool lowerCase = MakeLowerCase && internalLink;
+  if (internalLink) {
+    const CWexoApp& app = WexoApp();
+    for (const char* key : kSessionIdKeys) {
+      const std::string pattern = app.GetProfileString("Options", key, "");
+      if (pattern.empty()) continue;
+      Regex re(pattern);
+      if (re.Match(link) && re.GroupCount() == 2) {
+        std::string rewritten = re.Substitute("\\1\\2");
+        link.swap(rewritten);
+      }
+    }
+  }
+
+  CanonicalizeUrl(link, lowerCase, codePage);
+
+  if (CLinkInfo* known = FindLink(link)) {
+    known->AddReferrer(page);
+    return known;
+  }
+
+  const bool excluded = IsExcluded(link);
+  const bool internal = IsInternal(link);
+  // An excluded record is never fetched; it gets the kind it would have had.
+  const std::uint16_t kind = internal ? RequestKindByExtension(link) : REQUEST_HEAD;
+  CLinkInfo* added = NewLink(link, page, kind);
+  if (const CCharsetInfo* charset = page->GetCharset())
+    added->SetCharsetInfo(charset);
+  else
+    SetCharset(added, "");
+  if (excluded)
+    added->SetStatus(STATUS_USER_SKIP, std::string());
+  else if (!internal && !CheckExternal)
+    added->SetStatus(STATUS_SKIP_EXTERNAL, std::string());
+  if (!ShowBrokenOnly && m_pView) m_pView->InsertRowAt(added, static_cast<int>(added->m_nIndex));
+  return added;
+}

@@ -1,0 +1,459 @@
+// The HTML tag scan: reads a page line by line and turns its markup into links, anchor
+// names, fragments, a title, a description, keywords and a character set.
+//
+// The current line is one buffer and the offset where it continues. A construct that runs
+// past the end of the line is carried: the buffer keeps the text from the construct's '<'
+// and the next line is appended to it. The search for the construct's end then goes on
+// where it stopped, so a long construct costs one pass over its text.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/Charset.h"
+#include "engine/ReadLine.h"
+#include "engine/TagScanners.h"
+#include "engine/Url.h"
+#include "engine/WexoDoc.h"
+
+namespace {
+
+constexpr std::size_t npos = std::string::npos;
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool MatchesNoCase(const std::string& text, std::size_t at, std::string_view upper) {
+  if (text.size() - at < upper.size()) return false;
+  for (std::size_t i = 0; i < upper.size(); ++i)
+    if (AsciiUpper(text[at + i]) != upper[i]) return false;
+  return true;
+}
+
+// The first closing marker (upper case, beginning with '<') at or after from.
+std::size_t FindMarker(const std::string& text, std::size_t from, std::string_view upper) {
+  const char* base = text.data();
+  const std::size_t size = text.size();
+  while (from < size) {
+    const void* hit = std::memchr(base + from, '<', size - from);
+    if (!hit) return npos;
+    const std::size_t at = static_cast<const char*>(hit) - base;
+    if (MatchesNoCase(text, at, upper)) return at;
+    from = at + 1;
+  }
+  return npos;
+}
+
+std::string Trimmed(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && IsSpace(s[b])) ++b;
+  while (e > b && IsSpace(s[e - 1])) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool EndsInSlash(const std::string& s) { return !s.empty() && (s.back() == '/' || s.back() == '\\'); }
+
+enum class Kind { Style, Link, Anchor, Image, Embed, Applet, Script, Meta, Base, Title, Comment, Other };
+
+struct Prefix {
+  std::string_view upper;
+  Kind kind;
+};
+
+// No two prefixes can match the same text, so their order does not decide anything.
+constexpr Prefix kPrefixes[] = {
+    {"<STYLE ", Kind::Style},   {"<A ", Kind::Anchor},       {"<GO ", Kind::Link},      {"<IMG ", Kind::Image},
+    {"<LAYER ", Kind::Link},    {"<IFRAME ", Kind::Link},    {"<VIDEO ", Kind::Link},   {"<EMBED ", Kind::Embed},
+    {"<OBJECT ", Kind::Link},   {"<FRAME ", Kind::Link},     {"<AREA ", Kind::Link},    {"<LINK ", Kind::Link},
+    {"<INPUT ", Kind::Link},    {"<APPLET ", Kind::Applet},  {"<SCRIPT", Kind::Script}, {"<BGSOUND ", Kind::Link},
+    {"<BODY ", Kind::Link},     {"<TD ", Kind::Link},        {"<TH ", Kind::Link},      {"<TR ", Kind::Link},
+    {"<TABLE ", Kind::Link},    {"<META ", Kind::Meta},      {"<BLOCKQUOTE ", Kind::Link}, {"<BASE ", Kind::Base},
+    {"<TITLE>", Kind::Title},   {"<!--", Kind::Comment},
+};
+
+Kind Classify(const std::string& text, std::size_t p) {
+  const char second = p + 1 < text.size() ? AsciiUpper(text[p + 1]) : '\0';
+  for (const Prefix& prefix : kPrefixes)
+    if (prefix.upper[1] == second && MatchesNoCase(text, p, prefix.upper)) return prefix.kind;
+  return Kind::Other;
+}
+
+// One more character of a comment as the closing search sees it: every "-- " counts as
+// "---", so a run of two or more hyphens takes in the blanks behind it. True when the
+// character is the '>' of a "-->".
+bool CommentCloses(int& run, char c) {
+  if (c == '-' || (c == ' ' && run >= 2)) {
+    ++run;
+    return false;
+  }
+  if (c == '>' && run >= 2) return true;
+  run = 0;
+  return false;
+}
+
+class HtmlTagScan {
+ public:
+  HtmlTagScan(CWexoDoc& doc, const FetchResult& result, platform::LineReader& file)
+      : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
+
+  void Run() {
+    while (!m_eof && ReadLine(m_file, m_raw)) {
+      if (m_carry) {
+        EraseFront(m_carryFrom);
+        m_line += m_raw;
+        m_carry = false;
+      } else {
+        m_line.swap(m_raw);
+        ForgetPositions();
+      }
+      m_pos = 0;
+      if (!ScanLine()) return;
+    }
+  }
+
+ private:
+  enum class Step { Next, NeedLine, End };
+
+  // Scans the current line; false when the scan ends before the file does.
+  bool ScanLine() {
+    while (true) {
+      const std::size_t p = NextTag();
+      if (p == npos) {
+        m_pos = m_line.size();
+        return true;
+      }
+      Step step;
+      switch (const Kind kind = Classify(m_line, p)) {
+        case Kind::Title: step = Title(p); break;
+        case Kind::Comment: step = Comment(p); break;
+        case Kind::Style: step = Style(p); break;
+        default: step = Tag(p, kind); break;
+      }
+      m_hintAt = npos;
+      if (step == Step::NeedLine) return true;
+      if (step == Step::End) return false;
+    }
+  }
+
+  std::size_t NextTag() const {
+    const char* base = m_line.data();
+    std::size_t from = m_pos;
+    while (from < m_line.size()) {
+      const void* hit = std::memchr(base + from, '<', m_line.size() - from);
+      if (!hit) return npos;
+      const std::size_t at = static_cast<const char*>(hit) - base;
+      if (at + 1 >= m_line.size() || m_line[at + 1] != '/') return at;
+      from = at + 2;
+    }
+    return npos;
+  }
+
+  unsigned CodePage() const { return m_page->GetCodePage(); }
+
+  // The next line appended to the current one; false at the end of the file.
+  bool AppendLine() {
+    if (m_eof) return false;
+    if (!ReadLine(m_file, m_raw)) {
+      m_eof = true;
+      return false;
+    }
+    m_line += m_raw;
+    return true;
+  }
+
+  // Carries the text from p; the closing search of that construct resumes at resumeFrom.
+  Step Carry(std::size_t p, std::size_t resumeFrom) {
+    m_carry = true;
+    m_carryFrom = p;
+    m_hintAt = p;
+    m_hintFrom = std::max(resumeFrom, p);
+    m_nextHintAt = true;
+    return Step::NeedLine;
+  }
+
+  // Where the closing search of the construct at p starts: where it stopped on the line
+  // before, when this construct was carried.
+  std::size_t SearchFrom(std::size_t p, std::size_t from) const {
+    return (m_carriedHintAt == p && m_carriedHintFrom != npos) ? std::max(from, m_carriedHintFrom) : from;
+  }
+
+  // Drops the first n characters of the buffer, keeping stored positions right.
+  void EraseFront(std::size_t n) {
+    if (m_nextHintAt) {
+      m_carriedHintAt = m_hintAt - n;
+      m_carriedHintFrom = m_hintFrom - n;
+      m_nextHintAt = false;
+    } else {
+      m_carriedHintAt = m_carriedHintFrom = npos;
+    }
+    if (n == 0) return;
+    m_line.erase(0, n);
+    if (m_anchorAt != npos) {
+      if (m_anchorAt < n) {
+        m_anchorFrom = m_anchorAt = npos;
+      } else {
+        m_anchorFrom = m_anchorFrom > n ? m_anchorFrom - n : 0;
+        m_anchorAt -= n;
+      }
+    }
+    if (m_noAnchorCloseFrom != npos) m_noAnchorCloseFrom = m_noAnchorCloseFrom > n ? m_noAnchorCloseFrom - n : 0;
+  }
+
+  void ForgetPositions() {
+    m_anchorFrom = m_anchorAt = npos;
+    if (m_noAnchorCloseFrom != npos) m_noAnchorCloseFrom = 0;  // the file has ended: nothing follows
+    m_carriedHintAt = m_carriedHintFrom = npos;
+    m_nextHintAt = false;
+    m_commentCarried = false;
+  }
+
+  Step Title(std::size_t p) {
+    const std::size_t q = FindMarker(m_line, SearchFrom(p, p + 7), "</TITLE>");
+    if (q != npos) {
+      if (!m_titleTaken) {
+        m_page->m_csTitle = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
+        m_titleTaken = true;
+      }
+      m_doc.RedrawIfVisible(m_page);
+      m_pos = q + 8;
+      return Step::Next;
+    }
+    const std::size_t length = m_line.size() - m_pos;
+    const std::size_t resume = m_line.size() >= 7 ? m_line.size() - 7 : 0;
+    if (length <= 1024) return Carry(p, resume);
+    // A line too long for a title loses eight characters at a time, and the scan starts
+    // again, until it is short enough to carry or the tag's '<' has gone.
+    m_page->m_csTitle = "!!! Title too long !!!";
+    const std::size_t untilShort = (length - 1024 + 7) / 8;
+    const std::size_t untilPast = (p - m_pos) / 8 + 1;
+    m_pos += 8 * std::min(untilShort, untilPast);
+    if (m_pos <= p) return Carry(p, resume);
+    return Step::Next;
+  }
+
+  Step Comment(std::size_t p) {
+    // A carried "<!--" is only an opener: its own hyphens never close the comment.
+    const bool carried = m_commentCarried && m_carriedHintAt == p;
+    m_commentCarried = false;
+    int run = 0;           // as the closing search counts
+    int realRun = 0;       // hyphens written after the opener
+    std::size_t j = p;
+    if (carried) {
+      j = p + 4;
+      run = realRun = m_commentRun;
+    }
+    for (; j < m_line.size(); ++j) {
+      const char c = m_line[j];
+      if (carried ? CommentCloses(realRun, c) : CommentCloses(run, c)) {
+        m_pos = j + 1;
+        return Step::Next;
+      }
+      if (!carried && j >= p + 4) CommentCloses(realRun, c);
+    }
+    // The comment's text so far is dropped; only its opener is carried.
+    m_line.replace(p, npos, "<!--");
+    m_commentCarried = true;
+    m_commentRun = realRun;
+    return Carry(p, p + 4);
+  }
+
+  Step Style(std::size_t p) {
+    const std::size_t q = FindMarker(m_line, SearchFrom(p, p + 1), "</STYLE>");
+    if (q == npos) return Carry(p, m_line.size() >= 7 ? m_line.size() - 7 : 0);
+    std::string sheet = m_line.substr(p + 7, q - p - 7);
+    m_doc.ParseCss(m_result, sheet, CodePage());
+    m_pos = q + 8;
+    return Step::Next;
+  }
+
+  Step Tag(std::size_t p, Kind kind) {
+    const std::size_t from = SearchFrom(p, p);
+    const void* hit = from < m_line.size() ? std::memchr(m_line.data() + from, '>', m_line.size() - from) : nullptr;
+    if (!hit) return Carry(p, m_line.size());
+    const std::size_t q = static_cast<const char*>(hit) - m_line.data();
+    const CTagText tag(std::string_view(m_line).substr(p, q - p + 1));
+    const std::string& fetched = m_result.csUrl;
+
+    std::string link, anchorName, alt;
+    bool found = false, inArchive = false, archiveExternal = false;
+    if (kind == Kind::Applet) {
+      std::string codebase;
+      if (GetLinkAttributeValue("CODEBASE", m_base, tag, codebase, CodePage())) {
+        if (!EndsInSlash(codebase)) codebase += '/';
+        found = GetLinkAttribute(codebase, tag, link, CodePage());
+      } else {
+        found = GetLinkAttribute(m_base, tag, link, CodePage());
+      }
+      if (found) {
+        std::vector<std::string> archives;
+        GetArchiveList(codebase.empty() ? m_base : codebase, tag, archives, CodePage());
+        for (std::string& archive : archives) {
+          if (archive == fetched) continue;
+          CLinkInfo* archiveRecord = m_doc.AddLink(m_page, archive, CodePage());
+          std::string archiveBase = archive;
+          if (!EndsInSlash(archiveBase)) archiveBase += '/';
+          found = inArchive = GetLinkAttribute(archiveBase, tag, link, CodePage());
+          if (found && archiveRecord &&
+              (!m_doc.IsInternal(archive) || m_doc.IsExcluded(archive) || archives.size() >= 2))
+            archiveExternal = true;
+        }
+      }
+    } else if (kind != Kind::Other) {
+      if (kind == Kind::Meta) {
+        std::string value;
+        if (GetCharsetAttribute(tag, value)) {
+          SetCharset(m_page, value);
+          m_doc.RedrawIfVisible(m_page);
+        }
+        if (GetMetaContent(tag, value, "DESCRIPTION")) m_page->m_csDescription = value;
+        if (GetMetaContent(tag, value, "KEYWORDS")) m_page->m_csKeywords = value;
+      }
+      found = GetLinkAttribute(m_base, tag, link, CodePage());
+      if (found && !link.empty() && link[0] == '#') {
+        m_page->m_saFragments.push_back(link.substr(1));
+        found = false;
+        link.clear();
+      }
+      if (kind == Kind::Anchor && GetAttribute("NAME", tag, anchorName, CodePage()))
+        m_page->m_saAnchors.push_back(anchorName);
+      if (found && kind == Kind::Image) alt = GetAltText(tag);
+    }
+
+    std::string value;
+    if (GetAttribute("ID", tag, value, CodePage()) && value != anchorName) m_page->m_saAnchors.push_back(value);
+    if (GetAttribute("STYLE", tag, value, CodePage())) StyleAttributeLink(value);
+
+    if (kind == Kind::Base) {
+      if (found && (link.starts_with("http://") || link.starts_with("https://"))) {
+        CanonicalizeUrl(link, m_doc.MakeLowerCase != 0, CodePage());
+        m_base = link;
+      }
+      found = false;
+    }
+
+    CLinkInfo* record = nullptr;
+    if (found && link != fetched) {
+      record = m_doc.AddLink(m_page, link, CodePage());
+      record->m_bInJar = inArchive;
+      if (inArchive && archiveExternal && record->m_nStatus == STATUS_PENDING)
+        record->SetStatus(STATUS_JAR_CONTENT, std::string());
+    }
+    if (found) {
+      if (kind == Kind::Embed) AddExtraLink("PLUGINSPAGE", tag);
+      if (kind == Kind::Image) {
+        AddExtraLink("LOWSRC", tag);
+        AddExtraLink("LONGDESC", tag);
+      }
+    }
+
+    m_pos = q + 1;
+    if (kind == Kind::Script && !SkipScript()) return Step::End;
+
+    if (record) {
+      if (record->m_csTitle.empty() && !alt.empty()) record->m_csTitle = alt;
+      const std::string_view text = tag.Text();
+      if (record->m_csTitle.empty() && (text.starts_with("<a ") || text.starts_with("<A "))) {
+        const std::size_t close = FindAnchorClose(m_pos);
+        if (close != npos) record->m_csTitle = m_line.substr(m_pos, std::min<std::size_t>(close - m_pos, 255));
+      }
+    }
+    return Step::Next;
+  }
+
+  // The first url( of a STYLE attribute.
+  void StyleAttributeLink(const std::string& style) {
+    const std::size_t at = style.find("url(");
+    if (at == npos) return;
+    std::size_t i = at + 4;
+    while (i < style.size() && IsSpace(style[i])) ++i;
+    char close = ')';
+    if (i < style.size() && (style[i] == '"' || style[i] == '\'')) close = style[i++];
+    std::string link = style.substr(i, style.find(close, i) == npos ? npos : style.find(close, i) - i);
+    while (!link.empty() && IsSpace(link.back())) link.pop_back();
+    if (!ResolveLink(m_base, link, CodePage())) return;
+    // A reference to a place in the page itself (an SVG paint server) is no link.
+    if (!link.empty() && link[0] == '#') return;
+    m_doc.AddLink(m_page, link, CodePage());
+  }
+
+  void AddExtraLink(const char* name, const CTagText& tag) {
+    std::string value;
+    if (GetLinkAttributeValue(name, m_base, tag, value, CodePage()) && value != m_result.csUrl)
+      m_doc.AddLink(m_page, value, CodePage());
+  }
+
+  // Moves the current line past "</SCRIPT>", reading lines as needed; false at the end of
+  // the file. Only the last few characters of a line are kept while searching.
+  bool SkipScript() {
+    std::size_t from = m_pos;
+    while (true) {
+      const std::size_t r = FindMarker(m_line, from, "</SCRIPT>");
+      if (r != npos) {
+        m_pos = r + 9;
+        return true;
+      }
+      const std::size_t keep = std::max(m_pos, m_line.size() >= 8 ? m_line.size() - 8 : 0);
+      EraseFront(keep);
+      m_pos = 0;
+      from = 0;
+      if (!AppendLine()) return false;
+    }
+  }
+
+  // The first "</A" at or after from, reading lines into the current line as needed; npos
+  // when the file ends first. A search that has run to the end of the file, or found its
+  // marker beyond from, answers later searches from the same stretch at once.
+  std::size_t FindAnchorClose(std::size_t from) {
+    if (m_noAnchorCloseFrom != npos && from >= m_noAnchorCloseFrom) return npos;
+    if (m_anchorAt != npos && from >= m_anchorFrom && from <= m_anchorAt) return m_anchorAt;
+    std::size_t start = from;
+    while (true) {
+      const std::size_t r = FindMarker(m_line, start, "</A");
+      if (r != npos) {
+        m_anchorFrom = from;
+        m_anchorAt = r;
+        return r;
+      }
+      start = std::max(from, m_line.size() >= 2 ? m_line.size() - 2 : 0);
+      if (!AppendLine()) {
+        m_noAnchorCloseFrom = from;
+        return npos;
+      }
+    }
+  }
+
+  CWexoDoc& m_doc;
+  const FetchResult& m_result;
+  CLinkInfo* m_page;
+  platform::LineReader& m_file;
+  std::string m_base;
+  bool m_titleTaken = false;
+  bool m_eof = false;
+
+  std::string m_line;  // the current line is m_line from m_pos on
+  std::size_t m_pos = 0;
+  std::string m_raw;
+
+  bool m_carry = false;
+  std::size_t m_carryFrom = 0;
+  // Where the carried construct's closing search stopped, for the line it is carried into.
+  std::size_t m_hintAt = npos, m_hintFrom = npos;
+  bool m_nextHintAt = false;
+  std::size_t m_carriedHintAt = npos, m_carriedHintFrom = npos;
+  bool m_commentCarried = false;
+  int m_commentRun = 0;
+
+  // The last "</A" search: no marker in [m_anchorFrom, m_anchorAt), one at m_anchorAt.
+  std::size_t m_anchorFrom = npos, m_anchorAt = npos;
+  // No "</A" from here to the end of the file.
+  std::size_t m_noAnchorCloseFrom = npos;
+};
+
+}  // namespace
+
+void CWexoDoc::ScanHtml(const FetchResult& result, platform::LineReader& file) {
+  if (!result.pLink) return;
+  HtmlTagScan(*this, result, file).Run();
+}

@@ -1,0 +1,180 @@
+// Handling of one finished fetch on the user-interface thread: retries, spreading of host
+// and mail-domain results, redirects, and the dispatch of the body to its link extractor.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+#include "engine/Host.h"
+#include "engine/ReadLine.h"
+#include "engine/TempFiles.h"
+#include "engine/Url.h"
+#include "engine/WexoDoc.h"
+#include "engine/ZipFile.h"
+#include "platform/TempDir.h"
+#include "platform/TextFile.h"
+
+namespace {
+
+bool NeverRetried(std::int16_t status) {
+  switch (status) {
+    case 6: case 200: case 401: case 503: case 504: case 12002: case 12007: case 12017: case 12029: case 12030:
+    case STATUS_SKIP_TYPE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::int64_t DosTimeToUtc(std::uint16_t date, std::uint16_t time) {
+  std::tm tm{};
+  tm.tm_year = ((date >> 9) & 0x7F) + 80;
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = (time >> 11) & 0x1F;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<std::int64_t>(t);
+}
+
+}  // namespace
+
+bool IsInTempDir(const std::string& path) {
+  const std::string temp = platform::GetTempPath();
+  return !temp.empty() && path.compare(0, temp.size(), temp) == 0;
+}
+
+void CWexoDoc::ParseFetchedPage(FetchResult& result) {
+  CLinkInfo* link = result.pLink;
+  if (!link) return;
+  const std::int16_t status = link->m_nStatus;
+
+  if (!m_bPaused && link->GetAttempts() <= static_cast<std::uint16_t>(MaxRetry) && !NeverRetried(status)) {
+    link->Reset();
+    if (m_pView) {
+      if (ShowBrokenOnly)
+        m_pView->DeleteRecordRow(link);
+      else
+        m_pView->RedrawRecord(link);
+    }
+    // A failed fetch keeps no body, but a stray temporary file must not stay behind.
+    if (result.bBodyIsTemp && !result.csBodyFile.empty() && IsInTempDir(result.csBodyFile))
+      ::unlink(result.csBodyFile.c_str());
+    return;
+  }
+
+  if (ShowBrokenOnly && link->IsBroken() && m_pView) m_pView->InsertRow(link);
+  RedrawIfVisible(link);
+
+  if (status == 408 || status == 12002 || status == 12007 || status == 12029) FailSimilarHost(result.csUrl, status);
+
+  if (status == STATUS_MAIL_HOST_OK && result.csUrl.starts_with("mailto:")) {
+    const std::string domain = MailtoDomain(result.csUrl);
+    auto it = domain.empty() ? m_byMailDomain.end() : m_byMailDomain.find(domain);
+    if (it != m_byMailDomain.end()) {
+      for (std::uint32_t index : it->second) {
+        CLinkInfo* other = m_obaLinks[index].get();
+        if ((other->m_nStatus == 0 || other->m_nStatus == 12007) && !IsActive(other)) {
+          other->SetStatus(STATUS_MAIL_HOST_OK, std::string());
+          RedrawIfVisible(other);
+        }
+      }
+    }
+  }
+
+  if (status != 200) return;
+
+  if (result.bAuthenticated) RequeueAuthRequired(result.csUrl);
+
+  if (!result.csRedirectTarget.empty()) {
+    std::string target = result.csRedirectTarget;
+    ResolveLink(result.csUrl, target, link->GetCodePage());
+    m_saRedirectSources.push_back(result.csUrl);
+    m_saRedirectTargets.push_back(target);
+    m_waRedirectCodes.push_back(result.wRedirectCode);
+    bool haveBody = !result.csBodyFile.empty();
+    if (!haveBody) {
+      std::string path, error;
+      if (CreateUniqueTempFile(path, error)) {
+        result.csBodyFile = path;
+        result.bBodyIsTemp = true;
+        haveBody = true;
+      }
+    }
+    if (haveBody) {
+      platform::TextFileWriter out;
+      if (out.Open(result.csBodyFile, platform::TextFileWriter::Mode::Append)) {
+        out.Write("\n<a href=\"");
+        out.Write(target);
+        out.Write("\">redir</a>");
+        out.Close();
+      }
+    }
+  }
+
+  if (result.csBodyFile.empty()) return;
+
+  if (link->m_nLevel < MaxLevel) {
+    const std::string& url = link->GetUrl();
+    if (url.size() >= 4 && url.compare(url.size() - 4, 4, ".jar") == 0) {
+      CZipFile zip(result.csBodyFile);
+      if (zip.Open() == 0) {
+        for (int i = 0; i < zip.GetCount(); ++i) {
+          const ZipEntry* entry = zip.GetEntry(i);
+          if (!entry || entry->name.ends_with('/')) continue;
+          std::string text = result.csUrl + "/" + entry->name;
+          CLinkInfo* member = AddLink(link, text, link->GetCodePage());
+          if (!member) continue;
+          member->SetStatus(200, std::string());
+          member->m_bInJar = 1;
+          member->m_nSize = entry->uncompressedSize;
+          member->m_bDateKnown = 1;
+          member->m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
+          RedrawIfVisible(member);
+        }
+      }
+    } else {
+      platform::LineReader file;
+      if (!file.Open(result.csBodyFile)) {
+        const bool paused = m_bPaused;
+        m_bPaused = true;
+        char buffer[4096];
+        std::snprintf(buffer, sizeof buffer,
+                      "Internal error: Could not open %s '%s' to read content of URL '%s', cause: %s",
+                      result.bBodyIsTemp ? "temporary file" : "file", result.csBodyFile.c_str(),
+                      result.csUrl.c_str(), platform::FileErrorText(file.ErrorNumber()).c_str());
+        Host().MessageBox(buffer, BoxKind::Error);
+        m_bPaused = paused;
+        link->SetStatus(2, buffer);
+        RedrawIfVisible(link);
+        return;
+      }
+      if (link->m_csMimeType == "text/css") {
+        std::string text, line;
+        while (ReadLine(file, line)) text += line;
+        ParseCss(result, text, link->GetCodePage());
+      } else {
+        ScanHtml(result, file);
+      }
+      file.Close();
+    }
+  }
+
+  if (result.bBodyIsTemp) {
+    if (!IsInTempDir(result.csBodyFile)) {
+      char buffer[4096];
+      std::snprintf(buffer, sizeof buffer, "Internal error: Tempfile '%s' is not in %%TEMP%%", result.csBodyFile.c_str());
+      Host().MessageBox(buffer, BoxKind::Error);
+      std::exit(1);
+    }
+    if (::unlink(result.csBodyFile.c_str()) != 0) {
+      char buffer[4096];
+      std::snprintf(buffer, sizeof buffer, "File '%s' could not be deleted, errno = %d", result.csBodyFile.c_str(), errno);
+      std::fprintf(stderr, "%s\n", buffer);
+    }
+  }
+}

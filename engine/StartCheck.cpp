@@ -1,0 +1,72 @@
+// Starting a check: the root record of a command-line run, with its per-URL profile.
+#include <cstdio>
+
+#include "engine/Application.h"
+#include "engine/Url.h"
+#include "engine/WexoDoc.h"
+
+namespace {
+
+std::string RootPrefix(const std::string& url) {
+  const std::size_t slash = url.rfind('/');
+  return slash == std::string::npos ? std::string() : url.substr(0, slash + 1);
+}
+
+// The enabled String%d entries of a profile section, until the first empty one.
+void ReadProfileList(const std::string& section, std::vector<std::string>& list) {
+  const CWexoApp& app = WexoApp();
+  for (int i = 1;; ++i) {
+    char key[32];
+    std::snprintf(key, sizeof key, "String%d", i);
+    const std::string value = app.GetProfileString(section.c_str(), key, "");
+    if (value.empty()) break;
+    std::snprintf(key, sizeof key, "Enable%d", i);
+    if (app.GetProfileInt(section.c_str(), key, 0) != 0) list.push_back(value);
+  }
+}
+
+}  // namespace
+
+bool CWexoDoc::OnNewDocument() {
+  CWexoApp& app = WexoApp();
+  if (app.m_nStartCommand == ID_CHECK_URL_LIST) return false;  // URL lists: not from here yet
+  if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return false;
+  // Only the first new document follows the command line; later ones go the interactive way.
+  app.m_bCommandLineCheckTaken = true;
+
+  m_bBatch = true;
+  std::string root = app.m_csUrl;
+  AskPassword = 0;
+  MaxLevel = static_cast<std::int16_t>(app.m_nLevel);
+  const std::string post = app.m_csPost;
+
+  const std::string options = root + "-Options";
+  if (app.GetProfileInt(options.c_str(), "Profile", 0) != 0) {
+    ReadProfileList(root + "-Include", m_saInclude);
+    ReadProfileList(root + "-Exclude", m_saExclude);
+    CheckExternal = app.GetProfileInt(options.c_str(), "CheckExternal",
+                                      app.GetProfileInt("Options", "CheckExternal", 1));
+    MaxLevel = static_cast<std::int16_t>(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
+    EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
+    EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);
+    EMailSmtpServer = app.GetProfileString(options.c_str(), "E-Mail-SMTP-Server", "");
+    EMailFrom = app.GetProfileString(options.c_str(), "E-Mail-From", "");
+    EMailTo = app.GetProfileString(options.c_str(), "E-Mail-To", "");
+    EMailSubject = app.GetProfileString(options.c_str(), "E-Mail-Subject", "");
+  }
+  CanonicalizeUrl(root, MakeLowerCase != 0, 0);
+  CLinkInfo* rootLink = NewLink(root, nullptr, post.empty() ? REQUEST_GET : REQUEST_POST);
+  m_csRootUrl = RootPrefix(root);
+  if (!post.empty()) rootLink->m_csPostData = post;
+
+  if (MakeLowerCase) {
+    for (std::string& s : m_saInclude) s = ToLowerInCodePage(s, 0);
+    for (std::string& s : m_saExclude) s = ToLowerInCodePage(s, 0);
+  }
+  if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(rootLink, 0);
+  m_bPaused = false;
+  m_bRunning = true;
+  if (app.m_bRetryBroken) RecheckBroken();
+  if (m_pView) m_pView->PostSchedule();
+  return true;
+}

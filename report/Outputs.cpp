@@ -1,0 +1,21 @@
+#include "report/Outputs.h"
+
+#include "engine/Host.h"
+#include "report/TabExport.h"
+
+namespace {
+
+bool NotAvailable(const char* what) {
+  Host().MessageBox(std::string(what) + " is not available yet", BoxKind::Error);
+  return false;
+}
+
+}  // namespace
+
+bool ReportOutputs::ExportTabFile(CWexoDoc& doc, const std::string& path) { return ::ExportTabFile(doc, path); }
+bool ReportOutputs::ExportPageMap(CWexoDoc& doc, const std::string& path) { return ::ExportPageMap(doc, path); }
+bool ReportOutputs::CreateReport(CWexoDoc&, const std::string&) { return NotAvailable("The HTML report (-report)"); }
+bool ReportOutputs::SaveDocument(CWexoDoc&, const std::string&) { return NotAvailable("Saving the document (-save)"); }
+bool ReportOutputs::ExportSitemap(CWexoDoc&, const std::string&) { return NotAvailable("The XML sitemap (-google)"); }
+bool ReportOutputs::MailReport(CWexoDoc&) { return NotAvailable("Mailing the report"); }
+void ReportOutputs::LaunchReport(CWexoDoc&) { NotAvailable("The HTML report"); }

@@ -1,0 +1,122 @@
+#include "report/TabExport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+#include "engine/Host.h"
+#include "engine/WexoDoc.h"
+#include "platform/LocalTime.h"
+
+namespace {
+
+constexpr const char* kDateFormat = "%d.%m.%Y  %H:%M:%S";
+
+std::string DateField(const CLinkInfo& link) {
+  return link.m_nStatus == 200 && link.m_bDateKnown ? platform::FormatLocalTime(link.m_tDate, kDateFormat)
+                                                     : std::string();
+}
+
+}  // namespace
+
+std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds) {
+  char buffer[48];
+  const long long s = seconds < 0 ? 0 : seconds;
+  std::snprintf(buffer, sizeof buffer, "%02lld:%02lld.%03d", (s / 60) % 60, s % 60, static_cast<int>(milliseconds));
+  return buffer;
+}
+
+bool WriteExport(const std::string& path, const std::function<void(platform::TextFileWriter&)>& write) {
+  const std::string temp = path + ".tmp";
+  platform::TextFileWriter file;
+  if (!file.Open(temp, platform::TextFileWriter::Mode::Truncate)) {
+    Host().MessageBox("Could not open file '" + temp + "' for writing", BoxKind::Error);
+    return false;
+  }
+  write(file);
+  const bool written = file.Close();
+  if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string reason = written ? platform::FileErrorText(errno) : file.Error();
+    ::unlink(temp.c_str());
+    Host().MessageBox("Could not write file '" + path + "': " + reason, BoxKind::Error);
+    return false;
+  }
+  return true;
+}
+
+bool ExportTabFile(CWexoDoc& doc, const std::string& path) {
+  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+    out.Write("Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
+              "\tDuration\tCharset\tDescription\tKeywords\n");
+    std::string row;
+    char number[32];
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.GetLink(i);
+      row.clear();
+      row += doc.m_saUrls[i];
+      std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
+      row += number;
+      row += StatusText(link.m_nStatus);
+      row += '\t';
+      row += link.m_csMimeType;
+      row += '\t';
+      if (link.m_nStatus == 200 && link.m_nSize != 0) row += std::to_string(link.m_nSize);
+      row += '\t';
+      row += link.m_csTitle;
+      row += '\t';
+      row += DateField(link);
+      row += '\t';
+      if (link.m_nLevel >= 0) row += std::to_string(link.m_nLevel);
+      row += '\t';
+      if (link.GetLinksOutCount() >= 1) row += std::to_string(link.GetLinksOutCount());
+      row += '\t';
+      if (link.GetLinksInCount() >= 1) row += std::to_string(link.GetLinksInCount());
+      row += '\t';
+      if (const std::string* server = link.GetServerName()) row += *server;
+      row += '\t';
+      row += link.m_csStatusText;
+      row += '\t';
+      row += FormatDuration(link.m_tsDuration, link.m_nDurationMs);
+      row += '\t';
+      row += link.GetCharsetName();
+      row += '\t';
+      row += link.m_csDescription;
+      row += '\t';
+      row += link.m_csKeywords;
+      row += '\n';
+      out.Write(row);
+    }
+  });
+}
+
+bool ExportPageMap(CWexoDoc& doc, const std::string& path) {
+  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+    out.Write("OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
+              "\tOriginPageTitle\n");
+    std::string row;
+    char number[32];
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.GetLink(i);
+      if (link.m_dwaReferrers.empty()) continue;
+      std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
+      const std::string statusText = StatusText(link.m_nStatus);
+      for (std::uint32_t r : link.m_dwaReferrers) {
+        const CLinkInfo& origin = *doc.GetLink(r);
+        row.clear();
+        row += doc.m_saUrls[r];
+        row += '\t';
+        row += doc.m_saUrls[i];
+        row += number;
+        row += statusText;
+        row += '\t';
+        row += link.m_csTitle;
+        row += '\t';
+        row += DateField(origin);
+        row += '\t';
+        row += origin.m_csTitle;
+        row += '\n';
+        out.Write(row);
+      }
+    }
+  });
+}

@@ -1,0 +1,19 @@
+// The TAB-separated exports of a check and the write convention every export follows.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/TextFile.h"
+
+class CWexoDoc;
+
+// Writes an export: to path + ".tmp" in text mode, then renamed over path. On any failure the
+// partial file is removed, the old file stays, the error is shown, and the result is false.
+bool WriteExport(const std::string& path, const std::function<void(platform::TextFileWriter&)>& write);
+
+bool ExportTabFile(CWexoDoc& doc, const std::string& path);
+bool ExportPageMap(CWexoDoc& doc, const std::string& path);
+
+// "mm:ss.mmm" of a duration (the hours are not shown).
+std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds);

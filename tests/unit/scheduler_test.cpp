@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include "engine/Clock.h"
+#include "engine/Fetch.h"
+#include "engine/FetchWorker.h"
+#include "engine/WexoDoc.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+// Records every worker the scheduler starts instead of starting it.
+class FakeWorkers {
+ public:
+  FakeWorkers() {
+    SetWorkerLauncher([this](FetchRequest&& r) {
+      if (refuse) return false;
+      started.push_back(std::move(r));
+      return true;
+    });
+  }
+  ~FakeWorkers() { SetWorkerLauncher(nullptr); }
+
+  // The hand-over of a finished fetch, as the list view does it on the user-interface thread.
+  static void Finish(CWexoDoc& doc, const FetchRequest& r, std::int16_t status, const std::string& text = "") {
+    FetchResult result;
+    result.pLink = r.pLink;
+    result.csUrl = r.url;
+    result.outcome = std::make_unique<FetchOutcome>();
+    result.outcome->status = status;
+    result.outcome->statusText = text;
+    doc.OnUrlDone(result);
+  }
+
+  std::vector<FetchRequest> started;
+  bool refuse = false;
+};
+
+class SchedulerTest : public ::testing::Test {
+ protected:
+  SchedulerTest() {
+    SetClockForTests([this] { return now; });
+  }
+  ~SchedulerTest() override { SetClockForTests(nullptr); }
+
+  std::unique_ptr<CWexoDoc> NewDoc(int records, int threads) {
+    auto doc = std::make_unique<CWexoDoc>();
+    doc->m_pView = &view;
+    doc->m_nThreads = static_cast<std::int16_t>(threads);
+    doc->m_csRootUrl = "http://h/";
+    for (int i = 0; i < records; ++i) {
+      CLinkInfo* link = doc->NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET);
+      view.rows.push_back(link);
+    }
+    doc->m_bRunning = true;
+    return doc;
+  }
+
+  std::int64_t now = 1'000'000;
+  TempIni ini;
+  ScriptedHost host;
+  ScriptedView view;
+  FakeWorkers workers;
+};
+
+TEST_F(SchedulerTest, SelectedThenVisibleThenRandom) {
+  auto doc = NewDoc(10, 1);
+  view.selectedRow = 7;
+  view.topRow = 2;
+  view.rowsPerPage = 2;  // rows 2 and 3 are visible
+  std::vector<std::uint32_t> order;
+  for (int tick = 0; tick < 10; ++tick) {
+    doc->ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 1u) << "one worker per tick with Threads 1";
+    order.push_back(workers.started[0].pLink->m_nIndex);
+    EXPECT_EQ(doc->m_nActiveThreads, 1);
+    const FetchRequest r = std::move(workers.started[0]);
+    workers.started.clear();
+    FakeWorkers::Finish(*doc, r, 200);
+    doc->ProcessFinishedFetches();
+  }
+  EXPECT_EQ(order[0], 7u);
+  EXPECT_EQ(order[1], 2u);
+  EXPECT_EQ(order[2], 3u);
+  std::vector<std::uint32_t> sorted = order;
+  std::sort(sorted.begin(), sorted.end());
+  for (std::uint32_t i = 0; i < 10; ++i) EXPECT_EQ(sorted[i], i) << "every record exactly once";
+  EXPECT_EQ(doc->m_nPending, 0);
+}
+
+TEST_F(SchedulerTest, SelectedRowAlreadyTriedIsNotPreferred) {
+  int selectedFirst = 0;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    auto doc = NewDoc(3, 1);
+    doc->SeedRandom(seed);
+    view.rowsPerPage = 0;
+    view.selectedRow = 1;
+    doc->GetLink(1)->IncrementAttempts();
+    workers.started.clear();
+    doc->ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 1u);
+    selectedFirst += workers.started[0].pLink == doc->GetLink(1);
+    for (const FetchRequest& r : workers.started) FakeWorkers::Finish(*doc, r, 200);
+    view.rows.clear();
+  }
+  EXPECT_LT(selectedFirst, 20) << "a selected row that was tried waits for the random turns";
+  EXPECT_GT(selectedFirst, 0) << "but the random turns may still choose it";
+}
+
+TEST_F(SchedulerTest, ThreadLimit) {
+  for (int threads : {3, 1, 0, -4}) {
+    auto doc = NewDoc(10, threads);
+    workers.started.clear();
+    doc->ScheduleFetches();
+    EXPECT_EQ(workers.started.size(), static_cast<std::size_t>(threads < 1 ? 1 : threads)) << threads;
+    doc->ScheduleFetches();
+    EXPECT_EQ(workers.started.size(), static_cast<std::size_t>(threads < 1 ? 1 : threads)) << "limit reached";
+    for (const FetchRequest& r : workers.started) {
+      EXPECT_EQ(r.pLink->m_nStatus, -1);
+      EXPECT_EQ(r.attempts, 1);
+    }
+    EXPECT_EQ(doc->m_nThreads, threads) << "the stored value stays as read";
+    for (const FetchRequest& r : workers.started) FakeWorkers::Finish(*doc, r, 200);
+    view.rows.clear();
+  }
+}
+
+TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
+  auto doc = NewDoc(2, 5);
+  workers.refuse = true;
+  doc->ScheduleFetches();
+  EXPECT_EQ(doc->GetLink(0)->m_nStatus + doc->GetLink(1)->m_nStatus, 0);
+  EXPECT_EQ(doc->m_nActiveThreads, 0);
+  EXPECT_TRUE(doc->m_paActive.empty());
+  EXPECT_FALSE(doc->m_bFinished);
+  workers.refuse = false;
+  doc->ScheduleFetches();
+  EXPECT_EQ(workers.started.size(), 2u);
+}
+
+TEST_F(SchedulerTest, EndTest) {
+  auto doc = NewDoc(3, 5);
+  doc->MaxRetry = 0;
+  CLinkInfo* inJar = doc->GetLink(2);
+  inJar->m_bInJar = 1;
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 2u) << "a record waiting for its .jar is never fetched";
+  FakeWorkers::Finish(*doc, workers.started[0], 200);
+  // The hand-over ran the pump only once no worker was left; one result stays queued.
+  doc->ScheduleFetches();
+  EXPECT_FALSE(doc->m_bFinished);
+  FakeWorkers::Finish(*doc, workers.started[1], 404);
+  EXPECT_EQ(doc->m_paFinished.size(), 1u) << "the last hand-over pumps one result";
+  doc->ScheduleFetches();
+  EXPECT_FALSE(doc->m_bFinished) << "a queued result blocks the end";
+  doc->ProcessFinishedFetches();
+  EXPECT_TRUE(doc->m_paFinished.empty());
+  doc->ScheduleFetches();
+  EXPECT_TRUE(doc->m_bFinished);
+  EXPECT_FALSE(doc->m_bRunning);
+  EXPECT_EQ(inJar->m_nStatus, 404);
+  EXPECT_EQ(inJar->m_csStatusText, "class not found in .jar archive");
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], "Link tolvak finished. Do you want a report?");
+  EXPECT_EQ(host.beeps, 1);
+  // A finished check schedules nothing.
+  doc->ScheduleFetches();
+  EXPECT_EQ(host.boxes.size(), 1u);
+}
+
+TEST_F(SchedulerTest, TimeoutSweepPerDocument) {
+  auto a = NewDoc(1, 1);
+  auto b = NewDoc(1, 1);
+  a->ScheduleFetches();
+  b->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 2u);
+  CLinkInfo* la = workers.started[0].pLink;
+  CLinkInfo* lb = workers.started[1].pLink;
+  la->m_hInternet = 0xdead0001;
+  lb->m_hInternet = 0xdead0002;
+  const std::int64_t start = now;
+  view.schedulePosts = 0;
+  now = start + 60;
+  a->ProcessFinishedFetches();
+  b->ProcessFinishedFetches();
+  EXPECT_NE(la->m_hInternet, 0u);
+  EXPECT_NE(lb->m_hInternet, 0u);
+  EXPECT_EQ(view.schedulePosts, 2) << "each document posts once a second";
+  now = start + 61;
+  a->ProcessFinishedFetches();
+  b->ProcessFinishedFetches();
+  EXPECT_EQ(la->m_hInternet, 0u);
+  EXPECT_EQ(lb->m_hInternet, 0u);
+  EXPECT_EQ(view.schedulePosts, 4);
+  a->ProcessFinishedFetches();
+  EXPECT_EQ(view.schedulePosts, 4) << "no new second, no result: nothing posted";
+}
+
+struct RetryCase {
+  int maxRetry;
+  std::int16_t status;
+  bool paused;
+  bool retried;
+};
+
+TEST_F(SchedulerTest, RetryRule) {
+  const RetryCase cases[] = {
+      {1, 404, false, true},   {0, 404, false, false},  {1, 404, true, false},  {1, 500, false, true},
+      {1, 200, false, false},  {1, 401, false, false},  {1, 503, false, false}, {1, 504, false, false},
+      {1, 12002, false, false}, {1, 12007, false, false}, {1, 12017, false, false},
+      {1, 12029, false, false}, {1, 12030, false, false}, {1, 6, false, false}, {1, -3, false, false},
+      {1, -6, false, true},    {1, 12031, false, true},
+  };
+  for (const RetryCase& c : cases) {
+    auto doc = NewDoc(1, 1);
+    doc->MaxRetry = static_cast<std::int16_t>(c.maxRetry);
+    doc->FailSimilarHosts = 0;
+    doc->ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 1u);
+    doc->m_bPaused = c.paused;
+    FakeWorkers::Finish(*doc, workers.started[0], c.status, "x");
+    CLinkInfo* link = doc->GetLink(0);
+    EXPECT_EQ(link->m_nStatus, c.retried ? 0 : c.status) << c.status << " retry " << c.maxRetry;
+    if (c.retried) {
+      // The second attempt is the last one with MaxRetry 1.
+      doc->m_bPaused = false;
+      workers.started.clear();
+      doc->ScheduleFetches();
+      ASSERT_EQ(workers.started.size(), 1u);
+      EXPECT_EQ(workers.started[0].attempts, 2);
+      FakeWorkers::Finish(*doc, workers.started[0], c.status);
+      EXPECT_EQ(link->m_nStatus, c.status);
+    }
+    workers.started.clear();
+    view.rows.clear();
+  }
+}
+
+TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
+  auto doc = NewDoc(0, 1);
+  const char* urls[] = {"http://h:8080/a", "http://h:8080/b", "http://h/c", "https://h:8080/d",
+                        "http://h:8080/busy", "http://other:8080/e"};
+  for (const char* u : urls) doc->NewLink(u, nullptr, REQUEST_GET);
+  doc->GetLink(4)->SetStatus(-1);
+  doc->FailSimilarHost("http://h:8080/x", 12007);
+  EXPECT_EQ(doc->GetLink(0)->m_nStatus, 12007);
+  EXPECT_EQ(doc->GetLink(1)->m_nStatus, 12007);
+  EXPECT_EQ(doc->GetLink(1)->m_csStatusText, "");
+  EXPECT_EQ(doc->GetLink(2)->m_nStatus, 0);
+  EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
+  EXPECT_EQ(doc->GetLink(4)->m_nStatus, -1);
+  EXPECT_EQ(doc->GetLink(5)->m_nStatus, 0);
+  doc->FailSimilarHost("http://h/x", 12029);
+  EXPECT_EQ(doc->GetLink(2)->m_nStatus, 12029);
+  doc->FailSimilarHosts = 0;
+  doc->FailSimilarHost("https://h:8080/x", 12029);
+  EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
+}
+
+TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
+  auto doc = NewDoc(0, 1);
+  doc->MaxRetry = 0;
+  CLinkInfo* a = doc->NewLink("http://down/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc->NewLink("http://down/b", nullptr, REQUEST_GET);
+  CLinkInfo* c = doc->NewLink("http://up/c", nullptr, REQUEST_GET);
+  view.rows = {a, b, c};
+  view.rowsPerPage = 0;
+  view.selectedRow = 0;
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 1u);
+  ASSERT_EQ(workers.started[0].pLink, a);
+  FakeWorkers::Finish(*doc, workers.started[0], 12029);
+  EXPECT_EQ(a->m_nStatus, 12029);
+  EXPECT_EQ(b->m_nStatus, 12029);
+  EXPECT_EQ(c->m_nStatus, 0);
+  doc->FailSimilarHosts = 0;
+  workers.started.clear();
+  view.selectedRow = 2;
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 1u);
+  FakeWorkers::Finish(*doc, workers.started[0], 12007);
+  EXPECT_EQ(c->m_nStatus, 12007);
+}
+
+TEST_F(SchedulerTest, MailHostOkSpreadsToTheSameDomain) {
+  auto doc = NewDoc(0, 1);
+  doc->MaxRetry = 0;
+  CLinkInfo* checked = doc->NewLink("mailto:a@example.com", nullptr, REQUEST_GET);
+  CLinkInfo* pending = doc->NewLink("mailto:b@example.com", nullptr, REQUEST_GET);
+  CLinkInfo* failed = doc->NewLink("mailto:c@example.com", nullptr, REQUEST_GET);
+  CLinkInfo* otherCase = doc->NewLink("mailto:d@Example.com", nullptr, REQUEST_GET);
+  CLinkInfo* busy = doc->NewLink("mailto:e@example.com", nullptr, REQUEST_GET);
+  CLinkInfo* noAt = doc->NewLink("mailto:example.com", nullptr, REQUEST_GET);
+  failed->SetStatus(12007);
+  busy->SetStatus(-1);
+  checked->SetStatus(-1);
+  checked->IncrementAttempts();
+  doc->AddActive(checked);
+  ++doc->m_nActiveThreads;
+  FetchRequest r;
+  r.pLink = checked;
+  r.url = checked->GetUrl();
+  FakeWorkers::Finish(*doc, r, STATUS_MAIL_HOST_OK);
+  EXPECT_EQ(pending->m_nStatus, STATUS_MAIL_HOST_OK);
+  EXPECT_EQ(failed->m_nStatus, STATUS_MAIL_HOST_OK);
+  EXPECT_EQ(otherCase->m_nStatus, 0);
+  EXPECT_EQ(busy->m_nStatus, -1);
+  EXPECT_EQ(noAt->m_nStatus, 0);
+}
+
+TEST_F(SchedulerTest, RequeueAuthRequiredSameServerOnly) {
+  auto doc = NewDoc(0, 1);
+  const char* urls[] = {"http://h:81/a", "http://h:81/b", "http://h/c", "http://h:81/d"};
+  for (const char* u : urls) doc->NewLink(u, nullptr, REQUEST_GET);
+  doc->GetLink(0)->SetStatus(401);
+  doc->GetLink(1)->SetStatus(401);
+  doc->GetLink(2)->SetStatus(401);
+  doc->GetLink(3)->SetStatus(404);
+  doc->AddActive(doc->GetLink(1));  // its result is not handed over yet
+  doc->RequeueAuthRequired("http://h:81/x");
+  EXPECT_EQ(doc->GetLink(0)->m_nStatus, 0);
+  EXPECT_EQ(doc->GetLink(1)->m_nStatus, 401);
+  EXPECT_EQ(doc->GetLink(2)->m_nStatus, 401);
+  EXPECT_EQ(doc->GetLink(3)->m_nStatus, 404);
+}
+
+}  // namespace
