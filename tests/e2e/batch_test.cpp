@@ -1,0 +1,66 @@
+// The program's batch command line, run as a separate process without a display.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "e2e/support/PeerProcess.h"
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BatchRun : public ::testing::Test {
+ protected:
+  BatchRun() {
+    dir = std::filesystem::temp_directory_path() / ("wexo-batch-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  ~BatchRun() override { std::filesystem::remove_all(dir); }
+
+  // Runs wexo with no display and its own settings file; the exit code, -1 when it hung.
+  int Run(const std::string& args) {
+    const std::string command = "cd '" + dir.string() + "' && timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
+                                (dir / "wexo.ini").string() + "' TMPDIR='" + dir.string() + "' '" WEXO_EXE "' " + args +
+                                " > out.log 2> err.log";
+    const int status = std::system(command.c_str());
+    if (!WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status) == 124 ? -1 : WEXITSTATUS(status);
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(BatchRun, WritesTheExportsAndQuits) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
+  ASSERT_EQ(Run("-url " + url + " -export all.txt -map map.txt"), 0) << ReadAll(dir / "err.log");
+  const std::string all = ReadAll(dir / "all.txt");
+  EXPECT_TRUE(all.starts_with("Address\tStatus-Code\t")) << all;
+  EXPECT_NE(all.find("\r\n" + url + "\t"), std::string::npos) << all;
+  EXPECT_EQ(ReadAll(dir / "map.txt"),
+            "OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
+            "\tOriginPageTitle\r\n");
+}
+
+TEST_F(BatchRun, EndsWithoutOutputsAndReportsWhatIsMissing) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
+  EXPECT_EQ(Run("-url " + url), 0);
+  EXPECT_NE(ReadAll(dir / "err.log").find("Link tolvak finished. Do you want a report? No"), std::string::npos);
+  EXPECT_EQ(Run("-url " + url + " -google map.xml"), 1) << "an output that cannot be written is a failure";
+}
+
+TEST_F(BatchRun, WithoutSwitchesPrintsUsage) {
+  EXPECT_EQ(Run(""), 2);
+  EXPECT_NE(ReadAll(dir / "err.log").find("usage: wexo"), std::string::npos);
+}
+
+}  // namespace

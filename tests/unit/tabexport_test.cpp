@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/Charset.h"
+#include "engine/WexoDoc.h"
+#include "report/TabExport.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class TabExportTest : public ::testing::Test {
+ protected:
+  TabExportTest() {
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    dir = std::filesystem::temp_directory_path() / ("wexo-tab-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  ~TabExportTest() override { std::filesystem::remove_all(dir); }
+
+  TempIni ini;
+  ScriptedHost host;
+  std::filesystem::path dir;
+};
+
+TEST_F(TabExportTest, RowsAndFields) {
+  CWexoDoc doc;
+  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  root->SetStatus(200, "OK");
+  root->m_csMimeType = "text/html";
+  root->m_nSize = 1234;
+  root->m_csTitle = "Home";
+  root->m_bDateKnown = 1;
+  root->m_tDate = 1700000000;  // 14.11.2023 22:13:20 UTC
+  root->m_nLinksOut = 3;
+  root->m_tsDuration = 75;
+  root->m_nDurationMs = 4;
+  InternServerName(root, "nginx");
+  SetCharset(root, "UTF-8");
+  root->m_csDescription = "d";
+  root->m_csKeywords = "k";
+  CLinkInfo* empty = doc.NewLink("http://h/empty", root, REQUEST_GET);
+  empty->SetStatus(200);
+  empty->m_tsDuration = 3723;
+  CLinkInfo* missing = doc.NewLink("http://h/missing", root, REQUEST_HEAD);
+  missing->SetStatus(404, "Not Found");
+  missing->m_nSize = 99;
+  missing->m_bDateKnown = 1;
+  doc.NewLink("http://x/", root, REQUEST_HEAD)->SetStatus(STATUS_SKIP_EXTERNAL);
+
+  const std::string path = (dir / "all.txt").string();
+  ASSERT_TRUE(ExportTabFile(doc, path));
+  EXPECT_EQ(ReadAll(path),
+            "Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
+            "\tDuration\tCharset\tDescription\tKeywords\r\n"
+            "http://h/\t200\tok\ttext/html\t1234\tHome\t14.11.2023  22:13:20\t0\t3\t\tnginx\tOK\t01:15.004\tutf-8\td\tk\r\n"
+            "http://h/empty\t200\tok\t\t\t\t\t1\t\t1\t\t\t02:03.000\t\t\t\r\n"
+            "http://h/missing\t404\tnot found\t\t\t\t\t1\t\t1\t\tNot Found\t00:00.000\t\t\t\r\n"
+            "http://x/\t-2\tskip external\t\t\t\t\t1\t\t1\t\t\t00:00.000\t\t\t\r\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+  const std::string map = (dir / "map.txt").string();
+  ASSERT_TRUE(ExportPageMap(doc, map));
+  EXPECT_EQ(ReadAll(map),
+            "OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
+            "\tOriginPageTitle\r\n"
+            "http://h/\thttp://h/empty\t200\tok\t\t14.11.2023  22:13:20\tHome\r\n"
+            "http://h/\thttp://h/missing\t404\tnot found\t\t14.11.2023  22:13:20\tHome\r\n"
+            "http://h/\thttp://x/\t-2\tskip external\t\t14.11.2023  22:13:20\tHome\r\n");
+}
+
+TEST_F(TabExportTest, PageMapRowsFollowReferrerOrder) {
+  CWexoDoc doc;
+  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
+  CLinkInfo* target = doc.NewLink("http://h/t", c, REQUEST_GET);
+  target->AddReferrer(a);
+  target->AddReferrer(b);
+  const std::string map = (dir / "map.txt").string();
+  ASSERT_TRUE(ExportPageMap(doc, map));
+  const std::string text = ReadAll(map);
+  EXPECT_LT(text.find("http://h/c\thttp://h/t"), text.find("http://h/a\thttp://h/t"));
+  EXPECT_LT(text.find("http://h/a\thttp://h/t"), text.find("http://h/b\thttp://h/t"));
+}
+
+TEST_F(TabExportTest, FailedWriteKeepsTheOldFile) {
+  CWexoDoc doc;
+  doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  // The target is a folder holding a file: the rename over it fails.
+  const std::filesystem::path target = dir / "old";
+  std::filesystem::create_directories(target / "keep");
+  EXPECT_FALSE(ExportTabFile(doc, target.string()));
+  EXPECT_TRUE(std::filesystem::exists(target / "keep"));
+  EXPECT_FALSE(std::filesystem::exists(target.string() + ".tmp"));
+  ASSERT_EQ(host.boxes.size(), 1u);
+
+  EXPECT_FALSE(ExportTabFile(doc, (dir / "no-such-folder" / "x.txt").string()));
+  ASSERT_EQ(host.boxes.size(), 2u);
+  EXPECT_EQ(host.boxes[1], "Could not open file '" + (dir / "no-such-folder" / "x.txt").string() + ".tmp' for writing");
+}
+
+TEST(FormatDuration, MinutesAndSeconds) {
+  EXPECT_EQ(FormatDuration(75, 4), "01:15.004");
+  EXPECT_EQ(FormatDuration(3723, 0), "02:03.000");
+  EXPECT_EQ(FormatDuration(0, 999), "00:00.999");
+}
+
+}  // namespace
