@@ -44,6 +44,11 @@ class IWexoHost {
   virtual bool AskForReport(const std::string& question) {
     return MessageBox(question, BoxKind::Question) == BoxAnswer::Yes;
   }
+  // The open-file dialog for an existing file; false when cancelled.
+  virtual bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
+                              std::string& path) {
+    return false;
+  }
   virtual void Beep() = 0;
   virtual void Quit(int exitCode) = 0;
 };

@@ -197,6 +197,29 @@ bool CLinkInfo::IsParsableType() const {
          m_csMimeType == "application/xhtml+xml" || m_csMimeType == "text/css";
 }
 
+bool CLinkInfo::IsNonHtmlType() const {
+  static const char* const types[] = {
+      "text/plain",
+      "text/richtext",
+      "text/rtf",
+      "application/rtf",
+      "application/pdf",
+      "application/msword",
+      "application/vnd.msexcel",
+      "application/vnd.ms-powerpoint",
+      "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+      "application/vnd.ms-word.document.macroEnabled.12",
+      "application/vnd.ms-excel.sheet.macroEnabled.12",
+      "application/vnd.ms-powerpoint.presentation.macroEnabled.12",
+      "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+      "application/vnd.openxmlformats-officedocument.presentationml.presentation",
+      "application/vnd.openxmlformats-officedocument.presentationml.slideshow",
+  };
+  for (const char* t : types)
+    if (m_csMimeType == t) return true;
+  return m_csMimeType.starts_with("audio/") || m_csMimeType.starts_with("video/");
+}
+
 const std::string* InternServerNameText(const std::string& text) {
   std::lock_guard<std::mutex> lock(serverNamePoolLock);
   auto& pool = ServerNamePool();

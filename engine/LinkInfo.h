@@ -78,6 +78,8 @@ class CLinkInfo {
   std::string GetLinkedUrlsText() const;
 
   bool IsParsableType() const;
+  // Documents, audio and video: valid targets that count as pages without being parsed.
+  bool IsNonHtmlType() const;
   bool IsBroken() const { return IsBrokenStatus(m_nStatus); }
 
   // Takes the session handle out of the record; whoever gets a non-zero value closes it.

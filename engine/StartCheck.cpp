@@ -1,9 +1,14 @@
 // Starting a check: the root record of a command-line run, with its per-URL profile.
 #include <cstdio>
 
+#include <unordered_set>
+
 #include "engine/Application.h"
+#include "engine/Host.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/FileUrl.h"
+#include "platform/TextFile.h"
 
 namespace {
 
@@ -25,11 +30,55 @@ void ReadProfileList(const std::string& section, std::vector<std::string>& list)
   }
 }
 
+std::string TrimBlanks(std::string_view s) {
+  const char* ws = " \t\r\n\v\f";
+  const std::size_t b = s.find_first_not_of(ws);
+  if (b == std::string_view::npos) return std::string();
+  return std::string(s.substr(b, s.find_last_not_of(ws) - b + 1));
+}
+
 }  // namespace
+
+bool CWexoDoc::StartUrlList() {
+  std::string path;
+  if (!Host().FileOpenDialog("Open URL List", "*.txt", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|", path))
+    return false;
+  std::string listUrl = platform::FileUrlFromPath(path);
+  CanonicalizeUrl(listUrl, MakeLowerCase != 0, 0);
+  platform::LineReader file;
+  if (!file.Open(path)) {
+    Host().MessageBox("File '" + path + "' could not be opened", BoxKind::Warning);
+    return false;
+  }
+  m_csRootUrl = RootPrefix(listUrl);
+  CLinkInfo* listLink = NewLink(listUrl, nullptr, REQUEST_GET);
+  if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(listLink, 0);
+  std::string line;
+  bool first = true;
+  while (file.ReadLine(line)) {
+    // A UTF-8 byte-order mark is not part of the first URL.
+    if (first && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    first = false;
+    std::string url = TrimBlanks(line);
+    if (url.empty()) continue;
+    if (url.front() == '/') url = platform::FileUrlFromPath(url);
+    CanonicalizeUrl(url, MakeLowerCase != 0, 0);
+    m_saInclude.push_back(url);
+    // Repeated lines, or the list's own URL, name a record that is there already.
+    if (FindLink(url)) continue;
+    CLinkInfo* root = NewLink(url, nullptr, REQUEST_GET);
+    if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(root, 0);
+  }
+  file.Close();
+  m_bPaused = false;
+  m_bRunning = true;
+  if (m_pView) m_pView->PostSchedule();
+  return true;
+}
 
 bool CWexoDoc::OnNewDocument() {
   CWexoApp& app = WexoApp();
-  if (app.m_nStartCommand == ID_CHECK_URL_LIST) return false;  // URL lists: not from here yet
+  if (app.m_nStartCommand == ID_CHECK_URL_LIST) return StartUrlList();
   if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return false;
   // Only the first new document follows the command line; later ones go the interactive way.
   app.m_bCommandLineCheckTaken = true;

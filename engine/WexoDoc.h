@@ -33,6 +33,8 @@ class CWexoDoc {
 
   // A new check from the command line (the url switch); false when none was started.
   bool OnNewDocument();
+  // The URL list road of a new document: each line of a chosen text file is a root.
+  bool StartUrlList();
 
   // Link table.
   std::size_t GetLinkCount() const { return m_obaLinks.size(); }

@@ -176,6 +176,20 @@ TEST_F(LinkInfoTest, ParsableTypes) {
   }
 }
 
+TEST_F(LinkInfoTest, NonHtmlTypes) {
+  CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const std::pair<const char*, bool> cases[] = {
+      {"application/pdf", true},       {"text/plain", true},        {"audio/mpeg", true},
+      {"video/mp4", true},             {"application/vnd.msexcel", true},
+      {"application/vnd.ms-excel", false}, {"text/html", false},    {"Application/PDF", false},
+      {"audio", false},                {"", false},
+  };
+  for (const auto& [type, nonHtml] : cases) {
+    a->m_csMimeType = type;
+    EXPECT_EQ(a->IsNonHtmlType(), nonHtml) << type;
+  }
+}
+
 TEST_F(LinkInfoTest, ServerNamesAndCharsetsAreShared) {
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);

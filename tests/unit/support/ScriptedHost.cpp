@@ -39,6 +39,15 @@ BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
   return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
 }
 
+bool ScriptedHost::FileOpenDialog(const std::string& title, const std::string&, const std::string&,
+                                  std::string& path) {
+  dialogTitles.push_back(title);
+  if (openPaths.empty()) return false;
+  path = openPaths.front();
+  openPaths.pop_front();
+  return true;
+}
+
 TempIni::TempIni() {
   char templ[] = "/tmp/wexo-test-ini-XXXXXX";
   m_dir = mkdtemp(templ);

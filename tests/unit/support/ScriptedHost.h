@@ -46,12 +46,16 @@ class ScriptedHost : public IWexoHost {
   ScriptedHost();
   ~ScriptedHost() override;
   BoxAnswer MessageBox(const std::string& text, BoxKind kind) override;
+  bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
+                      std::string& path) override;
   void Beep() override { ++beeps; }
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
 
   std::deque<BoxAnswer> answers;  // taken in order; Ok (or No for questions) when empty
   std::vector<std::string> boxes;
   std::vector<int> quitCodes;
+  std::deque<std::string> openPaths;  // answers of the open-file dialog; cancel when empty
+  std::vector<std::string> dialogTitles;
   int beeps = 0;
 };
 

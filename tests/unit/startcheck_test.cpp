@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "engine/Application.h"
+#include "engine/WexoDoc.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+class StartCheckTest : public ::testing::Test {
+ protected:
+  StartCheckTest() {
+    CWexoApp& app = WexoApp();
+    saved = app;
+    app.m_csUrl.clear();
+    app.m_csPost.clear();
+    app.m_nLevel = 9999;
+    app.m_nStartCommand = 0;
+    app.m_bRetryBroken = 0;
+    app.m_bCommandLineCheckTaken = false;
+    app.m_csIniFile = ini.Path();
+    dir = std::filesystem::temp_directory_path() / ("wexo-start-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  ~StartCheckTest() override {
+    std::string iniPath = WexoApp().m_csIniFile;
+    WexoApp() = saved;
+    WexoApp().m_csIniFile = iniPath;
+    std::filesystem::remove_all(dir);
+  }
+
+  std::unique_ptr<CWexoDoc> NewDoc() {
+    auto doc = std::make_unique<CWexoDoc>();
+    doc->m_pView = &view;
+    return doc;
+  }
+
+  TempIni ini;
+  CWexoApp saved;
+  ScriptedHost host;
+  ScriptedView view;
+  std::filesystem::path dir;
+};
+
+TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
+  WexoApp().m_csUrl = "HTTP://Example.COM/docs/index.html";
+  WexoApp().m_nLevel = 4;
+  auto doc = NewDoc();
+  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_EQ(doc->GetLinkCount(), 1u);
+  EXPECT_EQ(doc->m_saUrls[0], "http://Example.COM/docs/index.html");
+  EXPECT_EQ(doc->m_csRootUrl, "http://Example.COM/docs/");
+  EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_GET);
+  EXPECT_EQ(doc->GetLink(0)->m_nLevel, 0);
+  EXPECT_TRUE(doc->m_bBatch);
+  EXPECT_EQ(doc->AskPassword, 0);
+  EXPECT_EQ(doc->MaxLevel, 4);
+  EXPECT_TRUE(doc->m_saInclude.empty());
+  EXPECT_TRUE(doc->m_bRunning);
+  EXPECT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.schedulePosts, 1);
+  // Only the first new document follows the command line.
+  auto second = NewDoc();
+  EXPECT_FALSE(second->OnNewDocument());
+}
+
+TEST_F(StartCheckTest, PostRoot) {
+  WexoApp().m_csUrl = "http://h/form.cgi";
+  WexoApp().m_csPost = "a=1&b=2";
+  auto doc = NewDoc();
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);
+  EXPECT_EQ(doc->GetLink(0)->m_csPostData, "a=1&b=2");
+}
+
+TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
+  const std::string root = "http://h/site/";
+  WexoApp().m_csUrl = root;
+  WexoApp().m_nLevel = 7;
+  // Section names are matched without regard to case, as the dialog wrote them.
+  ini.Set("HTTP://H/site/-Options", "Profile", "1");
+  ini.Set((root + "-Options").c_str(), "CheckExternal", "0");
+  ini.Set((root + "-Options").c_str(), "E-Mail-To", "x@y.z");
+  ini.Set((root + "-Include").c_str(), "String1", "http://a/");
+  ini.Set((root + "-Include").c_str(), "Enable1", "1");
+  ini.Set((root + "-Include").c_str(), "String2", "http://b/");
+  ini.Set((root + "-Include").c_str(), "Enable2", "0");
+  ini.Set((root + "-Include").c_str(), "String3", "http://c/");
+  ini.Set((root + "-Include").c_str(), "Enable3", "1");
+  ini.Set((root + "-Exclude").c_str(), "String1", "http://h/site/a/");
+  ini.Set((root + "-Exclude").c_str(), "Enable1", "1");
+  ini.Set((root + "-Exclude").c_str(), "String3", "http://h/site/c/");
+  ini.Set((root + "-Exclude").c_str(), "Enable3", "1");
+  auto doc = NewDoc();
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/", "http://c/"}));
+  EXPECT_EQ(doc->m_saExclude, (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
+  EXPECT_EQ(doc->CheckExternal, 0);
+  EXPECT_EQ(doc->MaxLevel, 7) << "MaxLevel defaults to the level switch";
+  EXPECT_EQ(doc->EMailTo, "x@y.z");
+}
+
+TEST_F(StartCheckTest, MakeLowerCaseLowersRootAndLists) {
+  ini.Set("Options", "MakeLowerCase", "1");
+  const std::string root = "http://H/Site/Index.HTML";
+  WexoApp().m_csUrl = root;
+  ini.Set((root + "-Options").c_str(), "Profile", "1");
+  ini.Set((root + "-Include").c_str(), "String1", "http://A/Mixed/");
+  ini.Set((root + "-Include").c_str(), "Enable1", "1");
+  auto doc = NewDoc();
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->m_saUrls[0], "http://h/site/index.html");
+  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/mixed/"}));
+}
+
+TEST_F(StartCheckTest, UrlList) {
+  const std::filesystem::path list = dir / "urls.txt";
+  const std::string listUrl = "file://" + list.string();
+  {
+    std::ofstream out(list, std::ios::binary);
+    out << "\xEF\xBB\xBFhttp://a/x\r\n"
+        << "\r\n"
+        << "   http://b/y   \r\n"
+        << "http://a/x\n"
+        << "\t\n"
+        << listUrl << "\n"
+        << "/srv/site/index.html";
+  }
+  WexoApp().m_nStartCommand = ID_CHECK_URL_LIST;
+  auto cancelled = NewDoc();
+  EXPECT_FALSE(cancelled->OnNewDocument()) << "a cancelled dialog starts nothing";
+  host.openPaths.push_back(list.string());
+  auto doc = NewDoc();
+  view.rows.clear();
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(host.dialogTitles.back(), "Open URL List");
+  EXPECT_EQ(doc->m_saUrls,
+            (std::vector<std::string>{listUrl, "http://a/x", "http://b/y", "file:///srv/site/index.html"}));
+  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
+                                                         "file:///srv/site/index.html"}));
+  EXPECT_EQ(doc->m_csRootUrl, "file://" + dir.string() + "/");
+  ASSERT_EQ(view.rows.size(), 4u);
+  EXPECT_EQ(view.rows[0]->GetUrl(), "file:///srv/site/index.html") << "rows in reverse order above the list";
+  EXPECT_EQ(view.rows[3]->GetUrl(), listUrl);
+  EXPECT_FALSE(doc->m_bBatch);
+  EXPECT_EQ(view.schedulePosts, 1);
+
+  host.openPaths.push_back((dir / "missing.txt").string());
+  auto missing = NewDoc();
+  EXPECT_FALSE(missing->OnNewDocument());
+  EXPECT_EQ(host.boxes.back(), "File '" + (dir / "missing.txt").string() + "' could not be opened");
+}
+
+}  // namespace
