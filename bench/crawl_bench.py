@@ -93,6 +93,8 @@ def main():
     ap.add_argument("--skip-docs", action="store_true")
     ap.add_argument("--micro", action="store_true")
     args = ap.parse_args()
+    args.wexo = os.path.abspath(args.wexo)
+    args.build = os.path.abspath(args.build)
     work = tempfile.mkdtemp(prefix="wexo-bench-")
     procs = []
     results = []

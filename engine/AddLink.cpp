@@ -66,7 +66,7 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   const bool excluded = IsExcluded(link);
   const bool internal = IsInternal(link);
   // An excluded record is never fetched; it gets the kind it would have had.
-  const std::uint16_t kind = internal ? RequestKindByExtension(link) : REQUEST_HEAD;
+  const std::uint16_t kind = internal ? RequestKindByExtension(link) : std::uint16_t{REQUEST_HEAD};
   CLinkInfo* added = NewLink(link, page, kind);
   if (const CCharsetInfo* charset = page->GetCharset())
     added->SetCharsetInfo(charset);

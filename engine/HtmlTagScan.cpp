@@ -104,6 +104,10 @@ class HtmlTagScan {
         EraseFront(m_carryFrom);
         m_line += m_raw;
         m_carry = false;
+        m_carriedAt = 0;
+        m_carriedFrom = m_carryResume;
+        m_commentCarried = m_carryComment;
+        m_carryComment = false;
       } else {
         m_line.swap(m_raw);
         ForgetPositions();
@@ -131,7 +135,9 @@ class HtmlTagScan {
         case Kind::Style: step = Style(p); break;
         default: step = Tag(p, kind); break;
       }
-      m_hintAt = npos;
+      // A carried construct's resume point serves only its first look on the new line.
+      m_carriedAt = npos;
+      m_commentCarried = false;
       if (step == Step::NeedLine) return true;
       if (step == Step::End) return false;
     }
@@ -167,27 +173,18 @@ class HtmlTagScan {
   Step Carry(std::size_t p, std::size_t resumeFrom) {
     m_carry = true;
     m_carryFrom = p;
-    m_hintAt = p;
-    m_hintFrom = std::max(resumeFrom, p);
-    m_nextHintAt = true;
+    m_carryResume = std::max(resumeFrom, p) - p;
     return Step::NeedLine;
   }
 
   // Where the closing search of the construct at p starts: where it stopped on the line
   // before, when this construct was carried.
   std::size_t SearchFrom(std::size_t p, std::size_t from) const {
-    return (m_carriedHintAt == p && m_carriedHintFrom != npos) ? std::max(from, m_carriedHintFrom) : from;
+    return m_carriedAt == p ? std::max(from, p + m_carriedFrom) : from;
   }
 
   // Drops the first n characters of the buffer, keeping stored positions right.
   void EraseFront(std::size_t n) {
-    if (m_nextHintAt) {
-      m_carriedHintAt = m_hintAt - n;
-      m_carriedHintFrom = m_hintFrom - n;
-      m_nextHintAt = false;
-    } else {
-      m_carriedHintAt = m_carriedHintFrom = npos;
-    }
     if (n == 0) return;
     m_line.erase(0, n);
     if (m_anchorAt != npos) {
@@ -204,9 +201,6 @@ class HtmlTagScan {
   void ForgetPositions() {
     m_anchorFrom = m_anchorAt = npos;
     if (m_noAnchorCloseFrom != npos) m_noAnchorCloseFrom = 0;  // the file has ended: nothing follows
-    m_carriedHintAt = m_carriedHintFrom = npos;
-    m_nextHintAt = false;
-    m_commentCarried = false;
   }
 
   Step Title(std::size_t p) {
@@ -235,14 +229,13 @@ class HtmlTagScan {
 
   Step Comment(std::size_t p) {
     // A carried "<!--" is only an opener: its own hyphens never close the comment.
-    const bool carried = m_commentCarried && m_carriedHintAt == p;
-    m_commentCarried = false;
+    const bool carried = m_commentCarried && m_carriedAt == p;
     int run = 0;           // as the closing search counts
     int realRun = 0;       // hyphens written after the opener
     std::size_t j = p;
     if (carried) {
       j = p + 4;
-      run = realRun = m_commentRun;
+      realRun = m_commentRun;
     }
     for (; j < m_line.size(); ++j) {
       const char c = m_line[j];
@@ -254,8 +247,9 @@ class HtmlTagScan {
     }
     // The comment's text so far is dropped; only its opener is carried.
     m_line.replace(p, npos, "<!--");
-    m_commentCarried = true;
+    if (m_anchorAt != npos && m_anchorAt >= p) m_anchorFrom = m_anchorAt = npos;
     m_commentRun = realRun;
+    m_carryComment = true;
     return Carry(p, p + 4);
   }
 
@@ -370,7 +364,8 @@ class HtmlTagScan {
     while (i < style.size() && IsSpace(style[i])) ++i;
     char close = ')';
     if (i < style.size() && (style[i] == '"' || style[i] == '\'')) close = style[i++];
-    std::string link = style.substr(i, style.find(close, i) == npos ? npos : style.find(close, i) - i);
+    const std::size_t end = style.find(close, i);
+    std::string link = style.substr(i, end == npos ? npos : end - i);
     while (!link.empty() && IsSpace(link.back())) link.pop_back();
     if (!ResolveLink(m_base, link, CodePage())) return;
     // A reference to a place in the page itself (an SVG paint server) is no link.
@@ -438,12 +433,12 @@ class HtmlTagScan {
 
   bool m_carry = false;
   std::size_t m_carryFrom = 0;
-  // Where the carried construct's closing search stopped, for the line it is carried into.
-  std::size_t m_hintAt = npos, m_hintFrom = npos;
-  bool m_nextHintAt = false;
-  std::size_t m_carriedHintAt = npos, m_carriedHintFrom = npos;
+  std::size_t m_carryResume = 0;  // where the carried construct's closing search stopped
+  bool m_carryComment = false;
+  // The construct carried into this line, at m_carriedAt, resumes at m_carriedFrom after it.
+  std::size_t m_carriedAt = npos, m_carriedFrom = 0;
   bool m_commentCarried = false;
-  int m_commentRun = 0;
+  int m_commentRun = 0;  // hyphens (and blanks they took in) at the end of a carried comment
 
   // The last "</A" search: no marker in [m_anchorFrom, m_anchorAt), one at m_anchorAt.
   std::size_t m_anchorFrom = npos, m_anchorAt = npos;

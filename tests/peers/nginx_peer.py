@@ -35,7 +35,10 @@ def main():
     work = tempfile.mkdtemp(prefix="wexo-nginx-")
     port = args.port or free_port(args.host)
     access = f"access_log {args.access_log};" if args.access_log else "access_log off;"
+    # As root, workers keep root's rights so private temporary folders can be served.
+    user = "user root;" if os.geteuid() == 0 else ""
     conf = f"""
+{user}
 daemon off;
 worker_processes 2;
 pid {work}/nginx.pid;
