@@ -9,6 +9,8 @@
 #include "app/HeadlessHost.h"
 #include "engine/Application.h"
 #include "engine/Charset.h"
+#include "engine/FetchWorker.h"
+#include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
 #include "report/Outputs.h"
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
   if (!documents.empty()) exitCode = host.Run(documents);
 
   SetCheckOutputs(nullptr);
+  ShutdownWorkerThreads();
+  FlushFileRemovals();
   documents.clear();
   views.clear();
   platform::InternetShutdown();

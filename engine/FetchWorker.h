@@ -15,7 +15,9 @@ bool LaunchFetchWorker(FetchRequest&& request);
 // The launcher the scheduler uses (tests put a fake worker here); nullptr restores the real one.
 void SetWorkerLauncher(WorkerLauncher launcher);
 const WorkerLauncher& GetWorkerLauncher();
-// Blocks until every worker thread started by LaunchFetchWorker has returned.
+// Blocks until every fetch started by LaunchFetchWorker has returned.
 void WaitForAllWorkers();
-// Number of worker threads that have not returned yet.
+// Number of fetches started by LaunchFetchWorker that have not returned yet.
 int RunningWorkerCount();
+// Waits for every fetch, then ends the idle worker threads (at an orderly quit).
+void ShutdownWorkerThreads();

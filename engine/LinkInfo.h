@@ -13,6 +13,7 @@
 
 class CWexoDoc;
 class CCharsetInfo;
+namespace platform { class CArchive; }
 
 enum : std::uint16_t { REQUEST_POST = 0, REQUEST_GET = 1, REQUEST_HEAD = 2 };
 
@@ -51,6 +52,7 @@ class CLinkInfo {
   CLinkInfo();  // empty record for loading
   CLinkInfo(const std::string& url, CLinkInfo* parent, CWexoDoc* doc);
   ~CLinkInfo();
+  void Serialize(platform::CArchive& ar);
   CLinkInfo(const CLinkInfo&) = delete;
   CLinkInfo& operator=(const CLinkInfo&) = delete;
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "engine/FileRemoval.h"
 #include "engine/Host.h"
 #include "engine/ReadLine.h"
 #include "engine/TempFiles.h"
@@ -171,10 +172,6 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       Host().MessageBox(buffer, BoxKind::Error);
       std::exit(1);
     }
-    if (::unlink(result.csBodyFile.c_str()) != 0) {
-      char buffer[4096];
-      std::snprintf(buffer, sizeof buffer, "File '%s' could not be deleted, errno = %d", result.csBodyFile.c_str(), errno);
-      std::fprintf(stderr, "%s\n", buffer);
-    }
+    RemoveFileLater(result.csBodyFile);
   }
 }

@@ -18,6 +18,8 @@
 #include "engine/UrlMap.h"
 #include "platform/TextFile.h"
 
+namespace platform { class CArchive; }
+
 // The path begins with the private temporary folder.
 bool IsInTempDir(const std::string& path);
 
@@ -28,6 +30,7 @@ class CWexoDoc {
  public:
   CWexoDoc();  // reads the settings from [Options]
   virtual ~CWexoDoc();
+  void Serialize(platform::CArchive& ar);
   CWexoDoc(const CWexoDoc&) = delete;
   CWexoDoc& operator=(const CWexoDoc&) = delete;
 

@@ -5,6 +5,9 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
 #include <unistd.h>
 
 #include <cerrno>
@@ -168,8 +171,12 @@ FileStamp StampOf(const struct stat& st) {
 
 struct CacheEntry {
   FileStamp stamp;
-  std::shared_ptr<const ParsedIni> data;
+  std::shared_ptr<const ParsedIni> data;  // null: the file did not exist
+  std::chrono::steady_clock::time_point checked;
 };
+
+// Some keys are read for every link: the file is looked at again only this often.
+std::atomic<std::int64_t> recheckIntervalMs{100};
 
 std::mutex& CacheMutex() {
   static std::mutex m;
@@ -202,13 +209,28 @@ bool ReadAll(int fd, std::string& out) {
 
 // The parsed file, or null when it does not exist or cannot be read.
 std::shared_ptr<const ParsedIni> Load(const std::string& path) {
+  if (path.empty()) return nullptr;
+  const auto now = std::chrono::steady_clock::now();
+  const auto interval = std::chrono::milliseconds(recheckIntervalMs.load(std::memory_order_relaxed));
+  {
+    std::lock_guard<std::mutex> lock(CacheMutex());
+    auto it = Cache().find(path);
+    if (it != Cache().end() && now - it->second.checked < interval) return it->second.data;
+  }
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return nullptr;
+  if (::stat(path.c_str(), &st) != 0) {
+    std::lock_guard<std::mutex> lock(CacheMutex());
+    Cache()[path] = CacheEntry{FileStamp{}, nullptr, now};
+    return nullptr;
+  }
   FileStamp stamp = StampOf(st);
   {
     std::lock_guard<std::mutex> lock(CacheMutex());
     auto it = Cache().find(path);
-    if (it != Cache().end() && it->second.stamp == stamp) return it->second.data;
+    if (it != Cache().end() && it->second.data && it->second.stamp == stamp) {
+      it->second.checked = now;
+      return it->second.data;
+    }
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -218,7 +240,7 @@ std::shared_ptr<const ParsedIni> Load(const std::string& path) {
   if (!ok) return nullptr;
   auto data = Parse(text);
   std::lock_guard<std::mutex> lock(CacheMutex());
-  Cache()[path] = CacheEntry{StampOf(st), data};
+  Cache()[path] = CacheEntry{StampOf(st), data, now};
   return data;
 }
 
@@ -545,6 +567,10 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   }
   ::close(fd);  // releases the lock
   return ok;
+}
+
+void SetProfileRecheckInterval(std::chrono::milliseconds interval) {
+  recheckIntervalMs.store(interval.count(), std::memory_order_relaxed);
 }
 
 std::string DefaultIniPath() {

@@ -1,6 +1,7 @@
 // INI files with the semantics of the Windows private-profile functions.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace platform {
@@ -22,6 +23,10 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
 // keys.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& path);
+
+// Reads look at the file again (size, times, inode) at most this often; writes of this
+// process are seen at once. Tests of changes made behind the cache's back set 0.
+void SetProfileRecheckInterval(std::chrono::milliseconds interval);
 
 // The settings file: $WEXO_INI, else <program>.ini beside the executable when it exists,
 // else $XDG_CONFIG_HOME/wexo/wexo.ini (~/.config/wexo/wexo.ini).

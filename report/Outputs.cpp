@@ -1,6 +1,7 @@
 #include "report/Outputs.h"
 
 #include "engine/Host.h"
+#include "report/Sitemap.h"
 #include "report/TabExport.h"
 
 namespace {
@@ -16,6 +17,6 @@ bool ReportOutputs::ExportTabFile(CWexoDoc& doc, const std::string& path) { retu
 bool ReportOutputs::ExportPageMap(CWexoDoc& doc, const std::string& path) { return ::ExportPageMap(doc, path); }
 bool ReportOutputs::CreateReport(CWexoDoc&, const std::string&) { return NotAvailable("The HTML report (-report)"); }
 bool ReportOutputs::SaveDocument(CWexoDoc&, const std::string&) { return NotAvailable("Saving the document (-save)"); }
-bool ReportOutputs::ExportSitemap(CWexoDoc&, const std::string&) { return NotAvailable("The XML sitemap (-google)"); }
+bool ReportOutputs::ExportSitemap(CWexoDoc& doc, const std::string& path) { return ::ExportSitemap(doc, path); }
 bool ReportOutputs::MailReport(CWexoDoc&) { return NotAvailable("Mailing the report"); }
 void ReportOutputs::LaunchReport(CWexoDoc&) { NotAvailable("The HTML report"); }

@@ -251,6 +251,18 @@ def gzip_truncated(h, m):
     h.reply(200, data[: len(data) // 2], headers=[("Content-Encoding", "gzip")])
 
 
+@route(r"/gzip-empty")
+def gzip_empty(h, m):
+    h.reply(200, gzip.compress(b""), headers=[("Content-Encoding", "gzip")])
+
+
+@route(r"/gzip-badcrc")
+def gzip_badcrc(h, m):
+    data = bytearray(gzip.compress(PAGE))
+    data[-8] ^= 0xFF  # the CRC-32 of the trailer
+    h.reply(200, bytes(data), headers=[("Content-Encoding", "gzip")])
+
+
 @route(r"/deflate404")
 def deflate404(h, m):
     h.reply(404, zlib.compress(b"<html>not found</html>"), headers=[("Content-Encoding", "deflate")])
@@ -315,6 +327,8 @@ def slow(h, m):
         h.send_header("Content-Length", str(len(piece) * chunks))
         h.end_headers()
         h.wfile.flush()
+        if h.command == "HEAD":
+            return  # a HEAD answer has no body: bytes after it would spoil the kept connection
         for _ in range(chunks):
             time.sleep(gap)
             h.wfile.write(piece)

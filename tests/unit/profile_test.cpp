@@ -25,6 +25,8 @@ using platform::WritePrivateProfileString;
 class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // These tests change the file behind the cache's back and expect to see it at once.
+    platform::SetProfileRecheckInterval(std::chrono::milliseconds(0));
     char tmpl[] = "/tmp/wexo-profile-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
@@ -218,6 +220,18 @@ TEST_F(ProfileTest, RewriteKeepsModeAndFollowsSymlink) {
 
   // No temporary file is left beside it.
   EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) -eq 2").c_str()), 0);
+}
+
+TEST_F(ProfileTest, ChangesByOthersAreSeenAfterTheRecheckInterval) {
+  Put(ini_, "[A]\nk=1\n");
+  platform::SetProfileRecheckInterval(std::chrono::minutes(10));
+  EXPECT_EQ(GetPrivateProfileString("A", "k", "", ini_), "1");
+  Put(ini_, "[A]\nk=22\n");
+  EXPECT_EQ(GetPrivateProfileString("A", "k", "", ini_), "1") << "looked at again only after the interval";
+  ASSERT_TRUE(WritePrivateProfileString("A", "j", "3", ini_));
+  EXPECT_EQ(GetPrivateProfileString("A", "k", "", ini_), "22") << "our own write re-reads the file";
+  EXPECT_EQ(GetPrivateProfileString("A", "j", "", ini_), "3");
+  platform::SetProfileRecheckInterval(std::chrono::milliseconds(0));
 }
 
 TEST_F(ProfileTest, CachedFileIsReReadWhenItChanges) {

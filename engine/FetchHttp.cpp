@@ -1,0 +1,436 @@
+// The HTTP and HTTPS road of the fetch worker.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "algorithms/Md5.h"
+#include "engine/Charset.h"
+#include "engine/FetchRoads.h"
+#include "engine/TempFiles.h"
+#include "engine/Url.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr std::size_t kLongMessage = 1024;
+constexpr std::size_t kShortMessage = 255;
+constexpr std::size_t kReadBlock = 2048;
+
+std::string Cut(std::string text, std::size_t limit) {
+  if (text.size() > limit) text.resize(limit);
+  return text;
+}
+
+std::string Trimmed(const std::string& text, std::size_t limit) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  std::size_t b = 0, e = text.size();
+  while (b < e && blank(text[b])) ++b;
+  while (e > b && blank(text[e - 1])) --e;
+  return Cut(text.substr(b, e - b), limit);
+}
+
+bool EndsWithMap(const std::string& object) {
+  return object.ends_with(".map") || object.ends_with(".MAP");
+}
+
+// The target of the first Location header line of a raw header block: the name in any case,
+// blanks after the ':' skipped, the value up to the line's end without its CR.
+std::string FindLocation(const std::string& raw) {
+  constexpr std::string_view name = "location:";
+  for (std::size_t line = 0; line < raw.size();) {
+    std::size_t i = 0;
+    while (i < name.size() && line + i < raw.size()) {
+      char c = raw[line + i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != name[i]) break;
+      ++i;
+    }
+    const std::size_t next = raw.find('\n', line);
+    if (i == name.size()) {
+      if (next == std::string::npos) return std::string();
+      std::size_t v = line + name.size();
+      while (v < next && (raw[v] == ' ' || raw[v] == '\t')) ++v;
+      std::size_t end = next;
+      if (end > v && raw[end - 1] == '\r') --end;
+      return raw.substr(v, end - v);
+    }
+    if (next == std::string::npos) break;
+    line = next + 1;
+  }
+  return std::string();
+}
+
+// Leading decimal digits as a 64-bit count; false when the value has none.
+bool ParseLength(const std::string& value, std::int64_t& out) {
+  std::size_t i = 0;
+  while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+  if (i == value.size() || value[i] < '0' || value[i] > '9') return false;
+  std::int64_t n = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    if (n > (INT64_MAX - 9) / 10) return false;
+    n = n * 10 + (value[i] - '0');
+  }
+  out = n;
+  return true;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// A failure of the body file, numbered as the framework's file exceptions.
+struct BodyFileError {
+  int cause;
+  std::string message;
+};
+
+BodyFileError WriteError(const std::string& path, int err) {
+  return {FileErrorStatus(err),
+          Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
+}
+
+// Streams the rest of the response into path (an existing empty file), feeding the digest
+// when one is given. Throws CInternetException for the transfer, BodyFileError for the file.
+std::int64_t ReadBodyInto(CHttpFile& file, const std::string& path, Md5Context* md5) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) throw WriteError(path, errno);
+  std::int64_t count = 0;
+  char buffer[kReadBlock];
+  try {
+    while (std::size_t n = file.Read(buffer, sizeof buffer)) {
+      if (md5) Md5Update(*md5, buffer, n);
+      count += static_cast<std::int64_t>(n);
+      for (std::size_t done = 0; done < n;) {
+        const ssize_t w = ::write(fd, buffer + done, n - done);
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          throw WriteError(path, errno);
+        }
+        done += static_cast<std::size_t>(w);
+      }
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  if (::close(fd) != 0 && errno != EINTR) throw WriteError(path, errno);
+  return count;
+}
+
+class HttpRoad {
+ public:
+  explicit HttpRoad(FetchJob& job) : job_(job), settings_(job.request.settings) {}
+
+  void Run();
+
+ private:
+  bool PreConnectChecks();
+  // Sends the request; false when the road ended (status and text set).
+  bool Send(CHttpFile& file, const std::string& headers, const std::string& body,
+            const char* abortText);
+  bool ReadStatus(CHttpFile& file);
+  bool ImageMapRequest(const char* query, const char* abortText);
+  void ReadHeaders();
+  void ReadBody();
+  void RemoveBodyFile();
+
+  FetchJob& job_;
+  const FetchSettings& settings_;
+  FetchOutcome& out_ = job_.outcome;
+  std::unique_ptr<CHttpConnection> connection_;
+  std::unique_ptr<CHttpFile> file_;
+  int verb_ = HTTP_VERB_GET;
+  std::uint32_t flags_ = 0;
+  bool gzip_ = false;
+};
+
+bool HttpRoad::PreConnectChecks() {
+  const std::string& url = job_.request.url;
+  const std::size_t backslash = url.find('\\');
+  if (backslash != std::string::npos) {
+    const std::size_t query = url.find('?');
+    if (query == std::string::npos || backslash < query) {
+      job_.Finish(404, "'\\' is always an error when checking remote URLs");
+      return false;
+    }
+  }
+  const std::string& object = job_.object;
+  if (settings_.checkDoubleSlash) {
+    const std::size_t twin = object.find("//");
+    if (twin != std::string::npos) {
+      const std::size_t query = object.find('?');
+      const bool beforeQuery = query == std::string::npos || twin < query;
+      const bool embeddedUrl = twin >= 6 && object.compare(twin - 5, 5, "http:") == 0;
+      if (beforeQuery && !embeddedUrl) {
+        job_.Finish(404, "'//' is always an error when checking remote URLs");
+        return false;
+      }
+    }
+  }
+  if (object.starts_with("/../")) {
+    job_.Finish(404, "URL begins with '/../'");
+    return false;
+  }
+  return true;
+}
+
+bool HttpRoad::Send(CHttpFile& file, const std::string& headers, const std::string& body,
+                    const char* abortText) {
+  bool sent = false;
+  try {
+    sent = file.SendRequest(headers, body);
+  } catch (const CInternetException& e) {
+    // A send that failed because the session was closed from outside is the abort.
+    if (job_.Aborted())
+      job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, abortText);
+    else
+      job_.Finish(static_cast<std::int32_t>(e.m_dwError), Trimmed(e.GetErrorMessage(), kLongMessage));
+    return false;
+  }
+  if (!sent) {
+    job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
+    return false;
+  }
+  if (job_.Aborted()) {
+    job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, abortText);
+    return false;
+  }
+  return true;
+}
+
+bool HttpRoad::ReadStatus(CHttpFile& file) {
+  std::uint32_t code = 0;
+  if (!file.QueryInfoStatusCode(code)) {
+    job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
+    return false;
+  }
+  job_.status = static_cast<std::int32_t>(code);
+  return true;
+}
+
+bool HttpRoad::ImageMapRequest(const char* query, const char* abortText) {
+  file_->Close();
+  file_.reset();
+  try {
+    file_ = connection_->OpenRequest(verb_, job_.object + query, std::string(), flags_);
+  } catch (const CInternetException& e) {
+    job_.Finish(static_cast<std::int32_t>(e.m_dwError), Trimmed(e.GetErrorMessage(), kLongMessage));
+    return false;
+  }
+  return Send(*file_, std::string(), std::string(), abortText) && ReadStatus(*file_);
+}
+
+void HttpRoad::ReadHeaders() {
+  CHttpFile& f = *file_;
+  const bool redirected = job_.result.wRedirectCode != 0;
+
+  SYSTEMTIME modified;
+  out_.setDate = true;
+  if (f.QueryInfo(HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, modified) &&
+      static_cast<std::uint16_t>(modified.wYear - 1980) <= 50) {
+    out_.dateKnown = 1;
+    out_.date = SystemTimeToUnixTime(modified);
+  } else {
+    out_.dateKnown = 0;
+    out_.date = 0;
+  }
+
+  std::string value;
+  std::int64_t length = 0;
+  if (f.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, value) && ParseLength(value, length)) {
+    out_.setSize = true;
+    out_.size = length;
+    if (job_.status == 200 && length == 0 && job_.result.csRedirectTarget.empty())
+      job_.Finish(204, "file has zero length");
+  }
+
+  if (f.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, value) && !value.empty()) {
+    if (value == "gzip")
+      gzip_ = true;
+    else
+      job_.Finish(204, "'Content-Encoding: " + value.substr(0, 80) + "' is not supported");
+  }
+
+  const std::uint16_t kind = job_.request.requestKind;
+  const bool getOrPost = kind == REQUEST_GET || kind == REQUEST_POST;
+  if (job_.status == 200 && f.QueryInfo(HTTP_QUERY_CONTENT_TYPE, value)) {
+    out_.setMimeType = true;
+    out_.mimeType = value.substr(0, value.find(';'));
+    const std::string lower = AsciiLower(value);
+    const std::size_t at = lower.find("charset=");
+    const bool parsable = IsParsableMimeType(out_.mimeType);
+    if (at != std::string::npos) {
+      std::string charset = lower.substr(at + 8);
+      if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"')
+        charset = charset.substr(1, charset.size() - 2);
+      if (redirected || (getOrPost && parsable)) {
+        out_.setCharset = true;
+        out_.charset = InternCharset(charset);
+      }
+    } else if (getOrPost && parsable && !redirected) {
+      out_.setCharset = true;
+      out_.charset = InternCharset(std::string_view());
+    }
+  }
+
+  if (f.QueryInfo(HTTP_QUERY_SERVER, value)) out_.server = InternServerNameText(value);
+}
+
+void HttpRoad::RemoveBodyFile() {
+  if (!job_.result.csBodyFile.empty()) std::remove(job_.result.csBodyFile.c_str());
+  job_.result.csBodyFile.clear();
+}
+
+void HttpRoad::ReadBody() {
+  FetchResult& result = job_.result;
+  std::string error;
+  int osError = 0;
+  if (!CreateUniqueTempFile(result.csBodyFile, error, &osError)) {
+    result.csBodyFile.clear();
+    job_.Finish(FileErrorStatus(osError), Cut(error, kShortMessage));
+    return;
+  }
+  std::string rawFile;
+  try {
+    if (!gzip_) {
+      Md5Context md5;
+      Md5Init(md5);
+      const std::int64_t count = ReadBodyInto(*file_, result.csBodyFile, &md5);
+      out_.setSize = true;
+      out_.size = count;
+      SetDuration(out_, job_.start);
+      Md5Digest digest;
+      Md5Final(digest.data(), md5);
+      out_.setDigest = true;
+      out_.digest = digest;
+    } else {
+      if (!CreateUniqueTempFile(rawFile, error, &osError)) {
+        RemoveBodyFile();
+        job_.Finish(FileErrorStatus(osError), Cut(error, kShortMessage));
+        return;
+      }
+      ReadBodyInto(*file_, rawFile, nullptr);
+      SetDuration(out_, job_.start);
+      Md5Digest digest;
+      std::int64_t size = 0;
+      std::string message;
+      const int rc = GunzipFile(rawFile, result.csBodyFile, size, digest.data(), message);
+      std::remove(rawFile.c_str());
+      rawFile.clear();
+      out_.setSize = true;
+      out_.setDigest = true;
+      if (rc != 0) {
+        out_.size = 0;
+        out_.digest.reset();
+        RemoveBodyFile();
+        job_.Finish(204, Cut("gunzip error: " + Trimmed(message, std::string::npos), kShortMessage));
+        return;
+      }
+      out_.size = size;
+      out_.digest = digest;
+    }
+  } catch (const CInternetException& e) {
+    if (!rawFile.empty()) std::remove(rawFile.c_str());
+    RemoveBodyFile();
+    job_.Finish(static_cast<std::int32_t>(e.m_dwError), Cut(e.GetErrorMessage(), kShortMessage));
+    return;
+  } catch (const BodyFileError& e) {
+    if (!rawFile.empty()) std::remove(rawFile.c_str());
+    RemoveBodyFile();
+    out_.setSize = true;
+    out_.size = 0;
+    job_.Finish(e.cause, e.message);
+    return;
+  }
+  if (out_.size == 0) {
+    if (result.csRedirectTarget.empty()) job_.Finish(204, "file has zero length");
+    RemoveBodyFile();
+  }
+}
+
+void HttpRoad::Run() {
+  if (!PreConnectChecks()) return;
+
+  flags_ = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE |
+           INTERNET_FLAG_NO_AUTO_REDIRECT;
+  if (!settings_.allowCookies) flags_ |= INTERNET_FLAG_NO_COOKIES;
+  if (job_.service == AFX_INET_SERVICE_HTTPS) flags_ |= INTERNET_FLAG_SECURE;
+
+  const FetchRequest& request = job_.request;
+  verb_ = request.requestKind;
+  if (verb_ == REQUEST_HEAD && request.attempts > 1) verb_ = REQUEST_GET;
+  const std::string referer = settings_.referer ? request.referrerUrl : std::string();
+
+  std::string headers = "Accept: " + settings_.accept + "\r\n";
+  if (!settings_.language.empty()) headers += "Accept-Language: " + settings_.language + "\r\n";
+  headers += "Accept-Encoding: gzip\r\n";
+  if (!settings_.ifModifiedSince.empty())
+    headers += "If-Modified-Since: " + settings_.ifModifiedSince + "\r\n";
+
+  try {
+    connection_ = job_.session.GetHttpConnection(job_.server, job_.port, job_.user, job_.password);
+    file_ = connection_->OpenRequest(verb_, job_.object, referer, flags_);
+    if (!file_->AddRequestHeaders(headers, HTTP_ADDREQ_FLAG_ADD_IF_NEW)) {
+      job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
+      return;
+    }
+  } catch (const CInternetException& e) {
+    job_.Finish(static_cast<std::int32_t>(e.m_dwError), Trimmed(e.GetErrorMessage(), kLongMessage));
+    return;
+  }
+
+  const bool post = verb_ == REQUEST_POST;
+  if (!Send(*file_, post ? "Content-Type: application/x-www-form-urlencoded" : std::string(),
+            post ? request.postData : std::string(), "SendRequest() aborted"))
+    return;
+  if (!ReadStatus(*file_)) return;
+
+  if (job_.status == 400 && EndsWithMap(job_.object) &&
+      !ImageMapRequest("?1,1", "map1 SendRequest() aborted"))
+    return;
+  if (job_.status == 204 && EndsWithMap(job_.object) &&
+      !ImageMapRequest("?10,10", "map2 OpenRequest() aborted"))
+    return;
+
+  if (job_.status == 202 || job_.status == 205) job_.status = 200;
+
+  const std::int32_t code = job_.status;
+  if (!settings_.redirectIsError && (code == 301 || code == 302 || code == 303 || code == 307)) {
+    job_.result.wRedirectCode = static_cast<std::uint16_t>(code);
+    job_.Finish(200, std::string());
+    std::string raw;
+    if (file_->QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw)) job_.result.csRedirectTarget = FindLocation(raw);
+  }
+  if (job_.Aborted()) {
+    job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "late");
+    return;
+  }
+
+  ReadHeaders();
+
+  const std::uint16_t kind = request.requestKind;
+  const bool wantBody = (job_.result.wRedirectCode == 0 || job_.result.csRedirectTarget.empty()) &&
+                        job_.status == 200 && (kind == REQUEST_GET || kind == REQUEST_POST) &&
+                        (IsParsableMimeType(job_.MimeType()) || job_.isJar);
+  if (wantBody) ReadBody();
+}
+
+}  // namespace
+
+void FetchHttp(FetchJob& job) {
+  {
+    HttpRoad road(job);
+    road.Run();
+    // The request and the connection end with the road, before the session is closed.
+  }
+  if (!job.outcome.setDuration || job.outcome.durationSeconds == 0) SetDuration(job.outcome, job.start);
+}

@@ -1,0 +1,76 @@
+// The pieces the fetch worker's roads share: the attempt's start stamp, the job one worker
+// carries from start to hand-over, the roads themselves and the gzip decoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/Fetch.h"
+#include "engine/TempFiles.h"
+#include "platform/Inet.h"
+
+// When an attempt started: whole seconds and milliseconds of a monotonic clock.
+struct FetchStamp {
+  std::int64_t seconds = 0;
+  std::int16_t ms = 0;
+};
+
+FetchStamp TakeFetchStamp();
+// Stores the time since start in the outcome's duration (seconds, milliseconds).
+void SetDuration(FetchOutcome& outcome, const FetchStamp& start);
+
+// Everything one worker keeps while it fetches its URL.
+struct FetchJob {
+  FetchJob(const FetchRequest& req, FetchResult& res, platform::CInternetSession& s, FetchStamp st)
+      : request(req), result(res), outcome(*res.outcome), session(s), start(st) {}
+
+  const FetchRequest& request;
+  FetchResult& result;
+  FetchOutcome& outcome;
+  platform::CInternetSession& session;
+  FetchStamp start;
+
+  std::int32_t status = 0;
+  std::string text;
+  bool isJar = false;
+
+  unsigned service = 0;
+  std::string server;
+  std::string object;
+  std::uint16_t port = 0;
+  std::string user;
+  std::string password;
+
+  // True once the user-interface thread took the session handle to abort the fetch.
+  bool Aborted() const;
+  // The record's MIME type as the fetch has left it so far.
+  const std::string& MimeType() const {
+    return outcome.setMimeType ? outcome.mimeType : request.mimeType;
+  }
+  void Finish(std::int32_t code, std::string message) {
+    status = code;
+    text = std::move(message);
+  }
+};
+
+// The status of a failed file operation: its file-exception cause, never 0 (which would
+// read as "not checked yet").
+inline std::int32_t FileErrorStatus(int err) {
+  const int cause = FileExceptionCauseOf(err);
+  return cause == FILE_CAUSE_NONE ? FILE_CAUSE_GENERIC : cause;
+}
+
+// The record's parsable-type rule applied to a MIME type.
+bool IsParsableMimeType(const std::string& type);
+
+// The roads: each leaves its status and text in the job.
+void FetchHttp(FetchJob& job);
+void FetchLocalFile(FetchJob& job);
+// -3 for the skipped schemes of the table, else 404.
+std::int32_t SkippedSchemeStatus(std::string_view url);
+
+// Decodes the gzip file into outPath; 0 with size and digest of the decoded bytes, or -1
+// with the reason in message (no output file left behind, size 0).
+int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size,
+               std::uint8_t digest[16], std::string& message);

@@ -1,0 +1,144 @@
+#include "report/Sitemap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "engine/Clock.h"
+#include "engine/WexoDoc.h"
+#include "platform/LocalTime.h"
+#include "report/HtmlEscape.h"
+#include "report/TabExport.h"
+
+namespace {
+
+constexpr const char* kDateFormat = "%Y-%m-%d";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+bool InSitemap(const CWexoDoc& doc, const CLinkInfo& link, const std::string& url) {
+  if (!link.IsNonHtmlType() && !(link.IsParsableType() && link.m_csMimeType != "text/css")) return false;
+  if (link.m_nStatus != 200) return false;
+  if (!url.starts_with("http")) return false;
+  if (!doc.IsInternal(url) || doc.IsExcluded(url)) return false;
+  return link.m_csTitle != "redir";
+}
+
+// Control bytes and blanks are not allowed in a URL and would make the XML unreadable:
+// they get a percent escape before the entity escaping.
+std::string LocText(const std::string& url) {
+  std::string loc;
+  loc.reserve(url.size() + 8);
+  for (const char ch : url) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F) {
+      loc += '%';
+      loc += kHex[c >> 4];
+      loc += kHex[c & 0x0F];
+    } else {
+      loc += ch;
+    }
+  }
+  EscapeHtml(loc);
+  return loc;
+}
+
+// A W3C date "YYYY-MM-DD"; years before 1000 or beyond 9999, or a time that cannot be
+// converted, give something else.
+bool IsSitemapDate(const std::string& text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+std::string_view NodeName(std::string_view url, std::string_view prefix) {
+  if (url.size() > prefix.size() && url.starts_with(prefix)) return url.substr(prefix.size());
+  return url;  // outside the prefix, or the prefix itself
+}
+
+// dot reads a quoted string of at most about 16K bytes; longer names are written as
+// concatenated pieces ("a" + "b"), cut only between characters.
+constexpr std::size_t kMaxQuotedPiece = 8000;
+
+// The name as a DOT quoted string. '"' and '\' are escaped so that every name reads back;
+// a NUL byte, which dot cannot read at all, is written as its percent escape.
+void AppendQuotedName(std::string& out, std::string_view name) {
+  out += '"';
+  std::size_t piece = 0;
+  for (const char ch : name) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (piece >= kMaxQuotedPiece && (c < 0x80 || c >= 0xC0)) {
+      out += "\" + \"";
+      piece = 0;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+      piece += 2;
+    } else if (c == 0) {
+      out += "%00";
+      piece += 3;
+    } else {
+      out += ch;
+      ++piece;
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
+bool ExportSitemap(CWexoDoc& doc, const std::string& path) {
+  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+    out.Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    out.Write("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n");
+    const std::string today = platform::FormatLocalTime(NowSeconds(), kDateFormat);
+    std::string entry;
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.GetLink(i);
+      const std::string& url = doc.m_saUrls[i];
+      if (!InSitemap(doc, link, url)) continue;
+      std::string lastmod = today;
+      if (link.m_bDateKnown) {
+        lastmod = platform::FormatLocalTime(link.m_tDate, kDateFormat);
+        if (!IsSitemapDate(lastmod)) lastmod = today;
+      }
+      entry.clear();
+      entry += "\t<url>\n\t\t<loc>";
+      entry += LocText(url);
+      entry += "</loc>\n\t\t<lastmod>";
+      entry += lastmod;
+      entry += "</lastmod>\n\t\t<changefreq>monthly</changefreq>\n";
+      // By table index: when the root itself is left out, no entry gets the root's priority.
+      entry += i == 0 ? "\t\t<priority>0.9</priority>\n" : "\t\t<priority>0.8</priority>\n";
+      entry += "\t</url>\n";
+      out.Write(entry);
+    }
+    out.Write("</urlset>\n");
+  });
+}
+
+bool ExportGraphViz(CWexoDoc& doc, const std::string& path) {
+  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+    out.Write("digraph G\n{\n");
+    const std::string_view prefix = doc.m_csRootUrl;
+    std::string target;
+    std::string edge;
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.GetLink(i);
+      if (link.m_nStatus != 200 || link.m_dwaReferrers.empty()) continue;
+      target.clear();
+      AppendQuotedName(target, NodeName(doc.m_saUrls[i], prefix));
+      for (const std::uint32_t r : link.m_dwaReferrers) {
+        if (doc.GetLink(r)->m_nStatus != 200) continue;
+        edge.assign("  ");
+        AppendQuotedName(edge, NodeName(doc.m_saUrls[r], prefix));
+        edge += " -> ";
+        edge += target;
+        edge += ";\n";
+        out.Write(edge);
+      }
+    }
+    out.Write("}\n");
+  });
+}

@@ -1,0 +1,176 @@
+// Whole batch crawls: a site served by nginx on loopback, with a second server standing for
+// the external sites, and the same tree read as local files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/HeadlessHost.h"
+#include "e2e/support/PeerProcess.h"
+#include "engine/Application.h"
+#include "engine/WexoDoc.h"
+#include "report/Outputs.h"
+#include "report/Sitemap.h"
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Write(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Rows of a TAB export by their first column, each row's fields split.
+std::map<std::string, std::vector<std::string>> Rows(const std::string& text) {
+  std::map<std::string, std::vector<std::string>> rows;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', start);
+      fields.push_back(line.substr(start, tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    rows[fields[0]] = fields;
+  }
+  return rows;
+}
+
+class Crawl : public ::testing::Test {
+ protected:
+  Crawl() {
+    dir = std::filesystem::temp_directory_path() / ("wexo-crawl-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "run");
+  }
+  ~Crawl() override { std::filesystem::remove_all(dir); }
+
+  void MakeSite(const std::string& external) {
+    Write(dir / "site/index.html",
+          "<html><head><title>Home</title></head><body>\n<a href=\"a.html\">A</a> <a href=\"b.html#x\">B</a>\n"
+          "<img src=\"img.png\" alt=\"Picture\">\n<a href=\"" + external + "\">elsewhere</a>\n"
+          "<a href=\"gone.html\">gone</a>\n</body></html>\n");
+    Write(dir / "site/a.html", "<html><head><title>A</title></head><body><a href=\"deep/c.html\">C</a></body></html>\n");
+    Write(dir / "site/b.html", "<html><head><title>B</title></head><body><a name=\"x\"></a><a href=\"a.html\">A</a>"
+                               "</body></html>\n");
+    Write(dir / "site/deep/c.html", "<html><head><title>C</title></head><body><a href=\"d.html\">D</a></body></html>\n");
+    Write(dir / "site/deep/d.html", "<html><head><title>D</title></head><body></body></html>\n");
+    Write(dir / "site/img.png", "\x89PNG\r\n\x1a\n not really a picture");
+  }
+
+  int Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  int Run(const std::string& args) {
+    const std::string command = "cd '" + (dir / "run").string() + "' && timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                "WEXO_INI='" + (dir / "wexo.ini").string() + "' TMPDIR='" + dir.string() + "' '" WEXO_EXE
+                                "' " + args + " > out.log 2> err.log";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(Crawl, HttpSiteDownToTheLevel) {
+  std::filesystem::create_directories(dir / "external");
+  Write(dir / "external/x.html", "<html><body><a href=\"never-followed.html\">n</a></body></html>\n");
+  wexo_test::PeerProcess external, site;
+  std::string error;
+  ASSERT_TRUE(external.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root",
+                              (dir / "external").string(), "--host", "127.0.0.2", "--access-log",
+                              (dir / "external.log").string()},
+                             std::chrono::seconds(20), &error))
+      << error;
+  const std::string extUrl = "http://127.0.0.2:" + std::to_string(external.Port()) + "/x.html";
+  MakeSite(extUrl);
+  ASSERT_TRUE(site.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", (dir / "site").string()},
+                         std::chrono::seconds(20), &error))
+      << error;
+  const std::string root = "http://127.0.0.1:" + std::to_string(site.Port()) + "/";
+
+  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0) << ReadAll(dir / "run/err.log");
+  auto rows = Rows(ReadAll(dir / "run/all.txt"));
+  struct Expect {
+    std::string url;
+    const char* status;
+    const char* level;
+  };
+  const Expect expected[] = {
+      {root + "index.html", "200", "0"},  {root + "a.html", "200", "1"},      {root + "b.html", "200", "1"},
+      {root + "img.png", "200", "1"},     {extUrl, "200", "1"},               {root + "gone.html", "404", "1"},
+      {root + "deep/c.html", "200", "2"},
+  };
+  for (const Expect& e : expected) {
+    ASSERT_TRUE(rows.count(e.url)) << e.url << "\n" << ReadAll(dir / "run/all.txt");
+    EXPECT_EQ(rows[e.url][1], e.status) << e.url;
+    EXPECT_EQ(rows[e.url][7], e.level) << e.url;
+  }
+  EXPECT_EQ(rows.size(), std::size(expected)) << "a page at the last level is not parsed:\n" << ReadAll(dir / "run/all.txt");
+  EXPECT_EQ(rows[root + "index.html"][5], "Home");
+  EXPECT_EQ(rows[root + "a.html"][9], "2") << "linked from the root and from b";
+
+  // External links are checked with HEAD and never followed.
+  const std::string log = ReadAll(dir / "external.log");
+  EXPECT_NE(log.find("\"HEAD /x.html"), std::string::npos) << log;
+  EXPECT_EQ(log.find("never-followed"), std::string::npos);
+
+  // The sitemap of the crawl is valid Sitemaps 0.9.
+  ASSERT_EQ(Run("-url " + root + "index.html -google sitemap.xml"), 0) << ReadAll(dir / "run/err.log");
+  EXPECT_EQ(Shell("xmllint --noout --schema '" WEXO_SOURCE_DIR "/tests/fixtures/sitemap-0.9.xsd' '" +
+                  (dir / "run/sitemap.xml").string() + "' 2>/dev/null"),
+            0)
+      << ReadAll(dir / "run/sitemap.xml");
+  EXPECT_NE(ReadAll(dir / "run/sitemap.xml").find("<loc>" + root + "deep/d.html</loc>"), std::string::npos);
+
+  // The same crawl inside this process, then its link graph read by dot.
+  {
+    HeadlessHost host;
+    ReportOutputs outputs;
+    SetCheckOutputs(&outputs);
+    CWexoApp& app = WexoApp();
+    const CWexoApp saved = app;
+    app.m_csUrl = root + "index.html";
+    app.m_csExport.clear();
+    app.m_nLevel = 9999;
+    app.m_bCommandLineCheckTaken = false;
+    app.m_csIniFile = (dir / "wexo.ini").string();
+    std::vector<std::unique_ptr<CWexoDoc>> docs;
+    docs.push_back(std::make_unique<CWexoDoc>());
+    HeadlessView view(host, *docs[0]);
+    docs[0]->m_pView = &view;
+    ASSERT_TRUE(docs[0]->OnNewDocument());
+    EXPECT_EQ(host.Run(docs), 0);
+    EXPECT_TRUE(docs[0]->m_bFinished);
+    const std::string dot = (dir / "graph.dot").string();
+    ASSERT_TRUE(ExportGraphViz(*docs[0], dot));
+    EXPECT_EQ(Shell("dot -Tcanon '" + dot + "' > /dev/null 2>&1"), 0) << ReadAll(dot);
+    docs[0]->m_pView = nullptr;
+    SetCheckOutputs(nullptr);
+    app = saved;
+  }
+
+  const std::string map = ReadAll(dir / "run/map.txt");
+  EXPECT_NE(map.find(root + "index.html\t" + root + "a.html\t200\tok\tA\t"), std::string::npos) << map;
+  EXPECT_NE(map.find(root + "b.html\t" + root + "a.html\t200\tok\tA\t"), std::string::npos) << map;
+  EXPECT_NE(map.find(root + "index.html\t" + root + "gone.html\t404\tnot found\t"), std::string::npos) << map;
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "e2e/support/FetchHarness.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/FetchWorker.h"
+#include "platform/TempDir.h"
+
+namespace wexo_test {
+
+void RecordingView::SendUrlDone(const FetchResult& result) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_results.push_back(result);
+  m_changed.notify_all();
+}
+
+std::vector<FetchResult> RecordingView::Results() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_results;
+}
+
+int RecordingView::CountFor(const CLinkInfo* link) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  int n = 0;
+  for (const FetchResult& r : m_results) n += r.pLink == link;
+  return n;
+}
+
+bool RecordingView::WaitForCount(std::size_t count, std::chrono::milliseconds limit) const {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_changed.wait_for(lock, limit, [&] { return m_results.size() >= count; });
+}
+
+FetchSettings DefaultFetchSettings() {
+  FetchSettings s;
+  s.userAgent = "Tolvak-Test/1.0";
+  s.accept = "*/*";
+  s.referer = true;
+  s.allowCookies = false;
+  s.askPassword = true;
+  s.redirectIsError = false;
+  s.checkDoubleSlash = true;
+  return s;
+}
+
+FetchRequest MakeFetchRequest(CLinkInfo& link, IWexoView* view, const std::string& url,
+                              std::uint16_t kind, std::uint16_t attempts) {
+  FetchRequest r;
+  r.pLink = &link;
+  r.pView = view;
+  r.url = url;
+  r.requestKind = kind;
+  r.attempts = attempts;
+  r.mimeType = link.m_csMimeType;
+  r.settings = DefaultFetchSettings();
+  return r;
+}
+
+FetchRun RunFetch(CLinkInfo& link, FetchRequest request) {
+  RecordingView view;
+  request.pLink = &link;
+  request.pView = &view;
+  FetchWorker(std::move(request));
+  FetchRun run;
+  std::vector<FetchResult> results = view.Results();
+  run.handOvers = static_cast<int>(results.size());
+  if (!results.empty()) run.result = results.front();
+  if (!run.result.outcome) run.result.outcome = std::make_unique<FetchOutcome>();
+  return run;
+}
+
+void UsePrivateTempDir() {
+  static const bool done = [] {
+    char pattern[] = "/tmp/wexo-fetch-test-XXXXXX";
+    if (const char* dir = mkdtemp(pattern)) setenv("TMPDIR", dir, 1);
+    return true;
+  }();
+  (void)done;
+}
+
+std::vector<std::string> TempFolderFiles() {
+  std::vector<std::string> names;
+  const std::string dir = platform::GetTempPath();
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace wexo_test

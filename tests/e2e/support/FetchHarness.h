@@ -1,0 +1,69 @@
+// Runs the fetch worker as the scheduler does and records what it hands over.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/Fetch.h"
+#include "engine/Host.h"
+
+namespace wexo_test {
+
+// A list view that only keeps the finished fetches; SendUrlDone may come from any thread.
+class RecordingView : public IWexoView {
+ public:
+  void PostSchedule() override {}
+  void SendUrlDone(const FetchResult& result) override;
+  int GetSelectedRow() override { return -1; }
+  int GetTopRow() override { return 0; }
+  int GetRowsPerPage() override { return 0; }
+  int GetRowCount() override { return 0; }
+  CLinkInfo* GetRowRecord(int) override { return nullptr; }
+  int GetRowOf(const CLinkInfo*) override { return -1; }
+  void InsertRow(CLinkInfo*) override {}
+  void InsertRowAt(CLinkInfo*, int) override {}
+  void DeleteRecordRow(CLinkInfo*) override {}
+  void RedrawRecord(CLinkInfo*) override {}
+  void Invalidate() override {}
+  void SaveColumnWidths() override {}
+  void SetStatusText(const std::string&) override {}
+
+  std::vector<FetchResult> Results() const;
+  // Hand-overs of that record so far.
+  int CountFor(const CLinkInfo* link) const;
+  bool WaitForCount(std::size_t count, std::chrono::milliseconds limit) const;
+
+ private:
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  std::vector<FetchResult> m_results;
+};
+
+// Settings as a fresh document has them, with a test agent.
+FetchSettings DefaultFetchSettings();
+
+// A request for url on behalf of link, handed over to view.
+FetchRequest MakeFetchRequest(CLinkInfo& link, IWexoView* view, const std::string& url,
+                              std::uint16_t kind = REQUEST_GET, std::uint16_t attempts = 1);
+
+// One fetch run on this thread.
+struct FetchRun {
+  int handOvers = 0;
+  FetchResult result;
+  const FetchOutcome& Out() const { return *result.outcome; }
+};
+FetchRun RunFetch(CLinkInfo& link, FetchRequest request);
+
+// Points the program's temporary folder at a fresh private folder (once per process);
+// the worker's bodies and scratch files are then the only files in it.
+void UsePrivateTempDir();
+// Names of the files in the program's temporary folder.
+std::vector<std::string> TempFolderFiles();
+
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace wexo_test
