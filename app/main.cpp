@@ -9,6 +9,7 @@
 #include "app/HeadlessHost.h"
 #include "engine/Application.h"
 #include "engine/Charset.h"
+#include "engine/DocumentFile.h"
 #include "engine/FetchWorker.h"
 #include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
@@ -61,8 +62,13 @@ int main(int argc, char** argv) {
     doc->m_pView = views.back().get();
     if (doc->OnNewDocument()) documents.push_back(std::move(doc));
   } else if (info.m_nShellCommand == CCommandLineInfoEx::FileOpen) {
-    host.MessageBox("Opening a document file ('" + info.m_strFileName + "') is not available yet", BoxKind::Error);
-    exitCode = 1;
+    auto doc = std::make_unique<CWexoDoc>();
+    views.push_back(std::make_unique<HeadlessView>(host, *doc));
+    doc->m_pView = views.back().get();
+    if (doc->OnOpenDocument(info.m_strFileName))
+      documents.push_back(std::move(doc));
+    else
+      exitCode = 1;
   }
   if (!documents.empty()) exitCode = host.Run(documents);
 

@@ -36,6 +36,9 @@ class CWexoDoc {
 
   // A new check from the command line (the url switch); false when none was started.
   bool OnNewDocument();
+  // Opens a document file (a failure is shown and gives false); in a batch run the broken
+  // links are then sent back to pending.
+  bool OnOpenDocument(const std::string& path);
   // The URL list road of a new document: each line of a chosen text file is a root.
   bool StartUrlList();
 
