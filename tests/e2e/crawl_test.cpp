@@ -173,4 +173,22 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
   EXPECT_NE(map.find(root + "index.html\t" + root + "gone.html\t404\tnot found\t"), std::string::npos) << map;
 }
 
+TEST_F(Crawl, LocalTreeDownToTheLevel) {
+  MakeSite("http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/nothing-listens-here.html");
+  const std::string root = "file://" + (dir / "site").string() + "/";
+  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0) << ReadAll(dir / "run/err.log");
+  auto rows = Rows(ReadAll(dir / "run/all.txt"));
+  const std::pair<std::string, const char*> expected[] = {
+      {root + "index.html", "200"}, {root + "a.html", "200"},      {root + "b.html", "200"},
+      {root + "img.png", "200"},    {root + "gone.html", "2"},     {root + "deep/c.html", "200"},
+  };
+  for (const auto& [url, status] : expected) {
+    ASSERT_TRUE(rows.count(url)) << url << "\n" << ReadAll(dir / "run/all.txt");
+    EXPECT_EQ(rows[url][1], status) << url;
+  }
+  EXPECT_FALSE(rows.count(root + "deep/d.html")) << "a page at the last level is not parsed";
+  EXPECT_EQ(rows[root + "index.html"][3], "text/html");
+  EXPECT_EQ(rows[root + "img.png"][4], std::to_string(std::filesystem::file_size(dir / "site/img.png")));
+}
+
 }  // namespace
