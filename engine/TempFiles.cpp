@@ -1,5 +1,7 @@
 #include "engine/TempFiles.h"
 
+#include <sys/stat.h>
+#include <cstring>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
@@ -69,6 +71,14 @@ bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError) {
   uuid_generate(uuid);
   char text[37];
   uuid_unparse_lower(uuid, text);
+  // Sixteen subfolders: many workers creating and removing files in one folder contend for
+  // its lock. Only we can create inside the private folder, so the subfolders are ours too.
+  dir += text[0];
+  dir += '/';
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    int err = errno;
+    return fail(err, "The temporary folder cannot be used: " + dir + ": " + std::strerror(err));
+  }
   std::string name = dir + "QMV-" + text + ".tmp";
 
   int fd = platform::CreateExclusiveFile(name);

@@ -71,9 +71,15 @@ TEST_F(TempFilesTest, UniqueFilesAreDistinctEmptyAndPrivate) {
   ASSERT_TRUE(CreateUniqueTempFile(b, error)) << error;
   EXPECT_NE(a, b);
   for (const std::string& p : {a, b}) {
+    // Inside the private folder, in one of its sixteen subfolders.
     const std::string dir = priv_ + "/";
     ASSERT_EQ(p.compare(0, dir.size(), dir), 0) << p;
-    std::string name = p.substr(dir.size());
+    ASSERT_EQ(p[dir.size() + 1], '/') << p;
+    struct stat sub;
+    ASSERT_EQ(lstat(p.substr(0, dir.size() + 1).c_str(), &sub), 0);
+    EXPECT_TRUE(S_ISDIR(sub.st_mode));
+    EXPECT_EQ(sub.st_mode & 07777, 0700u);
+    std::string name = p.substr(dir.size() + 2);
     EXPECT_EQ(name.rfind("QMV-", 0), 0u) << name;
     EXPECT_EQ(name.size(), 4u + 36u + 4u) << name;
     EXPECT_EQ(name.substr(name.size() - 4), ".tmp");

@@ -1,6 +1,7 @@
 #include "e2e/support/FetchHarness.h"
 
 #include <dirent.h>
+#include <filesystem>
 #include <stdlib.h>
 
 #include <fstream>
@@ -82,15 +83,11 @@ void UsePrivateTempDir() {
 }
 
 std::vector<std::string> TempFolderFiles() {
+  // Files anywhere below the temporary folder (it spreads them over subfolders).
   std::vector<std::string> names;
-  const std::string dir = platform::GetTempPath();
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(platform::GetTempPath(), ec))
+    if (!entry.is_directory()) names.push_back(entry.path().string());
   return names;
 }
 
