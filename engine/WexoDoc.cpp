@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 #include "engine/Application.h"
 #include "engine/SimilarRecords.h"
@@ -49,7 +50,12 @@ CWexoDoc::CWexoDoc() {
   ReadSettings();
 }
 
-CWexoDoc::~CWexoDoc() = default;
+CWexoDoc::~CWexoDoc() {
+  // Results that were never parsed still own their temporary bodies.
+  for (const auto& result : m_paFinished)
+    if (result && result->bBodyIsTemp && !result->csBodyFile.empty() && IsInTempDir(result->csBodyFile))
+      ::unlink(result->csBodyFile.c_str());
+}
 
 void CWexoDoc::ReadSettings() {
   const CWexoApp& app = WexoApp();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "engine/Clock.h"
 #include "engine/Fetch.h"
 #include "engine/FetchWorker.h"
+#include "engine/TempFiles.h"
 #include "engine/WexoDoc.h"
 #include "unit/support/ScriptedHost.h"
 
@@ -321,6 +324,27 @@ TEST_F(SchedulerTest, RequeueAuthRequiredSameServerOnly) {
   EXPECT_EQ(doc->GetLink(1)->m_nStatus, 401);
   EXPECT_EQ(doc->GetLink(2)->m_nStatus, 401);
   EXPECT_EQ(doc->GetLink(3)->m_nStatus, 404);
+}
+
+TEST_F(SchedulerTest, ClosingADocumentRemovesTheBodiesOfQueuedResults) {
+  std::string body, error;
+  {
+    auto doc = NewDoc(2, 2);
+    doc->ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 2u);
+    ASSERT_TRUE(CreateUniqueTempFile(body, error)) << error;
+    FetchResult result;
+    result.pLink = workers.started[0].pLink;
+    result.csUrl = workers.started[0].url;
+    result.csBodyFile = body;
+    result.bBodyIsTemp = true;
+    result.outcome = std::make_unique<FetchOutcome>();
+    result.outcome->status = 200;
+    doc->OnUrlDone(result);  // queued: another worker still runs, so the pump has not parsed it
+    ASSERT_EQ(doc->m_paFinished.size(), 1u);
+    EXPECT_EQ(::access(body.c_str(), F_OK), 0);
+  }
+  EXPECT_NE(::access(body.c_str(), F_OK), 0);
 }
 
 }  // namespace
