@@ -9,15 +9,11 @@
 #include <unistd.h>
 
 #include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wexo_test::ReadAll;
 
 class BatchRun : public ::testing::Test {
  protected:
@@ -27,15 +23,7 @@ class BatchRun : public ::testing::Test {
   }
   ~BatchRun() override { std::filesystem::remove_all(dir); }
 
-  // Runs wexo with no display and its own settings file; the exit code, -1 when it hung.
-  int Run(const std::string& args) {
-    const std::string command = "cd '" + dir.string() + "' && timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
-                                (dir / "wexo.ini").string() + "' TMPDIR='" + dir.string() + "' '" WEXO_EXE "' " + args +
-                                " > out.log 2> err.log";
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status) == 124 ? -1 : WEXITSTATUS(status);
-  }
+  int Run(const std::string& args) { return wexo_test::RunWexo(dir, dir, args); }
 
   std::filesystem::path dir;
 };

@@ -12,6 +12,7 @@
 
 #include "app/HeadlessHost.h"
 #include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
 #include "report/Outputs.h"
@@ -19,12 +20,8 @@
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wexo_test::ReadAll;
+using wexo_test::Shell;
 
 void Write(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());
@@ -73,18 +70,7 @@ class Crawl : public ::testing::Test {
     Write(dir / "site/img.png", "\x89PNG\r\n\x1a\n not really a picture");
   }
 
-  int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  int Run(const std::string& args) {
-    const std::string command = "cd '" + (dir / "run").string() + "' && timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY " +
-                                "WEXO_INI='" + (dir / "wexo.ini").string() + "' TMPDIR='" + dir.string() + "' '" WEXO_EXE
-                                "' " + args + " > out.log 2> err.log";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int Run(const std::string& args) { return wexo_test::RunWexo(dir / "run", dir, args); }
 
   std::filesystem::path dir;
 };

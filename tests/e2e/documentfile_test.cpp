@@ -1,6 +1,8 @@
 // A batch check saved with -save, then reopened from the command line with an export.
 #include <gtest/gtest.h>
 
+#include "e2e/support/WexoRun.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,12 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wexo_test::ReadAll;
 
 void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -37,14 +34,7 @@ class SavedCheck : public ::testing::Test {
   }
   ~SavedCheck() override { fs::remove_all(dir); }
 
-  int Run(const std::string& args) {
-    const std::string command = "cd '" + dir.string() + "' && timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
-                                (dir / "wexo.ini").string() + "' TMPDIR='" + dir.string() + "' '" WEXO_EXE "' " + args +
-                                " > out.log 2> err.log";
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status) == 124 ? -1 : WEXITSTATUS(status);
-  }
+  int Run(const std::string& args) { return wexo_test::RunWexo(dir, dir, args); }
 
   fs::path dir;
 };

@@ -12,25 +12,17 @@
 #include <unistd.h>
 
 #include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
 
 namespace {
 
 constexpr const char* kDocs = "/usr/share/doc/postgresql-doc-15/html";
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wexo_test::ReadAll;
+using wexo_test::Shell;
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-int Shell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Without its fragment: wget asks for pages, not places in them.
@@ -57,11 +49,9 @@ TEST_F(RealSite, PostgresDocsMatchWget) {
   const std::string root = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/";
 
   auto start = std::chrono::steady_clock::now();
-  const int rc = Shell("cd '" + dir.string() + "' && timeout 600 env -u DISPLAY WEXO_INI='" + (dir / "wexo.ini").string() +
-                       "' TMPDIR='" + dir.string() + "' '" WEXO_EXE "' -url " + root + "index.html -export links.txt" +
-                       " 2> wexo.err");
+  const int rc = wexo_test::RunWexo(dir, dir, "-url " + root + "index.html -export links.txt");
   const double wexoSeconds = Seconds(start);
-  ASSERT_EQ(rc, 0) << ReadAll(dir / "wexo.err");
+  ASSERT_EQ(rc, 0) << ReadAll(dir / "err.log");
 
   start = std::chrono::steady_clock::now();
   Shell("cd '" + dir.string() + "' && timeout 600 wget --spider -r -l inf -nd -e robots=off -o wget.log " + root +
