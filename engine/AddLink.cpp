@@ -1,4 +1,6 @@
 // The one road by which a link found on a page enters the link table.
+#include <array>
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -7,6 +9,7 @@
 #include "engine/Charset.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/Profile.h"
 
 namespace {
 
@@ -35,6 +38,26 @@ std::uint16_t RequestKindByExtension(std::string_view url) {
 constexpr const char* kSessionIdKeys[] = {"SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4",
                                           "SessionIdRegEx5"};
 
+// The session-id patterns as the settings file holds them now. Read for every internal link,
+// so they are kept until the file may have changed: a write of ours, a re-read, or the
+// settings layer's own recheck interval.
+const std::array<std::string, 5>& SessionIdPatterns() {
+  static std::array<std::string, 5> patterns;
+  static std::uint64_t generation = 0;
+  static std::string iniFile;
+  static std::chrono::steady_clock::time_point read;
+  const CWexoApp& app = WexoApp();
+  const auto now = std::chrono::steady_clock::now();
+  if (generation != platform::ProfileGeneration() || iniFile != app.m_csIniFile ||
+      now - read >= platform::ProfileRecheckInterval()) {
+    for (std::size_t i = 0; i < patterns.size(); ++i) patterns[i] = app.GetProfileString("Options", kSessionIdKeys[i], "");
+    generation = platform::ProfileGeneration();
+    iniFile = app.m_csIniFile;
+    read = now;
+  }
+  return patterns;
+}
+
 }  // namespace
 
 CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePage) {
@@ -44,9 +67,7 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   const bool internalLink = IsInternal(ToLowerInCodePage(link, codePage)) && !IsExcluded(link);
   const bool lowerCase = MakeLowerCase && internalLink;
   if (internalLink) {
-    const CWexoApp& app = WexoApp();
-    for (const char* key : kSessionIdKeys) {
-      const std::string pattern = app.GetProfileString("Options", key, "");
+    for (const std::string& pattern : SessionIdPatterns()) {
       if (pattern.empty()) continue;
       Regex re(pattern);
       if (re.Match(link) && re.GroupCount() == 2) {

@@ -417,7 +417,43 @@ bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std
   return true;
 }
 
+bool IsCanonicalHttpUrl(std::string_view url) {
+  std::size_t i;
+  if (url.starts_with("http://"))
+    i = 7;
+  else if (url.starts_with("https://"))
+    i = 8;
+  else
+    return false;
+  // A plain host name: no port, no user, no IPv6 brackets, no escapes.
+  const std::size_t hostStart = i;
+  for (; i < url.size() && url[i] != '/'; ++i) {
+    const char c = url[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+      return false;
+  }
+  if (i == hostStart || i == url.size()) return false;
+  // Printable ASCII without escapes, and no dot segments in the path (before '?' or '#').
+  std::size_t query = url.size();
+  for (std::size_t j = i; j < url.size(); ++j) {
+    const unsigned char c = static_cast<unsigned char>(url[j]);
+    if (c <= 0x20 || c >= 0x7F || c == '%') return false;
+    if ((c == '?' || c == '#') && query == url.size()) query = j;
+  }
+  const std::string_view path = url.substr(i, query - i);
+  return path.find("/./") == std::string_view::npos && path.find("/../") == std::string_view::npos &&
+         !path.ends_with("/.") && !path.ends_with("/..");
+}
+
 void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage) {
+  // Most links of a crawl are canonical already; they need neither a split nor a copy.
+  if (IsCanonicalHttpUrl(url) &&
+      (!lowerCase || std::none_of(url.begin(), url.end(), [](char c) { return c >= 'A' && c <= 'Z'; })))
+    return;
+  CanonicalizeUrlFully(url, lowerCase, codePage);
+}
+
+void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
   // A file URL is UTF-8 throughout: it is never converted, and its escapes are decoded
   // exactly once, by the crack.
   const bool isFile = StartsWithNoCase(url, "file:");

@@ -25,10 +25,11 @@ std::uint64_t UrlMap::Hash(std::string_view s) {
   return h;
 }
 
+// A slot keeps the low 32 bits of its URL's hash: they give its position, so growing the
+// table never reads a URL again, and they sort out most mismatches without a comparison.
 std::uint32_t UrlMap::Find(std::string_view url) const {
-  const std::uint64_t h = Hash(url);
-  const std::uint64_t tag = h >> 32;
-  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+  const std::uint64_t tag = Hash(url) & kIndexMask;
+  for (std::size_t i = tag & m_mask;; i = (i + 1) & m_mask) {
     const std::uint64_t slot = m_slots[i];
     if (slot == 0) return kNone;
     if ((slot >> 32) == tag) {
@@ -41,10 +42,9 @@ std::uint32_t UrlMap::Find(std::string_view url) const {
 void UrlMap::Set(std::uint32_t index) {
   if ((m_count + 1) * 2 > m_slots.size()) Grow();
   const std::string& url = m_urls[index];
-  const std::uint64_t h = Hash(url);
-  const std::uint64_t tag = h >> 32;
+  const std::uint64_t tag = Hash(url) & kIndexMask;
   const std::uint64_t entry = (tag << 32) | (static_cast<std::uint64_t>(index) + 1);
-  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+  for (std::size_t i = tag & m_mask;; i = (i + 1) & m_mask) {
     const std::uint64_t slot = m_slots[i];
     if (slot == 0) {
       m_slots[i] = entry;
@@ -62,9 +62,7 @@ void UrlMap::Set(std::uint32_t index) {
 }
 
 void UrlMap::Place(std::uint64_t entry) {
-  const std::uint32_t index = static_cast<std::uint32_t>((entry & kIndexMask) - 1);
-  const std::uint64_t h = Hash(m_urls[index]);
-  for (std::size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+  for (std::size_t i = (entry >> 32) & m_mask;; i = (i + 1) & m_mask) {
     if (m_slots[i] == 0) {
       m_slots[i] = entry;
       return;

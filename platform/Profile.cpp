@@ -177,6 +177,8 @@ struct CacheEntry {
 
 // Some keys are read for every link: the file is looked at again only this often.
 std::atomic<std::int64_t> recheckIntervalMs{100};
+// Moves whenever a cached file may have changed (a write of ours, or a re-read).
+std::atomic<std::uint64_t> generation{1};
 
 std::mutex& CacheMutex() {
   static std::mutex m;
@@ -191,6 +193,7 @@ std::unordered_map<std::string, CacheEntry>& Cache() {
 void ForgetCached(const std::string& path) {
   std::lock_guard<std::mutex> lock(CacheMutex());
   Cache().erase(path);
+  generation.fetch_add(1, std::memory_order_release);
 }
 
 bool ReadAll(int fd, std::string& out) {
@@ -239,6 +242,7 @@ std::shared_ptr<const ParsedIni> Load(const std::string& path) {
   ::close(fd);
   if (!ok) return nullptr;
   auto data = Parse(text);
+  generation.fetch_add(1, std::memory_order_release);
   std::lock_guard<std::mutex> lock(CacheMutex());
   Cache()[path] = CacheEntry{StampOf(st), data, now};
   return data;
@@ -567,6 +571,12 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   }
   ::close(fd);  // releases the lock
   return ok;
+}
+
+std::uint64_t ProfileGeneration() { return generation.load(std::memory_order_acquire); }
+
+std::chrono::milliseconds ProfileRecheckInterval() {
+  return std::chrono::milliseconds(recheckIntervalMs.load(std::memory_order_relaxed));
 }
 
 void SetProfileRecheckInterval(std::chrono::milliseconds interval) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -27,6 +28,12 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 // Reads look at the file again (size, times, inode) at most this often; writes of this
 // process are seen at once. Tests of changes made behind the cache's back set 0.
 void SetProfileRecheckInterval(std::chrono::milliseconds interval);
+std::chrono::milliseconds ProfileRecheckInterval();
+
+// A number that moves whenever a settings file may have changed (a write of this process, or
+// a re-read after a change): callers that keep values read from the file compare it, and look
+// again at least every ProfileRecheckInterval().
+std::uint64_t ProfileGeneration();
 
 // The settings file: $WEXO_INI, else <program>.ini beside the executable when it exists,
 // else $XDG_CONFIG_HOME/wexo/wexo.ini (~/.config/wexo/wexo.ini).

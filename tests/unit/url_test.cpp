@@ -255,6 +255,32 @@ TEST(Canonical, IsIdempotentForGeneratedUrls) {
   }
 }
 
+TEST(Canonical, ShortcutAgreesWithTheWholeRoad) {
+  const char* schemes[] = {"http://", "https://", "HTTP://", "ftp://"};
+  const char* hosts[] = {"h", "Host.EXAMPLE", "a-b.c", "h.", "-h", "h:80", "u@h", ""};
+  const char* pieces[] = {"/", "/", "a", "B", ".", "..", "./", "../", "?", "#", "&", "=", "+", ";", "~", "@", ":",
+                          "'", "(", "\\", "!", "$", "*", ",", "//", "%41", "\xE9", " ", "x.html", "index"};
+  std::mt19937 rng(777);
+  int shortcuts = 0;
+  for (int n = 0; n < 20000; ++n) {
+    std::string u = schemes[rng() % std::size(schemes)];
+    u += hosts[rng() % std::size(hosts)];
+    const int count = static_cast<int>(rng() % 10);
+    for (int k = 0; k < count; ++k) u += pieces[rng() % std::size(pieces)];
+    if (!IsCanonicalHttpUrl(u)) continue;
+    ++shortcuts;
+    for (unsigned cp : {0u, 1252u, 1251u, 65001u}) {
+      for (bool lower : {false, true}) {
+        std::string fast = u, full = u;
+        CanonicalizeUrl(fast, lower, cp);
+        CanonicalizeUrlFully(full, lower, cp);
+        ASSERT_EQ(fast, full) << "[" << u << "] cp " << cp << (lower ? " lower" : "");
+      }
+    }
+  }
+  EXPECT_GT(shortcuts, 200) << "the generator must reach the shortcut often";
+}
+
 TEST(CrackUrl, Parts) {
   struct Case {
     const char* url;

@@ -1,0 +1,81 @@
+// Small helpers shared by the microbenchmarks: a settings file of their own, body files on
+// disk, and the process's memory figures.
+#pragma once
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "engine/Application.h"
+
+namespace bench {
+
+// Points the program at a settings file that does not exist, so every setting has its
+// default and the user's own settings do not count.
+inline void UseDefaultSettings() {
+  struct Folder {
+    Folder() {
+      char name[] = "/tmp/wexo-bench-XXXXXX";
+      if (const char* made = mkdtemp(name)) dir = made;
+    }
+    ~Folder() {
+      if (!dir.empty()) ::rmdir(dir.c_str());
+    }
+    std::string dir;
+  };
+  static const Folder folder;
+  WexoApp().m_csIniFile = (folder.dir.empty() ? std::string("/nonexistent") : folder.dir) + "/wexo.ini";
+}
+
+// A temporary file holding a body; removed with the object.
+struct BodyFile {
+  explicit BodyFile(const std::string& body) {
+    char name[] = "/tmp/wexo-bench-body-XXXXXX";
+    const int fd = mkstemp(name);
+    path = name;
+    std::size_t done = 0;
+    while (fd >= 0 && done < body.size()) {
+      const ssize_t n = ::write(fd, body.data() + done, body.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~BodyFile() { ::unlink(path.c_str()); }
+  BodyFile(const BodyFile&) = delete;
+  BodyFile& operator=(const BodyFile&) = delete;
+  std::string path;
+};
+
+// The whole file, or "" when it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline bool FileExists(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
+
+// Resident set size in bytes, from /proc/self/statm.
+inline std::uint64_t ResidentBytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  unsigned long long size = 0, resident = 0;
+  const int got = std::fscanf(f, "%llu %llu", &size, &resident);
+  std::fclose(f);
+  return got == 2 ? resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// Bytes the allocator has handed out and not taken back (small chunks and mapped ones).
+inline std::uint64_t HeapBytesInUse() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+}  // namespace bench
