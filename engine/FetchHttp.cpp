@@ -6,14 +6,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "algorithms/Md5.h"
 #include "engine/Charset.h"
 #include "engine/FetchRoads.h"
+#include "engine/Host.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
+#include "platform/NamedMutex.h"
 
 using namespace platform;
 
@@ -87,6 +92,62 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+// Certificates the user accepted, per server ("host:port"): the security flags that
+// forgive their errors for the rest of the run.
+std::mutex g_acceptedMutex;
+std::map<std::string, std::uint32_t> g_acceptedCertificates;
+
+std::uint32_t AcceptedCertificateFlags(const std::string& server) {
+  std::lock_guard<std::mutex> lock(g_acceptedMutex);
+  auto it = g_acceptedCertificates.find(server);
+  return it == g_acceptedCertificates.end() ? 0 : it->second;
+}
+
+void AcceptCertificate(const std::string& server, std::uint32_t flags) {
+  std::lock_guard<std::mutex> lock(g_acceptedMutex);
+  g_acceptedCertificates[server] |= flags;
+}
+
+bool IsCertificateError(std::uint32_t code) {
+  return code == ERROR_INTERNET_SEC_CERT_DATE_INVALID || code == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
+         code == ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED || code == ERROR_INTERNET_INVALID_CA ||
+         code == ERROR_INTERNET_SEC_CERT_REV_FAILED;
+}
+
+// The security flag that lets a request past the error (none for a client certificate).
+std::uint32_t IgnoreFlagOf(std::uint32_t code) {
+  switch (code) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID: return SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    case ERROR_INTERNET_INVALID_CA: return SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED: return SECURITY_FLAG_IGNORE_REVOCATION;
+    default: return 0;
+  }
+}
+
+// The realm="..." of a challenge; "" when it has none.
+std::string RealmOf(const std::string& challenge) {
+  const std::string lower = [&] {
+    std::string t = challenge;
+    for (char& c : t)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return t;
+  }();
+  std::size_t at = lower.find("realm=");
+  if (at == std::string::npos) return std::string();
+  at += 6;
+  if (at < challenge.size() && challenge[at] == '"') {
+    std::string realm;
+    for (std::size_t i = at + 1; i < challenge.size() && challenge[i] != '"'; ++i) {
+      if (challenge[i] == '\\' && i + 1 < challenge.size()) ++i;
+      realm += challenge[i];
+    }
+    return realm;
+  }
+  const std::size_t end = challenge.find_first_of(", \t", at);
+  return challenge.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 // A failure of the body file, numbered as the framework's file exceptions.
 struct BodyFileError {
   int cause;
@@ -137,6 +198,17 @@ class HttpRoad {
   // Sends the request; false when the road ended (status and text set).
   bool Send(CHttpFile& file, const std::string& headers, const std::string& body,
             const char* abortText);
+  // The request's send, with the certificate dialog and one re-send per certificate error.
+  bool SendWithCertificates();
+  // What the certificate dialog answered for the error: true to send again.
+  enum class Answer { Retry, Cancel, Aborted };
+  Answer CertificateDialog(std::uint32_t code, const std::string& message);
+  // The 401/407 road; false when the road ended.
+  bool Credentials();
+  std::function<bool()> AbortCheck() const {
+    return [this] { return job_.Aborted(); };
+  }
+  std::string ServerName() const;
   bool ReadStatus(CHttpFile& file);
   bool ImageMapRequest(const char* query, const char* abortText);
   void ReadHeaders();
@@ -150,8 +222,132 @@ class HttpRoad {
   std::unique_ptr<CHttpFile> file_;
   int verb_ = HTTP_VERB_GET;
   std::uint32_t flags_ = 0;
+  std::uint32_t securityFlags_ = 0;
+  // The first send's extra headers and body; every re-send repeats them.
+  std::string sendHeaders_;
+  std::string sendBody_;
   bool gzip_ = false;
 };
+
+std::string HttpRoad::ServerName() const {
+  const bool secure = job_.service == AFX_INET_SERVICE_HTTPS;
+  const std::uint16_t port = job_.port != 0 ? job_.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
+  return AsciiLower(job_.server) + ":" + std::to_string(port);
+}
+
+HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::string& message) {
+  // A batch run, or a host without windows, never waits for a person.
+  if (settings_.batch || !Host().CanShowDialogs()) return Answer::Cancel;
+  const std::string server = ServerName();
+  CNamedMutex lock("Wexo_Auth");
+  if (!lock.Lock(AbortCheck())) return Answer::Aborted;
+  const std::uint32_t flag = IgnoreFlagOf(code);
+  std::uint32_t current = 0;
+  file_->QueryOption(INTERNET_OPTION_SECURITY_FLAGS, current);
+  bool accepted = false;
+  if (code == ERROR_INTERNET_SEC_CERT_REV_FAILED && (current & SECURITY_FLAG_IGNORE_REVOCATION)) {
+    accepted = true;
+  } else if (flag != 0 && (AcceptedCertificateFlags(server) & flag)) {
+    // Another worker's dialog accepted this certificate while this one waited.
+    accepted = true;
+  } else {
+    CertificatePrompt prompt{job_.request.url, server, code, message, AbortCheck()};
+    accepted = Host().CertificateDialog(prompt);
+    if (accepted && flag != 0) AcceptCertificate(server, flag);
+  }
+  lock.Unlock();
+  if (job_.Aborted()) return Answer::Aborted;
+  if (!accepted) return Answer::Cancel;
+  securityFlags_ = current | flag;
+  file_->SetOption(INTERNET_OPTION_SECURITY_FLAGS, securityFlags_);
+  return Answer::Retry;
+}
+
+bool HttpRoad::SendWithCertificates() {
+  std::set<std::uint32_t> answered;
+  for (;;) {
+    bool sent = false;
+    try {
+      sent = file_->SendRequest(sendHeaders_, sendBody_);
+    } catch (const CInternetException& e) {
+      if (job_.Aborted()) {
+        job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "SendRequest() aborted");
+        return false;
+      }
+      const std::uint32_t code = e.m_dwError;
+      const std::string message = Trimmed(e.GetErrorMessage(), kLongMessage);
+      // One re-send per error: the same error again ends the fetch with it.
+      if (!IsCertificateError(code) || !settings_.askPassword || !answered.insert(code).second) {
+        job_.Finish(static_cast<std::int32_t>(code), message);
+        return false;
+      }
+      switch (CertificateDialog(code, message)) {
+        case Answer::Retry:
+          continue;
+        case Answer::Aborted:
+          job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted");
+          return false;
+        case Answer::Cancel:
+          job_.Finish(static_cast<std::int32_t>(code), message);
+          return false;
+      }
+    }
+    if (!sent) {
+      job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
+      return false;
+    }
+    if (job_.Aborted()) {
+      job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "SendRequest() aborted");
+      return false;
+    }
+    return true;
+  }
+}
+
+bool HttpRoad::Credentials() {
+  const bool proxy = job_.status == 407;
+  bool retry = false;
+  bool asked = false;
+  CNamedMutex lock("Wexo_Auth");
+  // Credentials that another request got past this server meanwhile answer without a dialog.
+  if (file_->TakeNewerCachedCredentials(proxy)) {
+    retry = true;
+  } else if (!settings_.batch && Host().CanShowDialogs()) {
+    if (!lock.Lock(AbortCheck())) {
+      job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted");
+      return false;
+    }
+    if (file_->TakeNewerCachedCredentials(proxy)) {
+      retry = true;
+    } else if (!job_.Aborted()) {
+      std::string challenge;
+      file_->QueryInfo(proxy ? HTTP_QUERY_PROXY_AUTHENTICATE : HTTP_QUERY_WWW_AUTHENTICATE, challenge);
+      CredentialPrompt prompt{job_.request.url, file_->GetCredentialServer(proxy), RealmOf(challenge), proxy,
+                              proxy ? std::string() : job_.user, AbortCheck()};
+      std::string user, password;
+      asked = retry = Host().CredentialDialog(prompt, user, password);
+      if (retry) {
+        file_->SetOption(proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME, user);
+        file_->SetOption(proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD, password);
+      }
+    }
+    // Held through the re-send after an OK: the workers waiting for the lock then find the
+    // credentials cached once they worked, and do not ask again.
+    if (!asked) lock.Unlock();
+  }
+  if (job_.Aborted()) {
+    job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted");
+    return false;
+  }
+  if (!retry) return true;  // the 401 or 407 stays
+  // A POST goes again with its body and Content-Type.
+  const bool resent = Send(*file_, sendHeaders_, sendBody_, "ErrorDlg() aborted") && ReadStatus(*file_);
+  lock.Unlock();
+  if (!resent) return false;
+  const std::int32_t code = job_.status;
+  if (asked && (code == 200 || code == 302 || code == 303 || code == 307)) job_.result.bAuthenticated = true;
+  return true;
+}
 
 bool HttpRoad::PreConnectChecks() {
   const std::string& url = job_.request.url;
@@ -222,6 +418,7 @@ bool HttpRoad::ImageMapRequest(const char* query, const char* abortText) {
   file_.reset();
   try {
     file_ = connection_->OpenRequest(verb_, job_.object + query, std::string(), flags_);
+    if (securityFlags_) file_->SetOption(INTERNET_OPTION_SECURITY_FLAGS, securityFlags_);
   } catch (const CInternetException& e) {
     job_.Finish(static_cast<std::int32_t>(e.m_dwError), Trimmed(e.GetErrorMessage(), kLongMessage));
     return false;
@@ -379,6 +576,9 @@ void HttpRoad::Run() {
   try {
     connection_ = job_.session.GetHttpConnection(job_.server, job_.port, job_.user, job_.password);
     file_ = connection_->OpenRequest(verb_, job_.object, referer, flags_);
+    // A certificate accepted earlier in the run is not asked about again.
+    if (job_.service == AFX_INET_SERVICE_HTTPS) securityFlags_ = AcceptedCertificateFlags(ServerName());
+    if (securityFlags_) file_->SetOption(INTERNET_OPTION_SECURITY_FLAGS, securityFlags_);
     if (!file_->AddRequestHeaders(headers, HTTP_ADDREQ_FLAG_ADD_IF_NEW)) {
       job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
       return;
@@ -388,10 +588,11 @@ void HttpRoad::Run() {
     return;
   }
 
-  const bool post = verb_ == REQUEST_POST;
-  if (!Send(*file_, post ? "Content-Type: application/x-www-form-urlencoded" : std::string(),
-            post ? request.postData : std::string(), "SendRequest() aborted"))
-    return;
+  if (verb_ == REQUEST_POST) {
+    sendHeaders_ = "Content-Type: application/x-www-form-urlencoded";
+    sendBody_ = request.postData;
+  }
+  if (!SendWithCertificates()) return;
   if (!ReadStatus(*file_)) return;
 
   if (job_.status == 400 && EndsWithMap(job_.object) &&
@@ -400,6 +601,8 @@ void HttpRoad::Run() {
   if (job_.status == 204 && EndsWithMap(job_.object) &&
       !ImageMapRequest("?10,10", "map2 OpenRequest() aborted"))
     return;
+
+  if ((job_.status == 407 || (job_.status == 401 && settings_.askPassword)) && !Credentials()) return;
 
   if (job_.status == 202 || job_.status == 205) job_.status = 200;
 
@@ -425,6 +628,11 @@ void HttpRoad::Run() {
 }
 
 }  // namespace
+
+void ForgetAcceptedCertificates() {
+  std::lock_guard<std::mutex> lock(g_acceptedMutex);
+  g_acceptedCertificates.clear();
+}
 
 void FetchHttp(FetchJob& job) {
   {

@@ -66,7 +66,18 @@ bool IsParsableMimeType(const std::string& type);
 
 // The roads: each leaves its status and text in the job.
 void FetchHttp(FetchJob& job);
+// Certificates accepted in a dialog are remembered per server for the rest of the run;
+// this forgets them.
+void ForgetAcceptedCertificates();
 void FetchLocalFile(FetchJob& job);
+void FetchFtp(FetchJob& job);
+void FetchGopher(FetchJob& job);
+void FetchMailto(FetchJob& job);
+// True when a decoded FTP path or gopher selector holds CR, LF or NUL: sent on, it would put
+// lines of a page's choosing on the wire.
+bool HoldsLineBreakOrNul(const std::string& text);
+// The internet library's message of e, blanks trimmed at both ends, cut to limit bytes.
+std::string LibraryMessage(const platform::CInternetException& e, std::size_t limit);
 // -3 for the skipped schemes of the table, else 404.
 std::int32_t SkippedSchemeStatus(std::string_view url);
 

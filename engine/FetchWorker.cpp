@@ -87,9 +87,14 @@ void RunFetch(const FetchRequest& request, FetchResult& result, const FetchStamp
         job.Finish(SkippedSchemeStatus(url), std::string());
         break;
       case AFX_INET_SERVICE_MAILTO:
+        FetchMailto(job);
+        break;
       case AFX_INET_SERVICE_FTP:
+        FetchFtp(job);
+        break;
       case AFX_INET_SERVICE_GOPHER:
-        // These roads are not built yet: the URL counts as not checked.
+        FetchGopher(job);
+        break;
       default:
         job.Finish(STATUS_SKIP_TYPE, std::string());
         break;

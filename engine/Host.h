@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CLinkInfo;
@@ -35,6 +36,27 @@ class IWexoView {
   virtual void SetStatusText(const std::string& text) = 0;
 };
 
+// What the credential dialog asks about: a server (401) or proxy (407) wants a user name
+// and password for a URL.
+struct CredentialPrompt {
+  std::string url;
+  std::string server;  // "scheme://host:port", or "proxy " and the proxy
+  std::string realm;   // from the challenge; "" when it names none
+  bool proxy = false;
+  std::string user;    // to show in the dialog at first
+  // True once the fetch was stopped or timed out: a dialog still open may close as cancel.
+  std::function<bool()> aborted;
+};
+
+// What the certificate dialog asks about: the server's certificate failed a check.
+struct CertificatePrompt {
+  std::string url;
+  std::string server;   // "host:port"
+  std::uint32_t error;  // 12037, 12038, 12044, 12045 or 12057
+  std::string text;     // the error's message
+  std::function<bool()> aborted;
+};
+
 // Application-wide answers: message boxes, dialogs, quitting.
 class IWexoHost {
  public:
@@ -49,6 +71,17 @@ class IWexoHost {
                               std::string& path) {
     return false;
   }
+  // Whether the credential and certificate dialogs can be shown at all (a window exists).
+  // Without them both answer cancel and no fetch waits for them.
+  virtual bool CanShowDialogs() { return false; }
+  // The two dialogs are called on a worker thread, which waits until the user-interface
+  // thread has shown the dialog and it was closed. Credentials: true (OK) with the user
+  // name and password entered, false for cancel.
+  virtual bool CredentialDialog(const CredentialPrompt& prompt, std::string& user, std::string& password) {
+    return false;
+  }
+  // Certificate: true when the user lets this request go on despite the error.
+  virtual bool CertificateDialog(const CertificatePrompt& prompt) { return false; }
   virtual void Beep() = 0;
   virtual void Quit(int exitCode) = 0;
 };

@@ -41,6 +41,11 @@
 // Environment: http_proxy, https_proxy, all_proxy and no_proxy choose the proxy
 // (the preconfigured access of the platform); WEXO_CA_FILE names a CA bundle used
 // instead of the system's.
+//
+// Credentials: a send offers those set on the request (SetOption), else the connection's,
+// else the cached ones of its server; curl answers a 401 or 407 challenge with them. Ones
+// that got past a challenge are cached for the process. Cookies: a request without
+// INTERNET_FLAG_NO_COOKIES sends the jar's cookies that match it and stores what it gets.
 #pragma once
 
 #include "platform/InetDate.h"
@@ -50,6 +55,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,7 +108,11 @@ inline constexpr std::uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000;
 // Options (SetOption / QueryOption).
 inline constexpr std::uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;   // ms, session
 inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;   // ms, session
+inline constexpr std::uint32_t INTERNET_OPTION_USERNAME = 28;         // request
+inline constexpr std::uint32_t INTERNET_OPTION_PASSWORD = 29;         // request
 inline constexpr std::uint32_t INTERNET_OPTION_SECURITY_FLAGS = 31;   // request
+inline constexpr std::uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;   // request
+inline constexpr std::uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;   // request
 
 // Security flags of a request.
 inline constexpr std::uint32_t SECURITY_FLAG_IGNORE_REVOCATION = 0x00000080;
@@ -125,6 +135,17 @@ void InternetShutdown();
 // InternetCloseHandle nor by their owner).
 std::size_t InternetOpenHandleCount();
 
+// Credentials that answered a challenge are kept for the process per scheme, host and
+// port (a proxy's per proxy), so later requests there authenticate without asking.
+// This forgets them all.
+void InternetForgetCredentials();
+
+// The cookie jar of the requests that allow cookies (without INTERNET_FLAG_NO_COOKIES):
+// one for the process. Its cookies in curl's "Netscape" line form, and emptying it.
+std::vector<std::string> InternetCookieLines();
+void InternetClearCookies();
+
+class CFtpConnection;
 class CHttpConnection;
 class CHttpFile;
 
@@ -189,9 +210,22 @@ public:
     // Any header by name, case-insensitively.
     bool QueryInfo(const std::string& name, std::string& value) const;
 
-    // INTERNET_OPTION_SECURITY_FLAGS of this request.
+    // INTERNET_OPTION_SECURITY_FLAGS of this request. SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+    // turns curl's host-name check off; the other IGNORE flags forgive exactly their kind
+    // of chain error.
     bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
     bool SetOption(std::uint32_t option, std::uint32_t value);
+    // INTERNET_OPTION_USERNAME / _PASSWORD (the server's) and _PROXY_USERNAME /
+    // _PROXY_PASSWORD: they answer the challenges of the following sends in place of the
+    // connection's credentials and the cached ones.
+    bool SetOption(std::uint32_t option, const std::string& value);
+
+    // Where this request's credentials are kept: "scheme://host:port", or for the proxy
+    // (proxy true) the proxy that the environment names; "" when no proxy is used.
+    std::string GetCredentialServer(bool proxy) const;
+    // True when the process's cache holds credentials for that place other than those the
+    // last send offered; they are then set on this request for the next send.
+    bool TakeNewerCachedCredentials(bool proxy);
 
     int GetVerb() const { return m_verb; }
     const std::string& GetObject() const { return m_object; }
@@ -212,6 +246,18 @@ private:
     std::string m_user;
     std::string m_password;
     std::uint32_t m_securityFlags = 0;
+    struct Credentials {
+        bool set = false;
+        std::string user;
+        std::string password;
+    };
+    Credentials m_optServer, m_optProxy;    // SetOption
+    Credentials m_sentServer, m_sentProxy;  // what the last send offered
+    bool m_preemptive = false;              // ... without waiting for a challenge
+    long m_serverMethods = 0;               // CURLAUTH_* of the last 401's challenge
+    long m_proxyMethods = 0;                // ... and of the last 407's
+    bool m_preemptiveProxy = false;
+    std::set<std::pair<std::string, std::string>> m_fedCookies;  // jar keys of the send
     std::vector<std::pair<std::string, std::string>> m_headers;  // name, value
     std::vector<std::pair<std::string, std::string>> m_sendHeaders;  // of the running send
     std::string m_body;
@@ -272,6 +318,14 @@ public:
                                                        std::uint16_t port = INTERNET_INVALID_PORT_NUMBER,
                                                        const std::string& user = {},
                                                        const std::string& password = {});
+
+    // Connects and logs in (anonymous without a user name); InetFtp.h has the class.
+    // passive: passive data connections, else active ones. Throws CInternetException.
+    std::unique_ptr<CFtpConnection> GetFtpConnection(const std::string& server,
+                                                     const std::string& user = {},
+                                                     const std::string& password = {},
+                                                     std::uint16_t port = INTERNET_INVALID_PORT_NUMBER,
+                                                     bool passive = false);
 
     // GET of a whole URL (http, https or gopher), sent at once. An http(s) URL gives
     // a CHttpFile. Throws CInternetException (12006 for other schemes).

@@ -92,7 +92,9 @@ std::uint32_t MapCurlError(CURLcode rc, long osErrno, long verifyResult)
     case CURLE_PEER_FAILED_VERIFICATION:
         switch (verifyResult) {
         case 0:   // the chain was fine: curl's own host-name check failed
+        case 1:   // curl's "not checked yet": its host-name check runs before it reads the chain's verdict
         case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+        case 64:  // X509_V_ERR_IP_ADDRESS_MISMATCH
             return ERROR_INTERNET_SEC_CERT_CN_INVALID;
         case 9:   // X509_V_ERR_CERT_NOT_YET_VALID
         case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
@@ -368,7 +370,7 @@ void Transfer::Pump(SessionState& s, Ready ready)
         }
         if (ready() || m_done)
             return;
-        curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+        curl_multi_poll(m_multi, nullptr, 0, m_pollMs, nullptr);
     }
 }
 

@@ -1,10 +1,21 @@
 #include "platform/Inet.h"
 #include "platform/InetTransfer.h"
 
+#include <dlfcn.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <strings.h>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
+#include <unordered_map>
 
 namespace platform {
 
@@ -105,6 +116,224 @@ const char* HeaderNameOfLevel(std::uint32_t level)
     case HTTP_QUERY_SET_COOKIE: return "Set-Cookie";
     default: return nullptr;
     }
+}
+
+// ---- certificate checks ----
+
+// The OpenSSL calls of the verify callback, looked up in the process: libcurl brought
+// libssl in, and the program does not link it itself. Missing calls (a curl on another
+// TLS library) leave the chain errors unforgiven.
+struct SslCalls {
+    decltype(&SSL_CTX_set_verify) ctxSetVerify = nullptr;
+    decltype(&SSL_CTX_set_ex_data) ctxSetExData = nullptr;
+    decltype(&SSL_CTX_get_ex_data) ctxGetExData = nullptr;
+    decltype(&SSL_get_SSL_CTX) sslGetCtx = nullptr;
+    decltype(&SSL_get_ex_data_X509_STORE_CTX_idx) storeSslIndex = nullptr;
+    decltype(&X509_STORE_CTX_get_ex_data) storeGetExData = nullptr;
+    decltype(&X509_STORE_CTX_get_error) storeGetError = nullptr;
+    decltype(&X509_STORE_CTX_set_error) storeSetError = nullptr;
+    int flagsIndex = -1;
+    bool ok = false;
+};
+
+template <class F>
+bool Resolve(F& f, const char* name)
+{
+    f = reinterpret_cast<F>(dlsym(RTLD_DEFAULT, name));
+    return f != nullptr;
+}
+
+const SslCalls& Ssl()
+{
+    static const SslCalls calls = [] {
+        SslCalls c;
+        const curl_version_info_data* v = curl_version_info(CURLVERSION_NOW);
+        if (!v || !v->ssl_version || std::strncmp(v->ssl_version, "OpenSSL", 7) != 0)
+            return c;
+        decltype(&CRYPTO_get_ex_new_index) newIndex = nullptr;
+        c.ok = Resolve(c.ctxSetVerify, "SSL_CTX_set_verify") && Resolve(c.ctxSetExData, "SSL_CTX_set_ex_data") &&
+               Resolve(c.ctxGetExData, "SSL_CTX_get_ex_data") && Resolve(c.sslGetCtx, "SSL_get_SSL_CTX") &&
+               Resolve(c.storeSslIndex, "SSL_get_ex_data_X509_STORE_CTX_idx") &&
+               Resolve(c.storeGetExData, "X509_STORE_CTX_get_ex_data") &&
+               Resolve(c.storeGetError, "X509_STORE_CTX_get_error") &&
+               Resolve(c.storeSetError, "X509_STORE_CTX_set_error") &&
+               Resolve(newIndex, "CRYPTO_get_ex_new_index");
+        if (c.ok) {
+            c.flagsIndex = newIndex(CRYPTO_EX_INDEX_SSL_CTX, 0, nullptr, nullptr, nullptr, nullptr);
+            c.ok = c.flagsIndex >= 0;
+        }
+        return c;
+    }();
+    return calls;
+}
+
+// Whether the request's security flags forgive this verification error.
+bool Forgiven(int error, std::uint32_t flags)
+{
+    switch (error) {
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return (flags & SECURITY_FLAG_IGNORE_CERT_DATE_INVALID) != 0;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return (flags & SECURITY_FLAG_IGNORE_UNKNOWN_CA) != 0;
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+        return (flags & SECURITY_FLAG_IGNORE_REVOCATION) != 0;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return (flags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) != 0;
+    default:
+        return false;
+    }
+}
+
+int VerifyForgiving(int preverified, X509_STORE_CTX* store)
+{
+    if (preverified)
+        return 1;
+    const SslCalls& c = Ssl();
+    auto* ssl = static_cast<SSL*>(c.storeGetExData(store, c.storeSslIndex()));
+    const auto flags = ssl ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(
+                                 c.ctxGetExData(c.sslGetCtx(ssl), c.flagsIndex)))
+                           : 0u;
+    if (!Forgiven(c.storeGetError(store), flags))
+        return 0;
+    c.storeSetError(store, X509_V_OK);
+    return 1;
+}
+
+// CURLOPT_SSL_CTX_FUNCTION: curl made a fresh context for the connection; its chain check
+// gets our callback, with the request's flags beside it.
+CURLcode OnSslContext(CURL*, void* context, void* flags)
+{
+    const SslCalls& c = Ssl();
+    if (c.ok) {
+        auto* ctx = static_cast<SSL_CTX*>(context);
+        c.ctxSetExData(ctx, c.flagsIndex, flags);
+        c.ctxSetVerify(ctx, SSL_VERIFY_PEER, &VerifyForgiving);
+    }
+    return CURLE_OK;
+}
+
+constexpr std::uint32_t kChainFlags =
+    SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+constexpr std::uint32_t kIgnoreFlags = kChainFlags | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+
+// ---- the credential cache ----
+
+struct CachedCredentials {
+    std::string user;
+    std::string password;
+    long methods = 0;  // the challenge's methods (CURLAUTH_*), 0 when not known
+};
+
+std::mutex g_credentialMutex;
+std::unordered_map<std::string, CachedCredentials> g_credentials;
+
+bool CachedFor(const std::string& key, CachedCredentials& out)
+{
+    if (key.empty())
+        return false;
+    std::lock_guard<std::mutex> lock(g_credentialMutex);
+    auto it = g_credentials.find(key);
+    if (it == g_credentials.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
+void Remember(const std::string& key, const std::string& user, const std::string& password, long methods)
+{
+    if (key.empty())
+        return;
+    std::lock_guard<std::mutex> lock(g_credentialMutex);
+    CachedCredentials& c = g_credentials[key];
+    if (c.user != user || c.password != password)
+        c.methods = 0;
+    c.user = user;
+    c.password = password;
+    if (methods != 0)
+        c.methods = methods;
+}
+
+// The proxy that curl takes from the environment for a scheme (no_proxy aside).
+std::string ProxyOf(const char* scheme)
+{
+    const bool secure = std::strcmp(scheme, "https") == 0;
+    const char* names[] = {secure ? "https_proxy" : "http_proxy", secure ? "HTTPS_PROXY" : nullptr,
+                           "all_proxy", "ALL_PROXY"};
+    for (const char* n : names) {
+        if (!n)
+            continue;
+        if (const char* v = std::getenv(n); v && *v)
+            return v;
+    }
+    return {};
+}
+
+// ---- the cookie jar ----
+
+// A cookie line: domain (maybe "#HttpOnly_" first), subdomains, path, secure, expiry,
+// name, value, separated by TABs.
+struct CookieKey {
+    std::string domain;  // lower case, without "#HttpOnly_" and a leading '.'
+    std::string rest;    // path TAB name
+    long long expires = 0;  // 0: ends with the session
+};
+
+bool KeyOfCookie(const std::string& line, CookieKey& key)
+{
+    std::vector<std::string> f;
+    std::size_t start = 0;
+    while (f.size() < 7) {
+        const std::size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            break;
+        start = tab + 1;
+    }
+    if (f.size() < 6)
+        return false;
+    std::string d = f[0];
+    if (d.compare(0, 10, "#HttpOnly_") == 0)
+        d.erase(0, 10);
+    if (!d.empty() && d[0] == '.')
+        d.erase(0, 1);
+    key.domain = Lower(d);
+    key.rest = f[2] + "\t" + f[5];
+    key.expires = std::strtoll(f[4].c_str(), nullptr, 10);
+    return true;
+}
+
+struct CookieJar {
+    std::mutex mutex;
+    // domain -> (path TAB name -> line)
+    std::unordered_map<std::string, std::map<std::string, std::string>> byDomain;
+};
+
+CookieJar& Jar()
+{
+    static CookieJar jar;
+    return jar;
+}
+
+// The host and each of its parent domains.
+std::vector<std::string> DomainsOf(const std::string& host)
+{
+    std::vector<std::string> out;
+    std::string h = Lower(host);
+    for (std::size_t at = 0; at != std::string::npos && at < h.size();) {
+        out.push_back(h.substr(at));
+        const std::size_t dot = h.find('.', at);
+        at = dot == std::string::npos ? dot : dot + 1;
+    }
+    return out;
 }
 
 // A whole-URL request of a scheme without headers (gopher).
@@ -252,13 +481,171 @@ bool CHttpFile::AddRequestHeader(const std::string& name, const std::string& val
     return ok;
 }
 
+namespace {
+
+bool CookiesAllowed(std::uint32_t flags)
+{
+    return (flags & INTERNET_FLAG_NO_COOKIES) == 0;
+}
+
+// The host part of a pool key "scheme://host:port" (brackets of an IPv6 address kept).
+std::string HostOfKey(const std::string& key)
+{
+    const std::size_t b = key.find("://");
+    const std::size_t e = key.rfind(':');
+    if (b == std::string::npos || e == std::string::npos || e < b + 3)
+        return {};
+    return key.substr(b + 3, e - b - 3);
+}
+
+const char* SchemeOfKey(const std::string& key)
+{
+    return key.compare(0, 6, "https:") == 0 ? "https" : "http";
+}
+
+// The jar's cookies for host into the easy handle, whose own store is emptied first;
+// the keys of what was fed go to fed.
+void FeedCookies(CURL* e, const std::string& host, std::set<std::pair<std::string, std::string>>& fed)
+{
+    curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(e, CURLOPT_COOKIELIST, "ALL");
+    CookieJar& jar = Jar();
+    std::lock_guard<std::mutex> lock(jar.mutex);
+    for (const std::string& d : DomainsOf(host)) {
+        auto it = jar.byDomain.find(d);
+        if (it == jar.byDomain.end())
+            continue;
+        for (const auto& [rest, line] : it->second) {
+            curl_easy_setopt(e, CURLOPT_COOKIELIST, line.c_str());
+            fed.emplace(d, rest);
+        }
+    }
+}
+
+// What the handle's store holds after a response goes back to the jar: new and changed
+// cookies are kept, fed ones that the server removed are removed.
+void HarvestCookies(CURL* e, const std::set<std::pair<std::string, std::string>>& fed)
+{
+    curl_slist* list = nullptr;
+    if (curl_easy_getinfo(e, CURLINFO_COOKIELIST, &list) != CURLE_OK)
+        return;
+    std::set<std::pair<std::string, std::string>> seen;
+    CookieJar& jar = Jar();
+    const long long now = static_cast<long long>(std::time(nullptr));
+    {
+        std::lock_guard<std::mutex> lock(jar.mutex);
+        for (curl_slist* l = list; l; l = l->next) {
+            CookieKey key;
+            if (!l->data || !KeyOfCookie(l->data, key))
+                continue;
+            // A cookie the server expired is still listed until curl tidies up.
+            if (key.expires != 0 && key.expires <= now)
+                continue;
+            jar.byDomain[key.domain][key.rest] = l->data;
+            seen.emplace(key.domain, key.rest);
+        }
+        for (const auto& k : fed) {
+            if (seen.count(k))
+                continue;
+            auto it = jar.byDomain.find(k.first);
+            if (it == jar.byDomain.end())
+                continue;
+            it->second.erase(k.second);
+            if (it->second.empty())
+                jar.byDomain.erase(it);
+        }
+    }
+    curl_slist_free_all(list);
+}
+
+} // namespace
+
 bool CHttpFile::SendRequest(const std::string& headers, const std::string& optional)
 {
     // The headers of this send replace added ones of the same name, for this send.
     m_sendHeaders = m_headers;
     AddLines(m_sendHeaders, headers, HTTP_ADDREQ_FLAG_REPLACE);
     m_body = optional;
-    StartTransfer(m_poolKey, true);
+    m_fedCookies.clear();
+    // A connection whose certificate checks were relaxed, or whose handle keeps cookies,
+    // serves only requests of the same kind.
+    std::string key = m_poolKey;
+    if (m_securityFlags & kIgnoreFlags)
+        key += "#s" + std::to_string(m_securityFlags & kIgnoreFlags);
+    if (CookiesAllowed(m_flags))
+        key += "#c";
+    StartTransfer(key, true);
+
+    CURL* e = m_transfer->Easy();
+    const std::uint32_t status = m_transfer->Status();
+    long methods = 0;
+    curl_easy_getinfo(e, CURLINFO_HTTPAUTH_AVAIL, &methods);
+    // Credentials that got past a challenge (or were taken without one) are kept.
+    if (m_sentServer.set && status != 401 && (methods != 0 || m_preemptive))
+        Remember(m_poolKey, m_sentServer.user, m_sentServer.password, methods ? methods : m_serverMethods);
+    if (status == 401)
+        m_serverMethods = methods;
+    long proxyMethods = 0;
+    curl_easy_getinfo(e, CURLINFO_PROXYAUTH_AVAIL, &proxyMethods);
+    if (m_sentProxy.set && status != 407 && (proxyMethods != 0 || m_preemptiveProxy))
+        Remember(GetCredentialServer(true), m_sentProxy.user, m_sentProxy.password,
+                 proxyMethods ? proxyMethods : m_proxyMethods);
+    if (status == 407)
+        m_proxyMethods = proxyMethods;
+    if (CookiesAllowed(m_flags)) {
+        HarvestCookies(e, m_fedCookies);
+        // The "" file list of FeedCookies goes now: curl_easy_reset, before the handle's
+        // next request, would drop it without freeing it. The store stays, emptied then.
+        curl_easy_setopt(e, CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
+    }
+    return true;
+}
+
+bool CHttpFile::SetOption(std::uint32_t option, const std::string& value)
+{
+    switch (option) {
+    case INTERNET_OPTION_USERNAME:
+        m_optServer.set = true;
+        m_optServer.user = value;
+        return true;
+    case INTERNET_OPTION_PASSWORD:
+        m_optServer.set = true;
+        m_optServer.password = value;
+        return true;
+    case INTERNET_OPTION_PROXY_USERNAME:
+        m_optProxy.set = true;
+        m_optProxy.user = value;
+        return true;
+    case INTERNET_OPTION_PROXY_PASSWORD:
+        m_optProxy.set = true;
+        m_optProxy.password = value;
+        return true;
+    default:
+        InternetSetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+}
+
+std::string CHttpFile::GetCredentialServer(bool proxy) const
+{
+    if (!proxy)
+        return m_poolKey;
+    const std::string p = ProxyOf(SchemeOfKey(m_poolKey));
+    return p.empty() ? std::string() : "proxy " + p;
+}
+
+bool CHttpFile::TakeNewerCachedCredentials(bool proxy)
+{
+    CachedCredentials c;
+    if (!CachedFor(GetCredentialServer(proxy), c))
+        return false;
+    const Credentials& sent = proxy ? m_sentProxy : m_sentServer;
+    if (sent.set && sent.user == c.user && sent.password == c.password)
+        return false;
+    Credentials& opt = proxy ? m_optProxy : m_optServer;
+    opt.set = true;
+    opt.user = c.user;
+    opt.password = c.password;
     return true;
 }
 
@@ -310,15 +697,64 @@ void CHttpFile::Configure(Transfer& t)
     list = curl_slist_append(list, "Expect:");
     t.SetHeaderList(list);
 
-    if (!m_user.empty()) {
-        curl_easy_setopt(e, CURLOPT_USERNAME, m_user.c_str());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, m_password.c_str());
-        curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+    // Credentials: the request's own, else the connection's, else the cached ones.
+    m_preemptive = false;
+    m_sentServer = m_optServer;
+    CachedCredentials cached;
+    const bool haveCached = CachedFor(m_poolKey, cached);
+    if (!m_sentServer.set && !m_user.empty())
+        m_sentServer = {true, m_user, m_password};
+    if (!m_sentServer.set && haveCached) {
+        m_sentServer = {true, cached.user, cached.password};
+        // A server known to take Basic gets it at once, saving a round trip per request.
+        m_preemptive = cached.methods == static_cast<long>(CURLAUTH_BASIC);
+    }
+    if (m_sentServer.set && m_sentServer.user.empty())
+        m_sentServer.set = false;
+    // After a Basic-only challenge the next send answers it at once.
+    if (m_sentServer.set && m_serverMethods == static_cast<long>(CURLAUTH_BASIC))
+        m_preemptive = true;
+    if (m_sentServer.set) {
+        curl_easy_setopt(e, CURLOPT_USERNAME, m_sentServer.user.c_str());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, m_sentServer.password.c_str());
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH,
+                         m_preemptive ? static_cast<long>(CURLAUTH_BASIC) : static_cast<long>(CURLAUTH_ANY));
         t.SetAuthRetry(true);
     }
+    m_sentProxy = m_optProxy;
+    long proxyMethods = m_proxyMethods;
+    if (!m_sentProxy.set && CachedFor(GetCredentialServer(true), cached)) {
+        m_sentProxy = {true, cached.user, cached.password};
+        if (proxyMethods == 0)
+            proxyMethods = cached.methods;
+    }
+    if (m_sentProxy.set && m_sentProxy.user.empty())
+        m_sentProxy.set = false;
+    m_preemptiveProxy = m_sentProxy.set && proxyMethods == static_cast<long>(CURLAUTH_BASIC);
+    if (m_sentProxy.set) {
+        curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, m_sentProxy.user.c_str());
+        curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, m_sentProxy.password.c_str());
+        curl_easy_setopt(e, CURLOPT_PROXYAUTH,
+                         m_preemptiveProxy ? static_cast<long>(CURLAUTH_BASIC) : static_cast<long>(CURLAUTH_ANY));
+        t.SetAuthRetry(true);
+    }
+
+    // Cookies live in the process's jar; the handle holds them for one send only.
+    if (CookiesAllowed(m_flags))
+        FeedCookies(e, HostOfKey(m_poolKey), m_fedCookies);
+
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST,
                      (m_securityFlags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
+    if (m_securityFlags & kChainFlags) {
+        curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext);
+        curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA,
+                         reinterpret_cast<void*>(static_cast<std::uintptr_t>(m_securityFlags & kChainFlags)));
+    }
+    if (m_securityFlags & kIgnoreFlags) {
+        // A session resumed later would skip the checks that this one forgave.
+        curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
 }
 
 bool CHttpFile::QueryInfoStatusCode(std::uint32_t& status) const
@@ -395,6 +831,32 @@ bool CHttpFile::SetOption(std::uint32_t option, std::uint32_t value)
     }
     m_securityFlags = value;
     return true;
+}
+
+// ---- credentials and cookies of the process ----
+
+void InternetForgetCredentials()
+{
+    std::lock_guard<std::mutex> lock(g_credentialMutex);
+    g_credentials.clear();
+}
+
+std::vector<std::string> InternetCookieLines()
+{
+    std::vector<std::string> lines;
+    CookieJar& jar = Jar();
+    std::lock_guard<std::mutex> lock(jar.mutex);
+    for (const auto& [domain, cookies] : jar.byDomain)
+        for (const auto& [key, line] : cookies)
+            lines.push_back(line);
+    return lines;
+}
+
+void InternetClearCookies()
+{
+    CookieJar& jar = Jar();
+    std::lock_guard<std::mutex> lock(jar.mutex);
+    jar.byDomain.clear();
 }
 
 // ---- OpenURL ----

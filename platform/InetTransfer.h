@@ -61,6 +61,9 @@ public:
     const std::string& Body() const { return m_postBody; }
     // Credentials are set: curl may answer a 401/407 itself with a second request.
     void SetAuthRetry(bool on) { m_authRetry = on; }
+    // Longest wait for curl between two looks at the transfer. FTP needs a short one: curl
+    // starts a passive data connection without telling when to look again.
+    void SetPollInterval(int ms) { m_pollMs = ms; }
 
     // Runs until the final response's headers are in (Raw: the first body byte) or
     // the transfer ended. Throws CInternetException.
@@ -73,6 +76,8 @@ public:
     // The final response's header block is complete.
     bool HasResponse() const { return m_headersDone; }
     std::uint32_t Status() const { return m_status; }
+    // curl's result of the ended transfer (FTP failures are told apart by it).
+    CURLcode Result() const { return m_result; }
     const std::string& StatusText() const { return m_statusText; }
     const std::string& RawHeaders() const { return m_raw; }
     // First header of that name (case-insensitive), value trimmed.
@@ -103,6 +108,7 @@ private:
     CURLcode m_result = CURLE_OK;
     Kind m_kind = Kind::Http;
     bool m_authRetry = false;
+    int m_pollMs = 1000;
 
     // Response.
     std::uint32_t m_status = 0;

@@ -17,15 +17,19 @@ Every request is logged (control URLs under /__ excepted):
                         request is over (waits up to 20 s for it to end).
 
 Routes are the ROUTES table: add cases with @route(r"regex over the path").
+
+With --cert FILE --key FILE it speaks HTTPS with that certificate instead.
 """
 
 import argparse
+import base64
 import datetime
 import gzip
 import os
 import re
 import select
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -68,6 +72,10 @@ class Handler(BaseHTTPRequestHandler):
         return "WexoTestServer/1.0"
 
     def setup(self):
+        if self.server.tls:
+            # The handshake runs on the connection's own thread: a client that refuses the
+            # certificate never holds up the others.
+            self.request = self.server.tls.wrap_socket(self.request, server_side=True)
         super().setup()
         with State.lock:
             State.connections += 1
@@ -397,10 +405,52 @@ def close(h, m):
     h.close_connection = True
 
 
+# ---- credentials and cookies ----
+
+AUTH_USER = "wexo"
+AUTH_PASSWORD = "s3cret"
+AUTH_REALM = "Wexo Test Realm"
+
+
+@route(r"/auth/basic/.*")
+def auth_basic(h, m):
+    """Basic authentication with AUTH_USER / AUTH_PASSWORD; 401 with the realm otherwise."""
+    expected = "Basic " + base64.b64encode(("%s:%s" % (AUTH_USER, AUTH_PASSWORD)).encode()).decode()
+    if h.headers.get("Authorization") == expected:
+        h.reply(200, b"<html><body>private</body></html>\n")
+    else:
+        h.reply(401, b"<html>authorization required</html>\n",
+                headers=[("WWW-Authenticate", 'Basic realm="%s"' % AUTH_REALM)])
+
+
+@route(r"/links")
+def links(h, m):
+    """A page that links to every ?to=<href> (repeatable)."""
+    hrefs = h.query.get("to", [])
+    body = "<html><body>\n" + "".join('<a href="%s">x</a>\n' % t for t in hrefs) + "</body></html>\n"
+    h.reply(200, body.encode("latin-1"))
+
+
+@route(r"/cookie/set")
+def cookie_set(h, m):
+    """?name=&value=: sets the cookie for the whole server."""
+    h.reply(200, b"<html>cookie set</html>\n",
+            headers=[("Set-Cookie", "%s=%s; Path=/" % (h.arg("name", "wexo"), h.arg("value", "1")))])
+
+
+@route(r"/cookie/need")
+def cookie_need(h, m):
+    """200 when the request carries the cookie name=value, else 403."""
+    want = "%s=%s" % (h.arg("name", "wexo"), h.arg("value", "1"))
+    sent = [c.strip() for c in (h.headers.get("Cookie") or "").split(";")]
+    h.reply(200 if want in sent else 403, b"<html>cookie</html>\n")
+
+
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
     request_queue_size = 128
+    tls = None
 
     def handle_error(self, request, client_address):
         pass  # a client that went away is part of the tests
@@ -411,8 +461,14 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--lifetime", type=float, default=900,
                         help="seconds after which the server exits on its own")
+    parser.add_argument("--cert", help="certificate (PEM): serve HTTPS")
+    parser.add_argument("--key", help="the certificate's key (PEM)")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        server.tls = context
     timer = threading.Timer(args.lifetime, lambda: os._exit(0))
     timer.daemon = True
     timer.start()

@@ -1,0 +1,106 @@
+#!/usr/bin/python3
+"""A DNS server for the end-to-end tests: dnsmasq on a free loopback port.
+
+Answers only from its command line (no upstream servers, no /etc/hosts):
+  --mx DOMAIN,HOST    an MX record (repeatable)
+  --a DOMAIN,ADDRESS  an A record (repeatable)
+Names under --local (default "test") that it does not know get NXDOMAIN.
+Prints the port as the first line on stdout once dnsmasq answers, then runs until it is
+terminated (or its lifetime ends) and takes dnsmasq down with it.
+"""
+import argparse
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def free_port():
+    # Free for both UDP and TCP, as dnsmasq listens on both.
+    for _ in range(50):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u:
+            u.bind(("127.0.0.1", 0))
+            port = u.getsockname()[1]
+            with socket.socket() as t:
+                try:
+                    t.bind(("127.0.0.1", port))
+                except OSError:
+                    continue
+        return port
+    raise SystemExit("no free port")
+
+
+def answers(port):
+    """True once the server answers a query for its own probe name."""
+    query = struct.pack(">HHHHHH", 0x5745, 0x0100, 1, 0, 0, 0)
+    for label in (b"probe", b"invalid"):
+        query += bytes([len(label)]) + label
+    query += b"\x00" + struct.pack(">HH", 1, 1)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.settimeout(0.2)
+        try:
+            s.sendto(query, ("127.0.0.1", port))
+            reply, _ = s.recvfrom(512)
+            return reply[:2] == query[:2]
+        except OSError:
+            return False
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--mx", action="append", default=[])
+    ap.add_argument("--a", action="append", default=[])
+    ap.add_argument("--local", default="test")
+    ap.add_argument("--lifetime", type=float, default=600)
+    args = ap.parse_args()
+
+    dnsmasq = shutil.which("dnsmasq") or "/usr/sbin/dnsmasq"
+    work = tempfile.mkdtemp(prefix="wexo-dns-")
+    port = free_port()
+    cmd = [dnsmasq, "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+           "--no-poll", "--bind-interfaces", "--listen-address=127.0.0.1", f"--port={port}",
+           f"--pid-file={work}/dnsmasq.pid", f"--local=/{args.local}/", "--log-facility=-"]
+    if os.geteuid() == 0:
+        cmd.append("--user=root")
+    for mx in args.mx:
+        domain, _, host = mx.partition(",")
+        cmd.append(f"--mx-host={domain},{host},10")
+    for a in args.a:
+        cmd.append(f"--host-record={a}")
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL)
+
+    def stop(*_):
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+        shutil.rmtree(work, ignore_errors=True)
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    deadline = time.time() + 15
+    while time.time() < deadline:
+        if proc.poll() is not None:
+            stop()
+        if answers(port):
+            break
+        time.sleep(0.05)
+    else:
+        stop()
+    print(port, flush=True)
+    end = time.time() + args.lifetime
+    while proc.poll() is None and time.time() < end:
+        time.sleep(0.2)
+    stop()
+
+
+if __name__ == "__main__":
+    main()
