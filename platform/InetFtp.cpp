@@ -394,6 +394,13 @@ void CFtpConnection::Close()
     // and curl would wait for it beyond any cancellation.
     if (st.idleAfterFailure && st.controlSocket != CURL_SOCKET_BAD)
         ::shutdown(st.controlSocket, SHUT_RDWR);
+    if (st.transfer) {
+        // The transfer outlives this state in the pool.
+        st.transfer->Detach(*st.session);
+        curl_easy_setopt(st.transfer->Easy(), CURLOPT_VERBOSE, 0L);
+        curl_easy_setopt(st.transfer->Easy(), CURLOPT_DEBUGFUNCTION, nullptr);
+        curl_easy_setopt(st.transfer->Easy(), CURLOPT_DEBUGDATA, nullptr);
+    }
     Transfer::Release(std::move(st.transfer), *st.session);
 }
 
