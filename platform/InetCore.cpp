@@ -458,6 +458,24 @@ bool Transfer::Header(const std::string& name, std::string& value) const
     return false;
 }
 
+bool ValidHost(const std::string& host)
+{
+    if (host.empty())
+        return false;
+    for (unsigned char c : host) {
+        if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+std::string HostForUrl(const std::string& host)
+{
+    if (host.find(':') != std::string::npos && host.front() != '[')
+        return "[" + host + "]";
+    return host;
+}
+
 } // namespace inet_detail
 
 using inet_detail::SessionState;

@@ -38,6 +38,8 @@ struct FtpState {
 using inet_detail::FtpState;
 using inet_detail::SessionState;
 using inet_detail::Transfer;
+using inet_detail::HostForUrl;
+using inet_detail::ValidHost;
 
 namespace {
 
@@ -46,23 +48,6 @@ bool HasLineBreakOrNul(const std::string& s)
     return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
-bool ValidHost(const std::string& host)
-{
-    if (host.empty())
-        return false;
-    for (unsigned char c : host) {
-        if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\')
-            return false;
-    }
-    return true;
-}
-
-std::string HostForUrl(const std::string& host)
-{
-    if (host.find(':') != std::string::npos && host.front() != '[')
-        return "[" + host + "]";
-    return host;
-}
 
 std::string Lower(std::string s)
 {

@@ -21,6 +21,8 @@ namespace platform {
 
 using inet_detail::SessionState;
 using inet_detail::Transfer;
+using inet_detail::HostForUrl;
+using inet_detail::ValidHost;
 
 namespace {
 
@@ -67,23 +69,6 @@ std::string EscapeUnsafe(const std::string& s)
     return out;
 }
 
-bool ValidHost(const std::string& host)
-{
-    if (host.empty())
-        return false;
-    for (unsigned char c : host) {
-        if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\')
-            return false;
-    }
-    return true;
-}
-
-std::string HostForUrl(const std::string& host)
-{
-    if (host.find(':') != std::string::npos && host.front() != '[')
-        return "[" + host + "]";
-    return host;
-}
 
 bool ValidHeaderName(const std::string& name)
 {

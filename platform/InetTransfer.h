@@ -122,4 +122,9 @@ private:
     bool m_paused = false;
 };
 
+// A server name that can stand in a URL: not empty, no blanks, controls or delimiters.
+bool ValidHost(const std::string& host);
+// The host as written in a URL: an IPv6 address in brackets.
+std::string HostForUrl(const std::string& host);
+
 } // namespace platform::inet_detail

@@ -20,34 +20,11 @@
 
 namespace {
 
+using wexo_test::Rows;
+using wexo_test::Write;
+
 using wexo_test::ReadAll;
 using wexo_test::Shell;
-
-void Write(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Rows of a TAB export by their first column, each row's fields split.
-std::map<std::string, std::vector<std::string>> Rows(const std::string& text) {
-  std::map<std::string, std::vector<std::string>> rows;
-  std::istringstream in(text);
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t tab = line.find('\t', start);
-      fields.push_back(line.substr(start, tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    rows[fields[0]] = fields;
-  }
-  return rows;
-}
 
 class Crawl : public ::testing::Test {
  protected:

@@ -27,4 +27,29 @@ std::string ReadAll(const std::filesystem::path& path) {
   return s.str();
 }
 
+void Write(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::map<std::string, std::vector<std::string>> Rows(const std::string& exportText) {
+  std::map<std::string, std::vector<std::string>> rows;
+  std::istringstream in(exportText);
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', start);
+      fields.push_back(line.substr(start, tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    rows[fields[0]] = fields;
+  }
+  return rows;
+}
+
 }  // namespace wexo_test

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace wexo_test {
 
@@ -16,5 +18,11 @@ int Shell(const std::string& command);
 
 // The whole file; "" when it cannot be read.
 std::string ReadAll(const std::filesystem::path& path);
+
+// Writes a file, making its folders.
+void Write(const std::filesystem::path& path, const std::string& text);
+
+// The rows of a TAB export by their first column (the URL), each row's fields split.
+std::map<std::string, std::vector<std::string>> Rows(const std::string& exportText);
 
 }  // namespace wexo_test
