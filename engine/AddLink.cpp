@@ -1,4 +1,5 @@
 // The one road by which a link found on a page enters the link table.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
@@ -64,7 +65,12 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   ++page->m_nLinksOut;
 
   // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
-  const bool internalLink = IsInternal(ToLowerInCodePage(link, codePage)) && !IsExcluded(link);
+  // A link without capitals and without non-ASCII bytes is its own lower-case copy.
+  const bool lowerAlready = std::none_of(link.begin(), link.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80;
+  });
+  const bool internalLink =
+      (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
   const bool lowerCase = MakeLowerCase && internalLink;
   if (internalLink) {
     for (const std::string& pattern : SessionIdPatterns()) {

@@ -267,7 +267,8 @@ class HtmlTagScan {
     const void* hit = from < m_line.size() ? std::memchr(m_line.data() + from, '>', m_line.size() - from) : nullptr;
     if (!hit) return Carry(p, m_line.size());
     const std::size_t q = static_cast<const char*>(hit) - m_line.data();
-    const CTagText tag(std::string_view(m_line).substr(p, q - p + 1));
+    m_tag.Assign(std::string_view(m_line).substr(p, q - p + 1));
+    const CTagText& tag = m_tag;
     const std::string& fetched = m_result.csUrl;
 
     std::string link, anchorName, alt;
@@ -424,6 +425,7 @@ class HtmlTagScan {
   CLinkInfo* m_page;
   platform::LineReader& m_file;
   std::string m_base;
+  CTagText m_tag;  // the tag being read; its storage serves every tag of the page
   bool m_titleTaken = false;
   bool m_eof = false;
 

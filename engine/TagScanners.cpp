@@ -1,5 +1,8 @@
 #include "engine/TagScanners.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "engine/Url.h"
 
 namespace {
@@ -7,6 +10,24 @@ namespace {
 constexpr std::size_t npos = std::string_view::npos;
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// ASCII letters upper-cased eight bytes at a time; other bytes, 0x80 and above included,
+// stay as they are.
+void AsciiUpperCopy(const char* from, char* to, std::size_t size) {
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, from + i, 8);
+    const std::uint64_t low7 = x & (0x7F * ones);
+    const std::uint64_t aboveZ = low7 + (0x7F - 'z') * ones;  // high bit: above 'z'
+    const std::uint64_t fromA = low7 + (0x80 - 'a') * ones;   // high bit: 'a' or above
+    const std::uint64_t lower = fromA & ~aboveZ & ~x & (0x80 * ones);
+    x ^= lower >> 2;  // 0x20 off each lower-case letter
+    std::memcpy(to + i, &x, 8);
+  }
+  for (; i < size; ++i) to[i] = AsciiUpper(from[i]);
+}
 
 bool IsGap(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
@@ -74,8 +95,10 @@ bool Contains(std::string_view text, std::string_view part) { return text.find(p
 
 }  // namespace
 
-CTagText::CTagText(std::string_view tag) : m_text(tag), m_upper(tag) {
-  for (char& c : m_upper) c = AsciiUpper(c);
+void CTagText::Assign(std::string_view tag) {
+  m_text.assign(tag);
+  m_upper.resize(tag.size());
+  AsciiUpperCopy(tag.data(), m_upper.data(), tag.size());
 }
 
 std::string GetAltText(const CTagText& tag) {

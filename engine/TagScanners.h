@@ -11,9 +11,13 @@
 // looks at the tag.
 class CTagText {
  public:
-  CTagText(std::string_view tag);
+  CTagText() = default;
+  CTagText(std::string_view tag) { Assign(tag); }
   CTagText(const char* tag) : CTagText(std::string_view(tag)) {}
   CTagText(const std::string& tag) : CTagText(std::string_view(tag)) {}
+
+  // Takes another tag, keeping the storage of the last one.
+  void Assign(std::string_view tag);
 
   std::string_view Text() const { return m_text; }
   std::string_view Upper() const { return m_upper; }

@@ -1,6 +1,7 @@
 #include "engine/Url.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <unordered_map>
 
@@ -57,6 +58,8 @@ bool IsAsciiAlnum(char32_t c) {
 }
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -417,7 +420,24 @@ bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std
   return true;
 }
 
-bool IsCanonicalHttpUrl(std::string_view url) {
+namespace {
+
+// An http or https URL with a plain host, perhaps a port other than the default, and the rest
+// printable ASCII without escapes: its canonical form is itself with the dot segments of its
+// path removed. pathStart and pathEnd give the path (up to '?' or '#').
+bool IsPlainHttpUrl(std::string_view url, std::size_t& pathStart, std::size_t& pathEnd) {
+  // Bytes of a plain host name, and bytes the rest may hold without escapes.
+  static constexpr auto kHostByte = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+      table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    return table;
+  }();
+  static constexpr auto kPlainByte = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0x21; c < 0x7F; ++c) table[c] = c != '%';
+    return table;
+  }();
   std::size_t i;
   if (url.starts_with("http://"))
     i = 7;
@@ -425,31 +445,59 @@ bool IsCanonicalHttpUrl(std::string_view url) {
     i = 8;
   else
     return false;
-  // A plain host name: no port, no user, no IPv6 brackets, no escapes.
+  // A plain host name: no user, no IPv6 brackets, no escapes.
   const std::size_t hostStart = i;
-  for (; i < url.size() && url[i] != '/'; ++i) {
-    const char c = url[i];
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
-      return false;
-  }
+  for (; i < url.size() && url[i] != '/' && url[i] != ':'; ++i)
+    if (!kHostByte[static_cast<unsigned char>(url[i])]) return false;
   if (i == hostStart || i == url.size()) return false;
-  // Printable ASCII without escapes, and no dot segments in the path (before '?' or '#').
-  std::size_t query = url.size();
-  for (std::size_t j = i; j < url.size(); ++j) {
-    const unsigned char c = static_cast<unsigned char>(url[j]);
-    if (c <= 0x20 || c >= 0x7F || c == '%') return false;
-    if ((c == '?' || c == '#') && query == url.size()) query = j;
+  if (url[i] == ':') {
+    // A port as the canonical form writes it: no leading zero, not the scheme's default.
+    const std::size_t portStart = ++i;
+    unsigned port = 0;
+    for (; i < url.size() && url[i] != '/'; ++i) {
+      const char c = url[i];
+      if (c < '0' || c > '9' || i - portStart >= 5) return false;
+      port = port * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (i == portStart || i == url.size() || url[portStart] == '0' || port > 65535) return false;
+    if (port == (hostStart == 7 ? 80u : 443u)) return false;
   }
-  const std::string_view path = url.substr(i, query - i);
-  return path.find("/./") == std::string_view::npos && path.find("/../") == std::string_view::npos &&
-         !path.ends_with("/.") && !path.ends_with("/..");
+  pathStart = i;
+  pathEnd = url.size();
+  for (std::size_t j = i; j < url.size(); ++j) {
+    const char c = url[j];
+    if (!kPlainByte[static_cast<unsigned char>(c)]) return false;
+    if ((c == '?' || c == '#') && pathEnd == url.size()) pathEnd = j;
+  }
+  return true;
+}
+
+// A "." or ".." segment in a path that begins with '/'.
+bool HasDotSegment(std::string_view path) {
+  for (std::size_t dot = path.find("/."); dot != std::string_view::npos; dot = path.find("/.", dot + 1)) {
+    const std::string_view rest = path.substr(dot + 2);
+    if (rest.empty() || rest[0] == '/' || rest == "." || rest.starts_with("./")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsCanonicalHttpUrl(std::string_view url) {
+  std::size_t pathStart, pathEnd;
+  return IsPlainHttpUrl(url, pathStart, pathEnd) && !HasDotSegment(url.substr(pathStart, pathEnd - pathStart));
 }
 
 void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage) {
-  // Most links of a crawl are canonical already; they need neither a split nor a copy.
-  if (IsCanonicalHttpUrl(url) &&
-      (!lowerCase || std::none_of(url.begin(), url.end(), [](char c) { return c >= 'A' && c <= 'Z'; })))
+  // Most links of a crawl are canonical already, or lack only the removal of dot segments
+  // ("../x.html" resolved): they need neither a split nor a copy.
+  std::size_t pathStart, pathEnd;
+  if (IsPlainHttpUrl(url, pathStart, pathEnd) &&
+      (!lowerCase || std::none_of(url.begin(), url.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))) {
+    const std::string_view path = std::string_view(url).substr(pathStart, pathEnd - pathStart);
+    if (HasDotSegment(path)) url.replace(pathStart, pathEnd - pathStart, platform::RemoveDotSegments(path));
     return;
+  }
   CanonicalizeUrlFully(url, lowerCase, codePage);
 }
 
@@ -522,13 +570,18 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
   url = scheme + credentials + EscapeUnsafeAndBlank(host) + portText + object;
 }
 
-bool ResolveLink(std::string base, std::string& link, unsigned codePage) {
-  size_t start = link.find_first_not_of(" \t\r\n\f\v");
-  if (start == std::string::npos) {
+bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePage) {
+  if (&pageBase == &link) {
+    const std::string copy = pageBase;
+    return ResolveLink(copy, link, codePage);
+  }
+  std::size_t start = 0;
+  while (start < link.size() && IsSpace(link[start])) ++start;
+  if (start == link.size()) {
     link.clear();
     return false;
   }
-  link.erase(0, start);
+  if (start) link.erase(0, start);
 
   if (StartsWithNoCase(link, "javascript:")) {
     std::string pattern = WexoApp().GetProfileString("Options", "Javascript", "");
@@ -541,7 +594,14 @@ bool ResolveLink(std::string base, std::string& link, unsigned codePage) {
   }
 
   DecodeEntities(link, codePage);
-  DecodeEntities(base, codePage);
+  // The base is a canonical URL: it rarely holds a reference, so it is copied only then.
+  std::string decodedBase;
+  const bool baseHasRef = pageBase.find('&') != std::string::npos;
+  if (baseHasRef) {
+    decodedBase = pageBase;
+    DecodeEntities(decodedBase, codePage);
+  }
+  const std::string& base = baseHasRef ? decodedBase : pageBase;
 
   if (!link.empty() && link[0] == '#') return true;
   size_t hash = link.find('#');
@@ -570,10 +630,11 @@ bool ResolveLink(std::string base, std::string& link, unsigned codePage) {
     }
   }
 
-  std::string combined;
+  // One scratch buffer per thread: the result is copied into the link's own storage, which
+  // a caller that reuses its link text keeps from one link to the next.
+  thread_local std::string combined;
   if (!platform::InternetCombineUrlA(base, link, combined)) return false;
   size_t nul = combined.find('\0');
-  if (nul != std::string::npos) combined.resize(nul);
-  link.swap(combined);
+  link.assign(combined, 0, nul);
   return true;
 }

@@ -42,15 +42,15 @@ bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std
 // Brings a URL in the given code page into the canonical form of the link table (UTF-8,
 // non-ASCII bytes of non-file URLs escaped), lower-cased first when asked.
 void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage);
-// The whole road of CanonicalizeUrl, without its shortcut for URLs that are canonical already.
+// The whole road of CanonicalizeUrl, without its shortcut for plain http and https URLs.
 void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage);
-// An http or https URL with a plain host and a path of printable ASCII without escapes or dot
-// segments: its canonical form is itself.
+// An http or https URL with a plain host, perhaps a port other than the default, and a path
+// of printable ASCII without escapes or dot segments: its canonical form is itself.
 bool IsCanonicalHttpUrl(std::string_view url);
 
 // Resolves a link text found on a page against the page's canonical URL. True when the link
 // is usable: an absolute URL (in link), or a page-local "#..." reference (unchanged).
-bool ResolveLink(std::string base, std::string& link, unsigned codePage);
+bool ResolveLink(const std::string& base, std::string& link, unsigned codePage);
 
 // Numeric, then named character references; each named entity gives its character in the
 // code page.

@@ -1,12 +1,13 @@
 #include "platform/Url.h"
 
+#include <array>
 #include <vector>
 
 namespace platform {
 namespace {
 
-bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlankOrControl(char c) {
   unsigned char b = static_cast<unsigned char>(c);
   return b <= 0x20 || b == 0x7F;
@@ -134,11 +135,17 @@ bool ParseFile(std::string_view rest, std::string& server, std::string& object) 
 }  // namespace
 
 size_t SchemeLength(std::string_view url) {
+  // Which bytes a scheme name may hold after its first letter.
+  static constexpr auto kSchemeByte = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+      table[c] = IsAlpha(static_cast<char>(c)) || IsDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.';
+    return table;
+  }();
   if (url.empty() || !IsAlpha(url[0])) return 0;
   for (size_t i = 1; i < url.size(); ++i) {
-    char c = url[i];
-    if (c == ':') return i;
-    if (!IsAlpha(c) && !IsDigit(c) && c != '+' && c != '-' && c != '.') return 0;
+    const unsigned char c = static_cast<unsigned char>(url[i]);
+    if (!kSchemeByte[c]) return c == ':' ? i : 0;
   }
   return 0;
 }
@@ -295,7 +302,8 @@ bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::
   Parts b = SplitReference(baseRest);
   Parts r = SplitReference(relative);
 
-  std::string path;
+  // The path is at most two pieces: a prefix of the base's path and the reference's path.
+  std::string_view pathHead, pathTail;
   std::string_view authority = b.authority;
   bool hasAuthority = b.hasAuthority;
   bool hasQuery = r.hasQuery;
@@ -303,22 +311,22 @@ bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::
   if (r.hasAuthority) {
     hasAuthority = true;
     authority = r.authority;
-    path.assign(r.path);
+    pathTail = r.path;
   } else if (r.path.empty()) {
-    path.assign(b.path);
+    pathTail = b.path;
     if (!r.hasQuery) {
       hasQuery = b.hasQuery;
       query = b.query;
     }
   } else if (r.path[0] == '/') {
-    path.assign(r.path);
+    pathTail = r.path;
   } else if (b.hasAuthority && b.path.empty()) {
-    path = "/";
-    path.append(r.path);
+    pathHead = "/";
+    pathTail = r.path;
   } else {
     size_t slash = b.path.rfind('/');
-    path.assign(b.path.substr(0, slash == std::string_view::npos ? 0 : slash + 1));
-    path.append(r.path);
+    pathHead = b.path.substr(0, slash == std::string_view::npos ? 0 : slash + 1);
+    pathTail = r.path;
   }
 
   out.clear();
@@ -328,7 +336,8 @@ bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::
     out.append("//");
     out.append(authority);
   }
-  out.append(path);
+  out.append(pathHead);
+  out.append(pathTail);
   if (hasQuery) {
     out.push_back('?');
     out.append(query);
