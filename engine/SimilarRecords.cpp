@@ -1,6 +1,13 @@
 #include "engine/SimilarRecords.h"
 
 std::string HostPrefixOf(std::string_view url) {
+  std::string prefix;
+  HostPrefixOf(url, prefix);
+  return prefix;
+}
+
+void HostPrefixOf(std::string_view url, std::string& prefix) {
+  prefix.clear();
   struct Scheme {
     std::string_view name;
     std::string_view defaultPort;
@@ -26,15 +33,14 @@ std::string HostPrefixOf(std::string_view url) {
       host = authority.substr(0, colon);
       port = authority.substr(colon + 1);
     }
-    if (host.empty() && s.defaultPort.size()) return std::string();
-    std::string prefix(s.name);
+    if (host.empty() && s.defaultPort.size()) return;
+    prefix = s.name;
     prefix += host;
     if (!port.empty() && port != s.defaultPort) {
       prefix += ':';
       prefix += port;
     }
     prefix += '/';
-    return prefix;
+    return;
   }
-  return std::string();
 }

@@ -33,44 +33,50 @@ bool IsGap(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 // The start of the value of the attribute name (upper case), or npos. The character before
 // the name must be a blank, or also ';' when semicolonBefore, and '=' must follow it.
+// The name of an attribute ends where the blanks before one of the tag's '=' signs begin, so
+// the first occurrence of the name that qualifies belongs to the first '=' that has the name
+// right before its blanks.
 std::size_t FindAttribute(const CTagText& tag, std::string_view name, bool semicolonBefore) {
   const std::string_view upper = tag.Upper();
-  std::size_t from = 0;
-  while (true) {
-    const std::size_t at = upper.find(name, from);
-    if (at == npos) return npos;
-    from = at + name.size();
-    if (at == 0) continue;
+  for (const std::size_t equals : tag.Equals()) {
+    std::size_t end = equals;
+    while (end > 0 && IsGap(upper[end - 1])) --end;
+    if (end <= name.size()) continue;  // no room for the name and a character before it
+    const std::size_t at = end - name.size();
+    std::size_t k = 0;
+    while (k < name.size() && upper[at + k] == name[k]) ++k;
+    if (k < name.size()) continue;
     const char before = upper[at - 1];
     if (before != ' ' && !(semicolonBefore && before == ';')) continue;
-    std::size_t i = from;
-    while (i < upper.size() && IsGap(upper[i])) ++i;
-    if (i >= upper.size() || upper[i] != '=') continue;
-    ++i;
+    std::size_t i = equals + 1;
     while (i < upper.size() && IsGap(upper[i])) ++i;
     return i;
   }
+  return npos;
 }
 
 // The value that starts at start: up to its closing quote, or else to the first blank or '>'.
-std::string ReadValue(const CTagText& tag, std::size_t start) {
+void ReadValue(const CTagText& tag, std::size_t start, std::string& value) {
   std::string_view rest = tag.Text().substr(start);
   if (!rest.empty() && (rest[0] == '"' || rest[0] == '\'')) {
     const char quote = rest[0];
     rest.remove_prefix(1);
     const std::size_t close = rest.find(quote);
-    if (close != npos) return std::string(rest.substr(0, close));
+    if (close != npos) {
+      value.assign(rest.data(), close);
+      return;
+    }
   }
-  const std::size_t end = rest.find_first_of(" >");
-  if (end != npos) return std::string(rest.substr(0, end));
-  if (!rest.empty()) rest.remove_suffix(1);
-  return std::string(rest);
+  std::size_t end = 0;
+  while (end < rest.size() && rest[end] != ' ' && rest[end] != '>') ++end;
+  if (end == rest.size() && end > 0) --end;  // neither: the last character is dropped
+  value.assign(rest.data(), end);
 }
 
 bool Find(const CTagText& tag, std::string_view name, bool semicolonBefore, std::string& value) {
   const std::size_t start = FindAttribute(tag, name, semicolonBefore);
   if (start == npos) return false;
-  value = ReadValue(tag, start);
+  ReadValue(tag, start, value);
   return true;
 }
 
@@ -99,6 +105,10 @@ void CTagText::Assign(std::string_view tag) {
   m_text.assign(tag);
   m_upper.resize(tag.size());
   AsciiUpperCopy(tag.data(), m_upper.data(), tag.size());
+  m_equals.clear();
+  for (const char* at = tag.data(); (at = static_cast<const char*>(std::memchr(at, '=', tag.data() + tag.size() - at)));
+       ++at)
+    m_equals.push_back(static_cast<std::size_t>(at - tag.data()));
 }
 
 std::string GetAltText(const CTagText& tag) {

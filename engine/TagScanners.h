@@ -2,6 +2,7 @@
 // one tag, from its '<' through its first '>'.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +23,13 @@ class CTagText {
   std::string_view Text() const { return m_text; }
   std::string_view Upper() const { return m_upper; }
   std::size_t Size() const { return m_text.size(); }
+  // Where the tag's '=' signs stand, left to right: every attribute ends at one of them.
+  const std::vector<std::size_t>& Equals() const { return m_equals; }
 
  private:
   std::string m_text;
   std::string m_upper;
+  std::vector<std::size_t> m_equals;
 };
 
 // The ALT value as it stands, or empty.

@@ -251,9 +251,14 @@ void CWexoDoc::OnCloseDocument() {
 
 void CWexoDoc::IndexRecord(std::uint32_t index) {
   const std::string& url = m_saUrls[index];
-  std::string prefix = HostPrefixOf(url);
+  std::string& prefix = m_prefixScratch;
+  HostPrefixOf(url, prefix);
   // Only URLs that literally begin with their server's prefix count as that server's.
-  if (!prefix.empty() && url.starts_with(prefix)) m_byHost[prefix].push_back(index);
+  if (!prefix.empty() && url.starts_with(prefix)) {
+    auto it = m_byHost.find(prefix);
+    if (it == m_byHost.end()) it = m_byHost.emplace(prefix, std::vector<std::uint32_t>()).first;
+    it->second.push_back(index);
+  }
   if (url.starts_with("mailto:")) {
     std::string domain = MailtoDomain(url);
     if (!domain.empty()) m_byMailDomain[domain].push_back(index);

@@ -180,6 +180,7 @@ class CWexoDoc {
   std::mt19937 m_random{12345u};
   // Records by host prefix and by mail domain, for the passes over similar records.
   std::unordered_map<std::string, std::vector<std::uint32_t>> m_byHost;
+  std::string m_prefixScratch;  // the host prefix of the record being indexed
   std::unordered_map<std::string, std::vector<std::uint32_t>> m_byMailDomain;
   // This document's one-second clock of the pump.
   std::int64_t m_tLastPump = 0;

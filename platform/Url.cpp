@@ -153,7 +153,10 @@ size_t SchemeLength(std::string_view url) {
 std::string RemoveDotSegments(std::string_view path) {
   if (path.empty() || path[0] != '/') return std::string(path);
   if (path.find("/.") == std::string_view::npos) return std::string(path);
-  std::vector<std::string_view> out;
+  // Every segment written is '/' and its text, so the last one starts at the last '/'.
+  std::string result;
+  result.reserve(path.size());
+  size_t segments = 0;
   size_t kept = 0;  // leading '..' segments that climb above the root
   size_t pos = 1;
   for (;;) {
@@ -161,26 +164,30 @@ std::string RemoveDotSegments(std::string_view path) {
     bool last = slash == std::string_view::npos;
     std::string_view seg = path.substr(pos, last ? std::string_view::npos : slash - pos);
     if (seg == ".") {
-      if (last) out.emplace_back();
+      if (last) {
+        result.push_back('/');
+        ++segments;
+      }
     } else if (seg == "..") {
-      if (out.size() > kept) {
-        out.pop_back();
+      if (segments > kept) {
+        result.resize(result.rfind('/'));
+        --segments;
       } else {
-        out.push_back(seg);
+        result.append("/..");
+        ++segments;
         ++kept;
       }
-      if (last) out.emplace_back();
+      if (last) {
+        result.push_back('/');
+        ++segments;
+      }
     } else {
-      out.push_back(seg);
+      result.push_back('/');
+      result.append(seg);
+      ++segments;
     }
     if (last) break;
     pos = slash + 1;
-  }
-  std::string result;
-  result.reserve(path.size());
-  for (std::string_view seg : out) {
-    result.push_back('/');
-    result.append(seg);
   }
   if (result.empty()) result = "/";
   return result;
