@@ -6,6 +6,8 @@
 // and the next line is appended to it. The search for the construct's end then goes on
 // where it stopped, so a long construct costs one pass over its text.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -73,10 +75,26 @@ constexpr Prefix kPrefixes[] = {
     {"<TITLE>", Kind::Title},   {"<!--", Kind::Comment},
 };
 
+// For each upper-cased second character, the prefixes that begin with '<' and it, in table
+// order; at most five share one (TD, TH, TR, TABLE, TITLE).
+struct PrefixesBySecond {
+  std::array<std::array<std::uint8_t, 5>, 256> index{};
+  std::array<std::uint8_t, 256> count{};
+  constexpr PrefixesBySecond() {
+    for (std::size_t i = 0; i < std::size(kPrefixes); ++i) {
+      const auto second = static_cast<unsigned char>(kPrefixes[i].upper[1]);
+      index[second][count[second]++] = static_cast<std::uint8_t>(i);
+    }
+  }
+};
+constexpr PrefixesBySecond kBySecond;
+
 Kind Classify(const std::string& text, std::size_t p) {
-  const char second = p + 1 < text.size() ? AsciiUpper(text[p + 1]) : '\0';
-  for (const Prefix& prefix : kPrefixes)
-    if (prefix.upper[1] == second && MatchesNoCase(text, p, prefix.upper)) return prefix.kind;
+  const auto second = static_cast<unsigned char>(p + 1 < text.size() ? AsciiUpper(text[p + 1]) : '\0');
+  for (std::uint8_t k = 0; k < kBySecond.count[second]; ++k) {
+    const Prefix& prefix = kPrefixes[kBySecond.index[second][k]];
+    if (MatchesNoCase(text, p, prefix.upper)) return prefix.kind;
+  }
   return Kind::Other;
 }
 

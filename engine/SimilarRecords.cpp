@@ -23,7 +23,9 @@ void HostPrefixOf(std::string_view url, std::string& prefix) {
     }
     if (!match) continue;
     std::string_view rest = url.substr(s.name.size());
-    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    std::size_t end = 0;
+    while (end < rest.size() && rest[end] != '/' && rest[end] != '?' && rest[end] != '#') ++end;
+    std::string_view authority = rest.substr(0, end);
     const std::size_t at = authority.rfind('@');
     if (at != std::string_view::npos) authority = authority.substr(at + 1);
     std::string_view host = authority, port;

@@ -1,6 +1,7 @@
 #include "engine/UrlMap.h"
 
 #include <bit>
+#include <cstring>
 
 namespace {
 constexpr std::uint64_t kIndexMask = 0xFFFFFFFFull;
@@ -13,14 +14,26 @@ UrlMap::UrlMap(const std::vector<std::string>& urls, std::size_t initialBuckets)
 }
 
 std::uint64_t UrlMap::Hash(std::string_view s) {
-  // FNV-1a, then a final mix so the low bits spread well.
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 1099511628211ull;
+  // Eight bytes a step (a byte at a time cost four cycles a byte), then a final mix so the
+  // low bits spread well. The hash lives only in memory: nothing stores it.
+  constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
+  std::uint64_t h = k1 ^ (s.size() * k2);
+  const char* p = s.data();
+  std::size_t n = s.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = std::rotl(h ^ (w * k2), 29) * k1;
+  }
+  if (n) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    h = std::rotl(h ^ (w * k2), 29) * k1;
   }
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
   h ^= h >> 33;
   return h;
 }

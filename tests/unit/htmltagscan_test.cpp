@@ -257,6 +257,17 @@ TEST_F(HtmlTagScanTest, EmptyHrefIsALinkOfItsOwn) {
   EXPECT_EQ(page->m_nLinksOut, 1u);
 }
 
+TEST_F(HtmlTagScanTest, TabsAndCarriageReturnsAreBlanksAtEveryPlace) {
+  // A tab or CR anywhere in a line, on either side of a word boundary, separates the tag's
+  // name from its attribute; other control bytes do not.
+  for (std::size_t pad = 0; pad < 17; ++pad) {
+    for (const char* gap : {"\t", "\r", "\t\r\t"}) {
+      Scan(std::string(pad, 'x') + "<a" + gap + "href=\"a.html\">" + std::string(pad, 'y') + "<a\x0Bhref=\"b.html\">\n");
+      ASSERT_EQ(Links(), Strings{kDir + "a.html"}) << pad;
+    }
+  }
+}
+
 TEST_F(HtmlTagScanTest, ReadFailureAsksOnce) {
   // A folder opens but cannot be read: the question comes once, and Yes ends the body.
   char dir[] = "/tmp/wexo-scan-dir-XXXXXX";

@@ -15,6 +15,28 @@ class TagScannersTest : public ::testing::Test {
   TempIni ini;  // ResolveLink reads [Options] Javascript
 };
 
+TEST(TagText, UpperCopyAndEqualsAtEveryLengthAndReuse) {
+  // Every byte value at every place of a word, and tails of every length; one object reused
+  // for longer and shorter tags, as the scan does.
+  CTagText tag;
+  for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 300u, 3u}) {
+    for (int first = 1; first < 256; first += 37) {
+      std::string text;
+      for (std::size_t i = 0; i < length; ++i) text.push_back(static_cast<char>(1 + (first + i * 7) % 255));
+      tag.Assign(text);
+      std::string upper = text;
+      std::vector<std::size_t> equals;
+      for (std::size_t i = 0; i < upper.size(); ++i) {
+        if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+        if (upper[i] == '=') equals.push_back(i);
+      }
+      ASSERT_EQ(tag.Upper(), upper) << length << " " << first;
+      ASSERT_EQ(tag.Text(), text);
+      ASSERT_EQ(tag.Equals(), equals);
+    }
+  }
+}
+
 TEST_F(TagScannersTest, LinkAttribute) {
   struct Case {
     const char* tag;
