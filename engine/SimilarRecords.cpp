@@ -46,3 +46,24 @@ void HostPrefixOf(std::string_view url, std::string& prefix) {
     return;
   }
 }
+
+std::string_view LiteralHostPrefix(std::string_view url) {
+  std::size_t start;
+  if (url.starts_with("http://"))
+    start = 7;
+  else if (url.starts_with("https://"))
+    start = 8;
+  else if (url.starts_with("ftp://"))
+    start = 6;
+  else
+    return {};
+  std::size_t end = start;
+  while (end < url.size()) {
+    const char c = url[end];
+    if (c == '/') break;
+    if (c == '?' || c == '#' || c == '@' || c == ':' || c == '[' || c == ']') return {};
+    ++end;
+  }
+  if (end == start || end == url.size()) return {};
+  return url.substr(0, end + 1);
+}

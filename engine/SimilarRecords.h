@@ -9,3 +9,7 @@
 std::string HostPrefixOf(std::string_view url);
 // The same into prefix, whose storage is kept.
 void HostPrefixOf(std::string_view url, std::string& prefix);
+// The prefix as the URL's own text, when the URL has a plain authority (a lower-case http,
+// https or ftp scheme, no user, no port, no brackets) followed by '/'; "" when it has not,
+// and the prefix may still be found by HostPrefixOf.
+std::string_view LiteralHostPrefix(std::string_view url);

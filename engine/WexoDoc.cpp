@@ -251,12 +251,16 @@ void CWexoDoc::OnCloseDocument() {
 
 void CWexoDoc::IndexRecord(std::uint32_t index) {
   const std::string& url = m_saUrls[index];
-  std::string& prefix = m_prefixScratch;
-  HostPrefixOf(url, prefix);
-  // Only URLs that literally begin with their server's prefix count as that server's.
-  if (!prefix.empty() && url.starts_with(prefix)) {
+  // Only URLs that literally begin with their server's prefix count as that server's. Most
+  // are canonical http URLs whose prefix is their own text up to the first '/' after the host.
+  std::string_view prefix = LiteralHostPrefix(url);
+  if (prefix.empty()) {
+    HostPrefixOf(url, m_prefixScratch);
+    if (url.starts_with(m_prefixScratch)) prefix = m_prefixScratch;
+  }
+  if (!prefix.empty()) {
     auto it = m_byHost.find(prefix);
-    if (it == m_byHost.end()) it = m_byHost.emplace(prefix, std::vector<std::uint32_t>()).first;
+    if (it == m_byHost.end()) it = m_byHost.emplace(std::string(prefix), std::vector<std::uint32_t>()).first;
     it->second.push_back(index);
   }
   if (url.starts_with("mailto:")) {

@@ -179,7 +179,11 @@ class CWexoDoc {
   std::vector<bool> m_inPendingIndex;
   std::mt19937 m_random{12345u};
   // Records by host prefix and by mail domain, for the passes over similar records.
-  std::unordered_map<std::string, std::vector<std::uint32_t>> m_byHost;
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_map<std::string, std::vector<std::uint32_t>, TextHash, std::equal_to<>> m_byHost;
   std::string m_prefixScratch;  // the host prefix of the record being indexed
   std::unordered_map<std::string, std::vector<std::uint32_t>> m_byMailDomain;
   // This document's one-second clock of the pump.

@@ -5,6 +5,7 @@
 #include "engine/Clock.h"
 #include "engine/Fetch.h"
 #include "engine/FetchWorker.h"
+#include "engine/SimilarRecords.h"
 #include "engine/TempFiles.h"
 #include "engine/WexoDoc.h"
 #include "unit/support/ScriptedHost.h"
@@ -257,6 +258,27 @@ TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   doc->FailSimilarHosts = 0;
   doc->FailSimilarHost("https://h:8080/x", 12029);
   EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
+}
+
+TEST(HostPrefix, LiteralPrefixAgreesWithTheWholeRoad) {
+  // Wherever the shortcut gives a prefix, it is the URL's own text and the prefix the whole
+  // road gives; where it gives none, the whole road's prefix is still found.
+  const char* schemes[] = {"http://", "https://", "ftp://", "HTTP://", "file://", "gopher://"};
+  const char* authorities[] = {"h", "Host.EXAMPLE", "h:8080", "h:80", "u@h", "[::1]", "[::1]:81", "", "h:"};
+  const char* rests[] = {"", "/", "/a/b", "?q", "#f", "/x?y#z", "//"};
+  int literal = 0;
+  for (const char* scheme : schemes)
+    for (const char* authority : authorities)
+      for (const char* rest : rests) {
+        const std::string url = std::string(scheme) + authority + rest;
+        const std::string whole = HostPrefixOf(url);
+        const std::string_view fast = LiteralHostPrefix(url);
+        if (!fast.empty()) {
+          ++literal;
+          EXPECT_EQ(fast, whole) << url;
+        }
+      }
+  EXPECT_GT(literal, 10);
 }
 
 TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
