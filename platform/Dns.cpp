@@ -1,20 +1,14 @@
 #include "platform/Dns.h"
+#include "platform/AresChannel.h"
 
 #include <ares.h>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <mutex>
 
 namespace platform {
 namespace {
 
-// Longest single wait, so that a cancellation is seen soon.
-constexpr int kSliceMs = 200;
 constexpr int kMaxAddresses = 64;
 
 struct Query {
@@ -88,55 +82,6 @@ void OnAnswer(void* arg, int status, int, unsigned char* abuf, int alen)
     Parse(*q, abuf, alen);
 }
 
-// Runs the channel until the query is answered or cancelled.
-void Wait(ares_channel channel, Query& q, const std::function<bool()>& cancelled)
-{
-    while (!q.done) {
-        if (cancelled && cancelled()) {
-            ares_cancel(channel);  // answers the query with ARES_ECANCELLED
-            q.done = true;
-            q.status = DNS_ERROR_CANCELLED;
-            return;
-        }
-        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
-        const int bits = ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
-        pollfd fds[ARES_GETSOCK_MAXNUM];
-        int n = 0;
-        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
-            const bool r = ARES_GETSOCK_READABLE(bits, i);
-            const bool w = ARES_GETSOCK_WRITABLE(bits, i);
-            if (!r && !w)
-                continue;
-            fds[n].fd = sockets[i];
-            fds[n].events = static_cast<short>((r ? POLLIN : 0) | (w ? POLLOUT : 0));
-            fds[n].revents = 0;
-            ++n;
-        }
-        timeval slice{0, kSliceMs * 1000};
-        timeval tv{};
-        const timeval* next = ares_timeout(channel, &slice, &tv);
-        const int ms = static_cast<int>(next->tv_sec * 1000 + (next->tv_usec + 999) / 1000);
-        const int ready = poll(fds, static_cast<nfds_t>(n), ms);
-        if (ready < 0 && errno != EINTR) {
-            ares_cancel(channel);
-            q.done = true;
-            q.status = DNS_ERROR_RCODE_SERVER_FAILURE;
-            return;
-        }
-        if (ready <= 0) {
-            ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);  // time-outs
-            continue;
-        }
-        for (int i = 0; i < n; ++i) {
-            const short ev = fds[i].revents;
-            if (!ev)
-                continue;
-            ares_process_fd(channel, (ev & (POLLIN | POLLERR | POLLHUP)) ? fds[i].fd : ARES_SOCKET_BAD,
-                            (ev & (POLLOUT | POLLERR | POLLHUP)) ? fds[i].fd : ARES_SOCKET_BAD);
-        }
-    }
-}
-
 } // namespace
 
 long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t, std::vector<DnsRecord>& records,
@@ -147,30 +92,22 @@ long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t, std::v
         return DNS_ERROR_INVALID_PARAMETER;
     if (name.empty() || name.find('\0') != std::string::npos)
         return DNS_ERROR_INVALID_NAME;
-    static std::once_flag once;
-    static int initStatus = ARES_SUCCESS;
-    std::call_once(once, [] { initStatus = ares_library_init(ARES_LIB_INIT_ALL); });
-    if (initStatus != ARES_SUCCESS)
-        return FromAres(initStatus);
-
     ares_channel channel = nullptr;
-    ares_options options{};
-    int rc = ares_init_options(&channel, &options, 0);
+    const int rc = dns_detail::OpenChannel(channel);
+    if (rc == ARES_EBADSTR)
+        return DNS_ERROR_INVALID_PARAMETER;
     if (rc != ARES_SUCCESS)
         return FromAres(rc);
-    if (const char* server = std::getenv("WEXO_DNS_SERVER"); server && *server) {
-        rc = ares_set_servers_ports_csv(channel, server);
-        if (rc != ARES_SUCCESS) {
-            ares_destroy(channel);
-            return DNS_ERROR_INVALID_PARAMETER;
-        }
-    }
     Query q;
     q.name = name;
     q.type = type;
     q.records = &records;
     ares_query(channel, name.c_str(), 1 /* class IN */, type, &OnAnswer, &q);
-    Wait(channel, q, cancelled);
+    switch (dns_detail::RunChannel(channel, q.done, cancelled)) {
+    case dns_detail::WaitEnd::Cancelled: q.status = DNS_ERROR_CANCELLED; break;
+    case dns_detail::WaitEnd::Failed: q.status = DNS_ERROR_RCODE_SERVER_FAILURE; break;
+    case dns_detail::WaitEnd::Done: break;
+    }
     ares_destroy(channel);
     if (q.status != DNS_QUERY_OK)
         records.clear();

@@ -42,6 +42,9 @@
 // (the preconfigured access of the platform); WEXO_CA_FILE names a CA bundle used
 // instead of the system's.
 //
+// Host names: without a proxy, a request's host is looked up in the process's name cache
+// (HostLookup.h) before its transfer, and curl connects to those addresses.
+//
 // Credentials: a send offers those set on the request (SetOption), else the connection's,
 // else the cached ones of its server; curl answers a 401 or 407 challenge with them. Ones
 // that got past a challenge are cached for the process. Cookies: a request without

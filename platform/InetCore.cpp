@@ -1,7 +1,11 @@
+#include "platform/HostLookup.h"
 #include "platform/Inet.h"
 #include "platform/InetTransfer.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -201,6 +205,12 @@ void Transfer::SetHeaderList(curl_slist* list)
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headerList);
 }
 
+void Transfer::SetResolveList(SlistPtr list)
+{
+    m_resolveList = std::move(list);
+    curl_easy_setopt(m_easy, CURLOPT_RESOLVE, m_resolveList.get());
+}
+
 void Transfer::SetBody(std::string body)
 {
     m_postBody = std::move(body);
@@ -209,6 +219,8 @@ void Transfer::SetBody(std::string body)
 void Transfer::Reset(SessionState& s)
 {
     curl_easy_reset(m_easy);
+    // The last request's addresses must not reach the next one, whose host may differ.
+    SetResolveList(nullptr);
     curl_slist_free_all(m_headerList);
     m_headerList = nullptr;
     m_postBody.clear();
@@ -476,6 +488,101 @@ std::string HostForUrl(const std::string& host)
     return host;
 }
 
+std::string ProxyOf(const std::string& scheme)
+{
+    std::string lower = scheme + "_proxy";
+    std::string upper = lower;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // curl reads "http_proxy" in lower case only.
+    const char* names[] = {lower.c_str(), scheme == "http" ? nullptr : upper.c_str(), "all_proxy", "ALL_PROXY"};
+    for (const char* n : names) {
+        if (!n)
+            continue;
+        if (const char* v = std::getenv(n); v && *v)
+            return v;
+    }
+    return {};
+}
+
+namespace {
+
+// A name c-ares can ask for as it is. Others stay curl's: addresses, names curl converts
+// first (IDN) and the localhost names curl answers itself.
+bool PlainDnsName(const std::string& host)
+{
+    if (host.empty() || host.front() == '.' || host.front() == '[')
+        return false;
+    for (unsigned char c : host) {
+        if (!std::isalnum(c) && c != '-' && c != '_' && c != '.')
+            return false;
+    }
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return false;
+    std::string lower = host;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    while (!lower.empty() && lower.back() == '.')
+        lower.pop_back();
+    const std::string local = ".localhost";
+    return lower != local.substr(1) &&
+           !(lower.size() > local.size() && lower.compare(lower.size() - local.size(), local.size(), local) == 0);
+}
+
+// Scheme, host (as curl sees it) and port of url; false when curl would not take it.
+bool PlaceOf(const std::string& url, std::string& scheme, std::string& host, std::string& port)
+{
+    CURLU* u = curl_url();
+    if (!u)
+        return false;
+    auto part = [&](CURLUPart what, std::string& out, unsigned flags) {
+        char* p = nullptr;
+        const bool ok = curl_url_get(u, what, &p, flags) == CURLUE_OK && p;
+        if (ok)
+            out = p;
+        curl_free(p);
+        return ok;
+    };
+    const bool ok = curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_PATH_AS_IS) == CURLUE_OK &&
+                    part(CURLUPART_SCHEME, scheme, 0) && part(CURLUPART_HOST, host, 0) &&
+                    part(CURLUPART_PORT, port, CURLU_DEFAULT_PORT);
+    curl_url_cleanup(u);
+    return ok;
+}
+
+} // namespace
+
+SlistPtr PinHost(SessionState& s, const std::string& url)
+{
+    std::string scheme, host, port;
+    if (!PlaceOf(url, scheme, host, port) || !PlainDnsName(host))
+        return nullptr;
+    // Through a proxy the name is the proxy's to resolve (or curl's, for a no_proxy host).
+    if (!ProxyOf(scheme).empty())
+        return nullptr;
+    std::vector<std::string> addresses;
+    switch (LookupHost(host, addresses, [&s] { return s.cancelled.load(); })) {
+    case HostLookupResult::Cancelled:
+        throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED);
+    case HostLookupResult::NotFound:
+        throw CInternetException(ERROR_INTERNET_NAME_NOT_RESOLVED);
+    case HostLookupResult::Found:
+        break;
+    }
+    // "+": an ordinary entry of curl's cache, which expires, not a fixed one.
+    std::string entry = "+" + host + ":" + port + ":";
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (i)
+            entry += ',';
+        entry += HostForUrl(addresses[i]);
+    }
+    SlistPtr list(curl_slist_append(nullptr, entry.c_str()));
+    if (!list)
+        throw CInternetException(ERROR_INTERNET_INTERNAL_ERROR);
+    return list;
+}
+
 } // namespace inet_detail
 
 using inet_detail::SessionState;
@@ -617,8 +724,11 @@ void CInternetFile::StartTransfer(const std::string& poolKey, bool http)
     ReleaseTransfer();
     if (m_session->cancelled.load())
         throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED);
+    // Before a transfer is taken: a name that fails costs no pooled connection.
+    inet_detail::SlistPtr pin = inet_detail::PinHost(*m_session, m_url);
     m_transfer = inet_detail::Transfer::Acquire(poolKey);
     m_transfer->Reset(*m_session);
+    m_transfer->SetResolveList(std::move(pin));
     Configure(*m_transfer);
     m_transfer->Start(*m_session, http ? inet_detail::Transfer::Kind::Http
                                        : inet_detail::Transfer::Kind::Raw);

@@ -228,17 +228,19 @@ void RunCommand(FtpState& st, const std::string& urlPath, Method method, bool bo
         throw CInternetException(ERROR_FTP_TRANSFER_IN_PROGRESS, "A file transfer is in progress");
     if (st.session->cancelled.load())
         throw CInternetException(ERROR_INTERNET_OPERATION_CANCELLED);
+    const std::string url = st.base + urlPath;
+    inet_detail::SlistPtr pin = inet_detail::PinHost(*st.session, url);
     if (!st.transfer)
         st.transfer = Transfer::Acquire(st.key);
     Transfer& t = *st.transfer;
     t.Detach(*st.session);
     t.Reset(*st.session);
+    t.SetResolveList(std::move(pin));
     st.lastCommand.clear();
     st.partial.clear();
     st.partialCode.clear();
 
     CURL* e = t.Easy();
-    const std::string url = st.base + urlPath;
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
     if (!st.user.empty()) {

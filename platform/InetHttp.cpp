@@ -22,6 +22,7 @@ namespace platform {
 using inet_detail::SessionState;
 using inet_detail::Transfer;
 using inet_detail::HostForUrl;
+using inet_detail::ProxyOf;
 using inet_detail::ValidHost;
 
 namespace {
@@ -245,21 +246,6 @@ void Remember(const std::string& key, const std::string& user, const std::string
     c.password = password;
     if (methods != 0)
         c.methods = methods;
-}
-
-// The proxy that curl takes from the environment for a scheme (no_proxy aside).
-std::string ProxyOf(const char* scheme)
-{
-    const bool secure = std::strcmp(scheme, "https") == 0;
-    const char* names[] = {secure ? "https_proxy" : "http_proxy", secure ? "HTTPS_PROXY" : nullptr,
-                           "all_proxy", "ALL_PROXY"};
-    for (const char* n : names) {
-        if (!n)
-            continue;
-        if (const char* v = std::getenv(n); v && *v)
-            return v;
-    }
-    return {};
 }
 
 // ---- the cookie jar ----

@@ -32,6 +32,23 @@ struct SessionState {
 // The share handle (DNS and TLS sessions) after global initialisation.
 CURLSH* Share();
 
+// Frees a curl_slist.
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+
+// The proxy that curl takes from the environment for scheme ("http", "ftp" ...), no_proxy
+// aside; "" when none.
+std::string ProxyOf(const std::string& scheme);
+
+// Looks the host of url up in the process's name cache (HostLookup.h) and gives the answer
+// as a CURLOPT_RESOLVE list ("+host:port:address,..."), so that curl connects without asking
+// a resolver of its own. nullptr when curl resolves: an address, a name that is not a plain
+// DNS name, or a proxy from the environment. Throws 12007 for a name without an address,
+// 12017 once the session is closed.
+SlistPtr PinHost(SessionState& s, const std::string& url);
+
 // curl result to the internet library's number.
 std::uint32_t MapCurlError(CURLcode rc, long osErrno, long verifyResult);
 
@@ -57,6 +74,8 @@ public:
     void Reset(SessionState& s);
     // Keeps a header list / request body alive for the transfer.
     void SetHeaderList(curl_slist* list);
+    // Addresses of the request's host (PinHost); kept until the next Reset.
+    void SetResolveList(SlistPtr list);
     void SetBody(std::string body);
     const std::string& Body() const { return m_postBody; }
     // Credentials are set: curl may answer a 401/407 itself with a second request.
@@ -98,6 +117,7 @@ private:
     CURLM* m_multi = nullptr;
     CURL* m_easy = nullptr;
     curl_slist* m_headerList = nullptr;
+    SlistPtr m_resolveList;
     std::string m_postBody;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 

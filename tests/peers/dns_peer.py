@@ -4,6 +4,7 @@
 Answers only from its command line (no upstream servers, no /etc/hosts):
   --mx DOMAIN,HOST    an MX record (repeatable)
   --a DOMAIN,ADDRESS  an A record (repeatable)
+  --log-queries       echo dnsmasq's query log ("query[A] name from 127.0.0.1" ...) on stdout
 Names under --local (default "test") that it does not know get NXDOMAIN.
 Prints the port as the first line on stdout once dnsmasq answers, then runs until it is
 terminated (or its lifetime ends) and takes dnsmasq down with it.
@@ -17,6 +18,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 
@@ -56,6 +58,7 @@ def main():
     ap.add_argument("--mx", action="append", default=[])
     ap.add_argument("--a", action="append", default=[])
     ap.add_argument("--local", default="test")
+    ap.add_argument("--log-queries", action="store_true")
     ap.add_argument("--lifetime", type=float, default=600)
     args = ap.parse_args()
 
@@ -72,7 +75,26 @@ def main():
         cmd.append(f"--mx-host={domain},{host},10")
     for a in args.a:
         cmd.append(f"--host-record={a}")
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL)
+    if args.log_queries:
+        cmd.append("--log-queries")
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE if args.log_queries else None, text=True)
+    # The log goes out only after the port line; what came before waits.
+    ready = threading.Event()
+    held = []
+    held_lock = threading.Lock()
+
+    def echo():
+        for line in proc.stderr:
+            with held_lock:
+                if not ready.is_set():
+                    held.append(line)
+                    continue
+            sys.stdout.write(line)
+            sys.stdout.flush()
+
+    if args.log_queries:
+        threading.Thread(target=echo, daemon=True).start()
 
     def stop(*_):
         if proc.poll() is None:
@@ -95,7 +117,11 @@ def main():
         time.sleep(0.05)
     else:
         stop()
-    print(port, flush=True)
+    with held_lock:
+        print(port, flush=True)
+        sys.stdout.write("".join(held))
+        sys.stdout.flush()
+        ready.set()
     end = time.time() + args.lifetime
     while proc.poll() is None and time.time() < end:
         time.sleep(0.2)
