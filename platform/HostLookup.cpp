@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -20,8 +19,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kKeep = std::chrono::seconds(60);
 // Waiters look at their cancel predicate at least this often.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
-// Past this many names, ended ones are swept out before another is added.
+// Past this many names, ended ones are swept out before another is added; the next sweep
+// waits until the table has doubled again, so a sweep costs each insert a constant.
 constexpr std::size_t kSweepAbove = 4096;
+std::size_t g_sweepAt = kSweepAbove;
 
 struct Entry {
     bool resolving = false;
@@ -104,7 +105,8 @@ HostLookupResult LookupHost(const std::string& name, std::vector<std::string>& a
     addresses.clear();
     std::string key = name;
     for (char& c : key)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
 
     std::unique_lock<std::mutex> lock(g_mutex);
     for (;;) {
@@ -113,8 +115,10 @@ HostLookupResult LookupHost(const std::string& name, std::vector<std::string>& a
         const Clock::time_point now = Clock::now();
         auto it = g_names.find(key);
         if (it == g_names.end()) {
-            if (g_names.size() >= kSweepAbove)
+            if (g_names.size() >= g_sweepAt) {
                 Sweep(now);
+                g_sweepAt = std::max(kSweepAbove, 2 * g_names.size());
+            }
             g_names[key].resolving = true;
             break;
         }

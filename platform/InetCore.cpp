@@ -493,7 +493,8 @@ std::string ProxyOf(const std::string& scheme)
     std::string lower = scheme + "_proxy";
     std::string upper = lower;
     for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     // curl reads "http_proxy" in lower case only.
     const char* names[] = {lower.c_str(), scheme == "http" ? nullptr : upper.c_str(), "all_proxy", "ALL_PROXY"};
     for (const char* n : names) {
@@ -513,8 +514,10 @@ bool PlainDnsName(const std::string& host)
 {
     if (host.empty() || host.front() == '.' || host.front() == '[')
         return false;
+    // ASCII only, whatever the process locale says (the GUI toolkit sets one).
     for (unsigned char c : host) {
-        if (!std::isalnum(c) && c != '-' && c != '_' && c != '.')
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && c != '-' && c != '_' && c != '.')
             return false;
     }
     in_addr v4{};
@@ -522,7 +525,8 @@ bool PlainDnsName(const std::string& host)
         return false;
     std::string lower = host;
     for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     while (!lower.empty() && lower.back() == '.')
         lower.pop_back();
     const std::string local = ".localhost";
