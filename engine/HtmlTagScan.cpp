@@ -285,12 +285,13 @@ class HtmlTagScan {
     const void* hit = from < m_line.size() ? std::memchr(m_line.data() + from, '>', m_line.size() - from) : nullptr;
     if (!hit) return Carry(p, m_line.size());
     const std::size_t q = static_cast<const char*>(hit) - m_line.data();
-    // Other tags are read for ID and STYLE only, and an attribute needs its '='.
-    if (kind == Kind::Other && !std::memchr(m_line.data() + p, '=', q - p)) {
+    // Other tags are read for ID and STYLE only: most have neither.
+    const std::string_view text = std::string_view(m_line).substr(p, q - p + 1);
+    if (kind == Kind::Other && !MayHaveAttribute(text, "ID") && !MayHaveAttribute(text, "STYLE")) {
       m_pos = q + 1;
       return Step::Next;
     }
-    m_tag.Assign(std::string_view(m_line).substr(p, q - p + 1));
+    m_tag.Assign(text);
     const CTagText& tag = m_tag;
     const std::string& fetched = m_result.csUrl;
 

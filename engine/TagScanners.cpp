@@ -111,6 +111,20 @@ void CTagText::Assign(std::string_view tag) {
     m_equals.push_back(static_cast<std::size_t>(at - tag.data()));
 }
 
+bool MayHaveAttribute(std::string_view tag, std::string_view upperName) {
+  const char* data = tag.data();
+  for (const char* at = data; (at = static_cast<const char*>(std::memchr(at, '=', data + tag.size() - at))); ++at) {
+    std::size_t end = static_cast<std::size_t>(at - data);
+    while (end > 0 && IsGap(tag[end - 1])) --end;
+    if (end <= upperName.size()) continue;
+    const std::size_t from = end - upperName.size();
+    std::size_t k = 0;
+    while (k < upperName.size() && AsciiUpper(tag[from + k]) == upperName[k]) ++k;
+    if (k == upperName.size() && tag[from - 1] == ' ') return true;
+  }
+  return false;
+}
+
 std::string GetAltText(const CTagText& tag) {
   std::string value;
   Find(tag, "ALT", false, value);

@@ -32,6 +32,11 @@ class CTagText {
   std::vector<std::size_t> m_equals;
 };
 
+// False when an attribute with this name (upper case, a blank before it) cannot be in the
+// tag, so GetAttribute would not find it; true when it may be. Reads the tag as it stands,
+// without an upper-cased copy.
+bool MayHaveAttribute(std::string_view tag, std::string_view upperName);
+
 // The ALT value as it stands, or empty.
 std::string GetAltText(const CTagText& tag);
 

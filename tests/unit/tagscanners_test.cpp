@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,31 @@ TEST(TagText, UpperCopyAndEqualsAtEveryLengthAndReuse) {
       ASSERT_EQ(tag.Equals(), equals);
     }
   }
+}
+
+TEST_F(TagScannersTest, MayHaveAttributeNeverMissesWhatGetAttributeFinds) {
+  const char* pieces[] = {" ", "id", "ID", "Id", "style", "STYLE", "=", " = ", "\r\n=", "x", "data-id", ";",
+                          "\"", "'", "a", "<", "\t", "tyle", "i", "d=", " id=", " Style =", " ID\r\n= ", " sTyle"};
+  std::mt19937 rng(99);
+  int found = 0;
+  for (int n = 0; n < 20000; ++n) {
+    std::string text = "<p";
+    const int count = static_cast<int>(rng() % 10);
+    for (int k = 0; k < count; ++k) text += pieces[rng() % std::size(pieces)];
+    text += '>';
+    const CTagText tag(text);
+    for (const char* name : {"ID", "STYLE"}) {
+      std::string value;
+      if (GetAttribute(name, tag, value, 1252)) {
+        ++found;
+        ASSERT_TRUE(MayHaveAttribute(text, name)) << text << " " << name;
+      }
+    }
+  }
+  EXPECT_GT(found, 500);
+  EXPECT_FALSE(MayHaveAttribute("<p class=x data-id=1 style>", "ID"));
+  EXPECT_FALSE(MayHaveAttribute("<p class=x data-id=1 style>", "STYLE"));
+  EXPECT_TRUE(MayHaveAttribute("<p class=x Id = 1>", "ID"));
 }
 
 TEST_F(TagScannersTest, LinkAttribute) {
