@@ -16,8 +16,9 @@ namespace {
 // Longest single wait, so that a cancellation is seen soon.
 constexpr int kSliceMs = 200;
 
-// The time-out and tries of the system's resolver. c-ares reads neither glibc's "timeout:"
-// nor "attempts:" option; left alone it waits 5 s four times over, each wait doubled.
+// The time-out and attempts of the system's resolver. c-ares reads neither glibc's
+// "timeout:" nor "attempts:" option; left alone it waits 5 s four times over, each wait
+// doubled.
 struct Patience {
     int timeoutS = 5;  // glibc's defaults and limits
     int attempts = 2;
@@ -52,6 +53,11 @@ Patience SystemPatience()
 
 } // namespace
 
+int Attempts()
+{
+    return SystemPatience().attempts;
+}
+
 int OpenChannel(ares_channel& channel)
 {
     channel = nullptr;
@@ -63,7 +69,9 @@ int OpenChannel(ares_channel& channel)
     const Patience patience = SystemPatience();
     ares_options options{};
     options.timeout = patience.timeoutS * 1000;
-    options.tries = patience.attempts;
+    // One try a channel: the callers try again, so every attempt waits the same time, as
+    // glibc's do (c-ares would double the wait of each further try).
+    options.tries = 1;
     int rc = ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES);
     if (rc != ARES_SUCCESS) {
         channel = nullptr;
@@ -78,6 +86,18 @@ int OpenChannel(ares_channel& channel)
         }
     }
     return ARES_SUCCESS;
+}
+
+std::string CacheKey(const std::string& name)
+{
+    std::string key = name;
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    key += '\n';
+    if (const char* server = std::getenv("WEXO_DNS_SERVER"))
+        key += server;
+    return key;
 }
 
 WaitEnd RunChannel(ares_channel channel, const bool& done, const std::function<bool()>& cancelled)

@@ -5,6 +5,7 @@
 #include <ares.h>
 
 #include <functional>
+#include <string>
 
 namespace platform::dns_detail {
 
@@ -13,6 +14,14 @@ namespace platform::dns_detail {
 // (resolv.conf, then RES_OPTIONS; 5 s and 2 without them). ARES_SUCCESS, ARES_EBADSTR for a WEXO_DNS_SERVER that
 // is not a server, else c-ares' reason.
 int OpenChannel(ares_channel& channel);
+
+// How often a question that timed out is asked again on a new channel: the system's
+// "attempts:" (2 without it). A channel tries once.
+int Attempts();
+
+// The key under which an answer about name is kept: the name without regard to case, and the
+// servers that gave it (WEXO_DNS_SERVER may name others later).
+std::string CacheKey(const std::string& name);
 
 enum class WaitEnd { Done, Cancelled, Failed };
 

@@ -1,5 +1,6 @@
 #include "platform/Dns.h"
 #include "platform/AresChannel.h"
+#include "platform/SingleFlightCache.h"
 
 #include <ares.h>
 #include <arpa/inet.h>
@@ -82,6 +83,55 @@ void OnAnswer(void* arg, int status, int, unsigned char* abuf, int alen)
     Parse(*q, abuf, alen);
 }
 
+// One question to the servers. keep is false when the answer says nothing about the name:
+// no resolver could be opened, memory ran out, or the wait failed.
+long AskServers(const std::string& name, std::uint16_t type, std::vector<DnsRecord>& records,
+                const std::function<bool()>& cancelled, bool& keep)
+{
+    keep = false;
+    Query q;
+    for (int attempt = dns_detail::Attempts(); attempt > 0; --attempt) {
+        keep = false;
+        ares_channel channel = nullptr;
+        const int rc = dns_detail::OpenChannel(channel);
+        if (rc == ARES_EBADSTR)
+            return DNS_ERROR_INVALID_PARAMETER;
+        if (rc != ARES_SUCCESS)
+            return FromAres(rc);
+        records.clear();
+        q = Query();
+        q.name = name;
+        q.type = type;
+        q.records = &records;
+        ares_query(channel, name.c_str(), 1 /* class IN */, type, &OnAnswer, &q);
+        switch (dns_detail::RunChannel(channel, q.done, cancelled)) {
+        case dns_detail::WaitEnd::Cancelled: q.status = DNS_ERROR_CANCELLED; break;
+        case dns_detail::WaitEnd::Failed: q.status = DNS_ERROR_RCODE_SERVER_FAILURE; break;
+        case dns_detail::WaitEnd::Done: keep = true; break;
+        }
+        ares_destroy(channel);
+        if (q.status != DNS_ERROR_TIMEOUT)
+            break;
+    }
+    if (q.status == DNS_ERROR_OUTOFMEMORY || q.status == DNS_ERROR_CANCELLED)
+        keep = false;
+    if (q.status != DNS_QUERY_OK)
+        records.clear();
+    return q.status;
+}
+
+struct Reply {
+    long status = DNS_QUERY_OK;
+    std::vector<DnsRecord> records;
+};
+
+SingleFlightCache<Reply>& Replies()
+{
+    // Never destroyed: workers may still ask while the program exits.
+    static auto* replies = new SingleFlightCache<Reply>(std::chrono::seconds(60));
+    return *replies;
+}
+
 } // namespace
 
 long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t, std::vector<DnsRecord>& records,
@@ -92,26 +142,21 @@ long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t, std::v
         return DNS_ERROR_INVALID_PARAMETER;
     if (name.empty() || name.find('\0') != std::string::npos)
         return DNS_ERROR_INVALID_NAME;
-    ares_channel channel = nullptr;
-    const int rc = dns_detail::OpenChannel(channel);
-    if (rc == ARES_EBADSTR)
-        return DNS_ERROR_INVALID_PARAMETER;
-    if (rc != ARES_SUCCESS)
-        return FromAres(rc);
-    Query q;
-    q.name = name;
-    q.type = type;
-    q.records = &records;
-    ares_query(channel, name.c_str(), 1 /* class IN */, type, &OnAnswer, &q);
-    switch (dns_detail::RunChannel(channel, q.done, cancelled)) {
-    case dns_detail::WaitEnd::Cancelled: q.status = DNS_ERROR_CANCELLED; break;
-    case dns_detail::WaitEnd::Failed: q.status = DNS_ERROR_RCODE_SERVER_FAILURE; break;
-    case dns_detail::WaitEnd::Done: break;
-    }
-    ares_destroy(channel);
-    if (q.status != DNS_QUERY_OK)
-        records.clear();
-    return q.status;
+    // Many mail links name one domain: one question per name and type, its answer kept.
+    using Asked = SingleFlightCache<Reply>::Asked;
+    Reply reply;
+    const bool answered = Replies().Get(dns_detail::CacheKey(name) + '\n' + std::to_string(type), reply, cancelled,
+                                        [&](Reply& fresh) {
+                                            bool keep = false;
+                                            fresh.status = AskServers(name, type, fresh.records, cancelled, keep);
+                                            if (fresh.status == DNS_ERROR_CANCELLED)
+                                                return Asked::Cancelled;
+                                            return keep ? Asked::Keep : Asked::Forget;
+                                        });
+    if (!answered)
+        return DNS_ERROR_CANCELLED;
+    records = std::move(reply.records);
+    return reply.status;
 }
 
 } // namespace platform

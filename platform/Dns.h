@@ -41,7 +41,8 @@ struct DnsRecord {
 // Asks for the records of one type (DNS_TYPE_MX or DNS_TYPE_A) of name. DNS_QUERY_OK with
 // the records, else one of the errors above and no records. cancelled, when given, is
 // polled while the query waits; once it returns true the query ends with
-// DNS_ERROR_CANCELLED.
+// DNS_ERROR_CANCELLED. Answers, records or errors, are kept for 60 s per name and type, and
+// while one thread asks, the others that want the same answer wait for it.
 long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t options,
               std::vector<DnsRecord>& records, const std::function<bool()>& cancelled = {});
 

@@ -1,39 +1,28 @@
 #include "platform/HostLookup.h"
 #include "platform/AresChannel.h"
+#include "platform/SingleFlightCache.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <unordered_map>
 
 namespace platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr auto kKeep = std::chrono::seconds(60);
-// Waiters look at their cancel predicate at least this often.
-constexpr auto kWaitSlice = std::chrono::milliseconds(100);
-// Past this many names, ended ones are swept out before another is added; the next sweep
-// waits until the table has doubled again, so a sweep costs each insert a constant.
-constexpr std::size_t kSweepAbove = 4096;
-std::size_t g_sweepAt = kSweepAbove;
-
-struct Entry {
-    bool resolving = false;
+// What a lookup found: the addresses, none for a name without any.
+struct Addresses {
     bool found = false;
-    std::vector<std::string> addresses;
-    Clock::time_point expires;
+    std::vector<std::string> list;
 };
 
-std::mutex g_mutex;
-std::condition_variable g_changed;
-std::unordered_map<std::string, Entry> g_names;
+SingleFlightCache<Addresses>& Names()
+{
+    // Never destroyed: workers may still look names up while the program exits.
+    static auto* names = new SingleFlightCache<Addresses>(std::chrono::seconds(60));
+    return *names;
+}
 
 struct Answer {
     bool done = false;
@@ -63,38 +52,57 @@ void OnAddresses(void* arg, int status, int, ares_addrinfo* result)
     ares_freeaddrinfo(result);
 }
 
-// One lookup. keep is false when nothing could be asked (no resolver): such a failure says
-// nothing about the name.
+// One question for the addresses of one family.
+dns_detail::WaitEnd Ask(const std::string& name, int family, Answer& answer, const std::function<bool()>& cancelled,
+                        bool& opened)
+{
+    dns_detail::WaitEnd end = dns_detail::WaitEnd::Failed;
+    for (int attempt = dns_detail::Attempts(); attempt > 0; --attempt) {
+        ares_channel channel = nullptr;
+        opened = dns_detail::OpenChannel(channel) == ARES_SUCCESS;
+        if (!opened)
+            return dns_detail::WaitEnd::Failed;
+        answer = Answer();
+        ares_addrinfo_hints hints{};
+        hints.ai_family = family;
+        ares_getaddrinfo(channel, name.c_str(), nullptr, &hints, &OnAddresses, &answer);
+        end = dns_detail::RunChannel(channel, answer.done, cancelled);
+        ares_destroy(channel);
+        if (end != dns_detail::WaitEnd::Done || answer.status != ARES_ETIMEOUT)
+            break;
+    }
+    return end;
+}
+
+// One lookup: IPv4 first, then IPv6 for a name that exists. A name that does not exist, or
+// a server that does not answer, costs one question instead of two: dead links point at
+// dead names, and resolvers limit how many questions they take. keep is false when nothing
+// could be asked (no resolver): such a failure says nothing about the name.
 HostLookupResult Resolve(const std::string& name, std::vector<std::string>& addresses,
                          const std::function<bool()>& cancelled, bool& keep)
 {
     keep = false;
-    ares_channel channel = nullptr;
-    if (dns_detail::OpenChannel(channel) != ARES_SUCCESS)
+    bool opened = false;
+    Answer v4;
+    dns_detail::WaitEnd end = Ask(name, AF_INET, v4, cancelled, opened);
+    if (!opened)
         return HostLookupResult::NotFound;
-    ares_addrinfo_hints hints{};
-    hints.ai_family = AF_UNSPEC;
-    Answer answer;
-    ares_getaddrinfo(channel, name.c_str(), nullptr, &hints, &OnAddresses, &answer);
-    const dns_detail::WaitEnd end = dns_detail::RunChannel(channel, answer.done, cancelled);
-    ares_destroy(channel);
     if (end == dns_detail::WaitEnd::Cancelled)
         return HostLookupResult::Cancelled;
-    keep = end == dns_detail::WaitEnd::Done && answer.status != ARES_ENOMEM;
-    if (answer.status != ARES_SUCCESS || answer.addresses.empty())
-        return HostLookupResult::NotFound;
-    addresses = std::move(answer.addresses);
-    return HostLookupResult::Found;
-}
-
-void Sweep(Clock::time_point now)
-{
-    for (auto it = g_names.begin(); it != g_names.end();) {
-        if (!it->second.resolving && it->second.expires <= now)
-            it = g_names.erase(it);
-        else
-            ++it;
+    keep = end == dns_detail::WaitEnd::Done && v4.status != ARES_ENOMEM;
+    if (keep && v4.status != ARES_ENOTFOUND && v4.status != ARES_ETIMEOUT) {
+        Answer v6;
+        end = Ask(name, AF_INET6, v6, cancelled, opened);
+        if (end == dns_detail::WaitEnd::Cancelled)
+            return HostLookupResult::Cancelled;
+        keep = opened && end == dns_detail::WaitEnd::Done && v6.status != ARES_ENOMEM;
+        for (std::string& a : v6.addresses)
+            v4.addresses.push_back(std::move(a));
     }
+    if (v4.addresses.empty())
+        return HostLookupResult::NotFound;
+    addresses = std::move(v4.addresses);
+    return HostLookupResult::Found;
 }
 
 } // namespace
@@ -103,67 +111,21 @@ HostLookupResult LookupHost(const std::string& name, std::vector<std::string>& a
                             const std::function<bool()>& cancelled)
 {
     addresses.clear();
-    std::string key = name;
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-
-    std::unique_lock<std::mutex> lock(g_mutex);
-    for (;;) {
-        if (cancelled && cancelled())
-            return HostLookupResult::Cancelled;
-        const Clock::time_point now = Clock::now();
-        auto it = g_names.find(key);
-        if (it == g_names.end()) {
-            if (g_names.size() >= g_sweepAt) {
-                Sweep(now);
-                g_sweepAt = std::max(kSweepAbove, 2 * g_names.size());
-            }
-            g_names[key].resolving = true;
-            break;
-        }
-        Entry& e = it->second;
-        if (!e.resolving) {
-            if (now < e.expires) {
-                addresses = e.addresses;
-                return e.found ? HostLookupResult::Found : HostLookupResult::NotFound;
-            }
-            e.resolving = true;
-            break;
-        }
-        g_changed.wait_for(lock, kWaitSlice);
-    }
-    lock.unlock();
-
-    // This thread asks; whatever happens, the waiters hear of it.
-    HostLookupResult result = HostLookupResult::Cancelled;
-    bool keep = false;
-    std::vector<std::string> found;
-    struct Publish {
-        const std::string& key;
-        HostLookupResult& result;
-        bool& keep;
-        std::vector<std::string>& found;
-        ~Publish()
-        {
-            std::lock_guard<std::mutex> guard(g_mutex);
-            auto it = g_names.find(key);
-            if (it != g_names.end()) {
-                if (result == HostLookupResult::Cancelled || !keep) {
-                    g_names.erase(it);
-                } else {
-                    it->second.resolving = false;
-                    it->second.found = result == HostLookupResult::Found;
-                    it->second.addresses = found;
-                    it->second.expires = Clock::now() + kKeep;
-                }
-            }
-            g_changed.notify_all();
-        }
-    } publish{key, result, keep, found};
-    result = Resolve(name, found, cancelled, keep);
-    addresses = found;
-    return result;
+    using Asked = SingleFlightCache<Addresses>::Asked;
+    Addresses answer;
+    const bool answered =
+        Names().Get(dns_detail::CacheKey(name), answer, cancelled, [&](Addresses& fresh) {
+            bool keep = false;
+            const HostLookupResult result = Resolve(name, fresh.list, cancelled, keep);
+            if (result == HostLookupResult::Cancelled)
+                return Asked::Cancelled;
+            fresh.found = result == HostLookupResult::Found;
+            return keep ? Asked::Keep : Asked::Forget;
+        });
+    if (!answered)
+        return HostLookupResult::Cancelled;
+    addresses = std::move(answer.list);
+    return answer.found ? HostLookupResult::Found : HostLookupResult::NotFound;
 }
 
 } // namespace platform
