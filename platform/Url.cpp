@@ -1,6 +1,7 @@
 #include "platform/Url.h"
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -298,15 +299,31 @@ Parts SplitReference(std::string_view s) {
 }  // namespace
 
 bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::string& out) {
-  size_t baseSchemeLen = SchemeLength(base);
+  // Every link of a page is combined with the same base: its split is kept per thread.
+  struct SplitBase {
+    std::string text;
+    size_t schemeLen = 0;
+    Parts parts;
+  };
+  thread_local SplitBase last;
+  if (base.size() != last.text.size() || base != last.text) {
+    last.text.assign(base);
+    last.schemeLen = SchemeLength(last.text);
+    last.parts = Parts();
+    if (last.schemeLen != 0) {
+      std::string_view rest = std::string_view(last.text).substr(last.schemeLen + 1);
+      if (!rest.empty() && rest[0] == '/') last.parts = SplitReference(rest);
+    }
+  }
+  const size_t baseSchemeLen = last.schemeLen;
   if (baseSchemeLen == 0) return false;
-  std::string_view baseRest = base.substr(baseSchemeLen + 1);
+  std::string_view baseRest = std::string_view(last.text).substr(baseSchemeLen + 1);
   if (baseRest.empty() || baseRest[0] != '/') return false;  // not hierarchical
   if (SchemeLength(relative) != 0) {
     out.assign(relative);
     return true;
   }
-  Parts b = SplitReference(baseRest);
+  const Parts& b = last.parts;
   Parts r = SplitReference(relative);
 
   // The path is at most two pieces: a prefix of the base's path and the reference's path.
@@ -336,22 +353,30 @@ bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::
     pathTail = r.path;
   }
 
-  out.clear();
-  out.reserve(base.size() + relative.size() + 1);
-  out.append(base.substr(0, baseSchemeLen + 1));
+  // One allocation at most, then the pieces copied in.
+  const std::string_view scheme = std::string_view(last.text).substr(0, baseSchemeLen + 1);
+  const size_t size = scheme.size() + (hasAuthority ? 2 + authority.size() : 0) + pathHead.size() + pathTail.size() +
+                      (hasQuery ? 1 + query.size() : 0) + (r.hasFragment ? 1 + r.fragment.size() : 0);
+  out.resize(size);
+  char* to = out.data();
+  auto put = [&to](std::string_view piece) {
+    if (!piece.empty()) std::memcpy(to, piece.data(), piece.size());
+    to += piece.size();
+  };
+  put(scheme);
   if (hasAuthority) {
-    out.append("//");
-    out.append(authority);
+    put("//");
+    put(authority);
   }
-  out.append(pathHead);
-  out.append(pathTail);
+  put(pathHead);
+  put(pathTail);
   if (hasQuery) {
-    out.push_back('?');
-    out.append(query);
+    put("?");
+    put(query);
   }
   if (r.hasFragment) {
-    out.push_back('#');
-    out.append(r.fragment);
+    put("#");
+    put(r.fragment);
   }
   return true;
 }
