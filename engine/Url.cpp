@@ -64,7 +64,10 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (s[i] != prefix[i]) return false;
+  return true;
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
@@ -265,6 +268,7 @@ void DecodeNumericCharRefs(std::string& text, unsigned codePage) {
 }
 
 void DecodeEntities(std::string& text, unsigned codePage) {
+  if (text.find('&') == std::string::npos) return;  // most links hold no reference
   DecodeNumericCharRefs(text, codePage);
   if (text.find('&') == std::string::npos) return;
   const auto& index = EntityIndex();
@@ -429,10 +433,12 @@ namespace {
 // path removed. pathStart and pathEnd give the path (up to '?' or '#').
 bool IsPlainHttpUrl(std::string_view url, std::size_t& pathStart, std::size_t& pathEnd) {
   // Bytes of a plain host name, and bytes the rest may hold without escapes.
+  // 1 for a byte of a plain host name, 2 for the '/' or ':' that ends it, 0 for others.
   static constexpr auto kHostByte = [] {
-    std::array<bool, 256> table{};
+    std::array<std::uint8_t, 256> table{};
     for (int c = 0; c < 256; ++c)
       table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    table['/'] = table[':'] = 2;
     return table;
   }();
   static constexpr auto kPlainByte = [] {
@@ -449,9 +455,8 @@ bool IsPlainHttpUrl(std::string_view url, std::size_t& pathStart, std::size_t& p
     return false;
   // A plain host name: no user, no IPv6 brackets, no escapes.
   const std::size_t hostStart = i;
-  for (; i < url.size() && url[i] != '/' && url[i] != ':'; ++i)
-    if (!kHostByte[static_cast<unsigned char>(url[i])]) return false;
-  if (i == hostStart || i == url.size()) return false;
+  while (i < url.size() && kHostByte[static_cast<unsigned char>(url[i])] == 1) ++i;
+  if (i == hostStart || i == url.size() || kHostByte[static_cast<unsigned char>(url[i])] == 0) return false;
   if (url[i] == ':') {
     // A port as the canonical form writes it: no leading zero, not the scheme's default.
     const std::size_t portStart = ++i;
