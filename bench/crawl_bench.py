@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Runs wexo and wget over the same sites and prints speed and memory side by side."""
 import argparse
+import glob
 import os
 import shutil
 import subprocess
@@ -137,9 +138,13 @@ def main():
             a, b = results[i], results[i + 1]
             print(f"{a[0]}: wexo/wget URLs per second = {(a[2] / a[3]) / max(b[2] / b[3], 1e-9):.2f}")
         if args.micro:
-            micro = os.path.join(args.build, "bench", "wexo_micro")
-            if os.path.exists(micro):
-                subprocess.run([micro])
+            programs = sorted(glob.glob(os.path.join(args.build, "bench", "*_bench")))
+            if not programs:
+                print("no microbenchmarks were built (Google Benchmark missing?)")
+            for program in programs:
+                print()
+                sys.stdout.flush()
+                subprocess.run([program, "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"])
     finally:
         for p in procs:
             p.terminate()
