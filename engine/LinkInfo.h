@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/InetHandle.h"
@@ -119,7 +118,8 @@ class CLinkInfo {
   std::atomic<const CCharsetInfo*> m_pCharset{nullptr};
   std::atomic<const std::string*> m_pcsServer{nullptr};
   // Referrer membership for records with many referrers, so AddReferrer stays O(1).
-  std::unique_ptr<std::unordered_set<std::uint32_t>> m_referrerSet;
+  class ReferrerSet;
+  std::unique_ptr<ReferrerSet> m_referrerSet;
 };
 
 // Points the record at the pooled string for a Server header text.
