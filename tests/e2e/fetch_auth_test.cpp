@@ -244,7 +244,9 @@ TEST_F(FetchAuthTest, SuccessfulDialogRequeuesTheServersOtherRecords) {
       (r.HasHeader("Authorization") ? authorized : refused)++;
     }
     EXPECT_EQ(authorized, 3) << "every protected page got in once";
-    EXPECT_GE(refused, 3);
+    // The two pages whose dialogs were shown were refused first; the third may be asked for
+    // only after the credentials are known, and then goes with them at once.
+    EXPECT_GE(refused, 2);
     docs.clear();
   }
   WexoApp().m_csIniFile = savedIni;

@@ -153,9 +153,13 @@ TEST_F(FetchFtpTest, FoldersFilesAndRefusals) {
       EXPECT_EQ(o.statusText, c.text);
       EXPECT_TRUE(o.setDuration);
       EXPECT_EQ(o.setSize, c.size >= 0);
-      if (c.size >= 0) EXPECT_EQ(o.size, c.size);
+      if (c.size >= 0) {
+        EXPECT_EQ(o.size, c.size);
+      }
       EXPECT_EQ(o.setDate && o.dateKnown == 1, c.status == 200 && c.size >= 0);
-      if (c.dated) EXPECT_EQ(o.date, kPinnedTime);
+      if (c.dated) {
+        EXPECT_EQ(o.date, kPinnedTime);
+      }
     }
   }
   // Both kinds of data connection were used, and the refused file was really asked for.
@@ -254,7 +258,9 @@ TEST_F(FetchGopherTest, SelectorsAndRefusals) {
     EXPECT_EQ(run.Out().statusText, c.text);
     EXPECT_EQ(run.Out().setDuration, c.status != 404) << "a refused selector is never asked for";
     EXPECT_FALSE(run.Out().setSize);
-    if (!c.selector.empty()) EXPECT_TRUE(PeerSaw(*peer, c.selector)) << peer->Output();
+    if (!c.selector.empty()) {
+      EXPECT_TRUE(PeerSaw(*peer, c.selector)) << peer->Output();
+    }
   }
   EXPECT_EQ(Fetch(Url("/0/marker"), settings).Out().status, 200);
   ASSERT_TRUE(PeerSaw(*peer, "SEL /marker\n"));

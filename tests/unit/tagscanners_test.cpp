@@ -121,7 +121,9 @@ TEST_F(TagScannersTest, LinkAttribute) {
     std::string value = "stale";
     const bool found = GetLinkAttribute(kBase, c.tag, value, 0);
     EXPECT_EQ(found, c.found) << c.tag;
-    if (c.found || std::string(c.value).empty()) EXPECT_EQ(found ? value : std::string(), c.value) << c.tag;
+    if (c.found || std::string(c.value).empty()) {
+      EXPECT_EQ(found ? value : std::string(), c.value) << c.tag;
+    }
   }
 }
 
@@ -201,10 +203,14 @@ TEST_F(TagScannersTest, MetaContentAndCharset) {
   for (const Case& c : cases) {
     std::string value;
     EXPECT_EQ(GetMetaContent(c.tag, value, "DESCRIPTION"), c.description) << c.tag;
-    if (c.description) EXPECT_EQ(value, c.descriptionValue) << c.tag;
+    if (c.description) {
+      EXPECT_EQ(value, c.descriptionValue) << c.tag;
+    }
     value.clear();
     EXPECT_EQ(GetCharsetAttribute(c.tag, value), c.charset) << c.tag;
-    if (c.charset) EXPECT_EQ(value, c.charsetValue) << c.tag;
+    if (c.charset) {
+      EXPECT_EQ(value, c.charsetValue) << c.tag;
+    }
   }
   std::string value;
   ASSERT_TRUE(GetMetaContent("<meta name=\"keywords\" content=\"a, b\">", value, "KEYWORDS"));
