@@ -16,6 +16,7 @@
 #include "engine/TempFiles.h"
 #include "platform/FileUrl.h"
 #include "platform/TextFile.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -37,22 +38,7 @@ std::string HtmlEscape(const std::string& text) {
 }
 
 // Percent escapes for everything but the unreserved characters and '/'.
-std::string HrefEscape(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~' || c == '/') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
+std::string HrefEscape(const std::string& text) { return platform::EscapeUrlPath(text, false); }
 
 struct ListingEntry {
   std::string name;

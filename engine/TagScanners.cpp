@@ -29,6 +29,21 @@ void AsciiUpperCopy(const char* from, char* to, std::size_t size) {
 
 bool IsGap(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
+// Whether the name (upper case) ends right before the blanks in front of the '=' at equals,
+// with a blank before it, or also ';' when semicolonBefore. With fold, letters of text are
+// compared without regard to case (an upper-cased copy needs no folding).
+template <bool fold>
+bool NameBeforeEquals(std::string_view text, std::size_t equals, std::string_view name, bool semicolonBefore) {
+  std::size_t end = equals;
+  while (end > 0 && IsGap(text[end - 1])) --end;
+  if (end <= name.size()) return false;  // no room for the name and a character before it
+  const std::size_t at = end - name.size();
+  for (std::size_t k = 0; k < name.size(); ++k)
+    if ((fold ? AsciiUpper(text[at + k]) : text[at + k]) != name[k]) return false;
+  const char before = text[at - 1];
+  return before == ' ' || (semicolonBefore && before == ';');
+}
+
 // The start of the value of the attribute name (upper case), or npos. The character before
 // the name must be a blank, or also ';' when semicolonBefore, and '=' must follow it.
 // The name of an attribute ends where the blanks before one of the tag's '=' signs begin, so
@@ -37,15 +52,7 @@ bool IsGap(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 std::size_t FindAttribute(const CTagText& tag, std::string_view name, bool semicolonBefore) {
   const std::string_view upper = tag.Upper();
   for (const std::size_t equals : tag.Equals()) {
-    std::size_t end = equals;
-    while (end > 0 && IsGap(upper[end - 1])) --end;
-    if (end <= name.size()) continue;  // no room for the name and a character before it
-    const std::size_t at = end - name.size();
-    std::size_t k = 0;
-    while (k < name.size() && upper[at + k] == name[k]) ++k;
-    if (k < name.size()) continue;
-    const char before = upper[at - 1];
-    if (before != ' ' && !(semicolonBefore && before == ';')) continue;
+    if (!NameBeforeEquals<false>(upper, equals, name, semicolonBefore)) continue;
     std::size_t i = equals + 1;
     while (i < upper.size() && IsGap(upper[i])) ++i;
     return i;
@@ -111,15 +118,8 @@ void CTagText::Assign(std::string_view tag) {
 
 bool MayHaveAttribute(std::string_view tag, std::string_view upperName) {
   const char* data = tag.data();
-  for (const char* at = data; (at = static_cast<const char*>(std::memchr(at, '=', data + tag.size() - at))); ++at) {
-    std::size_t end = static_cast<std::size_t>(at - data);
-    while (end > 0 && IsGap(tag[end - 1])) --end;
-    if (end <= upperName.size()) continue;
-    const std::size_t from = end - upperName.size();
-    std::size_t k = 0;
-    while (k < upperName.size() && AsciiUpper(tag[from + k]) == upperName[k]) ++k;
-    if (k == upperName.size() && tag[from - 1] == ' ') return true;
-  }
+  for (const char* at = data; (at = static_cast<const char*>(std::memchr(at, '=', data + tag.size() - at))); ++at)
+    if (NameBeforeEquals<true>(tag, static_cast<std::size_t>(at - data), upperName, false)) return true;
   return false;
 }
 

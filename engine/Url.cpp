@@ -432,8 +432,8 @@ namespace {
 // printable ASCII without escapes: its canonical form is itself with the dot segments of its
 // path removed. pathStart and pathEnd give the path (up to '?' or '#').
 bool IsPlainHttpUrl(std::string_view url, std::size_t& pathStart, std::size_t& pathEnd) {
-  // Bytes of a plain host name, and bytes the rest may hold without escapes.
-  // 1 for a byte of a plain host name, 2 for the '/' or ':' that ends it, 0 for others.
+  // 1 for a byte of a plain host name, 2 for the '/' or ':' that ends it, 0 for others; then
+  // the bytes the rest may hold without escapes.
   static constexpr auto kHostByte = [] {
     std::array<std::uint8_t, 256> table{};
     for (int c = 0; c < 256; ++c)

@@ -1,5 +1,6 @@
 #include "platform/InetFtp.h"
 #include "platform/InetTransfer.h"
+#include "platform/Url.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,25 +67,11 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
-// The path as the part of an ftp URL after "host:port/": every byte but the unreserved
-// ones and inner '/' escaped, a leading '/' as "%2F", so curl decodes it back to exactly
-// these bytes and keeps an absolute path absolute.
+// The path as the part of an ftp URL after "host:port/": a leading '/' as "%2F", so curl
+// decodes it back to exactly these bytes and keeps an absolute path absolute.
 std::string UrlPath(const std::string& path)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size() + 8);
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(path[i]);
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || (c == '/' && i > 0)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return EscapeUrlPath(path, true);
 }
 
 // Keeps track of commands and replies. Replies arrive line by line; a multi-line reply

@@ -151,6 +151,24 @@ size_t SchemeLength(std::string_view url) {
   return 0;
 }
 
+std::string EscapeUrlPath(std::string_view path, bool escapeLeadingSlash) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size() + 8);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsAlpha(static_cast<char>(c)) || IsDigit(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' ||
+        c == '~' || (c == '/' && (i > 0 || !escapeLeadingSlash))) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string RemoveDotSegments(std::string_view path) {
   if (path.empty() || path[0] != '/') return std::string(path);
   if (path.find("/.") == std::string_view::npos) return std::string(path);

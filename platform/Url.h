@@ -54,6 +54,10 @@ bool AfxParseURLEx(std::string_view url, unsigned& serviceType, std::string& ser
 // base's query. False only when the base is not an absolute hierarchical URL.
 bool InternetCombineUrlA(std::string_view base, std::string_view relative, std::string& out);
 
+// Percent escapes (upper-case digits) for every byte but the unreserved ones (ASCII letters,
+// digits, '-', '.', '_', '~') and '/'; a leading '/' too when escapeLeadingSlash.
+std::string EscapeUrlPath(std::string_view path, bool escapeLeadingSlash);
+
 // RFC 3986 5.2.4 on an absolute path, except that '..' segments that would climb above the
 // root stay. A path that does not begin with '/' is returned unchanged.
 std::string RemoveDotSegments(std::string_view path);

@@ -121,6 +121,20 @@ TEST(UrlSplit, RemoveDotSegments) {
   for (const auto& [in, out] : cases) EXPECT_EQ(RemoveDotSegments(in), out) << in;
 }
 
+TEST(UrlSplit, EscapeUrlPath) {
+  struct Case {
+    const char* in;
+    bool leading;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"/pub/a-b_c.~d", true, "%2Fpub/a-b_c.~d"}, {"/pub/a b", false, "/pub/a%20b"},
+      {"x%y?#&", false, "x%25y%3F%23%26"},        {"caf\xE9/", true, "caf%E9/"},
+      {"", true, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EscapeUrlPath(c.in, c.leading), c.out) << c.in;
+}
+
 // RFC 3986 section 5.4 with dot segments left in place, plus the bases' own rules.
 TEST(UrlCombine, Table) {
   struct Case {
