@@ -21,6 +21,7 @@
 #include "engine/Application.h"
 #include "engine/FetchRoads.h"
 #include "engine/FetchWorker.h"
+#include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
 #include "platform/TempDir.h"
@@ -86,7 +87,9 @@ class FetchAuthTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(platform::InternetOpenHandleCount(), baseHandles) << "a session stayed open";
-    // The lock's file stays; nothing else may.
+    // The lock's file stays; nothing else may. Parsed bodies are removed in the background,
+    // and an orderly quit waits for that, as this does.
+    FlushFileRemovals();
     std::vector<std::string> files = TempFolderFiles();
     std::erase_if(files, [](const std::string& f) { return f.ends_with("/Wexo_Auth") || f == "Wexo_Auth"; });
     EXPECT_TRUE(files.empty()) << "the worker left a file in the temporary folder: " << files.front();
