@@ -50,8 +50,7 @@ void ParseCommandLine(CCommandLineInfoEx& info, const std::vector<std::string>& 
   }
 }
 
-bool ApplyCommandLine(CCommandLineInfoEx& info) {
-  CWexoApp& app = WexoApp();
+bool ApplyCommandLine(CCommandLineInfoEx& info, CWexoApp& app) {
   if (info.m_nShellCommand == CCommandLineInfoEx::FileNew) info.m_nShellCommand = CCommandLineInfoEx::FileNothing;
   bool batch = false;
   auto value = [&](const char* name, std::string& out) {

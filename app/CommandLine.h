@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class CWexoApp;
+
 class CCommandLineInfoEx {
  public:
   enum ShellCommand { FileNew, FileOpen, FileNothing };
@@ -30,4 +32,4 @@ bool IsSwitchToken(const std::string& token);
 void ParseCommandLine(CCommandLineInfoEx& info, const std::vector<std::string>& args);
 
 // Fills the application values from the parsed switches; true when it is a batch run.
-bool ApplyCommandLine(CCommandLineInfoEx& info);
+bool ApplyCommandLine(CCommandLineInfoEx& info, CWexoApp& app);

@@ -7,9 +7,6 @@
 #include "engine/FetchWorker.h"
 #include "engine/WexoDoc.h"
 
-HeadlessHost::HeadlessHost() { SetHost(this); }
-HeadlessHost::~HeadlessHost() { SetHost(nullptr); }
-
 BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
   std::fprintf(stderr, "wexo: %s\n", text.c_str());
   if (kind == BoxKind::Error) m_failureShown = true;
@@ -84,7 +81,9 @@ int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
 }
 
 HeadlessView::HeadlessView(HeadlessHost& host, CWexoDoc& doc)
-    : m_host(host), m_doc(doc), m_alive(std::make_shared<bool>(true)) {}
+    : m_host(host), m_doc(doc), m_alive(std::make_shared<bool>(true)) {
+  doc.AttachView(this, nullptr, nullptr);
+}
 
 HeadlessView::~HeadlessView() { *m_alive = false; }
 

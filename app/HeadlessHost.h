@@ -15,9 +15,6 @@ class CWexoDoc;
 
 class HeadlessHost : public IWexoHost {
  public:
-  HeadlessHost();
-  ~HeadlessHost() override;
-
   BoxAnswer MessageBox(const std::string& text, BoxKind kind) override;
   bool AskForReport(const std::string& question) override;
   void Beep() override {}
@@ -40,27 +37,15 @@ class HeadlessHost : public IWexoHost {
   bool m_failureShown = false;
 };
 
-// The list window of a document in a headless run: no rows, the messages go to the loop.
-class HeadlessView : public IWexoView {
+// The list window of a document in a headless run: no rows; the scheduler's posts and the
+// workers' hand-overs go to the host's loop.
+class HeadlessView : public IUiThread {
  public:
   HeadlessView(HeadlessHost& host, CWexoDoc& doc);
   ~HeadlessView() override;
 
   void PostSchedule() override;
   void SendUrlDone(const FetchResult& result) override;
-  int GetSelectedRow() override { return -1; }
-  int GetTopRow() override { return 0; }
-  int GetRowsPerPage() override { return 0; }
-  int GetRowCount() override { return 0; }
-  CLinkInfo* GetRowRecord(int) override { return nullptr; }
-  int GetRowOf(const CLinkInfo*) override { return -1; }
-  void InsertRow(CLinkInfo*) override {}
-  void InsertRowAt(CLinkInfo*, int) override {}
-  void DeleteRecordRow(CLinkInfo*) override {}
-  void RedrawRecord(CLinkInfo*) override {}
-  void Invalidate() override {}
-  void SaveColumnWidths() override {}
-  void SetStatusText(const std::string&) override {}
 
  private:
   HeadlessHost& m_host;

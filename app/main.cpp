@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   CCommandLineInfoEx info;
   ParseCommandLine(info, args);
-  const bool batch = ApplyCommandLine(info);
+  CWexoApp app;
+  const bool batch = ApplyCommandLine(info, app);
   if (!batch) {
     if (HaveDisplay())
       std::fprintf(stderr, "wexo: the windowed program is not available yet; run a check with -url\n");
@@ -51,20 +52,21 @@ int main(int argc, char** argv) {
   // Without a windowed program every batch run uses the headless host.
   HeadlessHost host;
   ReportOutputs outputs;
-  SetCheckOutputs(&outputs);
+  EngineContext context;
+  context.host = &host;
+  context.app = &app;
+  context.outputs = &outputs;
 
   std::vector<std::unique_ptr<CWexoDoc>> documents;
   std::vector<std::unique_ptr<HeadlessView>> views;
   int exitCode = 0;
   if (info.m_nShellCommand == CCommandLineInfoEx::FileNew) {
-    auto doc = std::make_unique<CWexoDoc>();
+    auto doc = std::make_unique<CWexoDoc>(context);
     views.push_back(std::make_unique<HeadlessView>(host, *doc));
-    doc->m_pView = views.back().get();
     if (doc->OnNewDocument()) documents.push_back(std::move(doc));
   } else if (info.m_nShellCommand == CCommandLineInfoEx::FileOpen) {
-    auto doc = std::make_unique<CWexoDoc>();
+    auto doc = std::make_unique<CWexoDoc>(context);
     views.push_back(std::make_unique<HeadlessView>(host, *doc));
-    doc->m_pView = views.back().get();
     if (doc->OnOpenDocument(info.m_strFileName))
       documents.push_back(std::move(doc));
     else
@@ -72,7 +74,6 @@ int main(int argc, char** argv) {
   }
   if (!documents.empty()) exitCode = host.Run(documents);
 
-  SetCheckOutputs(nullptr);
   ShutdownWorkerThreads();
   FlushFileRemovals();
   documents.clear();

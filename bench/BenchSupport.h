@@ -12,6 +12,8 @@
 #include <string>
 
 #include "engine/Application.h"
+#include "platform/Profile.h"
+#include "unit/support/QuietContext.h"
 
 namespace bench {
 
@@ -29,7 +31,13 @@ inline void UseDefaultSettings() {
     std::string dir;
   };
   static const Folder folder;
-  WexoApp().m_csIniFile = (folder.dir.empty() ? std::string("/nonexistent") : folder.dir) + "/wexo.ini";
+  platform::SetSettingsFile((folder.dir.empty() ? std::string("/nonexistent") : folder.dir) + "/wexo.ini");
+}
+
+// One quiet host and application for every document of a benchmark.
+inline EngineContext Context() {
+  static QuietContext context;
+  return context.Context();
 }
 
 // A temporary file holding a body; removed with the object.

@@ -33,8 +33,8 @@ void LinkText(std::size_t k, std::string& text) {
 
 std::unique_ptr<CWexoDoc> EmptyTable() {
   bench::UseDefaultSettings();
-  auto doc = std::make_unique<CWexoDoc>();
-  doc->m_csRootUrl = kRoot;
+  auto doc = std::make_unique<CWexoDoc>(bench::Context());
+  doc->SetRootUrl(kRoot);
   doc->NewLink(kRoot, nullptr, REQUEST_GET);
   return doc;
 }
@@ -93,7 +93,7 @@ void BM_AddLinkKnown(benchmark::State& state) {
 void MarkChecked(CWexoDoc& doc) {
   for (std::size_t k = 0; k < doc.GetLinkCount(); ++k) {
     CLinkInfo* link = doc.GetLink(k);
-    link->SetStatus(200, std::string());
+    doc.SetStatus(link, 200, std::string());
     const bool page = link->GetUrl().ends_with(".html") || link->GetUrl().ends_with("/");
     link->m_csMimeType = page ? "text/html" : "image/png";
     InternServerName(link, "nginx/1.22.1");
@@ -122,7 +122,7 @@ void BM_MemoryPerRecord(benchmark::State& state) {
     const std::uint64_t heapAfter = bench::HeapBytesInUse();
     const std::uint64_t rssAfter = bench::ResidentBytes();
     std::uint64_t urls = 0;
-    for (const std::string& url : doc->m_saUrls) urls += url.size();
+    for (const std::string& url : doc->GetUrls()) urls += url.size();
     const auto n = static_cast<double>(doc->GetLinkCount());
     heapPerRecord = (static_cast<double>(heapAfter) - static_cast<double>(heapBefore) - static_cast<double>(urls)) / n;
     rssPerRecord = (static_cast<double>(rssAfter) - static_cast<double>(rssBefore) - static_cast<double>(urls)) / n;

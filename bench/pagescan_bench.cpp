@@ -29,8 +29,8 @@ struct PageCase {
 
 // One fresh document with the page's record in it.
 struct PageTable {
-  explicit PageTable(const PageCase& page) : doc(std::make_unique<CWexoDoc>()) {
-    doc->m_csRootUrl = page.root;
+  explicit PageTable(const PageCase& page) : doc(std::make_unique<CWexoDoc>(bench::Context())) {
+    doc->SetRootUrl(page.root);
     result.pLink = doc->NewLink(page.url, nullptr, REQUEST_GET);
     result.csUrl = page.url;
   }
@@ -151,7 +151,7 @@ std::string SheetText(const std::string& path) {
   platform::LineReader reader;
   if (!reader.Open(path)) std::abort();
   std::string text, line;
-  while (ReadLine(reader, line)) text += line;
+  while (ReadLine(reader, line, *bench::Context().host)) text += line;
   return text;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/BenchSupport.h"
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
 #include "platform/TextFile.h"
@@ -20,7 +21,7 @@ struct BenchIni {
   BenchIni() {
     char dir[] = "/tmp/wexo-bench-XXXXXX";
     path = std::string(mkdtemp(dir)) + "/wexo.ini";
-    WexoApp().m_csIniFile = path;
+    platform::SetSettingsFile(path);
   }
   std::string path;
 };
@@ -38,9 +39,9 @@ struct BodyFile {
 };
 
 void ScanOnce(const std::string& path) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://www.example.com/";
-  doc.ShowBrokenOnly = 1;
+  CWexoDoc doc{bench::Context()};
+  doc.SetRootUrl("http://www.example.com/");
+  doc.MutableSettings().ShowBrokenOnly = 1;
   CLinkInfo* page = doc.NewLink(kPage, nullptr, REQUEST_GET);
   FetchResult result;
   result.pLink = page;

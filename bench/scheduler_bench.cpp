@@ -20,14 +20,13 @@ void BM_TickAndPump(benchmark::State& state) {
   ScriptedView view;
   view.rowsPerPage = 0;
   std::deque<FetchRequest> started;
-  SetWorkerLauncher([&](FetchRequest&& r) {
+  CWexoDoc doc{host.Context([&](FetchRequest&& r) {
     started.push_back(std::move(r));
     return true;
-  });
-  CWexoDoc doc;
-  doc.m_pView = &view;
-  doc.m_csRootUrl = "http://h/";
-  doc.m_bRunning = true;
+  })};
+  view.Attach(doc);
+  doc.SetRootUrl("http://h/");
+  DocumentTestAccess::Running(doc) = true;
   const auto records = static_cast<std::size_t>(state.range(0));
   for (std::size_t i = 0; i < records; ++i) doc.NewLink("http://h/p" + std::to_string(i), nullptr, REQUEST_GET);
   std::size_t handled = 0;
@@ -50,7 +49,6 @@ void BM_TickAndPump(benchmark::State& state) {
   }
   state.counters["records"] = static_cast<double>(records);
   state.SetItemsProcessed(static_cast<std::int64_t>(handled));
-  SetWorkerLauncher(nullptr);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "algorithms/Regex.h"
-#include "engine/Application.h"
 #include "engine/Charset.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
@@ -68,13 +67,14 @@ const std::array<std::string, 5>& SessionIdPatterns() {
   static std::uint64_t generation = 0;
   static std::string iniFile;
   static std::chrono::steady_clock::time_point read;
-  const CWexoApp& app = WexoApp();
+  const std::string& file = platform::SettingsFile();
   const auto now = std::chrono::steady_clock::now();
-  if (generation != platform::ProfileGeneration() || iniFile != app.m_csIniFile ||
+  if (generation != platform::ProfileGeneration() || iniFile != file ||
       now - read >= platform::ProfileRecheckInterval()) {
-    for (std::size_t i = 0; i < patterns.size(); ++i) patterns[i] = app.GetProfileString("Options", kSessionIdKeys[i], "");
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+      patterns[i] = platform::GetPrivateProfileString("Options", kSessionIdKeys[i], "", file);
     generation = platform::ProfileGeneration();
-    iniFile = app.m_csIniFile;
+    iniFile = file;
     read = now;
   }
   return patterns;
@@ -90,7 +90,7 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   const bool lowerAlready = !HasCapitalsOrHighBytes(link);
   const bool internalLink =
       (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
-  const bool lowerCase = MakeLowerCase && internalLink;
+  const bool lowerCase = m_settings.MakeLowerCase && internalLink;
   if (internalLink) {
     for (const std::string& pattern : SessionIdPatterns()) {
       if (pattern.empty()) continue;
@@ -105,7 +105,7 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   CanonicalizeUrl(link, lowerCase, codePage);
 
   if (CLinkInfo* known = FindLink(link)) {
-    known->AddReferrer(page);
+    AddReferrer(known, page);
     return known;
   }
 
@@ -119,9 +119,8 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
   else
     SetCharset(added, "");
   if (excluded)
-    added->SetStatus(STATUS_USER_SKIP, std::string());
-  else if (!internal && !CheckExternal)
-    added->SetStatus(STATUS_SKIP_EXTERNAL, std::string());
-  if (!ShowBrokenOnly && m_pView) m_pView->InsertRowAt(added, static_cast<int>(added->m_nIndex));
+    SetStatus(added, STATUS_USER_SKIP, std::string());
+  else if (!internal && !m_settings.CheckExternal)
+    SetStatus(added, STATUS_SKIP_EXTERNAL, std::string());
   return added;
 }

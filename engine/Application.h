@@ -1,5 +1,6 @@
 // The application values the engine reads: command-line switches, the start command,
-// and the profile operations that reach the settings file.
+// and the profile operations that reach the settings file. main() owns the one object and
+// hands it to each document through its engine context.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,16 @@ enum : std::uint16_t {
 
 class CWexoApp {
  public:
-  CWexoApp();
   virtual ~CWexoApp() = default;
 
+  // The program's settings file (platform::SettingsFile()).
   int GetProfileInt(const char* section, const char* entry, int def) const;
   bool WriteProfileInt(const char* section, const char* entry, int value) const;
   std::string GetProfileString(const char* section, const char* entry, const char* def = "") const;
   bool WriteProfileString(const char* section, const char* entry, const char* value) const;
+
+  // The [Options] timeout, read once per program run by the first pump pass.
+  int FetchTimeout();
 
   std::uint16_t m_nStartCommand = 0;
   std::string m_csUrl;
@@ -32,10 +36,9 @@ class CWexoApp {
   int m_bRetryBroken = 0;
   std::uint8_t m_bBatch = 0;
   int m_nLevel = 9999;
-  std::string m_csIniFile;
   // The command line's check is started once, by the first new document.
   bool m_bCommandLineCheckTaken = false;
-};
 
-// The one application object.
-CWexoApp& WexoApp();
+ private:
+  int m_nTimeout = -1;
+};

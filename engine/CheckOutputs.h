@@ -10,15 +10,12 @@ class ICheckOutputs {
  public:
   virtual ~ICheckOutputs() = default;
   // Each returns false after it has shown its failure.
-  virtual bool ExportTabFile(CWexoDoc& doc, const std::string& path) = 0;
-  virtual bool ExportPageMap(CWexoDoc& doc, const std::string& path) = 0;
-  virtual bool CreateReport(CWexoDoc& doc, const std::string& path) = 0;
+  virtual bool ExportTabFile(const CWexoDoc& doc, const std::string& path) = 0;
+  virtual bool ExportPageMap(const CWexoDoc& doc, const std::string& path) = 0;
+  virtual bool CreateReport(const CWexoDoc& doc, const std::string& path) = 0;
+  // Saving marks the document unmodified.
   virtual bool SaveDocument(CWexoDoc& doc, const std::string& path) = 0;
-  virtual bool ExportSitemap(CWexoDoc& doc, const std::string& path) = 0;
-  virtual bool MailReport(CWexoDoc& doc) = 0;
-  virtual void LaunchReport(CWexoDoc& doc) = 0;
+  virtual bool ExportSitemap(const CWexoDoc& doc, const std::string& path) = 0;
+  virtual bool MailReport(const CWexoDoc& doc) = 0;
+  virtual void LaunchReport(const CWexoDoc& doc) = 0;
 };
-
-// The outputs the program uses; nullptr (the default) writes nothing.
-ICheckOutputs* CheckOutputs();
-void SetCheckOutputs(ICheckOutputs* outputs);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <stdexcept>
+#include <variant>
 
 #include "engine/Application.h"
 #include "engine/Charset.h"
@@ -22,22 +24,95 @@ constexpr unsigned kNewestDocumentVersion = 11;
 // checked against before anything is allocated for it.
 constexpr std::size_t kMinRecordBytes = 25;
 
-// The settings items in their stored order.
-constexpr std::int32_t CWexoDoc::*kReportFlags[] = {
-    &CWexoDoc::AskPassword,     &CWexoDoc::ReportBroken1, &CWexoDoc::ReportBroken2, &CWexoDoc::ReportFtpGopher,
-    &CWexoDoc::ReportRedir,     &CWexoDoc::ReportValid,   &CWexoDoc::SiteMap,
+// The settings block: each item with the file version that added it. Two items are not
+// settings: the product that wrote the file, and the seconds spent checking.
+constexpr const char* kProductItem = "";
+constexpr const char* kElapsedItem = nullptr;
+struct StoredItem {
+  const char* key;
+  unsigned since;
 };
-constexpr std::string CWexoDoc::*kMailStrings[] = {
-    &CWexoDoc::EMailSmtpServer, &CWexoDoc::EMailFrom, &CWexoDoc::EMailTo, &CWexoDoc::EMailSubject,
+constexpr StoredItem kStoredSettings[] = {
+    {"AskPassword", 1},
+    {"ReportBroken1", 1},
+    {"ReportBroken2", 1},
+    {"ReportFtpGopher", 1},
+    {"ReportRedir", 1},
+    {"ReportValid", 1},
+    {"SiteMap", 1},
+    {"MaxLevel", 1},
+    {"E-Mail", 3},
+    {"E-MailOnlyIfBroken", 3},
+    {"E-Mail-SMTP-Server", 3},
+    {"E-Mail-From", 3},
+    {"E-Mail-To", 3},
+    {"E-Mail-Subject", 3},
+    {"RedirectIsError", 4},
+    {"ReportBrokenLocal", 5},
+    {"ReportStatistics", 7},
+    {"ReportOrphans", 7},
+    {kProductItem, 8},
+    {kElapsedItem, 9},
+    {"AllowCookies", 10},
+    {"FailSimilarHosts", 10},
+    {"ExcludeMSO", 10},
+    {"AllowLocalFilesInRemoteCheck", 10},
+    {"ListLocalDirectories", 10},
+    {"MakeLowerCase", 10},
+    {"MaxRetry", 10},
+    {"PassiveFtp", 11},
 };
-constexpr std::int32_t CWexoDoc::*kCrawlFlags[] = {
-    &CWexoDoc::AllowCookies,
-    &CWexoDoc::FailSimilarHosts,
-    &CWexoDoc::ExcludeMSO,
-    &CWexoDoc::AllowLocalFilesInRemoteCheck,
-    &CWexoDoc::ListLocalDirectories,
-    &CWexoDoc::MakeLowerCase,
+
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
 };
+template <class... F>
+Overload(F...) -> Overload<F...>;
+
+const SettingField& StoredField(const StoredItem& item) {
+  const SettingField* field = FindSettingField(item.key);
+  if (!field) throw std::logic_error(std::string("no setting ") + item.key);
+  return *field;
+}
+
+void StoreSettings(const CWexoDoc& doc, CArchive& ar) {
+  const CheckSettings& settings = doc.Settings();
+  for (const StoredItem& item : kStoredSettings) {
+    if (item.since > kDocumentVersion) break;
+    if (item.key == kElapsedItem) {
+      ar.WriteTimeSpan(doc.GetElapsedSeconds());
+    } else if (item.key == kProductItem) {
+      ar.WriteString(kProgramBanner);
+    } else {
+      std::visit(Overload{
+                     [&](std::int32_t CheckSettings::*m) { ar.WriteLong(settings.*m); },
+                     [&](std::int16_t CheckSettings::*m) { ar.WriteShort(settings.*m); },
+                     [&](std::string CheckSettings::*m) { ar.WriteString(settings.*m); },
+                 },
+                 StoredField(item).member);
+    }
+  }
+}
+
+// Reads the items a file of this version holds into settings; the others keep their values.
+void LoadSettings(CArchive& ar, unsigned version, CheckSettings& settings, std::int64_t& elapsed) {
+  for (const StoredItem& item : kStoredSettings) {
+    if (item.since > version) break;
+    if (item.key == kElapsedItem) {
+      elapsed = ar.ReadTimeSpan();
+    } else if (item.key == kProductItem) {
+      ar.ReadString();
+    } else {
+      std::visit(Overload{
+                     [&](std::int32_t CheckSettings::*m) { settings.*m = ar.ReadLong(); },
+                     [&](std::int16_t CheckSettings::*m) { settings.*m = ar.ReadShort(); },
+                     [&](std::string CheckSettings::*m) { settings.*m = ar.ReadString(); },
+                 },
+                 StoredField(item).member);
+    }
+  }
+}
 
 // The texts of a loaded record that are pooled; attached once the whole file is sound.
 struct RecordTexts {
@@ -56,7 +131,7 @@ void StoreRecord(const CLinkInfo& link, CArchive& ar) {
   // A busy record, and one whose result has not been parsed yet, must be fetched again:
   // saved with its final status it would never be parsed, and its links would be lost.
   std::int16_t status = link.m_nStatus;
-  if (status == STATUS_BUSY || (link.m_pDoc && !link.m_pDoc->m_paActive.empty() && link.m_pDoc->IsActive(&link)))
+  if (status == STATUS_BUSY || (link.m_pDoc && link.m_pDoc->IsActive(&link)))
     status = STATUS_PENDING;
   ar.WriteShort(status);
   ar.WriteDWord(link.m_nLinksOut);
@@ -125,54 +200,37 @@ void AttachTexts(CLinkInfo* link, const RecordTexts& texts) {
   if (!texts.charset.empty()) SetCharset(link, texts.charset);
 }
 
-void DeleteAllRows(IWexoView* view) {
-  for (int row = view->GetRowCount() - 1; row >= 0; --row)
-    if (CLinkInfo* link = view->GetRowRecord(row)) view->DeleteRecordRow(link);
-}
-
-void StoreDocument(CWexoDoc& doc, CArchive& ar) {
-  const std::size_t n = doc.m_obaLinks.size();
+void StoreDocument(const CWexoDoc& doc, CArchive& ar) {
+  const std::size_t n = doc.GetLinkCount();
   // The reader refuses such a file, so it is never written.
-  if (doc.m_saUrls.size() != n) throw platform::CArchiveException("the link table is inconsistent", 0);
+  if (doc.GetUrls().size() != n) throw platform::CArchiveException("the link table is inconsistent", 0);
   for (std::size_t i = 0; i < n; ++i)
-    if (doc.m_obaLinks[i]->m_nIndex != i) throw platform::CArchiveException("the link table is inconsistent", 0);
+    if (doc.GetLink(i)->m_nIndex != i) throw platform::CArchiveException("the link table is inconsistent", 0);
 
-  ar.WriteStringArray(doc.m_saUrls);
+  const auto& urls = doc.GetUrls();
+  ar.WriteStringArray(urls);
   ar.WriteCount(n);
-  for (const auto& link : doc.m_obaLinks) {
+  for (std::size_t i = 0; i < n; ++i) {
     ar.WriteObjectTag(kLinkInfoClass, kLinkInfoSchema);
-    link->Serialize(ar);
+    StoreRecord(*doc.GetLink(i), ar);
   }
-  ar.WriteLong(doc.CheckExternal);
-  ar.WriteLong(doc.ShowBrokenOnly);
-  ar.WriteLong(doc.CheckExternal);
-  ar.WriteLong(doc.ShowBrokenOnly);
-  ar.WriteShort(doc.m_nActiveThreads);
+  const CheckSettings& settings = doc.Settings();
+  ar.WriteLong(settings.CheckExternal);
+  ar.WriteLong(settings.ShowBrokenOnly);
+  ar.WriteLong(settings.CheckExternal);
+  ar.WriteLong(settings.ShowBrokenOnly);
+  ar.WriteShort(static_cast<std::int16_t>(doc.GetActiveThreadCount()));
   // Always negative, so the settings block below is read back.
-  const int threads = std::clamp<int>(doc.m_nThreads, 1, 32767);
+  const int threads = std::clamp<int>(settings.Threads, 1, 32767);
   ar.WriteShort(static_cast<std::int16_t>(-threads));
-  ar.WriteString(doc.m_csRootUrl);
+  ar.WriteString(doc.GetRootUrl());
   ar.WriteWord(kDocumentVersion);
-  for (auto member : kReportFlags) ar.WriteLong(doc.*member);
-  ar.WriteShort(doc.MaxLevel);
-  ar.WriteLong(doc.EMail);
-  ar.WriteLong(doc.EMailOnlyIfBroken);
-  for (auto member : kMailStrings) ar.WriteString(doc.*member);
-  ar.WriteLong(doc.RedirectIsError);
-  ar.WriteLong(doc.ReportBrokenLocal);
-  ar.WriteLong(doc.ReportStatistics);
-  ar.WriteLong(doc.ReportOrphans);
-  ar.WriteString(kProgramBanner);
-  std::int64_t elapsed = doc.m_nElapsed;
-  if (doc.m_nActiveThreads > 0) elapsed += NowSeconds() - doc.m_tCrawlStart;
-  ar.WriteTimeSpan(elapsed);
-  for (auto member : kCrawlFlags) ar.WriteLong(doc.*member);
-  ar.WriteShort(doc.MaxRetry);
-  ar.WriteStringArray(doc.m_saRedirectSources);
-  ar.WriteStringArray(doc.m_saRedirectTargets);
-  ar.WriteWordArray(doc.m_waRedirectCodes);
-  ar.WriteStringArray(doc.m_saInclude);
-  ar.WriteStringArray(doc.m_saExclude);
+  StoreSettings(doc, ar);
+  ar.WriteStringArray(doc.GetRedirectSources());
+  ar.WriteStringArray(doc.GetRedirectTargets());
+  ar.WriteWordArray(doc.GetRedirectCodes());
+  ar.WriteStringArray(doc.GetIncludes());
+  ar.WriteStringArray(doc.GetExcludes());
 }
 
 std::string ErrorPrefix(const char* what, const std::string& path) {
@@ -237,37 +295,9 @@ void CWexoDoc::Serialize(CArchive& ar) {
       ar.Fail("settings version " + std::to_string(version) + " is newer than this program");
   }
 
-  std::int32_t reportFlags[std::size(kReportFlags)] = {};
-  std::int16_t maxLevel = 0;
-  std::int32_t emailOnlyIfBroken = 0;
-  std::string mailStrings[std::size(kMailStrings)];
-  std::int32_t redirectIsError = 0, reportBrokenLocal = 0, reportStatistics = 0, reportOrphans = 0;
-  std::int64_t elapsed = 0;
-  std::int32_t crawlFlags[std::size(kCrawlFlags)] = {};
-  std::int16_t maxRetry = 0;
-  std::int32_t passiveFtp = 0;
-  if (version > 0) {
-    for (auto& v : reportFlags) v = ar.ReadLong();
-    maxLevel = ar.ReadShort();
-  }
-  if (version > 2) {
-    ar.ReadLong();  // E-Mail: a reopened check never mails its report
-    emailOnlyIfBroken = ar.ReadLong();
-    for (auto& s : mailStrings) s = ar.ReadString();
-  }
-  if (version > 3) redirectIsError = ar.ReadLong();
-  if (version > 4) reportBrokenLocal = ar.ReadLong();
-  if (version > 6) {
-    reportStatistics = ar.ReadLong();
-    reportOrphans = ar.ReadLong();
-  }
-  if (version > 7) ar.ReadString();  // the product that wrote the file
-  if (version > 8) elapsed = ar.ReadTimeSpan();
-  if (version > 9) {
-    for (auto& v : crawlFlags) v = ar.ReadLong();
-    maxRetry = ar.ReadShort();
-  }
-  if (version > 10) passiveFtp = ar.ReadLong();
+  CheckSettings settings = m_settings;
+  std::int64_t elapsed = m_nElapsed;
+  LoadSettings(ar, version, settings, elapsed);
 
   std::vector<std::string> redirectSources = ar.ReadStringArray();
   std::vector<std::string> redirectTargets = ar.ReadStringArray();
@@ -287,60 +317,47 @@ void CWexoDoc::Serialize(CArchive& ar) {
   if (ar.Remaining() != 0) ar.Fail("unexpected data after the end of the document");
 
   // --- apply ---
-  if (m_pView) DeleteAllRows(m_pView);
   m_saUrls = std::move(urls);
   m_obaLinks = std::move(links);
   m_mapUrls.Clear();
   m_byHost.clear();
   m_byMailDomain.clear();
+  m_pendingIndex.clear();
+  m_inPendingIndex.assign(m_obaLinks.size(), false);
   std::int32_t pending = 0, finished = 0;
-  {
-    std::lock_guard<std::mutex> lock(m_pendingLock);
-    m_pendingIndex.clear();
-    m_inPendingIndex.assign(m_obaLinks.size(), false);
-    for (std::size_t i = 0; i < m_obaLinks.size(); ++i) {
-      CLinkInfo* link = m_obaLinks[i].get();
-      link->m_pDoc = this;
-      AttachTexts(link, texts[i]);
-      // A URL that appears twice names its last record, as when entered in table order.
-      m_mapUrls.Set(static_cast<std::uint32_t>(i));
-      IndexRecord(static_cast<std::uint32_t>(i));
-      if (link->m_nStatus == STATUS_PENDING) {
-        ++pending;
-        m_inPendingIndex[i] = true;
-        m_pendingIndex.push_back(static_cast<std::uint32_t>(i));
-      } else {
-        ++finished;
-      }
+  for (std::size_t i = 0; i < m_obaLinks.size(); ++i) {
+    CLinkInfo* link = m_obaLinks[i].get();
+    link->m_pDoc = this;
+    AttachTexts(link, texts[i]);
+    // A URL that appears twice names its last record, as when entered in table order.
+    m_mapUrls.Set(static_cast<std::uint32_t>(i));
+    IndexRecord(static_cast<std::uint32_t>(i));
+    // Each page's links out, in table order of the targets.
+    for (std::uint32_t r : link->m_dwaReferrers) {
+      std::vector<std::uint32_t>& targets = m_obaLinks[r]->m_dwaTargets;
+      if (targets.empty() || targets.back() != i) targets.push_back(static_cast<std::uint32_t>(i));
+    }
+    if (link->m_nStatus == STATUS_PENDING) {
+      ++pending;
+      m_inPendingIndex[i] = true;
+      m_pendingIndex.push_back(static_cast<std::uint32_t>(i));
+    } else {
+      ++finished;
     }
   }
   m_nPending = pending;
   m_nFinished = finished;
 
-  CheckExternal = checkExternal;
-  ShowBrokenOnly = showBrokenOnly;
+  // The file's settings where it has them; Threads stays as the settings file gives it.
+  const std::int16_t threads = m_settings.Threads;
+  m_settings = std::move(settings);
+  m_settings.Threads = threads;
+  m_settings.CheckExternal = checkExternal;
+  m_settings.ShowBrokenOnly = showBrokenOnly;
+  // A reopened check never mails its report.
+  if (version > 2) m_settings.EMail = 0;
+  m_nElapsed = elapsed;
   m_csRootUrl = std::move(rootUrl);
-  if (version > 0) {
-    for (std::size_t i = 0; i < std::size(kReportFlags); ++i) this->*kReportFlags[i] = reportFlags[i];
-    MaxLevel = maxLevel;
-  }
-  if (version > 2) {
-    EMail = 0;
-    EMailOnlyIfBroken = emailOnlyIfBroken;
-    for (std::size_t i = 0; i < std::size(kMailStrings); ++i) this->*kMailStrings[i] = std::move(mailStrings[i]);
-  }
-  if (version > 3) RedirectIsError = redirectIsError;
-  if (version > 4) ReportBrokenLocal = reportBrokenLocal;
-  if (version > 6) {
-    ReportStatistics = reportStatistics;
-    ReportOrphans = reportOrphans;
-  }
-  if (version > 8) m_nElapsed = elapsed;
-  if (version > 9) {
-    for (std::size_t i = 0; i < std::size(kCrawlFlags); ++i) this->*kCrawlFlags[i] = crawlFlags[i];
-    MaxRetry = maxRetry;
-  }
-  if (version > 10) PassiveFtp = passiveFtp;
   m_saRedirectSources = std::move(redirectSources);
   m_saRedirectTargets = std::move(redirectTargets);
   m_waRedirectCodes = std::move(redirectCodes);
@@ -349,16 +366,12 @@ void CWexoDoc::Serialize(CArchive& ar) {
     m_saExclude = std::move(exclude);
   }
 
-  if (m_pView) {
-    for (const auto& link : m_obaLinks)
-      if (!ShowBrokenOnly || link->IsBroken()) m_pView->InsertRow(link.get());
-    m_pView->Invalidate();
-  }
   m_nActiveThreads = 0;
   m_bPaused = false;
   m_bRunning = true;
   m_bFinished = false;
-  if (m_pView) m_pView->PostSchedule();
+  NotifyTableReset();
+  if (m_pUi) m_pUi->PostSchedule();
 }
 
 bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error) {
@@ -414,13 +427,12 @@ bool CWexoDoc::OnOpenDocument(const std::string& path) {
     Host().MessageBox(error, BoxKind::Error);
     return false;
   }
-  if (WexoApp().m_bBatch) {
+  if (App().m_bBatch) {
     m_bBatch = true;
     m_bPaused = false;
     m_bRunning = true;
-    if (ShowBrokenOnly && m_pView) DeleteAllRows(m_pView);
     RecheckBroken();
-    if (m_pView) m_pView->PostSchedule();
+    if (m_pUi) m_pUi->PostSchedule();
   }
   return true;
 }

@@ -1,5 +1,7 @@
 #include "engine/Fetch.h"
 
+#include "engine/WexoDoc.h"
+
 FetchResult::FetchResult() = default;
 FetchResult::~FetchResult() = default;
 
@@ -28,7 +30,7 @@ FetchResult& FetchResult::operator=(const FetchResult& other) {
   return *this;
 }
 
-void ApplyFetchOutcome(CLinkInfo* link, const FetchOutcome& o) {
+void ApplyFetchOutcome(CWexoDoc& doc, CLinkInfo* link, const FetchOutcome& o) {
   if (o.setMimeType) link->m_csMimeType = o.mimeType;
   if (o.setSize) link->m_nSize = o.size;
   if (o.setDate) {
@@ -42,5 +44,5 @@ void ApplyFetchOutcome(CLinkInfo* link, const FetchOutcome& o) {
     link->m_tsDuration = o.durationSeconds;
     link->m_nDurationMs = o.durationMs;
   }
-  link->SetStatus(o.status, o.statusText);
+  doc.SetStatus(link, o.status, o.statusText);
 }

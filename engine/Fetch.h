@@ -8,31 +8,24 @@
 #include <optional>
 #include <string>
 
+#include "engine/CheckSettings.h"
 #include "engine/LinkInfo.h"
 
 class CCharsetInfo;
-class IWexoView;
+class CWexoDoc;
+class IUiThread;
+class IWexoHost;
 
-// The settings a worker uses, copied from its document.
-struct FetchSettings {
-  std::string userAgent;
-  std::string accept;
-  std::string ifModifiedSince;
+// The settings a worker uses: its document's, copied when the fetch starts.
+struct FetchSettings : CheckSettings {
   std::string language;  // the language switch's value
-  bool referer = false;
-  bool allowCookies = false;
-  bool askPassword = true;
-  bool redirectIsError = false;
-  bool checkDoubleSlash = true;
-  bool passiveFtp = false;
-  bool listLocalDirectories = false;
-  bool allowLocalFilesInRemoteCheck = false;
   bool batch = false;
 };
 
 struct FetchRequest {
-  CLinkInfo* pLink = nullptr;
-  IWexoView* pView = nullptr;         // receives the hand-over
+  CLinkInfo* pLink = nullptr;         // only its session handle is shared with the worker
+  IUiThread* ui = nullptr;            // receives the hand-over
+  IWexoHost* host = nullptr;          // the credential and certificate dialogs; nullptr: none
   std::string url;
   std::string referrerUrl;            // the first referrer's URL, "" when none
   std::string postData;
@@ -65,5 +58,5 @@ struct FetchOutcome {
   std::int16_t durationMs = 0;
 };
 
-// Stores a handed-over outcome in its record (user-interface thread).
-void ApplyFetchOutcome(CLinkInfo* link, const FetchOutcome& outcome);
+// Stores a handed-over outcome in its record, in one step (user-interface thread).
+void ApplyFetchOutcome(CWexoDoc& doc, CLinkInfo* link, const FetchOutcome& outcome);

@@ -43,7 +43,7 @@ void FetchFtp(FetchJob& job) {
   std::unique_ptr<CFtpConnection> connection;
   try {
     connection = job.session.GetFtpConnection(job.server, job.user, job.password, job.port,
-                                              job.request.settings.passiveFtp);
+                                              job.request.settings.PassiveFtp);
   } catch (const CInternetException& e) {
     SetDuration(out, job.start);
     job.Finish(static_cast<std::int32_t>(e.m_dwError), LibraryMessage(e, kLongMessage));

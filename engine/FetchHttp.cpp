@@ -237,7 +237,7 @@ std::string HttpRoad::ServerName() const {
 
 HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::string& message) {
   // A batch run, or a host without windows, never waits for a person.
-  if (settings_.batch || !Host().CanShowDialogs()) return Answer::Cancel;
+  if (settings_.batch || !job_.request.host || !job_.request.host->CanShowDialogs()) return Answer::Cancel;
   const std::string server = ServerName();
   CNamedMutex lock("Wexo_Auth");
   if (!lock.Lock(AbortCheck())) return Answer::Aborted;
@@ -252,7 +252,7 @@ HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::stri
     accepted = true;
   } else {
     CertificatePrompt prompt{job_.request.url, server, code, message, AbortCheck()};
-    accepted = Host().CertificateDialog(prompt);
+    accepted = job_.request.host->CertificateDialog(prompt);
     if (accepted && flag != 0) AcceptCertificate(server, flag);
   }
   lock.Unlock();
@@ -277,7 +277,7 @@ bool HttpRoad::SendWithCertificates() {
       const std::uint32_t code = e.m_dwError;
       const std::string message = Trimmed(e.GetErrorMessage(), kLongMessage);
       // One re-send per error: the same error again ends the fetch with it.
-      if (!IsCertificateError(code) || !settings_.askPassword || !answered.insert(code).second) {
+      if (!IsCertificateError(code) || !settings_.AskPassword || !answered.insert(code).second) {
         job_.Finish(static_cast<std::int32_t>(code), message);
         return false;
       }
@@ -312,7 +312,7 @@ bool HttpRoad::Credentials() {
   // Credentials that another request got past this server meanwhile answer without a dialog.
   if (file_->TakeNewerCachedCredentials(proxy)) {
     retry = true;
-  } else if (!settings_.batch && Host().CanShowDialogs()) {
+  } else if (!settings_.batch && job_.request.host && job_.request.host->CanShowDialogs()) {
     if (!lock.Lock(AbortCheck())) {
       job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted");
       return false;
@@ -325,7 +325,7 @@ bool HttpRoad::Credentials() {
       CredentialPrompt prompt{job_.request.url, file_->GetCredentialServer(proxy), RealmOf(challenge), proxy,
                               proxy ? std::string() : job_.user, AbortCheck()};
       std::string user, password;
-      asked = retry = Host().CredentialDialog(prompt, user, password);
+      asked = retry = job_.request.host->CredentialDialog(prompt, user, password);
       if (retry) {
         file_->SetOption(proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME, user);
         file_->SetOption(proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD, password);
@@ -360,7 +360,7 @@ bool HttpRoad::PreConnectChecks() {
     }
   }
   const std::string& object = job_.object;
-  if (settings_.checkDoubleSlash) {
+  if (settings_.CheckDoubleSlash) {
     const std::size_t twin = object.find("//");
     if (twin != std::string::npos) {
       const std::size_t query = object.find('?');
@@ -559,19 +559,19 @@ void HttpRoad::Run() {
 
   flags_ = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE |
            INTERNET_FLAG_NO_AUTO_REDIRECT;
-  if (!settings_.allowCookies) flags_ |= INTERNET_FLAG_NO_COOKIES;
+  if (!settings_.AllowCookies) flags_ |= INTERNET_FLAG_NO_COOKIES;
   if (job_.service == AFX_INET_SERVICE_HTTPS) flags_ |= INTERNET_FLAG_SECURE;
 
   const FetchRequest& request = job_.request;
   verb_ = request.requestKind;
   if (verb_ == REQUEST_HEAD && request.attempts > 1) verb_ = REQUEST_GET;
-  const std::string referer = settings_.referer ? request.referrerUrl : std::string();
+  const std::string referer = settings_.Referer ? request.referrerUrl : std::string();
 
-  std::string headers = "Accept: " + settings_.accept + "\r\n";
+  std::string headers = "Accept: " + settings_.Accept + "\r\n";
   if (!settings_.language.empty()) headers += "Accept-Language: " + settings_.language + "\r\n";
   headers += "Accept-Encoding: gzip\r\n";
-  if (!settings_.ifModifiedSince.empty())
-    headers += "If-Modified-Since: " + settings_.ifModifiedSince + "\r\n";
+  if (!settings_.IfModifiedSince.empty())
+    headers += "If-Modified-Since: " + settings_.IfModifiedSince + "\r\n";
 
   try {
     connection_ = job_.session.GetHttpConnection(job_.server, job_.port, job_.user, job_.password);
@@ -602,12 +602,12 @@ void HttpRoad::Run() {
       !ImageMapRequest("?10,10", "map2 OpenRequest() aborted"))
     return;
 
-  if ((job_.status == 407 || (job_.status == 401 && settings_.askPassword)) && !Credentials()) return;
+  if ((job_.status == 407 || (job_.status == 401 && settings_.AskPassword)) && !Credentials()) return;
 
   if (job_.status == 202 || job_.status == 205) job_.status = 200;
 
   const std::int32_t code = job_.status;
-  if (!settings_.redirectIsError && (code == 301 || code == 302 || code == 303 || code == 307)) {
+  if (!settings_.RedirectIsError && (code == 301 || code == 302 || code == 303 || code == 307)) {
     job_.result.wRedirectCode = static_cast<std::uint16_t>(code);
     job_.Finish(200, std::string());
     std::string raw;

@@ -140,14 +140,14 @@ bool IsFolder(const std::string& path) {
 void FetchLocalFile(FetchJob& job) {
   const FetchRequest& request = job.request;
   const FetchSettings& settings = request.settings;
-  if (!settings.allowLocalFilesInRemoteCheck && !request.rootUrl.starts_with("file:")) {
+  if (!settings.AllowLocalFilesInRemoteCheck && !request.rootUrl.starts_with("file:")) {
     job.Finish(404, "linking to file:// is always an error when checking remote URLs");
     return;
   }
   // The split has decoded the escapes of a file URL's object already; decoding them again
   // would miss a file whose name holds a '%'.
   const std::string& path = job.object;
-  if (settings.checkDoubleSlash) {
+  if (settings.CheckDoubleSlash) {
     const std::size_t twin = path.find("//");
     if (twin != std::string::npos && twin != 0) {
       job.Finish(2, "URL contains '//' which can lead to endless spidering");
@@ -156,7 +156,7 @@ void FetchLocalFile(FetchJob& job) {
   }
 
   FetchOutcome& out = job.outcome;
-  if (settings.listLocalDirectories && IsFolder(path)) {
+  if (settings.ListLocalDirectories && IsFolder(path)) {
     if (request.requestKind == REQUEST_HEAD) {
       out.setMimeType = true;
       out.mimeType = "text/html";

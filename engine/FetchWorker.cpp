@@ -66,7 +66,7 @@ std::int32_t SkippedSchemeStatus(std::string_view url) {
 namespace {
 
 void RunFetch(const FetchRequest& request, FetchResult& result, const FetchStamp& start) {
-  platform::CInternetSession session(request.settings.userAgent);
+  platform::CInternetSession session(request.settings.UserAgent);
   if (request.pLink) request.pLink->m_hInternet.store(session.GetHandle(), std::memory_order_release);
   FetchJob job(request, result, session, start);
 
@@ -136,9 +136,9 @@ void FetchWorker(FetchRequest request) {
   // The session of a failed road was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
-  if (request.pView) {
+  if (request.ui) {
     try {
-      request.pView->SendUrlDone(result);
+      request.ui->SendUrlDone(result);
     } catch (...) {
       // The view could not take the result; nothing is left to do on this thread.
     }

@@ -4,17 +4,15 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/EngineContext.h"
 #include "engine/Fetch.h"
 
-// Fetches request.url and hands one FetchResult to request.pView; never throws.
+// Fetches request.url and hands one FetchResult to request.ui; never throws.
 void FetchWorker(FetchRequest request);
 
-// Starts a worker thread for a request; false when no thread could be started.
-using WorkerLauncher = std::function<bool(FetchRequest&&)>;
+// Starts a worker thread for a request (the default launcher); false when no thread could
+// be started.
 bool LaunchFetchWorker(FetchRequest&& request);
-// The launcher the scheduler uses (tests put a fake worker here); nullptr restores the real one.
-void SetWorkerLauncher(WorkerLauncher launcher);
-const WorkerLauncher& GetWorkerLauncher();
 // Blocks until every fetch started by LaunchFetchWorker has returned.
 void WaitForAllWorkers();
 // Number of fetches started by LaunchFetchWorker that have not returned yet.

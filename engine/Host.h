@@ -2,9 +2,11 @@
 // the tests implement these; the engine never includes a toolkit header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class CLinkInfo;
 class CWexoDoc;
@@ -13,27 +15,43 @@ struct FetchResult;
 enum class BoxKind { Info, Warning, Error, Question };
 enum class BoxAnswer { Ok, Yes, No, Cancel };
 
-// One document's list window.
-class IWexoView {
+// The user-interface thread as a worker reaches it. Both calls may come from any thread.
+class IUiThread {
  public:
-  virtual ~IWexoView() = default;
-  // Deferred, in order; dropped once the document is gone.
+  virtual ~IUiThread() = default;
+  // Runs the document's scheduler tick later on the user-interface thread; in order, and
+  // dropped once the document is gone.
   virtual void PostSchedule() = 0;
-  // Synchronous hand-over of a finished fetch: returns once the user-interface thread took it.
+  // Hands a finished fetch to the document on the user-interface thread; returns once the
+  // document has taken it.
   virtual void SendUrlDone(const FetchResult& result) = 0;
-  virtual int GetSelectedRow() = 0;   // -1 when none
-  virtual int GetTopRow() = 0;
-  virtual int GetRowsPerPage() = 0;
-  virtual int GetRowCount() = 0;
-  virtual CLinkInfo* GetRowRecord(int row) = 0;
-  virtual int GetRowOf(const CLinkInfo* link) = 0;  // -1 when the record has no row
-  virtual void InsertRow(CLinkInfo* link) = 0;       // at the end
-  virtual void InsertRowAt(CLinkInfo* link, int row) = 0;
-  virtual void DeleteRecordRow(CLinkInfo* link) = 0;
-  virtual void RedrawRecord(CLinkInfo* link) = 0;
-  virtual void Invalidate() = 0;
-  virtual void SaveColumnWidths() = 0;
-  virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// The rows a list shows, as the scheduler prefers them (user-interface thread).
+class IPreferredRows {
+ public:
+  virtual ~IPreferredRows() = default;
+  // The record of the selected row; nullptr when none.
+  virtual const CLinkInfo* SelectedRecord() = 0;
+  // The records of the visible rows, top to bottom, appended to out.
+  virtual void VisibleRecords(std::vector<const CLinkInfo*>& out) = 0;
+};
+
+// What a document tells the list that shows it (user-interface thread). The list keeps its
+// own rows: which records it shows, in which order, and where.
+class IDocumentObserver {
+ public:
+  virtual ~IDocumentObserver() = default;
+  // Records [first, first + count) were appended to the table.
+  virtual void RecordsAdded(std::size_t first, std::size_t count) = 0;
+  // One record's status or data changed.
+  virtual void RecordChanged(const CLinkInfo& link) = 0;
+  // Many records changed, or the table was replaced: every row is to be built again.
+  virtual void TableReset() = 0;
+  // The status-bar text of the document's workers ("Threads: %d  ").
+  virtual void StatusText(const std::string& text) = 0;
+  // The document closes: the list stores what it keeps (its column widths).
+  virtual void DocumentClosing() {}
 };
 
 // What the credential dialog asks about: a server (401) or proxy (407) wants a user name
@@ -85,7 +103,3 @@ class IWexoHost {
   virtual void Beep() = 0;
   virtual void Quit(int exitCode) = 0;
 };
-
-// The host the program runs under; a silent one until main() sets another.
-IWexoHost& Host();
-void SetHost(IWexoHost* host);

@@ -117,7 +117,7 @@ class HtmlTagScan {
       : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
 
   void Run() {
-    while (!m_eof && ReadLine(m_file, m_raw)) {
+    while (!m_eof && ReadLine(m_file, m_raw, m_doc.Host())) {
       if (m_carry) {
         EraseFront(m_carryFrom);
         m_line += m_raw;
@@ -179,7 +179,7 @@ class HtmlTagScan {
   // The next line appended to the current one; false at the end of the file.
   bool AppendLine() {
     if (m_eof) return false;
-    if (!ReadLine(m_file, m_raw)) {
+    if (!ReadLine(m_file, m_raw, m_doc.Host())) {
       m_eof = true;
       return false;
     }
@@ -228,7 +228,7 @@ class HtmlTagScan {
         m_page->m_csTitle = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
         m_titleTaken = true;
       }
-      m_doc.RedrawIfVisible(m_page);
+      m_doc.RecordChanged(m_page);
       m_pos = q + 8;
       return Step::Next;
     }
@@ -324,7 +324,7 @@ class HtmlTagScan {
         std::string value;
         if (GetCharsetAttribute(tag, value)) {
           SetCharset(m_page, value);
-          m_doc.RedrawIfVisible(m_page);
+          m_doc.RecordChanged(m_page);
         }
         if (GetMetaContent(tag, value, "DESCRIPTION")) m_page->m_csDescription = value;
         if (GetMetaContent(tag, value, "KEYWORDS")) m_page->m_csKeywords = value;
@@ -346,7 +346,7 @@ class HtmlTagScan {
 
     if (kind == Kind::Base) {
       if (found && (link.starts_with("http://") || link.starts_with("https://"))) {
-        CanonicalizeUrl(link, m_doc.MakeLowerCase != 0, CodePage());
+        CanonicalizeUrl(link, m_doc.Settings().MakeLowerCase != 0, CodePage());
         m_base = link;
       }
       found = false;
@@ -357,7 +357,7 @@ class HtmlTagScan {
       record = m_doc.AddLink(m_page, link, CodePage());
       record->m_bInJar = inArchive;
       if (inArchive && archiveExternal && record->m_nStatus == STATUS_PENDING)
-        record->SetStatus(STATUS_JAR_CONTENT, std::string());
+        m_doc.SetStatus(record, STATUS_JAR_CONTENT, std::string());
     }
     if (found) {
       if (kind == Kind::Embed) AddExtraLink("PLUGINSPAGE", tag);

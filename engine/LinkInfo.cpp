@@ -98,44 +98,7 @@ std::string StatusText(std::int16_t code) {
 
 CLinkInfo::CLinkInfo() = default;
 
-CLinkInfo::CLinkInfo(const std::string& url, CLinkInfo* parent, CWexoDoc* doc) : m_pDoc(doc) {
-  if (url.starts_with("file:///")) {
-    const std::size_t dot = url.rfind('.');
-    if (dot != std::string::npos) m_csMimeType = platform::ContentTypeForExtension(std::string_view(url).substr(dot));
-  }
-  doc->SetModifiedFlag();
-  doc->m_nPending.fetch_add(1, std::memory_order_relaxed);
-  m_nIndex = doc->EnterUrl(url);
-  if (parent) {
-    m_dwaReferrers.push_back(parent->m_nIndex);
-    m_nLevel = static_cast<std::int16_t>(parent->m_nLevel + 1);
-  } else {
-    m_nLevel = 0;
-  }
-}
-
 CLinkInfo::~CLinkInfo() = default;
-
-void CLinkInfo::SetStatus(std::int16_t code, const std::string& text) {
-  m_csStatusText = text;
-  for (char& c : m_csStatusText)
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  if (code != 200 && code != -1) m_hInternet.store(0, std::memory_order_release);
-  const std::int16_t old = m_nStatus;
-  m_nStatus = code;
-  if (m_pDoc) {
-    m_pDoc->SetModifiedFlag();
-    m_pDoc->OnStatusChange(this, old, code);
-  }
-}
-
-void CLinkInfo::Reset() {
-  m_csMimeType.clear();
-  m_bDateKnown = 0;
-  m_nSize = 0;
-  SetStatus(0, std::string());
-  if (m_pDoc && m_pDoc->m_pView) m_pDoc->m_pView->Invalidate();
-}
 
 // Record indices in one flat table (open addressing, at most half full): no allocation per
 // member, as a node-based set would make for every referrer of a much-linked record.
@@ -189,20 +152,18 @@ bool CLinkInfo::HasReferrer(std::uint32_t index) const {
   return false;
 }
 
-void CLinkInfo::AddReferrer(CLinkInfo* referrer) {
-  const std::uint32_t index = referrer->m_nIndex;
-  if (HasReferrer(index)) return;
+bool CLinkInfo::AddReferrerIndex(std::uint32_t index) {
+  if (HasReferrer(index)) return false;
   m_dwaReferrers.push_back(index);
   if (m_referrerSet) {
     m_referrerSet->Insert(index);
   } else if (m_dwaReferrers.size() > kReferrerScanLimit) {
     m_referrerSet = std::make_unique<ReferrerSet>(m_dwaReferrers.begin(), m_dwaReferrers.end());
   }
-  if (m_pDoc) m_pDoc->SetModifiedFlag();
-  if (referrer->m_nLevel + 1 < m_nLevel) m_nLevel = static_cast<std::int16_t>(referrer->m_nLevel + 1);
+  return true;
 }
 
-const std::string& CLinkInfo::GetUrl() const { return m_pDoc->m_saUrls[m_nIndex]; }
+const std::string& CLinkInfo::GetUrl() const { return m_pDoc->GetUrl(m_nIndex); }
 
 std::string CLinkInfo::GetServer() const {
   const std::string* s = GetServerName();
@@ -217,24 +178,6 @@ std::string CLinkInfo::GetCharsetName() const {
 unsigned CLinkInfo::GetCodePage() const {
   const CCharsetInfo* cs = GetCharset();
   return cs ? cs->m_nCodePage : 0;
-}
-
-const std::vector<std::string>& CLinkInfo::GetReferrerUrls() const {
-  static std::vector<std::string> urls;
-  urls.clear();
-  for (std::uint32_t r : m_dwaReferrers) urls.push_back(m_pDoc->m_saUrls[r]);
-  return urls;
-}
-
-std::string CLinkInfo::GetLinkedUrlsText() const {
-  std::string text;
-  for (const auto& link : m_pDoc->m_obaLinks) {
-    if (link->HasReferrer(m_nIndex)) {
-      text += link->GetUrl();
-      text += "\r\n";
-    }
-  }
-  return text;
 }
 
 bool CLinkInfo::IsParsableType() const {

@@ -46,18 +46,18 @@ class CWorkerThread {
 
 using Md5Digest = std::array<std::uint8_t, 16>;
 
+// One record: data that its document changes (user-interface thread). The one member a
+// worker shares is the session handle, m_hInternet.
 class CLinkInfo {
  public:
-  CLinkInfo();  // empty record for loading
-  CLinkInfo(const std::string& url, CLinkInfo* parent, CWexoDoc* doc);
+  CLinkInfo();
   ~CLinkInfo();
   void Serialize(platform::CArchive& ar);
   CLinkInfo(const CLinkInfo&) = delete;
   CLinkInfo& operator=(const CLinkInfo&) = delete;
 
-  void SetStatus(std::int16_t code, const std::string& text = std::string());
-  void Reset();
-  void AddReferrer(CLinkInfo* referrer);
+  // Enters a referrer's index unless it is there already; true when it was new.
+  bool AddReferrerIndex(std::uint32_t index);
   bool HasReferrer(std::uint32_t index) const;
 
   const std::string& GetUrl() const;
@@ -69,14 +69,10 @@ class CLinkInfo {
   std::string GetServer() const;
   std::string GetCharsetName() const;
   unsigned GetCodePage() const;
-  const CCharsetInfo* GetCharset() const { return m_pCharset.load(std::memory_order_acquire); }
-  void SetCharsetInfo(const CCharsetInfo* cs) { m_pCharset.store(cs, std::memory_order_release); }
-  const std::string* GetServerName() const { return m_pcsServer.load(std::memory_order_acquire); }
-  void SetServerName(const std::string* s) { m_pcsServer.store(s, std::memory_order_release); }
-  // URLs of the referring pages in referrer order; one array rebuilt on every call.
-  const std::vector<std::string>& GetReferrerUrls() const;
-  // URLs of the known pages this one links to, each followed by CR LF.
-  std::string GetLinkedUrlsText() const;
+  const CCharsetInfo* GetCharset() const { return m_pCharset; }
+  void SetCharsetInfo(const CCharsetInfo* cs) { m_pCharset = cs; }
+  const std::string* GetServerName() const { return m_pcsServer; }
+  void SetServerName(const std::string* s) { m_pcsServer = s; }
 
   bool IsParsableType() const;
   // Documents, audio and video: valid targets that count as pages without being parsed.
@@ -84,10 +80,13 @@ class CLinkInfo {
   bool IsBroken() const { return IsBrokenStatus(m_nStatus); }
 
   // Takes the session handle out of the record; whoever gets a non-zero value closes it.
+  // Any thread: the worker stores the handle, the stop command and the pump take it.
   platform::HINTERNET TakeInternetHandle() { return m_hInternet.exchange(0, std::memory_order_acq_rel); }
 
   std::vector<std::uint32_t> m_dwaReferrers;
-  std::vector<std::uint32_t> m_dwaTargets;
+  // The records this page links to (see CWexoDoc::GetTargets); rebuilt when a file is loaded.
+  mutable std::vector<std::uint32_t> m_dwaTargets;
+  mutable bool m_bTargetsInOrder = true;
   std::uint32_t m_nIndex = 0;
   std::uint16_t m_wRequestKind = REQUEST_GET;
   std::int64_t m_nSize = 0;
@@ -107,7 +106,7 @@ class CLinkInfo {
   std::vector<std::string> m_saFragments;
   std::atomic<platform::HINTERNET> m_hInternet{0};
   std::uint32_t m_nLinksOut = 0;
-  CWexoDoc* m_pDoc = nullptr;
+  const CWexoDoc* m_pDoc = nullptr;  // the table that holds the record's URL
   std::shared_ptr<CWorkerThread> m_hThread;
   std::int32_t m_bInJar = 0;
   std::string m_csPostData;
@@ -115,9 +114,9 @@ class CLinkInfo {
   std::uint16_t m_wAttempts = 0;
 
  private:
-  std::atomic<const CCharsetInfo*> m_pCharset{nullptr};
-  std::atomic<const std::string*> m_pcsServer{nullptr};
-  // Referrer membership for records with many referrers, so AddReferrer stays O(1).
+  const CCharsetInfo* m_pCharset = nullptr;
+  const std::string* m_pcsServer = nullptr;
+  // Referrer membership for records with many referrers, so AddReferrerIndex stays O(1).
   class ReferrerSet;
   std::unique_ptr<ReferrerSet> m_referrerSet;
 };

@@ -54,22 +54,15 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (!link) return;
   const std::int16_t status = link->m_nStatus;
 
-  if (!m_bPaused && link->GetAttempts() <= static_cast<std::uint16_t>(MaxRetry) && !NeverRetried(status)) {
-    link->Reset();
-    if (m_pView) {
-      if (ShowBrokenOnly)
-        m_pView->DeleteRecordRow(link);
-      else
-        m_pView->RedrawRecord(link);
-    }
+  if (!m_bPaused && link->GetAttempts() <= static_cast<std::uint16_t>(m_settings.MaxRetry) && !NeverRetried(status)) {
+    ResetRecord(link);
     // A failed fetch keeps no body, but a stray temporary file must not stay behind.
     if (result.bBodyIsTemp && !result.csBodyFile.empty() && IsInTempDir(result.csBodyFile))
       ::unlink(result.csBodyFile.c_str());
     return;
   }
 
-  if (ShowBrokenOnly && link->IsBroken() && m_pView) m_pView->InsertRow(link);
-  RedrawIfVisible(link);
+  RecordChanged(link);
 
   if (status == 408 || status == 12002 || status == 12007 || status == 12029) FailSimilarHost(result.csUrl, status);
 
@@ -80,8 +73,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       for (std::uint32_t index : it->second) {
         CLinkInfo* other = m_obaLinks[index].get();
         if ((other->m_nStatus == 0 || other->m_nStatus == 12007) && !IsActive(other)) {
-          other->SetStatus(STATUS_MAIL_HOST_OK, std::string());
-          RedrawIfVisible(other);
+          SetStatus(other, STATUS_MAIL_HOST_OK, std::string());
         }
       }
     }
@@ -94,9 +86,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (!result.csRedirectTarget.empty()) {
     std::string target = result.csRedirectTarget;
     ResolveLink(result.csUrl, target, link->GetCodePage());
-    m_saRedirectSources.push_back(result.csUrl);
-    m_saRedirectTargets.push_back(target);
-    m_waRedirectCodes.push_back(result.wRedirectCode);
+    AddRedirect(result.csUrl, target, result.wRedirectCode);
     bool haveBody = !result.csBodyFile.empty();
     if (!haveBody) {
       std::string path, error;
@@ -119,7 +109,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
 
   if (result.csBodyFile.empty()) return;
 
-  if (link->m_nLevel < MaxLevel) {
+  if (link->m_nLevel < m_settings.MaxLevel) {
     const std::string& url = link->GetUrl();
     if (url.size() >= 4 && url.compare(url.size() - 4, 4, ".jar") == 0) {
       CZipFile zip(result.csBodyFile);
@@ -130,12 +120,11 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
           std::string text = result.csUrl + "/" + entry->name;
           CLinkInfo* member = AddLink(link, text, link->GetCodePage());
           if (!member) continue;
-          member->SetStatus(200, std::string());
           member->m_bInJar = 1;
           member->m_nSize = entry->uncompressedSize;
           member->m_bDateKnown = 1;
           member->m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
-          RedrawIfVisible(member);
+          SetStatus(member, 200, std::string());
         }
       }
     } else {
@@ -150,13 +139,12 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
                       result.csUrl.c_str(), platform::FileErrorText(file.ErrorNumber()).c_str());
         Host().MessageBox(buffer, BoxKind::Error);
         m_bPaused = paused;
-        link->SetStatus(2, buffer);
-        RedrawIfVisible(link);
+        SetStatus(link, 2, buffer);
         return;
       }
       if (link->m_csMimeType == "text/css") {
         std::string text, line;
-        while (ReadLine(file, line)) text += line;
+        while (ReadLine(file, line, Host())) text += line;
         ParseCss(result, text, link->GetCodePage());
       } else {
         ScanHtml(result, file);
@@ -170,7 +158,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       char buffer[4096];
       std::snprintf(buffer, sizeof buffer, "Internal error: Tempfile '%s' is not in %%TEMP%%", result.csBodyFile.c_str());
       Host().MessageBox(buffer, BoxKind::Error);
-      std::exit(1);
+      // Whatever named that file must not go on: the program ends in order.
+      Host().Quit(1);
+      return;
     }
     RemoveFileLater(result.csBodyFile);
   }

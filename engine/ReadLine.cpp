@@ -29,7 +29,7 @@ void CopyWithBlanks(std::string_view text, char* out) {
 
 }  // namespace
 
-bool ReadLine(platform::LineReader& file, std::string& line) {
+bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host) {
   line.clear();
   if (file.Failed()) return false;  // the question was asked already
   std::string_view text;
@@ -47,6 +47,7 @@ bool ReadLine(platform::LineReader& file, std::string& line) {
   std::snprintf(buffer, sizeof buffer,
                 "CStdioFile::ReadString() failed on file '%s', Cause %d, OsError %ld, errno %d: %s.\nContinue?",
                 file.Path().c_str(), FileExceptionCauseOf(err), static_cast<long>(err), err, message.c_str());
-  if (Host().MessageBox(buffer, BoxKind::Question) != BoxAnswer::Yes) std::exit(1);
+  // No ends the program in order; this body counts as ended either way.
+  if (host.MessageBox(buffer, BoxKind::Question) != BoxAnswer::Yes) host.Quit(1);
   return false;
 }

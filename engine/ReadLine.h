@@ -5,7 +5,9 @@
 
 #include "platform/TextFile.h"
 
+class IWexoHost;
+
 // The next line with one blank appended and every tab, CR and LF turned into a blank; false
 // at the end of the file. A read error asks once whether to go on: Yes treats the body as
-// ended (and it stays ended), No ends the program.
-bool ReadLine(platform::LineReader& file, std::string& line);
+// ended (and it stays ended), No also quits the program through the host.
+bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host);

@@ -14,14 +14,6 @@
 
 namespace {
 
-ICheckOutputs* checkOutputs = nullptr;
-
-// Read once per program run, by the first pump pass.
-int PumpTimeout() {
-  static const int timeout = WexoApp().GetProfileInt("Options", "timeout", 60);
-  return timeout;
-}
-
 std::string ThreadsText(int count) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "Threads: %d  ", count);
@@ -32,36 +24,19 @@ bool Startable(const CLinkInfo* link) { return link->m_nStatus == 0 && !link->m_
 
 }  // namespace
 
-ICheckOutputs* CheckOutputs() { return checkOutputs; }
-void SetCheckOutputs(ICheckOutputs* outputs) { checkOutputs = outputs; }
-
-CLinkInfo* CWexoDoc::GetSelectedLink() const {
-  if (!m_pView) return nullptr;
-  const int row = m_pView->GetSelectedRow();
-  return row < 0 ? nullptr : m_pView->GetRowRecord(row);
-}
-
-bool CWexoDoc::IsRowVisible(const CLinkInfo* link) const {
-  if (!m_pView) return false;
-  const int row = m_pView->GetRowOf(link);
-  if (row < 0) return false;
-  const int top = m_pView->GetTopRow();
-  return row >= top && row <= top + m_pView->GetRowsPerPage() && row < m_pView->GetRowCount();
-}
-
-void CWexoDoc::RedrawIfVisible(CLinkInfo* link) {
-  if (IsRowVisible(link)) m_pView->RedrawRecord(link);
+void CWexoDoc::NotifyStatusText() {
+  if (m_pObserver) m_pObserver->StatusText(ThreadsText(m_nActiveThreads));
 }
 
 bool CWexoDoc::StartFetch(CLinkInfo* link) {
-  const std::int64_t now = NowSeconds();
-  link->SetStatus(-1, std::string());
-  RedrawIfVisible(link);
+  const std::int64_t now = Now();
+  SetStatus(link, STATUS_BUSY, std::string());
   link->IncrementAttempts();
 
   FetchRequest request;
   request.pLink = link;
-  request.pView = m_pView;
+  request.ui = m_pUi;
+  request.host = m_ctx.host;
   request.url = link->GetUrl();
   if (!link->m_dwaReferrers.empty()) request.referrerUrl = m_saUrls[link->m_dwaReferrers.front()];
   request.postData = link->m_csPostData;
@@ -70,20 +45,9 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
   request.attempts = link->GetAttempts();
   request.mimeType = link->m_csMimeType;
   request.thread = std::make_shared<CWorkerThread>();
-  FetchSettings& s = request.settings;
-  s.userAgent = m_csUserAgent;
-  s.accept = m_csAccept;
-  s.ifModifiedSince = m_csIfModifiedSince;
-  s.language = WexoApp().m_csLanguage;
-  s.referer = Referer != 0;
-  s.allowCookies = AllowCookies != 0;
-  s.askPassword = AskPassword != 0;
-  s.redirectIsError = RedirectIsError != 0;
-  s.checkDoubleSlash = CheckDoubleSlash != 0;
-  s.passiveFtp = PassiveFtp != 0;
-  s.listLocalDirectories = ListLocalDirectories != 0;
-  s.allowLocalFilesInRemoteCheck = AllowLocalFilesInRemoteCheck != 0;
-  s.batch = m_bBatch;
+  static_cast<CheckSettings&>(request.settings) = m_settings;
+  request.settings.language = App().m_csLanguage;
+  request.settings.batch = m_bBatch;
 
   auto thread = request.thread;
   if (m_nActiveThreads == 0) m_tCrawlStart = now;
@@ -92,22 +56,23 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
   link->m_tStart = now;
   link->m_hThread = thread;
   AddActive(link);
-  if (!GetWorkerLauncher()(std::move(request))) {
+  const bool launched = m_ctx.launcher ? m_ctx.launcher(std::move(request)) : LaunchFetchWorker(std::move(request));
+  if (!launched) {
     // No thread: the record stays pending and is tried again by a later tick.
     --m_nActiveThreads;
     RemoveActive(link);
     link->m_hThread.reset();
-    link->SetStatus(0, std::string());
+    SetStatus(link, STATUS_PENDING, std::string());
     return false;
   }
-  if (m_pView) m_pView->SetStatusText(ThreadsText(m_nActiveThreads));
+  NotifyStatusText();
   return true;
 }
 
 void CWexoDoc::ScheduleFetches() {
   if (m_bFinished || m_bPaused) return;
-  CLinkInfo* selected = GetSelectedLink();
-  const int limit = m_nThreads < 1 ? 1 : m_nThreads;
+  const CLinkInfo* selected = m_pRows ? m_pRows->SelectedRecord() : nullptr;
+  const int limit = m_settings.Threads < 1 ? 1 : m_settings.Threads;
   bool startedAny = false;
   if (m_nActiveThreads < limit) {
     bool visibleScanFailed = false;
@@ -117,15 +82,14 @@ void CWexoDoc::ScheduleFetches() {
       if (m_bPaused) return;
       CLinkInfo* pick = nullptr;
       if (selected && Startable(selected) && selected->GetAttempts() == 0) {
-        pick = selected;
+        pick = m_obaLinks[selected->m_nIndex].get();
       } else {
-        if (!visibleScanFailed && m_pView) {
-          const int top = m_pView->GetTopRow();
-          const int end = std::min(top + m_pView->GetRowsPerPage(), m_pView->GetRowCount());
-          for (int row = std::max(top, 0); row < end; ++row) {
-            CLinkInfo* link = m_pView->GetRowRecord(row);
+        if (!visibleScanFailed && m_pRows) {
+          m_visibleScratch.clear();
+          m_pRows->VisibleRecords(m_visibleScratch);
+          for (const CLinkInfo* link : m_visibleScratch) {
             if (link && Startable(link) && link->GetAttempts() == 0) {
-              pick = link;
+              pick = m_obaLinks[link->m_nIndex].get();
               break;
             }
           }
@@ -155,14 +119,10 @@ void CWexoDoc::ScheduleFetches() {
 void CWexoDoc::EndOfCheck() {
   m_bRunning = false;
   m_bFinished = true;
-  for (const auto& link : m_obaLinks) {
-    if (link->m_nStatus == 0 && link->m_bInJar) {
-      link->SetStatus(404, "class not found in .jar archive");
-      RedrawIfVisible(link.get());
-    }
-  }
-  const CWexoApp& app = WexoApp();
-  ICheckOutputs* outputs = CheckOutputs();
+  for (const auto& link : m_obaLinks)
+    if (link->m_nStatus == 0 && link->m_bInJar) SetStatus(link.get(), 404, "class not found in .jar archive");
+  const CWexoApp& app = App();
+  ICheckOutputs* outputs = m_ctx.outputs;
   bool wroteAny = false;
   if (m_bBatch && outputs) {
     if (!app.m_csExport.empty()) wroteAny |= (outputs->ExportTabFile(*this, app.m_csExport), true);
@@ -171,8 +131,8 @@ void CWexoDoc::EndOfCheck() {
     if (!app.m_csSave.empty()) wroteAny |= (outputs->SaveDocument(*this, app.m_csSave), true);
     if (!app.m_csGoogle.empty()) wroteAny |= (outputs->ExportSitemap(*this, app.m_csGoogle), true);
   }
-  if (EMail) {
-    if (EMailOnlyIfBroken) {
+  if (m_settings.EMail) {
+    if (m_settings.EMailOnlyIfBroken) {
       const bool anyBroken =
           std::any_of(m_obaLinks.begin(), m_obaLinks.end(), [](const auto& l) { return l->IsBroken(); });
       if (!anyBroken) {
@@ -191,27 +151,25 @@ void CWexoDoc::EndOfCheck() {
   // Interactive end.
   m_nFinished = static_cast<std::int32_t>(m_obaLinks.size());
   m_nPending = 0;
-  if (m_pView) {
-    m_pView->SetStatusText(ThreadsText(0));
-    m_pView->Invalidate();
-  }
+  NotifyStatusText();
+  NotifyTableReset();
   Host().Beep();
   if (Host().AskForReport("Link tolvak finished. Do you want a report?") && outputs) outputs->LaunchReport(*this);
 }
 
 void CWexoDoc::OnUrlDone(const FetchResult& result) {
   --m_nActiveThreads;
-  if (m_nActiveThreads == 0) m_nElapsed += NowSeconds() - m_tCrawlStart;
-  if (m_pView) m_pView->SetStatusText(ThreadsText(m_nActiveThreads));
+  if (m_nActiveThreads == 0) m_nElapsed += Now() - m_tCrawlStart;
+  NotifyStatusText();
   auto copy = std::make_unique<FetchResult>(result);
-  if (copy->outcome && copy->pLink) ApplyFetchOutcome(copy->pLink, *copy->outcome);
+  if (copy->outcome && copy->pLink) ApplyFetchOutcome(*this, copy->pLink, *copy->outcome);
   m_paFinished.push_back(std::move(copy));
   if (m_nActiveThreads == 0) ProcessFinishedFetches();
 }
 
 void CWexoDoc::ProcessFinishedFetches() {
-  const int timeout = PumpTimeout();
-  if (!m_pView || m_bInPump) return;
+  const int timeout = App().FetchTimeout();
+  if (!m_pUi || m_bInPump) return;
   m_bInPump = true;
   bool handled = false;
   if (!m_paFinished.empty()) {
@@ -225,7 +183,7 @@ void CWexoDoc::ProcessFinishedFetches() {
     m_paFinished.pop_front();
     handled = true;
   }
-  const std::int64_t now = NowSeconds();
+  const std::int64_t now = Now();
   const bool newSecond = now != m_tLastPump;
   if (newSecond) {
     for (CLinkInfo* link : m_paActive) {
@@ -235,7 +193,7 @@ void CWexoDoc::ProcessFinishedFetches() {
       }
     }
   }
-  if (handled || newSecond) m_pView->PostSchedule();
+  if (handled || newSecond) m_pUi->PostSchedule();
   m_tLastPump = now;
   m_bInPump = false;
 }
@@ -249,18 +207,12 @@ void CWexoDoc::RequeueAuthRequired(const std::string& url) {
     CLinkInfo* link = m_obaLinks[index].get();
     // A record whose worker has not been handed over must not get a second worker.
     if (link->m_nStatus != 401 || IsActive(link)) continue;
-    link->Reset();
-    if (m_pView) {
-      if (ShowBrokenOnly)
-        m_pView->DeleteRecordRow(link);
-      else
-        m_pView->RedrawRecord(link);
-    }
+    ResetRecord(link);
   }
 }
 
 void CWexoDoc::FailSimilarHost(const std::string& url, std::int16_t status) {
-  if (!FailSimilarHosts) return;
+  if (!m_settings.FailSimilarHosts) return;
   const std::string prefix = HostPrefixOf(url);
   if (prefix.empty()) return;
   const std::vector<std::uint32_t>* records = RecordsOfHost(prefix);
@@ -268,8 +220,6 @@ void CWexoDoc::FailSimilarHost(const std::string& url, std::int16_t status) {
   for (std::uint32_t index : *records) {
     CLinkInfo* link = m_obaLinks[index].get();
     if (link->m_nStatus != 0) continue;
-    link->SetStatus(status, std::string());
-    if (ShowBrokenOnly && m_pView) m_pView->InsertRowAt(link, static_cast<int>(index));
+    SetStatus(link, status, std::string());
   }
-  if (!ShowBrokenOnly && m_pView) m_pView->Invalidate();
 }

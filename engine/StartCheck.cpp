@@ -18,8 +18,7 @@ std::string RootPrefix(const std::string& url) {
 }
 
 // The enabled String%d entries of a profile section, until the first empty one.
-void ReadProfileList(const std::string& section, std::vector<std::string>& list) {
-  const CWexoApp& app = WexoApp();
+void ReadProfileList(const CWexoApp& app, const std::string& section, std::vector<std::string>& list) {
   for (int i = 1;; ++i) {
     char key[32];
     std::snprintf(key, sizeof key, "String%d", i);
@@ -44,15 +43,14 @@ bool CWexoDoc::StartUrlList() {
   if (!Host().FileOpenDialog("Open URL List", "*.txt", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|", path))
     return false;
   std::string listUrl = platform::FileUrlFromPath(path);
-  CanonicalizeUrl(listUrl, MakeLowerCase != 0, 0);
+  CanonicalizeUrl(listUrl, m_settings.MakeLowerCase != 0, 0);
   platform::LineReader file;
   if (!file.Open(path)) {
     Host().MessageBox("File '" + path + "' could not be opened", BoxKind::Warning);
     return false;
   }
   m_csRootUrl = RootPrefix(listUrl);
-  CLinkInfo* listLink = NewLink(listUrl, nullptr, REQUEST_GET);
-  if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(listLink, 0);
+  NewLink(listUrl, nullptr, REQUEST_GET);
   std::string line;
   bool first = true;
   while (file.ReadLine(line)) {
@@ -62,22 +60,21 @@ bool CWexoDoc::StartUrlList() {
     std::string url = TrimBlanks(line);
     if (url.empty()) continue;
     if (url.front() == '/') url = platform::FileUrlFromPath(url);
-    CanonicalizeUrl(url, MakeLowerCase != 0, 0);
+    CanonicalizeUrl(url, m_settings.MakeLowerCase != 0, 0);
     m_saInclude.push_back(url);
     // Repeated lines, or the list's own URL, name a record that is there already.
     if (FindLink(url)) continue;
-    CLinkInfo* root = NewLink(url, nullptr, REQUEST_GET);
-    if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(root, 0);
+    NewLink(url, nullptr, REQUEST_GET);
   }
   file.Close();
   m_bPaused = false;
   m_bRunning = true;
-  if (m_pView) m_pView->PostSchedule();
+  if (m_pUi) m_pUi->PostSchedule();
   return true;
 }
 
 bool CWexoDoc::OnNewDocument() {
-  CWexoApp& app = WexoApp();
+  CWexoApp& app = App();
   if (app.m_nStartCommand == ID_CHECK_URL_LIST) return StartUrlList();
   if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return false;
   // Only the first new document follows the command line; later ones go the interactive way.
@@ -85,37 +82,37 @@ bool CWexoDoc::OnNewDocument() {
 
   m_bBatch = true;
   std::string root = app.m_csUrl;
-  AskPassword = 0;
-  MaxLevel = static_cast<std::int16_t>(app.m_nLevel);
+  CheckSettings& settings = m_settings;
+  settings.AskPassword = 0;
+  settings.MaxLevel = static_cast<std::int16_t>(app.m_nLevel);
   const std::string post = app.m_csPost;
 
   const std::string options = root + "-Options";
   if (app.GetProfileInt(options.c_str(), "Profile", 0) != 0) {
-    ReadProfileList(root + "-Include", m_saInclude);
-    ReadProfileList(root + "-Exclude", m_saExclude);
-    CheckExternal = app.GetProfileInt(options.c_str(), "CheckExternal",
-                                      app.GetProfileInt("Options", "CheckExternal", 1));
-    MaxLevel = static_cast<std::int16_t>(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
-    EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
-    EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);
-    EMailSmtpServer = app.GetProfileString(options.c_str(), "E-Mail-SMTP-Server", "");
-    EMailFrom = app.GetProfileString(options.c_str(), "E-Mail-From", "");
-    EMailTo = app.GetProfileString(options.c_str(), "E-Mail-To", "");
-    EMailSubject = app.GetProfileString(options.c_str(), "E-Mail-Subject", "");
+    ReadProfileList(app, root + "-Include", m_saInclude);
+    ReadProfileList(app, root + "-Exclude", m_saExclude);
+    settings.CheckExternal = app.GetProfileInt(options.c_str(), "CheckExternal",
+                                               app.GetProfileInt("Options", "CheckExternal", 1));
+    settings.MaxLevel = static_cast<std::int16_t>(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
+    settings.EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
+    settings.EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);
+    settings.EMailSmtpServer = app.GetProfileString(options.c_str(), "E-Mail-SMTP-Server", "");
+    settings.EMailFrom = app.GetProfileString(options.c_str(), "E-Mail-From", "");
+    settings.EMailTo = app.GetProfileString(options.c_str(), "E-Mail-To", "");
+    settings.EMailSubject = app.GetProfileString(options.c_str(), "E-Mail-Subject", "");
   }
-  CanonicalizeUrl(root, MakeLowerCase != 0, 0);
+  CanonicalizeUrl(root, settings.MakeLowerCase != 0, 0);
   CLinkInfo* rootLink = NewLink(root, nullptr, post.empty() ? REQUEST_GET : REQUEST_POST);
   m_csRootUrl = RootPrefix(root);
   if (!post.empty()) rootLink->m_csPostData = post;
 
-  if (MakeLowerCase) {
+  if (settings.MakeLowerCase) {
     for (std::string& s : m_saInclude) s = ToLowerInCodePage(s, 0);
     for (std::string& s : m_saExclude) s = ToLowerInCodePage(s, 0);
   }
-  if (m_pView && !ShowBrokenOnly) m_pView->InsertRowAt(rootLink, 0);
   m_bPaused = false;
   m_bRunning = true;
   if (app.m_bRetryBroken) RecheckBroken();
-  if (m_pView) m_pView->PostSchedule();
+  if (m_pUi) m_pUi->PostSchedule();
   return true;
 }

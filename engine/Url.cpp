@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "algorithms/Regex.h"
-#include "engine/Application.h"
 #include "platform/CodePage.h"
+#include "platform/Profile.h"
 #include "platform/FileUrl.h"
 
 const HtmlEntity HtmlEntityTable[124] = {
@@ -603,7 +603,7 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
   if (start) link.erase(0, start);
 
   if (StartsWithNoCase(link, "javascript:")) {
-    std::string pattern = WexoApp().GetProfileString("Options", "Javascript", "");
+    const std::string pattern = platform::GetPrivateProfileString("Options", "Javascript", "", platform::SettingsFile());
     if (!pattern.empty()) {
       Regex re(pattern);
       const std::string subject = link;

@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include "engine/Application.h"
+#include "engine/Clock.h"
 #include "engine/SimilarRecords.h"
 #include "engine/Url.h"
 #include "platform/InetHandle.h"
+#include "platform/MimeTypes.h"
 
 namespace {
-
-bool IsPendingStatus(std::int16_t s) { return s == 0 || s == -1; }
 
 bool Startable(const CLinkInfo* link) { return link->m_nStatus == 0 && !link->m_bInJar; }
 
@@ -38,16 +38,10 @@ std::string GetDomain(std::string_view url) {
   return std::string(key);
 }
 
-std::string UserAgentFromSetting(std::string value) {
-  const std::size_t pos = value.find("Tolvak ");
-  if (pos != std::string::npos && pos != 0) value[pos + 6] = '/';
-  return value;
-}
-
-CWexoDoc::CWexoDoc() {
+CWexoDoc::CWexoDoc(const EngineContext& context) : m_ctx(context) {
   m_saUrls.reserve(1000);
   m_obaLinks.reserve(1000);
-  ReadSettings();
+  m_settings = ReadCheckSettings(*m_ctx.app);
 }
 
 CWexoDoc::~CWexoDoc() {
@@ -57,90 +51,139 @@ CWexoDoc::~CWexoDoc() {
       ::unlink(result->csBodyFile.c_str());
 }
 
-void CWexoDoc::ReadSettings() {
-  const CWexoApp& app = WexoApp();
-  auto i = [&](const char* key, int def) { return app.GetProfileInt("Options", key, def); };
-  auto s = [&](const char* key, const char* def) { return app.GetProfileString("Options", key, def); };
-  ShowBrokenOnly = i("ShowBrokenOnly", 0);
-  m_nThreads = static_cast<std::int16_t>(i("Threads", 30));
-  AskPassword = i("AskPassword", 1);
-  RedirectIsError = i("RedirectIsError", 0);
-  ReportBroken1 = i("ReportBroken1", 1);
-  ReportBroken2 = i("ReportBroken2", 1);
-  ReportBrokenLocal = i("ReportBrokenLocal", 1);
-  ReportFtpGopher = i("ReportFtpGopher", 1);
-  ReportRedir = i("ReportRedir", 1);
-  ReportValid = i("ReportValid", 1);
-  SiteMap = i("SiteMap", 1);
-  MaxLevel = static_cast<std::int16_t>(i("MaxLevel", 9999));
-  ReportStatistics = i("ReportStatistics", 1);
-  ReportOrphans = i("ReportOrphans", 1);
-  DomainMatch = i("DomainMatch", 0);
-  AllowCookies = i("AllowCookies", 0);
-  ExcludeMSO = i("ExcludeMSO", 0);
-  FailSimilarHosts = i("FailSimilarHosts", 1);
-  MaxRetry = static_cast<std::int16_t>(i("MaxRetry", 1));
-  ListLocalDirectories = i("ListLocalDirectories", 0);
-  AllowLocalFilesInRemoteCheck = i("AllowLocalFilesInRemoteCheck", 0);
-  MakeLowerCase = i("MakeLowerCase", 0);
-  PassiveFtp = i("PassiveFtp", 0);
-  ReportTimeouts = i("ReportTimeouts", 1);
-  CheckExternal = i("CheckExternal", 1);
-  EMail = i("E-Mail", 0);
-  EMailOnlyIfBroken = i("E-MailOnlyIfBroken", 0);
-  EMailSmtpServer = s("E-Mail-SMTP-Server", "");
-  EMailFrom = s("E-Mail-From", "");
-  EMailTo = s("E-Mail-To", "");
-  EMailSubject = s("E-Mail-Subject", "");
-  m_csUserAgent = UserAgentFromSetting(s("Tolvak", kProgramBanner));
-  m_csAccept = s("Accept", "*/*");
-  m_csIfModifiedSince = s("If-Modified-Since", "");
-  Referer = i("Referer", 0);
-  CheckDoubleSlash = i("CheckDoubleSlash", 1);
+void CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer) {
+  m_pUi = ui;
+  m_pRows = rows;
+  m_pObserver = observer;
 }
 
-CLinkInfo* CWexoDoc::FindLink(std::string_view url) const {
+std::int64_t CWexoDoc::Now() const { return m_ctx.clock ? m_ctx.clock() : NowSeconds(); }
+
+std::int64_t CWexoDoc::GetElapsedSeconds() const {
+  return m_nActiveThreads > 0 ? m_nElapsed + Now() - m_tCrawlStart : m_nElapsed;
+}
+
+const CLinkInfo* CWexoDoc::FindLink(std::string_view url) const {
   const std::uint32_t index = m_mapUrls.Find(url);
   return index == UrlMap::kNone ? nullptr : m_obaLinks[index].get();
 }
 
-std::uint32_t CWexoDoc::EnterUrl(const std::string& url) {
-  const auto index = static_cast<std::uint32_t>(m_saUrls.size());
-  m_saUrls.push_back(url);
-  m_mapUrls.Set(index);
-  IndexRecord(index);
-  return index;
+CLinkInfo* CWexoDoc::FindLink(std::string_view url) {
+  const std::uint32_t index = m_mapUrls.Find(url);
+  return index == UrlMap::kNone ? nullptr : m_obaLinks[index].get();
 }
 
 CLinkInfo* CWexoDoc::NewLink(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind) {
-  auto link = std::make_unique<CLinkInfo>(url, parent, this);
+  auto owned = std::make_unique<CLinkInfo>();
+  CLinkInfo* link = owned.get();
+  if (url.starts_with("file:///")) {
+    const std::size_t dot = url.rfind('.');
+    if (dot != std::string::npos) link->m_csMimeType = platform::ContentTypeForExtension(std::string_view(url).substr(dot));
+  }
+  const auto index = static_cast<std::uint32_t>(m_saUrls.size());
+  link->m_nIndex = index;
+  link->m_pDoc = this;
   link->m_wRequestKind = requestKind;
-  m_obaLinks.push_back(std::move(link));
-  CLinkInfo* added = m_obaLinks.back().get();
-  NotePending(added);
-  return added;
+  if (parent) {
+    link->m_dwaReferrers.push_back(parent->m_nIndex);
+    link->m_nLevel = static_cast<std::int16_t>(parent->m_nLevel + 1);
+    // The newest record comes last in table order.
+    parent->m_dwaTargets.push_back(index);
+  } else {
+    link->m_nLevel = 0;
+  }
+  m_saUrls.push_back(url);
+  m_obaLinks.push_back(std::move(owned));
+  m_mapUrls.Set(index);
+  IndexRecord(index);
+  ++m_nPending;
+  SetModifiedFlag();
+  NotePending(link);
+  if (m_pObserver) m_pObserver->RecordsAdded(index, 1);
+  return link;
 }
 
-void CWexoDoc::OnStatusChange(CLinkInfo* link, std::int16_t oldStatus, std::int16_t newStatus) {
-  (IsPendingStatus(oldStatus) ? m_nPending : m_nFinished).fetch_sub(1, std::memory_order_relaxed);
-  (IsPendingStatus(newStatus) ? m_nPending : m_nFinished).fetch_add(1, std::memory_order_relaxed);
-  if (newStatus == 0 && oldStatus != 0) NotePending(link);
+void CWexoDoc::SetStatus(CLinkInfo* link, std::int16_t code, const std::string& text) {
+  link->m_csStatusText = text;
+  for (char& c : link->m_csStatusText)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  if (code != 200 && code != STATUS_BUSY) link->m_hInternet.store(0, std::memory_order_release);
+  const std::int16_t old = link->m_nStatus;
+  link->m_nStatus = code;
+  const bool wasPending = old == STATUS_PENDING || old == STATUS_BUSY;
+  const bool isPending = code == STATUS_PENDING || code == STATUS_BUSY;
+  if (wasPending != isPending) {
+    m_nPending += isPending ? 1 : -1;
+    m_nFinished += isPending ? -1 : 1;
+  }
+  if (code == STATUS_PENDING && old != STATUS_PENDING) NotePending(link);
+  SetModifiedFlag();
+  if (m_pObserver) m_pObserver->RecordChanged(*link);
+}
+
+void CWexoDoc::ResetRecord(CLinkInfo* link) {
+  link->m_csMimeType.clear();
+  link->m_bDateKnown = 0;
+  link->m_nSize = 0;
+  SetStatus(link, STATUS_PENDING, std::string());
+}
+
+void CWexoDoc::AddReferrer(CLinkInfo* target, CLinkInfo* page) {
+  if (!target->AddReferrerIndex(page->m_nIndex)) return;
+  std::vector<std::uint32_t>& targets = page->m_dwaTargets;
+  if (!targets.empty() && targets.back() > target->m_nIndex) page->m_bTargetsInOrder = false;
+  targets.push_back(target->m_nIndex);
+  SetModifiedFlag();
+  if (page->m_nLevel + 1 < target->m_nLevel) target->m_nLevel = static_cast<std::int16_t>(page->m_nLevel + 1);
+}
+
+void CWexoDoc::AddRedirect(const std::string& source, const std::string& target, std::uint16_t code) {
+  m_saRedirectSources.push_back(source);
+  m_saRedirectTargets.push_back(target);
+  m_waRedirectCodes.push_back(code);
+}
+
+void CWexoDoc::RecordChanged(const CLinkInfo* link) {
+  if (m_pObserver && link) m_pObserver->RecordChanged(*link);
+}
+
+void CWexoDoc::NotifyTableReset() {
+  if (m_pObserver) m_pObserver->TableReset();
+}
+
+const std::vector<std::uint32_t>& CWexoDoc::GetTargets(const CLinkInfo& page) const {
+  // Links to records found earlier arrive out of table order; sorted once when asked for.
+  if (!page.m_bTargetsInOrder) {
+    std::sort(page.m_dwaTargets.begin(), page.m_dwaTargets.end());
+    page.m_bTargetsInOrder = true;
+  }
+  return page.m_dwaTargets;
+}
+
+std::string CWexoDoc::GetLinkedUrlsText(const CLinkInfo& page) const {
+  std::string text;
+  for (std::uint32_t t : GetTargets(page)) {
+    text += m_saUrls[t];
+    text += "\r\n";
+  }
+  return text;
 }
 
 bool CWexoDoc::IsInternal(std::string_view url) const {
   if (url.starts_with(m_csRootUrl)) return true;
-  const std::string key = DomainMatch ? GetDomain(url) : std::string();
-  if (DomainMatch && key == GetDomain(m_csRootUrl)) return true;
+  const bool domainMatch = m_settings.DomainMatch != 0;
+  const std::string key = domainMatch ? GetDomain(url) : std::string();
+  if (domainMatch && key == GetDomain(m_csRootUrl)) return true;
   for (const std::string& prefix : m_saInclude)
     if (url.starts_with(prefix)) return true;
-  if (DomainMatch)
+  if (domainMatch)
     for (const std::string& prefix : m_saInclude)
       if (key == GetDomain(prefix)) return true;
   return false;
 }
 
 bool CWexoDoc::IsExcluded(std::string_view url) const {
-  if (ExcludeMSO &&
+  if (m_settings.ExcludeMSO &&
       (EndsWith(url, "filelist.xml") || EndsWith(url, "editdata.mso") || EndsWith(url, "oledata.mso")))
     return true;
   for (const std::string& prefix : m_saExclude)
@@ -149,19 +192,18 @@ bool CWexoDoc::IsExcluded(std::string_view url) const {
 }
 
 void CWexoDoc::ToggleShowBrokenOnly() {
-  ShowBrokenOnly = !ShowBrokenOnly;
+  m_settings.ShowBrokenOnly = !m_settings.ShowBrokenOnly;
   SetModifiedFlag();
-  WexoApp().WriteProfileInt("Options", "ShowBrokenOnly", ShowBrokenOnly);
+  App().WriteProfileInt("Options", "ShowBrokenOnly", m_settings.ShowBrokenOnly);
+  NotifyTableReset();
 }
 
 void CWexoDoc::StartRunning() {
   m_bRunning = true;
   m_bFinished = false;
   m_bPaused = false;
-  if (m_pView) {
-    m_pView->Invalidate();
-    m_pView->PostSchedule();
-  }
+  NotifyTableReset();
+  if (m_pUi) m_pUi->PostSchedule();
 }
 
 void CWexoDoc::RecheckBroken() {
@@ -169,7 +211,7 @@ void CWexoDoc::RecheckBroken() {
   for (const auto& link : m_obaLinks) {
     // A record whose worker has not been handed over yet already shows its final status;
     // resetting it now would start a second worker on it.
-    if (link->IsBroken() && !IsActive(link.get())) link->SetStatus(0, std::string());
+    if (link->IsBroken() && !IsActive(link.get())) SetStatus(link.get(), STATUS_PENDING, std::string());
     if (link->m_nStatus == 0) any = true;
   }
   if (any) StartRunning();
@@ -183,11 +225,11 @@ void CWexoDoc::CloseAllHandles() {
 }
 
 void CWexoDoc::ToggleCheckExternal() {
-  CheckExternal = !CheckExternal;
-  if (CheckExternal) {
+  m_settings.CheckExternal = !m_settings.CheckExternal;
+  if (m_settings.CheckExternal) {
     bool any = false;
     for (const auto& link : m_obaLinks) {
-      if (link->m_nStatus == STATUS_SKIP_EXTERNAL) link->SetStatus(0, std::string());
+      if (link->m_nStatus == STATUS_SKIP_EXTERNAL) SetStatus(link.get(), STATUS_PENDING, std::string());
       if (link->m_nStatus == 0) any = true;
     }
     if (any) StartRunning();
@@ -196,15 +238,13 @@ void CWexoDoc::ToggleCheckExternal() {
       CLinkInfo* link = m_obaLinks[i].get();
       if (link->m_nStatus != 0) continue;
       const std::string& url = m_saUrls[i];
-      if (!IsInternal(url) || IsExcluded(url)) link->SetStatus(STATUS_SKIP_EXTERNAL, std::string());
+      if (!IsInternal(url) || IsExcluded(url)) SetStatus(link, STATUS_SKIP_EXTERNAL, std::string());
     }
-    if (m_pView) m_pView->Invalidate();
+    NotifyTableReset();
   }
 }
 
-void CWexoDoc::AddActive(CLinkInfo* link) {
-  m_paActive.push_back(link);
-}
+void CWexoDoc::AddActive(CLinkInfo* link) { m_paActive.push_back(link); }
 
 void CWexoDoc::RemoveActive(CLinkInfo* link) {
   auto it = std::find(m_paActive.begin(), m_paActive.end(), link);
@@ -236,7 +276,7 @@ std::string CWexoDoc::ActiveThreadsMessage() const {
 
 bool CWexoDoc::CanCloseFrame() {
   if (m_nActiveThreads == 0) {
-    if (m_pView) m_pView->SaveColumnWidths();
+    if (m_pObserver) m_pObserver->DocumentClosing();
     return true;
   }
   Host().MessageBox(ActiveThreadsMessage(), BoxKind::Warning);
@@ -246,7 +286,7 @@ bool CWexoDoc::CanCloseFrame() {
 bool CWexoDoc::OnFileClose() { return CanCloseFrame(); }
 
 void CWexoDoc::OnCloseDocument() {
-  if (m_pView) m_pView->SaveColumnWidths();
+  if (m_pObserver) m_pObserver->DocumentClosing();
 }
 
 void CWexoDoc::IndexRecord(std::uint32_t index) {
@@ -275,7 +315,6 @@ const std::vector<std::uint32_t>* CWexoDoc::RecordsOfHost(const std::string& pre
 }
 
 void CWexoDoc::NotePending(CLinkInfo* link) {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
   const std::uint32_t index = link->m_nIndex;
   if (m_inPendingIndex.size() <= index) m_inPendingIndex.resize(index + 1 + index / 2, false);
   if (m_inPendingIndex[index]) return;
@@ -284,7 +323,6 @@ void CWexoDoc::NotePending(CLinkInfo* link) {
 }
 
 CLinkInfo* CWexoDoc::DrawPending() {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
   while (!m_pendingIndex.empty()) {
     std::uniform_int_distribution<std::size_t> pick(0, m_pendingIndex.size() - 1);
     const std::size_t at = pick(m_random);
@@ -299,7 +337,6 @@ CLinkInfo* CWexoDoc::DrawPending() {
 }
 
 bool CWexoDoc::AnyStartablePending() {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
   while (!m_pendingIndex.empty()) {
     const std::uint32_t index = m_pendingIndex.back();
     if (index < m_obaLinks.size() && Startable(m_obaLinks[index].get())) return true;

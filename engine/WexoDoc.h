@@ -1,18 +1,24 @@
 // One check of one site: the link table, its lists, the state of the check and the
 // copy of the settings it uses.
+//
+// Threads: everything here belongs to the user-interface thread. Workers get a copy of what
+// they need (FetchRequest) and hand back an outcome that the document applies in one step
+// (OnUrlDone); the only state they share with a record is its session handle.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
-#include <mutex>
-#include <random>
-#include <unordered_map>
 #include <memory>
+#include <random>
+#include <ranges>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/CheckSettings.h"
+#include "engine/EngineContext.h"
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
 #include "engine/UrlMap.h"
@@ -28,11 +34,16 @@ std::string GetDomain(std::string_view url);
 
 class CWexoDoc {
  public:
-  CWexoDoc();  // reads the settings from [Options]
+  // Reads the settings from [Options]; context.host and context.app are required.
+  explicit CWexoDoc(const EngineContext& context);
   virtual ~CWexoDoc();
   void Serialize(platform::CArchive& ar);
   CWexoDoc(const CWexoDoc&) = delete;
   CWexoDoc& operator=(const CWexoDoc&) = delete;
+
+  // The list that shows this document: where the scheduler posts and workers hand over, the
+  // rows it prefers, and who hears of changes. Any may be nullptr (no list: nothing runs).
+  void AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
 
   // A new check from the command line (the url switch); false when none was started.
   bool OnNewDocument();
@@ -42,17 +53,77 @@ class CWexoDoc {
   // The URL list road of a new document: each line of a chosen text file is a root.
   bool StartUrlList();
 
-  // Link table.
+  // ---- The table, read-only. Record indices are stable; a record's URL never changes.
   std::size_t GetLinkCount() const { return m_obaLinks.size(); }
-  CLinkInfo* GetLink(std::size_t index) const { return m_obaLinks[index].get(); }
-  CLinkInfo* FindLink(std::string_view url) const;
-  // A new pending record appended to the table (URL array, map and record array).
-  CLinkInfo* NewLink(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind);
-  // Used by the record's constructor: enters the URL, returns the new index.
-  std::uint32_t EnterUrl(const std::string& url);
+  const CLinkInfo* GetLink(std::size_t index) const { return m_obaLinks[index].get(); }
+  CLinkInfo* GetLink(std::size_t index) { return m_obaLinks[index].get(); }
+  const std::string& GetUrl(std::size_t index) const { return m_saUrls[index]; }
+  const std::vector<std::string>& GetUrls() const { return m_saUrls; }
+  const CLinkInfo* FindLink(std::string_view url) const;
+  CLinkInfo* FindLink(std::string_view url);
+  // The URLs of the pages that link to a record, in the order they were found.
+  auto GetReferrerUrls(const CLinkInfo& link) const {
+    return link.m_dwaReferrers |
+           std::views::transform([this](std::uint32_t r) -> const std::string& { return m_saUrls[r]; });
+  }
+  // The records a page links to, in table order (kept as links are added).
+  const std::vector<std::uint32_t>& GetTargets(const CLinkInfo& page) const;
+  // The URLs of the known pages a record links to, each followed by CR LF.
+  std::string GetLinkedUrlsText(const CLinkInfo& page) const;
+  // Records that have a given "scheme://host[:port]/" prefix, in table order.
+  const std::vector<std::uint32_t>* RecordsOfHost(const std::string& prefix) const;
+
+  const std::string& GetRootUrl() const { return m_csRootUrl; }
+  void SetRootUrl(std::string root) { m_csRootUrl = std::move(root); }
+  const std::vector<std::string>& GetIncludes() const { return m_saInclude; }
+  const std::vector<std::string>& GetExcludes() const { return m_saExclude; }
+  std::vector<std::string>& Includes() { return m_saInclude; }
+  std::vector<std::string>& Excludes() { return m_saExclude; }
+  // The redirects seen: three lists indexed alike (source, resolved target, code or 0).
+  const std::vector<std::string>& GetRedirectSources() const { return m_saRedirectSources; }
+  const std::vector<std::string>& GetRedirectTargets() const { return m_saRedirectTargets; }
+  const std::vector<std::uint16_t>& GetRedirectCodes() const { return m_waRedirectCodes; }
+  void AddRedirect(const std::string& source, const std::string& target, std::uint16_t code);
+
+  const CheckSettings& Settings() const { return m_settings; }
+  CheckSettings& MutableSettings() { return m_settings; }
+  const EngineContext& Context() const { return m_ctx; }
+  IWexoHost& Host() const { return *m_ctx.host; }
+  CWexoApp& App() const { return *m_ctx.app; }
+  std::int64_t Now() const;
+
+  bool IsPaused() const { return m_bPaused; }
+  bool IsRunning() const { return m_bRunning; }
+  bool IsFinished() const { return m_bFinished; }
+  bool IsBatch() const { return m_bBatch; }
+  void SetPaused(bool paused) { m_bPaused = paused; }
+  void SetBatch(bool batch) { m_bBatch = batch; }
+  // Running again after a command produced pending records: posts a scheduler tick.
+  void StartRunning();
+  int GetActiveThreadCount() const { return m_nActiveThreads; }
+  // Records with status 0 or -1, and all others.
+  std::int32_t GetPendingCount() const { return m_nPending; }
+  std::int32_t GetFinishedCount() const { return m_nFinished; }
+  // Seconds of checking over all runs, the running one included.
+  std::int64_t GetElapsedSeconds() const;
+  // Records whose worker runs, or whose result waits for the pump.
+  std::span<CLinkInfo* const> GetActiveRecords() const { return m_paActive; }
+  bool IsActive(const CLinkInfo* link) const;
 
   bool IsInternal(std::string_view url) const;
   bool IsExcluded(std::string_view url) const;
+
+  // ---- Changes (user-interface thread). Each tells the observer.
+  // A new pending record appended to the table; parent is the page that links to it.
+  CLinkInfo* NewLink(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind);
+  // Sets a record's status and text (tabs and line breaks become blanks) and moves the counts.
+  void SetStatus(CLinkInfo* link, std::int16_t code, const std::string& text = std::string());
+  // Back to pending, with type, size and date cleared.
+  void ResetRecord(CLinkInfo* link);
+  // Notes that page links to target (once per pair); target's depth follows the shallowest.
+  void AddReferrer(CLinkInfo* target, CLinkInfo* page);
+  // Tells the observer that a record's data changed.
+  void RecordChanged(const CLinkInfo* link);
 
   void ToggleShowBrokenOnly();
   void RecheckBroken();
@@ -66,21 +137,13 @@ class CWexoDoc {
   // The refusal text listing every running worker's URL.
   std::string ActiveThreadsMessage() const;
 
-  // A record whose worker runs, or whose result waits for the pump.
-  void AddActive(CLinkInfo* link);
-  void RemoveActive(CLinkInfo* link);
-  bool IsActive(const CLinkInfo* link) const;
+  void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+  bool IsModified() const { return m_bModified; }
 
-  void SetModifiedFlag(bool modified = true) { m_bModified.store(modified, std::memory_order_relaxed); }
-  bool IsModified() const { return m_bModified.load(std::memory_order_relaxed); }
-
-  // Moves the counts for a status change (called by CLinkInfo::SetStatus on any thread).
-  void OnStatusChange(CLinkInfo* link, std::int16_t oldStatus, std::int16_t newStatus);
-
-  // Scheduler and pump (user-interface thread).
+  // Scheduler and pump.
   void ScheduleFetches();
   void ProcessFinishedFetches();
-  // The list view's hand-over of a finished fetch.
+  // The hand-over of a finished fetch.
   void OnUrlDone(const FetchResult& result);
   void RequeueAuthRequired(const std::string& url);
   void FailSimilarHost(const std::string& url, std::int16_t status);
@@ -89,92 +152,55 @@ class CWexoDoc {
   CLinkInfo* AddLink(CLinkInfo* page, std::string& link, unsigned codePage);
   void ParseCss(const FetchResult& result, std::string& text, unsigned codePage);
   void ScanHtml(const FetchResult& result, platform::LineReader& file);
-  CLinkInfo* GetSelectedLink() const;
-  // Whether a record's row lies in the visible part of the list.
-  bool IsRowVisible(const CLinkInfo* link) const;
-  void RedrawIfVisible(CLinkInfo* link);
   // The end of a check: batch outputs, mail, quit or the report question.
   void EndOfCheck();
-  // Records that have a given "scheme://host[:port]/" prefix, in table order.
-  const std::vector<std::uint32_t>* RecordsOfHost(const std::string& prefix) const;
   // Seeds this document's random picks.
   void SeedRandom(unsigned seed) { m_random.seed(seed); }
 
-  std::int32_t CheckExternal = 1;
-  std::vector<std::string> m_saInclude;
-  std::vector<std::string> m_saExclude;
-  std::int32_t ShowBrokenOnly = 0;
-  bool m_bPaused = false;
-  bool m_bRunning = false;
-  bool m_bFinished = false;
-  std::vector<std::string> m_saUrls;
-  std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
-  std::vector<CLinkInfo*> m_paActive;
-  std::int16_t m_nActiveThreads = 0;
-  std::int16_t m_nThreads = 30;
-  std::atomic<std::int32_t> m_nPending{0};
-  std::atomic<std::int32_t> m_nFinished{0};
-  std::int64_t m_tCrawlStart = 0;
-  std::int64_t m_nElapsed = 0;
-  std::vector<std::string> m_saRedirectSources;
-  std::vector<std::string> m_saRedirectTargets;
-  std::vector<std::uint16_t> m_waRedirectCodes;
-  std::deque<std::unique_ptr<FetchResult>> m_paFinished;
-
-  // Settings block, in the stored order.
-  std::int32_t AskPassword = 1;
-  std::int32_t RedirectIsError = 0;
-  std::int32_t ReportBroken1 = 1;
-  std::int32_t ReportBroken2 = 1;
-  std::int32_t ReportBrokenLocal = 1;
-  std::int32_t ReportFtpGopher = 1;
-  std::int32_t ReportRedir = 1;
-  std::int32_t ReportValid = 1;
-  std::int32_t SiteMap = 1;
-  std::int16_t MaxLevel = 9999;
-  std::int32_t ReportStatistics = 1;
-  std::int32_t ReportOrphans = 1;
-  std::int32_t AllowCookies = 0;
-  std::int32_t ExcludeMSO = 0;
-  std::int32_t FailSimilarHosts = 1;
-  std::int16_t MaxRetry = 1;
-  std::int32_t MakeLowerCase = 0;
-  std::int32_t ListLocalDirectories = 0;
-  std::int32_t AllowLocalFilesInRemoteCheck = 0;
-  std::int32_t PassiveFtp = 0;
-  std::string m_csUserAgent;
-  std::string m_csAccept;
-  std::string m_csIfModifiedSince;
-  std::int32_t Referer = 0;
-  std::int32_t CheckDoubleSlash = 1;
-  std::int32_t EMail = 0;
-  std::int32_t EMailOnlyIfBroken = 0;
-  std::string EMailSmtpServer;
-  std::string EMailFrom;
-  std::string EMailTo;
-  std::string EMailSubject;
-
-  IWexoView* m_pView = nullptr;
-  std::string m_csRootUrl;
-  UrlMap m_mapUrls{m_saUrls};
-  bool m_bBatch = false;
-  std::int32_t DomainMatch = 0;
-  std::int32_t ReportTimeouts = 1;
-
  private:
-  void ReadSettings();
-  // Running again after a command produced pending records.
-  void StartRunning();
+  // Tests put a document into states that only running workers reach.
+  friend struct DocumentTestAccess;
+
   bool StartFetch(CLinkInfo* link);
   CLinkInfo* DrawPending();
   bool AnyStartablePending();
   void NotePending(CLinkInfo* link);
   void IndexRecord(std::uint32_t index);
+  void AddActive(CLinkInfo* link);
+  void RemoveActive(CLinkInfo* link);
+  void NotifyStatusText();
+  void NotifyTableReset();
 
-  std::atomic<bool> m_bModified{false};
+  EngineContext m_ctx;
+  CheckSettings m_settings;
+  IUiThread* m_pUi = nullptr;
+  IPreferredRows* m_pRows = nullptr;
+  IDocumentObserver* m_pObserver = nullptr;
+
+  std::vector<std::string> m_saInclude;
+  std::vector<std::string> m_saExclude;
+  bool m_bPaused = false;
+  bool m_bRunning = false;
+  bool m_bFinished = false;
+  bool m_bBatch = false;
+  bool m_bModified = false;
+  std::vector<std::string> m_saUrls;
+  std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
+  UrlMap m_mapUrls{m_saUrls};
+  std::string m_csRootUrl;
+  std::vector<CLinkInfo*> m_paActive;
+  std::int16_t m_nActiveThreads = 0;
+  std::int32_t m_nPending = 0;
+  std::int32_t m_nFinished = 0;
+  std::int64_t m_tCrawlStart = 0;
+  std::int64_t m_nElapsed = 0;
+  std::vector<std::string> m_saRedirectSources;
+  std::vector<std::string> m_saRedirectTargets;
+  std::vector<std::uint16_t> m_waRedirectCodes;
+  // Results handed over and not yet parsed, oldest first.
+  std::deque<std::unique_ptr<FetchResult>> m_paFinished;
 
   // Records that may be pending (status 0); entries are checked when drawn.
-  std::mutex m_pendingLock;
   std::vector<std::uint32_t> m_pendingIndex;
   std::vector<bool> m_inPendingIndex;
   std::mt19937 m_random{12345u};
@@ -189,10 +215,5 @@ class CWexoDoc {
   // This document's one-second clock of the pump.
   std::int64_t m_tLastPump = 0;
   bool m_bInPump = false;
+  std::vector<const CLinkInfo*> m_visibleScratch;
 };
-
-// The User-Agent from the Tolvak setting: the blank after "Tolvak" becomes '/' unless the
-// value begins with "Tolvak ".
-std::string UserAgentFromSetting(std::string value);
-
-constexpr const char* kProgramBanner = "Wexo Link Tolvak 1.3.9 beta";

@@ -29,11 +29,6 @@ WorkerPool& Pool() {
   return *pool;
 }
 
-WorkerLauncher& CurrentLauncher() {
-  static WorkerLauncher launcher;
-  return launcher;
-}
-
 void RunOne(FetchRequest request) {
   auto state = request.thread;
   try {
@@ -87,14 +82,6 @@ bool LaunchFetchWorker(FetchRequest&& request) {
     return false;
   }
   return true;
-}
-
-void SetWorkerLauncher(WorkerLauncher launcher) { CurrentLauncher() = std::move(launcher); }
-
-const WorkerLauncher& GetWorkerLauncher() {
-  static const WorkerLauncher real = [](FetchRequest&& r) { return LaunchFetchWorker(std::move(r)); };
-  const WorkerLauncher& current = CurrentLauncher();
-  return current ? current : real;
 }
 
 void WaitForAllWorkers() {

@@ -605,6 +605,17 @@ std::string DefaultIniPath() {
   return config + "/wexo/wexo.ini";
 }
 
+namespace {
+std::string& SettingsFileSlot() {
+  static std::string path = DefaultIniPath();
+  return path;
+}
+}  // namespace
+
+const std::string& SettingsFile() { return SettingsFileSlot(); }
+
+void SetSettingsFile(std::string path) { SettingsFileSlot() = std::move(path); }
+
 std::string StateIniPath(const std::string& iniPath) {
   std::size_t slash = iniPath.rfind('/');
   if (slash == std::string::npos) return "state.ini";

@@ -39,6 +39,12 @@ std::uint64_t ProfileGeneration();
 // else $XDG_CONFIG_HOME/wexo/wexo.ini (~/.config/wexo/wexo.ini).
 std::string DefaultIniPath();
 
+// The program's one settings file: DefaultIniPath() when the process first asks, until
+// SetSettingsFile names another (tests give each case a file of its own). Read on the
+// user-interface thread and by code it calls; set before workers start.
+const std::string& SettingsFile();
+void SetSettingsFile(std::string path);
+
 // state.ini beside the settings file (binary values, hex-encoded).
 std::string StateIniPath(const std::string& iniPath);
 

@@ -5,11 +5,11 @@
 
 class ReportOutputs : public ICheckOutputs {
  public:
-  bool ExportTabFile(CWexoDoc& doc, const std::string& path) override;
-  bool ExportPageMap(CWexoDoc& doc, const std::string& path) override;
-  bool CreateReport(CWexoDoc& doc, const std::string& path) override;
+  bool ExportTabFile(const CWexoDoc& doc, const std::string& path) override;
+  bool ExportPageMap(const CWexoDoc& doc, const std::string& path) override;
+  bool CreateReport(const CWexoDoc& doc, const std::string& path) override;
   bool SaveDocument(CWexoDoc& doc, const std::string& path) override;
-  bool ExportSitemap(CWexoDoc& doc, const std::string& path) override;
-  bool MailReport(CWexoDoc& doc) override;
-  void LaunchReport(CWexoDoc& doc) override;
+  bool ExportSitemap(const CWexoDoc& doc, const std::string& path) override;
+  bool MailReport(const CWexoDoc& doc) override;
+  void LaunchReport(const CWexoDoc& doc) override;
 };

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/Clock.h"
 #include "engine/WexoDoc.h"
 #include "platform/LocalTime.h"
 #include "report/HtmlEscape.h"
@@ -88,15 +87,15 @@ void AppendQuotedName(std::string& out, std::string_view name) {
 
 }  // namespace
 
-bool ExportSitemap(CWexoDoc& doc, const std::string& path) {
-  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
+  return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
     out.Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     out.Write("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n");
-    const std::string today = platform::FormatLocalTime(NowSeconds(), kDateFormat);
+    const std::string today = platform::FormatLocalTime(doc.Now(), kDateFormat);
     std::string entry;
     for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
       const CLinkInfo& link = *doc.GetLink(i);
-      const std::string& url = doc.m_saUrls[i];
+      const std::string& url = doc.GetUrl(i);
       if (!InSitemap(doc, link, url)) continue;
       std::string lastmod = today;
       if (link.m_bDateKnown) {
@@ -118,21 +117,21 @@ bool ExportSitemap(CWexoDoc& doc, const std::string& path) {
   });
 }
 
-bool ExportGraphViz(CWexoDoc& doc, const std::string& path) {
-  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+bool ExportGraphViz(const CWexoDoc& doc, const std::string& path) {
+  return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
     out.Write("digraph G\n{\n");
-    const std::string_view prefix = doc.m_csRootUrl;
+    const std::string_view prefix = doc.GetRootUrl();
     std::string target;
     std::string edge;
     for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
       const CLinkInfo& link = *doc.GetLink(i);
       if (link.m_nStatus != 200 || link.m_dwaReferrers.empty()) continue;
       target.clear();
-      AppendQuotedName(target, NodeName(doc.m_saUrls[i], prefix));
+      AppendQuotedName(target, NodeName(doc.GetUrl(i), prefix));
       for (const std::uint32_t r : link.m_dwaReferrers) {
         if (doc.GetLink(r)->m_nStatus != 200) continue;
         edge.assign("  ");
-        AppendQuotedName(edge, NodeName(doc.m_saUrls[r], prefix));
+        AppendQuotedName(edge, NodeName(doc.GetUrl(r), prefix));
         edge += " -> ";
         edge += target;
         edge += ";\n";

@@ -7,5 +7,5 @@
 class CWexoDoc;
 
 // Both write through WriteExport: false (after the message) when the file could not be written.
-bool ExportSitemap(CWexoDoc& doc, const std::string& path);
-bool ExportGraphViz(CWexoDoc& doc, const std::string& path);
+bool ExportSitemap(const CWexoDoc& doc, const std::string& path);
+bool ExportGraphViz(const CWexoDoc& doc, const std::string& path);

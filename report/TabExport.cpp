@@ -26,11 +26,11 @@ std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds) {
   return buffer;
 }
 
-bool WriteExport(const std::string& path, const std::function<void(platform::TextFileWriter&)>& write) {
+bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write) {
   const std::string temp = path + ".tmp";
   platform::TextFileWriter file;
   if (!file.Open(temp, platform::TextFileWriter::Mode::Truncate)) {
-    Host().MessageBox("Could not open file '" + temp + "' for writing", BoxKind::Error);
+    host.MessageBox("Could not open file '" + temp + "' for writing", BoxKind::Error);
     return false;
   }
   write(file);
@@ -38,14 +38,14 @@ bool WriteExport(const std::string& path, const std::function<void(platform::Tex
   if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
     const std::string reason = written ? platform::FileErrorText(errno) : file.Error();
     ::unlink(temp.c_str());
-    Host().MessageBox("Could not write file '" + path + "': " + reason, BoxKind::Error);
+    host.MessageBox("Could not write file '" + path + "': " + reason, BoxKind::Error);
     return false;
   }
   return true;
 }
 
-bool ExportTabFile(CWexoDoc& doc, const std::string& path) {
-  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
+  return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
     out.Write("Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
               "\tDuration\tCharset\tDescription\tKeywords\n");
     std::string row;
@@ -53,7 +53,7 @@ bool ExportTabFile(CWexoDoc& doc, const std::string& path) {
     for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
       const CLinkInfo& link = *doc.GetLink(i);
       row.clear();
-      row += doc.m_saUrls[i];
+      row += doc.GetUrl(i);
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
       row += number;
       row += StatusText(link.m_nStatus);
@@ -89,8 +89,8 @@ bool ExportTabFile(CWexoDoc& doc, const std::string& path) {
   });
 }
 
-bool ExportPageMap(CWexoDoc& doc, const std::string& path) {
-  return WriteExport(path, [&doc](platform::TextFileWriter& out) {
+bool ExportPageMap(const CWexoDoc& doc, const std::string& path) {
+  return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
     out.Write("OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
               "\tOriginPageTitle\n");
     std::string row;
@@ -103,9 +103,9 @@ bool ExportPageMap(CWexoDoc& doc, const std::string& path) {
       for (std::uint32_t r : link.m_dwaReferrers) {
         const CLinkInfo& origin = *doc.GetLink(r);
         row.clear();
-        row += doc.m_saUrls[r];
+        row += doc.GetUrl(r);
         row += '\t';
-        row += doc.m_saUrls[i];
+        row += doc.GetUrl(i);
         row += number;
         row += statusText;
         row += '\t';

@@ -7,13 +7,15 @@
 #include "platform/TextFile.h"
 
 class CWexoDoc;
+class IWexoHost;
 
 // Writes an export: to path + ".tmp" in text mode, then renamed over path. On any failure the
-// partial file is removed, the old file stays, the error is shown, and the result is false.
-bool WriteExport(const std::string& path, const std::function<void(platform::TextFileWriter&)>& write);
+// partial file is removed, the old file stays, the error is shown by host, and the result is
+// false.
+bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write);
 
-bool ExportTabFile(CWexoDoc& doc, const std::string& path);
-bool ExportPageMap(CWexoDoc& doc, const std::string& path);
+bool ExportTabFile(const CWexoDoc& doc, const std::string& path);
+bool ExportPageMap(const CWexoDoc& doc, const std::string& path);
 
 // "mm:ss.mmm" of a duration (the hours are not shown).
 std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds);

@@ -15,6 +15,8 @@
 #include "e2e/support/WexoRun.h"
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
+#include "platform/Profile.h"
+#include "unit/support/DocumentTestAccess.h"
 #include "report/Outputs.h"
 #include "report/Sitemap.h"
 
@@ -107,27 +109,25 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
   {
     HeadlessHost host;
     ReportOutputs outputs;
-    SetCheckOutputs(&outputs);
-    CWexoApp& app = WexoApp();
-    const CWexoApp saved = app;
+    CWexoApp app;
     app.m_csUrl = root + "index.html";
-    app.m_csExport.clear();
     app.m_nLevel = 9999;
-    app.m_bCommandLineCheckTaken = false;
-    app.m_csIniFile = (dir / "wexo.ini").string();
+    const std::string savedIni = platform::SettingsFile();
+    platform::SetSettingsFile((dir / "wexo.ini").string());
+    EngineContext context;
+    context.host = &host;
+    context.app = &app;
+    context.outputs = &outputs;
     std::vector<std::unique_ptr<CWexoDoc>> docs;
-    docs.push_back(std::make_unique<CWexoDoc>());
+    docs.push_back(std::make_unique<CWexoDoc>(context));
     HeadlessView view(host, *docs[0]);
-    docs[0]->m_pView = &view;
     ASSERT_TRUE(docs[0]->OnNewDocument());
     EXPECT_EQ(host.Run(docs), 0);
-    EXPECT_TRUE(docs[0]->m_bFinished);
+    EXPECT_TRUE(DocumentTestAccess::Finished(*docs[0]));
     const std::string dot = (dir / "graph.dot").string();
     ASSERT_TRUE(ExportGraphViz(*docs[0], dot));
     EXPECT_EQ(Shell("dot -Tcanon '" + dot + "' > /dev/null 2>&1"), 0) << ReadAll(dot);
-    docs[0]->m_pView = nullptr;
-    SetCheckOutputs(nullptr);
-    app = saved;
+    platform::SetSettingsFile(savedIni);
   }
 
   const std::string map = ReadAll(dir / "run/map.txt");

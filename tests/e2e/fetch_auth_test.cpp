@@ -18,6 +18,7 @@
 #include "e2e/support/DialogHost.h"
 #include "e2e/support/FetchHarness.h"
 #include "e2e/support/HttpPeer.h"
+#include "platform/Profile.h"
 #include "engine/Application.h"
 #include "engine/FetchRoads.h"
 #include "engine/FetchWorker.h"
@@ -97,9 +98,9 @@ class FetchAuthTest : public ::testing::Test {
 
   static FetchSettings Settings(bool askPassword, bool batch = false, bool cookies = false) {
     FetchSettings s = DefaultFetchSettings();
-    s.askPassword = askPassword;
+    s.AskPassword = askPassword;
     s.batch = batch;
-    s.allowCookies = cookies;
+    s.AllowCookies = cookies;
     return s;
   }
 
@@ -212,20 +213,22 @@ TEST_F(FetchAuthTest, PostIsSentAgainWithItsBody) {
 // succeeds; the first is then fetched again, and no page asks a third time.
 TEST_F(FetchAuthTest, SuccessfulDialogRequeuesTheServersOtherRecords) {
   const std::filesystem::path ini = std::filesystem::path(getenv("TMPDIR")) / "auth-check.ini";
-  const std::string savedIni = WexoApp().m_csIniFile;
-  WexoApp().m_csIniFile = ini.string();
+  const std::string savedIni = platform::SettingsFile();
+  platform::SetSettingsFile(ini.string());
   {
     DialogHost host;
     host.ScriptCredentials({{false, "", ""}, {true, kUser, kPassword}});
-    auto doc = std::make_unique<CWexoDoc>();
+    CWexoApp app;
+    EngineContext context;
+    context.host = &host;
+    context.app = &app;
+    auto doc = std::make_unique<CWexoDoc>(context);
     HeadlessView view(host, *doc);
-    doc->m_pView = &view;
-    doc->AskPassword = 1;
-    doc->m_bBatch = false;
+    doc->MutableSettings().AskPassword = 1;
+    doc->SetBatch(false);
     const std::string root = peer->Url("/links?to=/auth/basic/p1.html&to=/auth/basic/p2.html&to=/auth/basic/p3.html");
     doc->NewLink(root, nullptr, REQUEST_GET);
-    doc->m_csRootUrl = peer->Url("/");
-    doc->m_bRunning = true;
+    doc->SetRootUrl(peer->Url("/"));
     view.PostSchedule();
     std::vector<std::unique_ptr<CWexoDoc>> docs;
     docs.push_back(std::move(doc));
@@ -252,7 +255,7 @@ TEST_F(FetchAuthTest, SuccessfulDialogRequeuesTheServersOtherRecords) {
     EXPECT_GE(refused, 2);
     docs.clear();
   }
-  WexoApp().m_csIniFile = savedIni;
+  platform::SetSettingsFile(savedIni);
   std::filesystem::remove(ini);
 }
 

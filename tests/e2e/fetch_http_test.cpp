@@ -136,7 +136,7 @@ TEST_F(FetchHttpTest, RedirectForms) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     FetchSettings s = DefaultFetchSettings();
-    s.redirectIsError = c.redirectIsError;
+    s.RedirectIsError = c.redirectIsError;
     FetchRun run = Fetch(c.target, REQUEST_GET, 1, &s);
     EXPECT_EQ(run.Out().status, c.status);
     EXPECT_EQ(run.Out().statusText, "");
@@ -168,7 +168,7 @@ TEST_F(FetchHttpTest, ChecksBeforeConnecting) {
     SCOPED_TRACE(c.target);
     peer->ClearLog();
     FetchSettings s = DefaultFetchSettings();
-    s.checkDoubleSlash = c.checkDoubleSlash;
+    s.CheckDoubleSlash = c.checkDoubleSlash;
     FetchRun run = Fetch(c.target, REQUEST_HEAD, 1, &s);
     const bool reached = !peer->Log().empty();
     if (c.text.empty()) {
@@ -282,8 +282,8 @@ TEST_F(FetchHttpTest, ContentTypeAndCharset) {
 TEST_F(FetchHttpTest, RequestHeadersAndVerbs) {
   FetchSettings s = DefaultFetchSettings();
   s.language = "de-CH";
-  s.ifModifiedSince = "Sat, 01 Jan 2000 00:00:00 GMT";
-  s.accept = "text/html, */*";
+  s.IfModifiedSince = "Sat, 01 Jan 2000 00:00:00 GMT";
+  s.Accept = "text/html, */*";
   {
     CLinkInfo link;
     FetchRequest r = MakeFetchRequest(link, nullptr, peer->Url("/status/200?h=1"), REQUEST_HEAD);
@@ -303,7 +303,7 @@ TEST_F(FetchHttpTest, RequestHeadersAndVerbs) {
 
   // Without the language switch or the Referer option those headers are not sent.
   s = DefaultFetchSettings();
-  s.referer = false;
+  s.Referer = false;
   {
     CLinkInfo link;
     FetchRequest r = MakeFetchRequest(link, nullptr, peer->Url("/status/200?h=2"), REQUEST_HEAD);

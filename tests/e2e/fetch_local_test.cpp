@@ -54,7 +54,7 @@ class FetchLocalTest : public ::testing::Test {
 
   FetchSettings Settings(bool listings) const {
     FetchSettings s = DefaultFetchSettings();
-    s.listLocalDirectories = listings;
+    s.ListLocalDirectories = listings;
     return s;
   }
 
@@ -195,9 +195,9 @@ TEST_F(FetchLocalTest, ListingEntriesLinkToThemselves) {
 TEST_F(FetchLocalTest, GatesBeforeTheFileTest) {
   const FetchSettings plain = Settings(false);
   FetchSettings allowed = plain;
-  allowed.allowLocalFilesInRemoteCheck = true;
+  allowed.AllowLocalFilesInRemoteCheck = true;
   FetchSettings noDoubleSlash = plain;
-  noDoubleSlash.checkDoubleSlash = false;
+  noDoubleSlash.CheckDoubleSlash = false;
   const std::string remote = "http://www.example.com/";
   struct Case {
     std::string url;

@@ -144,7 +144,7 @@ TEST_F(FetchFtpTest, FoldersFilesAndRefusals) {
   };
   for (bool passive : {true, false}) {
     FetchSettings settings = DefaultFetchSettings();
-    settings.passiveFtp = passive;
+    settings.PassiveFtp = passive;
     for (const Case& c : cases) {
       SCOPED_TRACE(c.url + (passive ? " passive" : " active"));
       FetchRun run = Fetch(c.url, settings);

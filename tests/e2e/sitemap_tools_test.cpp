@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Profile.h"
+#include "unit/support/QuietContext.h"
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
 #include "report/Sitemap.h"
@@ -67,7 +69,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 CLinkInfo* Add(CWexoDoc& doc, const std::string& url, CLinkInfo* parent, std::int16_t status,
                const std::string& mime = "text/html") {
   CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
-  link->SetStatus(status);
+  doc.SetStatus(link, status);
   link->m_csMimeType = mime;
   return link;
 }
@@ -77,11 +79,11 @@ class SitemapTools : public ::testing::Test {
   SitemapTools() {
     dir = std::filesystem::temp_directory_path() / ("wexo-sitemap-tools-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    previousIni = WexoApp().m_csIniFile;
-    WexoApp().m_csIniFile = (dir / "wexo.ini").string();
+    previousIni = platform::SettingsFile();
+    platform::SetSettingsFile((dir / "wexo.ini").string());
   }
   ~SitemapTools() override {
-    WexoApp().m_csIniFile = previousIni;
+    platform::SetSettingsFile(previousIni);
     std::filesystem::remove_all(dir);
   }
 
@@ -93,7 +95,7 @@ class SitemapTools : public ::testing::Test {
 // always a clean URL.
 struct OddSite {
   OddSite() {
-    doc.m_csRootUrl = "http://127.0.0.1:8080/site/";
+    doc.SetRootUrl("http://127.0.0.1:8080/site/");
     CLinkInfo* root = Add(doc, "http://127.0.0.1:8080/site/", nullptr, 200);
     root->m_bDateKnown = 1;
     root->m_tDate = 1600000000;
@@ -123,7 +125,8 @@ struct OddSite {
     edges = sizeof odd / sizeof odd[0] + 2;  // the chain, the style sheet, the external page
   }
 
-  CWexoDoc doc;
+  QuietContext context;
+  CWexoDoc doc{context.Context()};
   std::size_t edges = 0;
 };
 
@@ -192,8 +195,9 @@ TEST_F(SitemapTools, GraphIsReadByDot) {
 
 TEST_F(SitemapTools, DotReadsNamesLongerThanItsStringLimit) {
   // dot cannot read one quoted string of more than about 16K bytes.
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  QuietContext context;
+  CWexoDoc doc(context.Context());
+  doc.SetRootUrl("http://h/");
   CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   const std::string name = std::string(20000, 'x') + "\"\\" + std::string(20000, 'y');
   Add(doc, "http://h/" + name, root, 200);

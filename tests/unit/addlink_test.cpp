@@ -11,10 +11,10 @@ namespace {
 class AddLinkTest : public ::testing::Test {
  protected:
   AddLinkTest() {
-    doc = std::make_unique<CWexoDoc>();
-    doc->m_csRootUrl = "http://www.example.com/";
-    doc->m_saExclude = {"http://www.example.com/private/"};
-    doc->m_pView = &view;
+    doc = std::make_unique<CWexoDoc>(host.Context());
+    doc->SetRootUrl("http://www.example.com/");
+    doc->Excludes() = {"http://www.example.com/private/"};
+    view.Attach(*doc);
     page = doc->NewLink("http://www.example.com/index.html", nullptr, REQUEST_GET);
   }
 
@@ -47,7 +47,7 @@ TEST_F(AddLinkTest, CountsEveryLinkAndEachReferrerOnce) {
 
 TEST_F(AddLinkTest, KnownRecordKeepsItsState) {
   CLinkInfo* a = Add("http://www.example.com/a.html");
-  a->SetStatus(404, "Not Found");
+  doc->SetStatus(a, 404, "Not Found");
   a->m_wRequestKind = REQUEST_HEAD;
   const std::size_t rows = view.rows.size();
   EXPECT_EQ(Add("http://www.example.com:80/a.html"), a);  // the same canonical URL
@@ -84,13 +84,13 @@ TEST_F(AddLinkTest, SkipStatuses) {
   EXPECT_EQ(external->m_nStatus, 0);
   EXPECT_EQ(external->m_wRequestKind, REQUEST_HEAD);
 
-  doc->CheckExternal = 0;
+  doc->MutableSettings().CheckExternal = 0;
   CLinkInfo* skipped = Add("http://third.example.org/");
   EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(skipped->m_wRequestKind, REQUEST_HEAD);
   EXPECT_EQ(Add("http://www.example.com/private/y.html")->m_nStatus, STATUS_USER_SKIP);
   // Skipped records count as finished at once.
-  EXPECT_EQ(doc->m_nFinished.load(), 3);
+  EXPECT_EQ(doc->GetFinishedCount(), 3);
 }
 
 TEST_F(AddLinkTest, RowsAndCharset) {
@@ -98,25 +98,24 @@ TEST_F(AddLinkTest, RowsAndCharset) {
   CLinkInfo* a = Add("http://www.example.com/a.html");
   EXPECT_EQ(a->GetCharsetName(), "iso-8859-2");
   EXPECT_EQ(a->GetCodePage(), page->GetCodePage());
-  ASSERT_EQ(view.rows.size(), 1u);  // the page itself was made without AddLink
-  EXPECT_EQ(view.rows[0], a);
+  ASSERT_EQ(view.rows.size(), 2u);  // the page, then the link: the list hears of each record
+  EXPECT_EQ(view.rows[1], a);
 
   CLinkInfo* orphanPage = doc->NewLink("http://www.example.com/plain.html", nullptr, REQUEST_GET);
   CLinkInfo* b = Add("http://www.example.com/b.html", orphanPage);
   EXPECT_EQ(b->GetCharsetName(), "");
 
-  doc->ShowBrokenOnly = 1;
   Add("http://www.example.com/c.html");
-  EXPECT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows.size(), 5u);
 }
 
 TEST_F(AddLinkTest, MakeLowerCaseOnlyForInternalLinks) {
-  doc->MakeLowerCase = 1;
+  doc->MutableSettings().MakeLowerCase = 1;
   EXPECT_EQ(Add("http://WWW.Example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/dir/page.html");
   EXPECT_EQ(Add("http://Other.Example.org/Dir/Page.HTML")->GetUrl(), "http://Other.Example.org/Dir/Page.HTML");
   EXPECT_EQ(Add("http://www.example.com/private/Secret.html")->GetUrl(),
             "http://www.example.com/private/Secret.html");
-  doc->MakeLowerCase = 0;
+  doc->MutableSettings().MakeLowerCase = 0;
   EXPECT_EQ(Add("http://www.example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/Dir/Page.HTML");
 }
 

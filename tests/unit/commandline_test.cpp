@@ -5,14 +5,13 @@
 
 namespace {
 
+CWexoApp app;
+
 CCommandLineInfoEx Parse(const std::vector<std::string>& args) {
-  CWexoApp& app = WexoApp();
-  app.m_csUrl.clear();
-  app.m_csExport.clear();
-  app.m_bRetryBroken = 0;
+  app = CWexoApp{};
   CCommandLineInfoEx info;
   ParseCommandLine(info, args);
-  ApplyCommandLine(info);
+  ApplyCommandLine(info, app);
   return info;
 }
 
@@ -25,41 +24,41 @@ TEST(CommandLine, LevelValues) {
   };
   for (const auto& [args, level] : cases) {
     Parse(args);
-    EXPECT_EQ(WexoApp().m_nLevel, level) << args.back();
+    EXPECT_EQ(app.m_nLevel, level) << args.back();
   }
 }
 
 TEST(CommandLine, SwitchesValuesAndBatch) {
   CCommandLineInfoEx info = Parse({"-url", "http://h/", "-export", "/tmp/x.txt", "-retrybroken"});
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfoEx::FileNew);
-  EXPECT_EQ(WexoApp().m_csUrl, "http://h/");
-  EXPECT_EQ(WexoApp().m_csExport, "/tmp/x.txt");
-  EXPECT_EQ(WexoApp().m_bRetryBroken, 1);
-  EXPECT_TRUE(WexoApp().m_bBatch);
+  EXPECT_EQ(app.m_csUrl, "http://h/");
+  EXPECT_EQ(app.m_csExport, "/tmp/x.txt");
+  EXPECT_EQ(app.m_bRetryBroken, 1);
+  EXPECT_TRUE(app.m_bBatch);
 
   info = Parse({"-url"});
-  EXPECT_EQ(WexoApp().m_csUrl, "TRUE") << "a value switch without its value";
+  EXPECT_EQ(app.m_csUrl, "TRUE") << "a value switch without its value";
 
   info = Parse({"site.wxo", "-export", "/abs/out.txt"});
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfoEx::FileOpen);
   EXPECT_EQ(info.m_strFileName, "site.wxo");
-  EXPECT_EQ(WexoApp().m_csExport, "/abs/out.txt") << "an absolute path is a value, not a switch";
+  EXPECT_EQ(app.m_csExport, "/abs/out.txt") << "an absolute path is a value, not a switch";
 
   info = Parse({"-URL", "http://h/"});
-  EXPECT_TRUE(WexoApp().m_csUrl.empty()) << "switch names are case-sensitive";
+  EXPECT_TRUE(app.m_csUrl.empty()) << "switch names are case-sensitive";
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfoEx::FileOpen);
   EXPECT_EQ(info.m_strFileName, "http://h/");
 
   info = Parse({"/url", "http://h/", "-level", "2"});
-  EXPECT_EQ(WexoApp().m_csUrl, "http://h/") << "'/' before a switch name is a switch";
+  EXPECT_EQ(app.m_csUrl, "http://h/") << "'/' before a switch name is a switch";
 
   info = Parse({"-level", "2"});
-  EXPECT_FALSE(WexoApp().m_bBatch) << "level alone is no batch run";
+  EXPECT_FALSE(app.m_bBatch) << "level alone is no batch run";
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfoEx::FileOpen) << "its value names the file to open";
 
   info = Parse({});
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfoEx::FileNothing);
-  EXPECT_FALSE(WexoApp().m_bBatch);
+  EXPECT_FALSE(app.m_bBatch);
 }
 
 TEST(CommandLine, SwitchTokens) {

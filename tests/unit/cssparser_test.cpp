@@ -15,8 +15,8 @@ class CssParserTest : public ::testing::Test {
   // The URLs that the style sheet added, in the order they were added, and how many links
   // the sheet counted.
   std::vector<std::string> Parse(std::string text, std::uint32_t* linksOut = nullptr) {
-    CWexoDoc doc;
-    doc.m_csRootUrl = "http://www.example.com/";
+    CWexoDoc doc{host.Context()};
+    doc.SetRootUrl("http://www.example.com/");
     CLinkInfo* page = doc.NewLink(kSheet, nullptr, REQUEST_GET);
     FetchResult result;
     result.pLink = page;

@@ -38,9 +38,9 @@ class HtmlTagScanTest : public ::testing::Test {
     std::FILE* f = std::fopen(m_path.c_str(), "wb");
     std::fwrite(body.data(), 1, body.size(), f);
     std::fclose(f);
-    doc = std::make_unique<CWexoDoc>();
-    doc->m_csRootUrl = "http://www.example.com/";
-    doc->m_pView = &view;
+    doc = std::make_unique<CWexoDoc>(host.Context());
+    doc->SetRootUrl("http://www.example.com/");
+    view.Attach(*doc);
     view.rows.clear();
     page = doc->NewLink(kPage, nullptr, REQUEST_GET);
     FetchResult result;
@@ -272,7 +272,7 @@ TEST_F(HtmlTagScanTest, ReadFailureAsksOnce) {
   // A folder opens but cannot be read: the question comes once, and Yes ends the body.
   char dir[] = "/tmp/wexo-scan-dir-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  doc = std::make_unique<CWexoDoc>();
+  doc = std::make_unique<CWexoDoc>(host.Context());
   page = doc->NewLink(kPage, nullptr, REQUEST_GET);
   FetchResult result;
   result.pLink = page;

@@ -260,14 +260,16 @@ TEST_F(ProfileTest, CachedFileIsReReadWhenItChanges) {
 }
 
 TEST_F(ProfileTest, ApplicationProfileOperations) {
+  const std::string previous = platform::SettingsFile();
+  platform::SetSettingsFile(ini_);
   CWexoApp app;
-  EXPECT_EQ(app.m_csIniFile, ini_);
   ASSERT_TRUE(app.WriteProfileInt("Options", "MaxLevel", -1));
   EXPECT_EQ(Get(ini_), "[Options]\nMaxLevel=-1\n");
   EXPECT_EQ(app.GetProfileInt("Options", "MaxLevel", 5), -1);
   EXPECT_EQ(app.GetProfileString("Options", "Missing", nullptr), "");
   ASSERT_TRUE(app.WriteProfileString("Options", nullptr, nullptr));
   EXPECT_EQ(app.GetProfileInt("Options", "MaxLevel", 5), 5);
+  platform::SetSettingsFile(previous);
 }
 
 TEST_F(ProfileTest, IniPathChoice) {

@@ -15,14 +15,13 @@ namespace {
 // Records every worker the scheduler starts instead of starting it.
 class FakeWorkers {
  public:
-  FakeWorkers() {
-    SetWorkerLauncher([this](FetchRequest&& r) {
+  WorkerLauncher Launcher() {
+    return [this](FetchRequest&& r) {
       if (refuse) return false;
       started.push_back(std::move(r));
       return true;
-    });
+    };
   }
-  ~FakeWorkers() { SetWorkerLauncher(nullptr); }
 
   // The hand-over of a finished fetch, as the list view does it on the user-interface thread.
   static void Finish(CWexoDoc& doc, const FetchRequest& r, std::int16_t status, const std::string& text = "") {
@@ -41,21 +40,14 @@ class FakeWorkers {
 
 class SchedulerTest : public ::testing::Test {
  protected:
-  SchedulerTest() {
-    SetClockForTests([this] { return now; });
-  }
-  ~SchedulerTest() override { SetClockForTests(nullptr); }
-
   std::unique_ptr<CWexoDoc> NewDoc(int records, int threads) {
-    auto doc = std::make_unique<CWexoDoc>();
-    doc->m_pView = &view;
-    doc->m_nThreads = static_cast<std::int16_t>(threads);
-    doc->m_csRootUrl = "http://h/";
-    for (int i = 0; i < records; ++i) {
-      CLinkInfo* link = doc->NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET);
-      view.rows.push_back(link);
-    }
-    doc->m_bRunning = true;
+    auto doc = std::make_unique<CWexoDoc>(host.Context(workers.Launcher(), [this] { return now; }));
+    view.rows.clear();
+    view.Attach(*doc);
+    doc->MutableSettings().Threads = static_cast<std::int16_t>(threads);
+    doc->SetRootUrl("http://h/");
+    for (int i = 0; i < records; ++i) doc->NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET);
+    DocumentTestAccess::Running(*doc) = true;
     return doc;
   }
 
@@ -76,7 +68,7 @@ TEST_F(SchedulerTest, SelectedThenVisibleThenRandom) {
     doc->ScheduleFetches();
     ASSERT_EQ(workers.started.size(), 1u) << "one worker per tick with Threads 1";
     order.push_back(workers.started[0].pLink->m_nIndex);
-    EXPECT_EQ(doc->m_nActiveThreads, 1);
+    EXPECT_EQ(DocumentTestAccess::ActiveThreads(*doc), 1);
     const FetchRequest r = std::move(workers.started[0]);
     workers.started.clear();
     FakeWorkers::Finish(*doc, r, 200);
@@ -88,7 +80,7 @@ TEST_F(SchedulerTest, SelectedThenVisibleThenRandom) {
   std::vector<std::uint32_t> sorted = order;
   std::sort(sorted.begin(), sorted.end());
   for (std::uint32_t i = 0; i < 10; ++i) EXPECT_EQ(sorted[i], i) << "every record exactly once";
-  EXPECT_EQ(doc->m_nPending, 0);
+  EXPECT_EQ(doc->GetPendingCount(), 0);
 }
 
 TEST_F(SchedulerTest, SelectedRowAlreadyTriedIsNotPreferred) {
@@ -122,7 +114,7 @@ TEST_F(SchedulerTest, ThreadLimit) {
       EXPECT_EQ(r.pLink->m_nStatus, -1);
       EXPECT_EQ(r.attempts, 1);
     }
-    EXPECT_EQ(doc->m_nThreads, threads) << "the stored value stays as read";
+    EXPECT_EQ(doc->Settings().Threads, threads) << "the stored value stays as read";
     for (const FetchRequest& r : workers.started) FakeWorkers::Finish(*doc, r, 200);
     view.rows.clear();
   }
@@ -133,9 +125,9 @@ TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
   workers.refuse = true;
   doc->ScheduleFetches();
   EXPECT_EQ(doc->GetLink(0)->m_nStatus + doc->GetLink(1)->m_nStatus, 0);
-  EXPECT_EQ(doc->m_nActiveThreads, 0);
-  EXPECT_TRUE(doc->m_paActive.empty());
-  EXPECT_FALSE(doc->m_bFinished);
+  EXPECT_EQ(DocumentTestAccess::ActiveThreads(*doc), 0);
+  EXPECT_TRUE(DocumentTestAccess::Active(*doc).empty());
+  EXPECT_FALSE(DocumentTestAccess::Finished(*doc));
   workers.refuse = false;
   doc->ScheduleFetches();
   EXPECT_EQ(workers.started.size(), 2u);
@@ -143,7 +135,7 @@ TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
 
 TEST_F(SchedulerTest, EndTest) {
   auto doc = NewDoc(3, 5);
-  doc->MaxRetry = 0;
+  doc->MutableSettings().MaxRetry = 0;
   CLinkInfo* inJar = doc->GetLink(2);
   inJar->m_bInJar = 1;
   doc->ScheduleFetches();
@@ -151,16 +143,16 @@ TEST_F(SchedulerTest, EndTest) {
   FakeWorkers::Finish(*doc, workers.started[0], 200);
   // The hand-over ran the pump only once no worker was left; one result stays queued.
   doc->ScheduleFetches();
-  EXPECT_FALSE(doc->m_bFinished);
+  EXPECT_FALSE(DocumentTestAccess::Finished(*doc));
   FakeWorkers::Finish(*doc, workers.started[1], 404);
-  EXPECT_EQ(doc->m_paFinished.size(), 1u) << "the last hand-over pumps one result";
+  EXPECT_EQ(DocumentTestAccess::QueuedResults(*doc), 1u) << "the last hand-over pumps one result";
   doc->ScheduleFetches();
-  EXPECT_FALSE(doc->m_bFinished) << "a queued result blocks the end";
+  EXPECT_FALSE(DocumentTestAccess::Finished(*doc)) << "a queued result blocks the end";
   doc->ProcessFinishedFetches();
-  EXPECT_TRUE(doc->m_paFinished.empty());
+  EXPECT_FALSE(DocumentTestAccess::HasQueuedResults(*doc));
   doc->ScheduleFetches();
-  EXPECT_TRUE(doc->m_bFinished);
-  EXPECT_FALSE(doc->m_bRunning);
+  EXPECT_TRUE(DocumentTestAccess::Finished(*doc));
+  EXPECT_FALSE(DocumentTestAccess::Running(*doc));
   EXPECT_EQ(inJar->m_nStatus, 404);
   EXPECT_EQ(inJar->m_csStatusText, "class not found in .jar archive");
   ASSERT_EQ(host.boxes.size(), 1u);
@@ -216,17 +208,17 @@ TEST_F(SchedulerTest, RetryRule) {
   };
   for (const RetryCase& c : cases) {
     auto doc = NewDoc(1, 1);
-    doc->MaxRetry = static_cast<std::int16_t>(c.maxRetry);
-    doc->FailSimilarHosts = 0;
+    doc->MutableSettings().MaxRetry = static_cast<std::int16_t>(c.maxRetry);
+    doc->MutableSettings().FailSimilarHosts = 0;
     doc->ScheduleFetches();
     ASSERT_EQ(workers.started.size(), 1u);
-    doc->m_bPaused = c.paused;
+    doc->SetPaused(c.paused);
     FakeWorkers::Finish(*doc, workers.started[0], c.status, "x");
     CLinkInfo* link = doc->GetLink(0);
     EXPECT_EQ(link->m_nStatus, c.retried ? 0 : c.status) << c.status << " retry " << c.maxRetry;
     if (c.retried) {
       // The second attempt is the last one with MaxRetry 1.
-      doc->m_bPaused = false;
+      doc->SetPaused(false);
       workers.started.clear();
       doc->ScheduleFetches();
       ASSERT_EQ(workers.started.size(), 1u);
@@ -244,7 +236,7 @@ TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   const char* urls[] = {"http://h:8080/a", "http://h:8080/b", "http://h/c", "https://h:8080/d",
                         "http://h:8080/busy", "http://other:8080/e"};
   for (const char* u : urls) doc->NewLink(u, nullptr, REQUEST_GET);
-  doc->GetLink(4)->SetStatus(-1);
+  doc->SetStatus(doc->GetLink(4), -1);
   doc->FailSimilarHost("http://h:8080/x", 12007);
   EXPECT_EQ(doc->GetLink(0)->m_nStatus, 12007);
   EXPECT_EQ(doc->GetLink(1)->m_nStatus, 12007);
@@ -255,7 +247,7 @@ TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   EXPECT_EQ(doc->GetLink(5)->m_nStatus, 0);
   doc->FailSimilarHost("http://h/x", 12029);
   EXPECT_EQ(doc->GetLink(2)->m_nStatus, 12029);
-  doc->FailSimilarHosts = 0;
+  doc->MutableSettings().FailSimilarHosts = 0;
   doc->FailSimilarHost("https://h:8080/x", 12029);
   EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
 }
@@ -283,7 +275,7 @@ TEST(HostPrefix, LiteralPrefixAgreesWithTheWholeRoad) {
 
 TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
   auto doc = NewDoc(0, 1);
-  doc->MaxRetry = 0;
+  doc->MutableSettings().MaxRetry = 0;
   CLinkInfo* a = doc->NewLink("http://down/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc->NewLink("http://down/b", nullptr, REQUEST_GET);
   CLinkInfo* c = doc->NewLink("http://up/c", nullptr, REQUEST_GET);
@@ -297,7 +289,7 @@ TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
   EXPECT_EQ(a->m_nStatus, 12029);
   EXPECT_EQ(b->m_nStatus, 12029);
   EXPECT_EQ(c->m_nStatus, 0);
-  doc->FailSimilarHosts = 0;
+  doc->MutableSettings().FailSimilarHosts = 0;
   workers.started.clear();
   view.selectedRow = 2;
   doc->ScheduleFetches();
@@ -308,19 +300,19 @@ TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
 
 TEST_F(SchedulerTest, MailHostOkSpreadsToTheSameDomain) {
   auto doc = NewDoc(0, 1);
-  doc->MaxRetry = 0;
+  doc->MutableSettings().MaxRetry = 0;
   CLinkInfo* checked = doc->NewLink("mailto:a@example.com", nullptr, REQUEST_GET);
   CLinkInfo* pending = doc->NewLink("mailto:b@example.com", nullptr, REQUEST_GET);
   CLinkInfo* failed = doc->NewLink("mailto:c@example.com", nullptr, REQUEST_GET);
   CLinkInfo* otherCase = doc->NewLink("mailto:d@Example.com", nullptr, REQUEST_GET);
   CLinkInfo* busy = doc->NewLink("mailto:e@example.com", nullptr, REQUEST_GET);
   CLinkInfo* noAt = doc->NewLink("mailto:example.com", nullptr, REQUEST_GET);
-  failed->SetStatus(12007);
-  busy->SetStatus(-1);
-  checked->SetStatus(-1);
+  doc->SetStatus(failed, 12007);
+  doc->SetStatus(busy, -1);
+  doc->SetStatus(checked, -1);
   checked->IncrementAttempts();
-  doc->AddActive(checked);
-  ++doc->m_nActiveThreads;
+  DocumentTestAccess::AddActive(*doc, checked);
+  ++DocumentTestAccess::ActiveThreads(*doc);
   FetchRequest r;
   r.pLink = checked;
   r.url = checked->GetUrl();
@@ -336,11 +328,11 @@ TEST_F(SchedulerTest, RequeueAuthRequiredSameServerOnly) {
   auto doc = NewDoc(0, 1);
   const char* urls[] = {"http://h:81/a", "http://h:81/b", "http://h/c", "http://h:81/d"};
   for (const char* u : urls) doc->NewLink(u, nullptr, REQUEST_GET);
-  doc->GetLink(0)->SetStatus(401);
-  doc->GetLink(1)->SetStatus(401);
-  doc->GetLink(2)->SetStatus(401);
-  doc->GetLink(3)->SetStatus(404);
-  doc->AddActive(doc->GetLink(1));  // its result is not handed over yet
+  doc->SetStatus(doc->GetLink(0), 401);
+  doc->SetStatus(doc->GetLink(1), 401);
+  doc->SetStatus(doc->GetLink(2), 401);
+  doc->SetStatus(doc->GetLink(3), 404);
+  DocumentTestAccess::AddActive(*doc, doc->GetLink(1));  // its result is not handed over yet
   doc->RequeueAuthRequired("http://h:81/x");
   EXPECT_EQ(doc->GetLink(0)->m_nStatus, 0);
   EXPECT_EQ(doc->GetLink(1)->m_nStatus, 401);
@@ -363,7 +355,7 @@ TEST_F(SchedulerTest, ClosingADocumentRemovesTheBodiesOfQueuedResults) {
     result.outcome = std::make_unique<FetchOutcome>();
     result.outcome->status = 200;
     doc->OnUrlDone(result);  // queued: another worker still runs, so the pump has not parsed it
-    ASSERT_EQ(doc->m_paFinished.size(), 1u);
+    ASSERT_EQ(DocumentTestAccess::QueuedResults(*doc), 1u);
     EXPECT_EQ(::access(body.c_str(), F_OK), 0);
   }
   EXPECT_NE(::access(body.c_str(), F_OK), 0);

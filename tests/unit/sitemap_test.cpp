@@ -53,7 +53,7 @@ class SitemapTest : public ::testing::Test {
   CLinkInfo* Add(CWexoDoc& doc, const std::string& url, CLinkInfo* parent, std::int16_t status,
                  const std::string& mime = "text/html", const std::string& title = "t") {
     CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
-    link->SetStatus(status);
+    doc.SetStatus(link, status);
     link->m_csMimeType = mime;
     link->m_csTitle = title;
     return link;
@@ -97,8 +97,8 @@ TEST(EscapeHtml, EntitiesAndHighBytes) {
 }
 
 TEST_F(SitemapTest, WholeFile) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/dir/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/dir/");
   CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   root->m_bDateKnown = 1;
   root->m_tDate = kModified;
@@ -123,10 +123,10 @@ TEST_F(SitemapTest, WholeFile) {
 }
 
 TEST_F(SitemapTest, InclusionRules) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/dir/";
-  doc.m_saInclude = {"https://h/dir/", "ftp://h/", "file:///site/"};
-  doc.m_saExclude = {"http://h/dir/private/"};
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/dir/");
+  doc.Includes() = {"https://h/dir/", "ftp://h/", "file:///site/"};
+  doc.Excludes() = {"http://h/dir/private/"};
   CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   const struct {
     const char* url;
@@ -164,8 +164,8 @@ TEST_F(SitemapTest, InclusionRules) {
 }
 
 TEST_F(SitemapTest, PriorityGoesByTableIndex) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
   CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   Add(doc, "http://h/a.htm", root, 200);
   std::string xml = Sitemap(doc);
@@ -173,7 +173,7 @@ TEST_F(SitemapTest, PriorityGoesByTableIndex) {
   EXPECT_NE(xml.find("<priority>0.8</priority>"), std::string::npos);
 
   // A root that is not written leaves no entry with the root's priority.
-  root->SetStatus(404);
+  doc.SetStatus(root, 404);
   xml = Sitemap(doc);
   EXPECT_EQ(Locs(xml), std::vector<std::string>{"http://h/a.htm"});
   EXPECT_EQ(xml.find("0.9</priority>"), std::string::npos);
@@ -193,8 +193,8 @@ TEST_F(SitemapTest, LastModified) {
       {1, -60000000000, "2023-11-15"},                   // a year before 1000 is no W3C date
   };
   for (const auto& c : cases) {
-    CWexoDoc doc;
-    doc.m_csRootUrl = "http://h/";
+    CWexoDoc doc{host.Context()};
+    doc.SetRootUrl("http://h/");
     CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
     root->m_bDateKnown = c.known;
     root->m_tDate = c.date;
@@ -204,8 +204,8 @@ TEST_F(SitemapTest, LastModified) {
 }
 
 TEST_F(SitemapTest, LocIsEscaped) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
   const struct {
     std::string url, loc;
   } cases[] = {
@@ -234,8 +234,8 @@ TEST_F(SitemapTest, EmptyOrAllBroken) {
       "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\r\n"
       "</urlset>\r\n";
   const std::string emptyGraph = "digraph G\r\n{\r\n}\r\n";
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
   EXPECT_EQ(Sitemap(doc), empty);
   EXPECT_EQ(Graph(doc), emptyGraph);
 
@@ -259,8 +259,8 @@ TEST_F(SitemapTest, GraphNodeNames) {
       {std::string("http://h/dir/n\0n", 16), "n%00n"},
       {"http://h/dir/caf\xC3\xA9 x", "caf\xC3\xA9 x"},
   };
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/dir/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/dir/");
   CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   std::string expected = "digraph G\r\n{\r\n";
   for (const auto& c : cases) {
@@ -272,14 +272,14 @@ TEST_F(SitemapTest, GraphNodeNames) {
 }
 
 TEST_F(SitemapTest, GraphEdgesOfValidPairsOnly) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
   CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   CLinkInfo* a = Add(doc, "http://h/a.htm", root, 200);
   CLinkInfo* broken = Add(doc, "http://h/broken.htm", root, 404);
   CLinkInfo* b = Add(doc, "http://h/b.htm", a, 200);
-  b->AddReferrer(broken);  // from a page that is not 200: no edge
-  b->AddReferrer(root);
+  doc.AddReferrer(b, broken);  // from a page that is not 200: no edge
+  doc.AddReferrer(b, root);
   Add(doc, "http://h/missing.htm", b, 404);  // a broken target: no edge
   Add(doc, "http://h/skipped.htm", b, STATUS_SKIP_EXTERNAL);
   // A pair held twice by the referrer list is written twice.
@@ -294,8 +294,8 @@ TEST_F(SitemapTest, GraphEdgesOfValidPairsOnly) {
 }
 
 TEST_F(SitemapTest, LongGraphNamesAreWrittenInPieces) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://h/";
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
   CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   // Multi-byte characters and escapes straddle the cut points.
   std::string tail;
@@ -324,7 +324,7 @@ TEST_F(SitemapTest, LongGraphNamesAreWrittenInPieces) {
 }
 
 TEST_F(SitemapTest, OpenFailureIsReported) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   const std::string path = (dir / "no-such-folder" / "map.xml").string();
   EXPECT_FALSE(ExportSitemap(doc, path));
   EXPECT_FALSE(ExportGraphViz(doc, path));

@@ -13,53 +13,40 @@ namespace {
 class StartCheckTest : public ::testing::Test {
  protected:
   StartCheckTest() {
-    CWexoApp& app = WexoApp();
-    saved = app;
-    app.m_csUrl.clear();
-    app.m_csPost.clear();
-    app.m_nLevel = 9999;
-    app.m_nStartCommand = 0;
-    app.m_bRetryBroken = 0;
-    app.m_bCommandLineCheckTaken = false;
-    app.m_csIniFile = ini.Path();
     dir = std::filesystem::temp_directory_path() / ("wexo-start-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
   }
   ~StartCheckTest() override {
-    std::string iniPath = WexoApp().m_csIniFile;
-    WexoApp() = saved;
-    WexoApp().m_csIniFile = iniPath;
     std::filesystem::remove_all(dir);
   }
 
   std::unique_ptr<CWexoDoc> NewDoc() {
-    auto doc = std::make_unique<CWexoDoc>();
-    doc->m_pView = &view;
+    auto doc = std::make_unique<CWexoDoc>(host.Context());
+    view.Attach(*doc);
     return doc;
   }
 
   TempIni ini;
-  CWexoApp saved;
   ScriptedHost host;
   ScriptedView view;
   std::filesystem::path dir;
 };
 
 TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
-  WexoApp().m_csUrl = "HTTP://Example.COM/docs/index.html";
-  WexoApp().m_nLevel = 4;
+  host.app.m_csUrl = "HTTP://Example.COM/docs/index.html";
+  host.app.m_nLevel = 4;
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument());
   ASSERT_EQ(doc->GetLinkCount(), 1u);
-  EXPECT_EQ(doc->m_saUrls[0], "http://Example.COM/docs/index.html");
-  EXPECT_EQ(doc->m_csRootUrl, "http://Example.COM/docs/");
+  EXPECT_EQ(doc->GetUrl(0), "http://Example.COM/docs/index.html");
+  EXPECT_EQ(doc->GetRootUrl(), "http://Example.COM/docs/");
   EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_GET);
   EXPECT_EQ(doc->GetLink(0)->m_nLevel, 0);
-  EXPECT_TRUE(doc->m_bBatch);
-  EXPECT_EQ(doc->AskPassword, 0);
-  EXPECT_EQ(doc->MaxLevel, 4);
-  EXPECT_TRUE(doc->m_saInclude.empty());
-  EXPECT_TRUE(doc->m_bRunning);
+  EXPECT_TRUE(doc->IsBatch());
+  EXPECT_EQ(doc->Settings().AskPassword, 0);
+  EXPECT_EQ(doc->Settings().MaxLevel, 4);
+  EXPECT_TRUE(doc->Includes().empty());
+  EXPECT_TRUE(DocumentTestAccess::Running(*doc));
   EXPECT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.schedulePosts, 1);
   // Only the first new document follows the command line.
@@ -68,8 +55,8 @@ TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
 }
 
 TEST_F(StartCheckTest, PostRoot) {
-  WexoApp().m_csUrl = "http://h/form.cgi";
-  WexoApp().m_csPost = "a=1&b=2";
+  host.app.m_csUrl = "http://h/form.cgi";
+  host.app.m_csPost = "a=1&b=2";
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument());
   EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);
@@ -78,8 +65,8 @@ TEST_F(StartCheckTest, PostRoot) {
 
 TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
   const std::string root = "http://h/site/";
-  WexoApp().m_csUrl = root;
-  WexoApp().m_nLevel = 7;
+  host.app.m_csUrl = root;
+  host.app.m_nLevel = 7;
   // Section names are matched without regard to case, as the dialog wrote them.
   ini.Set("HTTP://H/site/-Options", "Profile", "1");
   ini.Set((root + "-Options").c_str(), "CheckExternal", "0");
@@ -96,24 +83,24 @@ TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
   ini.Set((root + "-Exclude").c_str(), "Enable3", "1");
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument());
-  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/", "http://c/"}));
-  EXPECT_EQ(doc->m_saExclude, (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
-  EXPECT_EQ(doc->CheckExternal, 0);
-  EXPECT_EQ(doc->MaxLevel, 7) << "MaxLevel defaults to the level switch";
-  EXPECT_EQ(doc->EMailTo, "x@y.z");
+  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/", "http://c/"}));
+  EXPECT_EQ(doc->Excludes(), (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
+  EXPECT_EQ(doc->Settings().CheckExternal, 0);
+  EXPECT_EQ(doc->Settings().MaxLevel, 7) << "MaxLevel defaults to the level switch";
+  EXPECT_EQ(doc->Settings().EMailTo, "x@y.z");
 }
 
 TEST_F(StartCheckTest, MakeLowerCaseLowersRootAndLists) {
   ini.Set("Options", "MakeLowerCase", "1");
   const std::string root = "http://H/Site/Index.HTML";
-  WexoApp().m_csUrl = root;
+  host.app.m_csUrl = root;
   ini.Set((root + "-Options").c_str(), "Profile", "1");
   ini.Set((root + "-Include").c_str(), "String1", "http://A/Mixed/");
   ini.Set((root + "-Include").c_str(), "Enable1", "1");
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument());
-  EXPECT_EQ(doc->m_saUrls[0], "http://h/site/index.html");
-  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/mixed/"}));
+  EXPECT_EQ(doc->GetUrl(0), "http://h/site/index.html");
+  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/mixed/"}));
 }
 
 TEST_F(StartCheckTest, UrlList) {
@@ -129,7 +116,7 @@ TEST_F(StartCheckTest, UrlList) {
         << listUrl << "\n"
         << "/srv/site/index.html";
   }
-  WexoApp().m_nStartCommand = ID_CHECK_URL_LIST;
+  host.app.m_nStartCommand = ID_CHECK_URL_LIST;
   auto cancelled = NewDoc();
   EXPECT_FALSE(cancelled->OnNewDocument()) << "a cancelled dialog starts nothing";
   host.openPaths.push_back(list.string());
@@ -137,15 +124,15 @@ TEST_F(StartCheckTest, UrlList) {
   view.rows.clear();
   ASSERT_TRUE(doc->OnNewDocument());
   EXPECT_EQ(host.dialogTitles.back(), "Open URL List");
-  EXPECT_EQ(doc->m_saUrls,
+  EXPECT_EQ(doc->GetUrls(),
             (std::vector<std::string>{listUrl, "http://a/x", "http://b/y", "file:///srv/site/index.html"}));
-  EXPECT_EQ(doc->m_saInclude, (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
+  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
                                                          "file:///srv/site/index.html"}));
-  EXPECT_EQ(doc->m_csRootUrl, "file://" + dir.string() + "/");
+  EXPECT_EQ(doc->GetRootUrl(), "file://" + dir.string() + "/");
   ASSERT_EQ(view.rows.size(), 4u);
-  EXPECT_EQ(view.rows[0]->GetUrl(), "file:///srv/site/index.html") << "rows in reverse order above the list";
-  EXPECT_EQ(view.rows[3]->GetUrl(), listUrl);
-  EXPECT_FALSE(doc->m_bBatch);
+  EXPECT_EQ(view.rows[0]->GetUrl(), listUrl) << "each record reaches the list as it is added";
+  EXPECT_EQ(view.rows[3]->GetUrl(), "file:///srv/site/index.html");
+  EXPECT_FALSE(doc->IsBatch());
   EXPECT_EQ(view.schedulePosts, 1);
 
   host.openPaths.push_back((dir / "missing.txt").string());

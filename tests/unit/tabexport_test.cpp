@@ -34,9 +34,9 @@ class TabExportTest : public ::testing::Test {
 };
 
 TEST_F(TabExportTest, RowsAndFields) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
-  root->SetStatus(200, "OK");
+  doc.SetStatus(root, 200, "OK");
   root->m_csMimeType = "text/html";
   root->m_nSize = 1234;
   root->m_csTitle = "Home";
@@ -50,13 +50,13 @@ TEST_F(TabExportTest, RowsAndFields) {
   root->m_csDescription = "d";
   root->m_csKeywords = "k";
   CLinkInfo* empty = doc.NewLink("http://h/empty", root, REQUEST_GET);
-  empty->SetStatus(200);
+  doc.SetStatus(empty, 200);
   empty->m_tsDuration = 3723;
   CLinkInfo* missing = doc.NewLink("http://h/missing", root, REQUEST_HEAD);
-  missing->SetStatus(404, "Not Found");
+  doc.SetStatus(missing, 404, "Not Found");
   missing->m_nSize = 99;
   missing->m_bDateKnown = 1;
-  doc.NewLink("http://x/", root, REQUEST_HEAD)->SetStatus(STATUS_SKIP_EXTERNAL);
+  doc.SetStatus(doc.NewLink("http://x/", root, REQUEST_HEAD), STATUS_SKIP_EXTERNAL);
 
   const std::string path = (dir / "all.txt").string();
   ASSERT_TRUE(ExportTabFile(doc, path));
@@ -80,13 +80,13 @@ TEST_F(TabExportTest, RowsAndFields) {
 }
 
 TEST_F(TabExportTest, PageMapRowsFollowReferrerOrder) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
   CLinkInfo* target = doc.NewLink("http://h/t", c, REQUEST_GET);
-  target->AddReferrer(a);
-  target->AddReferrer(b);
+  doc.AddReferrer(target, a);
+  doc.AddReferrer(target, b);
   const std::string map = (dir / "map.txt").string();
   ASSERT_TRUE(ExportPageMap(doc, map));
   const std::string text = ReadAll(map);
@@ -95,7 +95,7 @@ TEST_F(TabExportTest, PageMapRowsFollowReferrerOrder) {
 }
 
 TEST_F(TabExportTest, FailedWriteKeepsTheOldFile) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   doc.NewLink("http://h/", nullptr, REQUEST_GET);
   // The target is a folder holding a file: the rename over it fails.
   const std::filesystem::path target = dir / "old";

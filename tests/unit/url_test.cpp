@@ -1,3 +1,4 @@
+#include "platform/Profile.h"
 #include "engine/Url.h"
 
 #include <gtest/gtest.h>
@@ -23,11 +24,11 @@ class UrlSettings : public ::testing::Test {
     char tmpl[] = "/tmp/wexo-url-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    saved_ = WexoApp().m_csIniFile;
-    WexoApp().m_csIniFile = dir_ + "/wexo.ini";
+    saved_ = platform::SettingsFile();
+    platform::SetSettingsFile(dir_ + "/wexo.ini");
   }
   void TearDown() override {
-    WexoApp().m_csIniFile = saved_;
+    platform::SetSettingsFile(saved_);
     std::system(("rm -rf " + dir_).c_str());
   }
   std::string dir_, saved_;
@@ -122,7 +123,7 @@ TEST_F(UrlSettings, ResolveLinkJavascriptOption) {
   const char* B = "http://a/b/";
   // Without the option, a javascript: link is left as it is.
   CheckResolve({B, "javascript:openWin('p.html')", 0, true, "javascript:openWin('p.html')"});
-  ASSERT_TRUE(WexoApp().WriteProfileString("Options", "Javascript",
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Javascript",
                                            "^javascript:openWin[(]'([^']*)'"));
   const ResolveCase cases[] = {
       {B, "javascript:openWin('p.html')", 0, true, "http://a/b/p.html"},
@@ -133,7 +134,7 @@ TEST_F(UrlSettings, ResolveLinkJavascriptOption) {
   };
   for (const ResolveCase& c : cases) CheckResolve(c);
   // The option is read at every call.
-  ASSERT_TRUE(WexoApp().WriteProfileString("Options", "Javascript", "^(javascript):"));
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Javascript", "^(javascript):"));
   CheckResolve({B, "javascript:openWin('p.html')", 0, true, "http://a/b/javascript"});
 }
 

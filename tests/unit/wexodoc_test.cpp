@@ -38,16 +38,16 @@ class DocTest : public ::testing::Test {
 
 TEST_F(DocTest, SettingsDefaultsAndOverrides) {
   {
-    CWexoDoc doc;
-    EXPECT_EQ(doc.m_nThreads, 30);
-    EXPECT_EQ(doc.MaxLevel, 9999);
-    EXPECT_EQ(doc.MaxRetry, 1);
-    EXPECT_EQ(doc.CheckExternal, 1);
-    EXPECT_EQ(doc.AskPassword, 1);
-    EXPECT_EQ(doc.CheckDoubleSlash, 1);
-    EXPECT_EQ(doc.m_csUserAgent, "Wexo Link Tolvak/1.3.9 beta");
-    EXPECT_EQ(doc.m_csAccept, "*/*");
-    EXPECT_EQ(doc.m_csIfModifiedSince, "");
+    CWexoDoc doc{host.Context()};
+    EXPECT_EQ(doc.Settings().Threads, 30);
+    EXPECT_EQ(doc.Settings().MaxLevel, 9999);
+    EXPECT_EQ(doc.Settings().MaxRetry, 1);
+    EXPECT_EQ(doc.Settings().CheckExternal, 1);
+    EXPECT_EQ(doc.Settings().AskPassword, 1);
+    EXPECT_EQ(doc.Settings().CheckDoubleSlash, 1);
+    EXPECT_EQ(doc.Settings().UserAgent, "Wexo Link Tolvak/1.3.9 beta");
+    EXPECT_EQ(doc.Settings().Accept, "*/*");
+    EXPECT_EQ(doc.Settings().IfModifiedSince, "");
   }
   ini.Set("Options", "Threads", "5");
   ini.Set("Options", "MaxLevel", "3");
@@ -55,20 +55,20 @@ TEST_F(DocTest, SettingsDefaultsAndOverrides) {
   ini.Set("Options", "E-Mail-To", "a@b.c");
   ini.Set("Options", "Tolvak", "Tolvak 9");
   ini.Set("Options", "Accept", "text/html");
-  CWexoDoc doc;
-  EXPECT_EQ(doc.m_nThreads, 5);
-  EXPECT_EQ(doc.MaxLevel, 3);
-  EXPECT_EQ(doc.EMail, 1);
-  EXPECT_EQ(doc.EMailTo, "a@b.c");
-  EXPECT_EQ(doc.m_csUserAgent, "Tolvak 9");
-  EXPECT_EQ(doc.m_csAccept, "text/html");
+  CWexoDoc doc{host.Context()};
+  EXPECT_EQ(doc.Settings().Threads, 5);
+  EXPECT_EQ(doc.Settings().MaxLevel, 3);
+  EXPECT_EQ(doc.Settings().EMail, 1);
+  EXPECT_EQ(doc.Settings().EMailTo, "a@b.c");
+  EXPECT_EQ(doc.Settings().UserAgent, "Tolvak 9");
+  EXPECT_EQ(doc.Settings().Accept, "text/html");
 }
 
 TEST_F(DocTest, InternalAndExcluded) {
-  CWexoDoc doc;
-  doc.m_csRootUrl = "http://www.example.com/docs/";
-  doc.m_saInclude = {"http://cdn.example.net/"};
-  doc.m_saExclude = {"http://www.example.com/docs/private/"};
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://www.example.com/docs/");
+  doc.Includes() = {"http://cdn.example.net/"};
+  doc.Excludes() = {"http://www.example.com/docs/private/"};
   struct Case {
     const char* url;
     bool domainMatch, excludeMso, internal, excluded;
@@ -92,115 +92,115 @@ TEST_F(DocTest, InternalAndExcluded) {
       {"http://www.example.com/docs/oledata.mso", false, true, true, true},
   };
   for (const auto& c : cases) {
-    doc.DomainMatch = c.domainMatch;
-    doc.ExcludeMSO = c.excludeMso;
+    doc.MutableSettings().DomainMatch = c.domainMatch;
+    doc.MutableSettings().ExcludeMSO = c.excludeMso;
     EXPECT_EQ(doc.IsInternal(c.url), c.internal) << c.url << " domain " << c.domainMatch;
     EXPECT_EQ(doc.IsExcluded(c.url), c.excluded) << c.url << " mso " << c.excludeMso;
   }
   // Two empty keys are equal: with a dotless root host every other scheme counts as internal.
-  doc.m_csRootUrl = "http://intranet/";
-  doc.m_saInclude.clear();
-  doc.DomainMatch = 1;
+  doc.SetRootUrl("http://intranet/");
+  doc.Includes().clear();
+  doc.MutableSettings().DomainMatch = 1;
   EXPECT_TRUE(doc.IsInternal("ftp://elsewhere.example.com/"));
   EXPECT_TRUE(doc.IsInternal("http://otherhost/"));
 }
 
 TEST_F(DocTest, RecheckBrokenResetsOnlyBrokenIdleRecords) {
-  CWexoDoc doc;
-  doc.m_pView = &view;
+  CWexoDoc doc{host.Context()};
+  view.Attach(doc);
   CLinkInfo* ok = doc.NewLink("http://h/ok", nullptr, REQUEST_GET);
-  ok->SetStatus(200);
+  doc.SetStatus(ok, 200);
   doc.RecheckBroken();
   EXPECT_EQ(view.schedulePosts, 0) << "nothing broken, nothing posted";
 
   CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
   CLinkInfo* inFlight = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
   CLinkInfo* skipped = doc.NewLink("http://x/", nullptr, REQUEST_GET);
-  broken->SetStatus(404, "Not Found");
+  doc.SetStatus(broken, 404, "Not Found");
   broken->m_csMimeType = "text/html";
-  inFlight->SetStatus(500);  // its worker has not been handed over yet
-  doc.AddActive(inFlight);
-  skipped->SetStatus(STATUS_SKIP_EXTERNAL);
-  doc.m_bFinished = true;
-  doc.m_bPaused = true;
+  doc.SetStatus(inFlight, 500);  // its worker has not been handed over yet
+  DocumentTestAccess::AddActive(doc, inFlight);
+  doc.SetStatus(skipped, STATUS_SKIP_EXTERNAL);
+  DocumentTestAccess::Finished(doc) = true;
+  doc.SetPaused(true);
   doc.RecheckBroken();
   EXPECT_EQ(broken->m_nStatus, 0);
   EXPECT_EQ(broken->m_csMimeType, "text/html");
   EXPECT_EQ(inFlight->m_nStatus, 500);
   EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(ok->m_nStatus, 200);
-  EXPECT_TRUE(doc.m_bRunning);
-  EXPECT_FALSE(doc.m_bFinished);
-  EXPECT_FALSE(doc.m_bPaused);
+  EXPECT_TRUE(DocumentTestAccess::Running(doc));
+  EXPECT_FALSE(DocumentTestAccess::Finished(doc));
+  EXPECT_FALSE(doc.IsPaused());
   EXPECT_EQ(view.schedulePosts, 1);
-  EXPECT_EQ(doc.m_nPending, 1);
+  EXPECT_EQ(doc.GetPendingCount(), 1);
 }
 
 TEST_F(DocTest, ToggleCheckExternal) {
-  CWexoDoc doc;
-  doc.m_pView = &view;
-  doc.m_csRootUrl = "http://h/";
-  doc.m_saExclude = {"http://h/skip/"};
+  CWexoDoc doc{host.Context()};
+  view.Attach(doc);
+  doc.SetRootUrl("http://h/");
+  doc.Excludes() = {"http://h/skip/"};
   CLinkInfo* internal = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* external = doc.NewLink("http://other/", nullptr, REQUEST_HEAD);
   CLinkInfo* excluded = doc.NewLink("http://h/skip/x", nullptr, REQUEST_GET);
   CLinkInfo* busy = doc.NewLink("http://busy/", nullptr, REQUEST_HEAD);
-  busy->SetStatus(-1);
+  doc.SetStatus(busy, -1);
 
   doc.ToggleCheckExternal();
-  EXPECT_EQ(doc.CheckExternal, 0);
+  EXPECT_EQ(doc.Settings().CheckExternal, 0);
   EXPECT_EQ(internal->m_nStatus, 0);
   EXPECT_EQ(external->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(excluded->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(busy->m_nStatus, -1);
   EXPECT_EQ(view.schedulePosts, 0);
 
-  internal->SetStatus(200);
-  busy->SetStatus(200);
-  doc.m_bFinished = true;
-  doc.m_bRunning = false;
+  doc.SetStatus(internal, 200);
+  doc.SetStatus(busy, 200);
+  DocumentTestAccess::Finished(doc) = true;
+  DocumentTestAccess::Running(doc) = false;
   doc.ToggleCheckExternal();
   EXPECT_EQ(external->m_nStatus, 0);
   EXPECT_EQ(excluded->m_nStatus, 0);
-  EXPECT_TRUE(doc.m_bRunning);
-  EXPECT_FALSE(doc.m_bFinished);
+  EXPECT_TRUE(DocumentTestAccess::Running(doc));
+  EXPECT_FALSE(DocumentTestAccess::Finished(doc));
   EXPECT_EQ(view.schedulePosts, 1);
 }
 
 TEST_F(DocTest, ShowBrokenOnlyIsWrittenBack) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   doc.ToggleShowBrokenOnly();
-  EXPECT_EQ(doc.ShowBrokenOnly, 1);
-  EXPECT_EQ(CWexoDoc().ShowBrokenOnly, 1);
+  EXPECT_EQ(doc.Settings().ShowBrokenOnly, 1);
+  EXPECT_EQ(CWexoDoc(host.Context()).Settings().ShowBrokenOnly, 1);
   doc.ToggleShowBrokenOnly();
-  EXPECT_EQ(CWexoDoc().ShowBrokenOnly, 0);
+  EXPECT_EQ(CWexoDoc(host.Context()).Settings().ShowBrokenOnly, 0);
 }
 
 TEST_F(DocTest, CloseGuardListsRunningWorkers) {
-  CWexoDoc doc;
-  doc.m_pView = &view;
+  CWexoDoc doc{host.Context()};
+  view.Attach(doc);
   EXPECT_TRUE(doc.CanCloseFrame());
-  EXPECT_EQ(view.columnSaves, 1);
+  EXPECT_EQ(view.closings, 1);
 
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   a->m_hThread = std::make_shared<CWorkerThread>();
   b->m_hThread = std::make_shared<CWorkerThread>();
   b->m_hThread->SetExitCode(0x1f);
-  doc.AddActive(a);
-  doc.AddActive(b);
-  doc.m_nActiveThreads = 2;
+  DocumentTestAccess::AddActive(doc, a);
+  DocumentTestAccess::AddActive(doc, b);
+  DocumentTestAccess::ActiveThreads(doc) = 2;
   EXPECT_FALSE(doc.CanCloseFrame());
   EXPECT_FALSE(doc.OnFileClose());
   ASSERT_EQ(host.boxes.size(), 2u);
   EXPECT_EQ(host.boxes[0],
             "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
             "Active threads: \n\nhttp://h/a\nhttp://h/b\t\t(Thread Status: 1f)\n");
-  EXPECT_EQ(view.columnSaves, 1);
+  EXPECT_EQ(view.closings, 1);
 }
 
 TEST_F(DocTest, CloseAllHandlesTakesEachHandleOnce) {
-  CWexoDoc doc;
+  CWexoDoc doc{host.Context()};
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   a->m_hInternet = 0xdead0001;  // not a live session: closing it is passed over

@@ -2,6 +2,16 @@
 
 namespace wexo_test {
 
+namespace {
+DialogHost* current = nullptr;
+}  // namespace
+
+DialogHost::DialogHost() { current = this; }
+DialogHost::~DialogHost() {
+  if (current == this) current = nullptr;
+}
+DialogHost* DialogHost::Current() { return current; }
+
 bool DialogHost::CredentialDialog(const CredentialPrompt& prompt, std::string& user, std::string& password) {
   Credentials answer;
   {

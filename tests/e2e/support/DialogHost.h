@@ -14,6 +14,11 @@ namespace wexo_test {
 
 class DialogHost : public HeadlessHost {
  public:
+  DialogHost();
+  ~DialogHost() override;
+  // The newest DialogHost alive: the host a test's direct fetches ask (nullptr: none).
+  static DialogHost* Current();
+
   struct Credentials {
     bool ok = false;  // false: cancel
     std::string user;

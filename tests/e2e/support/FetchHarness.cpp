@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "e2e/support/DialogHost.h"
 #include "engine/FetchWorker.h"
 #include "platform/TempDir.h"
 
@@ -37,33 +38,34 @@ bool RecordingView::WaitForCount(std::size_t count, std::chrono::milliseconds li
 
 FetchSettings DefaultFetchSettings() {
   FetchSettings s;
-  s.userAgent = "Tolvak-Test/1.0";
-  s.accept = "*/*";
-  s.referer = true;
-  s.allowCookies = false;
-  s.askPassword = true;
-  s.redirectIsError = false;
-  s.checkDoubleSlash = true;
+  s.UserAgent = "Tolvak-Test/1.0";
+  s.Accept = "*/*";
+  s.Referer = true;
+  s.AllowCookies = false;
+  s.AskPassword = true;
+  s.RedirectIsError = false;
+  s.CheckDoubleSlash = true;
   return s;
 }
 
-FetchRequest MakeFetchRequest(CLinkInfo& link, IWexoView* view, const std::string& url,
+FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url,
                               std::uint16_t kind, std::uint16_t attempts) {
   FetchRequest r;
   r.pLink = &link;
-  r.pView = view;
+  r.ui = view;
   r.url = url;
   r.requestKind = kind;
   r.attempts = attempts;
   r.mimeType = link.m_csMimeType;
   r.settings = DefaultFetchSettings();
+  r.host = DialogHost::Current();
   return r;
 }
 
 FetchRun RunFetch(CLinkInfo& link, FetchRequest request) {
   RecordingView view;
   request.pLink = &link;
-  request.pView = &view;
+  request.ui = &view;
   FetchWorker(std::move(request));
   FetchRun run;
   std::vector<FetchResult> results = view.Results();

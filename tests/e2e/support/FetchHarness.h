@@ -13,24 +13,12 @@
 
 namespace wexo_test {
 
-// A list view that only keeps the finished fetches; SendUrlDone may come from any thread.
-class RecordingView : public IWexoView {
+// A user-interface thread that only keeps the finished fetches; SendUrlDone may come from
+// any thread.
+class RecordingView : public IUiThread {
  public:
   void PostSchedule() override {}
   void SendUrlDone(const FetchResult& result) override;
-  int GetSelectedRow() override { return -1; }
-  int GetTopRow() override { return 0; }
-  int GetRowsPerPage() override { return 0; }
-  int GetRowCount() override { return 0; }
-  CLinkInfo* GetRowRecord(int) override { return nullptr; }
-  int GetRowOf(const CLinkInfo*) override { return -1; }
-  void InsertRow(CLinkInfo*) override {}
-  void InsertRowAt(CLinkInfo*, int) override {}
-  void DeleteRecordRow(CLinkInfo*) override {}
-  void RedrawRecord(CLinkInfo*) override {}
-  void Invalidate() override {}
-  void SaveColumnWidths() override {}
-  void SetStatusText(const std::string&) override {}
 
   std::vector<FetchResult> Results() const;
   // Hand-overs of that record so far.
@@ -47,7 +35,7 @@ class RecordingView : public IWexoView {
 FetchSettings DefaultFetchSettings();
 
 // A request for url on behalf of link, handed over to view.
-FetchRequest MakeFetchRequest(CLinkInfo& link, IWexoView* view, const std::string& url,
+FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url,
                               std::uint16_t kind = REQUEST_GET, std::uint16_t attempts = 1);
 
 // One fetch run on this thread.

@@ -4,30 +4,39 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "engine/Application.h"
-#include "engine/LinkInfo.h"
+#include "engine/Fetch.h"
+#include "engine/WexoDoc.h"
 #include "platform/Profile.h"
 
-int ScriptedView::GetRowOf(const CLinkInfo* link) {
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    if (rows[i] == link) return static_cast<int>(i);
-  return -1;
+void ScriptedView::Attach(CWexoDoc& d) {
+  doc = &d;
+  d.AttachView(this, this, this);
+  for (std::size_t i = rows.size(); i < d.GetLinkCount(); ++i) rows.push_back(d.GetLink(i));
 }
 
-void ScriptedView::InsertRowAt(CLinkInfo* link, int row) {
-  if (row < 0 || row > static_cast<int>(rows.size())) row = static_cast<int>(rows.size());
-  rows.insert(rows.begin() + row, link);
+const CLinkInfo* ScriptedView::SelectedRecord() {
+  return selectedRow >= 0 && selectedRow < static_cast<int>(rows.size()) ? rows[selectedRow] : nullptr;
 }
 
-void ScriptedView::DeleteRecordRow(CLinkInfo* link) {
-  const int row = GetRowOf(link);
-  if (row >= 0) rows.erase(rows.begin() + row);
+void ScriptedView::VisibleRecords(std::vector<const CLinkInfo*>& out) {
+  const int end = std::min(topRow + rowsPerPage, static_cast<int>(rows.size()));
+  for (int row = std::max(topRow, 0); row < end; ++row) out.push_back(rows[row]);
+}
+
+void ScriptedView::RecordsAdded(std::size_t first, std::size_t count) {
+  for (std::size_t i = first; i < first + count; ++i) rows.push_back(doc->GetLink(i));
 }
 
 void ScriptedView::SendUrlDone(const FetchResult& result) { handedOver.push_back(result); }
 
-ScriptedHost::ScriptedHost() { SetHost(this); }
-ScriptedHost::~ScriptedHost() { SetHost(nullptr); }
+EngineContext ScriptedHost::Context(WorkerLauncher launcher, std::function<std::int64_t()> clock) {
+  EngineContext context;
+  context.host = this;
+  context.app = &app;
+  context.launcher = std::move(launcher);
+  context.clock = std::move(clock);
+  return context;
+}
 
 BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
   boxes.push_back(text);
@@ -52,12 +61,12 @@ TempIni::TempIni() {
   char templ[] = "/tmp/wexo-test-ini-XXXXXX";
   m_dir = mkdtemp(templ);
   m_path = m_dir + "/wexo.ini";
-  m_previous = WexoApp().m_csIniFile;
-  WexoApp().m_csIniFile = m_path;
+  m_previous = platform::SettingsFile();
+  platform::SetSettingsFile(m_path);
 }
 
 TempIni::~TempIni() {
-  WexoApp().m_csIniFile = m_previous;
+  platform::SetSettingsFile(m_previous);
   std::error_code ec;
   std::filesystem::remove_all(m_dir, ec);
 }

@@ -2,55 +2,61 @@
 // answers from a script.
 #pragma once
 
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/Application.h"
+#include "engine/EngineContext.h"
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
+#include "unit/support/DocumentTestAccess.h"
 
-class ScriptedView : public IWexoView {
+class CWexoDoc;
+
+// Rows are the document's records in table order, as they were added.
+class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentObserver {
  public:
+  // Shows doc: the document's notices, posts and hand-overs come here.
+  void Attach(CWexoDoc& doc);
+
   void PostSchedule() override { ++schedulePosts; }
   void SendUrlDone(const FetchResult& result) override;
-  int GetSelectedRow() override { return selectedRow; }
-  int GetTopRow() override { return topRow; }
-  int GetRowsPerPage() override { return rowsPerPage; }
-  int GetRowCount() override { return static_cast<int>(rows.size()); }
-  CLinkInfo* GetRowRecord(int row) override {
-    return row >= 0 && row < static_cast<int>(rows.size()) ? rows[row] : nullptr;
-  }
-  int GetRowOf(const CLinkInfo* link) override;
-  void InsertRow(CLinkInfo* link) override { rows.push_back(link); }
-  void InsertRowAt(CLinkInfo* link, int row) override;
-  void DeleteRecordRow(CLinkInfo* link) override;
-  void RedrawRecord(CLinkInfo* link) override { redrawn.push_back(link); }
-  void Invalidate() override { ++invalidations; }
-  void SaveColumnWidths() override { ++columnSaves; }
-  void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
+  const CLinkInfo* SelectedRecord() override;
+  void VisibleRecords(std::vector<const CLinkInfo*>& out) override;
+  void RecordsAdded(std::size_t first, std::size_t count) override;
+  void RecordChanged(const CLinkInfo& link) override { changed.push_back(&link); }
+  void TableReset() override { ++resets; }
+  void StatusText(const std::string& text) override { statusTexts.push_back(text); }
+  void DocumentClosing() override { ++closings; }
 
+  CWexoDoc* doc = nullptr;
   int schedulePosts = 0;
-  int invalidations = 0;
-  int columnSaves = 0;
+  int resets = 0;
+  int closings = 0;
   int selectedRow = -1;
   int topRow = 0;
   int rowsPerPage = 20;
   std::vector<CLinkInfo*> rows;
-  std::vector<CLinkInfo*> redrawn;
+  std::vector<const CLinkInfo*> changed;
   std::vector<std::string> statusTexts;
   std::vector<FetchResult> handedOver;
 };
 
 class ScriptedHost : public IWexoHost {
  public:
-  ScriptedHost();
-  ~ScriptedHost() override;
   BoxAnswer MessageBox(const std::string& text, BoxKind kind) override;
   bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
                       std::string& path) override;
   void Beep() override { ++beeps; }
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
 
+  // A context with this host and app, and the given launcher and clock (empty: the real ones).
+  EngineContext Context(WorkerLauncher launcher = nullptr, std::function<std::int64_t()> clock = nullptr);
+
+  CWexoApp app;  // the command line of the test's documents
   std::deque<BoxAnswer> answers;  // taken in order; Ok (or No for questions) when empty
   std::vector<std::string> boxes;
   std::vector<int> quitCodes;
@@ -72,3 +78,4 @@ class TempIni {
   std::string m_path;
   std::string m_previous;
 };
+

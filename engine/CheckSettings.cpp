@@ -1,0 +1,90 @@
+#include "engine/CheckSettings.h"
+
+#include <array>
+
+#include "engine/Application.h"
+
+namespace {
+
+using S = CheckSettings;
+
+constexpr int kFlag = 1;
+
+// In the order the document reads them; a string's default is defaultText.
+const std::array<SettingField, 36> kFields = {{
+    {"ShowBrokenOnly", &S::ShowBrokenOnly, 0, nullptr, 0, kFlag},
+    {"Threads", &S::Threads, 30, nullptr, 1, 100},
+    {"AskPassword", &S::AskPassword, 1, nullptr, 0, kFlag},
+    {"RedirectIsError", &S::RedirectIsError, 0, nullptr, 0, kFlag},
+    {"ReportBroken1", &S::ReportBroken1, 1, nullptr, 0, kFlag},
+    {"ReportBroken2", &S::ReportBroken2, 1, nullptr, 0, kFlag},
+    {"ReportBrokenLocal", &S::ReportBrokenLocal, 1, nullptr, 0, kFlag},
+    {"ReportFtpGopher", &S::ReportFtpGopher, 1, nullptr, 0, kFlag},
+    {"ReportRedir", &S::ReportRedir, 1, nullptr, 0, kFlag},
+    {"ReportValid", &S::ReportValid, 1, nullptr, 0, kFlag},
+    {"SiteMap", &S::SiteMap, 1, nullptr, 0, kFlag},
+    {"MaxLevel", &S::MaxLevel, 9999, nullptr, 0, 9999},
+    {"ReportStatistics", &S::ReportStatistics, 1, nullptr, 0, kFlag},
+    {"ReportOrphans", &S::ReportOrphans, 1, nullptr, 0, kFlag},
+    {"DomainMatch", &S::DomainMatch, 0, nullptr, 0, kFlag},
+    {"AllowCookies", &S::AllowCookies, 0, nullptr, 0, kFlag},
+    {"ExcludeMSO", &S::ExcludeMSO, 0, nullptr, 0, kFlag},
+    {"FailSimilarHosts", &S::FailSimilarHosts, 1, nullptr, 0, kFlag},
+    {"MaxRetry", &S::MaxRetry, 1, nullptr, 0, 10},
+    {"ListLocalDirectories", &S::ListLocalDirectories, 0, nullptr, 0, kFlag},
+    {"AllowLocalFilesInRemoteCheck", &S::AllowLocalFilesInRemoteCheck, 0, nullptr, 0, kFlag},
+    {"MakeLowerCase", &S::MakeLowerCase, 0, nullptr, 0, kFlag},
+    {"PassiveFtp", &S::PassiveFtp, 0, nullptr, 0, kFlag},
+    {"ReportTimeouts", &S::ReportTimeouts, 1, nullptr, 0, kFlag},
+    {"CheckExternal", &S::CheckExternal, 1, nullptr, 0, kFlag},
+    {"E-Mail", &S::EMail, 0, nullptr, 0, kFlag},
+    {"E-MailOnlyIfBroken", &S::EMailOnlyIfBroken, 0, nullptr, 0, kFlag},
+    {"E-Mail-SMTP-Server", &S::EMailSmtpServer, 0, "", 0, 0},
+    {"E-Mail-From", &S::EMailFrom, 0, "", 0, 0},
+    {"E-Mail-To", &S::EMailTo, 0, "", 0, 0},
+    {"E-Mail-Subject", &S::EMailSubject, 0, "", 0, 0},
+    {"Tolvak", &S::UserAgent, 0, kProgramBanner, 0, 0},
+    {"Accept", &S::Accept, 0, "*/*", 0, 0},
+    {"If-Modified-Since", &S::IfModifiedSince, 0, "", 0, 0},
+    {"Referer", &S::Referer, 0, nullptr, 0, kFlag},
+    {"CheckDoubleSlash", &S::CheckDoubleSlash, 1, nullptr, 0, kFlag},
+}};
+
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overload(F...) -> Overload<F...>;
+
+}  // namespace
+
+std::span<const SettingField> CheckSettingFields() { return kFields; }
+
+const SettingField* FindSettingField(std::string_view key) {
+  for (const SettingField& f : kFields)
+    if (key == f.key) return &f;
+  return nullptr;
+}
+
+CheckSettings ReadCheckSettings(const CWexoApp& app) {
+  CheckSettings s;
+  for (const SettingField& f : kFields) {
+    std::visit(Overload{
+                   [&](std::int32_t S::*m) { s.*m = app.GetProfileInt("Options", f.key, f.defaultInt); },
+                   [&](std::int16_t S::*m) {
+                     s.*m = static_cast<std::int16_t>(app.GetProfileInt("Options", f.key, f.defaultInt));
+                   },
+                   [&](std::string S::*m) { s.*m = app.GetProfileString("Options", f.key, f.defaultText); },
+               },
+               f.member);
+  }
+  s.UserAgent = UserAgentFromSetting(s.UserAgent);
+  return s;
+}
+
+std::string UserAgentFromSetting(std::string value) {
+  const std::size_t pos = value.find("Tolvak ");
+  if (pos != std::string::npos && pos != 0) value[pos + 6] = '/';
+  return value;
+}

@@ -1,0 +1,75 @@
+// The settings one check uses: one value type, and one table of its [Options] keys that the
+// settings reader, the document file and the options pages share.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+class CWexoApp;
+
+struct CheckSettings {
+  std::int32_t ShowBrokenOnly = 0;
+  std::int16_t Threads = 30;
+  std::int32_t AskPassword = 1;
+  std::int32_t RedirectIsError = 0;
+  std::int32_t ReportBroken1 = 1;
+  std::int32_t ReportBroken2 = 1;
+  std::int32_t ReportBrokenLocal = 1;
+  std::int32_t ReportFtpGopher = 1;
+  std::int32_t ReportRedir = 1;
+  std::int32_t ReportValid = 1;
+  std::int32_t SiteMap = 1;
+  std::int16_t MaxLevel = 9999;
+  std::int32_t ReportStatistics = 1;
+  std::int32_t ReportOrphans = 1;
+  std::int32_t DomainMatch = 0;
+  std::int32_t AllowCookies = 0;
+  std::int32_t ExcludeMSO = 0;
+  std::int32_t FailSimilarHosts = 1;
+  std::int16_t MaxRetry = 1;
+  std::int32_t ListLocalDirectories = 0;
+  std::int32_t AllowLocalFilesInRemoteCheck = 0;
+  std::int32_t MakeLowerCase = 0;
+  std::int32_t PassiveFtp = 0;
+  std::int32_t ReportTimeouts = 1;
+  std::int32_t CheckExternal = 1;
+  std::int32_t EMail = 0;
+  std::int32_t EMailOnlyIfBroken = 0;
+  std::string EMailSmtpServer;
+  std::string EMailFrom;
+  std::string EMailTo;
+  std::string EMailSubject;
+  std::string UserAgent;  // from Tolvak, after UserAgentFromSetting
+  std::string Accept = "*/*";
+  std::string IfModifiedSince;
+  std::int32_t Referer = 0;
+  std::int32_t CheckDoubleSlash = 1;
+};
+
+// One [Options] key of CheckSettings. Integers outside [min, max] are kept as read; the
+// range is what the options pages accept.
+struct SettingField {
+  const char* key;
+  std::variant<std::int32_t CheckSettings::*, std::int16_t CheckSettings::*, std::string CheckSettings::*> member;
+  int defaultInt;
+  const char* defaultText;  // for strings
+  int min;
+  int max;
+};
+
+// Every key, in the order a document reads them.
+std::span<const SettingField> CheckSettingFields();
+// The field of a key (exact spelling); nullptr when there is none.
+const SettingField* FindSettingField(std::string_view key);
+
+// The settings as [Options] holds them now (absent keys give the defaults).
+CheckSettings ReadCheckSettings(const CWexoApp& app);
+
+// The User-Agent from the Tolvak setting: the blank after "Tolvak" becomes '/' unless the
+// value begins with "Tolvak ".
+std::string UserAgentFromSetting(std::string value);
+
+constexpr const char* kProgramBanner = "Wexo Link Tolvak 1.3.9 beta";
