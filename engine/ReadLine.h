@@ -6,6 +6,7 @@
 #include "platform/TextFile.h"
 
 // The next line with one blank appended and every tab, CR and LF turned into a blank; false
-// at the end of the file. A read error asks once whether to go on: Yes treats the body as
+// at the end of the file. A line the reader hands over in pieces gets its blank after the last
+// piece only, so the pieces joined are the line. A read error asks once whether to go on: Yes treats the body as
 // ended (and it stays ended), No ends the program.
 bool ReadLine(platform::LineReader& file, std::string& line);
