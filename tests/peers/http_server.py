@@ -328,6 +328,23 @@ def raw_headers(h, m):
         h.wfile.write(body)
 
 
+HOSTILE_SETS = {
+    "bodies": ["/gzip-bomb", "/long-line", "/page?size=100"],
+    "headers": ["/raw-headers?h=Server:%20a%09b%09c&h=Content-Type:%20text/html",
+                "/raw-headers?h=Server:%20srv%0DINJECTED-ROW%09404&h=Content-Type:%20text/html",
+                "/raw-headers?h=Content-Type:%20text/html%09x%0Dy",
+                "/raw-headers?h=Content-Type:%20text/html;%20charset=utf-8%09z%0Dw%01"],
+    "oversized": ["/many-headers?count=1&size=200000", "/many-headers?count=5000&size=100"],
+}
+
+
+@route(r"/hostile")
+def hostile(h, m):
+    """?set=bodies|headers|oversized: a page linking to the hostile answers of that set."""
+    links = "".join('<a href="%s">x</a>\n' % t for t in HOSTILE_SETS[h.arg("set", "bodies")])
+    h.reply(200, ("<html><body>\n" + links + "</body></html>\n").encode())
+
+
 @route(r"/many-headers")
 def many_headers(h, m):
     """?count=N&size=S: N headers of S bytes each."""
