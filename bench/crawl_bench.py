@@ -89,6 +89,34 @@ def run_site(name, root_url, start_url, work, wexo, results, settings=""):
             print(f"  broken differs: {u}")
 
 
+def run_hostile(wexo, work):
+    """Peak memory of checks that would fill memory without the page limits."""
+    server = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "..", "tests", "peers", "http_server.py"),
+                               "--lifetime", "3600"], stdout=subprocess.PIPE, text=True)
+    try:
+        port = int(server.stdout.readline())
+        big = os.path.join(work, "local", "big.html")
+        os.makedirs(os.path.dirname(big))
+        with open(big, "w") as f:
+            f.write('<a href="other.html">other</a>')
+        os.truncate(big, 10 << 30)  # a hole: no disk used
+        with open(os.path.join(work, "local", "other.html"), "w") as f:
+            f.write("<html></html>\n")
+        cases = [("gzip bomb, 2 GiB line", f"http://127.0.0.1:{port}/hostile?set=bodies"),
+                 ("10 GiB local file", "file://" + big)]
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        env["WEXO_INI"] = os.path.join(work, "wexo.ini")
+        env["TMPDIR"] = work
+        print(f"{'case':28} {'wall s':>8} {'user s':>8} {'sys s':>7} {'peak MiB':>9}")
+        for name, url in cases:
+            wall, user, system, peak = timed([wexo, "-url", url, "-export", "links.txt"], work, env)
+            print(f"{name:28} {wall:8.2f} {user:8.2f} {system:7.2f} {peak / 1024:9.1f}")
+    finally:
+        server.terminate()
+        server.wait()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--wexo", required=True)
@@ -96,10 +124,17 @@ def main():
     ap.add_argument("--pages", type=int, default=20000)
     ap.add_argument("--skip-docs", action="store_true")
     ap.add_argument("--micro", action="store_true")
+    ap.add_argument("--hostile", action="store_true")
     args = ap.parse_args()
     args.wexo = os.path.abspath(args.wexo)
     args.build = os.path.abspath(args.build)
     work = tempfile.mkdtemp(prefix="wexo-bench-")
+    if args.hostile:
+        try:
+            run_hostile(args.wexo, work)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        return 0
     procs = []
     results = []
     try:

@@ -37,6 +37,14 @@ struct FetchRequest {
   FetchSettings settings;
 };
 
+// Bounds on one page, so a hostile server or file cannot exhaust memory or disk: the part of
+// a body (after decoding) that is stored and parsed, and the longest piece of a line the scan
+// takes at once (a longer line comes in pieces).
+constexpr std::int64_t kPageLimit = std::int64_t{64} << 20;
+constexpr std::size_t kLinePieceLimit = std::size_t{1} << 20;
+// The status text of a page cut at kPageLimit.
+inline constexpr char kPageCutText[] = "page larger than 64 MiB: only its first 64 MiB were checked";
+
 // What a fetch learnt about its record.
 struct FetchOutcome {
   std::int16_t status = 0;

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -159,15 +160,25 @@ BodyFileError WriteError(const std::string& path, int err) {
           Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
 }
 
-// Streams the rest of the response into path (an existing empty file), feeding the digest
-// when one is given. Throws CInternetException for the transfer, BodyFileError for the file.
-std::int64_t ReadBodyInto(CHttpFile& file, const std::string& path, Md5Context* md5) {
+// Streams the rest of the response into path (an existing empty file), at most kPageLimit
+// bytes, feeding the digest when one is given. A longer body sets cut and is left unread (its
+// connection is then not reused). Throws CInternetException for the transfer, BodyFileError
+// for the file.
+std::int64_t ReadBodyInto(CHttpFile& file, const std::string& path, Md5Context* md5, bool& cut) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) throw WriteError(path, errno);
   std::int64_t count = 0;
+  cut = false;
   char buffer[kReadBlock];
   try {
-    while (std::size_t n = file.Read(buffer, sizeof buffer)) {
+    for (;;) {
+      const std::int64_t room = kPageLimit - count;
+      if (room == 0) {
+        cut = file.Read(buffer, 1) > 0;
+        break;
+      }
+      const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::int64_t>(room, sizeof buffer)));
+      if (n == 0) break;
       if (md5) Md5Update(*md5, buffer, n);
       count += static_cast<std::int64_t>(n);
       for (std::size_t done = 0; done < n;) {
@@ -497,13 +508,15 @@ void HttpRoad::ReadBody() {
     return;
   }
   std::string rawFile;
+  bool cut = false;
   try {
     if (!gzip_) {
       Md5Context md5;
       Md5Init(md5);
-      const std::int64_t count = ReadBodyInto(*file_, result.csBodyFile, &md5);
+      const std::int64_t count = ReadBodyInto(*file_, result.csBodyFile, &md5, cut);
+      // A cut body keeps the length its headers gave.
+      if (!cut || !out_.setSize || out_.size < count) out_.size = count;
       out_.setSize = true;
-      out_.size = count;
       SetDuration(out_, job_.start);
       Md5Digest digest;
       Md5Final(digest.data(), md5);
@@ -515,12 +528,13 @@ void HttpRoad::ReadBody() {
         job_.Finish(FileErrorStatus(osError), Cut(error, kShortMessage));
         return;
       }
-      ReadBodyInto(*file_, rawFile, nullptr);
+      bool rawCut = false;
+      ReadBodyInto(*file_, rawFile, nullptr, rawCut);
       SetDuration(out_, job_.start);
       Md5Digest digest;
       std::int64_t size = 0;
       std::string message;
-      const int rc = GunzipFile(rawFile, result.csBodyFile, size, digest.data(), message);
+      const int rc = GunzipFile(rawFile, result.csBodyFile, size, digest.data(), message, kPageLimit, &cut);
       std::remove(rawFile.c_str());
       rawFile.clear();
       out_.setSize = true;
@@ -551,6 +565,10 @@ void HttpRoad::ReadBody() {
   if (out_.size == 0) {
     if (result.csRedirectTarget.empty()) job_.Finish(204, "file has zero length");
     RemoveBodyFile();
+  } else if (cut) {
+    // The digest of a part would match any page that begins the same way.
+    out_.digest.reset();
+    job_.text = kPageCutText;
   }
 }
 

@@ -82,6 +82,8 @@ std::string LibraryMessage(const platform::CInternetException& e, std::size_t li
 std::int32_t SkippedSchemeStatus(std::string_view url);
 
 // Decodes the gzip file into outPath; 0 with size and digest of the decoded bytes, or -1
-// with the reason in message (no output file left behind, size 0).
+// with the reason in message (no output file left behind, size 0). Decoding stops after limit
+// bytes; cut (when given) tells that the body went on past them. Messages name no file.
 int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size,
-               std::uint8_t digest[16], std::string& message);
+               std::uint8_t digest[16], std::string& message, std::int64_t limit = INT64_MAX,
+               bool* cut = nullptr);

@@ -4,7 +4,9 @@
 // The current line is one buffer and the offset where it continues. A construct that runs
 // past the end of the line is carried: the buffer keeps the text from the construct's '<'
 // and the next line is appended to it. The search for the construct's end then goes on
-// where it stopped, so a long construct costs one pass over its text.
+// where it stopped, so a long construct costs one pass over its text. A very long line comes
+// in pieces; a piece ends like a line, with its open construct carried, except that a title
+// or a comment reads on to the line's real end, as they treat a line's end in their own ways.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -117,7 +119,7 @@ class HtmlTagScan {
       : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
 
   void Run() {
-    while (!m_eof && ReadLine(m_file, m_raw, m_doc.Host())) {
+    while (!m_eof && ReadRaw()) {
       if (m_carry) {
         EraseFront(m_carryFrom);
         m_line += m_raw;
@@ -143,6 +145,7 @@ class HtmlTagScan {
     while (true) {
       const std::size_t p = NextTag();
       if (p == npos) {
+        m_behind = m_goesOn ? m_behind + (m_line.size() - m_pos) : 0;
         m_pos = m_line.size();
         return true;
       }
@@ -156,6 +159,7 @@ class HtmlTagScan {
       // A carried construct's resume point serves only its first look on the new line.
       m_carriedAt = npos;
       m_commentCarried = false;
+      if (step == Step::Next) m_behind = 0;
       if (step == Step::NeedLine) return true;
       if (step == Step::End) return false;
     }
@@ -176,11 +180,19 @@ class HtmlTagScan {
 
   unsigned CodePage() const { return m_page->GetCodePage(); }
 
+  // The next line, or piece of a line, into m_raw; false at the end of the file.
+  bool ReadRaw() {
+    if (!ReadLine(m_file, m_raw, m_doc.Host())) return false;
+    m_goesOn = m_file.LineContinues();
+    return true;
+  }
+
   // The next line appended to the current one; false at the end of the file.
   bool AppendLine() {
     if (m_eof) return false;
-    if (!ReadLine(m_file, m_raw, m_doc.Host())) {
+    if (!ReadRaw()) {
       m_eof = true;
+      m_goesOn = false;
       return false;
     }
     m_line += m_raw;
@@ -189,6 +201,7 @@ class HtmlTagScan {
 
   // Carries the text from p; the closing search of that construct resumes at resumeFrom.
   Step Carry(std::size_t p, std::size_t resumeFrom) {
+    m_behind = m_goesOn ? m_behind + (p - m_pos) : 0;
     m_carry = true;
     m_carryFrom = p;
     m_carryResume = std::max(resumeFrom, p) - p;
@@ -222,7 +235,12 @@ class HtmlTagScan {
   }
 
   Step Title(std::size_t p) {
-    const std::size_t q = FindMarker(m_line, SearchFrom(p, p + 7), "</TITLE>");
+    std::size_t from = SearchFrom(p, p + 7);
+    std::size_t q;
+    while ((q = FindMarker(m_line, from, "</TITLE>")) == npos && m_goesOn) {
+      from = std::max(from, m_line.size() >= 7 ? m_line.size() - 7 : 0);
+      if (!AppendLine()) break;
+    }
     if (q != npos) {
       if (!m_titleTaken) {
         m_page->m_csTitle = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
@@ -232,15 +250,18 @@ class HtmlTagScan {
       m_pos = q + 8;
       return Step::Next;
     }
-    const std::size_t length = m_line.size() - m_pos;
+    // Lengths count from the scan position, which may lie in an earlier piece of the line.
+    const std::size_t length = m_line.size() - m_pos + m_behind;
     const std::size_t resume = m_line.size() >= 7 ? m_line.size() - 7 : 0;
     if (length <= 1024) return Carry(p, resume);
     // A line too long for a title loses eight characters at a time, and the scan starts
     // again, until it is short enough to carry or the tag's '<' has gone.
     m_page->m_csTitle = "!!! Title too long !!!";
     const std::size_t untilShort = (length - 1024 + 7) / 8;
-    const std::size_t untilPast = (p - m_pos) / 8 + 1;
-    m_pos += 8 * std::min(untilShort, untilPast);
+    const std::size_t untilPast = (p - m_pos + m_behind) / 8 + 1;
+    // Text of an earlier piece held no tag: a position there scans like the piece's start.
+    const std::size_t target = m_pos + 8 * std::min(untilShort, untilPast);
+    m_pos = target > m_behind ? target - m_behind : 0;
     if (m_pos <= p) return Carry(p, resume);
     return Step::Next;
   }
@@ -255,13 +276,21 @@ class HtmlTagScan {
       j = p + 4;
       realRun = m_commentRun;
     }
-    for (; j < m_line.size(); ++j) {
-      const char c = m_line[j];
-      if (carried ? CommentCloses(realRun, c) : CommentCloses(run, c)) {
-        m_pos = j + 1;
-        return Step::Next;
+    for (;;) {
+      for (; j < m_line.size(); ++j) {
+        const char c = m_line[j];
+        if (carried ? CommentCloses(realRun, c) : CommentCloses(run, c)) {
+          m_pos = j + 1;
+          return Step::Next;
+        }
+        if (!carried && j >= p + 4) CommentCloses(realRun, c);
       }
-      if (!carried && j >= p + 4) CommentCloses(realRun, c);
+      if (!m_goesOn) break;
+      // The rest of the line comes in another piece; the text read so far is dropped.
+      m_line.resize(p + 4);
+      if (m_anchorAt != npos && m_anchorAt >= p) m_anchorFrom = m_anchorAt = npos;
+      j = p + 4;
+      if (!AppendLine()) break;
     }
     // The comment's text so far is dropped; only its opener is carried.
     m_line.replace(p, npos, "<!--");
@@ -456,6 +485,9 @@ class HtmlTagScan {
   std::string m_line;  // the current line is m_line from m_pos on
   std::size_t m_pos = 0;
   std::string m_raw;
+  bool m_goesOn = false;  // the current line's end is the end of a piece: the line goes on
+  // Text of the line in earlier pieces between the scan position and the buffer's start.
+  std::size_t m_behind = 0;
 
   bool m_carry = false;
   std::size_t m_carryFrom = 0;

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unistd.h>
 
+#include "engine/Fetch.h"
 #include "engine/FileRemoval.h"
 #include "engine/Host.h"
 #include "engine/ReadLine.h"
@@ -142,13 +144,21 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
         SetStatus(link, 2, buffer);
         return;
       }
-      if (link->m_csMimeType == "text/css") {
-        std::string text, line;
-        while (ReadLine(file, line, Host())) text += line;
-        ParseCss(result, text, link->GetCodePage());
-      } else {
-        ScanHtml(result, file);
+      file.SetLimits(kLinePieceLimit, static_cast<std::uint64_t>(kPageLimit));
+      try {
+        if (link->m_csMimeType == "text/css") {
+          std::string text, line;
+          while (ReadLine(file, line, Host())) text += line;
+          ParseCss(result, text, link->GetCodePage());
+        } else {
+          ScanHtml(result, file);
+        }
+        if (file.WasCut()) link->m_csStatusText = kPageCutText;
+      } catch (const std::bad_alloc&) {
+        // One page that does not fit ends its own scan, with the links found so far.
+        link->m_csStatusText = "out of memory while parsing the page";
       }
+      RecordChanged(link);
       file.Close();
     }
   }

@@ -34,9 +34,10 @@ bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host) {
   if (file.Failed()) return false;  // the question was asked already
   std::string_view text;
   if (file.ReadLine(text)) {
-    line.resize(text.size() + 1);
+    const bool ends = !file.LineContinues();
+    line.resize(text.size() + (ends ? 1 : 0));
     CopyWithBlanks(text, line.data());
-    line.back() = ' ';
+    if (ends) line.back() = ' ';
     return true;
   }
   if (!file.Failed()) return false;

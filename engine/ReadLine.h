@@ -8,6 +8,8 @@
 class IWexoHost;
 
 // The next line with one blank appended and every tab, CR and LF turned into a blank; false
-// at the end of the file. A read error asks once whether to go on: Yes treats the body as
-// ended (and it stays ended), No also quits the program through the host.
+// at the end of the file. A line the reader hands over in pieces gets its blank after the
+// last piece only, so the pieces joined are the line. A read error asks once whether to go
+// on: Yes treats the body as ended (and it stays ended), No also quits the program through
+// the host.
 bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host);

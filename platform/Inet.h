@@ -203,7 +203,8 @@ public:
 
     // Status of the final response; false (12150) before a response.
     bool QueryInfoStatusCode(std::uint32_t& status) const;
-    // A named header (first occurrence, blanks trimmed), the status text, the status
+    // A named header (first occurrence, control characters turned into blanks, blanks
+    // trimmed), the status text (control characters blanked too), the status
     // code as text, or HTTP_QUERY_RAW_HEADERS_CRLF: the final response's status line
     // and header lines as received (case kept), each ending in CR LF, then an empty
     // line. False (12150) when absent.

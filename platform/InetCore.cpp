@@ -56,6 +56,16 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
+// A server's text with its control characters (0x00-0x1F, 0x7F) turned into blanks: header
+// values end up in TAB-separated exports, where a TAB or CR would add fields or rows.
+std::string Blanked(std::string s)
+{
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return s;
+}
+
 } // namespace
 
 CURLSH* Share()
@@ -284,7 +294,7 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t n, void* self)
             t->m_status = static_cast<std::uint32_t>(std::strtoul(line.c_str() + sp + 1, nullptr, 10));
             const std::size_t sp2 = line.find(' ', sp + 1);
             if (sp2 != std::string::npos)
-                t->m_statusText = line.substr(sp2 + 1);
+                t->m_statusText = Blanked(line.substr(sp2 + 1));
         }
         return total;
     }
@@ -303,12 +313,12 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t n, void* self)
     t->m_raw += line;
     t->m_raw += "\r\n";
     if ((line[0] == ' ' || line[0] == '\t') && !t->m_headers.empty()) {
-        t->m_headers.back().second += " " + Trim(line);
+        t->m_headers.back().second += " " + Trim(Blanked(line));
         return total;
     }
     const std::size_t colon = line.find(':');
     if (colon != std::string::npos)
-        t->m_headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+        t->m_headers.emplace_back(line.substr(0, colon), Trim(Blanked(line.substr(colon + 1))));
     return total;
 }
 
@@ -349,6 +359,12 @@ void Transfer::Fail(SessionState& s, CURLcode rc)
     long verify = 0;
     curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osErrno);
     curl_easy_getinfo(m_easy, CURLINFO_SSL_VERIFYRESULT, &verify);
+    // curl refuses a header line over 100 KB as out of memory and a header block over
+    // 300 KB as a receive error; either is the server's doing, not a lack of memory.
+    if (m_kind == Kind::Http && !m_headersDone &&
+        (rc == CURLE_OUT_OF_MEMORY ||
+         (rc == CURLE_RECV_ERROR && std::strncmp(m_errorBuffer, "Too large response headers", 26) == 0)))
+        throw CInternetException(ERROR_INTERNET_INTERNAL_ERROR, "The response headers were too large");
     const std::uint32_t code = MapCurlError(rc, osErrno, verify);
     if (code == ERROR_INTERNET_INTERNAL_ERROR) {
         std::string detail = m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc);

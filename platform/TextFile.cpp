@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -118,6 +119,7 @@ bool LineReader::Open(const std::string& path) {
   errno_ = 0;
   error_.clear();
   eof_ = false;
+  continues_ = cut_ = false;
   begin_ = end_ = scanned_ = 0;
   fileOffset_ = lineOffset_ = 0;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -145,8 +147,18 @@ bool LineReader::Fill() {
     begin_ = 0;
   }
   if (buffer_.size() - end_ < kBlock / 2) buffer_.resize(buffer_.size() * 2);  // a long line
+  std::size_t room = buffer_.size() - end_;
+  if (byteLimit_) {
+    const std::uint64_t done = fileOffset_ + end_;
+    if (done >= byteLimit_) {
+      cut_ = ProbeBeyondLimit();
+      eof_ = true;
+      return errno_ == 0;
+    }
+    if (byteLimit_ - done < room) room = static_cast<std::size_t>(byteLimit_ - done);
+  }
   for (;;) {
-    ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    ssize_t n = ::read(fd_, buffer_.data() + end_, room);
     if (n < 0) {
       if (errno == EINTR) continue;
       errno_ = errno;
@@ -159,26 +171,63 @@ bool LineReader::Fill() {
   }
 }
 
+bool LineReader::ProbeBeyondLimit() {
+  for (;;) {
+    char byte;
+    const ssize_t n = ::read(fd_, &byte, 1);
+    if (n >= 0) return n > 0;
+    if (errno == EINTR) continue;
+    errno_ = errno;
+    error_ = path_ + ": " + FileErrorText(errno_);
+    return false;
+  }
+}
+
+void LineReader::SetLimits(std::size_t pieceLimit, std::uint64_t byteLimit) {
+  pieceLimit_ = pieceLimit == 1 ? 2 : pieceLimit;  // a piece must have room to hold back a '\r'
+  byteLimit_ = byteLimit;
+}
+
+// The next pieceLimit_ bytes of a line that is longer; a '\r' at its end waits for the next
+// piece, where it may be the one before "\n".
+bool LineReader::Piece(std::string_view& line) {
+  std::size_t len = pieceLimit_;
+  if (buffer_[begin_ + len - 1] == '\r') --len;
+  line = std::string_view(buffer_.data() + begin_, len);
+  lineOffset_ = fileOffset_ + begin_;
+  begin_ += len;
+  scanned_ = std::max(scanned_, begin_);
+  continues_ = true;
+  return true;
+}
+
 bool LineReader::ReadLine(std::string_view& line) {
   if (fd_ < 0 || errno_) return false;
   for (;;) {
     const char* base = buffer_.data();
-    const void* nl = std::memchr(base + scanned_, '\n', end_ - scanned_);
+    // A line longer than the piece limit shows within its first limit + 2 bytes ("\r\n").
+    const std::size_t window = pieceLimit_ ? std::min(end_, begin_ + pieceLimit_ + 2) : end_;
+    const void* nl = scanned_ < window ? std::memchr(base + scanned_, '\n', window - scanned_) : nullptr;
     if (nl) {
       std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(nl) - base);
       std::size_t len = stop - begin_;
       if (len > 0 && base[stop - 1] == '\r') --len;
+      if (pieceLimit_ && len > pieceLimit_) return Piece(line);
       line = std::string_view(base + begin_, len);
       lineOffset_ = fileOffset_ + begin_;
       begin_ = scanned_ = stop + 1;
+      continues_ = false;
       return true;
     }
-    scanned_ = end_;
+    scanned_ = std::max(scanned_, window);
+    if (pieceLimit_ && end_ - begin_ >= pieceLimit_ + 2) return Piece(line);
     if (eof_) {
       if (begin_ == end_) return false;
+      if (pieceLimit_ && end_ - begin_ > pieceLimit_) return Piece(line);
       line = std::string_view(base + begin_, end_ - begin_);
       lineOffset_ = fileOffset_ + begin_;
       begin_ = scanned_ = end_;
+      continues_ = false;
       return true;
     }
     if (!Fill()) return false;

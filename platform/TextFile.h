@@ -60,6 +60,13 @@ class LineReader {
   bool ReadLine(std::string& line);
   // Byte offset in the file of the start of the line last returned.
   std::uint64_t LineOffset() const { return lineOffset_; }
+  // Bounds for files of any size and shape (0 lifts a bound). A line longer than pieceLimit
+  // bytes comes in pieces of at most that many, every one but its last with LineContinues()
+  // true; a "\r\n" is never split. The file reads as ending after byteLimit bytes, and
+  // WasCut() tells that it holds more. Set before the first read.
+  void SetLimits(std::size_t pieceLimit, std::uint64_t byteLimit);
+  bool LineContinues() const { return continues_; }
+  bool WasCut() const { return cut_; }
   const std::string& Path() const { return path_; }
   void Close();
 
@@ -69,6 +76,9 @@ class LineReader {
 
  private:
   bool Fill();
+  bool Piece(std::string_view& line);
+  // Whether the file goes on past the byte limit; false with Failed() on a read error.
+  bool ProbeBeyondLimit();
 
   int fd_ = -1;
   int errno_ = 0;
@@ -81,6 +91,10 @@ class LineReader {
   std::size_t scanned_ = 0;  // text before this holds no "\n" (beyond begin_)
   std::uint64_t fileOffset_ = 0;  // file offset of buffer_[0]
   std::uint64_t lineOffset_ = 0;
+  std::size_t pieceLimit_ = 0;
+  std::uint64_t byteLimit_ = 0;
+  bool continues_ = false;
+  bool cut_ = false;
 };
 
 // English text of an errno value, independent of the process locale.

@@ -276,6 +276,87 @@ def deflate404(h, m):
     h.reply(404, zlib.compress(b"<html>not found</html>"), headers=[("Content-Encoding", "deflate")])
 
 
+# ---- hostile answers ----
+
+FIRST_LINK = b'<html><body><a href="/status/404">first</a>'
+BOMB = []
+
+
+@route(r"/gzip-bomb")
+def gzip_bomb(h, m):
+    """About 1 MB of gzip that decodes to a link and then 1 GiB of zeros (made once)."""
+    with State.lock:
+        if not BOMB:
+            c = zlib.compressobj(9, zlib.DEFLATED, 31)
+            zeros = bytes(1 << 20)
+            parts = [c.compress(FIRST_LINK)] + [c.compress(zeros) for _ in range(1024)] + [c.flush()]
+            BOMB.append(b"".join(parts))
+    h.reply(200, BOMB[0], headers=[("Content-Encoding", "gzip")])
+
+
+@route(r"/long-line")
+def long_line(h, m):
+    """?size=N: a page of N bytes without a line break, a link first, made as it is sent."""
+    size = int(h.arg("size", str(2 << 30)))
+    try:
+        h.send_response(200)
+        h.send_header("Content-Type", "text/html")
+        h.send_header("Content-Length", str(size))
+        h.end_headers()
+        h.wfile.flush()
+        h.connection.sendall(FIRST_LINK)
+        block = b"x" * (1 << 20)
+        left = size - len(FIRST_LINK)
+        while left > 0:
+            n = min(left, len(block))
+            h.connection.sendall(block[:n])
+            left -= n
+    except OSError:
+        h.close_connection = True
+
+
+@route(r"/raw-headers")
+def raw_headers(h, m):
+    """?h=<name: value> (repeatable, percent-encoded): header lines sent byte for byte, then a small page."""
+    body = b"<html></html>\n"
+    h.send_response_only(200)
+    for line in h.query.get("h", []):
+        h._headers_buffer.append(line.encode("latin-1") + b"\r\n")
+    h.send_header("Content-Length", str(len(body)))
+    h.end_headers()
+    if h.command != "HEAD":
+        h.wfile.write(body)
+
+
+HOSTILE_SETS = {
+    "bodies": ["/gzip-bomb", "/long-line", "/page?size=100"],
+    "headers": ["/raw-headers?h=Server:%20a%09b%09c&h=Content-Type:%20text/html",
+                "/raw-headers?h=Server:%20srv%0DINJECTED-ROW%09404&h=Content-Type:%20text/html",
+                "/raw-headers?h=Content-Type:%20text/html%09x%0Dy",
+                "/raw-headers?h=Content-Type:%20text/html;%20charset=utf-8%09z%0Dw%01"],
+    "oversized": ["/many-headers?count=1&size=200000", "/many-headers?count=5000&size=100"],
+}
+
+
+@route(r"/hostile")
+def hostile(h, m):
+    """?set=bodies|headers|oversized: a page linking to the hostile answers of that set."""
+    links = "".join('<a href="%s">x</a>\n' % t for t in HOSTILE_SETS[h.arg("set", "bodies")])
+    h.reply(200, ("<html><body>\n" + links + "</body></html>\n").encode())
+
+
+@route(r"/many-headers")
+def many_headers(h, m):
+    """?count=N&size=S: N headers of S bytes each."""
+    count, size = int(h.arg("count", "1")), int(h.arg("size", "200000"))
+    h.send_response_only(200)
+    for i in range(count):
+        h.send_header("X-Filler-%d" % i, "f" * size)
+    h.send_header("Content-Type", "text/html")
+    h.send_header("Content-Length", "0")
+    h.end_headers()
+
+
 # ---- image maps: 400 for the bare map, 204 for ?1,1, 200 for ?10,10 ----
 
 @route(r"/.*\.(map|MAP)")

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -125,13 +126,31 @@ TEST_F(GunzipTest, FilesThatCannotBeOpened) {
   Md5Digest digest{};
   std::string message;
   EXPECT_EQ(GunzipFile(dir_ + "/missing.gz", Out(), got, digest.data(), message), -1);
-  EXPECT_EQ(message, "gzopen of '" + dir_ + "/missing.gz' failed: No such file or directory.\n");
+  EXPECT_EQ(message, "gzopen of the received body failed: No such file or directory.\n") << "no path in the text";
   EXPECT_FALSE(OutExists());
 
   WriteIn(Gzip("x"));
   const std::string badOut = dir_ + "/no/such/dir/out";
   EXPECT_EQ(GunzipFile(In(), badOut, got, digest.data(), message), -1);
-  EXPECT_EQ(message, "fopen of '" + badOut + "' failed: No such file or directory.\n");
+  EXPECT_EQ(message, "fopen of the decoded body failed: No such file or directory.\n");
+}
+
+TEST_F(GunzipTest, DecodingStopsAtTheLimit) {
+  // Below, at and above the limit; a body cut there keeps what was decoded.
+  const std::string data = Text(20000);
+  WriteIn(Gzip(data));
+  for (std::int64_t limit : {30000, 20000, 19999, 4096, 100}) {
+    SCOPED_TRACE(limit);
+    std::int64_t got = -1;
+    Md5Digest digest{};
+    std::string message;
+    bool cut = true;
+    ASSERT_EQ(GunzipFile(In(), Out(), got, digest.data(), message, limit, &cut), 0) << message;
+    const std::int64_t kept = std::min<std::int64_t>(limit, 20000);
+    EXPECT_EQ(got, kept);
+    EXPECT_EQ(cut, limit < 20000);
+    EXPECT_EQ(Read(Out()), data.substr(0, static_cast<std::size_t>(kept)));
+  }
 }
 
 }  // namespace

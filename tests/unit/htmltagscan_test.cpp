@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -33,8 +34,9 @@ class HtmlTagScanTest : public ::testing::Test {
   }
   ~HtmlTagScanTest() override { ::unlink(m_path.c_str()); }
 
-  // Scans body as the page kPage of a fresh document.
-  void Scan(const std::string& body) {
+  // Scans body as the page kPage of a fresh document, lines longer than pieceLimit (when not 0)
+  // handed over in pieces.
+  void Scan(const std::string& body, std::size_t pieceLimit = 0) {
     std::FILE* f = std::fopen(m_path.c_str(), "wb");
     std::fwrite(body.data(), 1, body.size(), f);
     std::fclose(f);
@@ -48,7 +50,20 @@ class HtmlTagScanTest : public ::testing::Test {
     result.csUrl = kPage;
     platform::LineReader reader;
     ASSERT_TRUE(reader.Open(m_path));
+    reader.SetLimits(pieceLimit, 0);
     doc->ScanHtml(result, reader);
+  }
+
+  // Everything the scan left in the table, one line per record.
+  std::string Summary() const {
+    std::string text = page->m_csTitle + "|" + page->m_csDescription + "\n";
+    for (const std::string& a : page->m_saAnchors) text += "A " + a + "\n";
+    for (const std::string& f : page->m_saFragments) text += "F " + f + "\n";
+    for (std::size_t i = 1; i < doc->GetLinkCount(); ++i) {
+      const CLinkInfo* link = doc->GetLink(i);
+      text += link->GetUrl() + "|" + link->m_csTitle + "|" + std::to_string(link->m_nStatus) + "\n";
+    }
+    return text;
   }
 
   // The URLs of the records the scan made, in table order.
@@ -234,6 +249,43 @@ TEST_F(HtmlTagScanTest, CarriedConstructs) {
   for (const Case& c : cases) {
     Scan(CrLf(c.lines));
     EXPECT_EQ(Links(), c.links) << c.lines[0];
+  }
+}
+
+TEST_F(HtmlTagScanTest, PiecesOfALongLineScanLikeTheWholeLine) {
+  const char* snippets[] = {
+      "<a href=\"p.html\">link</a> ", "<A HREF=\"q.html\">", "</a>", "</A", "<img src=\"i.png\" alt=\"alt\">",
+      "<!-- c <a href=\"hidden.html\"> -->", "<!--", "-->", "--", "- -", " > ", "<title>t</title>", "<TITLE>",
+      "</TITLE>", "<script>document.write(\"<a href=s.html>\")</script>", "<script>", "</script>",
+      "<style type=text/css>p{background:url(b.png)}</style>", "<style media=all>", "</style>",
+      "<div id=\"d\" style=\"background:url('u.png')\">", "\r", "\t", "\r\n", "text ", "<", ">", "</", "<!", "<!-",
+      "<a\thref=\"tab.html\">", "<meta name=\"description\" content=\"desc\">", "<base href=\"http://www.example.com/b/\">",
+      "<a name=\"n\">", "<a href=\"#f\">", "<!---->", "<!-- -- >", "<!--->", "<!-- >", "<!-->", "         ",
+  };
+  std::mt19937 random(17);
+  std::vector<std::string> bodies;
+  for (int b = 0; b < 12; ++b) {
+    std::string body;
+    for (int i = 0; i < 600; ++i) {
+      const std::size_t pick = random() % (std::size(snippets) + 2);
+      if (pick < std::size(snippets)) {
+        std::string snippet = snippets[pick];
+        // numbered links, so every record is told apart
+        if (const std::size_t dot = snippet.find(".html"); dot != std::string::npos) snippet.insert(dot, std::to_string(i));
+        body += snippet;
+      } else {
+        body += std::string(random() % 1500, pick % 2 ? 'y' : ' ');  // long text, around the title limit
+      }
+    }
+    bodies.push_back(body);
+  }
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    Scan(bodies[b]);
+    const std::string whole = Summary();
+    for (std::size_t limit : {2u, 3u, 8u, 61u, 1100u}) {
+      Scan(bodies[b], limit);
+      EXPECT_EQ(Summary(), whole) << "body " << b << ", pieces of " << limit;
+    }
   }
 }
 

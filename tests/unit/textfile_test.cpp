@@ -181,6 +181,72 @@ TEST_F(TextFileTest, RoundTripAcrossBlockBoundaries) {
   }
 }
 
+// Every piece a reader with those limits hands over, "+" marking the ones whose line goes on.
+std::vector<std::string> Pieces(const std::string& path, std::size_t pieceLimit, std::uint64_t byteLimit, bool* cut) {
+  LineReader reader;
+  EXPECT_TRUE(reader.Open(path));
+  reader.SetLimits(pieceLimit, byteLimit);
+  std::vector<std::string> pieces;
+  std::string piece;
+  while (reader.ReadLine(piece)) pieces.push_back(piece + (reader.LineContinues() ? "+" : ""));
+  if (cut) *cut = reader.WasCut();
+  return pieces;
+}
+
+TEST_F(TextFileTest, ReaderHandsLongLinesOverInPieces) {
+  using Lines = std::vector<std::string>;
+  const struct {
+    std::string bytes;
+    std::size_t pieceLimit;
+    Lines pieces;
+  } cases[] = {
+      {"abcdefg\nhij\n", 3, {"abc+", "def+", "g", "hij"}},
+      {"abc\r\nabcd\r\n", 3, {"abc", "abc+", "d"}},
+      {"ab\r\n", 2, {"ab"}},
+      {"abc\r\n", 2, {"ab+", "c"}},           // the CR waits for its LF
+      {"ab\r\r\n", 2, {"ab+", "\r"}},
+      {"abcd", 2, {"ab+", "cd"}},
+      {"abcde", 2, {"ab+", "cd+", "e"}},
+      {std::string(200000, 'x') + "\n", 0, {std::string(200000, 'x')}},
+  };
+  for (const auto& c : cases) {
+    Put(path_, c.bytes);
+    EXPECT_EQ(Pieces(path_, c.pieceLimit, 0, nullptr), c.pieces) << testing::PrintToString(c.bytes);
+  }
+  // Pieces joined are the lines, whatever the limit, across block edges too.
+  std::string big;
+  for (int i = 0; i < 40; ++i) big += std::string(static_cast<std::size_t>(i * 7919 % 140000), 'a' + i % 26) + (i % 3 ? "\r\n" : "\n");
+  Put(path_, big + "tail\r");
+  const std::vector<std::string> lines = ReadAllLines(path_);
+  for (std::size_t limit : {5u, 4096u, 65536u, 100000u}) {
+    Lines joined(1);
+    for (const std::string& piece : Pieces(path_, limit, 0, nullptr)) {
+      const bool goesOn = piece.ends_with('+');
+      ASSERT_LE(piece.size() - goesOn, limit);
+      joined.back() += piece.substr(0, piece.size() - goesOn);
+      if (!goesOn) joined.emplace_back();
+    }
+    joined.pop_back();
+    EXPECT_EQ(joined, lines) << limit;
+  }
+}
+
+TEST_F(TextFileTest, ReaderStopsAtItsByteLimit) {
+  Put(path_, "ab\ncd\nef");
+  const struct {
+    std::uint64_t limit;
+    std::vector<std::string> lines;
+    bool cut;
+  } cases[] = {
+      {4, {"ab", "c"}, true}, {7, {"ab", "cd", "e"}, true}, {8, {"ab", "cd", "ef"}, false}, {100, {"ab", "cd", "ef"}, false},
+  };
+  for (const auto& c : cases) {
+    bool cut = !c.cut;
+    EXPECT_EQ(Pieces(path_, 0, c.limit, &cut), c.lines) << c.limit;
+    EXPECT_EQ(cut, c.cut) << c.limit;
+  }
+}
+
 TEST_F(TextFileTest, ReaderReportsErrors) {
   LineReader missing;
   EXPECT_FALSE(missing.Open(dir_ + "/missing.txt"));

@@ -12,8 +12,10 @@ int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args) {
-  const std::string command = "cd '" + cwd.string() + "' && timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
+int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args,
+            long memoryKib) {
+  const std::string limit = memoryKib > 0 ? "ulimit -v " + std::to_string(memoryKib) + " && " : std::string();
+  const std::string command = "cd '" + cwd.string() + "' && " + limit + "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
                               (home / "wexo.ini").string() + "' TMPDIR='" + home.string() + "' '" WEXO_EXE "' " + args +
                               " > out.log 2> err.log";
   const int rc = Shell(command);

@@ -10,8 +10,10 @@
 namespace wexo_test {
 
 // Runs `wexo <args>` in folder `cwd` with WEXO_INI=<home>/wexo.ini and TMPDIR=<home>, stdout to
-// <cwd>/out.log and stderr to <cwd>/err.log. The exit code; -1 when it hung or died.
-int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args);
+// <cwd>/out.log and stderr to <cwd>/err.log, its address space limited to memoryKib (ulimit -v)
+// when that is not 0. The exit code; -1 when it hung or died.
+int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args,
+            long memoryKib = 0);
 
 // A shell command's exit code, -1 when it did not exit normally.
 int Shell(const std::string& command);
