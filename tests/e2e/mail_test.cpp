@@ -1,0 +1,477 @@
+// The SMTP client against a scripted byte-level server (tests/peers/smtp_script_peer.py), one
+// script per case, and against aiosmtpd for the logins and a whole MIME message. Host names
+// go through dnsmasq; WEXO_SMTP_PORT points the client at the peers.
+#include "mail/SmtpConnection.h"
+#include "platform/LastError.h"
+
+#include "e2e/support/PeerProcess.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using wexo_test::PeerProcess;
+using wexo_test::PeerScript;
+using ::testing::HasSubstr;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// --- script steps of the scripted server ---
+
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+std::string Send(const std::string& text) { return "[\"send\"," + Json(text) + "]"; }
+std::string Sleep(int ms) { return "[\"sleep\"," + std::to_string(ms) + "]"; }
+std::string Bytes(int n) { return "[\"bytes\"," + std::to_string(n) + "]"; }
+const std::string Read = "[\"read\"]";
+const std::string Data = "[\"data\"]";
+const std::string Close = "[\"close\"]";
+// Read one command and answer it.
+std::string Answer(const std::string& reply) { return Read + "," + Send(reply); }
+
+std::string Hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+// The lines of a peer's output that start with prefix, without it.
+std::vector<std::string> Lines(const std::string& output, const std::string& prefix) {
+  std::vector<std::string> out;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) out.push_back(line.substr(prefix.size()));
+  return out;
+}
+
+bool WaitForOutput(const PeerProcess& peer, const std::string& line) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Lines(peer.Output(), line).empty()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+std::string HostName() {
+  char name[260] = {};
+  return gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "localhost";
+}
+
+// A connection that keeps its diagnostic sentences.
+class Connection : public CRQZSMTPConnection {
+ public:
+  std::vector<std::string> diagnostics;
+
+ protected:
+  void ReportDiagnostic(const std::string& text) override { diagnostics.push_back(text); }
+};
+
+class MailTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dns = new PeerProcess;
+    std::string error;
+    ASSERT_TRUE(dns->Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--a", "mail.test,127.0.0.1"},
+                           std::chrono::seconds(20), &error))
+        << error;
+    dnsServer = "127.0.0.1:" + std::to_string(dns->Port());
+    dir = new fs::path(fs::temp_directory_path() / ("wexo-mail-e2e-" + std::to_string(getpid())));
+    fs::create_directories(*dir);
+    // Every byte value, twice, and a CR LF that must not be touched.
+    std::string bytes;
+    for (int i = 0; i < 512; ++i) bytes += static_cast<char>(i & 0xFF);
+    bytes += "\r\n.\r\n";
+    attachment = new std::string(bytes);
+    std::ofstream(*dir / "data.bin", std::ios::binary) << bytes;
+  }
+  static void TearDownTestSuite() {
+    unsetenv("WEXO_DNS_SERVER");
+    unsetenv("WEXO_SMTP_PORT");
+    delete dns;
+    dns = nullptr;
+    fs::remove_all(*dir);
+    delete dir;
+    delete attachment;
+  }
+  void SetUp() override {
+    ASSERT_NE(dns, nullptr);
+    setenv("WEXO_DNS_SERVER", dnsServer.c_str(), 1);
+  }
+
+  // What both callers build: sender text, subject, body text, one file, the To list.
+  static void BuildMessage(CSMTPMessage& m) {
+    m.m_From = CSMTPAddress("", "Wexo Sender <sender@example.org>");
+    m.m_sSubject = kSubject;
+    m.AddBodyText(kBody);
+    m.AttachFileList((*dir / "data.bin").string());
+    m.AddRecipientList("a@example.org; Bee <b@example.org>", SMTP_TO);
+  }
+  static constexpr const char* kSubject = "Link report \xE2\x80\x93 r\xC3\xA9sum\xC3\xA9";
+  static constexpr const char* kBody = "Hello,\n.a line with a dot\nJ\xC3\xBCrgen \n";
+
+  static PeerProcess* dns;
+  static std::string dnsServer;
+  static fs::path* dir;
+  static std::string* attachment;
+};
+
+PeerProcess* MailTest::dns = nullptr;
+std::string MailTest::dnsServer;
+fs::path* MailTest::dir = nullptr;
+std::string* MailTest::attachment = nullptr;
+
+// What a case does and what it should come to.
+struct ScriptCase {
+  const char* name;
+  std::vector<std::string> script;
+  std::function<bool(Connection&)> act;  // false when the step that should fail failed
+  std::vector<std::uint32_t> errors;     // any of these as last error after act; none: success
+  std::string reply;                     // the last reply text after act ("*": not checked)
+  std::vector<std::string> seen;         // what the server read; "DATA..." an end-marked message
+  std::uint32_t timeoutMs = 10000;
+  bool noConnection = false;  // the server is never reached
+  bool refusedPort = false;   // WEXO_SMTP_PORT names a port nobody listens on
+};
+
+// Runs a connection against the scripted server playing script; what the server read.
+std::vector<std::string> Play(const ScriptCase& c, std::string* error) {
+  PeerProcess peer;
+  std::string script = "[";
+  for (std::size_t i = 0; i < c.script.size(); ++i) script += (i ? "," : "") + c.script[i];
+  script += "]";
+  if (!peer.Start({"/usr/bin/python3", PeerScript("smtp_script_peer.py"), "--script", script},
+                  std::chrono::seconds(20), error)) {
+    ADD_FAILURE() << "the scripted SMTP server did not start: " << *error;
+    return {};
+  }
+  const int port = c.refusedPort ? wexo_test::UnusedPort() : peer.Port();
+  setenv("WEXO_SMTP_PORT", std::to_string(port).c_str(), 1);
+  {
+    Connection conn;
+    conn.SetReplyTimeout(c.timeoutMs);
+    const bool ok = c.act(conn);
+    const std::uint32_t lastError = platform::GetLastError();
+    if (c.errors.empty()) {
+      EXPECT_TRUE(ok) << ::testing::PrintToString(conn.diagnostics);
+    } else {
+      EXPECT_FALSE(ok);
+      EXPECT_THAT(c.errors, ::testing::Contains(lastError)) << platform::FormatMessageText(lastError);
+      EXPECT_FALSE(conn.diagnostics.empty());
+    }
+    if (c.reply != "*") {
+      EXPECT_EQ(conn.LastReplyText(), c.reply);
+    }
+  }
+  // The server has seen the whole connection once it printed END.
+  if (!c.noConnection) {
+    EXPECT_TRUE(WaitForOutput(peer, "END")) << "the connection did not end";
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(peer.Output(), "") << "the server was reached";
+  }
+  std::vector<std::string> seen;
+  for (const std::string& hex : Lines(peer.Output(), "GOT ")) seen.push_back(Hex(hex));
+  return seen;
+}
+
+TEST_F(MailTest, ScriptedServer) {
+  const std::string helo = "HELO " + HostName() + "\r\n";
+  const std::string ehlo = "EHLO " + HostName() + "\r\n";
+  const std::string greet = Send("220 scripted ESMTP\r\n");
+  const std::string ok = "250 ok\r\n";
+  const std::string bye = Answer("221 bye\r\n");
+  auto send = [](const std::function<void(CSMTPMessage&)>& edit, const std::string& host = "mail.test") {
+    return [edit, host](Connection& c) {
+      if (!c.Connect(host)) return false;
+      CSMTPMessage m;
+      BuildMessage(m);
+      if (edit) edit(m);
+      if (!c.SendMessage(m)) return false;
+      return c.Disconnect(true);
+    };
+  };
+  auto connect = [](int method = SMTP_LOGIN_NONE, std::string user = {}, std::string password = {}) {
+    return [=](Connection& c) {
+      if (!c.Connect("127.0.0.1", method, user, password)) return false;
+      return c.Disconnect(true);
+    };
+  };
+  // The greeting's reply survives its clean-up QUIT: the reply seen after Connect.
+  auto connectOnly = [](Connection& c) { return c.Connect("127.0.0.1"); };
+
+  const ScriptCase cases[] = {
+      {"the whole transaction, the host name through the DNS server",
+       {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Data,
+        Send("250 queued\r\n"), bye},
+       send([](CSMTPMessage& m) {
+         m.AddRecipientList("Cee <c@example.org>", SMTP_CC);
+         m.AddRecipientList("d@example.org", SMTP_BCC);
+       }),
+       {},
+       "221 bye",
+       {helo, "MAIL FROM:<sender@example.org>\r\n", "RCPT TO:<a@example.org>\r\n", "RCPT TO:<b@example.org>\r\n",
+        "RCPT TO:<c@example.org>\r\n", "RCPT TO:<d@example.org>\r\n", "DATA\r\n",
+        "DATA From: Wexo Sender <sender@example.org>\r\nTo: a@example.org,Bee <b@example.org>\r\nCc: Cee "
+        "<c@example.org>\r\nSubject: ",
+        "QUIT\r\n"}},
+      {"a three-line reply in three reads",
+       {greet, Read, Send("250-first\r\n"), Sleep(150), Send("250-second\r\n"), Sleep(150), Send("250 third\r\n"), bye},
+       [](Connection& c) {
+         const bool ok = c.Connect("127.0.0.1");
+         EXPECT_EQ(c.LastReplyText(), "250-first\r\n250-second\r\n250 third");
+         EXPECT_EQ(c.LastReplyCode(), 250);
+         return ok && c.Disconnect(true);
+       },
+       {},
+       "221 bye",
+       {helo, "QUIT\r\n"}},
+      {"a bare code is a whole reply",
+       {greet, Answer("250\r\n"), Answer("221\r\n")},
+       connect(),
+       {},
+       "221",
+       {helo, "QUIT\r\n"}},
+      {"a greeting of 554: QUIT, then closed",
+       {Send("554 no service here\r\n"), bye},
+       connectOnly,
+       {platform::WSAEPROTONOSUPPORT},
+       "554 no service here",
+       {"QUIT\r\n"}},
+      {"a reply without CR LF times out, and no QUIT follows",
+       {Send("220 never ends")},
+       connectOnly,
+       {platform::WSAETIMEDOUT},
+       "220 never ends",
+       {},
+       300},
+      {"a reply trickled byte by byte has one deadline",
+       {Send("2"), Sleep(150), Send("2"), Sleep(150), Send("0"), Sleep(150), Send(" "), Sleep(150), Send("h"),
+        Sleep(150), Send("i"), Sleep(150), Send("\r\n")},
+       connectOnly,
+       {platform::WSAETIMEDOUT},
+       "*",
+       {},
+       500},
+      {"a reply longer than 64 KiB",
+       {Send("220-" + std::string(70000, 'x'))},
+       connectOnly,
+       {platform::WSAEMSGSIZE},
+       "*",
+       {}},
+      {"the second recipient refused: no Cc, no DATA",
+       {greet, Answer(ok), Answer(ok), Answer(ok), Answer("550 no such user\r\n"), bye},
+       send([](CSMTPMessage& m) {
+         m.AddRecipientList("third@example.org", SMTP_TO);
+         m.AddRecipientList("c@example.org", SMTP_CC);
+       }),
+       {platform::ERROR_BAD_COMMAND},
+       "550 no such user",
+       {helo, "MAIL FROM:<sender@example.org>\r\n", "RCPT TO:<a@example.org>\r\n", "RCPT TO:<b@example.org>\r\n",
+        "QUIT\r\n"}},
+      {"a host name that does not resolve: no connection",
+       {greet, bye},
+       [](Connection& c) { return c.Connect("nowhere.test"); },
+       {platform::WSAEINVAL},
+       "",
+       {},
+       10000,
+       true},
+      {"a port nobody listens on",
+       {greet},
+       connectOnly,
+       {platform::WSAECONNREFUSED},
+       "",
+       {},
+       10000,
+       true,
+       true},
+      {"the server closes in the middle of the message",
+       {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Bytes(40), Close},
+       [&](Connection& c) {
+         const bool sent = send({})(c);
+         EXPECT_FALSE(c.IsConnected());
+         return sent;
+       },
+       {platform::WSAECONNRESET, platform::WSAECONNABORTED, platform::WSAEDISCON},
+       "*",
+       {helo, "MAIL FROM:<sender@example.org>\r\n", "RCPT TO:<a@example.org>\r\n", "RCPT TO:<b@example.org>\r\n",
+        "DATA\r\n", "From: Wexo Sender <sender@example.org>\r\nTo: "}},
+      {"a refused message: QUIT after the end marker's reply",
+       {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Data,
+        Send("554 rejected\r\n"), bye},
+       send({}),
+       {platform::ERROR_BAD_COMMAND},
+       "554 rejected",
+       {helo, "MAIL FROM:<sender@example.org>\r\n", "RCPT TO:<a@example.org>\r\n", "RCPT TO:<b@example.org>\r\n",
+        "DATA\r\n", "DATA From: ", "QUIT\r\n"}},
+      {"a line break in the subject is refused before MAIL",
+       {greet, Answer(ok), bye},
+       send([](CSMTPMessage& m) { m.m_sSubject = "Report\r\nBcc: victim@example.org"; }),
+       {platform::ERROR_INVALID_DATA},
+       "The subject holds a line break or NUL character",
+       {helo, "QUIT\r\n"}},
+      {"a line break in the user name is refused before connecting",
+       {greet},
+       connect(SMTP_LOGIN_AUTH_PLAIN, "user\r\nRCPT TO:<x@y>", "pw"),
+       {platform::ERROR_INVALID_DATA},
+       "The user name holds a line break or NUL character",
+       {},
+       10000,
+       true},
+      {"CRAM-MD5 with the challenge of RFC 2195",
+       {greet, Answer("250-scripted\r\n250 AUTH CRAM-MD5\r\n"),
+        Answer("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n"), Answer("235 welcome\r\n"), bye},
+       connect(SMTP_LOGIN_CRAM_MD5, "tim", "tanstaaftanstaaf"),
+       {},
+       "221 bye",
+       {ehlo, "AUTH CRAM-MD5\r\n", "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n", "QUIT\r\n"}},
+      {"AUTH answered with 504: no user name sent",
+       {greet, Answer(ok), Answer("504 unrecognized\r\n"), bye},
+       connect(SMTP_LOGIN_AUTH, "user", "pw"),
+       {platform::WSAEPROTONOSUPPORT},
+       "504 unrecognized",
+       {ehlo, "AUTH LOGIN\r\n", "QUIT\r\n"}},
+      {"an unknown login method sends EHLO only",
+       {greet, Answer(ok), bye},
+       [](Connection& c) { return !c.Connect("127.0.0.1", 4, "user", "pw"); },
+       {},
+       "250 ok",
+       {ehlo, "QUIT\r\n"}},
+  };
+  for (const ScriptCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    const std::vector<std::string> seen = Play(c, &error);
+    ASSERT_EQ(seen.size(), c.seen.size()) << ::testing::PrintToString(seen);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      if (c.seen[i].rfind("DATA ", 0) == 0) {
+        EXPECT_EQ(seen[i].rfind(c.seen[i].substr(5), 0), 0u) << seen[i].substr(0, 200);
+        EXPECT_TRUE(seen[i].size() > 5 && seen[i].substr(seen[i].size() - 5) == "\r\n.\r\n");
+      } else if (c.seen[i].rfind("From: ", 0) == 0) {
+        EXPECT_EQ(seen[i], std::string(c.seen[i].substr(0, seen[i].size())));
+      } else {
+        EXPECT_EQ(seen[i], c.seen[i]);
+      }
+    }
+  }
+}
+
+// aiosmtpd: the logins, and a whole message read back by Python's email package.
+class AiosmtpdTest : public MailTest {
+ protected:
+  void SetUp() override {
+    MailTest::SetUp();
+    const fs::path saved = *dir / ("saved-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::create_directories(saved);
+    std::string error;
+    ASSERT_TRUE(peer.Start({"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--user", "wexo", "--password",
+                            "p\xC3\xA4ss word", "--dir", saved.string()},
+                           std::chrono::seconds(30), &error))
+        << "aiosmtpd did not start: " << error;
+    setenv("WEXO_SMTP_PORT", std::to_string(peer.Port()).c_str(), 1);
+  }
+  PeerProcess peer;
+};
+
+TEST_F(AiosmtpdTest, Logins) {
+  struct Case {
+    int method;
+    std::string password;
+    bool ok;
+    std::uint32_t error;
+    std::string heard;  // what the server printed about the login
+  } cases[] = {
+      {SMTP_LOGIN_AUTH, "p\xC3\xA4ss word", true, 0, "LOGIN ok"},
+      {SMTP_LOGIN_AUTH, "wrong", false, platform::WSAEPROTONOSUPPORT, "LOGIN refused"},
+      {SMTP_LOGIN_CRAM_MD5, "p\xC3\xA4ss word", true, 0, "CRAM-MD5 ok"},
+      {SMTP_LOGIN_CRAM_MD5, "wrong", false, platform::WSAEPROTONOSUPPORT, "CRAM-MD5 refused"},
+      // "LOGIN PLAIN" is no mechanism: the server cannot decode "PLAIN" as a first answer.
+      {SMTP_LOGIN_AUTH_PLAIN, "p\xC3\xA4ss word", false, platform::WSAEPROTONOSUPPORT, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.method) + " " + c.password);
+    const std::size_t before = Lines(peer.Output(), "AUTH ").size();
+    Connection conn;
+    conn.SetReplyTimeout(20000);
+    EXPECT_EQ(conn.Connect("mail.test", c.method, "wexo", c.password), c.ok);
+    if (c.ok) {
+      EXPECT_TRUE(conn.Disconnect(true));
+    } else {
+      EXPECT_EQ(platform::GetLastError(), c.error);
+    }
+    if (c.method == SMTP_LOGIN_AUTH_PLAIN) {
+      EXPECT_EQ(conn.LastReplyCode(), 501);
+      EXPECT_THAT(conn.LastReplyText(), HasSubstr("base64"));
+    }
+    const std::vector<std::string> heard = Lines(peer.Output(), "AUTH ");
+    if (c.heard.empty()) {
+      EXPECT_EQ(heard.size(), before);
+    } else {
+      ASSERT_EQ(heard.size(), before + 1);
+      EXPECT_EQ(heard.back(), c.heard);
+    }
+  }
+}
+
+TEST_F(AiosmtpdTest, TextAndBinaryAttachmentArriveIntact) {
+  Connection conn;
+  conn.SetReplyTimeout(20000);
+  ASSERT_TRUE(conn.Connect("mail.test")) << ::testing::PrintToString(conn.diagnostics);
+  CSMTPMessage m;
+  BuildMessage(m);
+  m.AddRecipientList("Carl <c@example.org>", SMTP_CC);
+  m.AddRecipientList("hidden@example.org", SMTP_BCC);
+  ASSERT_TRUE(conn.SendMessage(m)) << conn.LastReplyText();
+  EXPECT_TRUE(conn.Disconnect(true));
+  ASSERT_TRUE(WaitForOutput(peer, "DONE"));
+
+  const std::string out = peer.Output();
+  EXPECT_EQ(Lines(out, "MAIL "), std::vector<std::string>{"sender@example.org"});
+  EXPECT_EQ(Lines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org",
+                                                            "hidden@example.org"}));
+  ASSERT_EQ(Lines(out, "FROM ").size(), 1u);
+  EXPECT_EQ(Hex(Lines(out, "FROM ")[0]), "Wexo Sender <sender@example.org>");
+  // Latin-1 has no en dash: it goes as '?', the rest as it was.
+  EXPECT_EQ(Hex(Lines(out, "SUBJECT ")[0]), "Link report ? r\xC3\xA9sum\xC3\xA9");
+
+  const std::vector<std::string> parts = Lines(out, "PART ");
+  ASSERT_EQ(parts.size(), 2u) << out;
+  const std::string textPrefix = "text/plain - ";
+  ASSERT_EQ(parts[0].rfind(textPrefix, 0), 0u) << parts[0];
+  std::string text = Hex(parts[0].substr(textPrefix.size()));
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  // The part ends with the blank line before the next boundary.
+  EXPECT_EQ(text, std::string(kBody) + "\n");
+  const std::string filePrefix = "application/octet-stream data.bin ";
+  ASSERT_EQ(parts[1].rfind(filePrefix, 0), 0u) << parts[1];
+  EXPECT_EQ(Hex(parts[1].substr(filePrefix.size())), *attachment);
+}
+
+}  // namespace

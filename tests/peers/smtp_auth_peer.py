@@ -1,0 +1,115 @@
+#!/usr/bin/python3
+"""aiosmtpd on a free loopback port for the mail tests, without TLS.
+
+Logins: AUTH LOGIN (prompting "Username:" and "Password:"), PLAIN and CRAM-MD5, for the
+--user and --password given; each attempt is printed as "AUTH <mechanism> ok|refused".
+Each message is saved as msg-<n>.eml in --dir, read back with the email package and printed:
+  MAIL <envelope sender>   RCPT <recipient> (each)   FROM <hex>   SUBJECT <hex>
+  PART <content type> <file name or -> <hex>   (each leaf part; text decoded by its charset
+                                                and given as UTF-8, other parts as bytes)
+  DONE
+Prints its port first; lives at most --lifetime seconds.
+"""
+import argparse
+import email
+import email.policy
+import hashlib
+import hmac
+import os
+import secrets
+import signal
+import socket
+import time
+import warnings
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
+
+
+class PromptingSMTP(SMTP):
+    AuthLoginUsernameChallenge = "Username:"
+    AuthLoginPasswordChallenge = "Password:"
+
+
+class Handler:
+    def __init__(self, user, password, folder):
+        self.user, self.password, self.folder = user, password, folder
+        self.count = 0
+
+    def authenticator(self, server, session, envelope, mechanism, data):
+        ok = isinstance(data, LoginPassword) and data.login == self.user and data.password == self.password
+        print(f"AUTH {mechanism} {'ok' if ok else 'refused'}", flush=True)
+        return AuthResult(success=ok, handled=False)
+
+    async def auth_CRAM__MD5(self, server, args):
+        challenge = f"<{secrets.randbelow(10**9)}.{int(time.time())}@localhost>".encode()
+        response = await server.challenge_auth(challenge)
+        if response is MISSING:
+            return AuthResult(success=False)
+        user, _, digest = response.decode("latin-1").rpartition(" ")
+        expected = hmac.new(self.password, challenge, hashlib.md5).hexdigest()
+        ok = user.encode("latin-1") == self.user and hmac.compare_digest(digest, expected)
+        print(f"AUTH CRAM-MD5 {'ok' if ok else 'refused'}", flush=True)
+        return AuthResult(success=ok, handled=False)
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        path = os.path.join(self.folder, f"msg-{self.count}.eml")
+        with open(path, "wb") as f:
+            f.write(envelope.original_content)
+        with open(path, "rb") as f:
+            msg = email.message_from_binary_file(f, policy=email.policy.default)
+        lines = [f"MAIL {envelope.mail_from}"] + [f"RCPT {r}" for r in envelope.rcpt_tos]
+        lines.append("FROM " + str(msg["from"]).encode().hex())
+        lines.append("SUBJECT " + str(msg["subject"]).encode().hex())
+        for part in msg.walk():
+            if part.is_multipart():
+                continue
+            if part.get_content_maintype() == "text":
+                payload = part.get_content().encode()
+            else:
+                payload = part.get_payload(decode=True)
+            lines.append(f"PART {part.get_content_type()} {part.get_filename() or '-'} {payload.hex()}")
+        print("\n".join(lines + ["DONE"]), flush=True)
+        return "250 OK"
+
+
+class PromptingController(Controller):
+    def factory(self):
+        return PromptingSMTP(self.handler, **self.SMTP_kwargs)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--user", default="user")
+    ap.add_argument("--password", default="secret")
+    ap.add_argument("--dir", required=True)
+    ap.add_argument("--lifetime", type=float, default=300)
+    args = ap.parse_args()
+    warnings.simplefilter("ignore")  # aiosmtpd's notes on its own deprecations
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    signal.signal(signal.SIGALRM, lambda *_: os._exit(0))
+    signal.alarm(int(args.lifetime))
+    handler = Handler(args.user.encode(), args.password.encode(), args.dir)
+    for _ in range(20):
+        controller = PromptingController(handler, hostname="127.0.0.1", port=free_port(),
+                                         authenticator=handler.authenticator, auth_require_tls=False)
+        try:
+            controller.start()
+            break
+        except (OSError, RuntimeError):
+            continue
+    else:
+        raise SystemExit("aiosmtpd did not start")
+    print(controller.port, flush=True)
+    signal.pause()
+
+
+if __name__ == "__main__":
+    main()
