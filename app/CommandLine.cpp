@@ -28,7 +28,7 @@ void CCommandLineInfoEx::ParseParam(const std::string& param, bool isFlag, bool 
       m_options[m_pending] = param;
       m_pending.clear();
     }
-    // The framework's own parser: the first plain argument is the file to open.
+    // The first plain argument, a switch's value included, is the document to open.
     if (m_strFileName.empty()) {
       m_strFileName = param;
       m_nShellCommand = FileOpen;

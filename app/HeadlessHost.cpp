@@ -43,26 +43,60 @@ void HeadlessHost::Send(std::function<void()> task) {
   finished.wait();
 }
 
-int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
+class HeadlessHost::AbortBox : public IAbortBox {
+ public:
+  explicit AbortBox(HeadlessHost& host) : m_host(host) {}
+  void SetTopText(const std::string&) override {}
+  void SetBottomText(const std::string&) override {}
+  void PumpWaitingMessages() override {
+    const bool any = m_host.RunWaitingTasks();
+    m_host.PumpDocuments(any);
+  }
+  bool IsAborted() const override { return m_aborted; }
+  void SetAborted() override { m_aborted = true; }
+
+ private:
+  HeadlessHost& m_host;
+  bool m_aborted = false;
+};
+
+std::unique_ptr<IAbortBox> HeadlessHost::CreateAbortBox(const std::string&) { return std::make_unique<AbortBox>(*this); }
+
+bool HeadlessHost::RunWaitingTasks() {
+  std::deque<std::function<void()>> burst;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    burst.swap(m_tasks);
+  }
+  for (auto& task : burst) task();
+  return !burst.empty();
+}
+
+void HeadlessHost::PumpDocuments(bool burst) {
   using Clock = std::chrono::steady_clock;
-  auto nextTick = Clock::now() + std::chrono::seconds(1);
-  bool quitting = false;
+  const bool tick = Clock::now() >= m_nextTick;
+  if (tick) m_nextTick = Clock::now() + std::chrono::seconds(1);
+  // The timer tick and the idle pass after a burst both run every document's pump.
+  if ((tick || burst) && m_documents)
+    for (auto& doc : *m_documents) doc->ProcessFinishedFetches();
+}
+
+int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
+  m_documents = &documents;
+  m_nextTick = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (;;) {
-    std::deque<std::function<void()>> burst;
     {
       std::unique_lock<std::mutex> lock(m_lock);
-      m_wake.wait_until(lock, nextTick, [this] { return !m_tasks.empty() || m_quit; });
-      burst.swap(m_tasks);
-      quitting = m_quit;
+      m_wake.wait_until(lock, m_nextTick, [this] { return !m_tasks.empty() || m_quit; });
     }
-    for (auto& task : burst) task();
-    const bool tick = Clock::now() >= nextTick;
-    if (tick) nextTick = Clock::now() + std::chrono::seconds(1);
-    if (quitting) break;
-    // The timer tick and the idle pass after a burst both run every document's pump.
-    if (tick || !burst.empty())
-      for (auto& doc : documents) doc->ProcessFinishedFetches();
+    const bool burst = RunWaitingTasks();
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (m_quit) break;
+    }
+    PumpDocuments(burst);
   }
+  m_documents = nullptr;
   // Orderly end: cancel every session and let every worker hand over before anything is freed.
   for (auto& doc : documents) doc->CloseAllHandles();
   while (RunningWorkerCount() > 0) {

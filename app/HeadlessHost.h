@@ -2,6 +2,7 @@
 // message boxes that print to stderr and take a fixed answer.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -19,6 +20,9 @@ class HeadlessHost : public IWexoHost {
   bool AskForReport(const std::string& question) override;
   void Beep() override {}
   void Quit(int exitCode) override;
+  // Shows nothing; its pump runs what waits in the loop, and the documents' pumps once a
+  // second, so workers can hand over while a long pass runs.
+  std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
 
   // Runs the documents' pumps until Quit; returns the exit code.
   int Run(std::vector<std::unique_ptr<CWexoDoc>>& documents);
@@ -29,6 +33,14 @@ class HeadlessHost : public IWexoHost {
   void Send(std::function<void()> task);
 
  private:
+  class AbortBox;
+  // Runs the tasks waiting now; true when there were any.
+  bool RunWaitingTasks();
+  // The documents' pumps, once a second (and after a burst when burst is set).
+  void PumpDocuments(bool burst);
+
+  std::vector<std::unique_ptr<CWexoDoc>>* m_documents = nullptr;
+  std::chrono::steady_clock::time_point m_nextTick;
   std::mutex m_lock;
   std::condition_variable m_wake;
   std::deque<std::function<void()>> m_tasks;

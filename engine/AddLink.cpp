@@ -1,4 +1,4 @@
-// The one road by which a link found on a page enters the link table.
+// The one way a link found on a page enters the link table.
 #include <array>
 #include <chrono>
 #include <cstdint>

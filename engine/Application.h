@@ -24,6 +24,10 @@ class CWexoApp {
   // The [Options] timeout, read once per program run by the first pump pass.
   int FetchTimeout();
 
+  // While a long pass of a report pumps events, no document parses a result or starts a
+  // worker, and commands that would change a table or end the program are refused.
+  bool InLongPass() const { return m_nLongPasses > 0; }
+
   std::uint16_t m_nStartCommand = 0;
   std::string m_csUrl;
   std::string m_csExport;
@@ -40,5 +44,19 @@ class CWexoApp {
   bool m_bCommandLineCheckTaken = false;
 
  private:
+  friend class CLongPass;
   int m_nTimeout = -1;
+  int m_nLongPasses = 0;
+};
+
+// Marks a long pass for as long as it lives (passes may nest).
+class CLongPass {
+ public:
+  explicit CLongPass(CWexoApp& app) : m_app(app) { ++m_app.m_nLongPasses; }
+  ~CLongPass() { --m_app.m_nLongPasses; }
+  CLongPass(const CLongPass&) = delete;
+  CLongPass& operator=(const CLongPass&) = delete;
+
+ private:
+  CWexoApp& m_app;
 };

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,22 @@ struct CertificatePrompt {
   std::function<bool()> aborted;
 };
 
+// A modeless box with an Abort button and two centred text lines, shown while a long pass
+// of a report runs on the user-interface thread. The pass pumps between its steps and stops
+// once the box reads aborted. Released by the pass when it ends (the box then goes).
+class IAbortBox {
+ public:
+  virtual ~IAbortBox() = default;
+  virtual void SetTopText(const std::string& text) = 0;
+  virtual void SetBottomText(const std::string& text) = 0;
+  // Handles everything waiting for the user-interface thread, then returns. A quit asked for
+  // meanwhile is kept for the main loop; the pass goes on until it ends or is aborted.
+  virtual void PumpWaitingMessages() = 0;
+  // True once Abort was pressed, or the pass set it itself.
+  virtual bool IsAborted() const = 0;
+  virtual void SetAborted() = 0;
+};
+
 // Application-wide answers: message boxes, dialogs, quitting.
 class IWexoHost {
  public:
@@ -100,6 +117,8 @@ class IWexoHost {
   }
   // Certificate: true when the user lets this request go on despite the error.
   virtual bool CertificateDialog(const CertificatePrompt& prompt) { return false; }
+  // Shows the abort box of a long pass with its caption ("Creating sitemap...").
+  virtual std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) = 0;
   virtual void Beep() = 0;
   virtual void Quit(int exitCode) = 0;
 };

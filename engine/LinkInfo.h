@@ -107,6 +107,8 @@ class CLinkInfo {
   std::atomic<platform::HINTERNET> m_hInternet{0};
   std::uint32_t m_nLinksOut = 0;
   const CWexoDoc* m_pDoc = nullptr;  // the table that holds the record's URL
+  // Shared with the running worker, which sets its exit code; the rest of the record is
+  // the user-interface thread's.
   std::shared_ptr<CWorkerThread> m_hThread;
   std::int32_t m_bInJar = 0;
   std::string m_csPostData;

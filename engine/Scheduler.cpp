@@ -70,7 +70,7 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
 }
 
 void CWexoDoc::ScheduleFetches() {
-  if (m_bFinished || m_bPaused) return;
+  if (m_bFinished || m_bPaused || App().InLongPass()) return;
   const CLinkInfo* selected = m_pRows ? m_pRows->SelectedRecord() : nullptr;
   const int limit = m_settings.Threads < 1 ? 1 : m_settings.Threads;
   bool startedAny = false;
@@ -172,7 +172,8 @@ void CWexoDoc::ProcessFinishedFetches() {
   if (!m_pUi || m_bInPump) return;
   m_bInPump = true;
   bool handled = false;
-  if (!m_paFinished.empty()) {
+  // During a long pass results wait in the queue; only the time-out sweep runs.
+  if (!m_paFinished.empty() && !App().InLongPass()) {
     // Stays queued (and keeps the check from ending) until it has been parsed.
     FetchResult& result = *m_paFinished.front();
     if (result.pLink) {

@@ -50,7 +50,7 @@ class CWexoDoc {
   // Opens a document file (a failure is shown and gives false); in a batch run the broken
   // links are then sent back to pending.
   bool OnOpenDocument(const std::string& path);
-  // The URL list road of a new document: each line of a chosen text file is a root.
+  // A new document from a URL list: each line of a chosen text file is a root.
   bool StartUrlList();
 
   // ---- The table, read-only. Record indices are stable; a record's URL never changes.

@@ -191,6 +191,38 @@ TEST_F(SchedulerTest, TimeoutSweepPerDocument) {
   EXPECT_EQ(view.schedulePosts, 4) << "no new second, no result: nothing posted";
 }
 
+TEST_F(SchedulerTest, LongPassHoldsResultsAndNewWorkers) {
+  auto doc = NewDoc(3, 1);
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 1u);
+  CLinkInfo* running = workers.started[0].pLink;
+  running->m_hInternet = 0xdead0003;
+  {
+    CLongPass pass(host.app);
+    FakeWorkers::Finish(*doc, workers.started[0], 200);  // the last worker: the hand-over pumps
+    EXPECT_EQ(DocumentTestAccess::QueuedResults(*doc), 1u) << "handed over, not parsed";
+    EXPECT_EQ(DocumentTestAccess::ActiveThreads(*doc), 0);
+    doc->ScheduleFetches();
+    EXPECT_EQ(workers.started.size(), 1u) << "no worker starts during the pass";
+    doc->ProcessFinishedFetches();
+    EXPECT_EQ(DocumentTestAccess::QueuedResults(*doc), 1u);
+    EXPECT_FALSE(DocumentTestAccess::Finished(*doc));
+  }
+  doc->ProcessFinishedFetches();
+  EXPECT_EQ(DocumentTestAccess::QueuedResults(*doc), 0u);
+  doc->ScheduleFetches();
+  EXPECT_EQ(workers.started.size(), 2u);
+
+  // The time-out sweep goes on during a pass.
+  CLinkInfo* slow = workers.started[1].pLink;
+  slow->m_hInternet = 0xdead0004;
+  CLongPass pass(host.app);
+  now += 61;
+  doc->ProcessFinishedFetches();
+  EXPECT_EQ(slow->m_hInternet, 0u);
+  EXPECT_NE(running, slow);
+}
+
 struct RetryCase {
   int maxRetry;
   std::int16_t status;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <variant>
+
 #include "engine/UrlMap.h"
 #include "engine/WexoDoc.h"
 #include "unit/support/ScriptedHost.h"
@@ -62,6 +65,36 @@ TEST_F(DocTest, SettingsDefaultsAndOverrides) {
   EXPECT_EQ(doc.Settings().EMailTo, "a@b.c");
   EXPECT_EQ(doc.Settings().UserAgent, "Tolvak 9");
   EXPECT_EQ(doc.Settings().Accept, "text/html");
+}
+
+TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
+  const auto fields = CheckSettingFields();
+  std::set<std::string> keys;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const SettingField& f = fields[i];
+    EXPECT_TRUE(keys.insert(f.key).second) << "twice: " << f.key;
+    EXPECT_EQ(FindSettingField(f.key), &f);
+    if (std::holds_alternative<std::string CheckSettings::*>(f.member)) {
+      ini.Set("Options", f.key, (std::string("text of ") + f.key).c_str());
+    } else {
+      EXPECT_LE(f.min, f.defaultInt) << f.key;
+      EXPECT_LE(f.defaultInt, f.max) << f.key;
+      ini.Set("Options", f.key, std::to_string(100 + i).c_str());
+    }
+  }
+  EXPECT_EQ(FindSettingField("timeout"), nullptr) << "read once per program, not per document";
+  CWexoDoc doc{host.Context()};
+  const CheckSettings& s = doc.Settings();
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const SettingField& f = fields[i];
+    SCOPED_TRACE(f.key);
+    if (auto m = std::get_if<std::string CheckSettings::*>(&f.member))
+      EXPECT_EQ(s.**m, std::string("text of ") + f.key);
+    else if (auto m32 = std::get_if<std::int32_t CheckSettings::*>(&f.member))
+      EXPECT_EQ(s.**m32, static_cast<std::int32_t>(100 + i));
+    else
+      EXPECT_EQ(s.**std::get_if<std::int16_t CheckSettings::*>(&f.member), static_cast<std::int16_t>(100 + i));
+  }
 }
 
 TEST_F(DocTest, InternalAndExcluded) {

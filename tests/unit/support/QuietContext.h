@@ -16,7 +16,18 @@ class QuietHost : public IWexoHost {
   }
   void Beep() override {}
   void Quit(int) override {}
+  std::unique_ptr<IAbortBox> CreateAbortBox(const std::string&) override { return std::make_unique<Box>(); }
   std::vector<std::string> boxes;
+
+ private:
+  struct Box : IAbortBox {
+    void SetTopText(const std::string&) override {}
+    void SetBottomText(const std::string&) override {}
+    void PumpWaitingMessages() override {}
+    bool IsAborted() const override { return aborted; }
+    void SetAborted() override { aborted = true; }
+    bool aborted = false;
+  };
 };
 
 struct QuietContext {

@@ -38,6 +38,34 @@ EngineContext ScriptedHost::Context(WorkerLauncher launcher, std::function<std::
   return context;
 }
 
+namespace {
+
+class ScriptedAbortBox : public IAbortBox {
+ public:
+  explicit ScriptedAbortBox(ScriptedHost& host) : m_host(host) { ++m_host.openAbortBoxes; }
+  ~ScriptedAbortBox() override { --m_host.openAbortBoxes; }
+  void SetTopText(const std::string& text) override { m_host.abortBoxTexts.push_back("top: " + text); }
+  void SetBottomText(const std::string& text) override { m_host.abortBoxTexts.push_back("bottom: " + text); }
+  void PumpWaitingMessages() override {
+    ++m_host.pumps;
+    if (m_host.onPump) m_host.onPump();
+    if (m_host.abortAfterPumps >= 0 && m_host.pumps >= m_host.abortAfterPumps) m_aborted = true;
+  }
+  bool IsAborted() const override { return m_aborted; }
+  void SetAborted() override { m_aborted = true; }
+
+ private:
+  ScriptedHost& m_host;
+  bool m_aborted = false;
+};
+
+}  // namespace
+
+std::unique_ptr<IAbortBox> ScriptedHost::CreateAbortBox(const std::string& caption) {
+  abortBoxTexts.push_back("caption: " + caption);
+  return std::make_unique<ScriptedAbortBox>(*this);
+}
+
 BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
   boxes.push_back(text);
   if (!answers.empty()) {

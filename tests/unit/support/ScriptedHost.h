@@ -52,6 +52,8 @@ class ScriptedHost : public IWexoHost {
                       std::string& path) override;
   void Beep() override { ++beeps; }
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
+  // Records its texts and pumps; reads aborted after abortAfterPumps pumps (never when < 0).
+  std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
 
   // A context with this host and app, and the given launcher and clock (empty: the real ones).
   EngineContext Context(WorkerLauncher launcher = nullptr, std::function<std::int64_t()> clock = nullptr);
@@ -63,6 +65,11 @@ class ScriptedHost : public IWexoHost {
   std::deque<std::string> openPaths;  // answers of the open-file dialog; cancel when empty
   std::vector<std::string> dialogTitles;
   int beeps = 0;
+  int abortAfterPumps = -1;
+  std::function<void()> onPump;        // runs inside each pump, as other events would
+  std::vector<std::string> abortBoxTexts;  // captions and text lines, in order
+  int pumps = 0;
+  int openAbortBoxes = 0;
 };
 
 // A settings file of the test's own, removed at the end of the test.
