@@ -1,6 +1,7 @@
 #include "platform/TextFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,9 +32,31 @@ bool TextFileWriter::Open(const std::string& path, Mode mode) {
   path_ = path;
   errno_ = 0;
   error_.clear();
+  if (mode == Mode::AppendPrivate) return OpenPrivate(path);
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : O_TRUNC);
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) return Fail(errno);
+  buffer_.reserve(kBlock + 2);
+  return true;
+}
+
+bool TextFileWriter::OpenPrivate(const std::string& path) {
+  // O_NONBLOCK: a FIFO put at path fails at once instead of waiting for a reader.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd_ < 0) return Fail(errno);
+  struct stat st;
+  int err = 0;
+  if (::fstat(fd_, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = EINVAL;
+  else if ((st.st_mode & 0777) != 0600 && ::fchmod(fd_, 0600) != 0)  // a umask may have left less
+    err = errno;
+  if (err != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    return Fail(err);
+  }
   buffer_.reserve(kBlock + 2);
   return true;
 }

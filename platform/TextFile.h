@@ -12,7 +12,10 @@ namespace platform {
 // later writes do nothing and return false, and Close() returns false as well.
 class TextFileWriter {
  public:
-  enum class Mode { Truncate, Append };
+  // AppendPrivate appends to a file that only we may read: one it creates is mode 0600,
+  // one that exists is made so, and a symbolic link or anything but a plain file at path
+  // is refused, so a fixed name in a shared place cannot be turned against us.
+  enum class Mode { Truncate, Append, AppendPrivate };
 
   TextFileWriter() = default;
   ~TextFileWriter();  // closes; call Close() first to learn of errors
@@ -34,6 +37,7 @@ class TextFileWriter {
   const std::string& Path() const { return path_; }
 
  private:
+  bool OpenPrivate(const std::string& path);
   bool Fail(int err);
   bool Drain();
 

@@ -1,0 +1,120 @@
+#include "platform/ShellLaunch.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// Owns the spawn attributes and file actions for one launch.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    okActions_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+    okAttr_ = ::posix_spawnattr_init(&attr_) == 0;
+  }
+  ~SpawnSetup() {
+    if (okActions_) ::posix_spawn_file_actions_destroy(&actions_);
+    if (okAttr_) ::posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // 0, or the errno value of the step that failed.
+  int Prepare(const std::string& folder) {
+    if (!okActions_ || !okAttr_) return ENOMEM;
+    // A browser must not read our input, and must not hold our files, sockets or the
+    // lock of a document (that would block the next check) for as long as it runs.
+    if (int err = ::posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0)) return err;
+    if (int err = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3)) return err;
+    if (!folder.empty())
+      if (int err = ::posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str())) return err;
+    // We ignore SIGPIPE and threads may block signals; an exec keeps both, so undo them.
+    sigset_t none, pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (int err = ::posix_spawnattr_setsigmask(&attr_, &none)) return err;
+    if (int err = ::posix_spawnattr_setsigdefault(&attr_, &pipe)) return err;
+    return ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+
+  const posix_spawn_file_actions_t* Actions() const { return &actions_; }
+  const posix_spawnattr_t* Attr() const { return &attr_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attr_;
+  bool okActions_ = false;
+  bool okAttr_ = false;
+};
+
+void Reap(pid_t pid) {
+  int status;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int ShellOpen(const std::string& target, const std::string& folder) {
+  if (target.empty() || target[0] == '-') return EINVAL;
+  SpawnSetup setup;
+  if (int err = setup.Prepare(folder)) return err;
+
+  char program[] = "xdg-open";
+  std::string argument = target;
+  char* argv[] = {program, argument.data(), nullptr};
+  pid_t pid;
+  if (int err = ::posix_spawnp(&pid, program, setup.Actions(), setup.Attr(), argv, environ)) return err;
+
+  // xdg-open may stay as long as the browser it started; the caller never waits for it.
+  try {
+    std::thread(Reap, pid).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: one zombie until we exit is better than blocking the caller.
+  }
+  return 0;
+}
+
+int ShellExecuteResult(int err) {
+  switch (err) {
+    case 0: return SHELL_EXECUTE_OK;
+    case ENOENT: return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM: return 5;
+    case ENOMEM:
+    case EAGAIN: return 8;
+    case ENOEXEC: return 11;
+    default: return 13;
+  }
+}
+
+std::string ShellExecuteResultText(int result) {
+  switch (result) {
+    case 2: return "The system cannot find the file specified.";
+    case 3: return "The system cannot find the path specified.";
+    case 4: return "The system cannot open the file.";
+    case 5: return "Access is denied.";
+    case 8: return "Not enough memory resources are available to process this command.";
+    case 11: return "An attempt was made to load a program with an incorrect format.";
+    case 13: return "The data is invalid.";
+    default: return result > 32 ? "ok" : "Error " + std::to_string(result);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+// The shell's "open" verb: a file or URL handed to the desktop's default application
+// through xdg-open, and the numbers and texts that ShellExecute reports for the outcome.
+//
+// Threads: every function may be called from any thread.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// What ShellExecute returns when the launch started (any value above 32 means success).
+inline constexpr int SHELL_EXECUTE_OK = 42;
+
+// Starts "xdg-open <target>" (xdg-open found on PATH) with folder as its working folder
+// ("" keeps ours) and returns without waiting for it. The target is one argument of an
+// argument vector, never read by a shell. The child inherits none of our descriptors but
+// 0 to 2 (stdin is /dev/null), and SIGPIPE at its default; a detached thread reaps it, so
+// no launch leaves a zombie.
+// Returns 0 when the launcher started, else an errno value: EINVAL for an empty target or
+// one beginning with '-' (xdg-open would read it as an option), ENOENT when xdg-open is not
+// on PATH or the folder does not exist, EAGAIN or ENOMEM when no process can be made.
+int ShellOpen(const std::string& target, const std::string& folder = "");
+
+// The number ShellExecute reports for an outcome of ShellOpen: SHELL_EXECUTE_OK for 0;
+// ENOENT 2, ENOTDIR, ENAMETOOLONG and ELOOP 3, EMFILE and ENFILE 4, EACCES and EPERM 5,
+// ENOMEM and EAGAIN 8, ENOEXEC 11; every other value (EINVAL included) 13.
+int ShellExecuteResult(int err);
+
+// The system's English message for a result of ShellExecuteResult without its line end
+// ("The system cannot find the file specified." for 2); "ok" above 32.
+std::string ShellExecuteResultText(int result);
+
+}  // namespace platform
