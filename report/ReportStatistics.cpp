@@ -88,13 +88,13 @@ void ReportWriter::WriteStatistics() {
   m_out.Write(
       "<h2><a name=\"stats\"></a>Statistics for managers</h2>\n"
       "<h3>Correct internal URLs, by MIME type:</h3>\n");
-  WriteMimeTypeStatistics();
-  WriteResultTypeStatistics();
-  WriteDuplicates();
+  MimeTypeStatistics();
+  ResultTypeStatistics();
+  DuplicateCheck();
   WriteSectionEnd();
 }
 
-void ReportWriter::WriteMimeTypeStatistics() {
+void ReportWriter::MimeTypeStatistics() {
   // One pass with an accumulator per type, in the order the types first appear.
   std::vector<MimeGroup> groups;
   std::unordered_map<std::string_view, std::size_t> byType;
@@ -163,7 +163,7 @@ void ReportWriter::WriteMimeTypeStatistics() {
               " KB)</td><td align=right>100.00%</td></tr>\n</table>\n");
 }
 
-void ReportWriter::WriteResultTypeStatistics() {
+void ReportWriter::ResultTypeStatistics() {
   struct ResultGroup {
     std::string text;
     int count = 0;
@@ -196,7 +196,7 @@ void ReportWriter::WriteResultTypeStatistics() {
               " URLs</td><td align=right>100.00%</td></tr>\n</table>");
 }
 
-void ReportWriter::WriteDuplicates() {
+void ReportWriter::DuplicateCheck() {
   // The members of every group are found beforehand, so writing a group does not walk the
   // table again.
   RecordGroups<Md5Digest, DigestHash> contents;

@@ -46,9 +46,9 @@ class ReportWriter {
   void WriteBrokenByLink();
   void WriteBrokenByPage();
   void WriteStatistics();
-  void WriteMimeTypeStatistics();
-  void WriteResultTypeStatistics();
-  void WriteDuplicates();
+  void MimeTypeStatistics();
+  void ResultTypeStatistics();
+  void DuplicateCheck();
   void WriteFooter();
 
   // The heading of a broken-link section with the timeouts note, and its closing lines.

@@ -207,6 +207,34 @@ TEST_F(ReportTest, MimeTableEdgeCases) {
   EXPECT_EQ(text.find("nan"), std::string::npos);
 }
 
+TEST_F(ReportTest, DuplicateGroupsAreWrittenOnceAtTheirSecondRecord) {
+  auto doc = NewDoc();
+  doc->SetRootUrl("http://h/");
+  const struct {
+    const char* url;
+    std::uint8_t body;
+    const char* title;
+  } pages[] = {{"http://h/", 1, "T"},
+               {"http://h/2", 2, "T"},
+               {"http://h/3", 1, "T"},
+               {"http://h/4", 1, "U"},
+               {"http://h/5", 3, ""}};
+  for (const auto& p : pages) {
+    CLinkInfo* link = Page(*doc, p.url, doc->GetLinkCount() ? doc->GetLink(0) : nullptr, 200);
+    link->m_csTitle = p.title;
+    link->m_pDigest = std::make_unique<Md5Digest>(Digest(p.body));
+  }
+  Page(*doc, "http://h/no-digest", doc->GetLink(0), 200)->m_csTitle = "T";
+  const std::string text = Report(*doc);
+  // A page whose body repeats an earlier one starts no title group but is listed in one.
+  EXPECT_NE(text.find("<pre>Duplicate title (T):\r\n<a href='http://h/'>http://h/</a>\r\n<a "
+                      "href='http://h/2'>http://h/2</a>\r\n<a href='http://h/3'>http://h/3</a>\r\n\r\n"
+                      "Duplicate content:\r\n<a href='http://h/'>http://h/</a>\r\n<a href='http://h/3'>http://h/3</a>"
+                      "\r\n<a href='http://h/4'>http://h/4</a>\r\n\r\n</pre>"),
+            std::string::npos)
+      << text;
+}
+
 TEST_F(ReportTest, NumbersKeepDecimalPointsUnderAGermanLocale) {
   ini.Set("Options", "SponsorName", "Example & Co");
   ini.Set("Options", "SponsorLink", "http://example.test/");
