@@ -3,6 +3,7 @@
 #include "engine/DocumentFile.h"
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
+#include "report/Report.h"
 #include "report/Sitemap.h"
 #include "report/TabExport.h"
 
@@ -17,9 +18,7 @@ bool NotAvailable(const CWexoDoc& doc, const char* what) {
 
 bool ReportOutputs::ExportTabFile(const CWexoDoc& doc, const std::string& path) { return ::ExportTabFile(doc, path); }
 bool ReportOutputs::ExportPageMap(const CWexoDoc& doc, const std::string& path) { return ::ExportPageMap(doc, path); }
-bool ReportOutputs::CreateReport(const CWexoDoc& doc, const std::string&) {
-  return NotAvailable(doc, "The HTML report (-report)");
-}
+bool ReportOutputs::CreateReport(const CWexoDoc& doc, const std::string& path) { return vCreateReport(doc, path); }
 bool ReportOutputs::SaveDocument(CWexoDoc& doc, const std::string& path) {
   std::string error;
   if (SaveDocumentFile(doc, path, error)) return true;

@@ -26,11 +26,13 @@ std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds) {
   return buffer;
 }
 
-bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write) {
+bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write,
+                 std::string (*openFailure)(const std::string& path, int error)) {
   const std::string temp = path + ".tmp";
   platform::TextFileWriter file;
   if (!file.Open(temp, platform::TextFileWriter::Mode::Truncate)) {
-    host.MessageBox("Could not open file '" + temp + "' for writing", BoxKind::Error);
+    host.MessageBox(openFailure ? openFailure(path, file.ErrorNumber()) : "Could not open file '" + temp + "' for writing",
+                    BoxKind::Error);
     return false;
   }
   write(file);

@@ -11,8 +11,10 @@ class IWexoHost;
 
 // Writes an export: to path + ".tmp" in text mode, then renamed over path. On any failure the
 // partial file is removed, the old file stays, the error is shown by host, and the result is
-// false.
-bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write);
+// false. openFailure, when given, makes the message for a file that cannot be created from the
+// path and the errno.
+bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write,
+                 std::string (*openFailure)(const std::string& path, int error) = nullptr);
 
 bool ExportTabFile(const CWexoDoc& doc, const std::string& path);
 bool ExportPageMap(const CWexoDoc& doc, const std::string& path);

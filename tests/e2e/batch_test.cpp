@@ -43,7 +43,10 @@ TEST_F(BatchRun, EndsWithoutOutputsAndReportsWhatIsMissing) {
   const std::string url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
   EXPECT_EQ(Run("-url " + url), 0);
   EXPECT_NE(ReadAll(dir / "err.log").find("Link tolvak finished. Do you want a report? No"), std::string::npos);
-  EXPECT_EQ(Run("-url " + url + " -report report.html"), 1) << "an output that cannot be written is a failure";
+  EXPECT_EQ(Run("-url " + url + " -report report.html"), 0) << ReadAll(dir / "err.log");
+  EXPECT_TRUE(ReadAll(dir / "report.html").starts_with("<!DOCTYPE HTML PUBLIC"));
+  EXPECT_EQ(Run("-url " + url + " -report no-such-folder/report.html"), 1) << "a report that cannot be written fails";
+  EXPECT_NE(ReadAll(dir / "err.log").find("Could not create file '"), std::string::npos) << ReadAll(dir / "err.log");
   EXPECT_EQ(Run("-url " + url + " -google sitemap.xml"), 0) << ReadAll(dir / "err.log");
   EXPECT_TRUE(ReadAll(dir / "sitemap.xml").starts_with("<?xml"));
 }

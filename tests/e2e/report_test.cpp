@@ -1,0 +1,148 @@
+// Reports of real checks, run as the batch program writes them: valid HTML 4.01 (onsgmls
+// with the W3C DTDs, tidy), crawled text shown as text in a real browser, and the same
+// numbers under a German locale.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
+
+namespace {
+
+using wexo_test::ReadAll;
+using wexo_test::Shell;
+
+constexpr const char* kCatalog = "/usr/share/xml/w3c-sgml-lib/schema/dtd/sgml.soc";
+
+class ReportRun : public ::testing::Test {
+ protected:
+  ReportRun() {
+    dir = std::filesystem::temp_directory_path() / ("wexo-reportrun-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  ~ReportRun() override { std::filesystem::remove_all(dir); }
+
+  // Checks the site from url in batch mode and gives the report's text; locale, when given,
+  // is the program's LANG and LC_ALL.
+  std::string Check(const std::string& url, const char* locale = nullptr) {
+    const std::string report = (dir / "report.htm").string();
+    std::filesystem::remove(report);
+    if (locale) {
+      setenv("LANG", locale, 1);
+      setenv("LC_ALL", locale, 1);
+    }
+    const int rc = wexo_test::RunWexo(dir, dir, "-url '" + url + "' -report '" + report + "'");
+    if (locale) {
+      unsetenv("LANG");
+      unsetenv("LC_ALL");
+    }
+    EXPECT_EQ(rc, 0) << ReadAll(dir / "err.log");
+    return ReadAll(report);
+  }
+
+  // The validator's error lines, except those about &apos; (no entity of HTML 4.01, but
+  // what the link texts have always been escaped with).
+  std::string SgmlErrors() {
+    const std::string errors = (dir / "sgml.log").string();
+    Shell("SP_CHARSET_FIXED=YES SP_ENCODING=UTF-8 onsgmls -s -c " + std::string(kCatalog) + " '" +
+          (dir / "report.htm").string() + "' 2> '" + errors + "'");
+    std::istringstream in(ReadAll(errors));
+    std::string line, other;
+    while (std::getline(in, line))
+      if (line.find("\"apos\"") == std::string::npos && line.find("entity was defined here") == std::string::npos)
+        other += line + "\n";
+    return other;
+  }
+
+  int Tidy() { return Shell("tidy -e -q '" + (dir / "report.htm").string() + "' 2> /dev/null"); }
+
+  // The DOM that headless Chromium builds from the report.
+  std::string Dom() {
+    const std::string profile = (dir / "chromium-profile").string();
+    const std::string dom = (dir / "dom.html").string();
+    Shell(
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
+        "--disable-component-update --disable-sync --no-first-run --user-data-dir='" +
+        profile + "' --dump-dom 'file://" + (dir / "report.htm").string() + "' > '" + dom + "' 2> /dev/null");
+    return ReadAll(dom);
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(ReportRun, ExampleSiteReportIsValidHtml) {
+  const std::string site = std::string(WEXO_SOURCE_DIR) + "/examples/site/index.html";
+  const std::string text = Check("file://" + site);
+  ASSERT_TRUE(text.starts_with("<!DOCTYPE HTML PUBLIC")) << text;
+  EXPECT_NE(text.find("missing.html\" TARGET=_blank>"), std::string::npos);
+  EXPECT_EQ(SgmlErrors(), "");
+  EXPECT_LT(Tidy(), 2);
+}
+
+TEST_F(ReportRun, GermanLocaleKeepsDecimalPoints) {
+  const std::string site = std::string(WEXO_SOURCE_DIR) + "/examples/site/index.html";
+  const std::string text = Check("file://" + site, "de_DE.UTF-8");
+  EXPECT_TRUE(std::regex_search(text, std::regex(R"(>[0-9]+\.[0-9]{2}%<)"))) << text;
+  EXPECT_FALSE(std::regex_search(text, std::regex(R"([0-9],[0-9]{2}%)"))) << text;
+}
+
+TEST_F(ReportRun, PostgresDocsReportIsValidHtml) {
+  const std::string docs = "/usr/share/doc/postgresql-doc-15/html";
+  ASSERT_TRUE(std::filesystem::exists(docs + "/index.html")) << "postgresql-doc-15 is not installed";
+  wexo_test::PeerProcess nginx;
+  std::string error;
+  ASSERT_TRUE(
+      nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", docs, "--lifetime", "600"},
+                  std::chrono::seconds(20), &error))
+      << error;
+  const std::string text = Check("http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.html");
+  ASSERT_TRUE(text.starts_with("<!DOCTYPE HTML PUBLIC")) << text.substr(0, 500);
+  EXPECT_NE(text.find("<h3>All pages, by result type:</h3>"), std::string::npos);
+  EXPECT_EQ(SgmlErrors(), "");
+  EXPECT_LT(Tidy(), 2);
+}
+
+// Titles, link texts and URLs of a hostile site reach the report as text, never as markup.
+TEST_F(ReportRun, CrawledMarkupStaysText) {
+  const std::filesystem::path site = dir / "site";
+  const std::string evilTitle = "<script>alert(1)</script>\"><img src=x onerror=alert(2)>";
+  const std::string body = "<html><head><title>" + evilTitle + "</title></head><body>twin</body></html>";
+  wexo_test::Write(site / "index.html",
+                   "<html><head><title>" + evilTitle +
+                       "</title></head><body>\n"
+                       "<a href=\"gone&quot;&gt;&lt;img src=x onerror=alert(3)&gt;&lt;script&gt;alert(4)&lt;/script&gt;"
+                       ".html\"><script>alert(5)</script>\"><img src=x onerror=alert(5)></a>\n"
+                       "<a href=\"twin.html\">twin</a>\n"
+                       "<a href=\"x&#39;&quot;&gt;&lt;img src=x onerror=alert(6)&gt;.html\">copy</a>\n"
+                       "</body></html>\n");
+  wexo_test::Write(site / "twin.html", body);
+  wexo_test::Write(site / "x'\"><img src=x onerror=alert(6)>.html", body);
+  wexo_test::PeerProcess nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.Start(
+      {"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(), "--lifetime", "300"},
+      std::chrono::seconds(20), &error))
+      << error;
+  const std::string text = Check("http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.html");
+  ASSERT_NE(text.find("Duplicate title ("), std::string::npos) << text;
+  ASSERT_NE(text.find("Duplicate content:"), std::string::npos) << text;
+  ASSERT_NE(text.find("onerror=alert(3)"), std::string::npos) << text;
+
+  const std::string dom = Dom();
+  ASSERT_NE(dom.find("<h1>Broken link report</h1>"), std::string::npos) << "no DOM from chromium: " << dom;
+  EXPECT_EQ(dom.find("<img"), std::string::npos) << dom;
+  EXPECT_EQ(dom.find("<script"), std::string::npos) << dom;
+  for (const char* shown : {"alert(1)", "alert(2)", "alert(3)", "alert(4)", "alert(5)", "alert(6)"})
+    EXPECT_NE(dom.find(shown), std::string::npos) << shown;
+  EXPECT_NE(dom.find("Duplicate title (&lt;script&gt;alert(1)&lt;/script&gt;\"&gt;&lt;img src=x onerror=alert(2)&gt;)"),
+            std::string::npos)
+      << dom;
+  EXPECT_EQ(SgmlErrors(), "");
+}
+
+}  // namespace
