@@ -36,7 +36,8 @@
 //
 // Connections: idle connections are kept in a process-wide pool keyed by scheme,
 // host and port, and reused by any later request to the same place. A request
-// whose body is not read to its end gives its connection up instead.
+// whose body is not read to its end gives its connection up instead. Closing a pooled
+// connection waits at most two seconds for the server's answer to its goodbye (FTP QUIT).
 //
 // Environment: http_proxy, https_proxy, all_proxy and no_proxy choose the proxy
 // (the preconfigured access of the platform); WEXO_CA_FILE names a CA bundle used

@@ -46,6 +46,9 @@ std::size_t g_idleCount = 0;
 // taking data from the connection.
 constexpr std::size_t kBufferLimit = 64 * 1024;
 
+// Longest wait for the answer to a goodbye (FTP QUIT) when a transfer's connections close.
+constexpr long kGoodbyeWaitSeconds = 2;
+
 std::string Trim(const std::string& s)
 {
     std::size_t b = 0, e = s.size();
@@ -139,6 +142,15 @@ Transfer::~Transfer()
 {
     // The owner has detached it (Release); this is the last resort.
     if (m_added)
+        curl_multi_remove_handle(m_multi, m_easy);
+    // curl closes the connections the multi keeps with a goodbye (an FTP QUIT) and waits for
+    // the answer as long as the server-response time-out of the handle last added: two
+    // minutes by default, and no cancellation reaches that wait. Adding the handle once more
+    // with a short time-out bounds it, so a server that never answers cannot hold the worker.
+    curl_easy_reset(m_easy);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, kGoodbyeWaitSeconds);
+    if (curl_multi_add_handle(m_multi, m_easy) == CURLM_OK)
         curl_multi_remove_handle(m_multi, m_easy);
     curl_easy_cleanup(m_easy);
     curl_multi_cleanup(m_multi);
