@@ -18,6 +18,7 @@
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
+#include "platform/AsciiText.h"
 #include "platform/NamedMutex.h"
 
 using namespace platform;
@@ -50,15 +51,8 @@ bool EndsWithMap(const std::string& object) {
 std::string FindLocation(const std::string& raw) {
   constexpr std::string_view name = "location:";
   for (std::size_t line = 0; line < raw.size();) {
-    std::size_t i = 0;
-    while (i < name.size() && line + i < raw.size()) {
-      char c = raw[line + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != name[i]) break;
-      ++i;
-    }
     const std::size_t next = raw.find('\n', line);
-    if (i == name.size()) {
+    if (platform::AsciiStartsWithNoCase(std::string_view(raw).substr(line), name)) {
       if (next == std::string::npos) return std::string();
       std::size_t v = line + name.size();
       while (v < next && (raw[v] == ' ' || raw[v] == '\t')) ++v;
@@ -84,12 +78,6 @@ bool ParseLength(const std::string& value, std::int64_t& out) {
   }
   out = n;
   return true;
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 // Certificates the user accepted, per server ("host:port"): the security flags that
@@ -127,12 +115,7 @@ std::uint32_t IgnoreFlagOf(std::uint32_t code) {
 
 // The realm="..." of a challenge; "" when it has none.
 std::string RealmOf(const std::string& challenge) {
-  const std::string lower = [&] {
-    std::string t = challenge;
-    for (char& c : t)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return t;
-  }();
+  const std::string lower = platform::AsciiLowered(challenge);
   std::size_t at = lower.find("realm=");
   if (at == std::string::npos) return std::string();
   at += 6;
@@ -232,7 +215,7 @@ class HttpRoad {
 std::string HttpRoad::ServerName() const {
   const bool secure = job_.service == AFX_INET_SERVICE_HTTPS;
   const std::uint16_t port = job_.port != 0 ? job_.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
-  return AsciiLower(job_.server) + ":" + std::to_string(port);
+  return platform::AsciiLowered(job_.server) + ":" + std::to_string(port);
 }
 
 HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::string& message) {
@@ -462,7 +445,7 @@ void HttpRoad::ReadHeaders() {
   if (job_.status == 200 && f.QueryInfo(HTTP_QUERY_CONTENT_TYPE, value)) {
     out_.setMimeType = true;
     out_.mimeType = value.substr(0, value.find(';'));
-    const std::string lower = AsciiLower(value);
+    const std::string lower = platform::AsciiLowered(value);
     const std::size_t at = lower.find("charset=");
     const bool parsable = IsParsableMimeType(out_.mimeType);
     if (at != std::string::npos) {

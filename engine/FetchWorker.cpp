@@ -7,6 +7,7 @@
 #include "engine/FetchRoads.h"
 #include "engine/Host.h"
 #include "engine/Url.h"
+#include "platform/AsciiText.h"
 
 FetchStamp TakeFetchStamp() {
   // A monotonic clock: a clock set back during a fetch must not give a negative duration.
@@ -48,16 +49,7 @@ std::int32_t SkippedSchemeStatus(std::string_view url) {
                                                 "ymsgr:",       "irc://",  "xmpp:",   "ldap:",
                                                 "mms:",         "tel:",    "pnm:",    "data:",
                                                 "steam:",       "aim:"};
-  constexpr std::string_view script = "javascript:";
-  if (url.size() >= script.size()) {
-    bool same = true;
-    for (std::size_t i = 0; i < script.size() && same; ++i) {
-      char c = url[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == script[i];
-    }
-    if (same) return STATUS_SKIP_TYPE;
-  }
+  if (platform::AsciiStartsWithNoCase(url, "javascript:")) return STATUS_SKIP_TYPE;
   for (std::string_view prefix : kExact)
     if (url.starts_with(prefix)) return STATUS_SKIP_TYPE;
   return 404;

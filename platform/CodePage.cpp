@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
 #include <unicode/uchar.h>
@@ -192,13 +193,6 @@ UConverter* ThreadConverter(const CodePageEntry& entry) {
   return cache.Get(entry);
 }
 
-std::string AsciiLower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
 // Charset names and aliases, lower-case.
 struct CharsetName {
   const char* name;
@@ -349,7 +343,7 @@ int CompareLowered(std::u16string_view a, std::u16string_view b, Lower lower) {
 
 unsigned CodePageFromCharsetName(std::string_view name) {
   const auto& table = CharsetMapTable();
-  auto it = table.find(AsciiLower(name));
+  auto it = table.find(AsciiLowered(name));
   return it == table.end() ? 0 : it->second;
 }
 

@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/HostLookup.h"
 #include "platform/Inet.h"
 #include "platform/InetTransfer.h"
@@ -5,7 +6,6 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,16 +48,6 @@ constexpr std::size_t kBufferLimit = 64 * 1024;
 
 // Longest wait for the answer to a goodbye (FTP QUIT) when a transfer's connections close.
 constexpr long kGoodbyeWaitSeconds = 2;
-
-std::string Trim(const std::string& s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
-}
 
 } // namespace
 
@@ -315,12 +305,12 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t n, void* self)
     t->m_raw += line;
     t->m_raw += "\r\n";
     if ((line[0] == ' ' || line[0] == '\t') && !t->m_headers.empty()) {
-        t->m_headers.back().second += " " + Trim(line);
+        t->m_headers.back().second += " " + std::string(TrimBlanksAndTabs(line));
         return total;
     }
     const std::size_t colon = line.find(':');
     if (colon != std::string::npos)
-        t->m_headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+        t->m_headers.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(std::string_view(line).substr(colon + 1)));
     return total;
 }
 
@@ -474,7 +464,7 @@ bool Transfer::Detach(SessionState& s)
 bool Transfer::Header(const std::string& name, std::string& value) const
 {
     for (const auto& [n, v] : m_headers) {
-        if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) {
+        if (AsciiEqualNoCase(n, name)) {
             value = v;
             return true;
         }
@@ -503,10 +493,7 @@ std::string HostForUrl(const std::string& host)
 std::string ProxyOf(const std::string& scheme)
 {
     std::string lower = scheme + "_proxy";
-    std::string upper = lower;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    const std::string upper = AsciiUppered(lower);
     // curl reads "http_proxy" in lower case only.
     const char* names[] = {lower.c_str(), scheme == "http" ? nullptr : upper.c_str(), "all_proxy", "ALL_PROXY"};
     for (const char* n : names) {
@@ -527,18 +514,14 @@ bool PlainDnsName(const std::string& host)
     if (host.empty() || host.front() == '.' || host.front() == '[')
         return false;
     // ASCII only, whatever the process locale says (the GUI toolkit sets one).
-    for (unsigned char c : host) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!alnum && c != '-' && c != '_' && c != '.')
+    for (char c : host) {
+        if (!IsAsciiAlnum(c) && c != '-' && c != '_' && c != '.')
             return false;
     }
     in_addr v4{};
     if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
         return false;
-    std::string lower = host;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::string lower = AsciiLowered(host);
     while (!lower.empty() && lower.back() == '.')
         lower.pop_back();
     const std::string local = ".localhost";

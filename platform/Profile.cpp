@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/Profile.h"
 
 #include <fcntl.h>
@@ -26,22 +27,7 @@ namespace {
 // Values come back cut to what a 4096-byte buffer holds.
 constexpr std::size_t kMaxValue = 4095;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
+constexpr std::string_view Trim(std::string_view s) { return AsciiTrim(s); }
 
 struct NoCaseHash {
   using is_transparent = void;
@@ -57,7 +43,7 @@ struct NoCaseHash {
 
 struct NoCaseEqual {
   using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const { return EqualNoCase(a, b); }
+  bool operator()(std::string_view a, std::string_view b) const { return AsciiEqualNoCase(a, b); }
 };
 
 using NoCaseIndex = std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual>;
@@ -345,7 +331,7 @@ bool ApplyWrite(std::vector<RawLine>& lines, const char* sectionArg, const char*
     LineKind kind = Classify(lines[i].text);
     if (kind.type != LineKind::Header) continue;
     if (begin == lines.size()) {
-      if (EqualNoCase(kind.name, section)) begin = i;
+      if (AsciiEqualNoCase(kind.name, section)) begin = i;
     } else {
       end = i;
       break;
@@ -366,7 +352,7 @@ bool ApplyWrite(std::vector<RawLine>& lines, const char* sectionArg, const char*
     for (std::size_t i = begin + 1; i < end; ++i) {
       if (!Trim(lines[i].text).empty()) lastFilled = i;
       LineKind kind = Classify(lines[i].text);
-      if (kind.type == LineKind::Key && EqualNoCase(kind.name, key)) {
+      if (kind.type == LineKind::Key && AsciiEqualNoCase(kind.name, key)) {
         keyLine = i;
         break;
       }
