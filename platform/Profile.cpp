@@ -243,7 +243,7 @@ const std::string* FindValue(const ParsedIni& ini, std::string_view section, std
   return &sec.keys[k->second].second;
 }
 
-// Windows strips trailing blanks from the default.
+// A default comes back without its trailing blanks and tabs, cut like a stored value.
 std::string DefaultText(const char* def) {
   std::string_view d = def ? def : "";
   while (!d.empty() && (d.back() == ' ' || d.back() == '\t')) d.remove_suffix(1);
@@ -251,7 +251,7 @@ std::string DefaultText(const char* def) {
   return std::string(d);
 }
 
-// A list of names as the Windows functions return it: each name followed by a NUL.
+// A list of names in one string: each name followed by a NUL.
 std::string NameList(const std::vector<std::string_view>& names) {
   std::string out;
   for (std::string_view n : names) {
@@ -504,7 +504,7 @@ int GetPrivateProfileInt(const char* section, const char* key, int def, const st
   bool negative = false;
   std::size_t i = 0;
   if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-  std::uint32_t n = 0;  // wraps like the 32-bit Windows conversion
+  std::uint32_t n = 0;  // wraps at 32 bits: "4294967295" reads as -1
   for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) n = n * 10u + static_cast<std::uint32_t>(v[i] - '0');
   if (negative) n = 0u - n;
   return static_cast<int>(n);
@@ -534,7 +534,7 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
 
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& path) {
-  // Windows uses all-null arguments to flush its cache; ours is always on disk.
+  // All-null arguments ask for a flush of cached writes: every write here is on disk already.
   if (!section) return !key && !value;
   if (path.empty()) return false;
   std::string target;

@@ -1,4 +1,4 @@
-// The fetch worker's FTP, gopher and mailto roads against real peers on loopback: pyftpdlib,
+// The fetch worker's FTP, gopher and mailto handlers against real peers on loopback: pyftpdlib,
 // a small gopher server and dnsmasq.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -62,7 +62,7 @@ FetchRun Fetch(const std::string& url, const FetchSettings& settings, std::uint1
   FetchRun run = RunFetch(link, std::move(request));
   EXPECT_EQ(run.handOvers, 1);
   EXPECT_EQ(link.m_hInternet.load(), 0u) << "the record still holds the session";
-  EXPECT_TRUE(run.result.csBodyFile.empty()) << "these roads keep no body";
+  EXPECT_TRUE(run.result.csBodyFile.empty()) << "these handlers keep no body";
   return run;
 }
 

@@ -256,7 +256,7 @@ TEST(Canonical, IsIdempotentForGeneratedUrls) {
   }
 }
 
-TEST(Canonical, ShortcutAgreesWithTheWholeRoad) {
+TEST(Canonical, ShortcutAgreesWithTheGeneralCase) {
   const char* schemes[] = {"http://", "https://", "HTTP://", "ftp://"};
   const char* hosts[] = {"h",      "Host.EXAMPLE", "a-b.c",   "h.",      "-h",      "h:80",  "u@h",
                          "",       "h:8080",       "h:443",   "h:080",   "h:0",     "h:",    "h:65535",
