@@ -10,6 +10,7 @@
 #include "engine/Charset.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 #include "platform/Profile.h"
 
 namespace {
@@ -30,30 +31,8 @@ std::uint16_t RequestKindByExtension(std::string_view url) {
   if (query != std::string_view::npos && query != 0) url = url.substr(0, query);
   const std::size_t dot = url.rfind('.');
   if (dot == std::string_view::npos) return REQUEST_GET;
-  std::string ext(url.substr(dot + 1));
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::string ext = platform::AsciiLowered(url.substr(dot + 1));
   return IsHeadExtension(ext) ? REQUEST_HEAD : REQUEST_GET;
-}
-
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-
-// Whether the text holds an ASCII capital or a byte of 0x80 and above; sixteen bytes a step.
-bool HasCapitalsOrHighBytes(std::string_view text) {
-  std::size_t i = 0;
-  for (; i + 16 <= text.size(); i += 16) {
-    Bytes16 x;
-    std::memcpy(&x, text.data() + i, 16);
-    const Bytes16 hit = (Bytes16)(((x >= 'A') & (x <= 'Z')) | (x >= 0x80));
-    std::uint64_t halves[2];
-    std::memcpy(halves, &hit, 16);
-    if (halves[0] | halves[1]) return true;
-  }
-  for (; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if ((c >= 'A' && c <= 'Z') || c >= 0x80) return true;
-  }
-  return false;
 }
 
 constexpr const char* kSessionIdKeys[] = {"SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4",
@@ -87,7 +66,7 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
 
   // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
   // A link without capitals and without non-ASCII bytes is its own lower-case copy.
-  const bool lowerAlready = !HasCapitalsOrHighBytes(link);
+  const bool lowerAlready = !platform::HasAsciiUpperOrHighBytes(link);
   const bool internalLink =
       (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
   const bool lowerCase = m_settings.MakeLowerCase && internalLink;

@@ -10,24 +10,17 @@
 
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
+using platform::IsAsciiSpace;
+using platform::MatchesUpperAt;
+
 constexpr std::size_t npos = std::string::npos;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool StartsWithNoCase(const std::string& t, std::size_t at, std::string_view upperPrefix) {
-  if (t.size() - at < upperPrefix.size()) return false;
-  for (std::size_t i = 0; i < upperPrefix.size(); ++i)
-    if (AsciiUpper(t[at + i]) != upperPrefix[i]) return false;
-  return true;
-}
-
 void TrimRight(std::string& s) {
-  while (!s.empty() && IsSpace(s.back())) s.pop_back();
+  while (!s.empty() && IsAsciiSpace(s.back())) s.pop_back();
 }
 
 // The text being rewritten: t[0, w) is kept, t[r, size) is still to be read.
@@ -91,19 +84,19 @@ void CWexoDoc::ParseCss(const FetchResult& result, std::string& text, unsigned c
     while (true) {
       const std::size_t at = text.find('@', c.r);
       if (at == npos) break;
-      if (!StartsWithNoCase(text, at, "@IMPORT ")) {
+      if (!MatchesUpperAt(text, at, "@IMPORT ")) {
         c.Keep(at + 1);
         continue;
       }
       const std::size_t semi = text.find(';', at);
       if (semi == npos) break;  // no later '@' has a ';' after it either
       std::size_t i = at + 8;
-      while (i < semi && IsSpace(text[i])) ++i;
+      while (i < semi && IsAsciiSpace(text[i])) ++i;
       bool urlForm = false;
       char close = ';';
-      if (StartsWithNoCase(text, i, "URL(")) {
+      if (MatchesUpperAt(text, i, "URL(")) {
         i += 4;
-        while (i < semi && IsSpace(text[i])) ++i;
+        while (i < semi && IsAsciiSpace(text[i])) ++i;
         urlForm = true;
         close = ')';
       }
@@ -138,7 +131,7 @@ void CWexoDoc::ParseCss(const FetchResult& result, std::string& text, unsigned c
       const std::size_t paren = text.find(')', at);
       if (paren == npos) break;  // nor does any later "url(" have a ')'
       std::size_t i = at + 4;
-      while (i < paren && IsSpace(text[i])) ++i;
+      while (i < paren && IsAsciiSpace(text[i])) ++i;
       std::size_t end = paren;
       if (text[i] == '"' || text[i] == '\'') {
         const char quote = text[i++];

@@ -1,11 +1,11 @@
-// The FTP road of the fetch worker: a folder is found by CWD, a file by a real RETR (a server
+// The fetch worker's FTP handler: a folder is found by CWD, a file by a real RETR (a server
 // may size and date a file it refuses to send), then its size and date.
 #include <algorithm>
 #include <ctime>
 #include <memory>
 #include <string>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
 #include "platform/InetFtp.h"
 

@@ -1,9 +1,9 @@
-// The gopher road of the fetch worker: the selector is asked for and its first bytes taken;
+// The fetch worker's gopher handler: the selector is asked for and its first bytes taken;
 // no body is kept.
 #include <memory>
 #include <string>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
 
 using namespace platform;

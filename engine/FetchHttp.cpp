@@ -1,4 +1,4 @@
-// The HTTP and HTTPS road of the fetch worker.
+// The fetch worker's HTTP and HTTPS handler.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,10 +15,11 @@
 
 #include "algorithms/Md5.h"
 #include "engine/Charset.h"
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
+#include "platform/AsciiText.h"
 #include "platform/NamedMutex.h"
 
 using namespace platform;
@@ -51,15 +52,8 @@ bool EndsWithMap(const std::string& object) {
 std::string FindLocation(const std::string& raw) {
   constexpr std::string_view name = "location:";
   for (std::size_t line = 0; line < raw.size();) {
-    std::size_t i = 0;
-    while (i < name.size() && line + i < raw.size()) {
-      char c = raw[line + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != name[i]) break;
-      ++i;
-    }
     const std::size_t next = raw.find('\n', line);
-    if (i == name.size()) {
+    if (platform::AsciiStartsWithNoCase(std::string_view(raw).substr(line), name)) {
       if (next == std::string::npos) return std::string();
       std::size_t v = line + name.size();
       while (v < next && (raw[v] == ' ' || raw[v] == '\t')) ++v;
@@ -85,12 +79,6 @@ bool ParseLength(const std::string& value, std::int64_t& out) {
   }
   out = n;
   return true;
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
 }
 
 // Certificates the user accepted, per server ("host:port"): the security flags that
@@ -128,12 +116,7 @@ std::uint32_t IgnoreFlagOf(std::uint32_t code) {
 
 // The realm="..." of a challenge; "" when it has none.
 std::string RealmOf(const std::string& challenge) {
-  const std::string lower = [&] {
-    std::string t = challenge;
-    for (char& c : t)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return t;
-  }();
+  const std::string lower = platform::AsciiLowered(challenge);
   std::size_t at = lower.find("realm=");
   if (at == std::string::npos) return std::string();
   at += 6;
@@ -149,7 +132,7 @@ std::string RealmOf(const std::string& challenge) {
   return challenge.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
-// A failure of the body file, numbered as the framework's file exceptions.
+// A failure of the body file, numbered as FileExceptionCause.
 struct BodyFileError {
   int cause;
   std::string message;
@@ -198,15 +181,15 @@ std::int64_t ReadBodyInto(CHttpFile& file, const std::string& path, Md5Context* 
   return count;
 }
 
-class HttpRoad {
+class HttpHandler {
  public:
-  explicit HttpRoad(FetchJob& job) : job_(job), settings_(job.request.settings) {}
+  explicit HttpHandler(FetchJob& job) : job_(job), settings_(job.request.settings) {}
 
   void Run();
 
  private:
   bool PreConnectChecks();
-  // Sends the request; false when the road ended (status and text set).
+  // Sends the request; false when the fetch ended (status and text set).
   bool Send(CHttpFile& file, const std::string& headers, const std::string& body,
             const char* abortText);
   // The request's send, with the certificate dialog and one re-send per certificate error.
@@ -214,7 +197,7 @@ class HttpRoad {
   // What the certificate dialog answered for the error: true to send again.
   enum class Answer { Retry, Cancel, Aborted };
   Answer CertificateDialog(std::uint32_t code, const std::string& message);
-  // The 401/407 road; false when the road ended.
+  // Answers a 401 or 407; false when the fetch ended.
   bool Credentials();
   std::function<bool()> AbortCheck() const {
     return [this] { return job_.Aborted(); };
@@ -240,13 +223,13 @@ class HttpRoad {
   bool gzip_ = false;
 };
 
-std::string HttpRoad::ServerName() const {
+std::string HttpHandler::ServerName() const {
   const bool secure = job_.service == AFX_INET_SERVICE_HTTPS;
   const std::uint16_t port = job_.port != 0 ? job_.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
-  return AsciiLower(job_.server) + ":" + std::to_string(port);
+  return platform::AsciiLowered(job_.server) + ":" + std::to_string(port);
 }
 
-HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::string& message) {
+HttpHandler::Answer HttpHandler::CertificateDialog(std::uint32_t code, const std::string& message) {
   // A batch run, or a host without windows, never waits for a person.
   if (settings_.batch || !job_.request.host || !job_.request.host->CanShowDialogs()) return Answer::Cancel;
   const std::string server = ServerName();
@@ -274,7 +257,7 @@ HttpRoad::Answer HttpRoad::CertificateDialog(std::uint32_t code, const std::stri
   return Answer::Retry;
 }
 
-bool HttpRoad::SendWithCertificates() {
+bool HttpHandler::SendWithCertificates() {
   std::set<std::uint32_t> answered;
   for (;;) {
     bool sent = false;
@@ -315,7 +298,7 @@ bool HttpRoad::SendWithCertificates() {
   }
 }
 
-bool HttpRoad::Credentials() {
+bool HttpHandler::Credentials() {
   const bool proxy = job_.status == 407;
   bool retry = false;
   bool asked = false;
@@ -360,7 +343,7 @@ bool HttpRoad::Credentials() {
   return true;
 }
 
-bool HttpRoad::PreConnectChecks() {
+bool HttpHandler::PreConnectChecks() {
   const std::string& url = job_.request.url;
   const std::size_t backslash = url.find('\\');
   if (backslash != std::string::npos) {
@@ -390,7 +373,7 @@ bool HttpRoad::PreConnectChecks() {
   return true;
 }
 
-bool HttpRoad::Send(CHttpFile& file, const std::string& headers, const std::string& body,
+bool HttpHandler::Send(CHttpFile& file, const std::string& headers, const std::string& body,
                     const char* abortText) {
   bool sent = false;
   try {
@@ -414,7 +397,7 @@ bool HttpRoad::Send(CHttpFile& file, const std::string& headers, const std::stri
   return true;
 }
 
-bool HttpRoad::ReadStatus(CHttpFile& file) {
+bool HttpHandler::ReadStatus(CHttpFile& file) {
   std::uint32_t code = 0;
   if (!file.QueryInfoStatusCode(code)) {
     job_.Finish(static_cast<std::int32_t>(InternetGetLastError()), std::string());
@@ -424,7 +407,7 @@ bool HttpRoad::ReadStatus(CHttpFile& file) {
   return true;
 }
 
-bool HttpRoad::ImageMapRequest(const char* query, const char* abortText) {
+bool HttpHandler::ImageMapRequest(const char* query, const char* abortText) {
   file_->Close();
   file_.reset();
   try {
@@ -437,7 +420,7 @@ bool HttpRoad::ImageMapRequest(const char* query, const char* abortText) {
   return Send(*file_, std::string(), std::string(), abortText) && ReadStatus(*file_);
 }
 
-void HttpRoad::ReadHeaders() {
+void HttpHandler::ReadHeaders() {
   CHttpFile& f = *file_;
   const bool redirected = job_.result.wRedirectCode != 0;
 
@@ -473,7 +456,7 @@ void HttpRoad::ReadHeaders() {
   if (job_.status == 200 && f.QueryInfo(HTTP_QUERY_CONTENT_TYPE, value)) {
     out_.setMimeType = true;
     out_.mimeType = value.substr(0, value.find(';'));
-    const std::string lower = AsciiLower(value);
+    const std::string lower = platform::AsciiLowered(value);
     const std::size_t at = lower.find("charset=");
     const bool parsable = IsParsableMimeType(out_.mimeType);
     if (at != std::string::npos) {
@@ -493,12 +476,12 @@ void HttpRoad::ReadHeaders() {
   if (f.QueryInfo(HTTP_QUERY_SERVER, value)) out_.server = InternServerNameText(value);
 }
 
-void HttpRoad::RemoveBodyFile() {
+void HttpHandler::RemoveBodyFile() {
   if (!job_.result.csBodyFile.empty()) std::remove(job_.result.csBodyFile.c_str());
   job_.result.csBodyFile.clear();
 }
 
-void HttpRoad::ReadBody() {
+void HttpHandler::ReadBody() {
   FetchResult& result = job_.result;
   std::string error;
   int osError = 0;
@@ -572,7 +555,7 @@ void HttpRoad::ReadBody() {
   }
 }
 
-void HttpRoad::Run() {
+void HttpHandler::Run() {
   if (!PreConnectChecks()) return;
 
   flags_ = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE |
@@ -654,9 +637,9 @@ void ForgetAcceptedCertificates() {
 
 void FetchHttp(FetchJob& job) {
   {
-    HttpRoad road(job);
-    road.Run();
-    // The request and the connection end with the road, before the session is closed.
+    HttpHandler handler(job);
+    handler.Run();
+    // The request and the connection end with the handler, before the session is closed.
   }
   if (!job.outcome.setDuration || job.outcome.durationSeconds == 0) SetDuration(job.outcome, job.start);
 }

@@ -1,4 +1,4 @@
-// The local-file road of the fetch worker: files, and folders with their generated listing.
+// The fetch worker's local-file handler: files, and folders with their generated listing.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/TempFiles.h"
 #include "platform/FileUrl.h"
 #include "platform/TextFile.h"
@@ -180,7 +180,7 @@ void FetchLocalFile(FetchJob& job) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) {
     out.setSize = true;
-    // A folder has no length of its own, as on Windows.
+    // A folder has no length of its own: st_size would be its directory blocks.
     out.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
     out.setDate = true;
     out.dateKnown = 1;

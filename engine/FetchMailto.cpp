@@ -1,9 +1,9 @@
-// The mailto road of the fetch worker: the mail domain must have an MX or an A record. No
+// The fetch worker's mailto handler: the mail domain must have an MX or an A record. No
 // mail server is contacted.
 #include <string>
 #include <vector>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
 #include "platform/Dns.h"
 

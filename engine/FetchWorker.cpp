@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <exception>
 
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Host.h"
 #include "engine/Url.h"
+#include "platform/AsciiText.h"
 
 FetchStamp TakeFetchStamp() {
   // A monotonic clock: a clock set back during a fetch must not give a negative duration.
@@ -48,16 +49,7 @@ std::int32_t SkippedSchemeStatus(std::string_view url) {
                                                 "ymsgr:",       "irc://",  "xmpp:",   "ldap:",
                                                 "mms:",         "tel:",    "pnm:",    "data:",
                                                 "steam:",       "aim:"};
-  constexpr std::string_view script = "javascript:";
-  if (url.size() >= script.size()) {
-    bool same = true;
-    for (std::size_t i = 0; i < script.size() && same; ++i) {
-      char c = url[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == script[i];
-    }
-    if (same) return STATUS_SKIP_TYPE;
-  }
+  if (platform::AsciiStartsWithNoCase(url, "javascript:")) return STATUS_SKIP_TYPE;
   for (std::string_view prefix : kExact)
     if (url.starts_with(prefix)) return STATUS_SKIP_TYPE;
   return 404;
@@ -129,11 +121,11 @@ void FetchWorker(FetchRequest request) {
     result.outcome->statusText = platform::InternetErrorMessage(platform::ERROR_INTERNET_INTERNAL_ERROR);
   }
   if (failed && !result.csBodyFile.empty()) {
-    // A road that failed half-way may have left a partial body behind.
+    // A handler that failed half-way may have left a partial body behind.
     if (result.bBodyIsTemp) std::remove(result.csBodyFile.c_str());
     result.csBodyFile.clear();
   }
-  // The session of a failed road was closed by its own end; the handle still goes out of
+  // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
   if (request.ui) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "algorithms/Md5.h"
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 
 namespace {
 

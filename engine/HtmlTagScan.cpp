@@ -20,21 +20,15 @@
 #include "engine/TagScanners.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
+using platform::AsciiUpper;
+using platform::IsAsciiSpace;
+using platform::MatchesUpperAt;
+
 constexpr std::size_t npos = std::string::npos;
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-bool MatchesNoCase(const std::string& text, std::size_t at, std::string_view upper) {
-  if (text.size() - at < upper.size()) return false;
-  for (std::size_t i = 0; i < upper.size(); ++i)
-    if (AsciiUpper(text[at + i]) != upper[i]) return false;
-  return true;
-}
 
 // The first closing marker (upper case, beginning with '<') at or after from.
 std::size_t FindMarker(const std::string& text, std::size_t from, std::string_view upper) {
@@ -44,18 +38,13 @@ std::size_t FindMarker(const std::string& text, std::size_t from, std::string_vi
     const void* hit = std::memchr(base + from, '<', size - from);
     if (!hit) return npos;
     const std::size_t at = static_cast<const char*>(hit) - base;
-    if (MatchesNoCase(text, at, upper)) return at;
+    if (MatchesUpperAt(text, at, upper)) return at;
     from = at + 1;
   }
   return npos;
 }
 
-std::string Trimmed(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsSpace(s[b])) ++b;
-  while (e > b && IsSpace(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
+std::string Trimmed(std::string_view s) { return std::string(platform::AsciiTrim(s)); }
 
 bool EndsInSlash(const std::string& s) { return !s.empty() && (s.back() == '/' || s.back() == '\\'); }
 
@@ -95,7 +84,7 @@ Kind Classify(const std::string& text, std::size_t p) {
   const auto second = static_cast<unsigned char>(p + 1 < text.size() ? AsciiUpper(text[p + 1]) : '\0');
   for (std::uint8_t k = 0; k < kBySecond.count[second]; ++k) {
     const Prefix& prefix = kPrefixes[kBySecond.index[second][k]];
-    if (MatchesNoCase(text, p, prefix.upper)) return prefix.kind;
+    if (MatchesUpperAt(text, p, prefix.upper)) return prefix.kind;
   }
   return Kind::Other;
 }
@@ -415,12 +404,12 @@ class HtmlTagScan {
     const std::size_t at = style.find("url(");
     if (at == npos) return;
     std::size_t i = at + 4;
-    while (i < style.size() && IsSpace(style[i])) ++i;
+    while (i < style.size() && IsAsciiSpace(style[i])) ++i;
     char close = ')';
     if (i < style.size() && (style[i] == '"' || style[i] == '\'')) close = style[i++];
     const std::size_t end = style.find(close, i);
     std::string link = style.substr(i, end == npos ? npos : end - i);
-    while (!link.empty() && IsSpace(link.back())) link.pop_back();
+    while (!link.empty() && IsAsciiSpace(link.back())) link.pop_back();
     if (!ResolveLink(m_base, link, CodePage())) return;
     // A reference to a place in the page itself (an SVG paint server) is no link.
     if (!link.empty() && link[0] == '#') return;

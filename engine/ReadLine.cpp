@@ -6,26 +6,9 @@
 
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
+#include "platform/AsciiText.h"
 
 namespace {
-
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-
-// Copies text with tabs, carriage returns and line feeds turned into blanks, sixteen bytes
-// a step.
-void CopyWithBlanks(std::string_view text, char* out) {
-  const char* in = text.data();
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  for (; i + 16 <= size; i += 16) {
-    Bytes16 x;
-    std::memcpy(&x, in + i, 16);
-    const Bytes16 control = (Bytes16)((x == '\t') | (x == '\r') | (x == '\n'));
-    x = (x & ~control) | (control & ' ');
-    std::memcpy(out + i, &x, 16);
-  }
-  for (; i < size; ++i) out[i] = (in[i] == '\t' || in[i] == '\r' || in[i] == '\n') ? ' ' : in[i];
-}
 
 }  // namespace
 
@@ -36,7 +19,7 @@ bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host) {
   if (file.ReadLine(text)) {
     const bool ends = !file.LineContinues();
     line.resize(text.size() + (ends ? 1 : 0));
-    CopyWithBlanks(text, line.data());
+    platform::CopyWithLineBreaksBlank(text, line.data());
     if (ends) line.back() = ' ';
     return true;
   }

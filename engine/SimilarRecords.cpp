@@ -1,4 +1,5 @@
 #include "engine/SimilarRecords.h"
+#include "platform/AsciiText.h"
 
 std::string HostPrefixOf(std::string_view url) {
   std::string prefix;
@@ -14,14 +15,7 @@ void HostPrefixOf(std::string_view url, std::string& prefix) {
   };
   static constexpr Scheme schemes[] = {{"http://", "80"}, {"https://", "443"}, {"ftp://", "21"}, {"file://", ""}};
   for (const Scheme& s : schemes) {
-    if (url.size() < s.name.size()) continue;
-    bool match = true;
-    for (std::size_t i = 0; i < s.name.size() && match; ++i) {
-      char c = url[i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      match = c == s.name[i];
-    }
-    if (!match) continue;
+    if (!platform::AsciiStartsWithNoCase(url, s.name)) continue;
     std::string_view rest = url.substr(s.name.size());
     std::size_t end = 0;
     while (end < rest.size() && rest[end] != '/' && rest[end] != '?' && rest[end] != '#') ++end;

@@ -7,6 +7,7 @@
 #include "engine/Host.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 #include "platform/FileUrl.h"
 #include "platform/TextFile.h"
 
@@ -29,12 +30,7 @@ void ReadProfileList(const CWexoApp& app, const std::string& section, std::vecto
   }
 }
 
-std::string TrimBlanks(std::string_view s) {
-  const char* ws = " \t\r\n\v\f";
-  const std::size_t b = s.find_first_not_of(ws);
-  if (b == std::string_view::npos) return std::string();
-  return std::string(s.substr(b, s.find_last_not_of(ws) - b + 1));
-}
+std::string TrimBlanks(std::string_view s) { return std::string(platform::AsciiTrim(s)); }
 
 }  // namespace
 

@@ -4,28 +4,14 @@
 #include <cstring>
 
 #include "engine/Url.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
+using platform::AsciiUpper;
+using platform::AsciiUpperCopy;
+
 constexpr std::size_t npos = std::string_view::npos;
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-
-// ASCII letters upper-cased sixteen bytes a step; other bytes, 0x80 and above included, stay
-// as they are.
-void AsciiUpperCopy(const char* from, char* to, std::size_t size) {
-  std::size_t i = 0;
-  for (; i + 16 <= size; i += 16) {
-    Bytes16 x;
-    std::memcpy(&x, from + i, 16);
-    const Bytes16 lower = (Bytes16)((x >= 'a') & (x <= 'z'));
-    x -= lower & 0x20;
-    std::memcpy(to + i, &x, 16);
-  }
-  for (; i < size; ++i) to[i] = AsciiUpper(from[i]);
-}
 
 bool IsGap(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-// Why a file operation failed, numbered as the framework's file exceptions number it
-// (status codes 2 to 11 of a local file are these).
+// Why a file operation failed, in the numbering a record keeps as its status (status codes 2
+// to 11 of a local file are these).
 enum FileExceptionCause : int {
   FILE_CAUSE_NONE = 0,
   FILE_CAUSE_GENERIC = 1,

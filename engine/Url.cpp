@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "algorithms/Regex.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/FileUrl.h"
@@ -45,6 +46,9 @@ const HtmlEntity HtmlEntityTable[124] = {
 
 namespace {
 
+using platform::AsciiLower;
+using platform::IsAsciiSpace;
+
 constexpr unsigned kCpUtf8 = platform::kCpUtf8;
 const char kHex[] = "0123456789ABCDEF";
 
@@ -59,21 +63,10 @@ bool IsAsciiAlnum(char32_t c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i)
     if (s[i] != prefix[i]) return false;
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (AsciiLower(s[i]) != AsciiLower(prefix[i])) return false;
   return true;
 }
 
@@ -386,7 +379,7 @@ std::string ToLowerInCodePage(const std::string& text, unsigned codePage) {
 }
 
 std::string MailtoDomain(std::string_view url) {
-  if (StartsWithNoCase(url, "mailto:")) url.remove_prefix(7);
+  if (platform::AsciiStartsWithNoCase(url, "mailto:")) url.remove_prefix(7);
   url = url.substr(0, url.find('?'));
   url = url.substr(0, url.find_first_of(",;"));
   size_t at = url.rfind('@');
@@ -523,7 +516,7 @@ void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage) {
 void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
   // A file URL is UTF-8 throughout: it is never converted, and its escapes are decoded
   // exactly once, by the crack.
-  const bool isFile = StartsWithNoCase(url, "file:");
+  const bool isFile = platform::AsciiStartsWithNoCase(url, "file:");
   if (!isFile) {
     if (lowerCase) url = ToLowerInCodePage(url, codePage);
     if (codePage != kCpUtf8) {
@@ -595,14 +588,14 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
     return ResolveLink(copy, link, codePage);
   }
   std::size_t start = 0;
-  while (start < link.size() && IsSpace(link[start])) ++start;
+  while (start < link.size() && IsAsciiSpace(link[start])) ++start;
   if (start == link.size()) {
     link.clear();
     return false;
   }
   if (start) link.erase(0, start);
 
-  if (StartsWithNoCase(link, "javascript:")) {
+  if (platform::AsciiStartsWithNoCase(link, "javascript:")) {
     const std::string pattern = platform::GetPrivateProfileString("Options", "Javascript", "", platform::SettingsFile());
     if (!pattern.empty()) {
       Regex re(pattern);
@@ -635,8 +628,8 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
   }
 
   size_t schemeLen = platform::SchemeLength(link);
-  const bool fileResult = schemeLen ? StartsWithNoCase(link, "file:")
-                                    : StartsWithNoCase(base, "file:");
+  const bool fileResult = schemeLen ? platform::AsciiStartsWithNoCase(link, "file:")
+                                    : platform::AsciiStartsWithNoCase(base, "file:");
   if (HasHighBytes(link)) {
     if (fileResult) {
       // File URLs are UTF-8: the link's own bytes are converted, the base stays as it is.

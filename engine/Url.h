@@ -42,7 +42,7 @@ bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std
 // Brings a URL in the given code page into the canonical form of the link table (UTF-8,
 // non-ASCII bytes of non-file URLs escaped), lower-cased first when asked.
 void CanonicalizeUrl(std::string& url, bool lowerCase, unsigned codePage);
-// The whole road of CanonicalizeUrl, without its shortcut for plain http and https URLs.
+// CanonicalizeUrl's general case, without its shortcut for plain http and https URLs.
 void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage);
 // An http or https URL with a plain host, perhaps a port other than the default, and a path
 // of printable ASCII without escapes or dot segments: its canonical form is itself.

@@ -1,5 +1,6 @@
-// The framework archive's binary encodings (little-endian), a writer into memory or a file
-// and a reader that checks every length and count against the bytes that remain.
+// The binary encodings of the document file (little-endian): a writer into memory or a file
+// and a reader that checks every length and count against the bytes that remain, so a
+// damaged file fails to load instead of being read past its end.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 #include "platform/AresChannel.h"
+#include "platform/AsciiText.h"
 
 #include <poll.h>
 
@@ -90,10 +91,7 @@ int OpenChannel(ares_channel& channel)
 
 std::string CacheKey(const std::string& name)
 {
-    std::string key = name;
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::string key = AsciiLowered(name);
     key += '\n';
     if (const char* server = std::getenv("WEXO_DNS_SERVER"))
         key += server;

@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
 #include <unicode/uchar.h>
@@ -128,7 +129,7 @@ void EncodeUtf8(std::u16string_view in, std::string& out) {
   if (in.empty()) return;
   UErrorCode err = U_ZERO_ERROR;
   int32_t len = 0;
-  // A lone surrogate becomes U+FFFD, as the Windows call does for UTF-8.
+  // A lone surrogate becomes U+FFFD: conversions are lenient and never lose the whole text.
   u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &len, in.data(),
                      static_cast<int32_t>(in.size()), 0xFFFD, nullptr, &err);
   out.resize(U_SUCCESS(err) ? len : 0);
@@ -190,13 +191,6 @@ class ConverterCache {
 UConverter* ThreadConverter(const CodePageEntry& entry) {
   thread_local ConverterCache cache;
   return cache.Get(entry);
-}
-
-std::string AsciiLower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
 }
 
 // Charset names and aliases, lower-case.
@@ -349,7 +343,7 @@ int CompareLowered(std::u16string_view a, std::u16string_view b, Lower lower) {
 
 unsigned CodePageFromCharsetName(std::string_view name) {
   const auto& table = CharsetMapTable();
-  auto it = table.find(AsciiLower(name));
+  auto it = table.find(AsciiLowered(name));
   return it == table.end() ? 0 : it->second;
 }
 

@@ -1,4 +1,4 @@
-// Windows code pages over ICU: charset names, lenient conversions to and from UTF-16,
+// Code pages by number over ICU: charset names, lenient conversions to and from UTF-16,
 // simple case mapping that never depends on the process locale.
 #pragma once
 

@@ -1,5 +1,5 @@
-// Internet session, HTTP connection and file classes over libcurl, with the
-// names and meanings of the framework's internet classes the fetch worker uses.
+// Internet session, HTTP connection and file classes over libcurl: what the fetch
+// worker's HTTP, FTP and gopher handlers ask of a server, as classes.
 //
 // A fetch on one worker thread, as the worker does it:
 //
@@ -31,12 +31,13 @@
 // threads. Once its handle is closed, every blocking call of the session (send,
 // read) fails with 12017; the objects stay valid until their owner destroys them.
 //
-// Failures throw CInternetException, as the framework's classes do; SendRequest
-// and Read never report failure by their result.
+// Failures throw CInternetException; SendRequest and Read never report failure by
+// their result.
 //
 // Connections: idle connections are kept in a process-wide pool keyed by scheme,
 // host and port, and reused by any later request to the same place. A request
-// whose body is not read to its end gives its connection up instead.
+// whose body is not read to its end gives its connection up instead. Closing a pooled
+// connection waits at most two seconds for the server's answer to its goodbye (FTP QUIT).
 //
 // Environment: http_proxy, https_proxy, all_proxy and no_proxy choose the proxy
 // (the preconfigured access of the platform); WEXO_CA_FILE names a CA bundle used

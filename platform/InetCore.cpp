@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/HostLookup.h"
 #include "platform/Inet.h"
 #include "platform/InetTransfer.h"
@@ -5,7 +6,6 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -46,15 +46,8 @@ std::size_t g_idleCount = 0;
 // taking data from the connection.
 constexpr std::size_t kBufferLimit = 64 * 1024;
 
-std::string Trim(const std::string& s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
-}
+// Longest wait for the answer to a goodbye (FTP QUIT) when a transfer's connections close.
+constexpr long kGoodbyeWaitSeconds = 2;
 
 // A server's text with its control characters (0x00-0x1F, 0x7F) turned into blanks: header
 // values end up in TAB-separated exports, where a TAB or CR would add fields or rows.
@@ -149,6 +142,15 @@ Transfer::~Transfer()
 {
     // The owner has detached it (Release); this is the last resort.
     if (m_added)
+        curl_multi_remove_handle(m_multi, m_easy);
+    // curl closes the connections the multi keeps with a goodbye (an FTP QUIT) and waits for
+    // the answer as long as the server-response time-out of the handle last added: two
+    // minutes by default, and no cancellation reaches that wait. Adding the handle once more
+    // with a short time-out bounds it, so a server that never answers cannot hold the worker.
+    curl_easy_reset(m_easy);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, kGoodbyeWaitSeconds);
+    if (curl_multi_add_handle(m_multi, m_easy) == CURLM_OK)
         curl_multi_remove_handle(m_multi, m_easy);
     curl_easy_cleanup(m_easy);
     curl_multi_cleanup(m_multi);
@@ -313,12 +315,12 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t n, void* self)
     t->m_raw += line;
     t->m_raw += "\r\n";
     if ((line[0] == ' ' || line[0] == '\t') && !t->m_headers.empty()) {
-        t->m_headers.back().second += " " + Trim(Blanked(line));
+        t->m_headers.back().second += " " + std::string(TrimBlanksAndTabs(Blanked(line)));
         return total;
     }
     const std::size_t colon = line.find(':');
     if (colon != std::string::npos)
-        t->m_headers.emplace_back(line.substr(0, colon), Trim(Blanked(line.substr(colon + 1))));
+        t->m_headers.emplace_back(line.substr(0, colon), std::string(TrimBlanksAndTabs(Blanked(line.substr(colon + 1)))));
     return total;
 }
 
@@ -478,7 +480,7 @@ bool Transfer::Detach(SessionState& s)
 bool Transfer::Header(const std::string& name, std::string& value) const
 {
     for (const auto& [n, v] : m_headers) {
-        if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) {
+        if (AsciiEqualNoCase(n, name)) {
             value = v;
             return true;
         }
@@ -507,10 +509,7 @@ std::string HostForUrl(const std::string& host)
 std::string ProxyOf(const std::string& scheme)
 {
     std::string lower = scheme + "_proxy";
-    std::string upper = lower;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    const std::string upper = AsciiUppered(lower);
     // curl reads "http_proxy" in lower case only.
     const char* names[] = {lower.c_str(), scheme == "http" ? nullptr : upper.c_str(), "all_proxy", "ALL_PROXY"};
     for (const char* n : names) {
@@ -531,18 +530,14 @@ bool PlainDnsName(const std::string& host)
     if (host.empty() || host.front() == '.' || host.front() == '[')
         return false;
     // ASCII only, whatever the process locale says (the GUI toolkit sets one).
-    for (unsigned char c : host) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!alnum && c != '-' && c != '_' && c != '.')
+    for (char c : host) {
+        if (!IsAsciiAlnum(c) && c != '-' && c != '_' && c != '.')
             return false;
     }
     in_addr v4{};
     if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
         return false;
-    std::string lower = host;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::string lower = AsciiLowered(host);
     while (!lower.empty() && lower.back() == '.')
         lower.pop_back();
     const std::string local = ".localhost";

@@ -1,9 +1,8 @@
+#include "platform/AsciiText.h"
 #include "platform/InetDate.h"
 
-#include <cctype>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 namespace platform {
 
@@ -77,26 +76,26 @@ bool ParseHttpDate(std::string_view text, SYSTEMTIME& out)
 
     std::size_t i = 0;
     const std::size_t n = text.size();
-    auto isDigit = [&](std::size_t k) { return k < n && std::isdigit(static_cast<unsigned char>(text[k])); };
-    auto isAlpha = [&](std::size_t k) { return k < n && std::isalpha(static_cast<unsigned char>(text[k])); };
+    auto isDigit = [&](std::size_t k) { return k < n && IsAsciiDigit(text[k]); };
+    auto isAlpha = [&](std::size_t k) { return k < n && IsAsciiAlpha(text[k]); };
     while (i < n) {
         if (isAlpha(i)) {
             const std::size_t b = i;
             while (isAlpha(i))
                 ++i;
-            const std::string word(text.substr(b, i - b));
+            const std::string_view word = text.substr(b, i - b);
             bool isMonth = false;
             if (month < 0 && word.size() >= 3) {
                 for (int m = 0; m < 12; ++m) {
-                    if (strncasecmp(word.c_str(), months[m], 3) == 0) {
+                    if (AsciiStartsWithNoCase(word, std::string_view(months[m], 3))) {
                         month = m + 1;
                         isMonth = true;
                         break;
                     }
                 }
             }
-            if (!isMonth && (strcasecmp(word.c_str(), "GMT") == 0 || strcasecmp(word.c_str(), "UTC") == 0 ||
-                             strcasecmp(word.c_str(), "UT") == 0 || strcasecmp(word.c_str(), "Z") == 0))
+            if (!isMonth && (AsciiEqualNoCase(word, "GMT") || AsciiEqualNoCase(word, "UTC") ||
+                             AsciiEqualNoCase(word, "UT") || AsciiEqualNoCase(word, "Z")))
                 zoneSeen = true;
             continue;
         }

@@ -1,9 +1,9 @@
+#include "platform/AsciiText.h"
 #include "platform/InetFtp.h"
 #include "platform/InetTransfer.h"
 #include "platform/Url.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <sys/socket.h>
 
@@ -50,23 +50,6 @@ bool HasLineBreakOrNul(const std::string& s)
 }
 
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return s.substr(b, e - b);
-}
-
 // The path as the part of an ftp URL after "host:port/": a leading '/' as "%2F", so curl
 // decodes it back to exactly these bytes and keeps an absolute path absolute.
 std::string UrlPath(const std::string& path)
@@ -82,9 +65,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self)
     if (type == CURLINFO_HEADER_OUT) {
         std::string line(data, size);
         const std::size_t end = line.find_first_of(" \r\n");
-        st->lastCommand = line.substr(0, end);
-        for (char& c : st->lastCommand)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        st->lastCommand = AsciiUppered(std::string_view(line).substr(0, end));
         return 0;
     }
     if (type != CURLINFO_HEADER_IN)
@@ -94,13 +75,11 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self)
         std::size_t end = start;
         while (end < size && data[end] != '\n')
             ++end;
-        std::string line = Trim(std::string(data + start, end - start));
+        std::string line(AsciiTrim(std::string_view(data + start, end - start)));
         start = end + 1;
         if (line.empty())
             continue;
-        const bool coded = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
-                           std::isdigit(static_cast<unsigned char>(line[1])) &&
-                           std::isdigit(static_cast<unsigned char>(line[2]));
+        const bool coded = line.size() >= 3 && IsAsciiDigit(line[0]) && IsAsciiDigit(line[1]) && IsAsciiDigit(line[2]);
         const char mark = line.size() > 3 ? line[3] : ' ';
         if (!st->partialCode.empty()) {
             st->partial += " " + line;
@@ -289,7 +268,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
     st->base = "ftp://" + hostPort + "/";
     // One user's logins per pooled transfer: a transfer then keeps at most the one
     // connection its last command used, never another user's idle one.
-    st->key = "ftp://" + user + "@" + Lower(hostPort);
+    st->key = "ftp://" + user + "@" + AsciiLowered(hostPort);
     st->user = user;
     st->password = password;
     st->passive = passive;

@@ -1,5 +1,5 @@
-// FTP connection, file and finder over libcurl, with the names and meanings of the
-// framework's FTP classes the fetch worker uses.
+// FTP connection, file and finder over libcurl: what the fetch worker's FTP handler asks of
+// a server, as classes.
 //
 //   auto conn = session.GetFtpConnection(server, user, password, port, passive);  // logs in
 //   if (conn->SetCurrentDirectory("/pub")) ...                 // CWD /pub

@@ -1,13 +1,12 @@
+#include "platform/AsciiText.h"
 #include "platform/Inet.h"
 #include "platform/InetTransfer.h"
 
 #include <dlfcn.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,13 +26,6 @@ using inet_detail::ValidHost;
 
 namespace {
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string NoLineBreaks(std::string s)
 {
     std::replace(s.begin(), s.end(), '\r', ' ');
@@ -41,14 +33,9 @@ std::string NoLineBreaks(std::string s)
     return s;
 }
 
-std::string TrimBlanks(const std::string& s)
+std::string TrimBlanks(std::string_view s)
 {
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
+    return std::string(TrimBlanksAndTabs(s));
 }
 
 // Bytes curl's URL parser refuses (blanks, controls, 8-bit) as %XX; the rest,
@@ -84,7 +71,7 @@ bool ValidHeaderName(const std::string& name)
 
 bool SameName(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+    return AsciiEqualNoCase(a, b);
 }
 
 const char* HeaderNameOfLevel(std::uint32_t level)
@@ -276,7 +263,7 @@ bool KeyOfCookie(const std::string& line, CookieKey& key)
         d.erase(0, 10);
     if (!d.empty() && d[0] == '.')
         d.erase(0, 1);
-    key.domain = Lower(d);
+    key.domain = AsciiLowered(d);
     key.rest = f[2] + "\t" + f[5];
     key.expires = std::strtoll(f[4].c_str(), nullptr, 10);
     return true;
@@ -298,7 +285,7 @@ CookieJar& Jar()
 std::vector<std::string> DomainsOf(const std::string& host)
 {
     std::vector<std::string> out;
-    std::string h = Lower(host);
+    std::string h = AsciiLowered(host);
     for (std::size_t at = 0; at != std::string::npos && at < h.size();) {
         out.push_back(h.substr(at));
         const std::size_t dot = h.find('.', at);
@@ -367,7 +354,7 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(int verb, const std::str
     const std::string hostPort = HostForUrl(m_server) + ":" + std::to_string(port);
     std::string path = object.empty() || object[0] != '/' ? "/" + object : object;
     std::string url = std::string(scheme) + "://" + hostPort + EscapeUnsafe(path);
-    std::string key = std::string(scheme) + "://" + Lower(hostPort);
+    std::string key = std::string(scheme) + "://" + AsciiLowered(hostPort);
     return std::unique_ptr<CHttpFile>(new CHttpFile(m_session, std::move(url), std::move(key), verb,
                                                     object, NoLineBreaks(referer), flags, m_user,
                                                     m_password));
@@ -854,7 +841,7 @@ std::unique_ptr<CInternetFile> CInternetSession::OpenURL(const std::string& url,
         curl_url_set(u, CURLUPART_URL, escaped.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) ==
             CURLUE_OK &&
         part(CURLUPART_SCHEME, scheme, 0);
-    scheme = Lower(scheme);
+    scheme = AsciiLowered(scheme);
     const bool known = scheme == "http" || scheme == "https" || scheme == "gopher";
     if (parsed && known) {
         parsed = part(CURLUPART_HOST, host, 0) && part(CURLUPART_PORT, port, CURLU_DEFAULT_PORT);
@@ -880,7 +867,7 @@ std::unique_ptr<CInternetFile> CInternetSession::OpenURL(const std::string& url,
         return file;
     }
     auto file = std::make_unique<RawUrlFile>(m_state, escaped, "gopher");
-    file->Open(scheme + "://" + Lower(HostForUrl(host)) + ":" + port);
+    file->Open(scheme + "://" + AsciiLowered(HostForUrl(host)) + ":" + port);
     return file;
 }
 

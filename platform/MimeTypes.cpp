@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/MimeTypes.h"
 
 #include <utility>
@@ -39,10 +40,6 @@ constexpr TypeOf kCommonTypes[] = {
     {"swf", "application/x-shockwave-flash"},
 };
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
 }  // namespace
 
 MimeTypeTable::MimeTypeTable(const std::string& mimeTypesPath) {
@@ -58,9 +55,9 @@ MimeTypeTable::MimeTypeTable(const std::string& mimeTypesPath) {
       std::string_view type;
       std::size_t pos = 0;
       while (pos < line.size()) {
-        while (pos < line.size() && IsSpace(line[pos])) ++pos;
+        while (pos < line.size() && IsAsciiSpace(line[pos])) ++pos;
         std::size_t start = pos;
-        while (pos < line.size() && !IsSpace(line[pos])) ++pos;
+        while (pos < line.size() && !IsAsciiSpace(line[pos])) ++pos;
         if (start == pos) break;
         std::string_view word = line.substr(start, pos - start);
         if (type.empty()) {

@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/Profile.h"
 
 #include <fcntl.h>
@@ -26,22 +27,7 @@ namespace {
 // Values come back cut to what a 4096-byte buffer holds.
 constexpr std::size_t kMaxValue = 4095;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
+constexpr std::string_view Trim(std::string_view s) { return AsciiTrim(s); }
 
 struct NoCaseHash {
   using is_transparent = void;
@@ -57,7 +43,7 @@ struct NoCaseHash {
 
 struct NoCaseEqual {
   using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const { return EqualNoCase(a, b); }
+  bool operator()(std::string_view a, std::string_view b) const { return AsciiEqualNoCase(a, b); }
 };
 
 using NoCaseIndex = std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual>;
@@ -257,7 +243,7 @@ const std::string* FindValue(const ParsedIni& ini, std::string_view section, std
   return &sec.keys[k->second].second;
 }
 
-// Windows strips trailing blanks from the default.
+// A default comes back without its trailing blanks and tabs, cut like a stored value.
 std::string DefaultText(const char* def) {
   std::string_view d = def ? def : "";
   while (!d.empty() && (d.back() == ' ' || d.back() == '\t')) d.remove_suffix(1);
@@ -265,7 +251,7 @@ std::string DefaultText(const char* def) {
   return std::string(d);
 }
 
-// A list of names as the Windows functions return it: each name followed by a NUL.
+// A list of names in one string: each name followed by a NUL.
 std::string NameList(const std::vector<std::string_view>& names) {
   std::string out;
   for (std::string_view n : names) {
@@ -345,7 +331,7 @@ bool ApplyWrite(std::vector<RawLine>& lines, const char* sectionArg, const char*
     LineKind kind = Classify(lines[i].text);
     if (kind.type != LineKind::Header) continue;
     if (begin == lines.size()) {
-      if (EqualNoCase(kind.name, section)) begin = i;
+      if (AsciiEqualNoCase(kind.name, section)) begin = i;
     } else {
       end = i;
       break;
@@ -366,7 +352,7 @@ bool ApplyWrite(std::vector<RawLine>& lines, const char* sectionArg, const char*
     for (std::size_t i = begin + 1; i < end; ++i) {
       if (!Trim(lines[i].text).empty()) lastFilled = i;
       LineKind kind = Classify(lines[i].text);
-      if (kind.type == LineKind::Key && EqualNoCase(kind.name, key)) {
+      if (kind.type == LineKind::Key && AsciiEqualNoCase(kind.name, key)) {
         keyLine = i;
         break;
       }
@@ -518,7 +504,7 @@ int GetPrivateProfileInt(const char* section, const char* key, int def, const st
   bool negative = false;
   std::size_t i = 0;
   if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-  std::uint32_t n = 0;  // wraps like the 32-bit Windows conversion
+  std::uint32_t n = 0;  // wraps at 32 bits: "4294967295" reads as -1
   for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) n = n * 10u + static_cast<std::uint32_t>(v[i] - '0');
   if (negative) n = 0u - n;
   return static_cast<int>(n);
@@ -548,7 +534,7 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
 
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& path) {
-  // Windows uses all-null arguments to flush its cache; ours is always on disk.
+  // All-null arguments ask for a flush of cached writes: every write here is on disk already.
   if (!section) return !key && !value;
   if (path.empty()) return false;
   std::string target;

@@ -1,7 +1,8 @@
 // Answers kept per key for a while, and asked for once at a time: while one thread asks for
-// a key, the others that want it wait for that answer instead of asking again. The DNS
-// client of the original platform kept its answers, negative ones included, this way for
-// every program; the name lookups stand in for it with one of these each.
+// a key, the others that want it wait for that answer instead of asking again. The name
+// lookups keep their answers, negative ones included, in one of these each, so the many links
+// of a site to one host cost one question to the resolver, and a host without an address is
+// not asked for again with every link to it.
 #pragma once
 
 #include <algorithm>

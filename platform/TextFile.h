@@ -1,4 +1,4 @@
-// Text files as Windows text mode keeps them: lines end in CR LF on disk.
+// Text files whose lines end in CR LF on disk, the form reports, exports and listings keep.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+#include "platform/AsciiText.h"
 #include "platform/Url.h"
 
 #include <array>
@@ -7,22 +8,9 @@
 namespace platform {
 namespace {
 
-constexpr bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlankOrControl(char c) {
   unsigned char b = static_cast<unsigned char>(c);
   return b <= 0x20 || b == 0x7F;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 struct SchemeInfo {
@@ -51,7 +39,7 @@ constexpr SchemeInfo kSchemes[] = {
 
 const SchemeInfo* FindScheme(std::string_view scheme) {
   for (const SchemeInfo& s : kSchemes)
-    if (EqualsNoCase(scheme, s.name)) return &s;
+    if (AsciiEqualNoCase(scheme, s.name)) return &s;
   return nullptr;
 }
 
@@ -59,7 +47,7 @@ const SchemeInfo* FindScheme(std::string_view scheme) {
 bool ParsePort(std::string_view text, std::uint16_t& port) {
   if (text.empty()) return false;
   for (char c : text)
-    if (!IsDigit(c)) return false;
+    if (!IsAsciiDigit(c)) return false;
   size_t first = text.find_first_not_of('0');
   text = first == std::string_view::npos ? std::string_view() : text.substr(first);
   if (text.size() > 5) return false;
@@ -121,7 +109,7 @@ bool ParseFile(std::string_view rest, std::string& server, std::string& object) 
   if (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/' && (rest.size() == 2 || rest[2] != '/')) {
     size_t slash = rest.find('/', 2);
     std::string_view host = rest.substr(2, slash == std::string_view::npos ? std::string_view::npos : slash - 2);
-    if (!host.empty() && !EqualsNoCase(host, "localhost")) return false;
+    if (!host.empty() && !AsciiEqualNoCase(host, "localhost")) return false;
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
   } else if (rest.empty() || rest[0] != '/') {
     return false;
@@ -140,10 +128,10 @@ size_t SchemeLength(std::string_view url) {
   static constexpr auto kSchemeByte = [] {
     std::array<bool, 256> table{};
     for (int c = 0; c < 256; ++c)
-      table[c] = IsAlpha(static_cast<char>(c)) || IsDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.';
+      table[c] = IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.';
     return table;
   }();
-  if (url.empty() || !IsAlpha(url[0])) return 0;
+  if (url.empty() || !IsAsciiAlpha(url[0])) return 0;
   for (size_t i = 1; i < url.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(url[i]);
     if (!kSchemeByte[c]) return c == ':' ? i : 0;
@@ -157,7 +145,7 @@ std::string EscapeUrlPath(std::string_view path, bool escapeLeadingSlash) {
   out.reserve(path.size() + 8);
   for (size_t i = 0; i < path.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsAlpha(static_cast<char>(c)) || IsDigit(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' ||
+    if (IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' ||
         c == '~' || (c == '/' && (i > 0 || !escapeLeadingSlash))) {
       out += static_cast<char>(c);
     } else {

@@ -1,4 +1,4 @@
-// Our stand-ins for the framework's URL split and the internet library's URL combination.
+// URLs split into service, server, object and port, and links combined with their base.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 namespace platform {
 
-// Service types in the framework's numbering.
+// Service types, as the URL split tells them.
 constexpr unsigned AFX_INET_SERVICE_FTP = 1;
 constexpr unsigned AFX_INET_SERVICE_GOPHER = 2;
 constexpr unsigned AFX_INET_SERVICE_HTTP = 3;

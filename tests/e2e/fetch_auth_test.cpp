@@ -1,4 +1,4 @@
-// Credentials, certificate errors and cookies on the HTTP road, against the scripted server
+// Credentials, certificate errors and cookies in the HTTP handler, against the scripted server
 // (plain and HTTPS with certificates made by the test) and a small forward proxy.
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 #include "e2e/support/HttpPeer.h"
 #include "platform/Profile.h"
 #include "engine/Application.h"
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/FetchWorker.h"
 #include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
@@ -280,7 +280,7 @@ TEST_F(FetchAuthTest, ProxyCredentials) {
     DialogHost host;
     host.showDialogs = c.windows;
     host.ScriptCredentials(c.answers);
-    // The 407 takes the road even when the password question is off.
+    // A 407 goes to the credential dialog even when the password question is off.
     FetchRun run = Fetch(peer->Url("/status/200?via=proxy"), Settings(false));
     EXPECT_EQ(run.Out().status, c.status) << run.Out().statusText;
     const auto prompts = host.CredentialPrompts();

@@ -1,4 +1,4 @@
-// The fetch worker's HTTP road against the scripted server on loopback.
+// The fetch worker's HTTP handler against the scripted server on loopback.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// The fetch worker's local-file road in a temporary tree, and the schemes it skips.
+// The fetch worker's local-file handler in a temporary tree, and the schemes it skips.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

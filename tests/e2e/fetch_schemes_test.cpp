@@ -1,4 +1,4 @@
-// The fetch worker's FTP, gopher and mailto roads against real peers on loopback: pyftpdlib,
+// The fetch worker's FTP, gopher and mailto handlers against real peers on loopback: pyftpdlib,
 // a small gopher server and dnsmasq.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -62,7 +62,7 @@ FetchRun Fetch(const std::string& url, const FetchSettings& settings, std::uint1
   FetchRun run = RunFetch(link, std::move(request));
   EXPECT_EQ(run.handOvers, 1);
   EXPECT_EQ(link.m_hInternet.load(), 0u) << "the record still holds the session";
-  EXPECT_TRUE(run.result.csBodyFile.empty()) << "these roads keep no body";
+  EXPECT_TRUE(run.result.csBodyFile.empty()) << "these handlers keep no body";
   return run;
 }
 
@@ -198,6 +198,26 @@ TEST_F(FetchFtpTest, AFolderCheckLeavesItsLoginForTheNext) {
   // The pooled login serves the folders and the file's RETR; only the size and date after
   // the abandoned RETR need a new one.
   EXPECT_LE(Count(peer->Output(), "CMD USER"), logins + 1) << peer->Output();
+}
+
+// A refused login frees the pooled transfer whose idle login it could not use; closing that
+// login sends QUIT. A server that never answers it holds the worker for a moment only (curl
+// alone would wait two minutes).
+TEST_F(FetchFtpTest, AServerThatNeverAnswersQuitHoldsNoWorker) {
+  PeerProcess deaf;
+  std::string error;
+  ASSERT_TRUE(deaf.Start({"/usr/bin/python3", PeerScript("ftp_server.py"), "--root", root->string(), "--user",
+                          "alice:secret", "--deaf-quit"},
+                         std::chrono::seconds(20), &error))
+      << error;
+  const std::string base = "ftp://alice:";
+  const std::string place = "@127.0.0.1:" + std::to_string(deaf.Port()) + "/pub";
+  const FetchSettings settings = DefaultFetchSettings();
+  ASSERT_EQ(Fetch(base + "secret" + place, settings).Out().status, 200);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Fetch(base + "wrong" + place, settings).Out().status, 12014);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(PeerSaw(deaf, "CMD QUIT")) << deaf.Output();
 }
 
 // ---- gopher ----

@@ -13,6 +13,8 @@ what reached the server.
                       never sent (repeatable): the authorizer refuses RETR,
                       which chmod cannot do for a server running as root
   --refuse-user NAME  USER NAME is answered "530" at once (repeatable)
+  --deaf-quit         QUIT is echoed but never answered and the connection stays
+                      open: a server that holds its goodbye back
 """
 
 import argparse
@@ -22,7 +24,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import ActiveDTP, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -33,6 +35,7 @@ def main():
     ap.add_argument("--anonymous", action="store_true")
     ap.add_argument("--refuse", action="append", default=[])
     ap.add_argument("--refuse-user", action="append", default=[])
+    ap.add_argument("--deaf-quit", action="store_true")
     ap.add_argument("--lifetime", type=float, default=600)
     args = ap.parse_args()
 
@@ -54,10 +57,30 @@ def main():
 
     out_lock = threading.Lock()
 
+    class HandedOverActiveDTP(ActiveDTP):
+        """pyftpdlib keeps the connector of an active data connection after it handed
+        its socket to the data handler, and closes it with the control connection: that
+        unregisters the old data socket's descriptor number from the IO loop, which by
+        then may belong to another client's control connection, whose commands are then
+        never read. Once handed over, the connector has nothing left to close."""
+
+        def handle_connect(self):
+            super().handle_connect()
+            self._handed_over = not self._closed
+
+        def close(self):
+            if getattr(self, "_handed_over", False):
+                if self._idler is not None and not self._idler.cancelled:
+                    self._idler.cancel()
+                self._closed = True
+                return
+            super().close()
+
     class Handler(FTPHandler):
         authorizer = auth
         banner = "wexo test ftp ready"
         auth_failed_timeout = 0  # answer a wrong password at once
+        active_dtp = HandedOverActiveDTP
 
         def pre_process_command(self, line, cmd, arg):
             with out_lock:
@@ -65,6 +88,8 @@ def main():
                 sys.stdout.flush()
             if cmd == "USER" and arg in args.refuse_user:
                 self.respond("530 User %s is not allowed here." % arg)
+                return
+            if cmd == "QUIT" and args.deaf_quit:
                 return
             return super().pre_process_command(line, cmd, arg)
 

@@ -1,4 +1,5 @@
 #include "platform/CodePage.h"
+#include "unit/support/TestLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -182,28 +183,12 @@ TEST(CodePage, ConvertersAreUsableFromManyThreads) {
 // library lower-cases 'I' to dotless U+0131, which simple Unicode lower-casing never does.
 class TurkishLocale : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/wexo-locale-XXXXXX";
-    if (!mkdtemp(tmpl)) return;
-    dir_ = tmpl;
-    std::string cmd = "localedef -i tr_TR -f UTF-8 " + dir_ + "/tr_TR.UTF-8 >/dev/null 2>&1";
-    built_ = std::system(cmd.c_str()) == 0;
-  }
-  static void TearDownTestSuite() {
-    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
-  }
   void SetUp() override {
-    ASSERT_TRUE(built_) << "localedef failed (package locales missing?)";
-    setenv("LOCPATH", dir_.c_str(), 1);
-    ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.UTF-8"), nullptr);
+    std::string error;
+    ASSERT_TRUE(wexo_test::UseLocale("tr_TR.UTF-8", &error)) << error;
     ASSERT_EQ(std::towlower(L'I'), 0x131);
   }
-  void TearDown() override {
-    std::setlocale(LC_ALL, "C");
-    unsetenv("LOCPATH");
-  }
-  static inline std::string dir_;
-  static inline bool built_ = false;
+  void TearDown() override { wexo_test::UseCLocale(); }
 };
 
 TEST_F(TurkishLocale, LowerCasingIgnoresTheProcessLocale) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "algorithms/Md5.h"
-#include "engine/FetchRoads.h"
+#include "engine/SchemeHandlers.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "algorithms/Md5.h"
+#include "platform/AsciiText.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,10 +21,7 @@ std::string Digest(const void* data, std::size_t size) {
 
 std::string Digest(const std::string& s) { return Digest(s.data(), s.size()); }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+std::string Upper(const std::string& s) { return platform::AsciiUppered(s); }
 
 // Bytes that differ from block to block, so a misplaced block shows in the digest.
 std::vector<std::uint8_t> Pattern(std::size_t n) {

@@ -284,9 +284,9 @@ TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
 }
 
-TEST(HostPrefix, LiteralPrefixAgreesWithTheWholeRoad) {
-  // Wherever the shortcut gives a prefix, it is the URL's own text and the prefix the whole
-  // road gives; where it gives none, the whole road's prefix is still found.
+TEST(HostPrefix, LiteralPrefixAgreesWithTheGeneralCase) {
+  // Wherever the shortcut gives a prefix, it is the URL's own text and the prefix the general
+  // case gives; where it gives none, the general case's prefix is still found.
   const char* schemes[] = {"http://", "https://", "ftp://", "HTTP://", "file://", "gopher://"};
   const char* authorities[] = {"h", "Host.EXAMPLE", "h:8080", "h:80", "u@h", "[::1]", "[::1]:81", "", "h:"};
   const char* rests[] = {"", "/", "/a/b", "?q", "#f", "/x?y#z", "//"};

@@ -14,6 +14,7 @@
 
 #include "engine/Application.h"
 #include "platform/CodePage.h"
+#include "unit/support/TestLocale.h"
 
 namespace {
 
@@ -256,7 +257,7 @@ TEST(Canonical, IsIdempotentForGeneratedUrls) {
   }
 }
 
-TEST(Canonical, ShortcutAgreesWithTheWholeRoad) {
+TEST(Canonical, ShortcutAgreesWithTheGeneralCase) {
   const char* schemes[] = {"http://", "https://", "HTTP://", "ftp://"};
   const char* hosts[] = {"h",      "Host.EXAMPLE", "a-b.c",   "h.",      "-h",      "h:80",  "u@h",
                          "",       "h:8080",       "h:443",   "h:080",   "h:0",     "h:",    "h:65535",
@@ -454,28 +455,12 @@ TEST(TextHelpers, PercentEscapesAndCodePages) {
 // page must not follow it.
 class TurkishLocale : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/wexo-locale-XXXXXX";
-    if (!mkdtemp(tmpl)) return;
-    dir_ = tmpl;
-    std::string cmd = "localedef -i tr_TR -f UTF-8 " + dir_ + "/tr_TR.UTF-8 >/dev/null 2>&1";
-    built_ = std::system(cmd.c_str()) == 0;
-  }
-  static void TearDownTestSuite() {
-    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
-  }
   void SetUp() override {
-    ASSERT_TRUE(built_) << "localedef failed (package locales missing?)";
-    setenv("LOCPATH", dir_.c_str(), 1);
-    ASSERT_NE(std::setlocale(LC_ALL, "tr_TR.UTF-8"), nullptr);
+    std::string error;
+    ASSERT_TRUE(wexo_test::UseLocale("tr_TR.UTF-8", &error)) << error;
     ASSERT_EQ(std::towlower(L'I'), 0x131);
   }
-  void TearDown() override {
-    std::setlocale(LC_ALL, "C");
-    unsetenv("LOCPATH");
-  }
-  static inline std::string dir_;
-  static inline bool built_ = false;
+  void TearDown() override { wexo_test::UseCLocale(); }
 };
 
 TEST_F(TurkishLocale, ToLowerInCodePage) {

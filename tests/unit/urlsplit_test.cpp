@@ -81,7 +81,7 @@ TEST(UrlSplit, Table) {
       {"mailto:john@example.com?subject=x", true, AFX_INET_SERVICE_MAILTO, "example.com", "", 0, "john", ""},
       {"mailto:a@b@c", true, AFX_INET_SERVICE_MAILTO, "b@c", "", 0, "a", ""},
       {"MailTo:x", true, AFX_INET_SERVICE_MAILTO, "", "", 0, "x", ""},
-      // the framework's other schemes, and any other one
+      // the other schemes with a service type, and any other one
       {"mid:x@y", true, AFX_INET_SERVICE_MID, "", "x@y", 0, "", ""},
       {"cid:x", true, AFX_INET_SERVICE_CID, "", "x", 0, "", ""},
       {"news:comp.lang.c", true, AFX_INET_SERVICE_NEWS, "", "comp.lang.c", 119, "", ""},

@@ -1,9 +1,9 @@
 #include "e2e/support/HttpPeer.h"
+#include "platform/AsciiText.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,7 +18,7 @@ namespace wexo_test {
 std::string LoggedRequest::Header(const std::string& name) const
 {
     for (const auto& [n, v] : headers)
-        if (strcasecmp(n.c_str(), name.c_str()) == 0)
+        if (platform::AsciiEqualNoCase(n, name))
             return v;
     return {};
 }
@@ -26,7 +26,7 @@ std::string LoggedRequest::Header(const std::string& name) const
 bool LoggedRequest::HasHeader(const std::string& name) const
 {
     for (const auto& [n, v] : headers)
-        if (strcasecmp(n.c_str(), name.c_str()) == 0)
+        if (platform::AsciiEqualNoCase(n, name))
             return true;
     return false;
 }

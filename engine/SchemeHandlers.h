@@ -1,5 +1,5 @@
-// The pieces the fetch worker's roads share: the attempt's start stamp, the job one worker
-// carries from start to hand-over, the roads themselves and the gzip decoder.
+// The fetch worker's scheme handlers and what they share: the attempt's start stamp, the job
+// one worker carries from start to hand-over, and the gzip decoder.
 #pragma once
 
 #include <cstdint>
@@ -64,7 +64,7 @@ inline std::int32_t FileErrorStatus(int err) {
 // The record's parsable-type rule applied to a MIME type.
 bool IsParsableMimeType(const std::string& type);
 
-// The roads: each leaves its status and text in the job.
+// The scheme handlers: each leaves its status and text in the job.
 void FetchHttp(FetchJob& job);
 // Certificates accepted in a dialog are remembered per server for the rest of the run;
 // this forgets them.
