@@ -36,7 +36,7 @@ void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, un
   WriteTraceLog(kSource, 559, "UseDDE = %d\n", useDde);
   if (useDde)
     for (const auto& key : kHandlerKeys) WriteTraceLog(kSource, key.line, key.format, "");
-  // Without a DDE service, command, topic and item, the DDE road is never open.
+  // Without a DDE service, command, topic and item, DDE is never tried.
   LaunchUrlByShellExecute(host, url, codePage);
 }
 
