@@ -14,6 +14,10 @@ int Shell(const std::string& command) {
 
 int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args,
             long memoryKib) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A sanitizer's shadow memory needs more address space than any such limit allows.
+  memoryKib = 0;
+#endif
   const std::string limit = memoryKib > 0 ? "ulimit -v " + std::to_string(memoryKib) + " && " : std::string();
   const std::string command = "cd '" + cwd.string() + "' && " + limit + "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
                               (home / "wexo.ini").string() + "' TMPDIR='" + home.string() + "' '" WEXO_EXE "' " + args +
