@@ -170,7 +170,8 @@ void CMainFrame::BuildStatusBar() {
   dc.SetFont(bar->GetFont());
   const char* samples[] = {"Threads: 100 ", "1234567 of 1234567 URLs (100 %) done ", "12:34:56 "};
   int widths[4] = {-1, 0, 0, 0};
-  for (int i = 0; i < 3; ++i) widths[i + 1] = dc.GetTextExtent(samples[i]).x + 8;
+  // The toolkit draws each pane with a margin of its own on both sides.
+  for (int i = 0; i < 3; ++i) widths[i + 1] = dc.GetTextExtent(samples[i]).x + 24;
   bar->SetStatusWidths(4, widths);
   SetStatusBarPane(PANE_READY);
   SetStatusText("Ready", PANE_READY);
