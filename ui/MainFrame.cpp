@@ -216,6 +216,9 @@ bool CMainFrame::InitialShowWindow() {
 
 void CMainFrame::OnPumpTimer(wxTimerEvent&) {
   wxGetApp().PumpAllDocuments();
-  // The elapsed time of a running check moves on with the clock.
-  if (m_pActiveView) m_pActiveView->ShowElapsedTime();
+  // The elapsed time of a running check moves on with the clock, and results come in between.
+  if (m_pActiveView) {
+    m_pActiveView->ShowProgress();
+    m_pActiveView->ShowElapsedTime();
+  }
 }
