@@ -15,6 +15,7 @@
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
 #include "report/Outputs.h"
+#include "ui/WexoApplication.h"
 
 namespace {
 
@@ -42,37 +43,41 @@ int main(int argc, char** argv) {
   ParseCommandLine(info, args);
   CWexoApp app;
   const bool batch = ApplyCommandLine(info, app);
-  if (!batch) {
-    if (HaveDisplay())
-      std::fprintf(stderr, "wexo: the windowed program is not available yet; run a check with -url\n");
-    PrintUsage();
-    return 2;
-  }
 
-  // Without a windowed program every batch run uses the headless host.
   HeadlessHost host;
   ReportOutputs outputs;
   EngineContext context;
   context.host = &host;
   context.app = &app;
   context.outputs = &outputs;
-
   std::vector<std::unique_ptr<CWexoDoc>> documents;
   std::vector<std::unique_ptr<HeadlessView>> views;
   int exitCode = 0;
-  if (info.m_nShellCommand == CCommandLineInfoEx::FileNew) {
-    auto doc = std::make_unique<CWexoDoc>(context);
-    views.push_back(std::make_unique<HeadlessView>(host, *doc));
-    if (doc->OnNewDocument()) documents.push_back(std::move(doc));
-  } else if (info.m_nShellCommand == CCommandLineInfoEx::FileOpen) {
-    auto doc = std::make_unique<CWexoDoc>(context);
-    views.push_back(std::make_unique<HeadlessView>(host, *doc));
-    if (doc->OnOpenDocument(info.m_strFileName))
-      documents.push_back(std::move(doc));
-    else
-      exitCode = 1;
+  // With a display everything runs in the window, a batch command line too; a display that
+  // cannot be opened leaves a batch run to the headless host.
+  const StartCommand command = info.m_nShellCommand == CCommandLineInfoEx::FileNew    ? StartCommand::New
+                               : info.m_nShellCommand == CCommandLineInfoEx::FileOpen ? StartCommand::Open
+                                                                                      : StartCommand::Nothing;
+  if (HaveDisplay() && RunWindowed(argc, argv, app, command, info.m_strFileName, exitCode)) {
+    // The window's documents are gone with it.
+  } else if (!batch) {
+    PrintUsage();
+    return 2;
+  } else {
+    if (command == StartCommand::New) {
+      auto doc = std::make_unique<CWexoDoc>(context);
+      views.push_back(std::make_unique<HeadlessView>(host, *doc));
+      if (doc->OnNewDocument()) documents.push_back(std::move(doc));
+    } else if (command == StartCommand::Open) {
+      auto doc = std::make_unique<CWexoDoc>(context);
+      views.push_back(std::make_unique<HeadlessView>(host, *doc));
+      if (doc->OnOpenDocument(info.m_strFileName))
+        documents.push_back(std::move(doc));
+      else
+        exitCode = 1;
+    }
+    if (!documents.empty()) exitCode = host.Run(documents);
   }
-  if (!documents.empty()) exitCode = host.Run(documents);
 
   ShutdownWorkerThreads();
   FlushFileRemovals();

@@ -222,3 +222,8 @@ void FreeServerNamePool() {
   std::lock_guard<std::mutex> lock(serverNamePoolLock);
   ServerNamePool().clear();
 }
+
+const char* CWorkerThread::StateText() const {
+  if (GetExitCode() != kStillActive) return "finished";
+  return m_handingOver.load(std::memory_order_acquire) ? "handing over" : "running";
+}

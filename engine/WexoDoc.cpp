@@ -261,14 +261,8 @@ std::string CWexoDoc::ActiveThreadsMessage() const {
       "Active threads: \n\n";
   for (const CLinkInfo* link : m_paActive) {
     text += link->GetUrl();
-    if (link->m_hThread) {
-      const std::uint32_t code = link->m_hThread->GetExitCode();
-      if (code != CWorkerThread::kStillActive) {
-        char buffer[48];
-        std::snprintf(buffer, sizeof buffer, "\t\t(Thread Status: %lx)", static_cast<unsigned long>(code));
-        text += buffer;
-      }
-    }
+    // A thread here has no exit code worth showing: its state is told in words.
+    if (link->m_hThread) text += std::string("\t\t(Thread Status: ") + link->m_hThread->StateText() + ")";
     text += "\n";
   }
   return text;

@@ -217,18 +217,22 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
 
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
-  a->m_hThread = std::make_shared<CWorkerThread>();
-  b->m_hThread = std::make_shared<CWorkerThread>();
-  b->m_hThread->SetExitCode(0x1f);
-  DocumentTestAccess::AddActive(doc, a);
-  DocumentTestAccess::AddActive(doc, b);
-  DocumentTestAccess::ActiveThreads(doc) = 2;
+  CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
+  for (CLinkInfo* link : {a, b, c}) {
+    link->m_hThread = std::make_shared<CWorkerThread>();
+    DocumentTestAccess::AddActive(doc, link);
+  }
+  b->m_hThread->SetHandingOver();
+  c->m_hThread->SetHandingOver();
+  c->m_hThread->SetExitCode(0);
+  DocumentTestAccess::ActiveThreads(doc) = 3;
   EXPECT_FALSE(doc.CanCloseFrame());
   EXPECT_FALSE(doc.OnFileClose());
   ASSERT_EQ(host.boxes.size(), 2u);
   EXPECT_EQ(host.boxes[0],
             "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
-            "Active threads: \n\nhttp://h/a\nhttp://h/b\t\t(Thread Status: 1f)\n");
+            "Active threads: \n\nhttp://h/a\t\t(Thread Status: running)\nhttp://h/b\t\t(Thread Status: handing "
+            "over)\nhttp://h/c\t\t(Thread Status: finished)\n");
   EXPECT_EQ(view.closings, 1);
 }
 

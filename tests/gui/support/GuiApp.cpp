@@ -1,0 +1,125 @@
+#include "gui/support/GuiApp.h"
+
+#include <unistd.h>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <wx/evtloop.h>
+#include <wx/init.h>
+#include <wx/statusbr.h>
+
+#include "engine/FetchWorker.h"
+#include "ui/MainFrame.h"
+#include "ui/WexoView.h"
+
+namespace wexo_gui {
+
+namespace {
+
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
+  ADD_FAILURE() << "wx assert at " << file.utf8_string() << ":" << line << " in " << func.utf8_string() << ": "
+                << cond.utf8_string() << " " << msg.utf8_string();
+}
+
+}  // namespace
+
+GuiTest::GuiTest() {
+  dir = std::filesystem::temp_directory_path() / ("wexo-gui-" + std::to_string(::getpid()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  ::setenv("WEXO_INI", (dir / "wexo.ini").c_str(), 1);
+  ::setenv("TMPDIR", dir.c_str(), 1);
+  ::setenv("GDK_BACKEND", "x11", 1);
+  ::setenv("NO_AT_BRIDGE", "1", 1);
+}
+
+GuiTest::~GuiTest() { std::filesystem::remove_all(dir); }
+
+// Before the test's own members go: the program's last events may still reach them.
+void GuiTest::TearDown() {
+  if (app) {
+    if (app->Frame()) {
+      app->Host().Quit(0);
+      PumpUntil([] { return wxTopLevelWindows.empty(); }, 30);
+    }
+    app->OnExit();
+    wxEntryCleanup();
+  }
+  app = nullptr;
+  ShutdownWorkerThreads();
+}
+
+bool GuiTest::Start(StartCommand command, const std::string& file) {
+  app = new WexoApplication(values, command, file);
+  wxApp::SetInstance(app);
+  static int argc = 1;
+  static char name[] = "wexo";
+  static char* argv[] = {name, nullptr};
+  if (!wxEntryStart(argc, argv)) {
+    app = nullptr;
+    return false;
+  }
+  wxSetAssertHandler(FailOnAssert);
+  app->Host().m_boxAnswerer = [this](const std::string& text, BoxKind kind) {
+    boxes.emplace_back(text, kind);
+    if (answer) return answer(text, kind);
+    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+  };
+  app->Host().m_fileAnswerer = [this](const std::string&, std::string& path) {
+    path = nextFile;
+    return !path.empty();
+  };
+  static wxEventLoop* loop = nullptr;
+  if (!loop) loop = new wxEventLoop;
+  wxEventLoopBase::SetActive(loop);
+  return app->CallOnInit();
+}
+
+bool GuiTest::PumpUntil(const std::function<bool()>& pred, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return pred();
+    wxEventLoopBase::GetActive()->YieldFor(wxEVT_CATEGORY_ALL);
+    if (wxTheApp) {
+      wxTheApp->ProcessPendingEvents();
+      wxTheApp->ProcessIdle();
+    }
+    ::usleep(2000);
+  }
+  return true;
+}
+
+void GuiTest::Command(int id) {
+  wxCommandEvent event(wxEVT_MENU, id);
+  event.SetEventObject(app->Frame());
+  app->Frame()->ProcessWindowEvent(event);
+}
+
+std::string GuiTest::Pane(int pane) { return app->Frame()->GetStatusBar()->GetStatusText(pane).utf8_string(); }
+
+std::vector<WexoDocument*> GuiTest::Documents() { return app->DocManager()->Documents(); }
+
+void GuiTest::Screenshot(const std::string& name) {
+  PumpUntil([] { return false; }, 0.3);
+  const char* out = std::getenv("WEXO_SCREENSHOTS");
+  if (!out || !*out) return;
+  const std::string command = "import -window root '" + std::string(out) + "/" + name + ".png' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "screenshot %s failed\n", name.c_str());
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Write(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace wexo_gui

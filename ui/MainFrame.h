@@ -1,0 +1,48 @@
+// The program's one top-level window: menus, toolbar, the four-pane status bar, the document
+// tabs, the pump timer and the recent-URL list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <wx/docmdi.h>
+#include <wx/timer.h>
+
+class CWexoApp;
+class CWexoView;
+class WexoDocManager;
+
+class CMainFrame : public wxDocMDIParentFrame {
+ public:
+  // The pump timer's id.
+  static constexpr int IDT_PUMP = 42;
+
+  CMainFrame(WexoDocManager* manager, CWexoApp& app);
+
+  // Set a pane's text when view is the active list view; otherwise nothing.
+  void SetThreadsPaneText(const CWexoView* view, const std::string& text);
+  void SetProgressPaneText(const CWexoView* view, const std::string& text);
+  void SetElapsedPaneText(const CWexoView* view, const std::string& text);
+  void SetActiveListView(CWexoView* view) { m_pActiveView = view; }
+  CWexoView* GetActiveListView() const { return m_pActiveView; }
+  // A view goes: nothing the frame keeps may point at it or at its records any more.
+  void ViewClosing(const CWexoView* view);
+  // Shows the frame and starts the pump timer; false when the timer could not start.
+  bool InitialShowWindow();
+
+  std::vector<std::string> m_saRecentUrls;
+  // The modeless find and URL-properties dialogs while they exist.
+  wxWindow* m_pFindDialog = nullptr;
+  wxWindow* m_pUrlPropertiesDlg = nullptr;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  void SetPaneText(const CWexoView* view, int pane, const std::string& text);
+  void OnPumpTimer(wxTimerEvent& event);
+
+  CWexoApp& m_app;
+  CWexoView* m_pActiveView = nullptr;
+  wxTimer m_pumpTimer;
+};

@@ -1,0 +1,104 @@
+#include "ui/WexoApplication.h"
+
+#include <wx/init.h>
+
+#include "engine/Application.h"
+#include "engine/CheckSettings.h"
+#include "engine/WexoDoc.h"
+#include "ui/MainFrame.h"
+#include "ui/WexoView.h"
+
+WexoApplication& wxGetApp() { return *static_cast<WexoApplication*>(wxApp::GetInstance()); }
+
+WexoApplication::WexoApplication(CWexoApp& app, StartCommand command, std::string fileName)
+    : m_app(app), m_command(command), m_fileName(std::move(fileName)), m_host(app) {
+  m_context.host = &m_host;
+  m_context.app = &m_app;
+  m_context.outputs = &m_outputs;
+  m_host.m_onQuit = [this] { QuitWhenReady(); };
+  // The idle pass after each burst of events runs every document's pump once.
+  Bind(wxEVT_IDLE, [this](wxIdleEvent& e) {
+    PumpAllDocuments();
+    e.Skip();
+  });
+}
+
+WexoApplication::~WexoApplication() = default;
+
+std::string WexoApplication::GetProductTitle() {
+  std::string title = kProgramBanner;
+  if (title.compare(0, 5, "Wexo ") == 0) title.replace(0, 5, "Wexo's ");
+  return title;
+}
+
+bool WexoApplication::OnInit() {
+  SetAppName("Wexo");
+  SetAppDisplayName("Wexo");
+  m_docManager = std::make_unique<WexoDocManager>(m_app, m_host);
+  m_docManager->LoadRecentFiles();
+  new WexoDocTemplate(m_docManager.get(), m_context, m_host);
+  m_frame = new CMainFrame(m_docManager.get(), m_app);
+  SetTopWindow(m_frame);
+  m_frame->SetTitle(wxString::FromUTF8(GetProductTitle()));
+  if (!ProcessShellCommand()) {
+    m_frame->Destroy();
+    m_frame = nullptr;
+    return false;
+  }
+  // The tips dialog at start-up comes with the dialogs; a plain start shows none yet.
+  return m_frame->InitialShowWindow();
+}
+
+bool WexoApplication::ProcessShellCommand() {
+  switch (m_command) {
+    case StartCommand::New: m_docManager->CreateDocument(wxString(), wxDOC_NEW); return true;
+    case StartCommand::Open: return m_docManager->CreateDocument(wxString::FromUTF8(m_fileName), wxDOC_SILENT);
+    case StartCommand::Nothing: return true;
+  }
+  return true;
+}
+
+int WexoApplication::OnExit() {
+  if (m_docManager) m_docManager->SaveRecentFiles();
+  m_docManager.reset();
+  return wxApp::OnExit();
+}
+
+void WexoApplication::PumpAllDocuments() {
+  if (!m_docManager) return;
+  for (WexoDocument* doc : m_docManager->Documents()) doc->Engine().ProcessFinishedFetches();
+}
+
+void WexoApplication::QuitWhenReady() {
+  if (!m_docManager || !m_frame) return;
+  bool waiting = m_app.InLongPass();
+  if (!waiting) {
+    for (WexoDocument* doc : m_docManager->Documents()) {
+      doc->Engine().CloseAllHandles();
+      waiting |= doc->Engine().GetActiveThreadCount() != 0;
+    }
+  }
+  if (waiting) {
+    // Workers hand over through the event loop meanwhile; try again shortly.
+    CallAfter([this] {
+      wxMilliSleep(20);
+      QuitWhenReady();
+    });
+    return;
+  }
+  for (WexoDocument* doc : m_docManager->Documents()) doc->Modify(false);
+  m_frame->Close(true);
+}
+
+bool RunWindowed(int argc, char** argv, CWexoApp& app, StartCommand command, const std::string& fileName,
+                 int& exitCode) {
+  auto* application = new WexoApplication(app, command, fileName);
+  wxApp::SetInstance(application);
+  // On failure wx has deleted the application object already.
+  if (!wxEntryStart(argc, argv)) return false;
+  if (application->CallOnInit()) application->OnRun();
+  exitCode = application->ExitCode();
+  application->OnExit();
+  wxEntryCleanup();
+  return true;
+}

@@ -1,0 +1,308 @@
+#include "ui/WexoView.h"
+
+#include <cstdio>
+#include <future>
+
+#include <wx/app.h>
+#include <wx/filehistory.h>
+#include <wx/filename.h>
+#include <wx/sizer.h>
+
+#include "engine/Application.h"
+#include "engine/DocumentFile.h"
+#include "engine/Fetch.h"
+#include "ui/MainFrame.h"
+#include "ui/WxHost.h"
+
+namespace {
+
+wxDEFINE_EVENT(EVT_UM_SCHEDULE, wxThreadEvent);
+
+wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.c_str()); }
+
+constexpr const char* kDocumentFilter = "Wexo Link Tolvak Files (*.wxo)|*.wxo|";
+constexpr const char* kRecentFiles = "Recent File List";
+constexpr int kRecentFileCount = 4;
+
+}  // namespace
+
+// ---- WexoDocument
+
+WexoDocument::WexoDocument(const EngineContext& context, WxHost& host)
+    : m_doc(std::make_unique<CWexoDoc>(context)), m_host(host) {}
+
+bool WexoDocument::OnNewDocument() {
+  if (!wxDocument::OnNewDocument()) return false;
+  return m_doc->OnNewDocument();
+}
+
+void WexoDocument::Modify(bool modified) {
+  m_doc->SetModifiedFlag(modified);
+  wxDocument::Modify(modified);
+}
+
+bool WexoDocument::DoSaveDocument(const wxString& file) {
+  std::string error;
+  if (SaveDocumentFile(*m_doc, file.utf8_string(), error)) return true;
+  m_host.MessageBox(error, BoxKind::Error);
+  return false;
+}
+
+bool WexoDocument::DoOpenDocument(const wxString& file) { return m_doc->OnOpenDocument(file.utf8_string()); }
+
+bool WexoDocument::SaveAs() {
+  std::string path = GetFilename().utf8_string();
+  if (!m_host.FileSaveDialog("Save As", ".wxo", kDocumentFilter, path)) return false;
+  const wxString file = FromUtf8(path);
+  if (!OnSaveDocument(file)) return false;
+  SetTitle(wxFileNameFromPath(file));
+  SetFilename(file, true);
+  GetDocumentManager()->AddFileToHistory(file);
+  return true;
+}
+
+bool WexoDocument::OnSaveModified() {
+  if (!IsModified()) return true;
+  switch (m_host.AskSaveChanges("Save changes to " + GetUserReadableName().utf8_string() + "?")) {
+    case BoxAnswer::Yes: return Save();
+    case BoxAnswer::No: Modify(false); return true;
+    default: return false;
+  }
+}
+
+// ---- LinkRows
+
+LinkRows::LinkRows(wxWindow* parent, CWexoDoc& doc)
+    : wxListCtrl(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_VIRTUAL | wxLC_SINGLE_SEL),
+      m_doc(doc) {
+  AppendColumn("URL", wxLIST_FORMAT_LEFT, 420);
+  AppendColumn("Status", wxLIST_FORMAT_LEFT, 260);
+}
+
+wxString LinkRows::OnGetItemText(long item, long column) const {
+  if (item < 0 || static_cast<std::size_t>(item) >= m_doc.GetLinkCount()) return wxString();
+  if (column == 0) return FromUtf8(m_doc.GetUrl(item));
+  const CLinkInfo* link = m_doc.GetLink(item);
+  return FromUtf8(std::to_string(link->m_nStatus) + " " + link->m_csStatusText);
+}
+
+// ---- CWexoView
+
+CWexoView::CWexoView() {
+  Bind(EVT_UM_SCHEDULE, [this](wxThreadEvent&) {
+    if (m_engine) m_engine->ScheduleFetches();
+  });
+}
+
+CWexoView::~CWexoView() {
+  *m_alive = false;
+  if (m_engine) m_engine->AttachView(nullptr, nullptr, nullptr);
+  if (CMainFrame* frame = Frame()) frame->ViewClosing(this);
+}
+
+CMainFrame* CWexoView::Frame() const {
+  return wxDynamicCast(wxTheApp ? wxTheApp->GetTopWindow() : nullptr, CMainFrame);
+}
+
+bool CWexoView::OnCreate(wxDocument* doc, long flags) {
+  if (!wxView::OnCreate(doc, flags)) return false;
+  m_engine = &static_cast<WexoDocument*>(doc)->Engine();
+  auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxMDIParentFrame);
+  auto* frame = new CChildFrame(doc, this, parent);
+  m_rows = new LinkRows(frame, *m_engine);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  sizer->Add(m_rows, 1, wxEXPAND);
+  frame->SetSizer(sizer);
+  SetFrame(frame);
+  m_engine->AttachView(this, this, this);
+  frame->Show(true);
+  Activate(true);
+  return true;
+}
+
+bool CWexoView::OnClose(bool deleteWindow) {
+  // A long pass pumps events: its document must stay.
+  if (m_engine && m_engine->App().InLongPass()) {
+    wxBell();
+    return false;
+  }
+  if (m_engine && !m_engine->CanCloseFrame()) return false;
+  return wxView::OnClose(deleteWindow);
+}
+
+void CWexoView::OnActivateView(bool activate, wxView* activeView, wxView*) {
+  CMainFrame* frame = Frame();
+  if (!frame) return;
+  if (activate && activeView == this) {
+    frame->SetActiveListView(this);
+    ShowThreadCount();
+    ShowProgress();
+    ShowElapsedTime();
+  } else if (frame->GetActiveListView() == this) {
+    frame->SetActiveListView(nullptr);
+  }
+}
+
+void CWexoView::PostSchedule() { wxQueueEvent(this, new wxThreadEvent(EVT_UM_SCHEDULE)); }
+
+void CWexoView::SendUrlDone(const FetchResult& result) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> taken = done->get_future();
+  std::weak_ptr<bool> alive = m_alive;
+  CWexoDoc* doc = m_engine;
+  wxTheApp->CallAfter([alive, doc, &result, done] {
+    if (auto a = alive.lock(); a && *a && doc) doc->OnUrlDone(result);
+    done->set_value();
+  });
+  taken.wait();
+}
+
+const CLinkInfo* CWexoView::SelectedRecord() {
+  const long item = m_rows ? m_rows->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED) : -1;
+  if (item < 0 || static_cast<std::size_t>(item) >= m_engine->GetLinkCount()) return nullptr;
+  return m_engine->GetLink(item);
+}
+
+void CWexoView::VisibleRecords(std::vector<const CLinkInfo*>& out) {
+  if (!m_rows) return;
+  const long top = m_rows->GetTopItem();
+  const long count = static_cast<long>(m_engine->GetLinkCount());
+  for (long i = std::max(top, 0L), end = std::min(count, top + m_rows->GetCountPerPage() + 1); i < end; ++i)
+    out.push_back(m_engine->GetLink(i));
+}
+
+void CWexoView::RecordsAdded(std::size_t, std::size_t) {
+  if (m_rows) m_rows->SetItemCount(static_cast<long>(m_engine->GetLinkCount()));
+}
+
+void CWexoView::RecordChanged(const CLinkInfo& link) {
+  if (m_rows && link.m_nIndex < static_cast<std::size_t>(m_rows->GetItemCount())) m_rows->RefreshItem(link.m_nIndex);
+}
+
+void CWexoView::TableReset() {
+  if (!m_rows) return;
+  m_rows->SetItemCount(static_cast<long>(m_engine->GetLinkCount()));
+  m_rows->Refresh();
+}
+
+void CWexoView::StatusText(const std::string& text) {
+  m_csThreads = text;
+  ShowThreadCount();
+  ShowProgress();
+  ShowElapsedTime();
+}
+
+void CWexoView::ShowThreadCount() {
+  if (CMainFrame* frame = Frame()) frame->SetThreadsPaneText(this, m_csThreads);
+}
+
+void CWexoView::ShowProgress() {
+  CMainFrame* frame = Frame();
+  if (!frame || !m_engine) return;
+  const long long finished = m_engine->GetFinishedCount();
+  const long long all = finished + m_engine->GetPendingCount();
+  if (all == 0) return;
+  char text[96];
+  std::snprintf(text, sizeof text, "%lld of %lld URLs (%lld %%) done", finished, all, finished * 100 / all);
+  frame->SetProgressPaneText(this, text);
+}
+
+void CWexoView::ShowElapsedTime() {
+  CMainFrame* frame = Frame();
+  if (!frame || !m_engine) return;
+  const long long seconds = m_engine->GetElapsedSeconds();
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  frame->SetElapsedPaneText(this, text);
+}
+
+// ---- CChildFrame
+
+CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent)
+    : wxDocMDIChildFrame(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
+
+// ---- WexoDocTemplate
+
+WexoDocTemplate::WexoDocTemplate(wxDocManager* manager, const EngineContext& context, WxHost& host)
+    : wxDocTemplate(manager, "Wexo Link Tolvak Files (*.wxo)", "*.wxo", wxString(), "wxo", "Wexo.Document",
+                    "Wexo Link Tolvak Document", CLASSINFO(wxDocument), CLASSINFO(wxView)),
+      m_context(context),
+      m_host(host) {}
+
+wxDocument* WexoDocTemplate::DoCreateDocument() { return new WexoDocument(m_context, m_host); }
+
+wxView* WexoDocTemplate::DoCreateView() { return new CWexoView; }
+
+// ---- WexoDocManager
+
+WexoDocManager::WexoDocManager(CWexoApp& app, WxHost& host) : wxDocManager(0, false), m_app(app), m_host(host) {
+  Initialize();
+}
+
+wxDocTemplate* WexoDocManager::SelectDocumentPath(wxDocTemplate** templates, int noTemplates, wxString& path,
+                                                  long flags, bool save) {
+  std::string chosen;
+  if (noTemplates < 1 || !m_host.FileOpenDialog("Open", "*.wxo", kDocumentFilter, chosen)) return nullptr;
+  path = FromUtf8(chosen);
+  return templates[0];
+}
+
+wxString WexoDocManager::MakeNewDocumentName() { return wxString::Format("Wexo%d", ++m_nNewDocuments); }
+
+wxFileHistory* WexoDocManager::OnCreateFileHistory() { return new wxFileHistory(kRecentFileCount); }
+
+void WexoDocManager::AddFileToHistory(const wxString& file) {
+  wxDocManager::AddFileToHistory(file);
+  SaveRecentFiles();
+}
+
+void WexoDocManager::RemoveFileFromHistory(size_t i) {
+  wxDocManager::RemoveFileFromHistory(i);
+  SaveRecentFiles();
+}
+
+void WexoDocManager::LoadRecentFiles() {
+  wxFileHistory* history = GetFileHistory();
+  if (!history) return;
+  // File1 is the newest; each addition goes to the front.
+  for (int i = kRecentFileCount; i >= 1; --i) {
+    const std::string entry = "File" + std::to_string(i);
+    const std::string path = m_app.GetProfileString(kRecentFiles, entry.c_str(), "");
+    if (!path.empty()) history->AddFileToHistory(FromUtf8(path));
+  }
+}
+
+void WexoDocManager::SaveRecentFiles() {
+  wxFileHistory* history = GetFileHistory();
+  if (!history) return;
+  for (int i = 1; i <= kRecentFileCount; ++i) {
+    const std::string entry = "File" + std::to_string(i);
+    const std::size_t at = static_cast<std::size_t>(i - 1);
+    if (at < history->GetCount())
+      m_app.WriteProfileString(kRecentFiles, entry.c_str(), history->GetHistoryFile(at).utf8_string().c_str());
+    else
+      m_app.WriteProfileString(kRecentFiles, entry.c_str(), nullptr);
+  }
+}
+
+std::vector<WexoDocument*> WexoDocManager::Documents() {
+  std::vector<WexoDocument*> out;
+  for (wxDocument* doc : GetDocumentsVector())
+    if (auto* wexo = dynamic_cast<WexoDocument*>(doc)) out.push_back(wexo);
+  return out;
+}
+
+bool WexoDocManager::CanQuit() {
+  if (m_app.InLongPass()) {
+    wxBell();
+    return false;
+  }
+  // Only the first document with running workers is listed.
+  for (WexoDocument* doc : Documents()) {
+    if (doc->Engine().GetActiveThreadCount() != 0) {
+      m_host.MessageBox(doc->Engine().ActiveThreadsMessage(), BoxKind::Warning);
+      return false;
+    }
+  }
+  return true;
+}

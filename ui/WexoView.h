@@ -1,0 +1,134 @@
+// The document of the windowed program, its list view and its document window. The document
+// wraps one CWexoDoc; the view is where the engine posts its scheduler ticks and where the
+// workers hand their results over.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <wx/docmdi.h>
+#include <wx/docview.h>
+#include <wx/listctrl.h>
+
+#include "engine/EngineContext.h"
+#include "engine/Host.h"
+#include "engine/WexoDoc.h"
+
+class CMainFrame;
+class WxHost;
+
+class WexoDocument : public wxDocument {
+ public:
+  WexoDocument(const EngineContext& context, WxHost& host);
+  CWexoDoc& Engine() { return *m_doc; }
+
+  bool OnNewDocument() override;
+  bool SaveAs() override;
+  bool OnSaveModified() override;
+  bool IsModified() const override { return m_doc->IsModified(); }
+  void Modify(bool modified) override;
+
+ protected:
+  bool DoSaveDocument(const wxString& file) override;
+  bool DoOpenDocument(const wxString& file) override;
+
+ private:
+  std::unique_ptr<CWexoDoc> m_doc;
+  WxHost& m_host;
+};
+
+// The rows of a document until the full list view takes their place: URL and status, drawn
+// from the records when a row is shown.
+class LinkRows : public wxListCtrl {
+ public:
+  LinkRows(wxWindow* parent, CWexoDoc& doc);
+  wxString OnGetItemText(long item, long column) const override;
+
+ private:
+  CWexoDoc& m_doc;
+};
+
+class CWexoView : public wxView, public IUiThread, public IPreferredRows, public IDocumentObserver {
+ public:
+  CWexoView();
+  ~CWexoView() override;
+
+  bool OnCreate(wxDocument* doc, long flags) override;
+  void OnDraw(wxDC*) override {}
+  bool OnClose(bool deleteWindow) override;
+  void OnActivateView(bool activate, wxView* activeView, wxView* deactiveView) override;
+
+  // IUiThread: the scheduler tick as a queued event to this view (dropped with it); the
+  // hand-over as a call on the user-interface thread that the worker waits for.
+  void PostSchedule() override;
+  void SendUrlDone(const FetchResult& result) override;
+  // IPreferredRows
+  const CLinkInfo* SelectedRecord() override;
+  void VisibleRecords(std::vector<const CLinkInfo*>& out) override;
+  // IDocumentObserver
+  void RecordsAdded(std::size_t first, std::size_t count) override;
+  void RecordChanged(const CLinkInfo& link) override;
+  void TableReset() override;
+  void StatusText(const std::string& text) override;
+
+  // The three status texts of this view, shown when it is the active one.
+  void ShowThreadCount();
+  void ShowProgress();
+  void ShowElapsedTime();
+
+  LinkRows* Rows() const { return m_rows; }
+  CWexoDoc* Engine() const { return m_engine; }
+
+ private:
+  CMainFrame* Frame() const;
+
+  CWexoDoc* m_engine = nullptr;
+  LinkRows* m_rows = nullptr;
+  std::string m_csThreads = "Threads: 0";
+  // Cleared when the view goes: a hand-over that arrives later is still answered.
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+class CChildFrame : public wxDocMDIChildFrame {
+ public:
+  CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent);
+};
+
+// Makes documents and views with the program's engine context.
+class WexoDocTemplate : public wxDocTemplate {
+ public:
+  WexoDocTemplate(wxDocManager* manager, const EngineContext& context, WxHost& host);
+  wxDocument* DoCreateDocument() override;
+  wxView* DoCreateView() override;
+
+ private:
+  EngineContext m_context;
+  WxHost& m_host;
+};
+
+// The framework's file commands through the host's dialogs, a recent-file list of four kept
+// in the settings file, and the close guard of the whole program.
+class WexoDocManager : public wxDocManager {
+ public:
+  WexoDocManager(CWexoApp& app, WxHost& host);
+  wxDocTemplate* SelectDocumentPath(wxDocTemplate** templates, int noTemplates, wxString& path, long flags,
+                                    bool save = false) override;
+  wxString MakeNewDocumentName() override;
+  wxFileHistory* OnCreateFileHistory() override;
+  void AddFileToHistory(const wxString& file) override;
+  void RemoveFileFromHistory(size_t i) override;
+  // The close guard of the program: false (after the message) while a document's workers run,
+  // and while a long pass runs.
+  bool CanQuit();
+
+  // [Recent File List] File1..File4.
+  void LoadRecentFiles();
+  void SaveRecentFiles();
+  // The open documents of the program, in the order they were opened.
+  std::vector<WexoDocument*> Documents();
+
+ private:
+  CWexoApp& m_app;
+  WxHost& m_host;
+  int m_nNewDocuments = 0;
+};
