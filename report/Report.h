@@ -50,14 +50,16 @@ void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids);
 // Sorts redirect-list indices by CompareUrls of their sources; equal sources keep their order.
 void SortRedirectSources(const CWexoDoc& doc, std::vector<std::uint32_t>& indices);
 
-// The redirect chain of entry i: its source, its target, then the target of the first entry
-// whose source is the chain's last URL, and so on. Loop is true when the chain comes back to
-// a URL it holds (the source redirected to itself included); it ends there, or where no entry
-// goes on.
+// The URLs of a redirect chain (pointing into the document's redirect lists) and whether it
+// is a loop.
 struct RedirectChain {
   std::vector<const std::string*> urls;
   bool loop = false;
 };
+// The chain of a redirect entry: its source, its target, then the target of the first entry
+// whose source is the chain's last URL, and so on. A loop when the chain comes back to a URL
+// it holds (a source redirected to itself included); it ends there, or where no entry goes
+// on. The first entry of each source is found by hashing.
 class RedirectLoopCheck {
  public:
   explicit RedirectLoopCheck(const CWexoDoc& doc);
@@ -79,7 +81,7 @@ constexpr std::chrono::milliseconds kSiteMapPumpInterval{5};
 // with status 200, 302, 303 or 307 and a depth of minDepth or more, once for every entry of
 // its referrer list that names page; parsable pages with their own pages below them, other
 // documents (IsNonHtmlType) as leaves. Pumps the box between steps and stops once it reads
-// aborted, closing every list it opened. User-interface thread; the caller holds the long
-// pass.
+// aborted, closing every list it opened; a pumpEvery of 0 pumps at every step.
+// User-interface thread; the caller holds the long pass (CLongPass).
 void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFileWriter& out, int minDepth,
                   IAbortBox& box, std::chrono::milliseconds pumpEvery = kSiteMapPumpInterval);
