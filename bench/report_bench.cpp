@@ -1,6 +1,7 @@
 // The HTML report of a generated check: records found twenty to a page, every tenth one
-// broken, titles, descriptions and bodies that repeat, several MIME types, and a thousand
-// internal prefixes as a URL-list start gives them.
+// broken, titles, descriptions and bodies that repeat, several MIME types, a thousand
+// internal prefixes as a URL-list start gives them, redirects with loops, anchors and
+// fragments on every page, and a chain of pages twenty thousand levels deep.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 namespace {
 
 constexpr std::size_t kLinksPerPage = 20;
+constexpr std::size_t kDeepPages = 20000;
 const std::string kRoot = "http://www.example.com/";
 
 std::unique_ptr<CWexoDoc> GeneratedCheck(std::size_t records) {
@@ -26,14 +28,26 @@ std::unique_ptr<CWexoDoc> GeneratedCheck(std::size_t records) {
                                        "image/png", "text/css",  "application/pdf"};
   for (std::size_t k = 0; k < records; ++k) {
     const std::string n = std::to_string(k);
-    const std::string url = k == 0        ? kRoot
-                            : k % 50 == 7 ? "http://ext" + std::to_string(k % 97) + ".example.org/" + n
-                                          : kRoot + "docs/section" + std::to_string(k % 1000) + "/Page" + n + ".html";
-    CLinkInfo* parent = k == 0 ? nullptr : doc->GetLink((k - 1) / kLinksPerPage);
+    // The last pages form one chain, each linked from the one before: a deep site map.
+    const bool deep = k + kDeepPages >= records;
+    const std::string url = k == 0 ? kRoot
+                            : k % 50 == 7 && !deep
+                                ? "http://ext" + std::to_string(k % 97) + ".example.org/" + n
+                                : kRoot + "docs/section" + std::to_string(k % 1000) + "/Page" + n + ".html";
+    const std::size_t from = !deep ? (k - 1) / kLinksPerPage : k + kDeepPages == records ? 0 : k - 1;
+    CLinkInfo* parent = k == 0 ? nullptr : doc->GetLink(from);
     CLinkInfo* link = doc->NewLink(url, parent, REQUEST_GET);
-    if (k > 1) doc->AddReferrer(link, doc->GetLink(k % 97));  // a second page links to it
-    doc->SetStatus(link, k % 10 == 3 ? 404 : k % 100 == 9 ? 12002 : 200);
-    link->m_csMimeType = kTypes[k % 6];
+    if (k > 1 && !deep) doc->AddReferrer(link, doc->GetLink(k % 97));  // a second page links to it
+    doc->SetStatus(link, deep ? 200 : k % 10 == 3 ? 404 : k % 100 == 9 ? 12002 : 200);
+    link->m_csMimeType = deep ? "text/html" : kTypes[k % 6];
+    link->m_saAnchors = {"top", "part" + std::to_string(k % 3), "top"};
+    link->m_saFragments = {"part1", "missing"};
+    if (k % 50 == 11) doc->AddRedirect(kRoot + "old/" + n, url, 301);
+    if (k % 1000 == 13) {  // a loop of three
+      doc->AddRedirect(kRoot + "loop/a" + n, kRoot + "loop/b" + n, 302);
+      doc->AddRedirect(kRoot + "loop/b" + n, kRoot + "loop/c" + n, 302);
+      doc->AddRedirect(kRoot + "loop/c" + n, kRoot + "loop/a" + n, 302);
+    }
     link->m_nSize = static_cast<std::int64_t>(1000 + k % 5000);
     link->m_nDurationMs = static_cast<std::int16_t>(k % 1000);
     link->m_csTitle = "Page " + std::to_string(k % 20000) + " & <more>";

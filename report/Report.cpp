@@ -110,11 +110,12 @@ std::span<const ReportWriter::Section> ReportWriter::Sections() {
   static const Section kSections[] = {
       {&CheckSettings::ReportBroken1, "bylink", "Broken links, ordered by link", &ReportWriter::WriteBrokenByLink},
       {&CheckSettings::ReportBroken2, "bypage", "Broken links, ordered by page", &ReportWriter::WriteBrokenByPage},
-      {&CheckSettings::ReportRedir, "redir", "List of redirected URLs", nullptr},
-      {&CheckSettings::ReportFtpGopher, "ftpgopher", "List of ftp and gopher URLs", nullptr},
-      {&CheckSettings::ReportValid, "valid", "List of valid internal URLs you can submit to a search engine", nullptr},
-      {&CheckSettings::SiteMap, "sitemap", "Site Map of HTML pages with a Title", nullptr},
-      {&CheckSettings::ReportBrokenLocal, "targets", "Broken page-local links", nullptr},
+      {&CheckSettings::ReportRedir, "redir", "List of redirected URLs", &ReportWriter::WriteRedirects},
+      {&CheckSettings::ReportFtpGopher, "ftpgopher", "List of ftp and gopher URLs", &ReportWriter::WriteFtpGopher},
+      {&CheckSettings::ReportValid, "valid", "List of valid internal URLs you can submit to a search engine",
+       &ReportWriter::WriteValid},
+      {&CheckSettings::SiteMap, "sitemap", "Site Map of HTML pages with a Title", &ReportWriter::WriteSiteMapSection},
+      {&CheckSettings::ReportBrokenLocal, "targets", "Broken page-local links", &ReportWriter::WriteBrokenLocal},
       {&CheckSettings::ReportOrphans, "orphans", "Orphan files", nullptr},
       {&CheckSettings::ReportStatistics, "stats", "Statistics for managers", &ReportWriter::WriteStatistics},
   };

@@ -2,12 +2,20 @@
 // and what was found on it, section by section as the report settings choose.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CLinkInfo;
 class CWexoDoc;
+class IAbortBox;
+namespace platform {
+class TextFileWriter;
+}
 
 // When the program was built, in the forms of the compiler's __DATE__ ("Jan  1 2025") and
 // __TIME__ ("12:00:00").
@@ -38,3 +46,42 @@ std::vector<const CLinkInfo*> GetBrokenLinksNoTimeouts(const CWexoDoc& doc, cons
 int CompareUrls(const std::string& a, const std::string& b);
 // Sorts record indices by CompareUrls of their URLs; equal URLs keep their order.
 void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids);
+
+// Sorts redirect-list indices by CompareUrls of their sources; equal sources keep their order.
+void SortRedirectSources(const CWexoDoc& doc, std::vector<std::uint32_t>& indices);
+
+// The URLs of a redirect chain (pointing into the document's redirect lists) and whether it
+// is a loop.
+struct RedirectChain {
+  std::vector<const std::string*> urls;
+  bool loop = false;
+};
+// The chain of a redirect entry: its source, its target, then the target of the first entry
+// whose source is the chain's last URL, and so on. A loop when the chain comes back to a URL
+// it holds (a source redirected to itself included); it ends there, or where no entry goes
+// on. The first entry of each source is found by hashing.
+class RedirectLoopCheck {
+ public:
+  explicit RedirectLoopCheck(const CWexoDoc& doc);
+  // Valid until the next call.
+  const RedirectChain& operator()(std::size_t entry);
+
+ private:
+  const std::vector<std::string>& m_sources;
+  const std::vector<std::string>& m_targets;
+  std::unordered_map<std::string_view, std::uint32_t> m_firstEntry;
+  std::unordered_set<std::string_view> m_seen;
+  RedirectChain m_chain;
+};
+
+// The site map's pumping: the box is pumped at most every this often.
+constexpr std::chrono::milliseconds kSiteMapPumpInterval{5};
+
+// Writes the nested lists of the pages below page: each titled, internal, not excluded page
+// with status 200, 302, 303 or 307 and a depth of minDepth or more, once for every entry of
+// its referrer list that names page; parsable pages with their own pages below them, other
+// documents (IsNonHtmlType) as leaves. Pumps the box between steps and stops once it reads
+// aborted, closing every list it opened; a pumpEvery of 0 pumps at every step.
+// User-interface thread; the caller holds the long pass (CLongPass).
+void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFileWriter& out, int minDepth,
+                  IAbortBox& box, std::chrono::milliseconds pumpEvery = kSiteMapPumpInterval);

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr unsigned kUtf8 = 65001;
-
 struct MimeGroup {
   std::string_view type;
   int count = 0;
@@ -237,7 +235,7 @@ void ReportWriter::DuplicateCheck() {
       m_line = "Duplicate ";
       m_line += kind;
       m_line += " (";
-      AppendHtmlText(m_line, ConvertCodePage(text, codePage, kUtf8));
+      AppendHtmlText(m_line, ConvertCodePage(text, codePage, kUtf8CodePage));
       m_line += "):\n";
       writeGroup(m_line, groups.Members(group));
       group.state = RecordGroups<std::string_view>::kWritten;

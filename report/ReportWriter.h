@@ -45,6 +45,11 @@ class ReportWriter {
 
   void WriteBrokenByLink();
   void WriteBrokenByPage();
+  void WriteRedirects();
+  void WriteFtpGopher();
+  void WriteValid();
+  void WriteSiteMapSection();
+  void WriteBrokenLocal();
   void WriteStatistics();
   void MimeTypeStatistics();
   void ResultTypeStatistics();
@@ -58,6 +63,9 @@ class ReportWriter {
   void WriteBrokenRecord(std::string_view lead, const CLinkInfo& link);
   // "<a href=\"U\" TARGET=_blank>U</a>\n" with U the decoded URL, after lead.
   void WriteLinkLine(std::string_view lead, const std::string& url);
+  // "<a href='U#N'>U#N</a>" and the rest of the line, with U the decoded page URL and N a
+  // name on the page.
+  void WriteLocalLink(const std::string& url, const std::string& name, std::string_view rest);
   // Appends the decoded URL to m_line, escaped for quote.
   void AppendDecodedUrl(const std::string& url, HtmlQuote quote);
   void Flush();
@@ -72,6 +80,8 @@ class ReportWriter {
   std::string m_decoded;  // scratch for decoded URLs
   std::string m_escaped;
 };
+
+constexpr unsigned kUtf8CodePage = 65001;
 
 // Numbers as the "C" locale writes them, whatever the process locale is.
 std::string FormatFixed(double value, int decimals);

@@ -19,6 +19,13 @@ using wexo_test::Shell;
 
 constexpr const char* kCatalog = "/usr/share/xml/w3c-sgml-lib/schema/dtd/sgml.soc";
 
+// The text of one section of a report, from its heading to its closing rule.
+std::string Section(const std::string& text, const std::string& anchor) {
+  const std::size_t begin = text.find("<h2><a name=\"" + anchor + "\"></a>");
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find("<hr>\r\n", begin) + 6 - begin);
+}
+
 class ReportRun : public ::testing::Test {
  protected:
   ReportRun() {
@@ -103,6 +110,9 @@ TEST_F(ReportRun, PostgresDocsReportIsValidHtml) {
   const std::string text = Check("http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.html");
   ASSERT_TRUE(text.starts_with("<!DOCTYPE HTML PUBLIC")) << text.substr(0, 500);
   EXPECT_NE(text.find("<h3>All pages, by result type:</h3>"), std::string::npos);
+  for (const char* anchor : {"bylink", "bypage", "redir", "valid", "sitemap", "targets", "stats"})
+    EXPECT_NE(text.find("<h2><a name=\"" + std::string(anchor) + "\"></a>"), std::string::npos) << anchor;
+  EXPECT_NE(text.find("<ul>\r\n<li><a href=\""), std::string::npos) << "a site map below the root";
   EXPECT_EQ(SgmlErrors(), "");
   EXPECT_LT(Tidy(), 2);
 }
@@ -119,25 +129,35 @@ TEST_F(ReportRun, CrawledMarkupStaysText) {
                        ".html\"><script>alert(5)</script>\"><img src=x onerror=alert(5)></a>\n"
                        "<a href=\"twin.html\">twin</a>\n"
                        "<a href=\"x&#39;&quot;&gt;&lt;img src=x onerror=alert(6)&gt;.html\">copy</a>\n"
+                       "<a href=\"jump\">jump</a>\n"
+                       "<a name=\"n&#39;&quot;&gt;&lt;img src=x onerror=alert(8)&gt;\"></a>\n"
+                       "<a name=\"n&#39;&quot;&gt;&lt;img src=x onerror=alert(8)&gt;\"></a>\n"
+                       "<a href=\"#f&#39;&quot;&gt;&lt;img src=x onerror=alert(9)&gt;\">fragment</a>\n"
                        "</body></html>\n");
   wexo_test::Write(site / "twin.html", body);
   wexo_test::Write(site / "x'\"><img src=x onerror=alert(6)>.html", body);
   wexo_test::PeerProcess nginx;
   std::string error;
-  ASSERT_TRUE(nginx.Start(
-      {"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(), "--lifetime", "300"},
-      std::chrono::seconds(20), &error))
+  ASSERT_TRUE(nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(),
+                           "--lifetime", "300", "--extra",
+                           "location = /jump { return 302 \"/to'\\\"><img src=x onerror=alert(7)>\"; }"},
+                          std::chrono::seconds(20), &error))
       << error;
   const std::string text = Check("http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.html");
   ASSERT_NE(text.find("Duplicate title ("), std::string::npos) << text;
   ASSERT_NE(text.find("Duplicate content:"), std::string::npos) << text;
   ASSERT_NE(text.find("onerror=alert(3)"), std::string::npos) << text;
+  ASSERT_NE(Section(text, "redir").find("onerror=alert(7)"), std::string::npos) << text;
+  ASSERT_NE(Section(text, "targets").find("onerror=alert(8)&gt;</a> anchor occurs multiple times"), std::string::npos)
+      << text;
+  ASSERT_NE(Section(text, "targets").find("onerror=alert(9)&gt;</a> not found"), std::string::npos) << text;
 
   const std::string dom = Dom();
   ASSERT_NE(dom.find("<h1>Broken link report</h1>"), std::string::npos) << "no DOM from chromium: " << dom;
   EXPECT_EQ(dom.find("<img"), std::string::npos) << dom;
   EXPECT_EQ(dom.find("<script"), std::string::npos) << dom;
-  for (const char* shown : {"alert(1)", "alert(2)", "alert(3)", "alert(4)", "alert(5)", "alert(6)"})
+  for (const char* shown :
+       {"alert(1)", "alert(2)", "alert(3)", "alert(4)", "alert(5)", "alert(6)", "alert(7)", "alert(8)", "alert(9)"})
     EXPECT_NE(dom.find(shown), std::string::npos) << shown;
   EXPECT_NE(dom.find("Duplicate title (&lt;script&gt;alert(1)&lt;/script&gt;\"&gt;&lt;img src=x onerror=alert(2)&gt;)"),
             std::string::npos)

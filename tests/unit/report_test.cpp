@@ -9,8 +9,10 @@
 #include <sstream>
 
 #include "engine/Charset.h"
+#include "engine/Fetch.h"
 #include "engine/WexoDoc.h"
 #include "report/HtmlEscape.h"
+#include "platform/TextFile.h"
 #include "report/Report.h"
 #include "unit/support/ScriptedHost.h"
 
@@ -25,6 +27,13 @@ std::string ReadAll(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The text of one section, from its heading to its closing rule.
+std::string Section(const std::string& text, const std::string& anchor) {
+  const std::size_t begin = text.find("<h2><a name=\"" + anchor + "\"></a>");
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find("<hr>\r\n", begin) + 6 - begin);
 }
 
 Md5Digest Digest(std::uint8_t seed) {
@@ -62,8 +71,7 @@ class ReportTest : public ::testing::Test {
     doc->SetRootUrl("http://site.test/");
     doc->Includes() = {"http://site.test/", "http://site.test/old/", "http://nowhere.test/"};
     doc->Excludes() = {"http://site.test/private/"};
-    CLinkInfo* root = Page(*doc, "http://site.test/", nullptr, 200, "text/html", 1000);
-    root->m_csTitle = "Home";
+    CLinkInfo* root = Page(*doc, "http://site.test/", nullptr, 200, "text/html", 1000);  // untitled
     root->m_nDurationMs = 600;
     root->m_pDigest = std::make_unique<Md5Digest>(Digest(1));
     CLinkInfo* old = Page(*doc, "http://site.test/old/", nullptr, 404, "");
@@ -102,7 +110,34 @@ class ReportTest : public ::testing::Test {
     Page(*doc, "http://other.test/", root, 200, "text/html", 5);
     Page(*doc, "http://site.test/private/a", root, STATUS_USER_SKIP, "");
     Page(*doc, "http://site.test/private/b", root, STATUS_USER_SKIP, "");
+    AddSections(*doc);
     return doc;
+  }
+
+  // What the sections after the broken links show: redirects with their chains, ftp and
+  // gopher URLs, a deeper site map and page-local links.
+  void AddSections(CWexoDoc& doc) {
+    CLinkInfo* root = doc.GetLink(0);
+    CLinkInfo* a = doc.FindLink("http://site.test/a.html");
+    CLinkInfo* copy = doc.FindLink("http://site.test/copy.html");
+    Page(doc, "http://site.test/x", root, 301)->m_csTitle = "Moved for good";
+    Page(doc, "http://site.test/moved", a, 302)->m_csTitle = "Moved for now";
+    Page(doc, "http://site.test/doc.pdf", a, 200, "application/pdf")->m_csTitle = "A document";
+    Page(doc, "http://site.test/deep.html", copy, 200)->m_csTitle = "Deep <one>";
+    Page(doc, "http://site.test/readme.txt", root, 200, "text/plain");
+    Page(doc, "ftp://files.test/pub/a.txt", root, 200, "");
+    Page(doc, "gopher://gopher.test/1/", root, 12007, "");
+    doc.AddRedirect("http://site.test/self", "http://site.test/self", 302);
+    doc.AddRedirect("http://site.test/x", "http://site.test/y", 301);
+    doc.AddRedirect("http://site.test/y", "http://site.test/z", 302);
+    doc.AddRedirect("http://site.test/z", "http://site.test/y", 0);
+    doc.AddRedirect("http://site.test/moved", "http://site.test/Missing.html", 302);
+    doc.AddRedirect("http://site.test/Gone", "http://never.test/x'\"><b>y</b>", 307);
+    CLinkInfo* d = doc.FindLink("http://site.test/d.html");
+    d->m_saAnchors = {"a", "b", "a", "a", "x'\"<i>", "x'\"<i>"};
+    d->m_saFragments = {"b", "c", "x'\"<i>"};
+    doc.FindLink("http://other.test/")->m_saFragments = {"top", "q'\"<i>"};
+    doc.FindLink("http://site.test/Missing.html")->m_saFragments = {"part"};
   }
 
   std::string Report(const CWexoDoc& doc) {
@@ -143,12 +178,13 @@ TEST_F(ReportTest, WithoutTimeoutsNeitherSectionListsThem) {
   const std::string note = "(Timeouts are not reported, see [Options] ReportTimeouts in WEXO.INI)<br/>\r\n<pre>";
   EXPECT_NE(text.find("Broken links, ordered by link:</h2>\r\n" + note), std::string::npos);
   EXPECT_NE(text.find("Broken links, ordered by page:</h2>\r\n" + note), std::string::npos);
-  EXPECT_EQ(text.find("slow.html\" TARGET"), std::string::npos);
-  EXPECT_EQ(text.find("hung.html\" TARGET"), std::string::npos);
-  EXPECT_EQ(text.find("d.html\" TARGET"), std::string::npos) << "its only broken link timed out";
-  const std::size_t byLink = text.find("</pre>7 broken link(s) reported");
+  const std::string broken = Section(text, "bylink") + Section(text, "bypage");
+  EXPECT_EQ(broken.find("slow.html\" TARGET"), std::string::npos);
+  EXPECT_EQ(broken.find("hung.html\" TARGET"), std::string::npos);
+  EXPECT_EQ(broken.find("d.html\" TARGET"), std::string::npos) << "its only broken link timed out";
+  const std::size_t byLink = text.find("</pre>10 broken link(s) reported");
   ASSERT_NE(byLink, std::string::npos);
-  EXPECT_NE(text.find("</pre>7 broken link(s) reported", byLink + 1), std::string::npos);
+  EXPECT_NE(text.find("</pre>10 broken link(s) reported", byLink + 1), std::string::npos);
 
   const std::string with = ReadAll(kGolden);
   EXPECT_EQ(with.find("(Timeouts are not reported"), std::string::npos);
@@ -161,9 +197,10 @@ TEST_F(ReportTest, EachSwitchRemovesItsSectionAndContentsLine) {
   const struct {
     std::int32_t CheckSettings::*option;
     const char* anchor;
-  } cases[] = {{&CheckSettings::ReportBroken1, "bylink"},
-               {&CheckSettings::ReportBroken2, "bypage"},
-               {&CheckSettings::ReportStatistics, "stats"}};
+  } cases[] = {{&CheckSettings::ReportBroken1, "bylink"},   {&CheckSettings::ReportBroken2, "bypage"},
+               {&CheckSettings::ReportRedir, "redir"},      {&CheckSettings::ReportFtpGopher, "ftpgopher"},
+               {&CheckSettings::ReportValid, "valid"},      {&CheckSettings::SiteMap, "sitemap"},
+               {&CheckSettings::ReportBrokenLocal, "targets"}, {&CheckSettings::ReportStatistics, "stats"}};
   for (const auto& off : cases) {
     auto doc = Fixture();
     doc->MutableSettings().*off.option = 0;
@@ -243,8 +280,8 @@ TEST_F(ReportTest, NumbersKeepDecimalPointsUnderAGermanLocale) {
   const std::string text = Report(*Fixture());
   std::setlocale(LC_ALL, saved.c_str());
   EXPECT_EQ(text, ReadAll(kGolden));
-  EXPECT_NE(text.find("<td align=right>71.43%</td>"), std::string::npos);
-  EXPECT_NE(text.find("<td>0.400</td>"), std::string::npos);
+  EXPECT_NE(text.find("<td align=right>60.00%</td>"), std::string::npos);
+  EXPECT_NE(text.find("<td>0.333</td>"), std::string::npos);
 }
 
 TEST_F(ReportTest, AFileThatCannotBeCreatedIsShownAndFails) {
@@ -253,6 +290,136 @@ TEST_F(ReportTest, AFileThatCannotBeCreatedIsShownAndFails) {
   EXPECT_FALSE(vCreateReport(*doc, path, kBuilt));
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "Could not create file '" + path + "' for report, errno 2: No such file or directory");
+}
+
+TEST_F(ReportTest, EmptyRedirectListWritesTheFrameOnly) {
+  auto doc = NewDoc();
+  doc->SetRootUrl("http://h/");
+  Page(*doc, "http://h/", nullptr, 200);
+  const std::string text = Report(*doc);
+  EXPECT_EQ(Section(text, "redir"),
+            "<h2><a name=\"redir\"></a>List of redirected URLs</h2>\r\n<pre>\r\n</pre>\r\n<p class=\"noprint\"><b><a "
+            "href=\"#top\">Return to Top</a></b></p>\r\n<hr>\r\n");
+  EXPECT_EQ(text.find("ftpgopher"), std::string::npos) << "no ftp or gopher URL: neither line nor section";
+  EXPECT_NE(text.find("<pre>\r\n</pre>0 bad local link(s) reported\r\n"), std::string::npos);
+}
+
+TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel) {
+  auto doc = NewDoc();
+  doc->SetRootUrl("http://h/");
+  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  CLinkInfo* child = Page(*doc, "http://h/c", root, 200);
+  child->m_csTitle = "C";
+  child->m_dwaReferrers.push_back(0);  // as a document file may hold it
+  doc->AddReferrer(root, child);
+  EXPECT_NE(Report(*doc).find("<a href=\"http://h/\">http://h/</a>\r\n<ul>\r\n"
+                              "<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n"
+                              "</ul>\r\n\r\n\r\n<p class"),
+            std::string::npos);
+  // A page at the deepest level: the level below it is beyond every record's depth.
+  root->m_csTitle = "R";
+  root->m_nLevel = child->m_nLevel = 32767;
+  EXPECT_NE(Report(*doc).find("<a href=\"http://h/\">R</a>\r\n\r\n\r\n<p class"), std::string::npos);
+}
+
+// An abort during the site map: every opened list is closed, the report goes on, and another
+// document's result handed over meanwhile waits until the pass is over.
+TEST_F(ReportTest, AbortedSiteMapClosesItsListsAndHoldsOtherDocuments) {
+  std::vector<FetchRequest> started;
+  auto other = std::make_unique<CWexoDoc>(host.Context([&started](FetchRequest&& r) {
+    started.push_back(std::move(r));
+    return true;
+  }));
+  ScriptedView view;
+  view.Attach(*other);
+  other->SetRootUrl("http://o/");
+  other->NewLink("http://o/", nullptr, REQUEST_GET);
+  DocumentTestAccess::Running(*other) = true;
+  other->ScheduleFetches();
+  ASSERT_EQ(started.size(), 1u);
+
+  bool heldDuringPass = false;
+  host.abortAfterPumps = 1;  // the pass pumps at its first step
+  host.onPump = [&] {
+    if (host.pumps != 1) return;
+    FetchResult result;
+    result.pLink = started[0].pLink;
+    result.csUrl = started[0].url;
+    result.outcome = std::make_unique<FetchOutcome>();
+    result.outcome->status = 200;
+    other->OnUrlDone(result);
+    other->ProcessFinishedFetches();
+    other->ScheduleFetches();
+    heldDuringPass = DocumentTestAccess::QueuedResults(*other) == 1 && !other->IsFinished() && host.boxes.empty();
+  };
+  const std::string text = Report(*Fixture());
+  EXPECT_GE(host.pumps, 1);
+  EXPECT_EQ(host.openAbortBoxes, 0);
+  EXPECT_EQ(host.abortBoxTexts, std::vector<std::string>{"caption: Creating sitemap..."});
+  EXPECT_NE(text.find("<a href=\"http://site.test/\">http://site.test/</a>\r\n"
+                      "<ul>\r\n<li><a href=\"http://site.test/a.html\">a&lt;b &amp; 'c' \xC3\xA9</a>\r\n"
+                      "<ul>\r\n<li><a href=\"http://site.test/copy.html\">Copy</a>\r\n"
+                      "<ul>\r\n<li><a href=\"http://site.test/deep.html\">Deep &lt;one&gt;</a>\r\n</li>\r\n</ul>\r\n"
+                      "</li>\r\n</ul>\r\n</li>\r\n</ul>\r\n"
+                      "\r\n<font size=\"+2\">Sitemap creation aborted!</font>\r\n\r\n\r\n\r\n<p class=\"noprint\">"),
+            std::string::npos)
+      << Section(text, "sitemap");
+  EXPECT_NE(text.find("<h2><a name=\"targets\"></a>"), std::string::npos) << "the report goes on";
+  EXPECT_TRUE(text.ends_with("</html>\r\n"));
+
+  EXPECT_TRUE(heldDuringPass);
+  EXPECT_FALSE(host.app.InLongPass());
+  other->ProcessFinishedFetches();
+  EXPECT_EQ(DocumentTestAccess::QueuedResults(*other), 0u);
+  other->ScheduleFetches();
+  EXPECT_TRUE(other->IsFinished());
+  EXPECT_EQ(host.boxes, std::vector<std::string>{"Link tolvak finished. Do you want a report?"});
+}
+
+TEST_F(ReportTest, SiteMapStopsAtTheStepThatReadsAborted) {
+  auto doc = Fixture();
+  const std::string path = (dir / "map.htm").string();
+  platform::TextFileWriter out;
+  ASSERT_TRUE(out.Open(path));
+  host.abortAfterPumps = 3;
+  auto box = host.CreateAbortBox("Creating sitemap...");
+  WriteSiteMap(*doc, *doc->GetLink(0), out, 1, *box, std::chrono::milliseconds(0));
+  ASSERT_TRUE(out.Close());
+  EXPECT_TRUE(box->IsAborted());
+  EXPECT_EQ(ReadAll(path),
+            "<ul>\r\n<li><a href=\"http://site.test/a.html\">a&lt;b &amp; 'c' \xC3\xA9</a>\r\n"
+            "<ul>\r\n<li><a href=\"http://site.test/copy.html\">Copy</a>\r\n"
+            "<ul>\r\n<li><a href=\"http://site.test/deep.html\">Deep &lt;one&gt;</a>\r\n</li>\r\n</ul>\r\n"
+            "</li>\r\n<li><a href=\"http://site.test/moved\">Moved for now</a>\r\n</li>\r\n</ul>\r\n"
+            "</li>\r\n</ul>\r\n");
+}
+
+TEST(RedirectLoopCheck, ChainsAndLoops) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> redirects;
+    std::size_t entry;
+    std::vector<std::string> chain;
+    bool loop;
+  } cases[] = {
+      {{{"x", "x"}}, 0, {"x", "x"}, true},
+      {{{"x", "y"}, {"y", "z"}, {"z", "y"}}, 0, {"x", "y", "z", "y"}, true},
+      {{{"x", "y"}, {"y", "z"}, {"z", "y"}}, 2, {"z", "y", "z"}, true},
+      {{{"a", "b"}, {"b", "c"}}, 0, {"a", "b", "c"}, false},
+      {{{"u", "v"}, {"u", "t"}, {"t", "u"}}, 1, {"u", "t", "u"}, true},  // back to its source
+      {{{"q", "a"}, {"a", "b"}, {"a", "q"}}, 0, {"q", "a", "b"}, false},  // the first entry of a counts
+      {{{"A", "a"}}, 0, {"A", "a"}, false},                              // exact comparison
+  };
+  ScriptedHost host;
+  for (const auto& c : cases) {
+    CWexoDoc doc(host.Context());
+    for (const auto& [from, to] : c.redirects) doc.AddRedirect(from, to, 301);
+    RedirectLoopCheck check(doc);
+    const RedirectChain& chain = check(c.entry);
+    std::vector<std::string> urls;
+    for (const std::string* url : chain.urls) urls.push_back(*url);
+    EXPECT_EQ(urls, c.chain) << c.chain.front();
+    EXPECT_EQ(chain.loop, c.loop) << c.chain.front();
+  }
 }
 
 TEST(ReportHelpers, CompareUrlsFoldsAsciiOnly) {
