@@ -2,6 +2,7 @@
 #include "engine/DocumentFile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <new>
 #include <stdexcept>
@@ -374,6 +375,13 @@ void CWexoDoc::Serialize(CArchive& ar) {
   if (m_pUi) m_pUi->PostSchedule();
 }
 
+void CWexoDoc::SetPathName(const std::string& path) {
+  // Kept absolute, so that a later run from another folder names the same document.
+  std::error_code ec;
+  const std::filesystem::path full = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+  m_strPathName = ec ? path : full.lexically_normal().string();
+}
+
 bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error) {
   platform::ReplacingFile file;
   std::string reason;
@@ -397,6 +405,7 @@ bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error
     return false;
   }
   doc.SetModifiedFlag(false);
+  doc.SetPathName(path);
   return true;
 }
 
@@ -418,6 +427,7 @@ bool OpenDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error
     return false;
   }
   doc.SetModifiedFlag(false);
+  doc.SetPathName(path);
   return true;
 }
 

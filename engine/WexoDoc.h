@@ -139,6 +139,10 @@ class CWexoDoc {
 
   void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
   bool IsModified() const { return m_bModified; }
+  // The absolute path of the document file it was last opened from or saved to; "" for a
+  // document never saved.
+  const std::string& GetPathName() const { return m_strPathName; }
+  void SetPathName(const std::string& path);
 
   // Scheduler and pump.
   void ScheduleFetches();
@@ -184,6 +188,7 @@ class CWexoDoc {
   bool m_bFinished = false;
   bool m_bBatch = false;
   bool m_bModified = false;
+  std::string m_strPathName;
   std::vector<std::string> m_saUrls;
   std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
   UrlMap m_mapUrls{m_saUrls};

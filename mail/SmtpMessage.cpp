@@ -348,15 +348,17 @@ int CSMTPMessage::AddPart(const CSMTPBodyPart& part) {
   return m_RootPart.AddChildPart(part);
 }
 
+bool CSMTPMessage::AttachFile(const std::string& path) {
+  CSMTPBodyPart part;
+  if (!part.SetAttachmentFile(path)) return false;
+  AddPart(part);
+  return true;
+}
+
 int CSMTPMessage::AttachFileList(const std::string& list) {
   int attached = 0;
   ForEachListItem(list, [&](const std::string& item) {
-    if (item.empty()) return;
-    CSMTPBodyPart part;
-    if (part.SetAttachmentFile(item)) {
-      AddPart(part);
-      ++attached;
-    }
+    if (!item.empty() && AttachFile(item)) ++attached;
   });
   return attached;
 }

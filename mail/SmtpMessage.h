@@ -150,6 +150,9 @@ class CSMTPMessage {
   bool IsMultipart() const { return m_bMime; }
   // Turns MIME on and appends a copy of part under the root; its index.
   int AddPart(const CSMTPBodyPart& part);
+  // Attaches one file, its path taken whole (',' and ';' included). False when it does not
+  // exist.
+  bool AttachFile(const std::string& path);
   // Attaches each file of a ',' or ';' separated list; files that do not exist are skipped.
   // Returns how many were attached.
   int AttachFileList(const std::string& list);

@@ -4,17 +4,9 @@
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
 #include "report/Report.h"
+#include "report/ReportLaunch.h"
 #include "report/Sitemap.h"
 #include "report/TabExport.h"
-
-namespace {
-
-bool NotAvailable(const CWexoDoc& doc, const char* what) {
-  doc.Host().MessageBox(std::string(what) + " is not available yet", BoxKind::Error);
-  return false;
-}
-
-}  // namespace
 
 bool ReportOutputs::ExportTabFile(const CWexoDoc& doc, const std::string& path) { return ::ExportTabFile(doc, path); }
 bool ReportOutputs::ExportPageMap(const CWexoDoc& doc, const std::string& path) { return ::ExportPageMap(doc, path); }
@@ -26,5 +18,5 @@ bool ReportOutputs::SaveDocument(CWexoDoc& doc, const std::string& path) {
   return false;
 }
 bool ReportOutputs::ExportSitemap(const CWexoDoc& doc, const std::string& path) { return ::ExportSitemap(doc, path); }
-bool ReportOutputs::MailReport(const CWexoDoc& doc) { return NotAvailable(doc, "Mailing the report"); }
-void ReportOutputs::LaunchReport(const CWexoDoc& doc) { NotAvailable(doc, "The HTML report"); }
+bool ReportOutputs::MailReport(const CWexoDoc& doc) { return ::MailReport(doc); }
+void ReportOutputs::LaunchReport(const CWexoDoc& doc) { vLaunchReport(doc); }

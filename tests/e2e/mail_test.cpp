@@ -22,6 +22,9 @@
 
 using wexo_test::PeerProcess;
 using wexo_test::PeerScript;
+using wexo_test::FromHex;
+using wexo_test::OutputLines;
+using wexo_test::WaitForOutput;
 using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
@@ -54,30 +57,6 @@ const std::string Data = "[\"data\"]";
 const std::string Close = "[\"close\"]";
 // Read one command and answer it.
 std::string Answer(const std::string& reply) { return Read + "," + Send(reply); }
-
-std::string Hex(const std::string& hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return out;
-}
-
-// The lines of a peer's output that start with prefix, without it.
-std::vector<std::string> Lines(const std::string& output, const std::string& prefix) {
-  std::vector<std::string> out;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(prefix, 0) == 0) out.push_back(line.substr(prefix.size()));
-  return out;
-}
-
-bool WaitForOutput(const PeerProcess& peer, const std::string& line) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Lines(peer.Output(), line).empty()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 std::string HostName() {
   char name[260] = {};
@@ -197,7 +176,7 @@ std::vector<std::string> Play(const ScriptCase& c, std::string* error) {
     EXPECT_EQ(peer.Output(), "") << "the server was reached";
   }
   std::vector<std::string> seen;
-  for (const std::string& hex : Lines(peer.Output(), "GOT ")) seen.push_back(Hex(hex));
+  for (const std::string& hex : OutputLines(peer.Output(), "GOT ")) seen.push_back(FromHex(hex));
   return seen;
 }
 
@@ -417,7 +396,7 @@ TEST_F(AiosmtpdTest, Logins) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.method) + " " + c.password);
-    const std::size_t before = Lines(peer.Output(), "AUTH ").size();
+    const std::size_t before = OutputLines(peer.Output(), "AUTH ").size();
     Connection conn;
     conn.SetReplyTimeout(20000);
     EXPECT_EQ(conn.Connect("mail.test", c.method, "wexo", c.password), c.ok);
@@ -431,10 +410,10 @@ TEST_F(AiosmtpdTest, Logins) {
       EXPECT_THAT(conn.LastReplyText(), HasSubstr("base64"));
     }
     // The server prints after it answered: wait for its line before reading the output.
-    std::vector<std::string> heard = Lines(peer.Output(), "AUTH ");
+    std::vector<std::string> heard = OutputLines(peer.Output(), "AUTH ");
     for (int i = 0; i < 1000 && !c.heard.empty() && heard.size() <= before; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      heard = Lines(peer.Output(), "AUTH ");
+      heard = OutputLines(peer.Output(), "AUTH ");
     }
     if (c.heard.empty()) {
       EXPECT_EQ(heard.size(), before);
@@ -458,25 +437,25 @@ TEST_F(AiosmtpdTest, TextAndBinaryAttachmentArriveIntact) {
   ASSERT_TRUE(WaitForOutput(peer, "DONE"));
 
   const std::string out = peer.Output();
-  EXPECT_EQ(Lines(out, "MAIL "), std::vector<std::string>{"sender@example.org"});
-  EXPECT_EQ(Lines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org",
+  EXPECT_EQ(OutputLines(out, "MAIL "), std::vector<std::string>{"sender@example.org"});
+  EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org",
                                                             "hidden@example.org"}));
-  ASSERT_EQ(Lines(out, "FROM ").size(), 1u);
-  EXPECT_EQ(Hex(Lines(out, "FROM ")[0]), "Wexo Sender <sender@example.org>");
+  ASSERT_EQ(OutputLines(out, "FROM ").size(), 1u);
+  EXPECT_EQ(FromHex(OutputLines(out, "FROM ")[0]), "Wexo Sender <sender@example.org>");
   // Latin-1 has no en dash: it goes as '?', the rest as it was.
-  EXPECT_EQ(Hex(Lines(out, "SUBJECT ")[0]), "Link report ? r\xC3\xA9sum\xC3\xA9");
+  EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), "Link report ? r\xC3\xA9sum\xC3\xA9");
 
-  const std::vector<std::string> parts = Lines(out, "PART ");
+  const std::vector<std::string> parts = OutputLines(out, "PART ");
   ASSERT_EQ(parts.size(), 2u) << out;
   const std::string textPrefix = "text/plain - ";
   ASSERT_EQ(parts[0].rfind(textPrefix, 0), 0u) << parts[0];
-  std::string text = Hex(parts[0].substr(textPrefix.size()));
+  std::string text = FromHex(parts[0].substr(textPrefix.size()));
   for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
   // The part ends with the blank line before the next boundary.
   EXPECT_EQ(text, std::string(kBody) + "\n");
   const std::string filePrefix = "application/octet-stream data.bin ";
   ASSERT_EQ(parts[1].rfind(filePrefix, 0), 0u) << parts[1];
-  EXPECT_EQ(Hex(parts[1].substr(filePrefix.size())), *attachment);
+  EXPECT_EQ(FromHex(parts[1].substr(filePrefix.size())), *attachment);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ Each message is saved as msg-<n>.eml in --dir, read back with the email package 
   PART <content type> <file name or -> <hex>   (each leaf part; text decoded by its charset
                                                 and given as UTF-8, other parts as bytes)
   DONE
+A recipient given by --refuse is refused with "550 5.1.1 <address>: Recipient address rejected".
 Prints its port first; lives at most --lifetime seconds.
 """
 import argparse
@@ -32,9 +33,15 @@ class PromptingSMTP(SMTP):
 
 
 class Handler:
-    def __init__(self, user, password, folder):
-        self.user, self.password, self.folder = user, password, folder
+    def __init__(self, user, password, folder, refused):
+        self.user, self.password, self.folder, self.refused = user, password, folder, refused
         self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refused:
+            return f"550 5.1.1 <{address}>: Recipient address rejected"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     def authenticator(self, server, session, envelope, mechanism, data):
         ok = isinstance(data, LoginPassword) and data.login == self.user and data.password == self.password
@@ -91,12 +98,13 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--dir", required=True)
     ap.add_argument("--lifetime", type=float, default=300)
+    ap.add_argument("--refuse", action="append", default=[])
     args = ap.parse_args()
     warnings.simplefilter("ignore")  # aiosmtpd's notes on its own deprecations
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGALRM, lambda *_: os._exit(0))
     signal.alarm(int(args.lifetime))
-    handler = Handler(args.user.encode(), args.password.encode(), args.dir)
+    handler = Handler(args.user.encode(), args.password.encode(), args.dir, set(args.refuse))
     for _ in range(20):
         controller = PromptingController(handler, hostname="127.0.0.1", port=free_port(),
                                          authenticator=handler.authenticator, auth_require_tls=False)

@@ -23,6 +23,7 @@
 #include "platform/FileUrl.h"
 #include "platform/ShellLaunch.h"
 #include "unit/support/ScriptedHost.h"
+#include "unit/support/StubLauncher.h"
 
 namespace {
 
@@ -31,52 +32,16 @@ constexpr const char* kStamp = "09.12.2025 09:35:18";
 // A descriptor the test leaves open across exec; the launcher must not hand it on.
 constexpr int kLeakedFd = 57;
 
-// One run of the stub: its arguments, working folder and whether kLeakedFd was open.
-struct StubRun {
-  std::vector<std::string> args;
-  std::string cwd;
-  std::string fd;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 class BrowserLaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Save("TMPDIR");
-    Save("PATH");
     Save("TZ");
     char tmpl[] = "/tmp/wexo-launch-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     base_ = tmpl;
-    bin_ = base_ + "/bin";
-    record_ = base_ + "/record";
-    ASSERT_EQ(mkdir(bin_.c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(record_.c_str(), 0700), 0);
-    const std::string stub = bin_ + "/xdg-open";
-    // Each run writes its own file and renames it into place once complete, so runs
-    // side by side never mix their lines and a half-written run is never read.
-    std::ofstream(stub) << "#!/bin/sh\n"
-                        << "out='" << record_ << "'/run-$$\n"
-                        << "{\n"
-                        << "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
-                        << "  printf 'cwd=%s\\n' \"$(pwd)\"\n"
-                        << "  if [ -e /proc/$$/fd/" << kLeakedFd << " ]; then echo fd=open; else echo fd=closed; fi\n"
-                        << "} > \"$out.part\"\n"
-                        << "mv \"$out.part\" \"$out\"\n";
-    ASSERT_EQ(chmod(stub.c_str(), 0755), 0);
+    stub_ = std::make_unique<StubLauncher>(base_, kLeakedFd);
     setenv("TMPDIR", base_.c_str(), 1);
-    setenv("PATH", (bin_ + ":" + std::getenv("PATH")).c_str(), 1);
     setenv("TZ", "UTC0", 1);
     tzset();
     SetClockForTests([] { return kNow; });
@@ -86,6 +51,7 @@ class BrowserLaunchTest : public ::testing::Test {
 
   void TearDown() override {
     SetClockForTests(nullptr);
+    stub_.reset();
     for (const auto& [name, value] : saved_)
       if (value.empty())
         unsetenv(name.c_str());
@@ -100,61 +66,22 @@ class BrowserLaunchTest : public ::testing::Test {
     saved_.emplace_back(name, value ? value : "");
   }
 
-  // The stub's runs, once count of them have ended (the launcher does not wait for them).
-  std::vector<StubRun> WaitForRuns(std::size_t count) {
-    std::vector<StubRun> runs;
-    for (int i = 0; i < 600; ++i) {
-      runs = ParseRecord();
-      if (runs.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(runs.size(), count);
-    return runs;
-  }
+  std::vector<StubRun> WaitForRuns(std::size_t count) { return stub_->WaitForRuns(count); }
 
-  std::vector<StubRun> ParseRecord() {
-    std::vector<StubRun> runs;
-    DIR* dir = opendir(record_.c_str());
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name.rfind("run-", 0) != 0 || name.find('.') != std::string::npos) continue;
-      StubRun run;
-      std::istringstream in(ReadFile(record_ + "/" + name));
-      for (std::string line; std::getline(in, line);) {
-        if (line.rfind("arg=", 0) == 0) run.args.push_back(line.substr(4));
-        if (line.rfind("cwd=", 0) == 0) run.cwd = line.substr(4);
-        if (line.rfind("fd=", 0) == 0) run.fd = line.substr(3);
-      }
-      runs.push_back(std::move(run));
-    }
-    closedir(dir);
-    return runs;
-  }
-
-  // The trace log's lines, each checked to carry its CR LF and the source "Wexo" with the
-  // pinned time; what comes back is "<number>: <message>".
+  // The trace log's lines, each checked to carry the source "Wexo"; what comes back is
+  // "<number>: <message>".
   std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    const std::string text = ReadFile(log_);
-    const std::string prefix = "Wexo, ";
-    std::size_t at = 0;
-    while (at < text.size()) {
-      std::size_t end = text.find("\r\n", at);
-      EXPECT_NE(end, std::string::npos) << text;
-      if (end == std::string::npos) break;
-      std::string line = text.substr(at, end - at);
-      at = end + 2;
-      const std::size_t tab = line.find('\t');
-      EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
-      EXPECT_EQ(line.substr(tab + 1, std::string(kStamp).size() + 2), std::string(kStamp) + ": ") << line;
-      lines.push_back(line.substr(prefix.size(), tab - prefix.size()) + ": " +
-                      line.substr(tab + 1 + std::string(kStamp).size() + 2));
+    for (const std::string& line : TraceLogLines(log_, kStamp)) {
+      EXPECT_EQ(line.rfind("Wexo, ", 0), 0u) << line;
+      lines.push_back(line.substr(6));
     }
     return lines;
   }
 
   std::vector<std::pair<std::string, std::string>> saved_;
-  std::string base_, bin_, record_, log_;
+  std::string base_, log_;
+  std::unique_ptr<StubLauncher> stub_;
   TempIni ini_;
   ScriptedHost host_;
 };
@@ -167,7 +94,7 @@ TEST_F(BrowserLaunchTest, UrlIsOneArgumentNeverShellText) {
   std::vector<StubRun> runs = WaitForRuns(1);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].args, std::vector<std::string>{url});
-  EXPECT_FALSE(Exists(pwned));
+  EXPECT_FALSE(PathExists(pwned));
   EXPECT_TRUE(host_.boxes.empty());
   // UseDDE is on by default: the four keys of the http handler are logged, all empty.
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
@@ -254,7 +181,7 @@ int Zombies() {
   DIR* proc = opendir("/proc");
   while (dirent* entry = readdir(proc)) {
     if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
+    std::string stat = ReadFileText(std::string("/proc/") + entry->d_name + "/stat");
     // "pid (comm) state ppid ...": the name may hold blanks, so read after its ')'.
     std::istringstream fields(stat.substr(stat.rfind(')') + 1));
     std::string state, ppid;
@@ -288,14 +215,14 @@ TEST_F(BrowserLaunchTest, TraceLogIsPrivateAndNeverWrittenThroughALink) {
   struct stat st;
   ASSERT_EQ(lstat(log_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(ReadFile(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n");
+  EXPECT_EQ(ReadFileText(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n");
 
   // A log left readable by others is made private by the next line.
   ASSERT_EQ(chmod(log_.c_str(), 0644), 0);
   WriteTraceLog("Wexo", 858, "vLaunchURL() done\n");
   ASSERT_EQ(lstat(log_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(ReadFile(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n" + "Wexo, 858\t" +
+  EXPECT_EQ(ReadFileText(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n" + "Wexo, 858\t" +
                                 kStamp + ": vLaunchURL() done\r\n");
 
   // A link at the log's name is neither followed nor replaced; its lines are lost.
@@ -305,7 +232,7 @@ TEST_F(BrowserLaunchTest, TraceLogIsPrivateAndNeverWrittenThroughALink) {
   ASSERT_EQ(symlink(target.c_str(), log_.c_str()), 0);
   vLaunchURL(host_.app, host_, "http://example.com/", 0);
   WaitForRuns(1);
-  EXPECT_EQ(ReadFile(target), "untouched");
+  EXPECT_EQ(ReadFileText(target), "untouched");
   ASSERT_EQ(lstat(log_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

@@ -674,6 +674,21 @@ TEST_F(DocumentFileTest, FailedSaveKeepsThePreviousFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
+TEST_F(DocumentFileTest, SaveAndOpenSetTheAbsolutePathName) {
+  CWexoDoc doc{host.Context()};
+  EXPECT_EQ(doc.GetPathName(), "");
+  std::string error;
+  EXPECT_FALSE(SaveDocumentFile(doc, dir + "/missing/x.wxo", error));
+  EXPECT_EQ(doc.GetPathName(), "");
+  const std::string path = fs::absolute(dir + "/p.wxo").lexically_normal().string();
+  ASSERT_TRUE(SaveDocumentFile(doc, fs::relative(dir).string() + "/./p.wxo", error)) << error;
+  EXPECT_EQ(doc.GetPathName(), path);
+  ScriptedView v;
+  auto loaded = NewDoc(v);
+  ASSERT_TRUE(OpenDocumentFile(*loaded, path, error)) << error;
+  EXPECT_EQ(loaded->GetPathName(), path);
+}
+
 // --- older files ---
 
 TEST_F(DocumentFileTest, OlderSettingsVersions) {

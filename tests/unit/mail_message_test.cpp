@@ -228,6 +228,20 @@ TEST_F(MailFiles, AttachingMakesTextThenFileUnderAMultipartRoot) {
   EXPECT_EQ(root.ChildCount(), 2);
 }
 
+TEST_F(MailFiles, OneFileIsAttachedByItsWholePath) {
+  // A temporary folder may hold ',' and ';': the list would split such a path apart.
+  const std::string file = Write("a,b; c.htm", "<p>x</p>");
+  CSMTPMessage list;
+  EXPECT_EQ(list.AttachFileList(file), 0);
+  CSMTPMessage one;
+  EXPECT_FALSE(one.AttachFile((dir_ / "missing.htm").string()));
+  EXPECT_FALSE(one.IsMultipart());
+  ASSERT_TRUE(one.AttachFile(file));
+  ASSERT_EQ(one.m_RootPart.ChildCount(), 1);
+  EXPECT_EQ(one.m_RootPart.GetChildPart(0)->GetFilename(), file);
+  EXPECT_EQ(one.m_RootPart.GetChildPart(0)->GetTitle(), "a,b; c.htm");
+}
+
 TEST_F(MailFiles, EncodedBodies) {
   std::string out;
   CSMTPBodyPart text;

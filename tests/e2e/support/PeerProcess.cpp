@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace wexo_test {
 
@@ -159,6 +160,35 @@ int UnusedPort()
         port = ntohs(a.sin_port);
     close(s);
     return port;
+}
+
+std::vector<std::string> OutputLines(const std::string& output, const std::string& prefix)
+{
+    std::vector<std::string> out;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            out.push_back(line.substr(prefix.size()));
+    return out;
+}
+
+bool WaitForOutput(const PeerProcess& peer, const std::string& prefix)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (OutputLines(peer.Output(), prefix).empty()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string FromHex(const std::string& hex)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
 }
 
 } // namespace wexo_test

@@ -49,4 +49,13 @@ std::string PeerScript(const std::string& name);
 // A port on 127.0.0.1 that nothing listens on (bound once, then released).
 int UnusedPort();
 
+// The lines of a peer's output that start with prefix, without it.
+std::vector<std::string> OutputLines(const std::string& output, const std::string& prefix);
+
+// Waits up to 20 s until the peer has written a line starting with prefix; false if it did not.
+bool WaitForOutput(const PeerProcess& peer, const std::string& prefix);
+
+// The bytes that a peer printed as hex digits.
+std::string FromHex(const std::string& hex);
+
 } // namespace wexo_test

@@ -1,0 +1,112 @@
+#include "report/ReportLaunch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/Application.h"
+#include "engine/CheckSettings.h"
+#include "engine/Host.h"
+#include "engine/TempFiles.h"
+#include "engine/TraceLog.h"
+#include "engine/WexoDoc.h"
+#include "mail/SmtpConnection.h"
+#include "mail/SmtpMessage.h"
+#include "platform/FileUrl.h"
+#include "platform/LastError.h"
+#include "platform/TempDir.h"
+#include "report/BrowserLaunch.h"
+#include "report/Report.h"
+
+namespace {
+
+constexpr const char* kSource = "WexoDoc";
+constexpr const char* kReports = "reports";
+
+// A fresh, empty report file: a unique temporary file given the extension ".htm". From the
+// rename on, the .htm path is the report's whether or not the rename worked (the report
+// then creates it). "" after the failure was shown.
+std::string MakeReportFile(IWexoHost& host) {
+  std::string temp, error;
+  if (!CreateUniqueTempFile(temp, error)) {
+    host.MessageBox(error, BoxKind::Error);
+    return {};
+  }
+  const std::size_t dot = temp.rfind('.');
+  const std::string path = (dot == std::string::npos ? temp : temp.substr(0, dot)) + ".htm";
+  std::rename(temp.c_str(), path.c_str());
+  return path;
+}
+
+bool IsHexOrDash(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-'; }
+
+}  // namespace
+
+bool IsOurReportFile(const std::string& path) {
+  const std::string folder = platform::GetTempPath();
+  if (folder.empty() || path.size() != folder.size() + 2 + 4 + 36 + 4 || path.compare(0, folder.size(), folder) != 0)
+    return false;
+  // "<x>/QMV-<36 characters of a UUID>.htm", x the UUID's first character.
+  const std::string rest = path.substr(folder.size());
+  if (rest[1] != '/' || rest.compare(2, 4, "QMV-") != 0 || rest.compare(42, 4, ".htm") != 0 || rest[0] != rest[6])
+    return false;
+  for (std::size_t i = 6; i < 42; ++i)
+    if (!IsHexOrDash(rest[i])) return false;
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+void vLaunchReport(const CWexoDoc& doc) {
+  const CWexoApp& app = doc.App();
+  IWexoHost& host = doc.Host();
+  const std::string key = doc.GetPathName();
+  WriteTraceLog(kSource, 5412, "vLaunchReport () start\n");
+
+  // The settings file may have been edited by hand: only a report of ours is removed.
+  const std::string previous = app.GetProfileString(kReports, key.c_str(), "");
+  if (!previous.empty() && IsOurReportFile(previous)) ::unlink(previous.c_str());
+
+  const std::string path = MakeReportFile(host);
+  if (path.empty()) return;
+  WriteTraceLog(kSource, 5451, "vCreateReport () before\n");
+  vCreateReport(doc, path);
+  WriteTraceLog(kSource, 5462, "vCreateReport () after, csFileName = '%s'\n", path.c_str());
+  // Escaped, so that the launch decodes it back to exactly this path.
+  vLaunchURL(app, host, platform::FileUrlFromPath(path), 0);
+  app.WriteProfileString(kReports, key.c_str(), path.c_str());
+  WriteTraceLog(kSource, 5479, "vLaunchReport () done\n");
+}
+
+bool MailReport(const CWexoDoc& doc) {
+  IWexoHost& host = doc.Host();
+  const CheckSettings& settings = doc.Settings();
+  const std::string path = MakeReportFile(host);
+  // A report that was not written completely is not mailed as if it were.
+  if (path.empty() || !vCreateReport(doc, path)) return false;
+
+  CRQZSMTPConnection connection;
+  if (!connection.Connect(settings.EMailSmtpServer, SMTP_LOGIN_NONE, "", "", 25, "")) {
+    const std::string reason = platform::FormatMessageText(platform::GetLastError());
+    host.MessageBox("Failed to connect to SMTP server " + settings.EMailSmtpServer + ": " + reason, BoxKind::Error);
+    return false;
+  }
+
+  CSMTPMessage message;
+  message.m_From = CSMTPAddress("", settings.EMailFrom);
+  message.m_sSubject = settings.EMailSubject;
+  message.AddBodyText("Attached is the report from Wexo's Link Tolvak:\r\n");
+  // One path: the temporary folder's name may hold the list separators ',' and ';'.
+  if (!message.AttachFile(path)) {
+    host.MessageBox("Failed to attach the report '" + path + "' to the e-mail message", BoxKind::Error);
+    return false;
+  }
+  message.AddRecipientList(settings.EMailTo, SMTP_TO);
+
+  if (!connection.SendMessage(message)) {
+    host.MessageBox("Failed to send e-mail message: " + connection.LastReplyText(), BoxKind::Error);
+    return false;
+  }
+  connection.Disconnect(true);
+  return true;
+}

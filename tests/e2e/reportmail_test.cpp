@@ -1,0 +1,118 @@
+// The E-Mail end of a batch check, run as the program itself: the report mailed to aiosmtpd
+// (WEXO_SMTP_PORT), and the failures that show their box, ask the report question and exit 1.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
+#include "platform/LastError.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wexo_test::FromHex;
+using wexo_test::OutputLines;
+using wexo_test::PeerProcess;
+using wexo_test::PeerScript;
+using wexo_test::ReadAll;
+
+class ReportMailRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("wexo-reportmail-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "saved");
+    std::string error;
+    ASSERT_TRUE(smtp.Start({"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--dir", (dir / "saved").string(),
+                            "--refuse", "nobody@example.org"},
+                           std::chrono::seconds(30), &error))
+        << "aiosmtpd did not start: " << error;
+    ASSERT_TRUE(dns.Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--a", "mail.test,127.0.0.1"},
+                          std::chrono::seconds(20), &error))
+        << error;
+    setenv("WEXO_SMTP_PORT", std::to_string(smtp.Port()).c_str(), 1);
+    setenv("WEXO_DNS_SERVER", ("127.0.0.1:" + std::to_string(dns.Port())).c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("WEXO_SMTP_PORT");
+    unsetenv("WEXO_DNS_SERVER");
+    fs::remove_all(dir);
+  }
+
+  // A batch check with these mail settings, mailing only when something is broken; of a root
+  // nobody serves (one broken link) unless url is given.
+  int Check(const std::string& server, const std::string& to, std::string url = "") {
+    wexo_test::Write(dir / "wexo.ini", "[Options]\r\nE-Mail=1\r\nE-MailOnlyIfBroken=1\r\nE-Mail-SMTP-Server=" + server +
+                                           "\r\nE-Mail-From=Wexo <wexo@example.org>\r\nE-Mail-To=" + to +
+                                           "\r\nE-Mail-Subject=Broken links\r\n");
+    if (url.empty()) url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
+    return wexo_test::RunWexo(dir, dir, "-url " + url);
+  }
+
+  fs::path dir;
+  PeerProcess smtp;
+  PeerProcess dns;
+};
+
+TEST_F(ReportMailRun, ReportIsMailedAsItWasWritten) {
+  ASSERT_EQ(Check("mail.test", "a@example.org; Bee <b@example.org>"), 0) << ReadAll(dir / "err.log");
+  EXPECT_EQ(ReadAll(dir / "err.log").find("Do you want a report?"), std::string::npos) << ReadAll(dir / "err.log");
+  ASSERT_TRUE(wexo_test::WaitForOutput(smtp, "DONE")) << smtp.Output();
+  const std::string out = smtp.Output();
+  EXPECT_EQ(OutputLines(out, "MAIL "), std::vector<std::string>{"wexo@example.org"});
+  EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org"}));
+  const std::vector<std::string> subject = OutputLines(out, "SUBJECT ");
+  ASSERT_EQ(subject.size(), 1u) << out;
+  EXPECT_EQ(FromHex(subject[0]), "Broken links");
+
+  const std::vector<std::string> parts = OutputLines(out, "PART ");
+  ASSERT_EQ(parts.size(), 2u) << out;
+  EXPECT_EQ(parts[0].rfind("text/plain - ", 0), 0u);
+  EXPECT_NE(FromHex(parts[0].substr(13)).find("Attached is the report from Wexo's Link Tolvak:"), std::string::npos);
+  // "application/octet-stream QMV-<uuid>.htm <hex>": the file it was made from is still there.
+  std::istringstream attachment(parts[1]);
+  std::string type, name, hex;
+  attachment >> type >> name >> hex;
+  EXPECT_EQ(type, "application/octet-stream");
+  ASSERT_EQ(name.size(), 44u) << name;
+  const fs::path report = dir / ("wexo-" + std::to_string(::getuid())) / name.substr(4, 1) / name;
+  const std::string written = ReadAll(report);
+  EXPECT_TRUE(written.starts_with("<!DOCTYPE HTML PUBLIC")) << report;
+  EXPECT_EQ(FromHex(hex), written);
+}
+
+TEST_F(ReportMailRun, FailuresShowTheirBoxAndExitOne) {
+  const struct {
+    const char* name;
+    std::string server;
+    std::string to;
+    std::string box;
+  } cases[] = {
+      {"unresolvable server", "nowhere.test", "a@example.org",
+       "Failed to connect to SMTP server nowhere.test: " + platform::FormatMessageText(platform::WSAEINVAL)},
+      {"refused recipient", "127.0.0.1", "a@example.org, nobody@example.org",
+       "Failed to send e-mail message: 550 5.1.1 <nobody@example.org>: Recipient address rejected"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Check(c.server, c.to), 1) << c.name;
+    const std::string err = ReadAll(dir / "err.log");
+    // The failure falls back to the report question, which a batch run answers No.
+    EXPECT_NE(err.find("wexo: " + c.box + "\n"), std::string::npos) << c.name << ": " << err;
+    EXPECT_NE(err.find("Link tolvak finished. Do you want a report? No"), std::string::npos) << c.name << ": " << err;
+  }
+  EXPECT_TRUE(OutputLines(smtp.Output(), "DONE").empty()) << smtp.Output();
+}
+
+TEST_F(ReportMailRun, NothingBrokenIsNotMailed) {
+  wexo_test::Write(dir / "site" / "index.html", "<html><body>No links</body></html>");
+  EXPECT_EQ(Check("nowhere.test", "a@example.org", "file://" + (dir / "site" / "index.html").string()), 0)
+      << ReadAll(dir / "err.log");
+  EXPECT_EQ(ReadAll(dir / "err.log"), "");
+  EXPECT_TRUE(OutputLines(smtp.Output(), "MAIL ").empty());
+}
+
+}  // namespace
