@@ -115,7 +115,7 @@ std::span<const ReportWriter::Section> ReportWriter::Sections() {
       {&CheckSettings::ReportValid, "valid", "List of valid internal URLs you can submit to a search engine", nullptr},
       {&CheckSettings::SiteMap, "sitemap", "Site Map of HTML pages with a Title", nullptr},
       {&CheckSettings::ReportBrokenLocal, "targets", "Broken page-local links", nullptr},
-      {&CheckSettings::ReportOrphans, "orphans", "Orphan files", nullptr},
+      {&CheckSettings::ReportOrphans, "orphans", "Orphan files", &ReportWriter::WriteOrphans},
       {&CheckSettings::ReportStatistics, "stats", "Statistics for managers", &ReportWriter::WriteStatistics},
   };
   return kSections;

@@ -45,6 +45,7 @@ class ReportWriter {
 
   void WriteBrokenByLink();
   void WriteBrokenByPage();
+  void WriteOrphans();  // ReportOrphans.cpp
   void WriteStatistics();
   void MimeTypeStatistics();
   void ResultTypeStatistics();
