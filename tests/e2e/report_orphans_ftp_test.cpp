@@ -7,10 +7,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/HeadlessHost.h"
 #include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
 #include "engine/Application.h"
 #include "engine/FtpDialogModel.h"
 #include "engine/WexoDoc.h"
@@ -98,12 +98,9 @@ class OrphanFtp : public ::testing::TestWithParam<bool> {
 
   // The orphan section of the report, line ends as LF.
   std::string Section() {
-    const std::string path = (*dir / "report.htm").string();
-    EXPECT_TRUE(vCreateReport(*doc, path));
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
+    const fs::path path = *dir / "report.htm";
+    EXPECT_TRUE(vCreateReport(*doc, path.string()));
+    std::string text = wexo_test::ReadAll(path);
     std::erase(text, '\r');
     const std::size_t start = text.find("<h2><a name=\"orphans\">");
     return start == std::string::npos ? text : text.substr(start, text.find("<hr>\n", start) + 5 - start);
