@@ -11,6 +11,7 @@
 
 class CLinkInfo;
 class CWexoDoc;
+class FtpDialogModel;
 struct FetchResult;
 
 enum class BoxKind { Info, Warning, Error, Question };
@@ -117,6 +118,10 @@ class IWexoHost {
   }
   // Certificate: true when the user lets this request go on despite the error.
   virtual bool CertificateDialog(const CertificatePrompt& prompt) { return false; }
+  // The FTP access dialog of the report's orphan search, modal: it loads the model
+  // (OnInitDialog), lets the user edit it and ends with OK once OnOK accepted it. True for OK,
+  // false for Cancel (also where no window can show it).
+  virtual bool FtpDialog(FtpDialogModel& model) { return false; }
   // Shows the abort box of a long pass with its caption ("Creating sitemap...").
   virtual std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) = 0;
   virtual void Beep() = 0;

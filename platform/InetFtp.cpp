@@ -25,6 +25,10 @@ struct FtpState {
     // The last command failed and left its control connection idle in curl's cache.
     bool idleAfterFailure = false;
     curl_socket_t controlSocket = CURL_SOCKET_BAD;
+    // Whether the server lists folders with MLSD: -1 until FEAT was asked.
+    int mlsd = -1;
+    // The command sent after the last one (POSTQUOTE), kept while it runs.
+    SlistPtr postQuote;
 
     // The conversation, seen through curl's debug callback.
     std::string lastCommand;   // verb of the last command sent
@@ -151,6 +155,44 @@ CInternetException FtpFailure(const FtpState& st, const CInternetException& e)
     }
 }
 
+// The folder of a "257" reply: the text between its first '"' and the next lone one, a
+// doubled '"' standing for one.
+bool ParsePwdReply(const std::string& reply, std::string& dir)
+{
+    if (reply.compare(0, 3, "257") != 0)
+        return false;
+    std::size_t i = reply.find('"');
+    if (i == std::string::npos)
+        return false;
+    std::string out;
+    for (++i; i < reply.size(); ++i) {
+        if (reply[i] != '"') {
+            out += reply[i];
+        } else if (i + 1 < reply.size() && reply[i + 1] == '"') {
+            out += '"';
+            ++i;
+        } else {
+            dir = std::move(out);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a FEAT reply (its lines joined by blanks) names MLST, which brings MLSD with it.
+bool OffersMlst(const std::string& reply)
+{
+    std::size_t at = 0;
+    while ((at = reply.find("MLST", at)) != std::string::npos) {
+        const bool starts = at > 0 && reply[at - 1] == ' ';
+        const bool ends = at + 4 == reply.size() || reply[at + 4] == ' ';
+        if (starts && ends)
+            return true;
+        at += 4;
+    }
+    return false;
+}
+
 // Without a body, curl hands the size and date it learnt to the body writer as header
 // lines; they must not count as the first bytes of a file.
 size_t Discard(char*, size_t size, size_t n, void*)
@@ -183,10 +225,17 @@ constexpr int kPollMs = 20;
 
 enum class Method { NoCwd, SingleCwd };
 
+// What a command sends besides its path: the folder-listing verb in place of LIST, and a
+// command sent once curl's own ones are done.
+struct Extra {
+    const char* listVerb = nullptr;
+    const char* after = nullptr;
+};
+
 // Starts one command sequence on the connection's transfer. Without a body it runs to its
 // end; with one, until the first bytes arrived. Throws the FTP-numbered exception.
 void RunCommand(FtpState& st, const std::string& urlPath, Method method, bool body, bool ascii,
-                bool fileTime)
+                bool fileTime, Extra extra = {})
 {
     if (st.closed)
         throw CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
@@ -228,6 +277,10 @@ void RunCommand(FtpState& st, const std::string& urlPath, Method method, bool bo
     curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &OnDebug);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, &st);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    if (extra.listVerb)
+        curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, extra.listVerb);
+    st.postQuote.reset(extra.after ? curl_slist_append(nullptr, extra.after) : nullptr);
+    curl_easy_setopt(e, CURLOPT_POSTQUOTE, st.postQuote.get());
     t.SetPollInterval(kPollMs);
     st.idleAfterFailure = false;
     try {
@@ -317,6 +370,53 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& path)
     return true;
 }
 
+bool CFtpConnection::GetCurrentDirectory(std::string& dir)
+{
+    FtpState& st = *m_state;
+    try {
+        RunCommand(st, std::string(), Method::NoCwd, false, false, false, {.after = "PWD"});
+    } catch (const CInternetException& e) {
+        InternetSetLastError(e.m_dwError);
+        return false;
+    }
+    st.transfer->Detach(*st.session);
+    if (st.replyCommand != "PWD" || !ParsePwdReply(st.lastReply, dir)) {
+        InternetSetLastError(ERROR_INTERNET_EXTENDED_ERROR);
+        return false;
+    }
+    return true;
+}
+
+std::vector<FtpListEntry> CFtpConnection::ListDirectory(const std::string& path)
+{
+    FtpState& st = *m_state;
+    if (HasLineBreakOrNul(path))
+        throw CInternetException(ERROR_INTERNET_INVALID_URL);
+    if (st.mlsd < 0) {
+        // '*': a server that does not know FEAT has no MLSD either; that is no failure.
+        RunCommand(st, std::string(), Method::NoCwd, false, false, false, {.after = "*FEAT"});
+        st.transfer->Detach(*st.session);
+        st.mlsd = st.replyCommand == "FEAT" && OffersMlst(st.lastReply) ? 1 : 0;
+    }
+    std::string dir = path.empty() ? "/" : path;
+    if (dir.back() != '/')
+        dir += '/';
+    // A single "CWD <folder>", then the listing of the current folder: no path argument that
+    // a server could take for options.
+    RunCommand(st, UrlPath(dir), Method::SingleCwd, true, true, false,
+               {.listVerb = st.mlsd == 1 ? "MLSD" : nullptr});
+    std::string text;
+    char buffer[16384];
+    try {
+        while (const std::size_t n = st.transfer->Read(*st.session, buffer, sizeof buffer))
+            text.append(buffer, n);
+    } catch (const CInternetException& e) {
+        throw FtpFailure(st, e);
+    }
+    st.transfer->Detach(*st.session);
+    return ParseFtpListing(text, st.mlsd == 1);
+}
+
 std::unique_ptr<CFtpFile> CFtpConnection::OpenFile(const std::string& path, std::uint32_t access,
                                                    std::uint32_t flags)
 {
@@ -353,6 +453,7 @@ void CFtpConnection::Close()
         curl_easy_setopt(st.transfer->Easy(), CURLOPT_VERBOSE, 0L);
         curl_easy_setopt(st.transfer->Easy(), CURLOPT_DEBUGFUNCTION, nullptr);
         curl_easy_setopt(st.transfer->Easy(), CURLOPT_DEBUGDATA, nullptr);
+        curl_easy_setopt(st.transfer->Easy(), CURLOPT_POSTQUOTE, nullptr);
     }
     Transfer::Release(std::move(st.transfer), *st.session);
 }

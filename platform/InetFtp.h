@@ -10,10 +10,16 @@
 //       finder.FindNextFile();
 //       finder.GetLength(); finder.GetLastWriteTime(t);
 //   }
+//   std::string home;
+//   conn->GetCurrentDirectory(home);                           // PWD
+//   for (const platform::FtpListEntry& e : conn->ListDirectory("/pub/")) ...  // MLSD or LIST
 //   conn->Close();
 //
 // Paths are sent as given (decoded, absolute paths stay absolute): CWD and RETR carry the
 // whole path. A path holding CR, LF or NUL is refused (12005) before anything is sent.
+// An absolute path reaches curl as "%2F" and the rest ("ftp://host:port/%2Fpub/"), so the
+// server gets exactly "/pub"; a relative path is relative to the login folder, since curl
+// goes back there before a command on a reused connection.
 //
 // Failures: a refused login throws 12013 (the user name), 12014 (the password) or 12015
 // (any other refusal); a command the server refuses throws 12003 with the server's last
@@ -26,6 +32,7 @@
 // without waiting for an answer to QUIT.
 #pragma once
 
+#include "platform/FtpListing.h"
 #include "platform/Inet.h"
 
 #include <cstddef>
@@ -33,6 +40,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -89,6 +97,16 @@ public:
     // GENERIC_READ. Throws CInternetException.
     std::unique_ptr<CFtpFile> OpenFile(const std::string& path, std::uint32_t access = GENERIC_READ,
                                        std::uint32_t flags = FTP_TRANSFER_TYPE_BINARY);
+
+    // PWD, asked once curl is back in the login folder: the folder the server puts this
+    // user in. False when the server refuses it or names none (InternetGetLastError).
+    bool GetCurrentDirectory(std::string& dir);
+
+    // The entries of a folder, "." and ".." left out: MLSD when the server names MLST among
+    // its features (FEAT, asked once per connection), else LIST in the Unix or DOS form.
+    // Throws CInternetException: 12003 with the server's reply when it refuses the CWD into
+    // the folder or the listing.
+    std::vector<FtpListEntry> ListDirectory(const std::string& path);
 
     // The server's last reply (its lines joined by blanks).
     std::string GetLastResponse() const;

@@ -116,7 +116,7 @@ std::span<const ReportWriter::Section> ReportWriter::Sections() {
        &ReportWriter::WriteValid},
       {&CheckSettings::SiteMap, "sitemap", "Site Map of HTML pages with a Title", &ReportWriter::WriteSiteMapSection},
       {&CheckSettings::ReportBrokenLocal, "targets", "Broken page-local links", &ReportWriter::WriteBrokenLocal},
-      {&CheckSettings::ReportOrphans, "orphans", "Orphan files", nullptr},
+      {&CheckSettings::ReportOrphans, "orphans", "Orphan files", &ReportWriter::WriteOrphans},
       {&CheckSettings::ReportStatistics, "stats", "Statistics for managers", &ReportWriter::WriteStatistics},
   };
   return kSections;

@@ -50,6 +50,7 @@ class ReportWriter {
   void WriteValid();
   void WriteSiteMapSection();
   void WriteBrokenLocal();
+  void WriteOrphans();  // ReportOrphans.cpp
   void WriteStatistics();
   void MimeTypeStatistics();
   void ResultTypeStatistics();

@@ -13,6 +13,10 @@ what reached the server.
                       never sent (repeatable): the authorizer refuses RETR,
                       which chmod cannot do for a server running as root
   --refuse-user NAME  USER NAME is answered "530" at once (repeatable)
+  --refuse-cwd NAME   folders with this name are listed but CWD into them is
+                      refused (repeatable)
+  --no-mlsd           no MLSD or MLST (and so none in FEAT): folders are listed
+                      with LIST only
   --deaf-quit         QUIT is echoed but never answered and the connection stays
                       open: a server that holds its goodbye back
 """
@@ -35,15 +39,20 @@ def main():
     ap.add_argument("--anonymous", action="store_true")
     ap.add_argument("--refuse", action="append", default=[])
     ap.add_argument("--refuse-user", action="append", default=[])
+    ap.add_argument("--refuse-cwd", action="append", default=[])
+    ap.add_argument("--no-mlsd", action="store_true")
     ap.add_argument("--deaf-quit", action="store_true")
     ap.add_argument("--lifetime", type=float, default=600)
     args = ap.parse_args()
 
     refused = set(args.refuse)
+    closed_dirs = set(args.refuse_cwd)
 
     class Authorizer(DummyAuthorizer):
         def has_perm(self, username, perm, path=None):
             if perm == "r" and path is not None and os.path.basename(path) in refused:
+                return False
+            if perm == "e" and path is not None and os.path.basename(path.rstrip("/")) in closed_dirs:
                 return False
             return super().has_perm(username, perm, path)
 
@@ -81,6 +90,8 @@ def main():
         banner = "wexo test ftp ready"
         auth_failed_timeout = 0  # answer a wrong password at once
         active_dtp = HandedOverActiveDTP
+        if args.no_mlsd:
+            proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
 
         def pre_process_command(self, line, cmd, arg):
             with out_lock:

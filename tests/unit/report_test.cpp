@@ -49,6 +49,7 @@ class ReportTest : public ::testing::Test {
     tzset();
     dir = std::filesystem::temp_directory_path() / ("wexo-report-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
+    ini.Set("Options", "ReportOrphans", "0");  // report_orphans_test has its own
   }
   ~ReportTest() override { std::filesystem::remove_all(dir); }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/Fetch.h"
+#include "engine/FtpDialogModel.h"
 #include "engine/WexoDoc.h"
 #include "platform/Profile.h"
 
@@ -64,6 +65,16 @@ class ScriptedAbortBox : public IAbortBox {
 std::unique_ptr<IAbortBox> ScriptedHost::CreateAbortBox(const std::string& caption) {
   abortBoxTexts.push_back("caption: " + caption);
   return std::make_unique<ScriptedAbortBox>(*this);
+}
+
+bool ScriptedHost::FtpDialog(FtpDialogModel& model) {
+  ++ftpDialogs;
+  model.OnInitDialog();
+  if (!ftpDialog || !ftpDialog(model)) return false;
+  const std::string error = model.OnOK();
+  if (error.empty()) return true;
+  ftpDialogErrors.push_back(error);
+  return false;
 }
 
 BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {

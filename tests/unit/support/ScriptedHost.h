@@ -54,6 +54,9 @@ class ScriptedHost : public IWexoHost {
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
   // Records its texts and pumps; reads aborted after abortAfterPumps pumps (never when < 0).
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
+  // Opens the model, lets ftpDialog edit it and presses OK when it returns true (Cancel when
+  // ftpDialog is empty or returns false); a refused OK is recorded and ends as Cancel.
+  bool FtpDialog(FtpDialogModel& model) override;
 
   // A context with this host and app, and the given launcher and clock (empty: the real ones).
   EngineContext Context(WorkerLauncher launcher = nullptr, std::function<std::int64_t()> clock = nullptr);
@@ -69,6 +72,9 @@ class ScriptedHost : public IWexoHost {
   std::function<void()> onPump;        // runs inside each pump, as other events would
   std::vector<std::string> abortBoxTexts;  // captions and text lines, in order
   int pumps = 0;
+  std::function<bool(FtpDialogModel&)> ftpDialog;
+  int ftpDialogs = 0;
+  std::vector<std::string> ftpDialogErrors;
   int openAbortBoxes = 0;
 };
 
