@@ -57,9 +57,7 @@ void CBase64Coder::DecodeString(const char* text) {
 
 const unsigned char* CBase64Coder::DecodedData() const { return m_decoded ? m_decoded : kEmpty; }
 
-const char* CBase64Coder::EncodedText() const {
-  return m_encoded ? m_encoded : reinterpret_cast<const char*>(kEmpty);
-}
+const char* CBase64Coder::EncodedText() const { return m_encoded ? m_encoded : reinterpret_cast<const char*>(kEmpty); }
 
 int CBase64Coder::DecodedLength() const { return static_cast<int>(m_decodedLength); }
 
@@ -195,9 +193,7 @@ void CBase64Coder::EncodeGroup(const Group& group, char* out) {
   if (group.count == 2) out[3] = '=';
 }
 
-void CBase64Coder::DecodeGroup(const unsigned char values[4], unsigned char* out) {
-  JoinGroup(values, out);
-}
+void CBase64Coder::DecodeGroup(const unsigned char values[4], unsigned char* out) { JoinGroup(values, out); }
 
 void CBase64Coder::SplitGroup(const unsigned char bytes[3], unsigned char values[4]) {
   values[0] = static_cast<unsigned char>(bytes[0] >> 2);

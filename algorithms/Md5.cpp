@@ -1,7 +1,7 @@
 #include "algorithms/Md5.h"
 
-#include <cstring>
 #include <string.h>  // explicit_bzero
+#include <cstring>
 
 namespace {
 
@@ -15,7 +15,7 @@ inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { retu
 inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (x | ~z); }
 
 #define MD5_STEP(f, a, b, c, d, x, s, ac) \
-  (a) += f((b), (c), (d)) + (x) + (ac);    \
+  (a) += f((b), (c), (d)) + (x) + (ac);   \
   (a) = Rotl((a), (s)) + (b)
 
 inline void Store32(std::uint8_t* p, std::uint32_t v) {
@@ -39,8 +39,7 @@ void Md5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
   std::uint32_t x[16];
   for (int i = 0; i < 16; ++i) {
     const std::uint8_t* p = block + 4 * i;
-    x[i] = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
+    x[i] = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
   }
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
 
@@ -159,8 +158,7 @@ void Md5Final(std::uint8_t digest[16], Md5Context& ctx) {
   explicit_bzero(&ctx, sizeof ctx);
 }
 
-void HmacMd5(const void* text, int textLength, const void* key, int keyLength,
-             std::uint8_t digest[16]) {
+void HmacMd5(const void* text, int textLength, const void* key, int keyLength, std::uint8_t digest[16]) {
   if (textLength < 0) textLength = 0;
   if (keyLength < 0) keyLength = 0;
 

@@ -24,8 +24,7 @@ void Md5Final(std::uint8_t digest[16], Md5Context& ctx);
 void Md5Transform(std::uint32_t state[4], const std::uint8_t block[64]);
 
 // HMAC-MD5 with a 64-byte block; a negative length counts as 0.
-void HmacMd5(const void* text, int textLength, const void* key, int keyLength,
-             std::uint8_t digest[16]);
+void HmacMd5(const void* text, int textLength, const void* key, int keyLength, std::uint8_t digest[16]);
 
 // The digest as 32 upper-case hexadecimal digits.
 std::string Md5Hex(const std::uint8_t digest[16]);

@@ -19,9 +19,7 @@ class RegexExecutor {
   static constexpr int kGroups = 10;
 
   RegexExecutor(const RegexProgram& program, const char* subject)
-      : m_program(program),
-        m_bol(subject),
-        m_end(subject ? subject + std::strlen(subject) : nullptr) {}
+      : m_program(program), m_bol(subject), m_end(subject ? subject + std::strlen(subject) : nullptr) {}
 
   // Tries positions from the left; the first successful try is the match.
   bool Exec();
@@ -64,8 +62,7 @@ class RegexExecutor {
   }
   std::ptrdiff_t Repeat(const unsigned char* node, const char* at);
   // The largest count in [min, count] whose following character can start the next literal.
-  static std::ptrdiff_t FitCount(const char* base, std::ptrdiff_t count, int min,
-                                 unsigned char nextChar);
+  static std::ptrdiff_t FitCount(const char* base, std::ptrdiff_t count, int min, unsigned char nextChar);
 
   const RegexProgram& m_program;
   const char* m_bol;
@@ -127,8 +124,7 @@ bool RegexExecutor::Try(const char* at) {
 std::ptrdiff_t RegexExecutor::Repeat(const unsigned char* node, const char* at) {
   const char* scan = at;
   switch (P::Op(node)) {
-    case OpAnyChar:
-      return m_end - at;
+    case OpAnyChar: return m_end - at;
     case OpLiteral: {
       char c = static_cast<char>(*P::Operand(node));
       while (*scan == c) ++scan;
@@ -140,15 +136,12 @@ std::ptrdiff_t RegexExecutor::Repeat(const unsigned char* node, const char* at) 
     case OpNotInSet:
       while (*scan && !m_program.SetContains(node, static_cast<unsigned char>(*scan))) ++scan;
       break;
-    default:
-      SetError(5);
-      return 0;
+    default: SetError(5); return 0;
   }
   return scan - at;
 }
 
-std::ptrdiff_t RegexExecutor::FitCount(const char* base, std::ptrdiff_t count, int min,
-                                       unsigned char nextChar) {
+std::ptrdiff_t RegexExecutor::FitCount(const char* base, std::ptrdiff_t count, int min, unsigned char nextChar) {
   if (count < min) return -1;
   if (!nextChar) return count;
   const void* hit = memrchr(base + min, nextChar, static_cast<std::size_t>(count - min + 1));
@@ -171,22 +164,11 @@ bool RegexExecutor::MatchNode(const unsigned char* scan) {
       unsigned char op = P::Op(scan);
       auto c = static_cast<unsigned char>(*in);
       switch (op) {
-        case OpEnd:
-          m_input = in;
-          return true;
-        case OpLineStart:
-          ok = in == m_bol;
-          break;
-        case OpLineEnd:
-          ok = c == 0;
-          break;
-        case OpWordStart:
-          ok = IsWordChar(c) &&
-               !(in > m_bol && IsWordChar(static_cast<unsigned char>(in[-1])));
-          break;
-        case OpWordEnd:
-          ok = !IsWordChar(c);
-          break;
+        case OpEnd: m_input = in; return true;
+        case OpLineStart: ok = in == m_bol; break;
+        case OpLineEnd: ok = c == 0; break;
+        case OpWordStart: ok = IsWordChar(c) && !(in > m_bol && IsWordChar(static_cast<unsigned char>(in[-1]))); break;
+        case OpWordEnd: ok = !IsWordChar(c); break;
         case OpAnyChar:
           ok = c != 0;
           if (ok) ++in;
@@ -217,13 +199,11 @@ bool RegexExecutor::MatchNode(const unsigned char* scan) {
           if (ok) ++in;
           break;
         case OpEmpty:
-        case OpBackLink:
-          break;
+        case OpBackLink: break;
         case OpAlternative:
           if (next && P::Op(next) == OpAlternative) {
             if (!Room()) return false;
-            m_choices.push_back({next, in, 0, static_cast<std::uint32_t>(m_trail.size()), 0, 0,
-                                 false});
+            m_choices.push_back({next, in, 0, static_cast<std::uint32_t>(m_trail.size()), 0, 0, false});
           }
           next = P::Operand(scan);
           break;
@@ -320,9 +300,7 @@ Regex::Regex(const std::string& pattern, bool caseInsensitive)
 
 bool Regex::HasProgram() const { return m_program && m_program->Compiled(); }
 
-bool Regex::TookPart(int n) const {
-  return n >= 0 && n < kGroups && m_start[n] && m_end[n] && m_start[n] <= m_end[n];
-}
+bool Regex::TookPart(int n) const { return n >= 0 && n < kGroups && m_start[n] && m_end[n] && m_start[n] <= m_end[n]; }
 
 bool Regex::Match(const std::string& subject) {
   ClearErrors();

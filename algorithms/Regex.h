@@ -34,7 +34,7 @@ class Regex {
   const std::shared_ptr<const RegexProgram>& Program() const { return m_program; }
 
   // Bounds of one Match.
-  static constexpr int kMaxDepth = 100000;        // saved backtracking states
+  static constexpr int kMaxDepth = 100000;       // saved backtracking states
   static constexpr long kStepBudget = 10000000;  // nodes visited and repetition counts tried
 
  private:

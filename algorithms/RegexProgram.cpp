@@ -72,9 +72,7 @@ class CRegProgramAccessor : public CRegErrorHandler {
  protected:
   static unsigned char Op(const unsigned char* p) { return p[0]; }
   static unsigned char* Operand(unsigned char* p) { return p + 3; }
-  static unsigned char* Next(unsigned char* p) {
-    return const_cast<unsigned char*>(RegexProgram::Next(p));
-  }
+  static unsigned char* Next(unsigned char* p) { return const_cast<unsigned char*>(RegexProgram::Next(p)); }
 };
 
 class CRegCompilerBase : public CRegProgramAccessor {
@@ -224,19 +222,13 @@ unsigned char* CRegCompilerBase::ParseAtom(int& flags) {
   flags = 0;
   unsigned char* ret = nullptr;
   switch (*m_parse) {
-    case '^':
-      ++m_parse;
-      return EmitNode(OpLineStart);
-    case '$':
-      ++m_parse;
-      return EmitNode(OpLineEnd);
+    case '^': ++m_parse; return EmitNode(OpLineStart);
+    case '$': ++m_parse; return EmitNode(OpLineEnd);
     case '.':
       ++m_parse;
       flags |= HasWidth | Simple;
       return EmitNode(OpAnyChar);
-    case '[':
-      ++m_parse;
-      return ParseSet(flags);
+    case '[': ++m_parse; return ParseSet(flags);
     case '(': {
       ++m_parse;
       int groupFlags = 0;
@@ -247,31 +239,20 @@ unsigned char* CRegCompilerBase::ParseAtom(int& flags) {
     }
     case '\0':
     case '|':
-    case ')':
-      SetError(20);
-      return nullptr;
+    case ')': SetError(20); return nullptr;
     case '?':
     case '+':
-    case '*':
-      SetError(21);
-      return nullptr;
+    case '*': SetError(21); return nullptr;
     case '\\':
       switch (m_parse[1]) {
-        case '\0':
-          SetError(22);
-          return nullptr;
-        case '<':
-          m_parse += 2;
-          return EmitNode(OpWordStart);
-        case '>':
-          m_parse += 2;
-          return EmitNode(OpWordEnd);
+        case '\0': SetError(22); return nullptr;
+        case '<': m_parse += 2; return EmitNode(OpWordStart);
+        case '>': m_parse += 2; return EmitNode(OpWordEnd);
         default:
           ++m_parse;  // the run starts at the escaped character
           return ParseLiteralRun(flags);
       }
-    default:
-      return ParseLiteralRun(flags);
+    default: return ParseLiteralRun(flags);
   }
 }
 
@@ -303,8 +284,7 @@ unsigned char* CRegCompilerBase::ParseSet(int& flags) {
       return nullptr;
     }
     int high = static_cast<unsigned char>(m_parse[0]);
-    for (int c = static_cast<unsigned char>(m_parse[-2]) + 1; c <= high; ++c)
-      EmitByte(static_cast<unsigned char>(c));
+    for (int c = static_cast<unsigned char>(m_parse[-2]) + 1; c <= high; ++c) EmitByte(static_cast<unsigned char>(c));
     ++m_parse;
   }
   EmitByte(0);
@@ -326,8 +306,8 @@ unsigned char* CRegCompilerBase::ParseLiteralRun(int& flags) {
   };
   for (;;) {
     char after = m_parse[1];
-    if (after == '\0' || after == '\n' || after == '$' || after == '(' || after == ')' ||
-        after == '.' || after == '[' || after == '^' || after == '|') {
+    if (after == '\0' || after == '\n' || after == '$' || after == '(' || after == ')' || after == '.' ||
+        after == '[' || after == '^' || after == '|') {
       take();
       break;
     }
@@ -528,8 +508,7 @@ const char* RegexErrorText(int code) {
   return RegexErrorTable[std::size(RegexErrorTable) - 1].text;
 }
 
-std::shared_ptr<const RegexProgram> RegexProgram::Compile(const std::string& pattern,
-                                                          bool caseInsensitive) {
+std::shared_ptr<const RegexProgram> RegexProgram::Compile(const std::string& pattern, bool caseInsensitive) {
   std::shared_ptr<RegexProgram> program(new RegexProgram());
   // Patterns are C strings: anything after a NUL is not part of them.
   std::string rewritten;
@@ -560,16 +539,14 @@ std::shared_ptr<const RegexProgram> RegexProgram::Compile(const std::string& pat
   return program;
 }
 
-std::shared_ptr<const RegexProgram> RegexProgram::Get(const std::string& pattern,
-                                                      bool caseInsensitive) {
+std::shared_ptr<const RegexProgram> RegexProgram::Get(const std::string& pattern, bool caseInsensitive) {
   static ProgramCache cache;
   return cache.Get(pattern, caseInsensitive);
 }
 
 std::string_view RegexProgram::RequiredLiteral() const {
   if (m_requiredOffset < 0) return {};
-  return {reinterpret_cast<const char*>(m_bytes.data()) + m_requiredOffset,
-          static_cast<std::size_t>(m_requiredLength)};
+  return {reinterpret_cast<const char*>(m_bytes.data()) + m_requiredOffset, static_cast<std::size_t>(m_requiredLength)};
 }
 
 // Start-up hints from a single top-level alternative.
@@ -610,8 +587,7 @@ void RegexProgram::BuildSets() {
       while (end < m_bytes.size() && m_bytes[end] != 0) ++end;
       if (op != OpLiteral) {
         std::array<std::uint64_t, 4> bits{};
-        for (std::size_t k = operand; k < end; ++k)
-          bits[m_bytes[k] >> 6] |= std::uint64_t{1} << (m_bytes[k] & 63);
+        for (std::size_t k = operand; k < end; ++k) bits[m_bytes[k] >> 6] |= std::uint64_t{1} << (m_bytes[k] & 63);
         m_sets.emplace_back(static_cast<int>(i), bits);
       }
       i = end + 1;

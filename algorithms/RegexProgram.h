@@ -40,8 +40,7 @@ const char* RegexErrorText(int code);
 class RegexProgram {
  public:
   // Compiles the pattern (no cache).
-  static std::shared_ptr<const RegexProgram> Compile(const std::string& pattern,
-                                                     bool caseInsensitive);
+  static std::shared_ptr<const RegexProgram> Compile(const std::string& pattern, bool caseInsensitive);
   // The program for (pattern, flag) from a bounded, thread-safe, process-wide cache.
   static std::shared_ptr<const RegexProgram> Get(const std::string& pattern, bool caseInsensitive);
 

@@ -5,8 +5,8 @@
 #include "engine/Application.h"
 
 namespace {
-const char* const kSwitchNames[] = {"url",  "export", "map",  "report", "google", "save",
-                                    "language", "post", "ext", "retrybroken", "level"};
+const char* const kSwitchNames[] = {"url",      "export", "map", "report",      "google", "save",
+                                    "language", "post",   "ext", "retrybroken", "level"};
 }
 
 bool IsSwitchToken(const std::string& token) {

@@ -60,7 +60,9 @@ class HeadlessHost::AbortBox : public IAbortBox {
   bool m_aborted = false;
 };
 
-std::unique_ptr<IAbortBox> HeadlessHost::CreateAbortBox(const std::string&) { return std::make_unique<AbortBox>(*this); }
+std::unique_ptr<IAbortBox> HeadlessHost::CreateAbortBox(const std::string&) {
+  return std::make_unique<AbortBox>(*this);
+}
 
 bool HeadlessHost::RunWaitingTasks() {
   std::deque<std::function<void()>> burst;

@@ -65,8 +65,8 @@ void BM_AddLinkNew(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(records - 1));
-  state.counters["per_link"] = benchmark::Counter(static_cast<double>(records - 1),
-                                                  benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_link"] = benchmark::Counter(
+      static_cast<double>(records - 1), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // Links the table knows already, found on other pages: each one a look-up and a referrer.

@@ -113,13 +113,14 @@ std::string GeneratedPage(std::size_t targetBytes) {
               "</a></td><td>integer &amp; text</td></tr>\n";
     page += "</table>\n<img src=\"img/fig" + pick(200) + ".png\" alt=\"Figure " + id +
             "\" width=\"320\" height=\"200\">\n<ul class=\"links\">\n<li><a href=\"http://www.ext" + pick(50) +
-            ".example.org/doc/" + pick(1000) + ".html\">External reference</a></li>\n"
+            ".example.org/doc/" + pick(1000) +
+            ".html\">External reference</a></li>\n"
             "<li><a href=\"https://cdn.example.net/a.pdf\" class=\"pdf\">Download</a></li>\n"
             "<li><a href=\"#top\">Back to top</a></li>\n</ul>\n";
     if (s % 7 == 0) page += "<!-- generated section " + id + " -->\n";
     if (s % 25 == 0)
-      page += "<script type=\"text/javascript\">\nvar s" + id + " = document.getElementById('sec" + id +
-              "');\nif (s" + id + ") { s" + id + ".className += ' seen'; }\n</script>\n";
+      page += "<script type=\"text/javascript\">\nvar s" + id + " = document.getElementById('sec" + id + "');\nif (s" +
+              id + ") { s" + id + ".className += ' seen'; }\n</script>\n";
     page += "<span style=\"background: url(img/mark" + pick(20) + ".png)\">note</span>\n</div>\n";
   }
   return page + "</body>\n</html>\n";
@@ -135,7 +136,8 @@ std::string GeneratedStyleSheet(std::size_t targetBytes) {
     const std::string n = std::to_string(i);
     if (i % 10 == 0) sheet += "/* block " + n + ": components */\n";
     if (i % 50 == 0) sheet += "@media screen and (max-width: 600px) {\n";
-    sheet += ".c" + n + " > a:hover, #id" + n + " .item" + n + "::before {\n  color: #" + std::to_string(100 + i % 800) +
+    sheet += ".c" + n + " > a:hover, #id" + n + " .item" + n + "::before {\n  color: #" +
+             std::to_string(100 + i % 800) +
              ";\n  margin: 0 auto 1em;\n  font: 12px/1.5 \"Helvetica Neue\", Arial, sans-serif;\n";
     if (i % 3 == 0) sheet += "  background: #fff url(../img/bg" + std::to_string(i % 300) + ".png) no-repeat 0 0;\n";
     if (i % 5 == 0) sheet += "  list-style-image: url( \"icons/i" + std::to_string(i % 40) + ".svg\" );\n";
@@ -206,7 +208,8 @@ int main(int argc, char** argv) {
     pages.push_back({"apache:core.html",
                      {apache, "http://127.0.0.1:8080/manual/en/mod/core.html", "http://127.0.0.1:8080/manual/"}});
   static const bench::BodyFile generated(GeneratedPage(8'000'000));
-  pages.push_back({"generated:8MB", {generated.path, "http://www.example.com/docs/big.html", "http://www.example.com/"}});
+  pages.push_back(
+      {"generated:8MB", {generated.path, "http://www.example.com/docs/big.html", "http://www.example.com/"}});
 
   for (const auto& [name, page] : pages) {
     benchmark::RegisterBenchmark(("BM_ScanHtml/new/" + name).c_str(), BM_ScanHtmlNewLinks, page)
@@ -218,10 +221,12 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, PageCase>> sheets;
   const std::string apacheCss = "/usr/share/doc/apache2-doc/manual/style/css/manual.css";
   if (bench::FileExists(apacheCss))
-    sheets.push_back({"apache:manual.css",
-                      {apacheCss, "http://127.0.0.1:8080/manual/style/css/manual.css", "http://127.0.0.1:8080/manual/"}});
+    sheets.push_back(
+        {"apache:manual.css",
+         {apacheCss, "http://127.0.0.1:8080/manual/style/css/manual.css", "http://127.0.0.1:8080/manual/"}});
   static const bench::BodyFile generatedCss(GeneratedStyleSheet(4'000'000));
-  sheets.push_back({"generated:4MB", {generatedCss.path, "http://www.example.com/css/site.css", "http://www.example.com/"}});
+  sheets.push_back(
+      {"generated:4MB", {generatedCss.path, "http://www.example.com/css/site.css", "http://www.example.com/"}});
   for (const auto& [name, sheet] : sheets)
     benchmark::RegisterBenchmark(("BM_ParseCss/" + name).c_str(), BM_ParseCss, sheet)->Unit(benchmark::kMillisecond);
 

@@ -1,11 +1,11 @@
 // Microbenchmarks of the page parsers on large and hostile pages: each must stay linear.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "bench/BenchSupport.h"
 #include "engine/Application.h"
@@ -62,8 +62,8 @@ void Run(benchmark::State& state, const std::string& body) {
 void BM_OneLineManyAnchors(benchmark::State& state) {
   std::string line;
   for (int i = 0; line.size() < 2'000'000; ++i)
-    line += "<a href=\"p" + std::to_string(i % 20000) + ".html\">Page " + std::to_string(i) + "</a>" +
-            std::string(70, ' ');
+    line +=
+        "<a href=\"p" + std::to_string(i % 20000) + ".html\">Page " + std::to_string(i) + "</a>" + std::string(70, ' ');
   Run(state, line + "\r\n");
 }
 

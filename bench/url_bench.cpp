@@ -44,7 +44,8 @@ std::vector<std::string> LinkTexts(unsigned codePage) {
   for (int n = 0; links.size() < 4096; ++n)
     for (const char* pattern : kPatterns) {
       std::string text = pattern;
-      for (std::size_t at; (at = text.find("%N")) != std::string::npos;) text.replace(at, 2, std::to_string(n * 37 % 5000));
+      for (std::size_t at; (at = text.find("%N")) != std::string::npos;)
+        text.replace(at, 2, std::to_string(n * 37 % 5000));
       for (std::size_t at; (at = text.find("%E")) != std::string::npos;) text.replace(at, 2, accent);
       links.push_back(text);
     }

@@ -18,8 +18,8 @@ namespace {
 // Internal links to these are only asked for their headers: their bodies are never parsed.
 bool IsHeadExtension(std::string_view ext) {
   static constexpr std::string_view kHead[] = {
-      "gif", "png", "jpg", "ico", "txt", "rtf", "pdf", "doc", "docx", "docm", "xls", "xlsx", "xlsm", "ppt", "pptx",
-      "pptm", "msi", "exe", "zip", "rar", "mpg", "mp3", "mp4", "avi", "wmv", "asx", "asf", "swf", "js"};
+      "gif",  "png", "jpg", "ico", "txt", "rtf", "pdf", "doc", "docx", "docm", "xls", "xlsx", "xlsm", "ppt", "pptx",
+      "pptm", "msi", "exe", "zip", "rar", "mpg", "mp3", "mp4", "avi",  "wmv",  "asx", "asf",  "swf",  "js"};
   if (ext.size() < 2 || ext.size() > 4) return false;
   for (std::string_view e : kHead)
     if (e == ext) return true;

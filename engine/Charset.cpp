@@ -1,9 +1,9 @@
 #include "engine/Charset.h"
 
+#include <strings.h>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <strings.h>
 
 #include "engine/LinkInfo.h"
 #include "platform/AsciiText.h"

@@ -132,8 +132,7 @@ void StoreRecord(const CLinkInfo& link, CArchive& ar) {
   // A busy record, and one whose result has not been parsed yet, must be fetched again:
   // saved with its final status it would never be parsed, and its links would be lost.
   std::int16_t status = link.m_nStatus;
-  if (status == STATUS_BUSY || (link.m_pDoc && link.m_pDoc->IsActive(&link)))
-    status = STATUS_PENDING;
+  if (status == STATUS_BUSY || (link.m_pDoc && link.m_pDoc->IsActive(&link))) status = STATUS_PENDING;
   ar.WriteShort(status);
   ar.WriteDWord(link.m_nLinksOut);
   ar.WriteString(link.GetServer());

@@ -13,9 +13,9 @@ struct FetchRequest;
 using WorkerLauncher = std::function<bool(FetchRequest&&)>;
 
 struct EngineContext {
-  IWexoHost* host = nullptr;         // required: message boxes, dialogs, quitting
-  CWexoApp* app = nullptr;           // required: the command line and the settings file
-  ICheckOutputs* outputs = nullptr;  // nullptr: the end of a check writes nothing
-  WorkerLauncher launcher;           // empty: a real worker thread per fetch
+  IWexoHost* host = nullptr;            // required: message boxes, dialogs, quitting
+  CWexoApp* app = nullptr;              // required: the command line and the settings file
+  ICheckOutputs* outputs = nullptr;     // nullptr: the end of a check writes nothing
+  WorkerLauncher launcher;              // empty: a real worker thread per fetch
   std::function<std::int64_t()> clock;  // UTC seconds; empty: the system clock
 };

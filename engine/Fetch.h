@@ -23,16 +23,16 @@ struct FetchSettings : CheckSettings {
 };
 
 struct FetchRequest {
-  CLinkInfo* pLink = nullptr;         // only its session handle is shared with the worker
-  IUiThread* ui = nullptr;            // receives the hand-over
-  IWexoHost* host = nullptr;          // the credential and certificate dialogs; nullptr: none
+  CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
+  IUiThread* ui = nullptr;     // receives the hand-over
+  IWexoHost* host = nullptr;   // the credential and certificate dialogs; nullptr: none
   std::string url;
-  std::string referrerUrl;            // the first referrer's URL, "" when none
+  std::string referrerUrl;  // the first referrer's URL, "" when none
   std::string postData;
-  std::string rootUrl;                // the document's root prefix
+  std::string rootUrl;  // the document's root prefix
   std::uint16_t requestKind = REQUEST_GET;
-  std::uint16_t attempts = 0;         // this attempt included
-  std::string mimeType;               // the record's type before this attempt
+  std::uint16_t attempts = 0;  // this attempt included
+  std::string mimeType;        // the record's type before this attempt
   std::shared_ptr<CWorkerThread> thread;
   FetchSettings settings;
 };
@@ -56,11 +56,11 @@ struct FetchOutcome {
   bool setDate = false;
   std::int32_t dateKnown = 0;
   std::int64_t date = 0;
-  const std::string* server = nullptr;     // pooled; nullptr leaves the record's
+  const std::string* server = nullptr;  // pooled; nullptr leaves the record's
   bool setCharset = false;
-  const CCharsetInfo* charset = nullptr;   // pooled
+  const CCharsetInfo* charset = nullptr;  // pooled
   bool setDigest = false;
-  std::optional<Md5Digest> digest;         // with setDigest: the new digest or none
+  std::optional<Md5Digest> digest;  // with setDigest: the new digest or none
   bool setDuration = false;
   std::int64_t durationSeconds = 0;
   std::int16_t durationMs = 0;

@@ -42,8 +42,8 @@ void FetchFtp(FetchJob& job) {
 
   std::unique_ptr<CFtpConnection> connection;
   try {
-    connection = job.session.GetFtpConnection(job.server, job.user, job.password, job.port,
-                                              job.request.settings.PassiveFtp);
+    connection =
+        job.session.GetFtpConnection(job.server, job.user, job.password, job.port, job.request.settings.PassiveFtp);
   } catch (const CInternetException& e) {
     SetDuration(out, job.start);
     job.Finish(static_cast<std::int32_t>(e.m_dwError), LibraryMessage(e, kLongMessage));

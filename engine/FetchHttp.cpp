@@ -15,8 +15,8 @@
 
 #include "algorithms/Md5.h"
 #include "engine/Charset.h"
-#include "engine/SchemeHandlers.h"
 #include "engine/Host.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
 #include "platform/AsciiText.h"
@@ -43,9 +43,7 @@ std::string Trimmed(const std::string& text, std::size_t limit) {
   return Cut(text.substr(b, e - b), limit);
 }
 
-bool EndsWithMap(const std::string& object) {
-  return object.ends_with(".map") || object.ends_with(".MAP");
-}
+bool EndsWithMap(const std::string& object) { return object.ends_with(".map") || object.ends_with(".MAP"); }
 
 // The target of the first Location header line of a raw header block: the name in any case,
 // blanks after the ':' skipped, the value up to the line's end without its CR.
@@ -139,8 +137,7 @@ struct BodyFileError {
 };
 
 BodyFileError WriteError(const std::string& path, int err) {
-  return {FileErrorStatus(err),
-          Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
+  return {FileErrorStatus(err), Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
 }
 
 // Streams the rest of the response into path (an existing empty file), at most kPageLimit
@@ -190,8 +187,7 @@ class HttpHandler {
  private:
   bool PreConnectChecks();
   // Sends the request; false when the fetch ended (status and text set).
-  bool Send(CHttpFile& file, const std::string& headers, const std::string& body,
-            const char* abortText);
+  bool Send(CHttpFile& file, const std::string& headers, const std::string& body, const char* abortText);
   // The request's send, with the certificate dialog and one re-send per certificate error.
   bool SendWithCertificates();
   // What the certificate dialog answered for the error: true to send again.
@@ -225,7 +221,8 @@ class HttpHandler {
 
 std::string HttpHandler::ServerName() const {
   const bool secure = job_.service == AFX_INET_SERVICE_HTTPS;
-  const std::uint16_t port = job_.port != 0 ? job_.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
+  const std::uint16_t port =
+      job_.port != 0 ? job_.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
   return platform::AsciiLowered(job_.server) + ":" + std::to_string(port);
 }
 
@@ -276,14 +273,9 @@ bool HttpHandler::SendWithCertificates() {
         return false;
       }
       switch (CertificateDialog(code, message)) {
-        case Answer::Retry:
-          continue;
-        case Answer::Aborted:
-          job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted");
-          return false;
-        case Answer::Cancel:
-          job_.Finish(static_cast<std::int32_t>(code), message);
-          return false;
+        case Answer::Retry: continue;
+        case Answer::Aborted: job_.Finish(ERROR_INTERNET_OPERATION_CANCELLED, "ErrorDlg() aborted"); return false;
+        case Answer::Cancel: job_.Finish(static_cast<std::int32_t>(code), message); return false;
       }
     }
     if (!sent) {
@@ -316,8 +308,12 @@ bool HttpHandler::Credentials() {
     } else if (!job_.Aborted()) {
       std::string challenge;
       file_->QueryInfo(proxy ? HTTP_QUERY_PROXY_AUTHENTICATE : HTTP_QUERY_WWW_AUTHENTICATE, challenge);
-      CredentialPrompt prompt{job_.request.url, file_->GetCredentialServer(proxy), RealmOf(challenge), proxy,
-                              proxy ? std::string() : job_.user, AbortCheck()};
+      CredentialPrompt prompt{job_.request.url,
+                              file_->GetCredentialServer(proxy),
+                              RealmOf(challenge),
+                              proxy,
+                              proxy ? std::string() : job_.user,
+                              AbortCheck()};
       std::string user, password;
       asked = retry = job_.request.host->CredentialDialog(prompt, user, password);
       if (retry) {
@@ -373,8 +369,7 @@ bool HttpHandler::PreConnectChecks() {
   return true;
 }
 
-bool HttpHandler::Send(CHttpFile& file, const std::string& headers, const std::string& body,
-                    const char* abortText) {
+bool HttpHandler::Send(CHttpFile& file, const std::string& headers, const std::string& body, const char* abortText) {
   bool sent = false;
   try {
     sent = file.SendRequest(headers, body);
@@ -571,8 +566,7 @@ void HttpHandler::Run() {
   std::string headers = "Accept: " + settings_.Accept + "\r\n";
   if (!settings_.language.empty()) headers += "Accept-Language: " + settings_.language + "\r\n";
   headers += "Accept-Encoding: gzip\r\n";
-  if (!settings_.IfModifiedSince.empty())
-    headers += "If-Modified-Since: " + settings_.IfModifiedSince + "\r\n";
+  if (!settings_.IfModifiedSince.empty()) headers += "If-Modified-Since: " + settings_.IfModifiedSince + "\r\n";
 
   try {
     connection_ = job_.session.GetHttpConnection(job_.server, job_.port, job_.user, job_.password);
@@ -596,11 +590,8 @@ void HttpHandler::Run() {
   if (!SendWithCertificates()) return;
   if (!ReadStatus(*file_)) return;
 
-  if (job_.status == 400 && EndsWithMap(job_.object) &&
-      !ImageMapRequest("?1,1", "map1 SendRequest() aborted"))
-    return;
-  if (job_.status == 204 && EndsWithMap(job_.object) &&
-      !ImageMapRequest("?10,10", "map2 OpenRequest() aborted"))
+  if (job_.status == 400 && EndsWithMap(job_.object) && !ImageMapRequest("?1,1", "map1 SendRequest() aborted")) return;
+  if (job_.status == 204 && EndsWithMap(job_.object) && !ImageMapRequest("?10,10", "map2 OpenRequest() aborted"))
     return;
 
   if ((job_.status == 407 || (job_.status == 401 && settings_.AskPassword)) && !Credentials()) return;

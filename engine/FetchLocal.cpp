@@ -107,8 +107,7 @@ bool WriteListing(FetchJob& job, const std::string& path) {
                "</title>\n</head>\n<META http-equiv=Content-Type content=\"text/html; "
                "charset=utf-8\">\n<body>\n");
     if (!path.ends_with('/')) file.Write("<base href=\"" + HtmlEscape(job.request.url) + "/\">\n");
-    for (const ListingEntry& e : entries)
-      file.Write("<a href=\"" + e.href + "\">" + HtmlEscape(e.name) + "</a><p>\n");
+    for (const ListingEntry& e : entries) file.Write("<a href=\"" + e.href + "\">" + HtmlEscape(e.name) + "</a><p>\n");
     file.Write("</body></html>\n");
   }
   if (!file.Close()) {

@@ -13,8 +13,8 @@ enum class Lookup { Found, Missing, Cancelled };
 
 Lookup HasRecord(const FetchJob& job, const std::string& domain, std::uint16_t type) {
   std::vector<platform::DnsRecord> records;
-  const long rc = platform::DnsQuery(domain, type, platform::DNS_QUERY_STANDARD, records,
-                                     [&job] { return job.Aborted(); });
+  const long rc =
+      platform::DnsQuery(domain, type, platform::DNS_QUERY_STANDARD, records, [&job] { return job.Aborted(); });
   if (rc == platform::DNS_ERROR_CANCELLED) return Lookup::Cancelled;
   if (rc != platform::DNS_QUERY_OK) return Lookup::Missing;
   for (const platform::DnsRecord& r : records)
@@ -30,15 +30,12 @@ void FetchMailto(FetchJob& job) {
   if (!domain.empty()) {
     for (std::uint16_t type : {platform::DNS_TYPE_MX, platform::DNS_TYPE_A}) {
       switch (HasRecord(job, domain, type)) {
-        case Lookup::Found:
-          job.Finish(STATUS_MAIL_HOST_OK, std::string());
-          return;
+        case Lookup::Found: job.Finish(STATUS_MAIL_HOST_OK, std::string()); return;
         case Lookup::Cancelled:
           job.Finish(static_cast<std::int32_t>(platform::ERROR_INTERNET_OPERATION_CANCELLED),
                      platform::InternetErrorMessage(platform::ERROR_INTERNET_OPERATION_CANCELLED));
           return;
-        case Lookup::Missing:
-          break;
+        case Lookup::Missing: break;
       }
     }
   }

@@ -4,16 +4,16 @@
 #include <cstdio>
 #include <exception>
 
-#include "engine/SchemeHandlers.h"
 #include "engine/Host.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
 #include "platform/AsciiText.h"
 
 FetchStamp TakeFetchStamp() {
   // A monotonic clock: a clock set back during a fetch must not give a negative duration.
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
   FetchStamp stamp;
   stamp.seconds = ms / 1000;
   stamp.ms = static_cast<std::int16_t>(ms % 1000);
@@ -45,10 +45,9 @@ bool IsParsableMimeType(const std::string& type) {
 }
 
 std::int32_t SkippedSchemeStatus(std::string_view url) {
-  static constexpr std::string_view kExact[] = {"view-source:", "rtsp://", "wtai://", "callto:",
-                                                "ymsgr:",       "irc://",  "xmpp:",   "ldap:",
-                                                "mms:",         "tel:",    "pnm:",    "data:",
-                                                "steam:",       "aim:"};
+  static constexpr std::string_view kExact[] = {
+      "view-source:", "rtsp://", "wtai://", "callto:", "ymsgr:", "irc://", "xmpp:",
+      "ldap:",        "mms:",    "tel:",    "pnm:",    "data:",  "steam:", "aim:"};
   if (platform::AsciiStartsWithNoCase(url, "javascript:")) return STATUS_SKIP_TYPE;
   for (std::string_view prefix : kExact)
     if (url.starts_with(prefix)) return STATUS_SKIP_TYPE;
@@ -69,27 +68,13 @@ void RunFetch(const FetchRequest& request, FetchResult& result, const FetchStamp
     job.isJar = url.size() >= 4 && url.compare(url.size() - 4, 4, ".jar") == 0;
     switch (job.service) {
       case AFX_INET_SERVICE_HTTP:
-      case AFX_INET_SERVICE_HTTPS:
-        FetchHttp(job);
-        break;
-      case AFX_INET_SERVICE_FILE:
-        FetchLocalFile(job);
-        break;
-      case AFX_INET_SERVICE_UNK:
-        job.Finish(SkippedSchemeStatus(url), std::string());
-        break;
-      case AFX_INET_SERVICE_MAILTO:
-        FetchMailto(job);
-        break;
-      case AFX_INET_SERVICE_FTP:
-        FetchFtp(job);
-        break;
-      case AFX_INET_SERVICE_GOPHER:
-        FetchGopher(job);
-        break;
-      default:
-        job.Finish(STATUS_SKIP_TYPE, std::string());
-        break;
+      case AFX_INET_SERVICE_HTTPS: FetchHttp(job); break;
+      case AFX_INET_SERVICE_FILE: FetchLocalFile(job); break;
+      case AFX_INET_SERVICE_UNK: job.Finish(SkippedSchemeStatus(url), std::string()); break;
+      case AFX_INET_SERVICE_MAILTO: FetchMailto(job); break;
+      case AFX_INET_SERVICE_FTP: FetchFtp(job); break;
+      case AFX_INET_SERVICE_GOPHER: FetchGopher(job); break;
+      default: job.Finish(STATUS_SKIP_TYPE, std::string()); break;
     }
   }
 

@@ -1,12 +1,12 @@
 #include "engine/FileRemoval.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 

@@ -24,8 +24,8 @@ std::string GzErrorText(gzFile gz, int* errnum) {
 
 }  // namespace
 
-int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size,
-               std::uint8_t digest[16], std::string& message, std::int64_t limit, bool* cut) {
+int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size, std::uint8_t digest[16],
+               std::string& message, std::int64_t limit, bool* cut) {
   Md5Context md5;
   Md5Init(md5);
   size = 0;
@@ -88,7 +88,8 @@ int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int
     std::fclose(out);
     std::remove(outPath.c_str());
     size = 0;
-    message = std::string("gzread error: ") + (closed == Z_BUF_ERROR ? "unexpected end of file" : zError(closed)) + ".\n";
+    message =
+        std::string("gzread error: ") + (closed == Z_BUF_ERROR ? "unexpected end of file" : zError(closed)) + ".\n";
     return -1;
   }
   if (std::fclose(out) != 0) {

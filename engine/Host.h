@@ -63,7 +63,7 @@ struct CredentialPrompt {
   std::string server;  // "scheme://host:port", or "proxy " and the proxy
   std::string realm;   // from the challenge; "" when it names none
   bool proxy = false;
-  std::string user;    // to show in the dialog at first
+  std::string user;  // to show in the dialog at first
   // True once the fetch was stopped or timed out: a dialog still open may close as cancel.
   std::function<bool()> aborted;
 };

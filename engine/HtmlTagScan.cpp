@@ -57,13 +57,13 @@ struct Prefix {
 
 // No two prefixes can match the same text, so their order does not decide anything.
 constexpr Prefix kPrefixes[] = {
-    {"<STYLE ", Kind::Style},   {"<A ", Kind::Anchor},       {"<GO ", Kind::Link},      {"<IMG ", Kind::Image},
-    {"<LAYER ", Kind::Link},    {"<IFRAME ", Kind::Link},    {"<VIDEO ", Kind::Link},   {"<EMBED ", Kind::Embed},
-    {"<OBJECT ", Kind::Link},   {"<FRAME ", Kind::Link},     {"<AREA ", Kind::Link},    {"<LINK ", Kind::Link},
-    {"<INPUT ", Kind::Link},    {"<APPLET ", Kind::Applet},  {"<SCRIPT", Kind::Script}, {"<BGSOUND ", Kind::Link},
-    {"<BODY ", Kind::Link},     {"<TD ", Kind::Link},        {"<TH ", Kind::Link},      {"<TR ", Kind::Link},
-    {"<TABLE ", Kind::Link},    {"<META ", Kind::Meta},      {"<BLOCKQUOTE ", Kind::Link}, {"<BASE ", Kind::Base},
-    {"<TITLE>", Kind::Title},   {"<!--", Kind::Comment},
+    {"<STYLE ", Kind::Style}, {"<A ", Kind::Anchor},      {"<GO ", Kind::Link},         {"<IMG ", Kind::Image},
+    {"<LAYER ", Kind::Link},  {"<IFRAME ", Kind::Link},   {"<VIDEO ", Kind::Link},      {"<EMBED ", Kind::Embed},
+    {"<OBJECT ", Kind::Link}, {"<FRAME ", Kind::Link},    {"<AREA ", Kind::Link},       {"<LINK ", Kind::Link},
+    {"<INPUT ", Kind::Link},  {"<APPLET ", Kind::Applet}, {"<SCRIPT", Kind::Script},    {"<BGSOUND ", Kind::Link},
+    {"<BODY ", Kind::Link},   {"<TD ", Kind::Link},       {"<TH ", Kind::Link},         {"<TR ", Kind::Link},
+    {"<TABLE ", Kind::Link},  {"<META ", Kind::Meta},     {"<BLOCKQUOTE ", Kind::Link}, {"<BASE ", Kind::Base},
+    {"<TITLE>", Kind::Title}, {"<!--", Kind::Comment},
 };
 
 // For each upper-cased second character, the prefixes that begin with '<' and it, in table
@@ -258,8 +258,8 @@ class HtmlTagScan {
   Step Comment(std::size_t p) {
     // A carried "<!--" is only an opener: its own hyphens never close the comment.
     const bool carried = m_commentCarried && m_carriedAt == p;
-    int run = 0;           // as the closing search counts
-    int realRun = 0;       // hyphens written after the opener
+    int run = 0;      // as the closing search counts
+    int realRun = 0;  // hyphens written after the opener
     std::size_t j = p;
     if (carried) {
       j = p + 4;

@@ -181,8 +181,8 @@ unsigned CLinkInfo::GetCodePage() const {
 }
 
 bool CLinkInfo::IsParsableType() const {
-  return m_csMimeType == "text/html" || m_csMimeType == "text/vnd.wap.wml" ||
-         m_csMimeType == "application/xhtml+xml" || m_csMimeType == "text/css";
+  return m_csMimeType == "text/html" || m_csMimeType == "text/vnd.wap.wml" || m_csMimeType == "application/xhtml+xml" ||
+         m_csMimeType == "text/css";
 }
 
 bool CLinkInfo::IsNonHtmlType() const {

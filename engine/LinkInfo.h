@@ -12,7 +12,9 @@
 
 class CWexoDoc;
 class CCharsetInfo;
-namespace platform { class CArchive; }
+namespace platform {
+class CArchive;
+}
 
 enum : std::uint16_t { REQUEST_POST = 0, REQUEST_GET = 1, REQUEST_HEAD = 2 };
 

@@ -1,12 +1,12 @@
 // Handling of one finished fetch on the user-interface thread: retries, spreading of host
 // and mail-domain results, redirects, and the dispatch of the body to its link extractor.
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <unistd.h>
 
 #include "engine/Fetch.h"
 #include "engine/FileRemoval.h"
@@ -23,11 +23,18 @@ namespace {
 
 bool NeverRetried(std::int16_t status) {
   switch (status) {
-    case 6: case 200: case 401: case 503: case 504: case 12002: case 12007: case 12017: case 12029: case 12030:
-    case STATUS_SKIP_TYPE:
-      return true;
-    default:
-      return false;
+    case 6:
+    case 200:
+    case 401:
+    case 503:
+    case 504:
+    case 12002:
+    case 12007:
+    case 12017:
+    case 12029:
+    case 12030:
+    case STATUS_SKIP_TYPE: return true;
+    default: return false;
   }
 }
 
@@ -137,8 +144,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
         char buffer[4096];
         std::snprintf(buffer, sizeof buffer,
                       "Internal error: Could not open %s '%s' to read content of URL '%s', cause: %s",
-                      result.bBodyIsTemp ? "temporary file" : "file", result.csBodyFile.c_str(),
-                      result.csUrl.c_str(), platform::FileErrorText(file.ErrorNumber()).c_str());
+                      result.bBodyIsTemp ? "temporary file" : "file", result.csBodyFile.c_str(), result.csUrl.c_str(),
+                      platform::FileErrorText(file.ErrorNumber()).c_str());
         Host().MessageBox(buffer, BoxKind::Error);
         m_bPaused = paused;
         SetStatus(link, 2, buffer);
@@ -166,7 +173,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (result.bBodyIsTemp) {
     if (!IsInTempDir(result.csBodyFile)) {
       char buffer[4096];
-      std::snprintf(buffer, sizeof buffer, "Internal error: Tempfile '%s' is not in %%TEMP%%", result.csBodyFile.c_str());
+      std::snprintf(buffer, sizeof buffer, "Internal error: Tempfile '%s' is not in %%TEMP%%",
+                    result.csBodyFile.c_str());
       Host().MessageBox(buffer, BoxKind::Error);
       // Whatever named that file must not go on: the program ends in order.
       Host().Quit(1);

@@ -1,16 +1,14 @@
 #include "engine/ReadLine.h"
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
 #include "platform/AsciiText.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host) {
   line.clear();

@@ -45,9 +45,7 @@ struct FetchJob {
   // True once the user-interface thread took the session handle to abort the fetch.
   bool Aborted() const;
   // The record's MIME type as the fetch has left it so far.
-  const std::string& MimeType() const {
-    return outcome.setMimeType ? outcome.mimeType : request.mimeType;
-  }
+  const std::string& MimeType() const { return outcome.setMimeType ? outcome.mimeType : request.mimeType; }
   void Finish(std::int32_t code, std::string message) {
     status = code;
     text = std::move(message);
@@ -84,6 +82,5 @@ std::int32_t SkippedSchemeStatus(std::string_view url);
 // Decodes the gzip file into outPath; 0 with size and digest of the decoded bytes, or -1
 // with the reason in message (no output file left behind, size 0). Decoding stops after limit
 // bytes; cut (when given) tells that the body went on past them. Messages name no file.
-int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size,
-               std::uint8_t digest[16], std::string& message, std::int64_t limit = INT64_MAX,
-               bool* cut = nullptr);
+int GunzipFile(const std::string& gzipPath, const std::string& outPath, std::int64_t& size, std::uint8_t digest[16],
+               std::string& message, std::int64_t limit = INT64_MAX, bool* cut = nullptr);

@@ -87,8 +87,8 @@ bool CWexoDoc::OnNewDocument() {
   if (app.GetProfileInt(options.c_str(), "Profile", 0) != 0) {
     ReadProfileList(app, root + "-Include", m_saInclude);
     ReadProfileList(app, root + "-Exclude", m_saExclude);
-    settings.CheckExternal = app.GetProfileInt(options.c_str(), "CheckExternal",
-                                               app.GetProfileInt("Options", "CheckExternal", 1));
+    settings.CheckExternal =
+        app.GetProfileInt(options.c_str(), "CheckExternal", app.GetProfileInt("Options", "CheckExternal", 1));
     settings.MaxLevel = static_cast<std::int16_t>(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
     settings.EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
     settings.EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);

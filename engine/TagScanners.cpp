@@ -165,14 +165,13 @@ bool GetAttribute(std::string_view name, const CTagText& tag, std::string& value
   return true;
 }
 
-bool GetLinkAttributeValue(std::string_view name, const std::string& base, const CTagText& tag,
-                           std::string& value, unsigned codePage) {
+bool GetLinkAttributeValue(std::string_view name, const std::string& base, const CTagText& tag, std::string& value,
+                           unsigned codePage) {
   if (!Find(tag, name, true, value)) return false;
   return ResolveValue(name, base, value, codePage);
 }
 
-bool GetArchiveList(const std::string& base, const CTagText& tag, std::vector<std::string>& list,
-                    unsigned codePage) {
+bool GetArchiveList(const std::string& base, const CTagText& tag, std::vector<std::string>& list, unsigned codePage) {
   std::string value;
   if (!Find(tag, "ARCHIVE", true, value)) return false;
   const std::size_t first = list.size();

@@ -52,13 +52,12 @@ bool GetAttribute(std::string_view name, const CTagText& tag, std::string& value
 
 // A further link attribute (CODEBASE, PLUGINSPAGE, LOWSRC, LONGDESC), resolved as in
 // GetLinkAttribute.
-bool GetLinkAttributeValue(std::string_view name, const std::string& base, const CTagText& tag,
-                           std::string& value, unsigned codePage);
+bool GetLinkAttributeValue(std::string_view name, const std::string& base, const CTagText& tag, std::string& value,
+                           unsigned codePage);
 
 // The ARCHIVE list, split at ',' and each entry resolved; appended to list. On a refused
 // entry nothing is appended and the result is false.
-bool GetArchiveList(const std::string& base, const CTagText& tag, std::vector<std::string>& list,
-                    unsigned codePage);
+bool GetArchiveList(const std::string& base, const CTagText& tag, std::vector<std::string>& list, unsigned codePage);
 
 // The CONTENT of a META tag that names wanted (DESCRIPTION, KEYWORDS); false when empty.
 bool GetMetaContent(const CTagText& tag, std::string& value, std::string_view wanted);

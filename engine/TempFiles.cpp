@@ -1,9 +1,9 @@
 #include "engine/TempFiles.h"
 
 #include <sys/stat.h>
-#include <cstring>
 #include <unistd.h>
 #include <uuid/uuid.h>
+#include <cstring>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,11 +36,10 @@ int FileExceptionCauseOf(int err) {
   }
 }
 
-std::string ReportFileCreateError(const std::string& fileName, const std::string& message, int cause,
-                                  long osError) {
+std::string ReportFileCreateError(const std::string& fileName, const std::string& message, int cause, long osError) {
   std::string text = message.substr(0, 255);
-  int n = std::snprintf(nullptr, 0, "File '%s' could not be created: %s (cause=%d, OsError=%ld)\n",
-                        fileName.c_str(), text.c_str(), cause, osError);
+  int n = std::snprintf(nullptr, 0, "File '%s' could not be created: %s (cause=%d, OsError=%ld)\n", fileName.c_str(),
+                        text.c_str(), cause, osError);
   std::string out(static_cast<std::size_t>(n) + 1, '\0');
   std::snprintf(out.data(), out.size(), "File '%s' could not be created: %s (cause=%d, OsError=%ld)\n",
                 fileName.c_str(), text.c_str(), cause, osError);

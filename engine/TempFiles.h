@@ -28,8 +28,7 @@ int FileExceptionCauseOf(int err);
 
 // "File '<name>' could not be created: <message> (cause=<cause>, OsError=<osError>)\n";
 // the message is cut to 255 characters. The caller shows it.
-std::string ReportFileCreateError(const std::string& fileName, const std::string& message, int cause,
-                                  long osError);
+std::string ReportFileCreateError(const std::string& fileName, const std::string& message, int cause, long osError);
 // The same for a failure with errno value err.
 std::string ReportFileCreateError(const std::string& fileName, int err);
 

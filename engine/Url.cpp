@@ -10,38 +10,35 @@
 #include "algorithms/Regex.h"
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
-#include "platform/Profile.h"
 #include "platform/FileUrl.h"
+#include "platform/Profile.h"
 
 const HtmlEntity HtmlEntityTable[124] = {
-    {"quot", "\""}, {"apos", "'"}, {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"OElig", "\x8C"},
-    {"oelig", "\x9C"}, {"Scaron", "\x8A"}, {"scaron", "\x9A"}, {"Yuml", "\x9F"}, {"circ", "\x88"},
-    {"tilde", "\x98"}, {"ndash", "\x96"}, {"mdash", "\x97"}, {"lsquo", "\x91"}, {"rsquo", "\x92"},
-    {"sbquo", "\x82"}, {"ldquo", "\x93"}, {"rdquo", "\x94"}, {"bdquo", "\x84"},
-    {"dagger", "\x86"}, {"Dagger", "\x87"}, {"permil", "\x89"}, {"lsaquo", "\x8B"},
-    {"rsaquo", "\x9B"}, {"euro", "\x80"}, {"nbsp", " "}, {"iexcl", "\xA1"}, {"cent", "\xA2"},
-    {"pound", "\xA3"}, {"curren", "\xA4"}, {"yen", "\xA5"}, {"brvbar", "\xA6"}, {"sect", "\xA7"},
-    {"uml", "\xA8"}, {"copy", "\xA9"}, {"ordf", "\xAA"}, {"laquo", "\xAB"}, {"not", "\xAC"},
-    {"shy", "\xAD"}, {"reg", "\xAE"}, {"macr", "\xAF"}, {"deg", "\xB0"}, {"plusmn", "\xB1"},
-    {"sup2", "\xB2"}, {"sup3", "\xB3"}, {"acute", "\xB4"}, {"micro", "\xB5"}, {"para", "\xB6"},
-    {"middot", "\xB7"}, {"cedil", "\xB8"}, {"sup1", "\xB9"}, {"ordm", "\xBA"}, {"raquo", "\xBB"},
-    {"frac14", "\xBC"}, {"frac12", "\xBD"}, {"frac34", "\xBE"}, {"iquest", "\xBF"},
-    {"Agrave", "\xC0"}, {"Aacute", "\xC1"}, {"Acirc", "\xC2"}, {"Atilde", "\xC3"},
-    {"Auml", "\xC4"}, {"Aring", "\xC5"}, {"AElig", "\xC6"}, {"Ccedil", "\xC7"},
-    {"Egrave", "\xC8"}, {"Eacute", "\xC9"}, {"Ecirc", "\xCA"}, {"Euml", "\xCB"},
-    {"Igrave", "\xCC"}, {"Iacute", "\xCD"}, {"Icirc", "\xCE"}, {"Iuml", "\xCF"}, {"ETH", "\xD0"},
-    {"Ntilde", "\xD1"}, {"Ograve", "\xD2"}, {"Oacute", "\xD3"}, {"Ocirc", "\xD4"},
-    {"Otilde", "\xD5"}, {"Ouml", "\xD6"}, {"times", "\xD7"}, {"Oslash", "\xD8"},
-    {"Ugrave", "\xD9"}, {"Uacute", "\xDA"}, {"Ucirc", "\xDB"}, {"Uuml", "\xDC"},
-    {"Yacute", "\xDD"}, {"THORN", "\xDE"}, {"szlig", "\xDF"}, {"agrave", "\xE0"},
-    {"aacute", "\xE1"}, {"acirc", "\xE2"}, {"atilde", "\xE3"}, {"auml", "\xE4"},
-    {"aring", "\xE5"}, {"aelig", "\xE6"}, {"ccedil", "\xE7"}, {"egrave", "\xE8"},
-    {"eacute", "\xE9"}, {"ecirc", "\xEA"}, {"euml", "\xEB"}, {"igrave", "\xEC"},
-    {"iacute", "\xED"}, {"icirc", "\xEE"}, {"iuml", "\xEF"}, {"eth", "\xF0"}, {"ntilde", "\xF1"},
-    {"ograve", "\xF2"}, {"oacute", "\xF3"}, {"ocirc", "\xF4"}, {"otilde", "\xF5"},
-    {"ouml", "\xF6"}, {"divide", "\xF7"}, {"oslash", "\xF8"}, {"ugrave", "\xF9"},
-    {"uacute", "\xFA"}, {"ucirc", "\xFB"}, {"uuml", "\xFC"}, {"yacute", "\xFD"},
-    {"thorn", "\xFE"}, {"yuml", "\xFF"}, {"hellip", "\x85"}, {"", ""},
+    {"quot", "\""},     {"apos", "'"},      {"amp", "&"},       {"lt", "<"},        {"gt", ">"},
+    {"OElig", "\x8C"},  {"oelig", "\x9C"},  {"Scaron", "\x8A"}, {"scaron", "\x9A"}, {"Yuml", "\x9F"},
+    {"circ", "\x88"},   {"tilde", "\x98"},  {"ndash", "\x96"},  {"mdash", "\x97"},  {"lsquo", "\x91"},
+    {"rsquo", "\x92"},  {"sbquo", "\x82"},  {"ldquo", "\x93"},  {"rdquo", "\x94"},  {"bdquo", "\x84"},
+    {"dagger", "\x86"}, {"Dagger", "\x87"}, {"permil", "\x89"}, {"lsaquo", "\x8B"}, {"rsaquo", "\x9B"},
+    {"euro", "\x80"},   {"nbsp", " "},      {"iexcl", "\xA1"},  {"cent", "\xA2"},   {"pound", "\xA3"},
+    {"curren", "\xA4"}, {"yen", "\xA5"},    {"brvbar", "\xA6"}, {"sect", "\xA7"},   {"uml", "\xA8"},
+    {"copy", "\xA9"},   {"ordf", "\xAA"},   {"laquo", "\xAB"},  {"not", "\xAC"},    {"shy", "\xAD"},
+    {"reg", "\xAE"},    {"macr", "\xAF"},   {"deg", "\xB0"},    {"plusmn", "\xB1"}, {"sup2", "\xB2"},
+    {"sup3", "\xB3"},   {"acute", "\xB4"},  {"micro", "\xB5"},  {"para", "\xB6"},   {"middot", "\xB7"},
+    {"cedil", "\xB8"},  {"sup1", "\xB9"},   {"ordm", "\xBA"},   {"raquo", "\xBB"},  {"frac14", "\xBC"},
+    {"frac12", "\xBD"}, {"frac34", "\xBE"}, {"iquest", "\xBF"}, {"Agrave", "\xC0"}, {"Aacute", "\xC1"},
+    {"Acirc", "\xC2"},  {"Atilde", "\xC3"}, {"Auml", "\xC4"},   {"Aring", "\xC5"},  {"AElig", "\xC6"},
+    {"Ccedil", "\xC7"}, {"Egrave", "\xC8"}, {"Eacute", "\xC9"}, {"Ecirc", "\xCA"},  {"Euml", "\xCB"},
+    {"Igrave", "\xCC"}, {"Iacute", "\xCD"}, {"Icirc", "\xCE"},  {"Iuml", "\xCF"},   {"ETH", "\xD0"},
+    {"Ntilde", "\xD1"}, {"Ograve", "\xD2"}, {"Oacute", "\xD3"}, {"Ocirc", "\xD4"},  {"Otilde", "\xD5"},
+    {"Ouml", "\xD6"},   {"times", "\xD7"},  {"Oslash", "\xD8"}, {"Ugrave", "\xD9"}, {"Uacute", "\xDA"},
+    {"Ucirc", "\xDB"},  {"Uuml", "\xDC"},   {"Yacute", "\xDD"}, {"THORN", "\xDE"},  {"szlig", "\xDF"},
+    {"agrave", "\xE0"}, {"aacute", "\xE1"}, {"acirc", "\xE2"},  {"atilde", "\xE3"}, {"auml", "\xE4"},
+    {"aring", "\xE5"},  {"aelig", "\xE6"},  {"ccedil", "\xE7"}, {"egrave", "\xE8"}, {"eacute", "\xE9"},
+    {"ecirc", "\xEA"},  {"euml", "\xEB"},   {"igrave", "\xEC"}, {"iacute", "\xED"}, {"icirc", "\xEE"},
+    {"iuml", "\xEF"},   {"eth", "\xF0"},    {"ntilde", "\xF1"}, {"ograve", "\xF2"}, {"oacute", "\xF3"},
+    {"ocirc", "\xF4"},  {"otilde", "\xF5"}, {"ouml", "\xF6"},   {"divide", "\xF7"}, {"oslash", "\xF8"},
+    {"ugrave", "\xF9"}, {"uacute", "\xFA"}, {"ucirc", "\xFB"},  {"uuml", "\xFC"},   {"yacute", "\xFD"},
+    {"thorn", "\xFE"},  {"yuml", "\xFF"},   {"hellip", "\x85"}, {"", ""},
 };
 
 namespace {
@@ -59,9 +56,7 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsAsciiAlnum(char32_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool IsAsciiAlnum(char32_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
@@ -89,8 +84,7 @@ std::string EscapeBytes(std::string_view s, bool high, bool controls, bool blank
   out.reserve(s.size());
   for (char c : s) {
     unsigned char b = static_cast<unsigned char>(c);
-    bool escape = (high && b >= 0x80) || (controls && (b < 0x20 || b == 0x7F)) ||
-                  (blank && b == 0x20);
+    bool escape = (high && b >= 0x80) || (controls && (b < 0x20 || b == 0x7F)) || (blank && b == 0x20);
     if (escape)
       AppendEscape(out, b);
     else
@@ -341,8 +335,7 @@ std::string DecodePercentEscapes(std::string text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
       i += 2;
     } else {
@@ -386,8 +379,8 @@ std::string MailtoDomain(std::string_view url) {
   return at == std::string_view::npos ? std::string() : std::string(url.substr(at + 1));
 }
 
-bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std::string& object,
-              std::uint16_t& port, std::string& userName, std::string& password) {
+bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std::string& object, std::uint16_t& port,
+              std::string& userName, std::string& password) {
   if (StartsWith(url, "mailto:")) {
     size_t q = url.find('?');
     if (q != std::string::npos) url.resize(q);
@@ -522,8 +515,7 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
     if (codePage != kCpUtf8) {
       // Only the page's own bytes are converted; bytes written as escapes are decoded after
       // the conversion and so are never taken for characters of the page's code page.
-      if (codePage != platform::kCpAcp && codePage != platform::kCpWindows1252 &&
-          HasHighBytes(url))
+      if (codePage != platform::kCpAcp && codePage != platform::kCpWindows1252 && HasHighBytes(url))
         url = ConvertCodePage(url, codePage, kCpUtf8);
       url = DecodeSafeEscapes(url, lowerCase);
     } else {
@@ -532,8 +524,7 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
   }
   // Trailing blanks go as the split drops them; control bytes inside become escapes before
   // the split, so that the split sees the same text when the key is canonicalized again.
-  while (!url.empty() && (static_cast<unsigned char>(url.back()) <= 0x20 || url.back() == 0x7F))
-    url.pop_back();
+  while (!url.empty() && (static_cast<unsigned char>(url.back()) <= 0x20 || url.back() == 0x7F)) url.pop_back();
   url = EscapeBytes(url, false, true, false);
 
   unsigned service = 0;
@@ -569,9 +560,7 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       url = "mailto:" + EscapeUnsafe(address);
       return;
     }
-    default:
-      url = EscapeUnsafe(url);
-      return;
+    default: url = EscapeUnsafe(url); return;
   }
   std::string credentials;
   if (!user.empty()) {
@@ -596,7 +585,8 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
   if (start) link.erase(0, start);
 
   if (platform::AsciiStartsWithNoCase(link, "javascript:")) {
-    const std::string pattern = platform::GetPrivateProfileString("Options", "Javascript", "", platform::SettingsFile());
+    const std::string pattern =
+        platform::GetPrivateProfileString("Options", "Javascript", "", platform::SettingsFile());
     if (!pattern.empty()) {
       Regex re(pattern);
       const std::string subject = link;
@@ -628,8 +618,8 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
   }
 
   size_t schemeLen = platform::SchemeLength(link);
-  const bool fileResult = schemeLen ? platform::AsciiStartsWithNoCase(link, "file:")
-                                    : platform::AsciiStartsWithNoCase(base, "file:");
+  const bool fileResult =
+      schemeLen ? platform::AsciiStartsWithNoCase(link, "file:") : platform::AsciiStartsWithNoCase(base, "file:");
   if (HasHighBytes(link)) {
     if (fileResult) {
       // File URLs are UTF-8: the link's own bytes are converted, the base stays as it is.

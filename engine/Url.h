@@ -36,8 +36,8 @@ extern const HtmlEntity HtmlEntityTable[124];
 // with bytes of 0x80 and above, below 0x21 and 0x7F escaped; the object of a file URL is the
 // local path (escapes decoded once, UTF-8 unescaped). False when the URL cannot be split
 // (a "javascript:" URL always can: service type AFX_INET_SERVICE_UNK).
-bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std::string& object,
-              std::uint16_t& port, std::string& userName, std::string& password);
+bool CrackUrl(std::string url, unsigned& serviceType, std::string& hostName, std::string& object, std::uint16_t& port,
+              std::string& userName, std::string& password);
 
 // Brings a URL in the given code page into the canonical form of the link table (UTF-8,
 // non-ASCII bytes of non-file URLs escaped), lower-cased first when asked.

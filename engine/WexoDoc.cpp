@@ -1,8 +1,8 @@
 #include "engine/WexoDoc.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 #include "engine/Application.h"
 #include "engine/Clock.h"
@@ -78,7 +78,8 @@ CLinkInfo* CWexoDoc::NewLink(const std::string& url, CLinkInfo* parent, std::uin
   CLinkInfo* link = owned.get();
   if (url.starts_with("file:///")) {
     const std::size_t dot = url.rfind('.');
-    if (dot != std::string::npos) link->m_csMimeType = platform::ContentTypeForExtension(std::string_view(url).substr(dot));
+    if (dot != std::string::npos)
+      link->m_csMimeType = platform::ContentTypeForExtension(std::string_view(url).substr(dot));
   }
   const auto index = static_cast<std::uint32_t>(m_saUrls.size());
   link->m_nIndex = index;
@@ -339,4 +340,3 @@ bool CWexoDoc::AnyStartablePending() {
   }
   return false;
 }
-

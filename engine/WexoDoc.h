@@ -24,7 +24,9 @@
 #include "engine/UrlMap.h"
 #include "platform/TextFile.h"
 
-namespace platform { class CArchive; }
+namespace platform {
+class CArchive;
+}
 
 // The path begins with the private temporary folder.
 bool IsInTempDir(const std::string& path);

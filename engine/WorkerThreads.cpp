@@ -17,9 +17,9 @@ struct WorkerPool {
   std::condition_variable work;     // a request is queued, or the pool shuts down
   std::condition_variable changed;  // a fetch ended or a thread left
   std::deque<FetchRequest> queue;
-  int idle = 0;      // threads waiting for a request
-  int threads = 0;   // threads alive
-  int running = 0;   // fetches queued or running
+  int idle = 0;     // threads waiting for a request
+  int threads = 0;  // threads alive
+  int running = 0;  // fetches queued or running
   bool shutdown = false;
 };
 

@@ -1,10 +1,10 @@
 #include "engine/ZipFile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -13,9 +13,9 @@ constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 constexpr std::uint32_t kDirectorySignature = 0x02014B50;
 constexpr std::uint32_t kEndSignature = 0x06054B50;
 
-constexpr std::size_t kEntrySize = 46;        // fixed part of a central-directory entry
-constexpr std::size_t kEndSize = 22;          // end-of-central-directory record without comment
-constexpr std::size_t kMaxComment = 65535;    // the archive comment's length is 16 bits
+constexpr std::size_t kEntrySize = 46;      // fixed part of a central-directory entry
+constexpr std::size_t kEndSize = 22;        // end-of-central-directory record without comment
+constexpr std::size_t kMaxComment = 65535;  // the archive comment's length is 16 bits
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -56,11 +56,9 @@ bool ReadEndRecord(const std::uint8_t* buf, std::size_t size, std::size_t pos, E
   rec.position = pos;
   rec.directorySize = ReadValue(buf + pos + 12, 32);
   rec.directoryOffset = ReadValue(buf + pos + 16, 32);
-  if (rec.directoryOffset > pos || rec.directorySize > pos - rec.directoryOffset)
-    return false;
+  if (rec.directoryOffset > pos || rec.directorySize > pos - rec.directoryOffset) return false;
   if (rec.directorySize == 0) return true;
-  return rec.directorySize >= 4 &&
-         ReadValue(buf + rec.directoryOffset, 32) == kDirectorySignature;
+  return rec.directorySize >= 4 && ReadValue(buf + rec.directoryOffset, 32) == kDirectorySignature;
 }
 
 // The end-of-central-directory record nearest the end of the file that is consistent.
@@ -69,8 +67,7 @@ bool FindEndRecord(const std::uint8_t* buf, std::size_t size, EndRecord& rec) {
   std::size_t last = size - kEndSize;
   std::size_t first = last > kMaxComment ? last - kMaxComment : 0;
   for (std::size_t pos = last + 1; pos-- > first;) {
-    if (buf[pos] == 0x50 && ReadValue(buf + pos, 32) == kEndSignature &&
-        ReadEndRecord(buf, size, pos, rec))
+    if (buf[pos] == 0x50 && ReadValue(buf + pos, 32) == kEndSignature && ReadEndRecord(buf, size, pos, rec))
       return true;
   }
   return false;
@@ -80,17 +77,12 @@ bool FindEndRecord(const std::uint8_t* buf, std::size_t size, EndRecord& rec) {
 
 std::uint32_t ReadValue(const std::uint8_t* p, int nbits) {
   switch (nbits) {
-    case 8:
-      return p[0];
-    case 16:
-      return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
-    case 24:
-      return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+    case 8: return p[0];
+    case 16: return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+    case 24: return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
     case 32:
-      return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-             std::uint32_t(p[3]) << 24;
-    default:
-      return 0;
+      return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    default: return 0;
   }
 }
 
@@ -152,8 +144,7 @@ void CZipFile::ParseDirectory(const std::uint8_t* buffer, std::size_t size) {
   }
 }
 
-std::size_t CZipFile::ParseEntry(const std::uint8_t* buffer, std::size_t size, std::size_t pos,
-                                 ZipEntry& entry) {
+std::size_t CZipFile::ParseEntry(const std::uint8_t* buffer, std::size_t size, std::size_t pos, ZipEntry& entry) {
   if (pos > size || size - pos < kEntrySize) return 0;
   const std::uint8_t* p = buffer + pos;
   if (ReadValue(p, 32) != kDirectorySignature) return 0;

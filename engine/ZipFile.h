@@ -54,8 +54,7 @@ class CZipFile {
  protected:
   void ParseDirectory(const std::uint8_t* buffer, std::size_t size);
   // Parses the entry at buffer[pos]; its length, or 0 when there is no whole entry there.
-  std::size_t ParseEntry(const std::uint8_t* buffer, std::size_t size, std::size_t pos,
-                         ZipEntry& entry);
+  std::size_t ParseEntry(const std::uint8_t* buffer, std::size_t size, std::size_t pos, ZipEntry& entry);
 
   std::string m_csFileName;
   std::vector<ZipEntry> m_paEntries;

@@ -2,9 +2,9 @@
 
 #include "platform/CodePage.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cctype>
-#include <strings.h>
 
 namespace {
 

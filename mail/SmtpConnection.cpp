@@ -34,7 +34,9 @@ std::string LocalHostName() {
   return name;
 }
 
-bool HasBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+bool HasBreakOrNul(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
 
 // The challenge of a 334 reply: the reply text without its code and blank.
 std::string Challenge(const std::string& reply) { return reply.size() > 4 ? reply.substr(4) : std::string(); }
@@ -99,8 +101,7 @@ bool CSMTPSocket::Create() {
   return m_hSocket != platform::INVALID_SOCKET;
 }
 
-bool CSMTPSocket::Connect(const std::string& host, int port, const std::string& localAddress,
-                          std::uint32_t timeoutMs) {
+bool CSMTPSocket::Connect(const std::string& host, int port, const std::string& localAddress, std::uint32_t timeoutMs) {
   m_dwSendTimeout = timeoutMs;
   if (!localAddress.empty()) {
     in_addr local{};
@@ -229,9 +230,8 @@ bool CRQZSMTPConnection::Connect(const std::string& host, int loginMethod, const
   }
   if (m_sHeloHostname == "auto") m_sHeloHostname = LocalHostName();
 
-  const bool greeted = loginMethod == SMTP_LOGIN_NONE
-                           ? ConnectSMTP(m_sHeloHostname)
-                           : ConnectESMTP(m_sHeloHostname, user, password, loginMethod);
+  const bool greeted = loginMethod == SMTP_LOGIN_NONE ? ConnectSMTP(m_sHeloHostname)
+                                                      : ConnectESMTP(m_sHeloHostname, user, password, loginMethod);
   if (!greeted) {
     CleanUp(true);
     ReportDiagnostic("CRQZSMTPConnection::Connect, An unexpected HELO/EHLO response was received");
@@ -248,15 +248,16 @@ bool CRQZSMTPConnection::ConnectSMTP(const std::string& hostName) {
   return ReadCommandReply(250);
 }
 
-bool CRQZSMTPConnection::ConnectESMTP(const std::string& hostName, const std::string& user,
-                                      const std::string& password, int method) {
+bool CRQZSMTPConnection::ConnectESMTP(const std::string& hostName, const std::string& user, const std::string& password,
+                                      int method) {
   if (!Send("EHLO " + hostName + "\r\n")) {
     ReportDiagnostic("CRQZSMTPConnection::ConnectESMTP, An unexpected error occurred while sending the EHLO command");
     return false;
   }
   if (!ReadCommandReply(250)) {
     ReportDiagnostic(
-        "CRQZSMTPConnection::ConnectESMTP, An unexpected response was received occurred while sending the EHLO command");
+        "CRQZSMTPConnection::ConnectESMTP, An unexpected response was received occurred while sending the EHLO "
+        "command");
     return false;
   }
   switch (method) {
@@ -309,8 +310,7 @@ bool CRQZSMTPConnection::LoginDialogue(bool plain, const std::string& user, cons
     return false;
   const std::string userRefused = plain ? "Server did not response correctly to AUTH LOGIN PLAIN username field"
                                         : "Server did not respond correctly to AUTH LOGIN username field";
-  if (!LoginStep(answer(user), m + "An unexpected error occurred while sending the username", 334,
-                 m + userRefused) ||
+  if (!LoginStep(answer(user), m + "An unexpected error occurred while sending the username", 334, m + userRefused) ||
       !prompted("password:"))
     return false;
   return LoginStep(answer(password), m + "An unexpected error occurred while sending the password", 235,

@@ -366,8 +366,7 @@ int CSMTPMessage::AttachFileList(const std::string& list) {
 std::string CSMTPMessage::BuildHeader() {
   const std::string& charset = m_RootPart.Charset();
   const std::time_t now = std::time(nullptr);
-  const std::string date =
-      platform::FormatLocalTime(now, "%a, %d %b %Y %H:%M:%S ") + ZoneText(LocalBiasMinutes(now));
+  const std::string date = platform::FormatLocalTime(now, "%a, %d %b %Y %H:%M:%S ") + ZoneText(LocalBiasMinutes(now));
 
   auto join = [&](const std::vector<std::unique_ptr<CSMTPAddress>>& list) {
     std::string text;

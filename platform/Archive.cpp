@@ -1,5 +1,8 @@
 #include "platform/Archive.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -7,10 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 #include "platform/CodePage.h"
 
@@ -247,7 +247,8 @@ std::uint64_t CArchive::ReadCount(std::size_t minElementBytes) {
     if (count == 0xFFFFFFFF) count = ReadQWord();
   }
   if (minElementBytes == 0) minElementBytes = 1;
-  if (count > Remaining() / minElementBytes) Fail("a count of " + std::to_string(count) + " is more than the file holds");
+  if (count > Remaining() / minElementBytes)
+    Fail("a count of " + std::to_string(count) + " is more than the file holds");
   return count;
 }
 

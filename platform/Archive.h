@@ -15,8 +15,7 @@ namespace platform {
 // whose file cannot be written. The text says what and where.
 class CArchiveException : public std::runtime_error {
  public:
-  CArchiveException(const std::string& what, std::uint64_t offset)
-      : std::runtime_error(what), m_offset(offset) {}
+  CArchiveException(const std::string& what, std::uint64_t offset) : std::runtime_error(what), m_offset(offset) {}
   std::uint64_t Offset() const { return m_offset; }
 
  private:

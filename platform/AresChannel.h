@@ -30,4 +30,4 @@ enum class WaitEnd { Done, Cancelled, Failed };
 // channel's queries are cancelled (their callbacks run) and the wait ends.
 WaitEnd RunChannel(ares_channel channel, const bool& done, const std::function<bool()>& cancelled);
 
-} // namespace platform::dns_detail
+}  // namespace platform::dns_detail

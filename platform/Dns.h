@@ -18,24 +18,24 @@ inline constexpr std::uint16_t DNS_TYPE_MX = 15;
 inline constexpr std::uint32_t DNS_QUERY_STANDARD = 0;
 
 // Results of DnsQuery.
-inline constexpr long DNS_QUERY_OK = 0;                       // ERROR_SUCCESS
-inline constexpr long DNS_ERROR_OUTOFMEMORY = 14;             // ERROR_OUTOFMEMORY
-inline constexpr long DNS_ERROR_INVALID_PARAMETER = 87;       // ERROR_INVALID_PARAMETER
-inline constexpr long DNS_ERROR_INVALID_NAME = 123;           // ERROR_INVALID_NAME
-inline constexpr long DNS_ERROR_CANCELLED = 1223;             // ERROR_CANCELLED
-inline constexpr long DNS_ERROR_TIMEOUT = 1460;               // ERROR_TIMEOUT
+inline constexpr long DNS_QUERY_OK = 0;                  // ERROR_SUCCESS
+inline constexpr long DNS_ERROR_OUTOFMEMORY = 14;        // ERROR_OUTOFMEMORY
+inline constexpr long DNS_ERROR_INVALID_PARAMETER = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr long DNS_ERROR_INVALID_NAME = 123;      // ERROR_INVALID_NAME
+inline constexpr long DNS_ERROR_CANCELLED = 1223;        // ERROR_CANCELLED
+inline constexpr long DNS_ERROR_TIMEOUT = 1460;          // ERROR_TIMEOUT
 inline constexpr long DNS_ERROR_RCODE_FORMAT_ERROR = 9001;
 inline constexpr long DNS_ERROR_RCODE_SERVER_FAILURE = 9002;
-inline constexpr long DNS_ERROR_RCODE_NAME_ERROR = 9003;      // no such name
+inline constexpr long DNS_ERROR_RCODE_NAME_ERROR = 9003;  // no such name
 inline constexpr long DNS_ERROR_RCODE_REFUSED = 9005;
-inline constexpr long DNS_INFO_NO_RECORDS = 9501;             // the name has none of that type
+inline constexpr long DNS_INFO_NO_RECORDS = 9501;  // the name has none of that type
 
 // One record of an answer: the owner's name, the type, and the data as text (an MX
 // record's mail host, an A record's dotted address).
 struct DnsRecord {
-    std::string name;
-    std::uint16_t type = 0;
-    std::string data;
+  std::string name;
+  std::uint16_t type = 0;
+  std::string data;
 };
 
 // Asks for the records of one type (DNS_TYPE_MX or DNS_TYPE_A) of name. DNS_QUERY_OK with
@@ -43,7 +43,7 @@ struct DnsRecord {
 // polled while the query waits; once it returns true the query ends with
 // DNS_ERROR_CANCELLED. Answers, records or errors, are kept for 60 s per name and type, and
 // while one thread asks, the others that want the same answer wait for it.
-long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t options,
-              std::vector<DnsRecord>& records, const std::function<bool()>& cancelled = {});
+long DnsQuery(const std::string& name, std::uint16_t type, std::uint32_t options, std::vector<DnsRecord>& records,
+              const std::function<bool()>& cancelled = {});
 
-} // namespace platform
+}  // namespace platform

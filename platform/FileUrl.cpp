@@ -42,8 +42,7 @@ std::string DecodeFileObject(std::string_view object) {
     char c = object[i];
     if (c == '\\') {
       out.push_back('/');
-    } else if (c == '%' && i + 2 < object.size() && HexValue(object[i + 1]) >= 0 &&
-               HexValue(object[i + 2]) >= 0) {
+    } else if (c == '%' && i + 2 < object.size() && HexValue(object[i + 1]) >= 0 && HexValue(object[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexValue(object[i + 1]) * 16 + HexValue(object[i + 2])));
       i += 2;
     } else {
@@ -60,8 +59,7 @@ bool PathFromFileUrl(std::string_view url, std::string& path) {
   unsigned service;
   std::string server, object, user, password;
   std::uint16_t port;
-  if (!AfxParseURLEx(url, service, server, object, port, user, password) ||
-      service != AFX_INET_SERVICE_FILE)
+  if (!AfxParseURLEx(url, service, server, object, port, user, password) || service != AFX_INET_SERVICE_FILE)
     return false;
   path = DecodeFileObject(object);
   return true;

@@ -22,4 +22,4 @@ enum class HostLookupResult { Found, NotFound, Cancelled };
 HostLookupResult LookupHost(const std::string& name, std::vector<std::string>& addresses,
                             const std::function<bool()>& cancelled = {});
 
-} // namespace platform
+}  // namespace platform

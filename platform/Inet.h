@@ -69,7 +69,7 @@ namespace platform {
 namespace inet_detail {
 struct SessionState;
 class Transfer;
-}
+}  // namespace inet_detail
 
 // Verbs of OpenRequest; the values are the record's request kinds.
 inline constexpr int HTTP_VERB_POST = 0;
@@ -110,13 +110,13 @@ inline constexpr std::uint32_t HTTP_QUERY_SET_COOKIE = 43;
 inline constexpr std::uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000;
 
 // Options (SetOption / QueryOption).
-inline constexpr std::uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;   // ms, session
-inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;   // ms, session
-inline constexpr std::uint32_t INTERNET_OPTION_USERNAME = 28;         // request
-inline constexpr std::uint32_t INTERNET_OPTION_PASSWORD = 29;         // request
-inline constexpr std::uint32_t INTERNET_OPTION_SECURITY_FLAGS = 31;   // request
-inline constexpr std::uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;   // request
-inline constexpr std::uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;   // request
+inline constexpr std::uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;  // ms, session
+inline constexpr std::uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;  // ms, session
+inline constexpr std::uint32_t INTERNET_OPTION_USERNAME = 28;        // request
+inline constexpr std::uint32_t INTERNET_OPTION_PASSWORD = 29;        // request
+inline constexpr std::uint32_t INTERNET_OPTION_SECURITY_FLAGS = 31;  // request
+inline constexpr std::uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;  // request
+inline constexpr std::uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;  // request
 
 // Security flags of a request.
 inline constexpr std::uint32_t SECURITY_FLAG_IGNORE_REVOCATION = 0x00000080;
@@ -155,194 +155,189 @@ class CHttpFile;
 
 // Result of a request: the body, read in chunks.
 class CInternetFile {
-public:
-    CInternetFile(const CInternetFile&) = delete;
-    CInternetFile& operator=(const CInternetFile&) = delete;
-    virtual ~CInternetFile();
+ public:
+  CInternetFile(const CInternetFile&) = delete;
+  CInternetFile& operator=(const CInternetFile&) = delete;
+  virtual ~CInternetFile();
 
-    // Copies up to count bytes of the body into buffer; 0 at its end. Blocks until
-    // some bytes arrive. Throws CInternetException on a receive error or when the
-    // session has been closed (12017).
-    std::size_t Read(void* buffer, std::size_t count);
+  // Copies up to count bytes of the body into buffer; 0 at its end. Blocks until
+  // some bytes arrive. Throws CInternetException on a receive error or when the
+  // session has been closed (12017).
+  std::size_t Read(void* buffer, std::size_t count);
 
-    // Ends the request. A body not read to its end is abandoned and its connection
-    // closed; a finished one goes back to the pool. Safe to call twice.
-    virtual void Close();
+  // Ends the request. A body not read to its end is abandoned and its connection
+  // closed; a finished one goes back to the pool. Safe to call twice.
+  virtual void Close();
 
-    const std::string& GetUrl() const { return m_url; }
+  const std::string& GetUrl() const { return m_url; }
 
-protected:
-    CInternetFile(std::shared_ptr<inet_detail::SessionState> session, std::string url);
-    // Runs the transfer until its headers are in (http) or until its first byte or
-    // its end (other schemes). Throws on failure.
-    void StartTransfer(const std::string& poolKey, bool http);
-    void ReleaseTransfer();
-    virtual void Configure(inet_detail::Transfer& t) = 0;
+ protected:
+  CInternetFile(std::shared_ptr<inet_detail::SessionState> session, std::string url);
+  // Runs the transfer until its headers are in (http) or until its first byte or
+  // its end (other schemes). Throws on failure.
+  void StartTransfer(const std::string& poolKey, bool http);
+  void ReleaseTransfer();
+  virtual void Configure(inet_detail::Transfer& t) = 0;
 
-    std::shared_ptr<inet_detail::SessionState> m_session;
-    std::string m_url;
-    std::unique_ptr<inet_detail::Transfer> m_transfer;
+  std::shared_ptr<inet_detail::SessionState> m_session;
+  std::string m_url;
+  std::unique_ptr<inet_detail::Transfer> m_transfer;
 };
 
 // An HTTP or HTTPS request (OpenRequest or OpenURL).
 class CHttpFile : public CInternetFile {
-public:
-    ~CHttpFile() override;
+ public:
+  ~CHttpFile() override;
 
-    // Adds header lines ("Name: value", separated by CR LF or LF). ADD_IF_NEW skips
-    // a line whose name is already present, REPLACE replaces it, ADD appends.
-    // A line without ':' makes the call return false (87) and is dropped.
-    bool AddRequestHeaders(const std::string& headers, std::uint32_t flags = HTTP_ADDREQ_FLAG_ADD);
-    // One header; CR and LF inside name or value become blanks.
-    bool AddRequestHeader(const std::string& name, const std::string& value,
-                          std::uint32_t flags = HTTP_ADDREQ_FLAG_ADD);
+  // Adds header lines ("Name: value", separated by CR LF or LF). ADD_IF_NEW skips
+  // a line whose name is already present, REPLACE replaces it, ADD appends.
+  // A line without ':' makes the call return false (87) and is dropped.
+  bool AddRequestHeaders(const std::string& headers, std::uint32_t flags = HTTP_ADDREQ_FLAG_ADD);
+  // One header; CR and LF inside name or value become blanks.
+  bool AddRequestHeader(const std::string& name, const std::string& value, std::uint32_t flags = HTTP_ADDREQ_FLAG_ADD);
 
-    // Sends the request with extra header lines for this send and, for POST, the
-    // body; returns once the final response's headers are in. May be called again
-    // on the same request (the earlier response is dropped). Throws on failure.
-    bool SendRequest(const std::string& headers = {}, const std::string& optional = {});
+  // Sends the request with extra header lines for this send and, for POST, the
+  // body; returns once the final response's headers are in. May be called again
+  // on the same request (the earlier response is dropped). Throws on failure.
+  bool SendRequest(const std::string& headers = {}, const std::string& optional = {});
 
-    // Status of the final response; false (12150) before a response.
-    bool QueryInfoStatusCode(std::uint32_t& status) const;
-    // A named header (first occurrence, control characters turned into blanks, blanks
-    // trimmed), the status text (control characters blanked too), the status
-    // code as text, or HTTP_QUERY_RAW_HEADERS_CRLF: the final response's status line
-    // and header lines as received (case kept), each ending in CR LF, then an empty
-    // line. False (12150) when absent.
-    bool QueryInfo(std::uint32_t level, std::string& value) const;
-    // A date header (level | HTTP_QUERY_FLAG_SYSTEMTIME), parsed as UTC.
-    bool QueryInfo(std::uint32_t level, SYSTEMTIME& value) const;
-    // Any header by name, case-insensitively.
-    bool QueryInfo(const std::string& name, std::string& value) const;
+  // Status of the final response; false (12150) before a response.
+  bool QueryInfoStatusCode(std::uint32_t& status) const;
+  // A named header (first occurrence, control characters turned into blanks, blanks
+  // trimmed), the status text (control characters blanked too), the status
+  // code as text, or HTTP_QUERY_RAW_HEADERS_CRLF: the final response's status line
+  // and header lines as received (case kept), each ending in CR LF, then an empty
+  // line. False (12150) when absent.
+  bool QueryInfo(std::uint32_t level, std::string& value) const;
+  // A date header (level | HTTP_QUERY_FLAG_SYSTEMTIME), parsed as UTC.
+  bool QueryInfo(std::uint32_t level, SYSTEMTIME& value) const;
+  // Any header by name, case-insensitively.
+  bool QueryInfo(const std::string& name, std::string& value) const;
 
-    // INTERNET_OPTION_SECURITY_FLAGS of this request. SECURITY_FLAG_IGNORE_CERT_CN_INVALID
-    // turns curl's host-name check off; the other IGNORE flags forgive exactly their kind
-    // of chain error.
-    bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
-    bool SetOption(std::uint32_t option, std::uint32_t value);
-    // INTERNET_OPTION_USERNAME / _PASSWORD (the server's) and _PROXY_USERNAME /
-    // _PROXY_PASSWORD: they answer the challenges of the following sends in place of the
-    // connection's credentials and the cached ones.
-    bool SetOption(std::uint32_t option, const std::string& value);
+  // INTERNET_OPTION_SECURITY_FLAGS of this request. SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+  // turns curl's host-name check off; the other IGNORE flags forgive exactly their kind
+  // of chain error.
+  bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
+  bool SetOption(std::uint32_t option, std::uint32_t value);
+  // INTERNET_OPTION_USERNAME / _PASSWORD (the server's) and _PROXY_USERNAME /
+  // _PROXY_PASSWORD: they answer the challenges of the following sends in place of the
+  // connection's credentials and the cached ones.
+  bool SetOption(std::uint32_t option, const std::string& value);
 
-    // Where this request's credentials are kept: "scheme://host:port", or for the proxy
-    // (proxy true) the proxy that the environment names; "" when no proxy is used.
-    std::string GetCredentialServer(bool proxy) const;
-    // True when the process's cache holds credentials for that place other than those the
-    // last send offered; they are then set on this request for the next send.
-    bool TakeNewerCachedCredentials(bool proxy);
+  // Where this request's credentials are kept: "scheme://host:port", or for the proxy
+  // (proxy true) the proxy that the environment names; "" when no proxy is used.
+  std::string GetCredentialServer(bool proxy) const;
+  // True when the process's cache holds credentials for that place other than those the
+  // last send offered; they are then set on this request for the next send.
+  bool TakeNewerCachedCredentials(bool proxy);
 
-    int GetVerb() const { return m_verb; }
-    const std::string& GetObject() const { return m_object; }
+  int GetVerb() const { return m_verb; }
+  const std::string& GetObject() const { return m_object; }
 
-private:
-    friend class CHttpConnection;
-    friend class CInternetSession;
-    CHttpFile(std::shared_ptr<inet_detail::SessionState> session, std::string url,
-              std::string poolKey, int verb, std::string object, std::string referer,
-              std::uint32_t flags, std::string user, std::string password);
-    void Configure(inet_detail::Transfer& t) override;
+ private:
+  friend class CHttpConnection;
+  friend class CInternetSession;
+  CHttpFile(std::shared_ptr<inet_detail::SessionState> session, std::string url, std::string poolKey, int verb,
+            std::string object, std::string referer, std::uint32_t flags, std::string user, std::string password);
+  void Configure(inet_detail::Transfer& t) override;
 
-    std::string m_poolKey;
-    int m_verb;
-    std::string m_object;
-    std::string m_referer;
-    std::uint32_t m_flags;
-    std::string m_user;
-    std::string m_password;
-    std::uint32_t m_securityFlags = 0;
-    struct Credentials {
-        bool set = false;
-        std::string user;
-        std::string password;
-    };
-    Credentials m_optServer, m_optProxy;    // SetOption
-    Credentials m_sentServer, m_sentProxy;  // what the last send offered
-    bool m_preemptive = false;              // ... without waiting for a challenge
-    long m_serverMethods = 0;               // CURLAUTH_* of the last 401's challenge
-    long m_proxyMethods = 0;                // ... and of the last 407's
-    bool m_preemptiveProxy = false;
-    std::set<std::pair<std::string, std::string>> m_fedCookies;  // jar keys of the send
-    std::vector<std::pair<std::string, std::string>> m_headers;  // name, value
-    std::vector<std::pair<std::string, std::string>> m_sendHeaders;  // of the running send
-    std::string m_body;
+  std::string m_poolKey;
+  int m_verb;
+  std::string m_object;
+  std::string m_referer;
+  std::uint32_t m_flags;
+  std::string m_user;
+  std::string m_password;
+  std::uint32_t m_securityFlags = 0;
+  struct Credentials {
+    bool set = false;
+    std::string user;
+    std::string password;
+  };
+  Credentials m_optServer, m_optProxy;    // SetOption
+  Credentials m_sentServer, m_sentProxy;  // what the last send offered
+  bool m_preemptive = false;              // ... without waiting for a challenge
+  long m_serverMethods = 0;               // CURLAUTH_* of the last 401's challenge
+  long m_proxyMethods = 0;                // ... and of the last 407's
+  bool m_preemptiveProxy = false;
+  std::set<std::pair<std::string, std::string>> m_fedCookies;      // jar keys of the send
+  std::vector<std::pair<std::string, std::string>> m_headers;      // name, value
+  std::vector<std::pair<std::string, std::string>> m_sendHeaders;  // of the running send
+  std::string m_body;
 };
 
 // A server to send HTTP requests to; no connection is made until a send.
 class CHttpConnection {
-public:
-    CHttpConnection(const CHttpConnection&) = delete;
-    CHttpConnection& operator=(const CHttpConnection&) = delete;
-    ~CHttpConnection();
+ public:
+  CHttpConnection(const CHttpConnection&) = delete;
+  CHttpConnection& operator=(const CHttpConnection&) = delete;
+  ~CHttpConnection();
 
-    // A request for object (path and query). INTERNET_FLAG_SECURE makes it HTTPS.
-    // An empty referer sends none.
-    std::unique_ptr<CHttpFile> OpenRequest(int verb, const std::string& object,
-                                           const std::string& referer = {},
-                                           std::uint32_t flags = 0);
-    void Close() {}
+  // A request for object (path and query). INTERNET_FLAG_SECURE makes it HTTPS.
+  // An empty referer sends none.
+  std::unique_ptr<CHttpFile> OpenRequest(int verb, const std::string& object, const std::string& referer = {},
+                                         std::uint32_t flags = 0);
+  void Close() {}
 
-    const std::string& GetServerName() const { return m_server; }
-    std::uint16_t GetPort() const { return m_port; }
+  const std::string& GetServerName() const { return m_server; }
+  std::uint16_t GetPort() const { return m_port; }
 
-private:
-    friend class CInternetSession;
-    CHttpConnection(std::shared_ptr<inet_detail::SessionState> session, std::string server,
-                    std::uint16_t port, std::string user, std::string password);
+ private:
+  friend class CInternetSession;
+  CHttpConnection(std::shared_ptr<inet_detail::SessionState> session, std::string server, std::uint16_t port,
+                  std::string user, std::string password);
 
-    std::shared_ptr<inet_detail::SessionState> m_session;
-    std::string m_server;
-    std::uint16_t m_port;
-    std::string m_user;
-    std::string m_password;
+  std::shared_ptr<inet_detail::SessionState> m_session;
+  std::string m_server;
+  std::uint16_t m_port;
+  std::string m_user;
+  std::string m_password;
 };
 
 // A worker's internet session: its handle in the process-wide table and its
 // settings. FTP connections (GetFtpConnection) are to be added beside the HTTP
 // ones on the same transfer pool (pool key "ftp://host:port").
 class CInternetSession {
-public:
-    // agent: the User-Agent of every request; proxies come from the environment.
-    explicit CInternetSession(const std::string& agent);
-    CInternetSession(const CInternetSession&) = delete;
-    CInternetSession& operator=(const CInternetSession&) = delete;
-    ~CInternetSession();
+ public:
+  // agent: the User-Agent of every request; proxies come from the environment.
+  explicit CInternetSession(const std::string& agent);
+  CInternetSession(const CInternetSession&) = delete;
+  CInternetSession& operator=(const CInternetSession&) = delete;
+  ~CInternetSession();
 
-    HINTERNET GetHandle() const { return m_handle; }
-    // True once the handle was closed (by InternetCloseHandle or Close).
-    bool IsCancelled() const;
+  HINTERNET GetHandle() const { return m_handle; }
+  // True once the handle was closed (by InternetCloseHandle or Close).
+  bool IsCancelled() const;
 
-    // INTERNET_OPTION_CONNECT_TIMEOUT (default 60000 ms) and
-    // INTERNET_OPTION_RECEIVE_TIMEOUT (default 0: none; the pump's time-out rules):
-    // a connect, or a silence while receiving, longer than that fails with 12002.
-    bool SetOption(std::uint32_t option, std::uint32_t value);
-    bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
+  // INTERNET_OPTION_CONNECT_TIMEOUT (default 60000 ms) and
+  // INTERNET_OPTION_RECEIVE_TIMEOUT (default 0: none; the pump's time-out rules):
+  // a connect, or a silence while receiving, longer than that fails with 12002.
+  bool SetOption(std::uint32_t option, std::uint32_t value);
+  bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
 
-    // port 0: the scheme's default, chosen by the request's INTERNET_FLAG_SECURE.
-    std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server,
-                                                       std::uint16_t port = INTERNET_INVALID_PORT_NUMBER,
-                                                       const std::string& user = {},
-                                                       const std::string& password = {});
-
-    // Connects and logs in (anonymous without a user name); InetFtp.h has the class.
-    // passive: passive data connections, else active ones. Throws CInternetException.
-    std::unique_ptr<CFtpConnection> GetFtpConnection(const std::string& server,
-                                                     const std::string& user = {},
-                                                     const std::string& password = {},
+  // port 0: the scheme's default, chosen by the request's INTERNET_FLAG_SECURE.
+  std::unique_ptr<CHttpConnection> GetHttpConnection(const std::string& server,
                                                      std::uint16_t port = INTERNET_INVALID_PORT_NUMBER,
-                                                     bool passive = false);
+                                                     const std::string& user = {}, const std::string& password = {});
 
-    // GET of a whole URL (http, https or gopher), sent at once. An http(s) URL gives
-    // a CHttpFile. Throws CInternetException (12006 for other schemes).
-    std::unique_ptr<CInternetFile> OpenURL(const std::string& url, std::uint32_t flags = 0);
+  // Connects and logs in (anonymous without a user name); InetFtp.h has the class.
+  // passive: passive data connections, else active ones. Throws CInternetException.
+  std::unique_ptr<CFtpConnection> GetFtpConnection(const std::string& server, const std::string& user = {},
+                                                   const std::string& password = {},
+                                                   std::uint16_t port = INTERNET_INVALID_PORT_NUMBER,
+                                                   bool passive = false);
 
-    // Removes the handle from the table (when it is still there) and marks the
-    // session closed. The curl handles are freed with the files that hold them.
-    void Close();
+  // GET of a whole URL (http, https or gopher), sent at once. An http(s) URL gives
+  // a CHttpFile. Throws CInternetException (12006 for other schemes).
+  std::unique_ptr<CInternetFile> OpenURL(const std::string& url, std::uint32_t flags = 0);
 
-private:
-    std::shared_ptr<inet_detail::SessionState> m_state;
-    HINTERNET m_handle = 0;
+  // Removes the handle from the table (when it is still there) and marks the
+  // session closed. The curl handles are freed with the files that hold them.
+  void Close();
+
+ private:
+  std::shared_ptr<inet_detail::SessionState> m_state;
+  HINTERNET m_handle = 0;
 };
 
-} // namespace platform
+}  // namespace platform

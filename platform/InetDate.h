@@ -7,14 +7,14 @@
 namespace platform {
 
 struct SYSTEMTIME {
-    std::uint16_t wYear = 0;
-    std::uint16_t wMonth = 0;      // 1..12
-    std::uint16_t wDayOfWeek = 0;  // 0 = Sunday
-    std::uint16_t wDay = 0;
-    std::uint16_t wHour = 0;
-    std::uint16_t wMinute = 0;
-    std::uint16_t wSecond = 0;
-    std::uint16_t wMilliseconds = 0;
+  std::uint16_t wYear = 0;
+  std::uint16_t wMonth = 0;      // 1..12
+  std::uint16_t wDayOfWeek = 0;  // 0 = Sunday
+  std::uint16_t wDay = 0;
+  std::uint16_t wHour = 0;
+  std::uint16_t wMinute = 0;
+  std::uint16_t wSecond = 0;
+  std::uint16_t wMilliseconds = 0;
 };
 
 // Parses an HTTP date into UTC fields; a numeric zone offset is applied, a
@@ -29,4 +29,4 @@ std::int64_t SystemTimeToUnixTime(const SYSTEMTIME& t);
 // UTC fields of seconds since 1970.
 SYSTEMTIME UnixTimeToSystemTime(std::int64_t seconds);
 
-} // namespace platform
+}  // namespace platform

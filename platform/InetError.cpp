@@ -2,9 +2,8 @@
 
 namespace platform {
 
-std::string InternetErrorMessage(std::uint32_t error)
-{
-    switch (error) {
+std::string InternetErrorMessage(std::uint32_t error) {
+  switch (error) {
     case ERROR_INTERNET_TIMEOUT: return "The operation timed out";
     case ERROR_INTERNET_INTERNAL_ERROR: return "An internal error occurred in the internet library";
     case ERROR_INTERNET_INVALID_URL: return "The URL is invalid";
@@ -27,26 +26,18 @@ std::string InternetErrorMessage(std::uint32_t error)
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "The secure connection to the server failed";
     case ERROR_INVALID_PARAMETER: return "The parameter is incorrect";
     default: return "internet error " + std::to_string(error);
-    }
+  }
 }
 
 CInternetException::CInternetException(std::uint32_t error, std::string message)
-    : m_dwError(error), m_message(message.empty() ? InternetErrorMessage(error) : std::move(message))
-{
-}
+    : m_dwError(error), m_message(message.empty() ? InternetErrorMessage(error) : std::move(message)) {}
 
 namespace {
 thread_local std::uint32_t t_lastError = 0;
 }
 
-std::uint32_t InternetGetLastError()
-{
-    return t_lastError;
-}
+std::uint32_t InternetGetLastError() { return t_lastError; }
 
-void InternetSetLastError(std::uint32_t error)
-{
-    t_lastError = error;
-}
+void InternetSetLastError(std::uint32_t error) { t_lastError = error; }
 
-} // namespace platform
+}  // namespace platform

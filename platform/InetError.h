@@ -35,17 +35,17 @@ std::string InternetErrorMessage(std::uint32_t error);
 
 // Thrown by the session, connection and file calls when a request fails.
 class CInternetException : public std::exception {
-public:
-    explicit CInternetException(std::uint32_t error, std::string message = {});
+ public:
+  explicit CInternetException(std::uint32_t error, std::string message = {});
 
-    // The message; the error's standard text when none was given.
-    std::string GetErrorMessage() const { return m_message; }
-    const char* what() const noexcept override { return m_message.c_str(); }
+  // The message; the error's standard text when none was given.
+  std::string GetErrorMessage() const { return m_message; }
+  const char* what() const noexcept override { return m_message.c_str(); }
 
-    std::uint32_t m_dwError;
+  std::uint32_t m_dwError;
 
-private:
-    std::string m_message;
+ private:
+  std::string m_message;
 };
 
 // Last error of the calls on this thread that report failure by returning false
@@ -53,4 +53,4 @@ private:
 std::uint32_t InternetGetLastError();
 void InternetSetLastError(std::uint32_t error);
 
-} // namespace platform
+}  // namespace platform

@@ -13,4 +13,4 @@ using HINTERNET = std::uint64_t;
 // Returns false when the id is not (or no longer) in the table.
 bool InternetCloseHandle(HINTERNET handle);
 
-} // namespace platform
+}  // namespace platform

@@ -9,29 +9,16 @@ namespace {
 thread_local std::uint32_t t_lastError = ERROR_SUCCESS;
 }
 
-std::uint32_t GetLastError()
-{
-    return t_lastError;
-}
+std::uint32_t GetLastError() { return t_lastError; }
 
-void SetLastError(std::uint32_t error)
-{
-    t_lastError = error;
-}
+void SetLastError(std::uint32_t error) { t_lastError = error; }
 
-int WSAGetLastError()
-{
-    return static_cast<int>(t_lastError);
-}
+int WSAGetLastError() { return static_cast<int>(t_lastError); }
 
-void WSASetLastError(int error)
-{
-    t_lastError = static_cast<std::uint32_t>(error);
-}
+void WSASetLastError(int error) { t_lastError = static_cast<std::uint32_t>(error); }
 
-std::uint32_t WinSockErrorFromErrno(int err)
-{
-    switch (err) {
+std::uint32_t WinSockErrorFromErrno(int err) {
+  switch (err) {
     case EINTR: return WSAEINTR;
     case EBADF: return WSAEBADF;
     case EACCES:
@@ -72,12 +59,11 @@ std::uint32_t WinSockErrorFromErrno(int err)
     case EHOSTDOWN: return WSAEHOSTDOWN;
     case EHOSTUNREACH: return WSAEHOSTUNREACH;
     default: return WSAEINVAL;
-    }
+  }
 }
 
-std::string FormatMessageText(std::uint32_t error)
-{
-    switch (error) {
+std::string FormatMessageText(std::uint32_t error) {
+  switch (error) {
     case ERROR_SUCCESS: return "The operation completed successfully";
     case ERROR_INVALID_DATA: return "The data is invalid";
     case ERROR_BAD_COMMAND: return "The device does not recognize the command";
@@ -90,7 +76,8 @@ std::string FormatMessageText(std::uint32_t error)
     case WSAEMFILE: return "Too many open sockets";
     case WSAEWOULDBLOCK: return "A non-blocking socket operation could not be completed immediately";
     case WSAEINPROGRESS: return "A blocking operation is currently executing";
-    case WSAEALREADY: return "An operation was attempted on a non-blocking socket that already had an operation in progress";
+    case WSAEALREADY:
+      return "An operation was attempted on a non-blocking socket that already had an operation in progress";
     case WSAENOTSOCK: return "An operation was attempted on something that is not a socket";
     case WSAEDESTADDRREQ: return "A required address was omitted from an operation on a socket";
     case WSAEMSGSIZE: return "A message sent on a socket was larger than the internal message buffer";
@@ -120,10 +107,9 @@ std::string FormatMessageText(std::uint32_t error)
     case WSAEHOSTUNREACH: return "A socket operation was attempted to an unreachable host";
     case WSAEDISCON: return "The remote party closed the connection";
     default:
-        if (error >= 12000 && error < 12200)
-            return InternetErrorMessage(error);
-        return "Error " + std::to_string(error);
-    }
+      if (error >= 12000 && error < 12200) return InternetErrorMessage(error);
+      return "Error " + std::to_string(error);
+  }
 }
 
-} // namespace platform
+}  // namespace platform

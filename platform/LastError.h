@@ -67,4 +67,4 @@ std::uint32_t WinSockErrorFromErrno(int err);
 // "Error %u" for others.
 std::string FormatMessageText(std::uint32_t error);
 
-} // namespace platform
+}  // namespace platform

@@ -1,9 +1,9 @@
 #include "platform/LocalTime.h"
 
-#include <ctime>
-#include <limits>
 #include <locale.h>
 #include <time.h>
+#include <ctime>
+#include <limits>
 
 namespace platform {
 
@@ -20,8 +20,7 @@ locale_t CLocale() {
 std::string FormatLocalTime(std::int64_t t, const char* format) {
   if (format == nullptr) return {};
   if constexpr (sizeof(std::time_t) < sizeof(std::int64_t)) {
-    if (t < std::numeric_limits<std::time_t>::min() || t > std::numeric_limits<std::time_t>::max())
-      return {};
+    if (t < std::numeric_limits<std::time_t>::min() || t > std::numeric_limits<std::time_t>::max()) return {};
   }
   std::time_t time = static_cast<std::time_t>(t);
   struct tm local;

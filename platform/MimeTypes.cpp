@@ -1,5 +1,5 @@
-#include "platform/AsciiText.h"
 #include "platform/MimeTypes.h"
+#include "platform/AsciiText.h"
 
 #include <utility>
 
@@ -15,28 +15,45 @@ struct TypeOf {
 
 // What the engine parses: these never depend on the machine's mime.types.
 constexpr TypeOf kEngineTypes[] = {
-    {"htm", "text/html"},   {"html", "text/html"},
-    {"css", "text/css"},    {"xhtml", "application/xhtml+xml"},
-    {"xht", "application/xhtml+xml"}, {"wml", "text/vnd.wap.wml"},
+    {"htm", "text/html"},
+    {"html", "text/html"},
+    {"css", "text/css"},
+    {"xhtml", "application/xhtml+xml"},
+    {"xht", "application/xhtml+xml"},
+    {"wml", "text/vnd.wap.wml"},
 };
 
 // Common types for a machine without mime.types (or one that lacks them).
 constexpr TypeOf kCommonTypes[] = {
-    {"jar", "application/java-archive"}, {"gif", "image/gif"},
-    {"png", "image/png"},                {"jpg", "image/jpeg"},
-    {"jpeg", "image/jpeg"},              {"jpe", "image/jpeg"},
-    {"ico", "image/x-icon"},             {"bmp", "image/bmp"},
-    {"svg", "image/svg+xml"},            {"webp", "image/webp"},
-    {"tif", "image/tiff"},               {"tiff", "image/tiff"},
-    {"txt", "text/plain"},               {"xml", "text/xml"},
-    {"js", "application/javascript"},    {"json", "application/json"},
-    {"pdf", "application/pdf"},          {"rtf", "application/rtf"},
-    {"doc", "application/msword"},       {"xls", "application/vnd.ms-excel"},
+    {"jar", "application/java-archive"},
+    {"gif", "image/gif"},
+    {"png", "image/png"},
+    {"jpg", "image/jpeg"},
+    {"jpeg", "image/jpeg"},
+    {"jpe", "image/jpeg"},
+    {"ico", "image/x-icon"},
+    {"bmp", "image/bmp"},
+    {"svg", "image/svg+xml"},
+    {"webp", "image/webp"},
+    {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},
+    {"txt", "text/plain"},
+    {"xml", "text/xml"},
+    {"js", "application/javascript"},
+    {"json", "application/json"},
+    {"pdf", "application/pdf"},
+    {"rtf", "application/rtf"},
+    {"doc", "application/msword"},
+    {"xls", "application/vnd.ms-excel"},
     {"ppt", "application/vnd.ms-powerpoint"},
-    {"zip", "application/zip"},          {"gz", "application/gzip"},
-    {"mp3", "audio/mpeg"},               {"wav", "audio/wav"},
-    {"mp4", "video/mp4"},                {"mpg", "video/mpeg"},
-    {"mpeg", "video/mpeg"},              {"avi", "video/x-msvideo"},
+    {"zip", "application/zip"},
+    {"gz", "application/gzip"},
+    {"mp3", "audio/mpeg"},
+    {"wav", "audio/wav"},
+    {"mp4", "video/mp4"},
+    {"mpg", "video/mpeg"},
+    {"mpeg", "video/mpeg"},
+    {"avi", "video/x-msvideo"},
     {"swf", "application/x-shockwave-flash"},
 };
 

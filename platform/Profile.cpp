@@ -1,5 +1,5 @@
-#include "platform/AsciiText.h"
 #include "platform/Profile.h"
+#include "platform/AsciiText.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -7,9 +7,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -440,8 +440,7 @@ bool ReplaceFile(const std::string& target, const struct stat& old, std::string_
   if (fd < 0) return false;
   // The new file keeps the old one's mode (and owner, where we may set it).
   bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-  if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+  if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
     // Only root may give the file away; otherwise the rewritten file is the writer's own.
   }
   ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
@@ -510,8 +509,7 @@ int GetPrivateProfileInt(const char* section, const char* key, int def, const st
   return static_cast<int>(n);
 }
 
-std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                    const std::string& path) {
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& path) {
   auto ini = Load(path);
   if (!section) {
     std::vector<std::string_view> names;
@@ -532,8 +530,7 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
   return value ? *value : DefaultText(def);
 }
 
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const std::string& path) {
+bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& path) {
   // All-null arguments ask for a flush of cached writes: every write here is on disk already.
   if (!section) return !key && !value;
   if (path.empty()) return false;

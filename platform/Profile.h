@@ -15,15 +15,13 @@ int GetPrivateProfileInt(const char* section, const char* key, int def, const st
 // def (nullptr reads as "", trailing blanks stripped) when the key is missing. As on Windows,
 // a null key gives the section's key names and a null section the section names, each
 // followed by a NUL. Reads are cheap: the parsed file is kept until it changes on disk.
-std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                    const std::string& path);
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& path);
 
 // Writes [section] key=value. A null value deletes the key, a null key the section.
 // Returns false when the file could not be written. A missing file (and its folder) is
 // created; writers in all threads and processes are serialised and never lose each other's
 // keys.
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const std::string& path);
+bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& path);
 
 // Reads look at the file again (size, times, inode) at most this often; writes of this
 // process are seen at once. Tests of changes made behind the cache's back set 0.

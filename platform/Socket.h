@@ -56,4 +56,4 @@ int ReceiveSome(SOCKET s, void* buffer, std::size_t size);
 // Closes s unless it is INVALID_SOCKET; the last error is left as it was.
 void CloseSocket(SOCKET s);
 
-} // namespace platform
+}  // namespace platform

@@ -32,7 +32,7 @@ class TextFileWriter {
 
   bool IsOpen() const { return fd_ >= 0; }
   bool Failed() const { return errno_ != 0; }
-  int ErrorNumber() const { return errno_; }  // errno of the first failure
+  int ErrorNumber() const { return errno_; }           // errno of the first failure
   const std::string& Error() const { return error_; }  // "<path>: <reason>"
   const std::string& Path() const { return path_; }
 
@@ -90,9 +90,9 @@ class LineReader {
   std::string path_;
   std::string error_;
   std::vector<char> buffer_;
-  std::size_t begin_ = 0;    // start of the unread text
-  std::size_t end_ = 0;      // end of the text read so far
-  std::size_t scanned_ = 0;  // text before this holds no "\n" (beyond begin_)
+  std::size_t begin_ = 0;         // start of the unread text
+  std::size_t end_ = 0;           // end of the text read so far
+  std::size_t scanned_ = 0;       // text before this holds no "\n" (beyond begin_)
   std::uint64_t fileOffset_ = 0;  // file offset of buffer_[0]
   std::uint64_t lineOffset_ = 0;
   std::size_t pieceLimit_ = 0;

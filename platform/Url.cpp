@@ -1,5 +1,5 @@
-#include "platform/AsciiText.h"
 #include "platform/Url.h"
+#include "platform/AsciiText.h"
 
 #include <array>
 #include <cstring>
@@ -60,8 +60,8 @@ bool ParsePort(std::string_view text, std::uint16_t& port) {
 
 // Splits "[user[:password]@]host[:port]". False when a bracketed host is not closed or the
 // port is not a number of at most 65535 (an empty port leaves the default).
-bool SplitAuthority(std::string_view auth, std::string& user, std::string& password,
-                    std::string& host, std::uint16_t& port) {
+bool SplitAuthority(std::string_view auth, std::string& user, std::string& password, std::string& host,
+                    std::uint16_t& port) {
   size_t at = auth.rfind('@');
   if (at != std::string_view::npos) {
     std::string_view info = auth.substr(0, at);
@@ -128,7 +128,8 @@ size_t SchemeLength(std::string_view url) {
   static constexpr auto kSchemeByte = [] {
     std::array<bool, 256> table{};
     for (int c = 0; c < 256; ++c)
-      table[c] = IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.';
+      table[c] =
+          IsAsciiAlpha(static_cast<char>(c)) || IsAsciiDigit(static_cast<char>(c)) || c == '+' || c == '-' || c == '.';
     return table;
   }();
   if (url.empty() || !IsAsciiAlpha(url[0])) return 0;
@@ -200,9 +201,8 @@ std::string RemoveDotSegments(std::string_view path) {
   return result;
 }
 
-bool AfxParseURLEx(std::string_view url, unsigned& serviceType, std::string& server,
-                   std::string& object, std::uint16_t& port, std::string& userName,
-                   std::string& password) {
+bool AfxParseURLEx(std::string_view url, unsigned& serviceType, std::string& server, std::string& object,
+                   std::uint16_t& port, std::string& userName, std::string& password) {
   serviceType = AFX_INET_SERVICE_UNK;
   server.clear();
   object.clear();

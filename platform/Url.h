@@ -44,9 +44,8 @@ size_t SchemeLength(std::string_view url);
 //    AFX_INET_SERVICE_UNK. The out-arguments then hold what an authority gives, else the
 //    text after the scheme as the object.
 // False when the URL has no scheme or its parts are malformed as above.
-bool AfxParseURLEx(std::string_view url, unsigned& serviceType, std::string& server,
-                   std::string& object, std::uint16_t& port, std::string& userName,
-                   std::string& password);
+bool AfxParseURLEx(std::string_view url, unsigned& serviceType, std::string& server, std::string& object,
+                   std::uint16_t& port, std::string& userName, std::string& password);
 
 // RFC 3986 5.2.2 resolution of a relative reference with merge but without removing dot
 // segments (as ICU_NO_ENCODE | ICU_NO_META: nothing is escaped). A reference with a scheme

@@ -98,12 +98,16 @@ void AppendHtmlText(std::string& out, std::string_view text, HtmlQuote quote) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'':
-        if (quote == HtmlQuote::Single) out += "&#39;";
-        else out += '\'';
+        if (quote == HtmlQuote::Single)
+          out += "&#39;";
+        else
+          out += '\'';
         break;
       default:
-        if (c < 0x20 || c == 0x7F) AppendPercent(out, c);
-        else out += static_cast<char>(c);
+        if (c < 0x20 || c == 0x7F)
+          AppendPercent(out, c);
+        else
+          out += static_cast<char>(c);
     }
     ++i;
   }

@@ -1,8 +1,8 @@
 #include "report/TabExport.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
-#include <unistd.h>
 
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
@@ -14,7 +14,7 @@ constexpr const char* kDateFormat = "%d.%m.%Y  %H:%M:%S";
 
 std::string DateField(const CLinkInfo& link) {
   return link.m_nStatus == 200 && link.m_bDateKnown ? platform::FormatLocalTime(link.m_tDate, kDateFormat)
-                                                     : std::string();
+                                                    : std::string();
 }
 
 }  // namespace
@@ -31,8 +31,9 @@ bool WriteExport(IWexoHost& host, const std::string& path, const std::function<v
   const std::string temp = path + ".tmp";
   platform::TextFileWriter file;
   if (!file.Open(temp, platform::TextFileWriter::Mode::Truncate)) {
-    host.MessageBox(openFailure ? openFailure(path, file.ErrorNumber()) : "Could not open file '" + temp + "' for writing",
-                    BoxKind::Error);
+    host.MessageBox(
+        openFailure ? openFailure(path, file.ErrorNumber()) : "Could not open file '" + temp + "' for writing",
+        BoxKind::Error);
     return false;
   }
   write(file);
@@ -48,8 +49,9 @@ bool WriteExport(IWexoHost& host, const std::string& path, const std::function<v
 
 bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
   return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
-    out.Write("Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
-              "\tDuration\tCharset\tDescription\tKeywords\n");
+    out.Write(
+        "Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
+        "\tDuration\tCharset\tDescription\tKeywords\n");
     std::string row;
     char number[32];
     for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
@@ -93,8 +95,9 @@ bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
 
 bool ExportPageMap(const CWexoDoc& doc, const std::string& path) {
   return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
-    out.Write("OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
-              "\tOriginPageTitle\n");
+    out.Write(
+        "OriginPage\tLinkToPage\tLinkToPageStatusCode\tLinkToPageStatusText\tLinkToPageTitle\tOriginPageDate"
+        "\tOriginPageTitle\n");
     std::string row;
     char number[32];
     for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {

@@ -1,12 +1,12 @@
 // The program's batch command line, run as a separate process without a display.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "e2e/support/PeerProcess.h"
 #include "e2e/support/WexoRun.h"

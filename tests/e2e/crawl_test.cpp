@@ -2,13 +2,13 @@
 // the external sites, and the same tree read as local files.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/HeadlessHost.h"
 #include "e2e/support/PeerProcess.h"
@@ -16,9 +16,9 @@
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
 #include "platform/Profile.h"
-#include "unit/support/DocumentTestAccess.h"
 #include "report/Outputs.h"
 #include "report/Sitemap.h"
+#include "unit/support/DocumentTestAccess.h"
 
 namespace {
 
@@ -39,12 +39,17 @@ class Crawl : public ::testing::Test {
   void MakeSite(const std::string& external) {
     Write(dir / "site/index.html",
           "<html><head><title>Home</title></head><body>\n<a href=\"a.html\">A</a> <a href=\"b.html#x\">B</a>\n"
-          "<img src=\"img.png\" alt=\"Picture\">\n<a href=\"" + external + "\">elsewhere</a>\n"
-          "<a href=\"gone.html\">gone</a>\n</body></html>\n");
-    Write(dir / "site/a.html", "<html><head><title>A</title></head><body><a href=\"deep/c.html\">C</a></body></html>\n");
-    Write(dir / "site/b.html", "<html><head><title>B</title></head><body><a name=\"x\"></a><a href=\"a.html\">A</a>"
-                               "</body></html>\n");
-    Write(dir / "site/deep/c.html", "<html><head><title>C</title></head><body><a href=\"d.html\">D</a></body></html>\n");
+          "<img src=\"img.png\" alt=\"Picture\">\n<a href=\"" +
+              external +
+              "\">elsewhere</a>\n"
+              "<a href=\"gone.html\">gone</a>\n</body></html>\n");
+    Write(dir / "site/a.html",
+          "<html><head><title>A</title></head><body><a href=\"deep/c.html\">C</a></body></html>\n");
+    Write(dir / "site/b.html",
+          "<html><head><title>B</title></head><body><a name=\"x\"></a><a href=\"a.html\">A</a>"
+          "</body></html>\n");
+    Write(dir / "site/deep/c.html",
+          "<html><head><title>C</title></head><body><a href=\"d.html\">D</a></body></html>\n");
     Write(dir / "site/deep/d.html", "<html><head><title>D</title></head><body></body></html>\n");
     Write(dir / "site/img.png", "\x89PNG\r\n\x1a\n not really a picture");
   }
@@ -59,19 +64,21 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
   Write(dir / "external/x.html", "<html><body><a href=\"never-followed.html\">n</a></body></html>\n");
   wexo_test::PeerProcess external, site;
   std::string error;
-  ASSERT_TRUE(external.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root",
-                              (dir / "external").string(), "--host", "127.0.0.2", "--access-log",
-                              (dir / "external.log").string()},
-                             std::chrono::seconds(20), &error))
+  ASSERT_TRUE(
+      external.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", (dir / "external").string(),
+                      "--host", "127.0.0.2", "--access-log", (dir / "external.log").string()},
+                     std::chrono::seconds(20), &error))
       << error;
   const std::string extUrl = "http://127.0.0.2:" + std::to_string(external.Port()) + "/x.html";
   MakeSite(extUrl);
-  ASSERT_TRUE(site.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", (dir / "site").string()},
-                         std::chrono::seconds(20), &error))
+  ASSERT_TRUE(
+      site.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", (dir / "site").string()},
+                 std::chrono::seconds(20), &error))
       << error;
   const std::string root = "http://127.0.0.1:" + std::to_string(site.Port()) + "/";
 
-  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0) << ReadAll(dir / "run/err.log");
+  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0)
+      << ReadAll(dir / "run/err.log");
   auto rows = Rows(ReadAll(dir / "run/all.txt"));
   struct Expect {
     std::string url;
@@ -79,8 +86,8 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
     const char* level;
   };
   const Expect expected[] = {
-      {root + "index.html", "200", "0"},  {root + "a.html", "200", "1"},      {root + "b.html", "200", "1"},
-      {root + "img.png", "200", "1"},     {extUrl, "200", "1"},               {root + "gone.html", "404", "1"},
+      {root + "index.html", "200", "0"},  {root + "a.html", "200", "1"}, {root + "b.html", "200", "1"},
+      {root + "img.png", "200", "1"},     {extUrl, "200", "1"},          {root + "gone.html", "404", "1"},
       {root + "deep/c.html", "200", "2"},
   };
   for (const Expect& e : expected) {
@@ -88,7 +95,8 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
     EXPECT_EQ(rows[e.url][1], e.status) << e.url;
     EXPECT_EQ(rows[e.url][7], e.level) << e.url;
   }
-  EXPECT_EQ(rows.size(), std::size(expected)) << "a page at the last level is not parsed:\n" << ReadAll(dir / "run/all.txt");
+  EXPECT_EQ(rows.size(), std::size(expected)) << "a page at the last level is not parsed:\n"
+                                              << ReadAll(dir / "run/all.txt");
   EXPECT_EQ(rows[root + "index.html"][5], "Home");
   EXPECT_EQ(rows[root + "a.html"][9], "2") << "linked from the root and from b";
 
@@ -139,11 +147,12 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
 TEST_F(Crawl, LocalTreeDownToTheLevel) {
   MakeSite("http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/nothing-listens-here.html");
   const std::string root = "file://" + (dir / "site").string() + "/";
-  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0) << ReadAll(dir / "run/err.log");
+  ASSERT_EQ(Run("-url " + root + "index.html -level 2 -export all.txt -map map.txt"), 0)
+      << ReadAll(dir / "run/err.log");
   auto rows = Rows(ReadAll(dir / "run/all.txt"));
   const std::pair<std::string, const char*> expected[] = {
-      {root + "index.html", "200"}, {root + "a.html", "200"},      {root + "b.html", "200"},
-      {root + "img.png", "200"},    {root + "gone.html", "2"},     {root + "deep/c.html", "200"},
+      {root + "index.html", "200"}, {root + "a.html", "200"},  {root + "b.html", "200"},
+      {root + "img.png", "200"},    {root + "gone.html", "2"}, {root + "deep/c.html", "200"},
   };
   for (const auto& [url, status] : expected) {
     ASSERT_TRUE(rows.count(url)) << url << "\n" << ReadAll(dir / "run/all.txt");

@@ -3,12 +3,12 @@
 
 #include "e2e/support/WexoRun.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,7 +41,8 @@ class SavedCheck : public ::testing::Test {
 
 TEST_F(SavedCheck, ReopenedBatchRechecksOnlyBrokenLinks) {
   const fs::path site = dir / "site";
-  WriteFile(site / "index.html", "<html><body><a href=\"ok.html\">ok</a> <a href=\"missing.html\">gone</a></body></html>");
+  WriteFile(site / "index.html",
+            "<html><body><a href=\"ok.html\">ok</a> <a href=\"missing.html\">gone</a></body></html>");
   WriteFile(site / "ok.html", "<html><body>ok</body></html>");
   const std::string base = "file://" + site.string() + "/";
   ASSERT_EQ(Run("-url " + base + "index.html -save saved.wxo -export first.txt"), 0) << ReadAll(dir / "err.log");
@@ -55,8 +56,9 @@ TEST_F(SavedCheck, ReopenedBatchRechecksOnlyBrokenLinks) {
   // page links one more page: only a recheck of the broken link may notice anything.
   WriteFile(site / "missing.html", "<html><body>here now</body></html>");
   fs::remove(site / "ok.html");
-  WriteFile(site / "index.html", "<html><body><a href=\"ok.html\">ok</a> <a href=\"missing.html\">gone</a>"
-                                 " <a href=\"new.html\">new</a></body></html>");
+  WriteFile(site / "index.html",
+            "<html><body><a href=\"ok.html\">ok</a> <a href=\"missing.html\">gone</a>"
+            " <a href=\"new.html\">new</a></body></html>");
 
   ASSERT_EQ(Run("saved.wxo -export out.txt"), 0) << ReadAll(dir / "err.log");
   const std::string out = ReadAll(dir / "out.txt");
@@ -70,7 +72,8 @@ TEST_F(SavedCheck, ReopenedBatchRechecksOnlyBrokenLinks) {
 TEST_F(SavedCheck, DamagedDocumentFailsWithAMessage) {
   WriteFile(dir / "bad.wxo", std::string("\x01\x00\x05http:", 8));
   EXPECT_EQ(Run("bad.wxo -export out.txt"), 1);
-  EXPECT_NE(ReadAll(dir / "err.log").find("is not a valid document file"), std::string::npos) << ReadAll(dir / "err.log");
+  EXPECT_NE(ReadAll(dir / "err.log").find("is not a valid document file"), std::string::npos)
+      << ReadAll(dir / "err.log");
   EXPECT_FALSE(fs::exists(dir / "out.txt"));
 }
 

@@ -18,13 +18,13 @@
 #include "e2e/support/DialogHost.h"
 #include "e2e/support/FetchHarness.h"
 #include "e2e/support/HttpPeer.h"
-#include "platform/Profile.h"
 #include "engine/Application.h"
-#include "engine/SchemeHandlers.h"
 #include "engine/FetchWorker.h"
 #include "engine/FileRemoval.h"
+#include "engine/SchemeHandlers.h"
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
+#include "platform/Profile.h"
 #include "platform/TempDir.h"
 
 using namespace wexo_test;
@@ -37,14 +37,14 @@ const char* const kPassword = "s3cret";
 class FetchAuthTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (const char* v : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                          "no_proxy", "NO_PROXY"})
+    for (const char* v :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
       unsetenv(v);
     UsePrivateTempDir();
     platform::InternetInitialize();
     certs = new std::filesystem::path(std::filesystem::path(getenv("TMPDIR")) / "certs");
-    const std::string make = std::string(WEXO_PYTHON) + " '" + PeerScript("make_certs.py") + "' '" +
-                             certs->string() + "'";
+    const std::string make =
+        std::string(WEXO_PYTHON) + " '" + PeerScript("make_certs.py") + "' '" + certs->string() + "'";
     const int rc = std::system(make.c_str());
     ASSERT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << make;
     setenv("WEXO_CA_FILE", (*certs / "ca.pem").c_str(), 1);
@@ -54,9 +54,10 @@ class FetchAuthTest : public ::testing::Test {
     ASSERT_TRUE(peer->Start(&error)) << error;
     for (const char* name : {"good", "expired", "wrongname", "unknown"}) {
       auto tls = std::make_unique<PeerProcess>();
-      ASSERT_TRUE(tls->Start({WEXO_PYTHON, PeerScript("http_server.py"), "--cert", (*certs / (std::string(name) + ".pem")).string(),
-                              "--key", (*certs / (std::string(name) + ".key")).string()},
-                             std::chrono::seconds(15), &error))
+      ASSERT_TRUE(tls->Start(
+          {WEXO_PYTHON, PeerScript("http_server.py"), "--cert", (*certs / (std::string(name) + ".pem")).string(),
+           "--key", (*certs / (std::string(name) + ".key")).string()},
+          std::chrono::seconds(15), &error))
           << error;
       tlsPeers.push_back(tls.release());
     }
@@ -144,8 +145,8 @@ PeerProcess* FetchAuthTest::proxy = nullptr;
 std::filesystem::path* FetchAuthTest::certs = nullptr;
 
 TEST_F(FetchAuthTest, ServerCredentials) {
-  const std::string withUrlCredentials = "http://" + std::string(kUser) + ":" + kPassword + "@127.0.0.1:" +
-                                         std::to_string(peer->Port()) + "/auth/basic/url.html";
+  const std::string withUrlCredentials = "http://" + std::string(kUser) + ":" + kPassword +
+                                         "@127.0.0.1:" + std::to_string(peer->Port()) + "/auth/basic/url.html";
   const std::string wrongUrlCredentials =
       "http://" + std::string(kUser) + ":nope@127.0.0.1:" + std::to_string(peer->Port()) + "/auth/basic/url.html";
   using C = DialogHost::Credentials;
@@ -159,11 +160,39 @@ TEST_F(FetchAuthTest, ServerCredentials) {
     int dialogs;
     bool authenticated;
   } cases[] = {
-      {"no password question", peer->Url("/auth/basic/a.html"), Settings(false), true, {C{true, kUser, kPassword}}, 401, 0, false},
-      {"no windows", peer->Url("/auth/basic/a.html"), Settings(true), false, {C{true, kUser, kPassword}}, 401, 0, false},
-      {"batch", peer->Url("/auth/basic/a.html"), Settings(true, true), true, {C{true, kUser, kPassword}}, 401, 0, false},
+      {"no password question",
+       peer->Url("/auth/basic/a.html"),
+       Settings(false),
+       true,
+       {C{true, kUser, kPassword}},
+       401,
+       0,
+       false},
+      {"no windows",
+       peer->Url("/auth/basic/a.html"),
+       Settings(true),
+       false,
+       {C{true, kUser, kPassword}},
+       401,
+       0,
+       false},
+      {"batch",
+       peer->Url("/auth/basic/a.html"),
+       Settings(true, true),
+       true,
+       {C{true, kUser, kPassword}},
+       401,
+       0,
+       false},
       {"cancelled", peer->Url("/auth/basic/a.html"), Settings(true), true, {C{false, "", ""}}, 401, 1, false},
-      {"wrong password", peer->Url("/auth/basic/a.html"), Settings(true), true, {C{true, kUser, "nope"}}, 401, 1, false},
+      {"wrong password",
+       peer->Url("/auth/basic/a.html"),
+       Settings(true),
+       true,
+       {C{true, kUser, "nope"}},
+       401,
+       1,
+       false},
       {"dialog", peer->Url("/auth/basic/a.html"), Settings(true), true, {C{true, kUser, kPassword}}, 200, 1, true},
       {"URL", withUrlCredentials, Settings(false), true, {}, 200, 0, false},
       {"wrong URL", wrongUrlCredentials, Settings(false), true, {}, 401, 0, false},
@@ -349,8 +378,8 @@ bool CloseFromOutside(CLinkInfo& link) {
 TEST_F(FetchAuthTest, StopWhileWaitingForTheLockOrTheDialog) {
   struct Case {
     std::string name;
-    bool holdLock;       // another instance of the program shows a dialog meanwhile
-    bool stopInDialog;   // the stop comes while the dialog is open
+    bool holdLock;      // another instance of the program shows a dialog meanwhile
+    bool stopInDialog;  // the stop comes while the dialog is open
     std::string target;
     std::size_t credentialDialogs;
     std::size_t certificateDialogs;

@@ -321,8 +321,11 @@ TEST_F(FetchHttpTest, RequestHeadersAndVerbs) {
     std::uint16_t kind;
     std::uint16_t attempts;
     const char* method;
-  } verbs[] = {{REQUEST_HEAD, 1, "HEAD"}, {REQUEST_HEAD, 2, "GET"}, {REQUEST_HEAD, 3, "GET"},
-               {REQUEST_GET, 1, "GET"},   {REQUEST_GET, 2, "GET"}};
+  } verbs[] = {{REQUEST_HEAD, 1, "HEAD"},
+               {REQUEST_HEAD, 2, "GET"},
+               {REQUEST_HEAD, 3, "GET"},
+               {REQUEST_GET, 1, "GET"},
+               {REQUEST_GET, 2, "GET"}};
   for (const Verb& v : verbs) {
     const std::string target = "/status/200?k=" + std::to_string(v.kind) + "&a=" + std::to_string(v.attempts);
     SCOPED_TRACE(target);
@@ -385,8 +388,7 @@ TEST_F(FetchHttpTest, BodiesThatAreNotWantedAreNotDownloaded) {
   }
   // A .jar archive is downloaded whatever its type.
   std::string body;
-  FetchRun run = Fetch("/page?size=3000&type=application/java-archive&name=lib.jar", REQUEST_GET, 1,
-                       nullptr, &body);
+  FetchRun run = Fetch("/page?size=3000&type=application/java-archive&name=lib.jar", REQUEST_GET, 1, nullptr, &body);
   EXPECT_EQ(run.Out().status, 200);
   EXPECT_EQ(body, PageBytes(3000));
 }
@@ -461,7 +463,7 @@ TEST_F(FetchHttpTest, StressManyThreadsWithRandomCancels) {
   constexpr int kFetches = 200;
   constexpr int kThreads = 30;
   const std::string targets[] = {"/page?size=3000", "/page?size=200&type=image/png", "/gzip",
-                                 "/status/404",     "/slow?gap=0.05&chunks=3",      "/lastmod/2020"};
+                                 "/status/404",     "/slow?gap=0.05&chunks=3",       "/lastmod/2020"};
   std::mt19937 rng(12345);
   std::vector<std::unique_ptr<CLinkInfo>> links;
   std::vector<FetchRequest> requests;
@@ -472,7 +474,9 @@ TEST_F(FetchHttpTest, StressManyThreadsWithRandomCancels) {
     links.push_back(std::make_unique<CLinkInfo>());
     const std::string& t = targets[rng() % std::size(targets)];
     const std::uint16_t kind = rng() % 3 == 0 ? REQUEST_HEAD : REQUEST_GET;
-    requests.push_back(MakeFetchRequest(*links.back(), &view, peer->Url(t + (t.find('?') == std::string::npos ? "?" : "&") + "n=" + std::to_string(i)), kind));
+    requests.push_back(MakeFetchRequest(
+        *links.back(), &view, peer->Url(t + (t.find('?') == std::string::npos ? "?" : "&") + "n=" + std::to_string(i)),
+        kind));
     cancel[i] = rng() % 2 == 0;
     cancelAfterMs[i] = static_cast<int>(rng() % 60);
   }
@@ -506,8 +510,8 @@ TEST_F(FetchHttpTest, StressManyThreadsWithRandomCancels) {
   const std::set<int> allowed = {200, 204, 404, 12017};
   int aborted = 0;
   for (const FetchResult& r : results) {
-    EXPECT_TRUE(allowed.count(r.outcome->status)) << r.csUrl << " " << r.outcome->status << " "
-                                                  << r.outcome->statusText;
+    EXPECT_TRUE(allowed.count(r.outcome->status))
+        << r.csUrl << " " << r.outcome->status << " " << r.outcome->statusText;
     aborted += r.outcome->status == 12017;
     if (r.outcome->status != 200) {
       EXPECT_TRUE(r.csBodyFile.empty()) << r.csUrl;

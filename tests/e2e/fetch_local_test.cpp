@@ -59,9 +59,8 @@ class FetchLocalTest : public ::testing::Test {
   }
 
   // One fetch of url as a record with the given type; a temporary body is read and removed.
-  FetchRun Fetch(const std::string& url, std::uint16_t kind, const FetchSettings& settings,
-                 const std::string& mimeType, std::string* listing = nullptr,
-                 const std::string& rootUrl = std::string()) {
+  FetchRun Fetch(const std::string& url, std::uint16_t kind, const FetchSettings& settings, const std::string& mimeType,
+                 std::string* listing = nullptr, const std::string& rootUrl = std::string()) {
     CLinkInfo link;
     FetchRequest request = MakeFetchRequest(link, nullptr, url, kind);
     request.settings = settings;
@@ -144,12 +143,16 @@ TEST_F(FetchLocalTest, FolderListing) {
   const std::string expected =
       "<html>\r\n<head>\r\n<title>Directory " + Path("sub") +
       "</title>\r\n</head>\r\n<META http-equiv=Content-Type content=\"text/html; charset=utf-8\">\r\n"
-      "<body>\r\n<base href=\"" + url + "/\">\r\n"
+      "<body>\r\n<base href=\"" +
+      url +
+      "/\">\r\n"
       "<a href=\"./\">.</a><p>\r\n"
       "<a href=\"../\">..</a><p>\r\n"
       "<a href=\"page.html\">page.html</a><p>\r\n"
       // a link to an ancestor points at the real folder: no endless chain of URLs
-      "<a href=\"" + platform::FileUrlFromPath(root_ + "/") + "\">up</a><p>\r\n"
+      "<a href=\"" +
+      platform::FileUrlFromPath(root_ + "/") +
+      "\">up</a><p>\r\n"
       "</body></html>\r\n";
   EXPECT_EQ(listing, expected);
 
@@ -169,12 +172,13 @@ TEST_F(FetchLocalTest, ListingEntriesLinkToThemselves) {
   FetchRun run = Fetch(platform::FileUrlFromPath(root_ + "/"), REQUEST_GET, Settings(true), "", &listing);
   ASSERT_EQ(run.Out().status, 200);
   EXPECT_EQ(listing.find("<base"), std::string::npos) << "a path ending in '/' needs no base";
-  const std::string odd = "<a href=\"odd%20%23%25%26%22%3C%3Fname%20.html\">odd #%&amp;&quot;&lt;?name .html</a><p>\r\n";
+  const std::string odd =
+      "<a href=\"odd%20%23%25%26%22%3C%3Fname%20.html\">odd #%&amp;&quot;&lt;?name .html</a><p>\r\n";
   EXPECT_NE(listing.find(odd), std::string::npos) << listing;
   // Fixed order: "." and ".." first, then by name.
-  const char* order[] = {"\">.</a>", "\">..</a>", "\">a%41.html</a>", "\">data.bin</a>",
-                         "\">empty.html</a>", "\">index.html</a>", "\">lib.jar</a>", "\">link.html</a>",
-                         "\">odd ", "\">sub</a>", "\">x.jar</a>"};
+  const char* order[] = {"\">.</a>",          "\">..</a>",         "\">a%41.html</a>", "\">data.bin</a>",
+                         "\">empty.html</a>", "\">index.html</a>", "\">lib.jar</a>",   "\">link.html</a>",
+                         "\">odd ",           "\">sub</a>",        "\">x.jar</a>"};
   std::size_t at = 0;
   for (const char* item : order) {
     const std::size_t next = listing.find(item, at);
@@ -227,30 +231,18 @@ TEST_F(FetchLocalTest, SkippedSchemesAndUrlsThatDoNotSplit) {
     int status;
     std::string text;
   } cases[] = {
-      {"javascript:void(0)", -3, ""},
-      {"JavaScript:go()", -3, ""},
-      {"JAVASCRIPT:go()", -3, ""},
-      {"view-source:http://x/", -3, ""},
-      {"rtsp://media/x", -3, ""},
-      {"callto:someone", -3, ""},
-      {"ymsgr:sendIM?x", -3, ""},
-      {"irc://irc.example/chan", -3, ""},
-      {"xmpp:a@b", -3, ""},
-      {"ldap://dir/x", -3, ""},
-      {"mms://m/x", -3, ""},
-      {"tel:+41123", -3, ""},
-      {"TEL:+41123", 404, ""},
-      {"pnm://p/x", -3, ""},
-      {"data:text/plain,x", -3, ""},
-      {"Data:text/plain,x", 404, ""},
-      {"steam://run/1", -3, ""},
-      {"aim:goim?x", -3, ""},
-      {"wtai://wp/mc;123", -3, ""},
-      {"skype:someone", 404, ""},
-      {"telnet://host/", -3, ""},
-      {"news:comp.lang.c", -3, ""},
-      {"", 404, "URL is empty"},
-      {"http://", 404, "Could not parse URL"},
+      {"javascript:void(0)", -3, ""}, {"JavaScript:go()", -3, ""},
+      {"JAVASCRIPT:go()", -3, ""},    {"view-source:http://x/", -3, ""},
+      {"rtsp://media/x", -3, ""},     {"callto:someone", -3, ""},
+      {"ymsgr:sendIM?x", -3, ""},     {"irc://irc.example/chan", -3, ""},
+      {"xmpp:a@b", -3, ""},           {"ldap://dir/x", -3, ""},
+      {"mms://m/x", -3, ""},          {"tel:+41123", -3, ""},
+      {"TEL:+41123", 404, ""},        {"pnm://p/x", -3, ""},
+      {"data:text/plain,x", -3, ""},  {"Data:text/plain,x", 404, ""},
+      {"steam://run/1", -3, ""},      {"aim:goim?x", -3, ""},
+      {"wtai://wp/mc;123", -3, ""},   {"skype:someone", 404, ""},
+      {"telnet://host/", -3, ""},     {"news:comp.lang.c", -3, ""},
+      {"", 404, "URL is empty"},      {"http://", 404, "Could not parse URL"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);

@@ -1,8 +1,8 @@
 // The fetch worker's FTP, gopher and mailto handlers against real peers on loopback: pyftpdlib,
 // a small gopher server and dnsmasq.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -32,8 +32,8 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
 }
 
 std::filesystem::path MakeTree(const char* name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   (std::string("wexo-") + name + "-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / (std::string("wexo-") + name + "-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
@@ -85,9 +85,8 @@ class FetchFtpTest : public ::testing::Test {
     ASSERT_EQ(utime((*root / "pub/file.txt").c_str(), &times), 0);
     peer = new PeerProcess;
     std::string error;
-    ASSERT_TRUE(peer->Start({"/usr/bin/python3", PeerScript("ftp_server.py"), "--root", root->string(),
-                             "--anonymous", "--user", "alice:secret", "--refuse", "refused.txt",
-                             "--refuse-user", "mallory"},
+    ASSERT_TRUE(peer->Start({"/usr/bin/python3", PeerScript("ftp_server.py"), "--root", root->string(), "--anonymous",
+                             "--user", "alice:secret", "--refuse", "refused.txt", "--refuse-user", "mallory"},
                             std::chrono::seconds(20), &error))
         << error;
   }
@@ -103,9 +102,7 @@ class FetchFtpTest : public ::testing::Test {
     ASSERT_NE(peer, nullptr);
     baseHandles = platform::InternetOpenHandleCount();
   }
-  void TearDown() override {
-    EXPECT_EQ(platform::InternetOpenHandleCount(), baseHandles) << "a session stayed open";
-  }
+  void TearDown() override { EXPECT_EQ(platform::InternetOpenHandleCount(), baseHandles) << "a session stayed open"; }
 
   static std::string Url(const std::string& path, const std::string& login = std::string()) {
     return "ftp://" + login + "127.0.0.1:" + std::to_string(peer->Port()) + path;
@@ -137,8 +134,10 @@ TEST_F(FetchFtpTest, FoldersFilesAndRefusals) {
       {Url("/pub/missing.txt"), 12003, "550 No such file or directory.", -1, false},
       {Url("/pub/refused.txt"), 12003, "550 Not enough privileges.", -1, false},
       {Url("/pub/missing/"), 12003, "550 No such file or directory.", -1, false},
-      {Url("/pub/file.txt", "alice:wrong@"), 12014, "The password was not accepted: 530 Authentication failed.", -1, false},
-      {Url("/pub/file.txt", "mallory:x@"), 12013, "The user name was not accepted: 530 User mallory is not allowed here.", -1, false},
+      {Url("/pub/file.txt", "alice:wrong@"), 12014, "The password was not accepted: 530 Authentication failed.", -1,
+       false},
+      {Url("/pub/file.txt", "mallory:x@"), 12013,
+       "The user name was not accepted: 530 User mallory is not allowed here.", -1, false},
       {"ftp://127.0.0.1:" + std::to_string(UnusedPort()) + "/pub/file.txt", 12029,
        platform::InternetErrorMessage(12029), -1, false},
   };
@@ -171,8 +170,8 @@ TEST_F(FetchFtpTest, FoldersFilesAndRefusals) {
 
 TEST_F(FetchFtpTest, PathsWithLineBreaksAreNeverSent) {
   const FetchSettings settings = DefaultFetchSettings();
-  for (const std::string path : {"/pub/file.txt%0D%0ADELE%20/pub/file.txt", "/pub/x%0ADELE%20y", "/pub/x%00y",
-                                 "/pub%0D/file.txt"}) {
+  for (const std::string path :
+       {"/pub/file.txt%0D%0ADELE%20/pub/file.txt", "/pub/x%0ADELE%20y", "/pub/x%00y", "/pub%0D/file.txt"}) {
     SCOPED_TRACE(path);
     FetchRun run = Fetch(Url(path), settings);
     EXPECT_EQ(run.Out().status, 404);
@@ -295,10 +294,10 @@ class FetchMailtoTest : public ::testing::Test {
     UsePrivateTempDir();
     peer = new PeerProcess;
     std::string error;
-    ASSERT_TRUE(peer->Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--mx", "mxonly.test,mail.mxonly.test",
-                             "--a", "aonly.test,127.0.0.2", "--a", "both.test,127.0.0.3", "--mx",
-                             "both.test,mx.both.test"},
-                            std::chrono::seconds(20), &error))
+    ASSERT_TRUE(
+        peer->Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--mx", "mxonly.test,mail.mxonly.test", "--a",
+                     "aonly.test,127.0.0.2", "--a", "both.test,127.0.0.3", "--mx", "both.test,mx.both.test"},
+                    std::chrono::seconds(20), &error))
         << error;
     server = "127.0.0.1:" + std::to_string(peer->Port());
     setenv("WEXO_DNS_SERVER", server.c_str(), 1);
@@ -387,11 +386,10 @@ TEST_F(FetchMailtoTest, AQueryToASilentServerEndsWhenCancelled) {
     stop = true;
   });
   std::vector<platform::DnsRecord> records;
-  const long rc = platform::DnsQuery("mxonly.test", platform::DNS_TYPE_MX, platform::DNS_QUERY_STANDARD, records,
-                                     [&] {
-                                       ++polls;
-                                       return stop.load();
-                                     });
+  const long rc = platform::DnsQuery("mxonly.test", platform::DNS_TYPE_MX, platform::DNS_QUERY_STANDARD, records, [&] {
+    ++polls;
+    return stop.load();
+  });
   stopper.join();
   close(silent);
   setenv("WEXO_DNS_SERVER", server.c_str(), 1);

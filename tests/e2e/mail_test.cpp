@@ -6,8 +6,8 @@
 
 #include "e2e/support/PeerProcess.h"
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
-using wexo_test::PeerProcess;
-using wexo_test::PeerScript;
+using ::testing::HasSubstr;
 using wexo_test::FromHex;
 using wexo_test::OutputLines;
+using wexo_test::PeerProcess;
+using wexo_test::PeerScript;
 using wexo_test::WaitForOutput;
-using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -145,8 +145,8 @@ std::vector<std::string> Play(const ScriptCase& c, std::string* error) {
   std::string script = "[";
   for (std::size_t i = 0; i < c.script.size(); ++i) script += (i ? "," : "") + c.script[i];
   script += "]";
-  if (!peer.Start({"/usr/bin/python3", PeerScript("smtp_script_peer.py"), "--script", script},
-                  std::chrono::seconds(20), error)) {
+  if (!peer.Start({"/usr/bin/python3", PeerScript("smtp_script_peer.py"), "--script", script}, std::chrono::seconds(20),
+                  error)) {
     ADD_FAILURE() << "the scripted SMTP server did not start: " << *error;
     return {};
   }
@@ -282,15 +282,7 @@ TEST_F(MailTest, ScriptedServer) {
        {},
        10000,
        true},
-      {"a port nobody listens on",
-       {greet},
-       connectOnly,
-       {platform::WSAECONNREFUSED},
-       "",
-       {},
-       10000,
-       true,
-       true},
+      {"a port nobody listens on", {greet}, connectOnly, {platform::WSAECONNREFUSED}, "", {}, 10000, true, true},
       {"the server closes in the middle of the message",
        {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Bytes(40), Close},
        [&](Connection& c) {
@@ -303,8 +295,8 @@ TEST_F(MailTest, ScriptedServer) {
        {helo, "MAIL FROM:<sender@example.org>\r\n", "RCPT TO:<a@example.org>\r\n", "RCPT TO:<b@example.org>\r\n",
         "DATA\r\n", "From: Wexo Sender <sender@example.org>\r\nTo: "}},
       {"a refused message: QUIT after the end marker's reply",
-       {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Data,
-        Send("554 rejected\r\n"), bye},
+       {greet, Answer(ok), Answer(ok), Answer(ok), Answer(ok), Answer("354 go on\r\n"), Data, Send("554 rejected\r\n"),
+        bye},
        send({}),
        {platform::ERROR_BAD_COMMAND},
        "554 rejected",
@@ -367,7 +359,8 @@ class AiosmtpdTest : public MailTest {
  protected:
   void SetUp() override {
     MailTest::SetUp();
-    const fs::path saved = *dir / ("saved-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    const fs::path saved =
+        *dir / ("saved-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(saved);
     std::string error;
     ASSERT_TRUE(peer.Start({"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--user", "wexo", "--password",
@@ -438,8 +431,8 @@ TEST_F(AiosmtpdTest, TextAndBinaryAttachmentArriveIntact) {
 
   const std::string out = peer.Output();
   EXPECT_EQ(OutputLines(out, "MAIL "), std::vector<std::string>{"sender@example.org"});
-  EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org",
-                                                            "hidden@example.org"}));
+  EXPECT_EQ(OutputLines(out, "RCPT "),
+            (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org", "hidden@example.org"}));
   ASSERT_EQ(OutputLines(out, "FROM ").size(), 1u);
   EXPECT_EQ(FromHex(OutputLines(out, "FROM ")[0]), "Wexo Sender <sender@example.org>");
   // Latin-1 has no en dash: it goes as '?', the rest as it was.

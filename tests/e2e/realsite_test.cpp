@@ -2,14 +2,14 @@
 // with what wget's recursive spider finds on the same site.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "e2e/support/PeerProcess.h"
 #include "e2e/support/WexoRun.h"
@@ -42,9 +42,9 @@ TEST_F(RealSite, PostgresDocsMatchWget) {
   ASSERT_TRUE(std::filesystem::exists(std::string(kDocs) + "/index.html")) << "postgresql-doc-15 is not installed";
   wexo_test::PeerProcess nginx;
   std::string error;
-  ASSERT_TRUE(nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", kDocs, "--lifetime",
-                           "600"},
-                          std::chrono::seconds(20), &error))
+  ASSERT_TRUE(
+      nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", kDocs, "--lifetime", "600"},
+                  std::chrono::seconds(20), &error))
       << error;
   const std::string root = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/";
 

@@ -138,10 +138,10 @@ TEST_F(ReportRun, CrawledMarkupStaysText) {
   wexo_test::Write(site / "x'\"><img src=x onerror=alert(6)>.html", body);
   wexo_test::PeerProcess nginx;
   std::string error;
-  ASSERT_TRUE(nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(),
-                           "--lifetime", "300", "--extra",
-                           "location = /jump { return 302 \"/to'\\\"><img src=x onerror=alert(7)>\"; }"},
-                          std::chrono::seconds(20), &error))
+  ASSERT_TRUE(
+      nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(), "--lifetime",
+                   "300", "--extra", "location = /jump { return 302 \"/to'\\\"><img src=x onerror=alert(7)>\"; }"},
+                  std::chrono::seconds(20), &error))
       << error;
   const std::string text = Check("http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.html");
   ASSERT_NE(text.find("Duplicate title ("), std::string::npos) << text;

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Profile.h"
-#include "unit/support/QuietContext.h"
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
+#include "platform/Profile.h"
 #include "report/Sitemap.h"
+#include "unit/support/QuietContext.h"
 
 namespace {
 

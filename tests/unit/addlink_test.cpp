@@ -58,16 +58,11 @@ TEST_F(AddLinkTest, KnownRecordKeepsItsState) {
 
 TEST_F(AddLinkTest, RequestKindByExtension) {
   const std::pair<const char*, std::uint16_t> cases[] = {
-      {"http://www.example.com/doc.PDF", REQUEST_HEAD},
-      {"http://www.example.com/doc.pdf?x=1", REQUEST_HEAD},
-      {"http://www.example.com/page.html", REQUEST_GET},
-      {"http://www.example.com/a/dir.2/page", REQUEST_GET},
-      {"http://www.example.com/search?q=a.pdf", REQUEST_GET},
-      {"http://www.example.com/app.js", REQUEST_HEAD},
-      {"http://www.example.com/style.css", REQUEST_GET},
-      {"http://www.example.com/file.docx", REQUEST_HEAD},
-      {"http://www.example.com/file.jsp", REQUEST_GET},
-      {"http://www.example.com/noext", REQUEST_GET},
+      {"http://www.example.com/doc.PDF", REQUEST_HEAD},       {"http://www.example.com/doc.pdf?x=1", REQUEST_HEAD},
+      {"http://www.example.com/page.html", REQUEST_GET},      {"http://www.example.com/a/dir.2/page", REQUEST_GET},
+      {"http://www.example.com/search?q=a.pdf", REQUEST_GET}, {"http://www.example.com/app.js", REQUEST_HEAD},
+      {"http://www.example.com/style.css", REQUEST_GET},      {"http://www.example.com/file.docx", REQUEST_HEAD},
+      {"http://www.example.com/file.jsp", REQUEST_GET},       {"http://www.example.com/noext", REQUEST_GET},
       {"http://other.example.org/page.html", REQUEST_HEAD},  // external
   };
   for (const auto& [url, kind] : cases) {
@@ -113,8 +108,7 @@ TEST_F(AddLinkTest, MakeLowerCaseOnlyForInternalLinks) {
   doc->MutableSettings().MakeLowerCase = 1;
   EXPECT_EQ(Add("http://WWW.Example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/dir/page.html");
   EXPECT_EQ(Add("http://Other.Example.org/Dir/Page.HTML")->GetUrl(), "http://Other.Example.org/Dir/Page.HTML");
-  EXPECT_EQ(Add("http://www.example.com/private/Secret.html")->GetUrl(),
-            "http://www.example.com/private/Secret.html");
+  EXPECT_EQ(Add("http://www.example.com/private/Secret.html")->GetUrl(), "http://www.example.com/private/Secret.html");
   doc->MutableSettings().MakeLowerCase = 0;
   EXPECT_EQ(Add("http://www.example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/Dir/Page.HTML");
 }
@@ -145,7 +139,7 @@ TEST_F(AddLinkTest, SessionIdRewriteFollowsTheGroupCount) {
     const char* url;
   };
   const Case cases[] = {
-      {"^(.*)sid=[0-9]*$", "http://www.example.com/p?sid=12", "http://www.example.com/p?sid=12"},  // one group
+      {"^(.*)sid=[0-9]*$", "http://www.example.com/p?sid=12", "http://www.example.com/p?sid=12"},      // one group
       {"^(.*)(sid=)([0-9]*)$", "http://www.example.com/q?sid=12", "http://www.example.com/q?sid=12"},  // three
       {"^(.*)sid=[0-9]*(.*)(x)?$", "http://www.example.com/r?sid=12&a", "http://www.example.com/r?&a"},
       {"(", "http://www.example.com/s?sid=12", "http://www.example.com/s?sid=12"},  // does not compile

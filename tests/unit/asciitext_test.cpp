@@ -32,8 +32,7 @@ class AsciiText : public ::testing::TestWithParam<const char*> {
   void TearDown() override { wexo_test::UseCLocale(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Locales, AsciiText,
-                         ::testing::Values("C", "de_DE.UTF-8", "tr_TR.UTF-8", "tr_TR.ISO-8859-9"),
+INSTANTIATE_TEST_SUITE_P(Locales, AsciiText, ::testing::Values("C", "de_DE.UTF-8", "tr_TR.UTF-8", "tr_TR.ISO-8859-9"),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name)
@@ -76,7 +75,7 @@ TEST_P(AsciiText, Strings) {
   struct Case {
     std::string_view a, b;
     bool equal;
-    int order;  // sign of AsciiCompareNoCase(a, b)
+    int order;        // sign of AsciiCompareNoCase(a, b)
     bool startsWith;  // AsciiStartsWithNoCase(a, b)
   } cases[] = {
       {"", "", true, 0, true},
@@ -119,8 +118,7 @@ TEST_P(AsciiText, SixteenByteScansMatchTheByteLoops) {
   for (std::size_t length = 0; length <= 67; ++length) {
     for (int round = 0; round < 20; ++round) {
       std::string text(length, ' ');
-      for (char& c : text)
-        c = random() % 2 ? edges[random() % edges.size()] : static_cast<char>(random() % 256);
+      for (char& c : text) c = random() % 2 ? edges[random() % edges.size()] : static_cast<char>(random() % 256);
       if (round == 0) text.assign(length, 'a');  // nothing to find
       SCOPED_TRACE(::testing::PrintToString(text));
 

@@ -28,8 +28,12 @@ TEST(Base64, Rfc4648Vectors) {
     const char* plain;
     const char* encoded;
   };
-  const Case cases[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
-                        {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+  const Case cases[] = {{"", ""},
+                        {"f", "Zg=="},
+                        {"fo", "Zm8="},
+                        {"foo", "Zm9v"},
+                        {"foob", "Zm9vYg=="},
+                        {"fooba", "Zm9vYmE="},
                         {"foobar", "Zm9vYmFy"}};
   CBase64Coder coder;  // reused, as its users do
   for (const auto& c : cases) {
@@ -50,13 +54,13 @@ TEST(Base64, DecodeLengthsAndTails) {
     std::string plain;
   };
   const Case cases[] = {
-      {"Zm9vYg", "foob"},     // unpadded: six characters give four bytes
-      {"Zm9vYmE", "fooba"},   // seven give five
-      {"Zm9vY", "foo"},       // a lone last character gives nothing
-      {"Zm9vYg=", "foob"},    // a tail with a pad counts one byte less
-      {"====", ""},           // never below zero
+      {"Zm9vYg", "foob"},    // unpadded: six characters give four bytes
+      {"Zm9vYmE", "fooba"},  // seven give five
+      {"Zm9vY", "foo"},      // a lone last character gives nothing
+      {"Zm9vYg=", "foob"},   // a tail with a pad counts one byte less
+      {"====", ""},          // never below zero
       {"Zm9vYmFyAA==", std::string("foobar\0", 7)},
-      {"QR==", "A"},          // stray low bits of a padded group are not kept
+      {"QR==", "A"},  // stray low bits of a padded group are not kept
       {"QR", "A"},
       {"", ""},
   };
@@ -95,8 +99,7 @@ TEST(Base64, SkippedCharactersAndOtherInput) {
 
 TEST(Base64, RoundTripsAndLargeInput) {
   CBase64Coder coder;
-  for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 255u, 256u, 257u, 3071u, 4095u, 4096u, 4097u,
-                        100000u}) {
+  for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 255u, 256u, 257u, 3071u, 4095u, 4096u, 4097u, 100000u}) {
     SCOPED_TRACE(n);
     std::vector<unsigned char> bytes(n);
     for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(i * 131 + (i >> 8));
@@ -137,7 +140,7 @@ TEST(Base64, BuffersAreReusedAndCleared) {
   coder.Encode(big.data(), big.size());
   const char* buffer = coder.EncodedText();
   coder.EncodeString("foo");
-  EXPECT_EQ(coder.EncodedText(), buffer);  // a large buffer is kept for smaller results
+  EXPECT_EQ(coder.EncodedText(), buffer);           // a large buffer is kept for smaller results
   EXPECT_EQ(std::strlen(coder.EncodedText()), 4u);  // and nothing of the old text remains
   EXPECT_EQ(std::strlen(reinterpret_cast<const char*>(coder.DecodedData())), 3u);
 

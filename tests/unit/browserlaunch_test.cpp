@@ -222,8 +222,8 @@ TEST_F(BrowserLaunchTest, TraceLogIsPrivateAndNeverWrittenThroughALink) {
   WriteTraceLog("Wexo", 858, "vLaunchURL() done\n");
   ASSERT_EQ(lstat(log_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(ReadFileText(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n" + "Wexo, 858\t" +
-                                kStamp + ": vLaunchURL() done\r\n");
+  EXPECT_EQ(ReadFileText(log_), std::string("WexoDoc, 5412\t") + kStamp + ": vLaunchReport () start\r\n" +
+                                    "Wexo, 858\t" + kStamp + ": vLaunchURL() done\r\n");
 
   // A link at the log's name is neither followed nor replaced; its lines are lost.
   const std::string target = base_ + "/elsewhere";

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <atomic>
+#include <clocale>
 #include <cstdlib>
 #include <cwctype>
 #include <string>
@@ -34,24 +34,43 @@ TEST(CodePage, CharsetNamesAndAliases) {
     const char* name;
     unsigned cp;
   } cases[] = {
-      {"iso-8859-1", 28591}, {"ISO-8859-1", 28591}, {"latin1", 28591}, {"Latin1", 28591},
-      {"utf-8", 65001},      {"UTF-8", 65001},      {"utf8", 65001},   {"shift_jis", 932},
-      {"Shift_JIS", 932},    {"windows-1251", 1251}, {"WINDOWS-1252", 1252},
-      {"koi8-r", 20866},     {"euc-jp", 51932},     {"gb2312", 936},   {"big5", 950},
-      {"us-ascii", 20127},   {"utf-16", 1200},      {"iso-8859-15", 28605},
-      {"ks_c_5601-1987", 949}, {"euc-kr", 51949},   {"iso-2022-jp", 50220},
-      {"gb18030", 54936},    {"tis-620", 874},      {"iso-8859-8-i", 38598},
+      {"iso-8859-1", 28591},
+      {"ISO-8859-1", 28591},
+      {"latin1", 28591},
+      {"Latin1", 28591},
+      {"utf-8", 65001},
+      {"UTF-8", 65001},
+      {"utf8", 65001},
+      {"shift_jis", 932},
+      {"Shift_JIS", 932},
+      {"windows-1251", 1251},
+      {"WINDOWS-1252", 1252},
+      {"koi8-r", 20866},
+      {"euc-jp", 51932},
+      {"gb2312", 936},
+      {"big5", 950},
+      {"us-ascii", 20127},
+      {"utf-16", 1200},
+      {"iso-8859-15", 28605},
+      {"ks_c_5601-1987", 949},
+      {"euc-kr", 51949},
+      {"iso-2022-jp", 50220},
+      {"gb18030", 54936},
+      {"tis-620", 874},
+      {"iso-8859-8-i", 38598},
       // unknown names
-      {"", 0}, {"x-unknown", 0}, {"utf-8 ", 0}, {"utf_8x", 0},
+      {"", 0},
+      {"x-unknown", 0},
+      {"utf-8 ", 0},
+      {"utf_8x", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(CodePageFromCharsetName(c.name), c.cp) << c.name;
 }
 
 TEST(CodePage, SupportedCodePages) {
-  for (unsigned cp : {0u, 437u, 874u, 932u, 936u, 949u, 950u, 1200u, 1250u, 1251u, 1252u,
-                      1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 20127u, 20866u, 21866u, 28591u,
-                      28592u, 28595u, 28597u, 28605u, 50220u, 51932u, 51949u, 54936u, 65000u,
-                      65001u})
+  for (unsigned cp : {0u,     437u,   874u,   932u,   936u,   949u,   950u,   1200u,  1250u,  1251u,  1252u,
+                      1253u,  1254u,  1255u,  1256u,  1257u,  1258u,  20127u, 20866u, 21866u, 28591u, 28592u,
+                      28595u, 28597u, 28605u, 50220u, 51932u, 51949u, 54936u, 65000u, 65001u})
     EXPECT_TRUE(platform::IsSupportedCodePage(cp)) << cp;
   for (unsigned cp : {1u, 12345u, 65002u}) {
     EXPECT_FALSE(platform::IsSupportedCodePage(cp)) << cp;
@@ -61,8 +80,8 @@ TEST(CodePage, SupportedCodePages) {
     EXPECT_FALSE(WideToMultiByte(cp, u"abc", n));
   }
   // Every name of the table leads to a code page that converts.
-  for (const char* name : {"utf-7", "koi8-u", "macintosh", "cp866", "iso-2022-kr",
-                           "hz-gb-2312", "windows-1258", "iso-8859-13"})
+  for (const char* name :
+       {"utf-7", "koi8-u", "macintosh", "cp866", "iso-2022-kr", "hz-gb-2312", "windows-1258", "iso-8859-13"})
     EXPECT_TRUE(platform::IsSupportedCodePage(CodePageFromCharsetName(name))) << name;
 }
 
@@ -139,15 +158,11 @@ TEST(CodePage, InvalidInputBecomesReplacementCharacter) {
     std::string bytes;
     std::u16string text;
   } cases[] = {
-      {65001, "a\xC3(", u"a\uFFFD("},
-      {65001, "\xFF", u"\uFFFD"},
-      {65001, "\xE2\x82", u"\uFFFD"},
-      {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
-      {20127, "a\x80", u"a\uFFFD"},
-      {932, "a\x93", u"a\uFFFD"},
+      {65001, "a\xC3(", u"a\uFFFD("}, {65001, "\xFF", u"\uFFFD"},
+      {65001, "\xE2\x82", u"\uFFFD"}, {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
+      {20127, "a\x80", u"a\uFFFD"},   {932, "a\x93", u"a\uFFFD"},
       {932, "\xA0", u"\uFFFD"},  // a single undefined byte: not U+001A
-      {51932, "\xC6", u"\uFFFD"},
-      {1200, "a", u"\uFFFD"},
+      {51932, "\xC6", u"\uFFFD"},     {1200, "a", u"\uFFFD"},
   };
   for (const Case& c : cases) EXPECT_EQ(Wide(c.cp, c.bytes), c.text) << c.cp;
   // A lone surrogate in UTF-16 becomes U+FFFD in UTF-8.
@@ -198,9 +213,9 @@ TEST_F(TurkishLocale, LowerCasingIgnoresTheProcessLocale) {
       {u"INDEX.HTML", u"index.html"},
       {u"\u00C4\u00D6\u00DC\u00C9", u"\u00E4\u00F6\u00FC\u00E9"},
       {u"\u041F\u0420\u0418\u0412\u0415\u0422", u"\u043F\u0440\u0438\u0432\u0435\u0442"},
-      {u"\u0130", u"i"},              // simple mapping of dotted capital I
-      {u"\u1E9E", u"\u00DF"},         // capital sharp s
-      {u"\U00010400", u"\U00010428"}, // Deseret, outside the BMP
+      {u"\u0130", u"i"},               // simple mapping of dotted capital I
+      {u"\u1E9E", u"\u00DF"},          // capital sharp s
+      {u"\U00010400", u"\U00010428"},  // Deseret, outside the BMP
       {u"\u65E5 123 _-", u"\u65E5 123 _-"},
       {std::u16string(1, char16_t(0xD801)), std::u16string(1, char16_t(0xD801))},
   };
@@ -210,9 +225,7 @@ TEST_F(TurkishLocale, LowerCasingIgnoresTheProcessLocale) {
 TEST_F(TurkishLocale, CaseInsensitiveComparison) {
   using platform::CompareNoCaseWide;
   EXPECT_EQ(CompareNoCaseWide(u"TITLE", u"title"), 0);
-  EXPECT_EQ(CompareNoCaseWide(u"\u041F\u0420\u0418\u0412\u0415\u0422",
-                              u"\u043F\u0440\u0438\u0432\u0435\u0442"),
-            0);
+  EXPECT_EQ(CompareNoCaseWide(u"\u041F\u0420\u0418\u0412\u0415\u0422", u"\u043F\u0440\u0438\u0432\u0435\u0442"), 0);
   EXPECT_EQ(CompareNoCaseWide(u"\u00C9T\u00C9", u"\u00E9t\u00E9"), 0);
   EXPECT_EQ(CompareNoCaseWide(u"\U00010400", u"\U00010428"), 0);
   EXPECT_LT(CompareNoCaseWide(u"abc", u"ABD"), 0);
@@ -232,12 +245,11 @@ TEST(CodePage, FontInfo) {
     const char* font;
     int gdi;
   } cases[] = {
-      {1252, "Arial", 0},      {28591, "Arial", 0},   {65001, "Arial", 0},
-      {932, "MS PGothic", 128}, {51932, "MS PGothic", 128}, {936, "SimSun", 134},
-      {950, "PMingLiU", 136},  {949, "Gulim", 129},   {1253, "Arial", 161},
-      {1254, "Arial", 162},    {1255, "Arial", 177},  {1256, "Arial", 178},
-      {1257, "Arial", 186},    {1251, "Arial", 204},  {20866, "Arial", 204},
-      {874, "Tahoma", 222},    {1250, "Arial", 238},  {28592, "Arial", 238},
+      {1252, "Arial", 0},         {28591, "Arial", 0},   {65001, "Arial", 0},    {932, "MS PGothic", 128},
+      {51932, "MS PGothic", 128}, {936, "SimSun", 134},  {950, "PMingLiU", 136}, {949, "Gulim", 129},
+      {1253, "Arial", 161},       {1254, "Arial", 162},  {1255, "Arial", 177},   {1256, "Arial", 178},
+      {1257, "Arial", 186},       {1251, "Arial", 204},  {20866, "Arial", 204},  {874, "Tahoma", 222},
+      {1250, "Arial", 238},       {28592, "Arial", 238},
   };
   for (const Case& c : cases) {
     std::string font;

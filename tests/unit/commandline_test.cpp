@@ -17,9 +17,12 @@ CCommandLineInfoEx Parse(const std::vector<std::string>& args) {
 
 TEST(CommandLine, LevelValues) {
   const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"-url", "http://h/"}, 9999},           {{"-url", "http://h/", "-level", "0"}, 9999},
-      {{"-url", "http://h/", "-level", "-5"}, 9999}, {{"-url", "http://h/", "-level", "abc"}, 9999},
-      {{"-url", "http://h/", "-level", "3"}, 3},     {{"-url", "http://h/", "-level", "12x"}, 12},
+      {{"-url", "http://h/"}, 9999},
+      {{"-url", "http://h/", "-level", "0"}, 9999},
+      {{"-url", "http://h/", "-level", "-5"}, 9999},
+      {{"-url", "http://h/", "-level", "abc"}, 9999},
+      {{"-url", "http://h/", "-level", "3"}, 3},
+      {{"-url", "http://h/", "-level", "12x"}, 12},
       {{"-url", "http://h/", "-level", "40000"}, 32767},
   };
   for (const auto& [args, level] : cases) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
-#include <sys/stat.h>
+#include <functional>
 
 #include "engine/Application.h"
 #include "engine/Charset.h"
@@ -124,7 +124,10 @@ std::string Build(const FileSpec& f) {
   o.w(static_cast<std::uint16_t>(f.recordCount < 0 ? f.recs.size() : f.recordCount));
   for (std::size_t i = 0; i < f.recs.size(); ++i) {
     if (i == 0)
-      o.w(0xFFFF).w(static_cast<std::uint16_t>(f.schema)).w(static_cast<std::uint16_t>(f.className.size())).raw(f.className);
+      o.w(0xFFFF)
+          .w(static_cast<std::uint16_t>(f.schema))
+          .w(static_cast<std::uint16_t>(f.className.size()))
+          .raw(f.className);
     else
       o.w(static_cast<std::uint16_t>(f.laterTag));
     PutRecord(o, f.recs[i], f.schema);
@@ -501,7 +504,10 @@ TEST_F(DocumentFileTest, EncodingsAtTheirLimits) {
     EXPECT_EQ(out.Data(), bytes) << n;
   }
   // An older file's bare 32-bit time, and a UTF-16 string, which comes back in code page 1252.
-  platform::CArchive in(std::string_view("\x10\x00\x00\x00" "\xFF\xFE\xFF\x02\xE9\x00\xAC\x20", 12));
+  platform::CArchive in(
+      std::string_view("\x10\x00\x00\x00"
+                       "\xFF\xFE\xFF\x02\xE9\x00\xAC\x20",
+                       12));
   EXPECT_EQ(in.ReadTime(), 16);
   EXPECT_EQ(in.ReadString(), "\xE9\x80");
   EXPECT_EQ(in.Remaining(), 0u);
@@ -836,11 +842,29 @@ TEST_F(DocumentFileTest, HostileFilesFail) {
       {"huge 64-bit URL count",
        [] { return std::string("\xFF\xFF\xFF\xFF\xFF\xFF\x00\x00\x00\x10\x00\x00\x00\x00", 14); },
        "is more than the file holds"},
-      {"huge 32-bit URL count", [] { return std::string("\xFF\xFF\xFE\xFF\xFF\xFF" "abcdefgh", 14); },
+      {"huge 32-bit URL count",
+       [] {
+         return std::string(
+             "\xFF\xFF\xFE\xFF\xFF\xFF"
+             "abcdefgh",
+             14);
+       },
        "is more than the file holds"},
-      {"huge string length", [] { return std::string("\x01\x00\xFF\xFF\xFF\xF0\xFF\xFF\x7F" "abc", 12); },
+      {"huge string length",
+       [] {
+         return std::string(
+             "\x01\x00\xFF\xFF\xFF\xF0\xFF\xFF\x7F"
+             "abc",
+             12);
+       },
        "the file ends early"},
-      {"huge UTF-16 string", [] { return std::string("\x01\x00\xFF\xFE\xFF\x05" "abcdefghi", 15); },
+      {"huge UTF-16 string",
+       [] {
+         return std::string(
+             "\x01\x00\xFF\xFE\xFF\x05"
+             "abcdefghi",
+             15);
+       },
        "the file ends early"},
       {"huge record count", with([](FileSpec& f) { f.recordCount = 0xFFFF; }), "is more than the file holds"},
       {"more records than URLs", with([](FileSpec& f) { f.urls.pop_back(); }), "1 URLs but 2 records"},
@@ -856,13 +880,20 @@ TEST_F(DocumentFileTest, HostileFilesFail) {
       {"newer record schema", with([](FileSpec& f) { f.schema = 18; }), "record schema 18"},
       {"bad index", with([](FileSpec& f) { f.recs[1].index = 0; }), "record 1 gives its index as 0"},
       {"index beyond the table", with([](FileSpec& f) { f.recs[0].index = 7; }), "record 0 gives its index as 7"},
-      {"referrer outside the table", with([](FileSpec& f) { f.recs[1].referrers = {0, 2}; }),
+      {"referrer outside the table", with([](FileSpec& f) {
+         f.recs[1].referrers = {0, 2};
+       }),
        "record 1 names referrer 2"},
-      {"huge referrer count", with([](FileSpec& f) { f.recs[1].referrerCount = 0xFFFE; }), "is more than the file holds"},
+      {"huge referrer count", with([](FileSpec& f) { f.recs[1].referrerCount = 0xFFFE; }),
+       "is more than the file holds"},
       {"digest flag 2", with([](FileSpec& f) { f.recs[0].digestFlag = 2; }), "digest flag is 2"},
       {"fewer redirect targets", with([](FileSpec& f) { f.targets.clear(); }), "redirect lists differ"},
       {"more redirect codes", with([](FileSpec& f) { f.codes.push_back(302); }), "redirect lists differ"},
-      {"old file, fewer targets", with([](FileSpec& f) { f.targets.clear(); f.version = 5; }), "redirect lists differ"},
+      {"old file, fewer targets", with([](FileSpec& f) {
+         f.targets.clear();
+         f.version = 5;
+       }),
+       "redirect lists differ"},
       {"newer settings version", with([](FileSpec& f) { f.version = 12; }), "settings version 12"},
       {"data after the end", with([](FileSpec& f) { f.trailing = "x"; }), "unexpected data after the end"},
   };

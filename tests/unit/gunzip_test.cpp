@@ -44,9 +44,7 @@ class GunzipTest : public ::testing::Test {
     deflateEnd(&z);
     return out;
   }
-  void WriteIn(const std::string& bytes) {
-    std::ofstream(In(), std::ios::binary) << bytes;
-  }
+  void WriteIn(const std::string& bytes) { std::ofstream(In(), std::ios::binary) << bytes; }
   bool OutExists() const {
     struct stat st;
     return stat(Out().c_str(), &st) == 0;

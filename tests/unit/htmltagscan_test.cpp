@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 #include "engine/WexoDoc.h"
 #include "platform/TextFile.h"
@@ -254,13 +254,47 @@ TEST_F(HtmlTagScanTest, CarriedConstructs) {
 
 TEST_F(HtmlTagScanTest, PiecesOfALongLineScanLikeTheWholeLine) {
   const char* snippets[] = {
-      "<a href=\"p.html\">link</a> ", "<A HREF=\"q.html\">", "</a>", "</A", "<img src=\"i.png\" alt=\"alt\">",
-      "<!-- c <a href=\"hidden.html\"> -->", "<!--", "-->", "--", "- -", " > ", "<title>t</title>", "<TITLE>",
-      "</TITLE>", "<script>document.write(\"<a href=s.html>\")</script>", "<script>", "</script>",
-      "<style type=text/css>p{background:url(b.png)}</style>", "<style media=all>", "</style>",
-      "<div id=\"d\" style=\"background:url('u.png')\">", "\r", "\t", "\r\n", "text ", "<", ">", "</", "<!", "<!-",
-      "<a\thref=\"tab.html\">", "<meta name=\"description\" content=\"desc\">", "<base href=\"http://www.example.com/b/\">",
-      "<a name=\"n\">", "<a href=\"#f\">", "<!---->", "<!-- -- >", "<!--->", "<!-- >", "<!-->", "         ",
+      "<a href=\"p.html\">link</a> ",
+      "<A HREF=\"q.html\">",
+      "</a>",
+      "</A",
+      "<img src=\"i.png\" alt=\"alt\">",
+      "<!-- c <a href=\"hidden.html\"> -->",
+      "<!--",
+      "-->",
+      "--",
+      "- -",
+      " > ",
+      "<title>t</title>",
+      "<TITLE>",
+      "</TITLE>",
+      "<script>document.write(\"<a href=s.html>\")</script>",
+      "<script>",
+      "</script>",
+      "<style type=text/css>p{background:url(b.png)}</style>",
+      "<style media=all>",
+      "</style>",
+      "<div id=\"d\" style=\"background:url('u.png')\">",
+      "\r",
+      "\t",
+      "\r\n",
+      "text ",
+      "<",
+      ">",
+      "</",
+      "<!",
+      "<!-",
+      "<a\thref=\"tab.html\">",
+      "<meta name=\"description\" content=\"desc\">",
+      "<base href=\"http://www.example.com/b/\">",
+      "<a name=\"n\">",
+      "<a href=\"#f\">",
+      "<!---->",
+      "<!-- -- >",
+      "<!--->",
+      "<!-- >",
+      "<!-->",
+      "         ",
   };
   std::mt19937 random(17);
   std::vector<std::string> bodies;
@@ -271,7 +305,8 @@ TEST_F(HtmlTagScanTest, PiecesOfALongLineScanLikeTheWholeLine) {
       if (pick < std::size(snippets)) {
         std::string snippet = snippets[pick];
         // numbered links, so every record is told apart
-        if (const std::size_t dot = snippet.find(".html"); dot != std::string::npos) snippet.insert(dot, std::to_string(i));
+        if (const std::size_t dot = snippet.find(".html"); dot != std::string::npos)
+          snippet.insert(dot, std::to_string(i));
         body += snippet;
       } else {
         body += std::string(random() % 1500, pick % 2 ? 'y' : ' ');  // long text, around the title limit
@@ -314,7 +349,8 @@ TEST_F(HtmlTagScanTest, TabsAndCarriageReturnsAreBlanksAtEveryPlace) {
   // name from its attribute; other control bytes do not.
   for (std::size_t pad = 0; pad < 17; ++pad) {
     for (const char* gap : {"\t", "\r", "\t\r\t"}) {
-      Scan(std::string(pad, 'x') + "<a" + gap + "href=\"a.html\">" + std::string(pad, 'y') + "<a\x0Bhref=\"b.html\">\n");
+      Scan(std::string(pad, 'x') + "<a" + gap + "href=\"a.html\">" + std::string(pad, 'y') +
+           "<a\x0Bhref=\"b.html\">\n");
       ASSERT_EQ(Links(), Strings{kDir + "a.html"}) << pad;
     }
   }

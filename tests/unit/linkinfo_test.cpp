@@ -17,19 +17,28 @@ struct StatusCase {
 
 TEST(StatusText, TableAndBrokenRule) {
   const StatusCase cases[] = {
-      {-7, "error -7", false},          {-6, "mail host ok", false},
-      {-5, "external .jar content", false}, {-4, "user skip", false},
-      {-3, "skip type", false},         {-2, "skip external", false},
-      {-1, "busy", false},              {0, "pending", false},
-      {2, "file not found", true},      {7, "error 7", true},
-      {11, "sharing violation", true},  {87, "parameter incorrect", true},
-      {200, "ok", false},               {204, "no info to return", true},
-      {206, "error 206", true},         {304, "Not Modified", true},
+      {-7, "error -7", false},
+      {-6, "mail host ok", false},
+      {-5, "external .jar content", false},
+      {-4, "user skip", false},
+      {-3, "skip type", false},
+      {-2, "skip external", false},
+      {-1, "busy", false},
+      {0, "pending", false},
+      {2, "file not found", true},
+      {7, "error 7", true},
+      {11, "sharing violation", true},
+      {87, "parameter incorrect", true},
+      {200, "ok", false},
+      {204, "no info to return", true},
+      {206, "error 206", true},
+      {304, "Not Modified", true},
       {423, "The requested resource is currently locked", true},
       {505, "HTTP Version Not Supported", true},
       {12017, "cancelled / timeout", true},
       {12152, "invalid response", true},
-      {-32768, "error -32768", false},  {32767, "error 32767", true},
+      {-32768, "error -32768", false},
+      {32767, "error 32767", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(StatusText(c.code), c.text) << c.code;
@@ -151,9 +160,8 @@ TEST_F(LinkInfoTest, LocalFileContentTypeFromExtension) {
 TEST_F(LinkInfoTest, ParsableTypes) {
   CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   const std::pair<const char*, bool> cases[] = {
-      {"text/html", true},           {"text/vnd.wap.wml", true}, {"application/xhtml+xml", true},
-      {"text/css", true},            {"Text/HTML", false},       {"text/html; charset=utf-8", false},
-      {"application/pdf", false},    {"", false},
+      {"text/html", true},  {"text/vnd.wap.wml", true},          {"application/xhtml+xml", true}, {"text/css", true},
+      {"Text/HTML", false}, {"text/html; charset=utf-8", false}, {"application/pdf", false},      {"", false},
   };
   for (const auto& [type, parsable] : cases) {
     a->m_csMimeType = type;
@@ -164,10 +172,16 @@ TEST_F(LinkInfoTest, ParsableTypes) {
 TEST_F(LinkInfoTest, NonHtmlTypes) {
   CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   const std::pair<const char*, bool> cases[] = {
-      {"application/pdf", true},       {"text/plain", true},        {"audio/mpeg", true},
-      {"video/mp4", true},             {"application/vnd.msexcel", true},
-      {"application/vnd.ms-excel", false}, {"text/html", false},    {"Application/PDF", false},
-      {"audio", false},                {"", false},
+      {"application/pdf", true},
+      {"text/plain", true},
+      {"audio/mpeg", true},
+      {"video/mp4", true},
+      {"application/vnd.msexcel", true},
+      {"application/vnd.ms-excel", false},
+      {"text/html", false},
+      {"Application/PDF", false},
+      {"audio", false},
+      {"", false},
   };
   for (const auto& [type, nonHtml] : cases) {
     a->m_csMimeType = type;

@@ -62,8 +62,7 @@ TEST_F(FormatLocalTimeTest, FormatsOfTheProgramInLocalTime) {
       {0, "%d.%m.%Y %H:%M:%S", "01.01.1970 01:00:00"},
       {-1, "%B %d, %Y at %H:%M:%S", "January 01, 1970 at 00:59:59"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(FormatLocalTime(c.t, c.format), c.text) << c.t << " with \"" << c.format << '"';
+  for (const Case& c : cases) EXPECT_EQ(FormatLocalTime(c.t, c.format), c.text) << c.t << " with \"" << c.format << '"';
 }
 
 TEST_F(FormatLocalTimeTest, EmptyTextInsteadOfFailure) {
@@ -76,17 +75,15 @@ TEST_F(FormatLocalTimeTest, EmptyTextInsteadOfFailure) {
   EXPECT_EQ(FormatLocalTime(0, (std::string(120, 'x') + "%Y-%m-%d").c_str()), "");
 
   // Times whose year does not fit the calendar fields.
-  for (std::int64_t t : {std::numeric_limits<std::int64_t>::max(),
-                         std::numeric_limits<std::int64_t>::min(), std::int64_t{1} << 62,
-                         -(std::int64_t{1} << 62)})
+  for (std::int64_t t : {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+                         std::int64_t{1} << 62, -(std::int64_t{1} << 62)})
     EXPECT_EQ(FormatLocalTime(t, "%Y-%m-%d"), "") << t;
 }
 
 TEST_F(FormatLocalTimeTest, NamesStayEnglishUnderAGermanLocale) {
   const char* old = std::setlocale(LC_ALL, nullptr);
   std::string saved = old ? old : "C";
-  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr)
-    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
 
   // The process locale really is German ...
   std::time_t t = 1765272918;
@@ -109,8 +106,7 @@ TEST_F(FormatLocalTimeTest, NamesStayEnglishUnderAGermanLocale) {
 TEST_F(FormatLocalTimeTest, ConcurrentCallsKeepTheirOwnTimes) {
   // A shared conversion buffer would hand one thread another thread's time.
   const std::int64_t times[] = {1765272918, 1751362245, 951782400, 0};
-  const char* texts[] = {"09.12.2025 10:35:18", "01.07.2025 11:30:45", "29.02.2000 01:00:00",
-                         "01.01.1970 01:00:00"};
+  const char* texts[] = {"09.12.2025 10:35:18", "01.07.2025 11:30:45", "29.02.2000 01:00:00", "01.01.1970 01:00:00"};
   std::vector<int> wrong(4, 0);
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)

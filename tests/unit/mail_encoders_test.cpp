@@ -38,9 +38,14 @@ TEST(MailEncoders, HeaderValuesAreConvertedToTheirCharsetAndCutInSeventyBytes) {
   EXPECT_EQ(EncodeHeaderValue(ascii, "iso-8859-1"), ascii);
 
   // 75 bytes, the last five Latin-1 letters: 70 bytes unchanged, then one word.
-  const std::string value = std::string(70, 'x') + "ab\xC3\xA9" "cd";  // UTF-8 é
+  const std::string value = std::string(70, 'x') +
+                            "ab\xC3\xA9"
+                            "cd";  // UTF-8 é
   EXPECT_EQ(EncodeHeaderValue(value, "iso-8859-1"), std::string(70, 'x') + "=?iso-8859-1?q?ab=E9cd?=");
-  EXPECT_EQ(EncodeHeaderValue("Gr\xC3\xBC\xC3\x9F" "e", "UTF-8"), "=?UTF-8?q?Gr=C3=BC=C3=9Fe?=");
+  EXPECT_EQ(EncodeHeaderValue("Gr\xC3\xBC\xC3\x9F"
+                              "e",
+                              "UTF-8"),
+            "=?UTF-8?q?Gr=C3=BC=C3=9Fe?=");
   // What Latin-1 lacks becomes '?', which the word escapes.
   EXPECT_EQ(EncodeHeaderValue("\xE2\x82\xAC 5 \xC3\xA9", "iso-8859-1"), "=?iso-8859-1?q?=3F_5_=E9?=");
   EXPECT_EQ(EncodeHeaderValue("", "iso-8859-1"), "");
@@ -48,7 +53,10 @@ TEST(MailEncoders, HeaderValuesAreConvertedToTheirCharsetAndCutInSeventyBytes) {
 
 TEST(MailEncoders, Utf8ConversionsAreLenient) {
   EXPECT_EQ(ConvertToUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
-  EXPECT_EQ(ConvertToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");  // U+FFFD
+  EXPECT_EQ(ConvertToUtf8("a\xFF"
+                          "b"),
+            "a\xEF\xBF\xBD"
+            "b");  // U+FFFD
   EXPECT_EQ(ConvertToUtf8(std::string("ab\0cd", 5)), "ab");
   EXPECT_EQ(Utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xED\xA0\x80");
@@ -81,8 +89,12 @@ TEST(MailEncoders, QuotedPrintableVectors) {
       {letters100, letters100.substr(0, 77) + "=\r\n" + letters100.substr(77)},
       {blankAt70, blankAt70.substr(0, 71) + "=\r\n" + blankAt70.substr(71)},
       // 76 letters and an 8-bit byte: the escape moves whole to the next line.
-      {std::string(76, 'y') + "\xE9" "z", std::string(76, 'y') + "=\r\n=E9z"},
-      {std::string(75, 'y') + "\xE9\xE9" "z", std::string(75, 'y') + "=E9=\r\n=E9z"},
+      {std::string(76, 'y') + "\xE9"
+                              "z",
+       std::string(76, 'y') + "=\r\n=E9z"},
+      {std::string(75, 'y') + "\xE9\xE9"
+                              "z",
+       std::string(75, 'y') + "=E9=\r\n=E9z"},
   };
   for (const Case& c : cases) EXPECT_EQ(EncodeQuotedPrintable(c.in), c.out) << c.in;
 }
@@ -145,8 +157,8 @@ for i in range(n):
 print(" ".join(bad))
 sys.exit(1 if bad else 0)
 )";
-  const std::string command = std::string(WEXO_PYTHON) + " " + (dir / "check.py").string() + " " + dir.string() +
-                              " " + std::to_string(inputs.size()) + " > " + (dir / "result").string();
+  const std::string command = std::string(WEXO_PYTHON) + " " + (dir / "check.py").string() + " " + dir.string() + " " +
+                              std::to_string(inputs.size()) + " > " + (dir / "result").string();
   const int status = std::system(command.c_str());
   std::ifstream result(dir / "result");
   const std::string failures((std::istreambuf_iterator<char>(result)), std::istreambuf_iterator<char>());

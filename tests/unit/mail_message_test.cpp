@@ -1,7 +1,7 @@
 // The mail message: addresses and lists, the header block, the MIME part tree and the
 // encoded part bodies.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -269,7 +269,8 @@ TEST_F(MailFiles, EncodedBodies) {
   struct Case {
     std::uintmax_t size;
     bool ok;
-  } cases[] = {{0, true}, {CSMTPBodyPart::kDefaultMaxAttachmentSize, true},
+  } cases[] = {{0, true},
+               {CSMTPBodyPart::kDefaultMaxAttachmentSize, true},
                {CSMTPBodyPart::kDefaultMaxAttachmentSize + 1, false}};
   for (const Case& c : cases) {
     const std::string path = Write("file-" + std::to_string(c.size), "");

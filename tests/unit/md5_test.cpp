@@ -41,8 +41,7 @@ TEST(Md5, Rfc1321Suite) {
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
@@ -74,8 +73,8 @@ TEST(Md5, UpdatesInPiecesMatchOneUpdate) {
 
   // Piece sizes: single bytes, the worker's and the gunzip's reads, and odd sizes that
   // straddle block edges; 0-byte updates in between change nothing.
-  for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{63}, std::size_t{65},
-                            std::size_t{2048}, std::size_t{4096}, std::size_t{99991}}) {
+  for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{63}, std::size_t{65}, std::size_t{2048},
+                            std::size_t{4096}, std::size_t{99991}}) {
     Md5Context ctx;
     Md5Init(ctx);
     for (std::size_t at = 0; at < million.size(); at += piece) {
@@ -131,15 +130,13 @@ TEST(HmacMd5, Rfc2202Cases) {
       {std::string(16, '\x0c'), "Test With Truncation", "56461ef2342edc00f9bab995690efd4c"},
       {std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First",
        "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
-      {std::string(80, '\xaa'),
-       "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data",
+      {std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data",
        "6f630fad67cda0ee1fb1f562db3aa53e"},
   };
   int number = 1;
   for (const Case& c : cases) {
     std::uint8_t digest[16];
-    HmacMd5(c.data.data(), static_cast<int>(c.data.size()), c.key.data(),
-            static_cast<int>(c.key.size()), digest);
+    HmacMd5(c.data.data(), static_cast<int>(c.data.size()), c.key.data(), static_cast<int>(c.key.size()), digest);
     EXPECT_EQ(Md5Hex(digest), Upper(c.digest)) << "case " << number++;
   }
 }
@@ -148,8 +145,7 @@ TEST(HmacMd5, LongKeyEqualsItsDigestAndBlockSizeKeyIsKept) {
   const std::string message = "challenge <1896.697170952@postoffice.example.net>";
   auto hmac = [&](const std::string& key) {
     std::uint8_t digest[16];
-    HmacMd5(message.data(), static_cast<int>(message.size()), key.data(),
-            static_cast<int>(key.size()), digest);
+    HmacMd5(message.data(), static_cast<int>(message.size()), key.data(), static_cast<int>(key.size()), digest);
     return Md5Hex(digest);
   };
 

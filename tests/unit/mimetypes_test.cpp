@@ -40,13 +40,25 @@ TEST_F(MimeTypesTest, EngineTypesWinOverTheFile) {
     const char* ext;
     const char* type;
   } cases[] = {
-      {".htm", "text/html"},  {".HTML", "text/html"},  {".css", "text/css"},
-      {".xhtml", "application/xhtml+xml"}, {".xht", "application/xhtml+xml"},
+      {".htm", "text/html"},
+      {".HTML", "text/html"},
+      {".css", "text/css"},
+      {".xhtml", "application/xhtml+xml"},
+      {".xht", "application/xhtml+xml"},
       {".wml", "text/vnd.wap.wml"},
-      {".tst", "application/x-test"}, {".tst2", "application/x-test"}, {".TsT", "application/x-test"},
-      {".dup", "application/first"},  {".png", "image/png"},
-      {".foo", ""}, {".comment", ""}, {".jar", "application/java-archive"},  // built-in fallback
-      {"htm", ""}, {".", ""}, {"", ""}, {".d/file", ""}, {".unknownext", ""},
+      {".tst", "application/x-test"},
+      {".tst2", "application/x-test"},
+      {".TsT", "application/x-test"},
+      {".dup", "application/first"},
+      {".png", "image/png"},
+      {".foo", ""},
+      {".comment", ""},
+      {".jar", "application/java-archive"},  // built-in fallback
+      {"htm", ""},
+      {".", ""},
+      {"", ""},
+      {".d/file", ""},
+      {".unknownext", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(table.Lookup(c.ext), c.type) << c.ext;
 }
@@ -57,10 +69,17 @@ TEST_F(MimeTypesTest, WorksWithoutMimeTypesFile) {
     const char* ext;
     const char* type;
   } cases[] = {
-      {".htm", "text/html"}, {".Html", "text/html"}, {".css", "text/css"},
-      {".xhtml", "application/xhtml+xml"}, {".wml", "text/vnd.wap.wml"},
-      {".jar", "application/java-archive"}, {".GIF", "image/gif"}, {".jpg", "image/jpeg"},
-      {".png", "image/png"}, {".pdf", "application/pdf"}, {".nothing", ""},
+      {".htm", "text/html"},
+      {".Html", "text/html"},
+      {".css", "text/css"},
+      {".xhtml", "application/xhtml+xml"},
+      {".wml", "text/vnd.wap.wml"},
+      {".jar", "application/java-archive"},
+      {".GIF", "image/gif"},
+      {".jpg", "image/jpeg"},
+      {".png", "image/png"},
+      {".pdf", "application/pdf"},
+      {".nothing", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(table.Lookup(c.ext), c.type) << c.ext;
 }

@@ -103,7 +103,8 @@ TEST_F(PageLimitsTest, ABodyIsParsedToTheLimit) {
 
 TEST_F(PageLimitsTest, RunningOutOfMemoryEndsOnlyThatPage) {
   // A title that never closes takes its whole (one-line) page into memory.
-  const std::string body = "<a href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
+  const std::string body =
+      "<a href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
   WriteBody(body.size(), {{0, body}});
   g_failFrom = std::size_t{8} << 20;
   CLinkInfo* page = Parse();

@@ -104,8 +104,17 @@ TEST_F(ProfileTest, ReadsLeadingSignedDecimal) {
     const char* value;
     int expected;
   } cases[] = {
-      {"12x", 12}, {"abc", 0}, {"", 0}, {"-1", -1}, {"+7", 7}, {"  -5  ", -5},
-      {"\"42\"", 42}, {"-", 0}, {"0x10", 0}, {"4294967295", -1}, {"2147483647", 2147483647},
+      {"12x", 12},
+      {"abc", 0},
+      {"", 0},
+      {"-1", -1},
+      {"+7", 7},
+      {"  -5  ", -5},
+      {"\"42\"", 42},
+      {"-", 0},
+      {"0x10", 0},
+      {"4294967295", -1},
+      {"2147483647", 2147483647},
   };
   for (const auto& c : cases) {
     Put(ini_, std::string("[N]\nv=") + c.value + "\n");
@@ -138,8 +147,7 @@ TEST_F(ProfileTest, WritesChangeOnlyWhatTheyName) {
       {"new key at end of its section", "; top\n[A]\na=1\n\n[B]\nb=2\n", "a", "new", "v",
        "; top\n[A]\na=1\nnew=v\n\n[B]\nb=2\n"},
       {"new key in last section", "[A]\na=1\n[B]\nb=2", "B", "c", "3", "[A]\na=1\n[B]\nb=2\nc=3\n"},
-      {"replace keeps place and spelling", "[A]\n  Key = old ; x\nz=1\n", "A", "KEY", "new",
-       "[A]\nKey=new\nz=1\n"},
+      {"replace keeps place and spelling", "[A]\n  Key = old ; x\nz=1\n", "A", "KEY", "new", "[A]\nKey=new\nz=1\n"},
       {"new section at end", "[A]\na=1\n", "B", "b", "2", "[A]\na=1\n\n[B]\nb=2\n"},
       {"new section in empty file", "", "B", "b", "2", "[B]\nb=2\n"},
       {"CRLF file keeps CRLF", "[A]\r\na=1\r\n", "A", "b", "2", "[A]\r\na=1\r\nb=2\r\n"},
@@ -148,8 +156,8 @@ TEST_F(ProfileTest, WritesChangeOnlyWhatTheyName) {
        "[A]\na=1\n; note\n[C]\nc=3\n"},
       {"CR and LF become blanks", "[A]\n", "A", "k\r\nx", "one\ntwo\rthree", "[A]\nk  x=one two three\n"},
       {"empty key name", "[A]\n", "A", "", "v", "[A]\n=v\n"},
-      {"IPv6 root URL section", "[http://[::1]:8080/-Options]\nMaxLevel=3\n", "http://[::1]:8080/-Options",
-       "MaxLevel", "4", "[http://[::1]:8080/-Options]\nMaxLevel=4\n"},
+      {"IPv6 root URL section", "[http://[::1]:8080/-Options]\nMaxLevel=3\n", "http://[::1]:8080/-Options", "MaxLevel",
+       "4", "[http://[::1]:8080/-Options]\nMaxLevel=4\n"},
       {"blank names trimmed", "[A]\nk=1\n", " A ", " k ", " 2 ", "[A]\nk=2\n"},
   };
   for (const WriteCase& c : cases) {

@@ -15,7 +15,7 @@ constexpr int kNoMatch = -2;  // expected group count of a case that must not ma
 struct MatchCase {
   const char* pattern;
   std::string subject;
-  int groupCount;  // kNoMatch: no match
+  int groupCount;                   // kNoMatch: no match
   std::vector<std::string> groups;  // from group 0 on
 };
 
@@ -41,13 +41,19 @@ void CheckMatch(const MatchCase& c, bool caseInsensitive = false) {
 TEST(Regex, MatchTable) {
   const MatchCase cases[] = {
       // The session-id rewrite: two groups around the id.
-      {"^(.*);jsessionid=[^?]*(.*)$", "http://h/a.jsp;jsessionid=AB?x=1", 2,
+      {"^(.*);jsessionid=[^?]*(.*)$",
+       "http://h/a.jsp;jsessionid=AB?x=1",
+       2,
        {"http://h/a.jsp;jsessionid=AB?x=1", "http://h/a.jsp", "?x=1"}},
-      {"^(.*);jsessionid=[^?]*(.*)$", "http://h/a.jsp;jsessionid=AB", 2,
+      {"^(.*);jsessionid=[^?]*(.*)$",
+       "http://h/a.jsp;jsessionid=AB",
+       2,
        {"http://h/a.jsp;jsessionid=AB", "http://h/a.jsp", ""}},
       {"^(.*);jsessionid=[^?]*(.*)$", "http://h/a.jsp?x=1", kNoMatch, {}},
       // The javascript: rewrite takes group 1.
-      {"javascript:[a-zA-Z.]*\\('([^']*)'", "javascript:window.open('page.html')", 1,
+      {"javascript:[a-zA-Z.]*\\('([^']*)'",
+       "javascript:window.open('page.html')",
+       1,
        {"javascript:window.open('page.html'", "page.html"}},
       // The count stops before the first group that did not take part.
       {"(x)?(b)", "b", 0, {"b", "", "b"}},
@@ -106,11 +112,9 @@ TEST(Regex, MatchTable) {
 
 TEST(Regex, CaseInsensitive) {
   const MatchCase cases[] = {
-      {"AbC", "xaBc", 0, {"aBc"}},
-      {"[a]b", "AB", kNoMatch, {}},  // a set stays as written
-      {"[a]b", "aB", 0, {"aB"}},
-      {"\\[x", "[X", 0, {"[X"}},      // an escaped '[' does not open a set
-      {"\\D+", "dDd", 0, {"dDd"}},    // an escaped letter is still a letter
+      {"AbC", "xaBc", 0, {"aBc"}},     {"[a]b", "AB", kNoMatch, {}},  // a set stays as written
+      {"[a]b", "aB", 0, {"aB"}},       {"\\[x", "[X", 0, {"[X"}},     // an escaped '[' does not open a set
+      {"\\D+", "dDd", 0, {"dDd"}},                                    // an escaped letter is still a letter
       {"(j)s", "xJS", 1, {"JS", "J"}},
   };
   for (const auto& c : cases) CheckMatch(c, true);
@@ -124,10 +128,9 @@ TEST(Regex, Substitute) {
     const char* result;
   };
   const Case cases[] = {
-      {"\\1\\2", "aabbb"},      {"&", "xaabbby"},      {"[\\0]", "[xaabbby]"},
-      {"\\2-\\1", "bbb-aa"},    {"\\\\", "\\"},        {"\\&", "&"},
-      {"\\x", "\\x"},           {"a\\", "a\\"},        {"\\3|\\9", "|"},
-      {"\\\\1", "\\1"},         {"plain", "plain"},    {"", ""},
+      {"\\1\\2", "aabbb"}, {"&", "xaabbby"}, {"[\\0]", "[xaabbby]"}, {"\\2-\\1", "bbb-aa"},
+      {"\\\\", "\\"},      {"\\&", "&"},     {"\\x", "\\x"},         {"a\\", "a\\"},
+      {"\\3|\\9", "|"},    {"\\\\1", "\\1"}, {"plain", "plain"},     {"", ""},
   };
   Regex re("x(a+)(b+)y");
   const std::string subject = "-xaabbby-";  // the groups point into it
@@ -207,8 +210,8 @@ std::vector<int> TopChain(const RegexProgram& p) {
 
 TEST(Regex, ProgramFormat) {
   // 'a*': magic, alternative -> end, star -> end over the literal "a", end.
-  const std::vector<unsigned char> star = {156, OpAlternative, 11, 0, OpStar, 8, 0,
-                                           OpLiteral, 0, 0, 'a', 0, OpEnd, 0, 0};
+  const std::vector<unsigned char> star = {156, OpAlternative, 11, 0,     OpStar, 8, 0, OpLiteral, 0,
+                                           0,   'a',           0,  OpEnd, 0,      0};
   EXPECT_EQ(Regex("a*").Program()->Bytes(), star);
 
   auto dot = RegexProgram::Compile(".*", false);
@@ -318,13 +321,11 @@ TEST(Regex, ConcurrentUse) {
       for (int i = 0; i < 3000; ++i) {
         Regex re("^(.*);jsessionid=[^?]*(.*)$");
         std::string url = "http://h" + std::to_string(t) + "/p;jsessionid=" + std::to_string(i) + "?q";
-        if (!re.Match(url) || re.Substitute("\\1\\2") != "http://h" + std::to_string(t) + "/p?q")
-          ++failures;
+        if (!re.Match(url) || re.Substitute("\\1\\2") != "http://h" + std::to_string(t) + "/p?q") ++failures;
         // Patterns of their own push entries out of the cache while others read it.
         Regex own("t" + std::to_string(t) + "-" + std::to_string(i % 300) + "(x*)");
         std::string subject = "t" + std::to_string(t) + "-" + std::to_string(i % 300) + "xx";
-        if (!own.Match(subject) || own.Group(1) != "xx")
-          ++failures;
+        if (!own.Match(subject) || own.Group(1) != "xx") ++failures;
       }
     });
   }

@@ -11,8 +11,8 @@
 #include "engine/Charset.h"
 #include "engine/Fetch.h"
 #include "engine/WexoDoc.h"
-#include "report/HtmlEscape.h"
 #include "platform/TextFile.h"
+#include "report/HtmlEscape.h"
 #include "report/Report.h"
 #include "unit/support/ScriptedHost.h"
 
@@ -198,9 +198,9 @@ TEST_F(ReportTest, EachSwitchRemovesItsSectionAndContentsLine) {
   const struct {
     std::int32_t CheckSettings::*option;
     const char* anchor;
-  } cases[] = {{&CheckSettings::ReportBroken1, "bylink"},   {&CheckSettings::ReportBroken2, "bypage"},
-               {&CheckSettings::ReportRedir, "redir"},      {&CheckSettings::ReportFtpGopher, "ftpgopher"},
-               {&CheckSettings::ReportValid, "valid"},      {&CheckSettings::SiteMap, "sitemap"},
+  } cases[] = {{&CheckSettings::ReportBroken1, "bylink"},      {&CheckSettings::ReportBroken2, "bypage"},
+               {&CheckSettings::ReportRedir, "redir"},         {&CheckSettings::ReportFtpGopher, "ftpgopher"},
+               {&CheckSettings::ReportValid, "valid"},         {&CheckSettings::SiteMap, "sitemap"},
                {&CheckSettings::ReportBrokenLocal, "targets"}, {&CheckSettings::ReportStatistics, "stats"}};
   for (const auto& off : cases) {
     auto doc = Fixture();
@@ -313,10 +313,11 @@ TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel
   child->m_csTitle = "C";
   child->m_dwaReferrers.push_back(0);  // as a document file may hold it
   doc->AddReferrer(root, child);
-  EXPECT_NE(Report(*doc).find("<a href=\"http://h/\">http://h/</a>\r\n<ul>\r\n"
-                              "<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n"
-                              "</ul>\r\n\r\n\r\n<p class"),
-            std::string::npos);
+  EXPECT_NE(
+      Report(*doc).find("<a href=\"http://h/\">http://h/</a>\r\n<ul>\r\n"
+                        "<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n<li><a href=\"http://h/c\">C</a>\r\n</li>\r\n"
+                        "</ul>\r\n\r\n\r\n<p class"),
+      std::string::npos);
   // A page at the deepest level: the level below it is beyond every record's depth.
   root->m_csTitle = "R";
   root->m_nLevel = child->m_nLevel = 32767;
@@ -406,9 +407,9 @@ TEST(RedirectLoopCheck, ChainsAndLoops) {
       {{{"x", "y"}, {"y", "z"}, {"z", "y"}}, 0, {"x", "y", "z", "y"}, true},
       {{{"x", "y"}, {"y", "z"}, {"z", "y"}}, 2, {"z", "y", "z"}, true},
       {{{"a", "b"}, {"b", "c"}}, 0, {"a", "b", "c"}, false},
-      {{{"u", "v"}, {"u", "t"}, {"t", "u"}}, 1, {"u", "t", "u"}, true},  // back to its source
+      {{{"u", "v"}, {"u", "t"}, {"t", "u"}}, 1, {"u", "t", "u"}, true},   // back to its source
       {{{"q", "a"}, {"a", "b"}, {"a", "q"}}, 0, {"q", "a", "b"}, false},  // the first entry of a counts
-      {{{"A", "a"}}, 0, {"A", "a"}, false},                              // exact comparison
+      {{{"A", "a"}}, 0, {"A", "a"}, false},                               // exact comparison
   };
   ScriptedHost host;
   for (const auto& c : cases) {

@@ -232,11 +232,11 @@ struct RetryCase {
 
 TEST_F(SchedulerTest, RetryRule) {
   const RetryCase cases[] = {
-      {1, 404, false, true},   {0, 404, false, false},  {1, 404, true, false},  {1, 500, false, true},
-      {1, 200, false, false},  {1, 401, false, false},  {1, 503, false, false}, {1, 504, false, false},
-      {1, 12002, false, false}, {1, 12007, false, false}, {1, 12017, false, false},
-      {1, 12029, false, false}, {1, 12030, false, false}, {1, 6, false, false}, {1, -3, false, false},
-      {1, -6, false, true},    {1, 12031, false, true},
+      {1, 404, false, true},    {0, 404, false, false},   {1, 404, true, false},    {1, 500, false, true},
+      {1, 200, false, false},   {1, 401, false, false},   {1, 503, false, false},   {1, 504, false, false},
+      {1, 12002, false, false}, {1, 12007, false, false}, {1, 12017, false, false}, {1, 12029, false, false},
+      {1, 12030, false, false}, {1, 6, false, false},     {1, -3, false, false},    {1, -6, false, true},
+      {1, 12031, false, true},
   };
   for (const RetryCase& c : cases) {
     auto doc = NewDoc(1, 1);
@@ -265,8 +265,8 @@ TEST_F(SchedulerTest, RetryRule) {
 
 TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   auto doc = NewDoc(0, 1);
-  const char* urls[] = {"http://h:8080/a", "http://h:8080/b", "http://h/c", "https://h:8080/d",
-                        "http://h:8080/busy", "http://other:8080/e"};
+  const char* urls[] = {"http://h:8080/a",  "http://h:8080/b",    "http://h/c",
+                        "https://h:8080/d", "http://h:8080/busy", "http://other:8080/e"};
   for (const char* u : urls) doc->NewLink(u, nullptr, REQUEST_GET);
   doc->SetStatus(doc->GetLink(4), -1);
   doc->FailSimilarHost("http://h:8080/x", 12007);

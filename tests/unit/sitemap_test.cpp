@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr std::int64_t kNow = 1700000000;          // 2023-11-14 22:13:20 UTC
-constexpr std::int64_t kModified = 1600000000;     // 2020-09-13 12:26:40 UTC
+constexpr std::int64_t kNow = 1700000000;       // 2023-11-14 22:13:20 UTC
+constexpr std::int64_t kModified = 1600000000;  // 2020-09-13 12:26:40 UTC
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -188,9 +188,9 @@ TEST_F(SitemapTest, LastModified) {
       {1, kModified, "2020-09-13"},
       {1, 1599955200 - 1, "2020-09-13"},  // 23:59:59 UTC on the 12th is the local morning of the 13th
       {1, 1600005600, "2020-09-14"},      // 14:00 UTC on the 13th is local midnight
-      {0, kModified, "2023-11-15"},                      // unknown: today
+      {0, kModified, "2023-11-15"},       // unknown: today
       {1, std::numeric_limits<std::int64_t>::max(), "2023-11-15"},  // cannot be shown: today
-      {1, -60000000000, "2023-11-15"},                   // a year before 1000 is no W3C date
+      {1, -60000000000, "2023-11-15"},                              // a year before 1000 is no W3C date
   };
   for (const auto& c : cases) {
     CWexoDoc doc{host.Context()};

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "engine/Application.h"
 #include "engine/WexoDoc.h"
@@ -16,9 +16,7 @@ class StartCheckTest : public ::testing::Test {
     dir = std::filesystem::temp_directory_path() / ("wexo-start-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
   }
-  ~StartCheckTest() override {
-    std::filesystem::remove_all(dir);
-  }
+  ~StartCheckTest() override { std::filesystem::remove_all(dir); }
 
   std::unique_ptr<CWexoDoc> NewDoc() {
     auto doc = std::make_unique<CWexoDoc>(host.Context());
@@ -127,7 +125,7 @@ TEST_F(StartCheckTest, UrlList) {
   EXPECT_EQ(doc->GetUrls(),
             (std::vector<std::string>{listUrl, "http://a/x", "http://b/y", "file:///srv/site/index.html"}));
   EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
-                                                         "file:///srv/site/index.html"}));
+                                                       "file:///srv/site/index.html"}));
   EXPECT_EQ(doc->GetRootUrl(), "file://" + dir.string() + "/");
   ASSERT_EQ(view.rows.size(), 4u);
   EXPECT_EQ(view.rows[0]->GetUrl(), listUrl) << "each record reaches the list as it is added";

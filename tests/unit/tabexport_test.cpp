@@ -60,13 +60,14 @@ TEST_F(TabExportTest, RowsAndFields) {
 
   const std::string path = (dir / "all.txt").string();
   ASSERT_TRUE(ExportTabFile(doc, path));
-  EXPECT_EQ(ReadAll(path),
-            "Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
-            "\tDuration\tCharset\tDescription\tKeywords\r\n"
-            "http://h/\t200\tok\ttext/html\t1234\tHome\t14.11.2023  22:13:20\t0\t3\t\tnginx\tOK\t01:15.004\tutf-8\td\tk\r\n"
-            "http://h/empty\t200\tok\t\t\t\t\t1\t\t1\t\t\t02:03.000\t\t\t\r\n"
-            "http://h/missing\t404\tnot found\t\t\t\t\t1\t\t1\t\tNot Found\t00:00.000\t\t\t\r\n"
-            "http://x/\t-2\tskip external\t\t\t\t\t1\t\t1\t\t\t00:00.000\t\t\t\r\n");
+  EXPECT_EQ(
+      ReadAll(path),
+      "Address\tStatus-Code\tStatus-Text\tType\tSize\tTitle\tDate\tLevel\tLinks Out\tLinks In\tServer\tError"
+      "\tDuration\tCharset\tDescription\tKeywords\r\n"
+      "http://h/\t200\tok\ttext/html\t1234\tHome\t14.11.2023  22:13:20\t0\t3\t\tnginx\tOK\t01:15.004\tutf-8\td\tk\r\n"
+      "http://h/empty\t200\tok\t\t\t\t\t1\t\t1\t\t\t02:03.000\t\t\t\r\n"
+      "http://h/missing\t404\tnot found\t\t\t\t\t1\t\t1\t\tNot Found\t00:00.000\t\t\t\r\n"
+      "http://x/\t-2\tskip external\t\t\t\t\t1\t\t1\t\t\t00:00.000\t\t\t\r\n");
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
   const std::string map = (dir / "map.txt").string();

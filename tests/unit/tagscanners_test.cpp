@@ -39,8 +39,9 @@ TEST(TagText, UpperCopyAndEqualsAtEveryLengthAndReuse) {
 }
 
 TEST_F(TagScannersTest, MayHaveAttributeNeverMissesWhatGetAttributeFinds) {
-  const char* pieces[] = {" ", "id", "ID", "Id", "style", "STYLE", "=", " = ", "\r\n=", "x", "data-id", ";",
-                          "\"", "'", "a", "<", "\t", "tyle", "i", "d=", " id=", " Style =", " ID\r\n= ", " sTyle"};
+  const char* pieces[] = {" ",     "id",   "ID",      "Id", "style", "STYLE",    "=",         " = ",
+                          "\r\n=", "x",    "data-id", ";",  "\"",    "'",        "a",         "<",
+                          "\t",    "tyle", "i",       "d=", " id=",  " Style =", " ID\r\n= ", " sTyle"};
   std::mt19937 rng(99);
   int found = 0;
   for (int n = 0; n < 20000; ++n) {
@@ -161,7 +162,7 @@ TEST_F(TagScannersTest, PlainAttributes) {
       {"NAME", "<a name=top>", true, "top"},
       {"NAME", "<a name='two words'>", true, "two words"},
       {"NAME", "<a name=''>", true, ""},
-      {"NAME", "<a>", false, ""},       // four characters or fewer
+      {"NAME", "<a>", false, ""},        // four characters or fewer
       {"NAME", "a name=x>", false, ""},  // no '<'
       {"ID", "<div id='s&#65;&#x42;'>", true, "sAB"},
       {"ID", "<div id='caf&eacute;'>", true, "caf\xE9"},  // named references too, as in fragments

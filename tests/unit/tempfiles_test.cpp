@@ -102,8 +102,10 @@ TEST_F(TempFilesTest, UniqueFromManyThreads) {
         std::string p, e;
         bool ok = CreateUniqueTempFile(p, e);
         std::lock_guard<std::mutex> lock(m);
-        if (ok) names.insert(p);
-        else ++failures;
+        if (ok)
+          names.insert(p);
+        else
+          ++failures;
       }
     });
   for (auto& t : threads) t.join();
@@ -124,9 +126,7 @@ TEST_F(TempFilesTest, UnsafeFolderIsRefused) {
        [](const std::string& p, const std::string& e) { ASSERT_EQ(symlink(e.c_str(), p.c_str()), 0); },
        "symbolic link"},
       {"dangling symlink",
-       [](const std::string& p, const std::string& e) {
-         ASSERT_EQ(symlink((e + "/none").c_str(), p.c_str()), 0);
-       },
+       [](const std::string& p, const std::string& e) { ASSERT_EQ(symlink((e + "/none").c_str(), p.c_str()), 0); },
        "symbolic link"},
       {"plain file", [](const std::string& p, const std::string&) { std::ofstream(p) << "x"; }, "not a directory"},
   };
@@ -231,7 +231,7 @@ TEST_F(TempFilesTest, LogPathAndCreateErrorText) {
   const struct {
     int err;
     int cause;
-  } causes[] = {{ENOENT, 2}, {ENOTDIR, 3}, {EMFILE, 4}, {EACCES, 5}, {EBADF, 6},
+  } causes[] = {{ENOENT, 2}, {ENOTDIR, 3}, {EMFILE, 4},  {EACCES, 5}, {EBADF, 6},
                 {EIO, 10},   {ENOSPC, 13}, {EDQUOT, 13}, {EINVAL, 1}};
   for (const auto& c : causes) EXPECT_EQ(FileExceptionCauseOf(c.err), c.cause) << c.err;
 }

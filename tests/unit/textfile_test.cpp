@@ -135,14 +135,9 @@ TEST_F(TextFileTest, ReaderSplitsLines) {
     std::string bytes;
     std::vector<std::string> lines;
   } cases[] = {
-      {"a\r\nb\nc", {"a", "b", "c"}},
-      {"a\n", {"a"}},
-      {"", {}},
-      {"\n", {""}},
-      {"\r\n\r\n", {"", ""}},
-      {"a\r", {"a\r"}},         // only a CR right before LF is dropped
-      {"a\r\r\n", {"a\r"}},
-      {"a\rb\n", {"a\rb"}},
+      {"a\r\nb\nc", {"a", "b", "c"}}, {"a\n", {"a"}},       {"", {}}, {"\n", {""}},
+      {"\r\n\r\n", {"", ""}},         {"a\r", {"a\r"}},  // only a CR right before LF is dropped
+      {"a\r\r\n", {"a\r"}},           {"a\rb\n", {"a\rb"}},
   };
   for (const auto& c : cases) {
     Put(path_, c.bytes);
@@ -161,7 +156,8 @@ TEST_F(TextFileTest, RoundTripAcrossBlockBoundaries) {
   // Lengths chosen so line ends, and CRs, fall on and around the 64 KiB block edges,
   // plus lines longer than a block.
   std::vector<std::string> lines;
-  for (int i = 0; i < 3000; ++i) lines.push_back(std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)));
+  for (int i = 0; i < 3000; ++i)
+    lines.push_back(std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)));
   lines.push_back(std::string(65535, 'L'));
   lines.push_back("");
   lines.push_back(std::string(200000, 'M'));
@@ -203,7 +199,7 @@ TEST_F(TextFileTest, ReaderHandsLongLinesOverInPieces) {
       {"abcdefg\nhij\n", 3, {"abc+", "def+", "g", "hij"}},
       {"abc\r\nabcd\r\n", 3, {"abc", "abc+", "d"}},
       {"ab\r\n", 2, {"ab"}},
-      {"abc\r\n", 2, {"ab+", "c"}},           // the CR waits for its LF
+      {"abc\r\n", 2, {"ab+", "c"}},  // the CR waits for its LF
       {"ab\r\r\n", 2, {"ab+", "\r"}},
       {"abcd", 2, {"ab+", "cd"}},
       {"abcde", 2, {"ab+", "cd+", "e"}},
@@ -215,7 +211,8 @@ TEST_F(TextFileTest, ReaderHandsLongLinesOverInPieces) {
   }
   // Pieces joined are the lines, whatever the limit, across block edges too.
   std::string big;
-  for (int i = 0; i < 40; ++i) big += std::string(static_cast<std::size_t>(i * 7919 % 140000), 'a' + i % 26) + (i % 3 ? "\r\n" : "\n");
+  for (int i = 0; i < 40; ++i)
+    big += std::string(static_cast<std::size_t>(i * 7919 % 140000), 'a' + i % 26) + (i % 3 ? "\r\n" : "\n");
   Put(path_, big + "tail\r");
   const std::vector<std::string> lines = ReadAllLines(path_);
   for (std::size_t limit : {5u, 4096u, 65536u, 100000u}) {
@@ -238,7 +235,10 @@ TEST_F(TextFileTest, ReaderStopsAtItsByteLimit) {
     std::vector<std::string> lines;
     bool cut;
   } cases[] = {
-      {4, {"ab", "c"}, true}, {7, {"ab", "cd", "e"}, true}, {8, {"ab", "cd", "ef"}, false}, {100, {"ab", "cd", "ef"}, false},
+      {4, {"ab", "c"}, true},
+      {7, {"ab", "cd", "e"}, true},
+      {8, {"ab", "cd", "ef"}, false},
+      {100, {"ab", "cd", "ef"}, false},
   };
   for (const auto& c : cases) {
     bool cut = !c.cut;

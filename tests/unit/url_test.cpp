@@ -1,16 +1,16 @@
-#include "platform/Profile.h"
 #include "engine/Url.h"
+#include "platform/Profile.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <clocale>
 #include <cstdlib>
-#include <cwctype>
 #include <cstring>
+#include <cwctype>
 #include <random>
 #include <set>
 #include <string>
-#include <unistd.h>
 
 #include "engine/Application.h"
 #include "platform/CodePage.h"
@@ -124,12 +124,11 @@ TEST_F(UrlSettings, ResolveLinkJavascriptOption) {
   const char* B = "http://a/b/";
   // Without the option, a javascript: link is left as it is.
   CheckResolve({B, "javascript:openWin('p.html')", 0, true, "javascript:openWin('p.html')"});
-  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Javascript",
-                                           "^javascript:openWin[(]'([^']*)'"));
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Javascript", "^javascript:openWin[(]'([^']*)'"));
   const ResolveCase cases[] = {
       {B, "javascript:openWin('p.html')", 0, true, "http://a/b/p.html"},
       {B, "JavaScript:openWin('p.html')", 0, true, "JavaScript:openWin('p.html')"},  // no match
-      {B, "javascript:openWin('')", 0, false, ""},  // empty after the rewrite
+      {B, "javascript:openWin('')", 0, false, ""},                                   // empty after the rewrite
       {B, "javascript:void(0)", 0, true, "javascript:void(0)"},
       {B, "openWin('p.html')", 0, true, "http://a/b/openWin('p.html')"},
   };
@@ -222,17 +221,31 @@ TEST(Canonical, Table) {
 
 // The canonical form is a fixed point for every code page, whatever a page may hold.
 TEST(Canonical, IsIdempotentForGeneratedUrls) {
-  const char* schemes[] = {"http://", "HTTPS://", "https://", "ftp://", "file://", "file:///",
-                           "file:", "FILE://localhost", "mailto:", "javascript:", "foo:",
-                           "news:", "", "http:", "gopher://"};
-  const char* authorities[] = {"", "h", "Host.EXAMPLE", "u:p@h", "@h", "[::1]", "h:8080",
-                               "h:80", "h:443", "h:99999", "h%2Fx", "h%40y", "a@b", "ho st",
-                               "b\xC3\xBC" "cher.de", "x\xE9y"};
-  const char* pieces[] = {"/", "/", "/", "a", "B", ".", "..", "%2E", "%2e%2E", "%2F", "%25",
-                          "%2541", "%41", "%7e", "%C3%A9", "\xE9", "\xD0\xBF", "\x82", "\\",
-                          " ", "\t", "\r\n", "?", "#", "&", "=", "+", "%26", "%3D", "%2B",
-                          "%3F", "%23", "%00", "%0a", "%", "%2", "%%41", "~", "@", ":", ";",
-                          "&amp;", "\x7F", "%20", "//", "%5C", "%5c", "\xFF"};
+  const char* schemes[] = {
+      "http://", "HTTPS://",    "https://", "ftp://", "file://", "file:///", "file:",    "FILE://localhost",
+      "mailto:", "javascript:", "foo:",     "news:",  "",        "http:",    "gopher://"};
+  const char* authorities[] = {"",
+                               "h",
+                               "Host.EXAMPLE",
+                               "u:p@h",
+                               "@h",
+                               "[::1]",
+                               "h:8080",
+                               "h:80",
+                               "h:443",
+                               "h:99999",
+                               "h%2Fx",
+                               "h%40y",
+                               "a@b",
+                               "ho st",
+                               "b\xC3\xBC"
+                               "cher.de",
+                               "x\xE9y"};
+  const char* pieces[] = {"/",   "/",     "/",    "a",   "B",      ".",    "..",       "%2E",  "%2e%2E", "%2F",
+                          "%25", "%2541", "%41",  "%7e", "%C3%A9", "\xE9", "\xD0\xBF", "\x82", "\\",     " ",
+                          "\t",  "\r\n",  "?",    "#",   "&",      "=",    "+",        "%26",  "%3D",    "%2B",
+                          "%3F", "%23",   "%00",  "%0a", "%",      "%2",   "%%41",     "~",    "@",      ":",
+                          ";",   "&amp;", "\x7F", "%20", "//",     "%5C",  "%5c",      "\xFF"};
   std::mt19937 rng(12345);
   std::vector<std::string> urls;
   for (int n = 0; n < 600; ++n) {
@@ -259,11 +272,12 @@ TEST(Canonical, IsIdempotentForGeneratedUrls) {
 
 TEST(Canonical, ShortcutAgreesWithTheGeneralCase) {
   const char* schemes[] = {"http://", "https://", "HTTP://", "ftp://"};
-  const char* hosts[] = {"h",      "Host.EXAMPLE", "a-b.c",   "h.",      "-h",      "h:80",  "u@h",
-                         "",       "h:8080",       "h:443",   "h:080",   "h:0",     "h:",    "h:65535",
-                         "h:65536", "h:123456",    "h:8a",    "127.0.0.1:8080", ":8080"};
-  const char* pieces[] = {"/", "/", "a", "B", ".", "..", "./", "../", "?", "#", "&", "=", "+", ";", "~", "@", ":",
-                          "'", "(", "\\", "!", "$", "*", ",", "//", "%41", "\xE9", " ", "x.html", "index"};
+  const char* hosts[] = {"h",      "Host.EXAMPLE",   "a-b.c", "h.",  "-h", "h:80",    "u@h",     "",
+                         "h:8080", "h:443",          "h:080", "h:0", "h:", "h:65535", "h:65536", "h:123456",
+                         "h:8a",   "127.0.0.1:8080", ":8080"};
+  const char* pieces[] = {"/", "/", "a", "B", ".",  "..",  "./",   "../", "?",      "#",
+                          "&", "=", "+", ";", "~",  "@",   ":",    "'",   "(",      "\\",
+                          "!", "$", "*", ",", "//", "%41", "\xE9", " ",   "x.html", "index"};
   std::mt19937 rng(777);
   int shortcuts = 0;
   for (int n = 0; n < 20000; ++n) {
@@ -355,7 +369,8 @@ TEST(Entities, TableHoldsEachNameOnce) {
 }
 
 TEST(Entities, Narrow) {
-  const CanonCase cases[] = {  // cp, -, in, out
+  const CanonCase cases[] = {
+      // cp, -, in, out
       {0, false, "&eacute;", "\xE9"},
       {1252, false, "&eacute;&euro;", "\xE9\x80"},
       {0, false, "&euro;&hellip;&OElig;", "\x80\x85\x8C"},
@@ -430,7 +445,7 @@ TEST(Entities, Wide) {
 
 TEST(TextHelpers, PercentEscapesAndCodePages) {
   const std::pair<const char*, const char*> escapes[] = {
-      {"%41%4a%zz%", "AJ%zz%"}, {"%2541", "%41"}, {"%4", "%4"}, {"a%", "a%"},
+      {"%41%4a%zz%", "AJ%zz%"}, {"%2541", "%41"},       {"%4", "%4"}, {"a%", "a%"},
       {"%%41", "%A"},           {"%C3%A9", "\xC3\xA9"}, {"", ""},
   };
   for (const auto& [in, out] : escapes) EXPECT_EQ(DecodePercentEscapes(in), out) << in;
@@ -464,7 +479,8 @@ class TurkishLocale : public ::testing::Test {
 };
 
 TEST_F(TurkishLocale, ToLowerInCodePage) {
-  const CanonCase cases[] = {  // cp, -, in, out
+  const CanonCase cases[] = {
+      // cp, -, in, out
       {0, false, "INDEX.HTML", "index.html"},
       {0, false, "\xC0\xC9I\x8A", "\xE0\xE9i\x9A"},
       {1252, false, "\xC0\xC9I\x9F", "\xE0\xE9i\xFF"},
@@ -473,9 +489,13 @@ TEST_F(TurkishLocale, ToLowerInCodePage) {
       {20866, false, "\xF0\xF2", "\xD0\xD2"},
       {1254, false, "I\xDD", "ii"},
       {932, false, "ABC\x93\xFA", "abc\x93\xFA"},
-      {65001, false, "A\xFF" "B", "a\xFF" "b"},      // invalid bytes stay as they are
-      {12345, false, "ABC\xC9", "abc\xC9"},         // unknown code page: ASCII only
-      {1253, false, "A\xD2\xC1", "a\xD2\xC1"},     // 0xD2 is not in 1253: left whole
+      {65001, false,
+       "A\xFF"
+       "B",
+       "a\xFF"
+       "b"},                                    // invalid bytes stay as they are
+      {12345, false, "ABC\xC9", "abc\xC9"},     // unknown code page: ASCII only
+      {1253, false, "A\xD2\xC1", "a\xD2\xC1"},  // 0xD2 is not in 1253: left whole
   };
   for (const CanonCase& c : cases) EXPECT_EQ(ToLowerInCodePage(c.in, c.cp), c.out) << c.in << " cp " << c.cp;
 }

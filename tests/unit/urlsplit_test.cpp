@@ -113,10 +113,9 @@ TEST(UrlSplit, Table) {
 
 TEST(UrlSplit, RemoveDotSegments) {
   const std::pair<const char*, const char*> cases[] = {
-      {"/", "/"},           {"/a/b/c", "/a/b/c"}, {"/.", "/"},          {"/..", "/../"},
-      {"/a/./b", "/a/b"},   {"/a/b/..", "/a/"},   {"/a//../b", "/a/b"}, {"/../../a", "/../../a"},
-      {"/../a/..", "/../"}, {"/a/.b/..c", "/a/.b/..c"}, {"a/../b", "a/../b"},
-      {"/a/b/../../../c/./d/", "/../c/d/"},
+      {"/", "/"},           {"/a/b/c", "/a/b/c"},       {"/.", "/"},          {"/..", "/../"},
+      {"/a/./b", "/a/b"},   {"/a/b/..", "/a/"},         {"/a//../b", "/a/b"}, {"/../../a", "/../../a"},
+      {"/../a/..", "/../"}, {"/a/.b/..c", "/a/.b/..c"}, {"a/../b", "a/../b"}, {"/a/b/../../../c/./d/", "/../c/d/"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(RemoveDotSegments(in), out) << in;
 }
@@ -128,8 +127,10 @@ TEST(UrlSplit, EscapeUrlPath) {
     const char* out;
   };
   const Case cases[] = {
-      {"/pub/a-b_c.~d", true, "%2Fpub/a-b_c.~d"}, {"/pub/a b", false, "/pub/a%20b"},
-      {"x%y?#&", false, "x%25y%3F%23%26"},        {"caf\xE9/", true, "caf%E9/"},
+      {"/pub/a-b_c.~d", true, "%2Fpub/a-b_c.~d"},
+      {"/pub/a b", false, "/pub/a%20b"},
+      {"x%y?#&", false, "x%25y%3F%23%26"},
+      {"caf\xE9/", true, "caf%E9/"},
       {"", true, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(EscapeUrlPath(c.in, c.leading), c.out) << c.in;
@@ -186,8 +187,7 @@ TEST(UrlCombine, Table) {
 
 TEST(FileUrl, PathAndUrl) {
   EXPECT_EQ(FileUrlFromPath("/home/u/index.html"), "file:///home/u/index.html");
-  EXPECT_EQ(FileUrlFromPath("/s/a b%#?\\\t\x7F\xC3\xA9.html"),
-            "file:///s/a%20b%25%23%3F%5C%09%7F\xC3\xA9.html");
+  EXPECT_EQ(FileUrlFromPath("/s/a b%#?\\\t\x7F\xC3\xA9.html"), "file:///s/a%20b%25%23%3F%5C%09%7F\xC3\xA9.html");
   const std::pair<const char*, const char*> paths[] = {
       {"file:///home/u/a%2541.html", "/home/u/a%41.html"},
       {"file:/x/%C3%A9", "/x/\xC3\xA9"},
@@ -209,8 +209,8 @@ TEST(FileUrl, PathAndUrl) {
 
 // Any absolute path without dot segments comes back exactly from its URL.
 TEST(FileUrl, RoundTripOfGeneratedPaths) {
-  const char* pieces[] = {"a", "B", "%", "%41", "%25", "#", "?", "\\", " ", "\t", "\x01",
-                          "\x7F", "\xC3\xA9", "\xFF", "..x", ".y", "&", "=", "+", "~"};
+  const char* pieces[] = {"a",    "B",    "%",        "%41",  "%25", "#",  "?", "\\", " ", "\t",
+                          "\x01", "\x7F", "\xC3\xA9", "\xFF", "..x", ".y", "&", "=",  "+", "~"};
   std::mt19937 rng(7);
   for (int n = 0; n < 2000; ++n) {
     std::string path;

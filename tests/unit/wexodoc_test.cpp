@@ -255,7 +255,8 @@ TEST(UrlMap, FindSetDuplicatesAndGrowth) {
     map.Set(static_cast<std::uint32_t>(i));
   }
   EXPECT_EQ(map.Size(), 5000u);
-  for (int i = 0; i < 5000; i += 97) EXPECT_EQ(map.Find("http://h/" + std::to_string(i)), static_cast<std::uint32_t>(i));
+  for (int i = 0; i < 5000; i += 97)
+    EXPECT_EQ(map.Find("http://h/" + std::to_string(i)), static_cast<std::uint32_t>(i));
   EXPECT_EQ(map.Find("http://h/5000"), UrlMap::kNone);
   EXPECT_EQ(map.Find(""), UrlMap::kNone);
   // A second record with the same URL takes the entry over.

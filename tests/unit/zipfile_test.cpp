@@ -90,10 +90,9 @@ std::string Hex(const std::string& bytes) {
 // One entry in the manifest's form.
 std::string Describe(const ZipEntry& e) {
   std::ostringstream s;
-  s << Hex(e.name) << ' ' << e.versionMadeBy << ' ' << e.versionNeeded << ' ' << e.flags << ' '
-    << e.compressionMethod << ' ' << e.modTime << ' ' << e.modDate << ' ' << e.crc32 << ' '
-    << e.compressedSize << ' ' << e.uncompressedSize << ' ' << Hex(e.extra) << ' '
-    << Hex(e.comment) << ' ' << e.diskNumberStart << ' ' << e.internalAttributes << ' '
+  s << Hex(e.name) << ' ' << e.versionMadeBy << ' ' << e.versionNeeded << ' ' << e.flags << ' ' << e.compressionMethod
+    << ' ' << e.modTime << ' ' << e.modDate << ' ' << e.crc32 << ' ' << e.compressedSize << ' ' << e.uncompressedSize
+    << ' ' << Hex(e.extra) << ' ' << Hex(e.comment) << ' ' << e.diskNumberStart << ' ' << e.internalAttributes << ' '
     << e.externalAttributes << ' ' << e.localHeaderOffset;
   return s.str();
 }
@@ -124,8 +123,8 @@ class ZipFileTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(ready_) << "the archives could not be made"; }
 
   static void RunScript(const std::string& arguments) {
-    std::string command = std::string(WEXO_PYTHON) + " " + (dir_ / "archives.py").string() +
-                          " " + dir_.string() + " " + arguments;
+    std::string command =
+        std::string(WEXO_PYTHON) + " " + (dir_ / "archives.py").string() + " " + dir_.string() + " " + arguments;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 
@@ -177,12 +176,16 @@ TEST_F(ZipFileTest, ListsEveryEntryAsStored) {
   EXPECT_FALSE(folder->hasComment);
 
   const ZipEntry* cls = zip.GetEntry(2);
-  EXPECT_EQ(cls->extra, std::string("\xfe\xca\x04\x00" "abcd", 8));
+  EXPECT_EQ(cls->extra, std::string("\xfe\xca\x04\x00"
+                                    "abcd",
+                                    8));
   EXPECT_TRUE(cls->hasExtra);
   EXPECT_EQ(cls->modDate, (19 << 9) | (12 << 5) | 31);
   EXPECT_EQ(cls->modTime, (23 << 11) | (59 << 5) | 29);
 
-  EXPECT_EQ(zip.GetEntry(4)->name, "\xc3\xbc" "ber.html");
+  EXPECT_EQ(zip.GetEntry(4)->name,
+            "\xc3\xbc"
+            "ber.html");
 }
 
 TEST_F(ZipFileTest, EntryIndexOutsideTheListIsNone) {
@@ -224,8 +227,7 @@ TEST_F(ZipFileTest, ArchiveMadeByZipTool) {
   fs::create_directories(tree / "sub");
   std::ofstream(tree / "top.txt") << "top\n";
   std::ofstream(tree / "sub" / "page.html") << "<html></html>\n";
-  std::string command = "cd " + tree.string() +
-                        " && echo 'made by zip' | zip -q -r -z ../tool.zip top.txt sub";
+  std::string command = "cd " + tree.string() + " && echo 'made by zip' | zip -q -r -z ../tool.zip top.txt sub";
   ASSERT_EQ(std::system(command.c_str()), 0);
   RunScript("tool.zip");
 
@@ -334,22 +336,16 @@ TEST_F(ZipFileTest, RandomBytesAroundSignaturesStayInBounds) {
     std::size_t size = 4 + random() % 200;
     while (bytes.size() < size) {
       switch (random() % 4) {
-        case 0:
-          bytes += signatures[random() % 2];
-          break;
-        case 1:
-          bytes += static_cast<char>(random() % 4);
-          break;
-        default:
-          bytes += static_cast<char>(random());
+        case 0: bytes += signatures[random() % 2]; break;
+        case 1: bytes += static_cast<char>(random() % 4); break;
+        default: bytes += static_cast<char>(random());
       }
     }
     bytes.resize(size);
     CZipFile zip(WriteBytes("random.jar", bytes));
     ASSERT_EQ(zip.Open(), 0);
     for (int i = 0; i < zip.GetCount(); ++i)
-      ASSERT_LE(46u + zip.GetEntry(i)->name.size() + zip.GetEntry(i)->extra.size() +
-                    zip.GetEntry(i)->comment.size(),
+      ASSERT_LE(46u + zip.GetEntry(i)->name.size() + zip.GetEntry(i)->extra.size() + zip.GetEntry(i)->comment.size(),
                 size);
   }
 }

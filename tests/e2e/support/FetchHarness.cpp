@@ -1,8 +1,8 @@
 #include "e2e/support/FetchHarness.h"
 
 #include <dirent.h>
-#include <filesystem>
 #include <stdlib.h>
+#include <filesystem>
 
 #include <fstream>
 #include <sstream>
@@ -48,8 +48,8 @@ FetchSettings DefaultFetchSettings() {
   return s;
 }
 
-FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url,
-                              std::uint16_t kind, std::uint16_t attempts) {
+FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url, std::uint16_t kind,
+                              std::uint16_t attempts) {
   FetchRequest r;
   r.pLink = &link;
   r.ui = view;

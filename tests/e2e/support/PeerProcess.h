@@ -13,34 +13,33 @@
 namespace wexo_test {
 
 class PeerProcess {
-public:
-    PeerProcess() = default;
-    PeerProcess(const PeerProcess&) = delete;
-    PeerProcess& operator=(const PeerProcess&) = delete;
-    ~PeerProcess() { Stop(); }
+ public:
+  PeerProcess() = default;
+  PeerProcess(const PeerProcess&) = delete;
+  PeerProcess& operator=(const PeerProcess&) = delete;
+  ~PeerProcess() { Stop(); }
 
-    // Runs argv (argv[0] a path) and waits up to timeout for the port line.
-    // False, with the reason in error, when it did not come; the child is gone then.
-    bool Start(const std::vector<std::string>& argv,
-               std::chrono::milliseconds timeout = std::chrono::seconds(15),
-               std::string* error = nullptr);
+  // Runs argv (argv[0] a path) and waits up to timeout for the port line.
+  // False, with the reason in error, when it did not come; the child is gone then.
+  bool Start(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = std::chrono::seconds(15),
+             std::string* error = nullptr);
 
-    // SIGTERM, then SIGKILL after a grace period; reaps the child. Idempotent.
-    void Stop();
+  // SIGTERM, then SIGKILL after a grace period; reaps the child. Idempotent.
+  void Stop();
 
-    bool Running() const { return m_pid > 0; }
-    int Port() const { return m_port; }
-    pid_t Pid() const { return m_pid; }
-    // What the peer wrote on stdout after the port line.
-    std::string Output() const;
+  bool Running() const { return m_pid > 0; }
+  int Port() const { return m_port; }
+  pid_t Pid() const { return m_pid; }
+  // What the peer wrote on stdout after the port line.
+  std::string Output() const;
 
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
-    int m_stdout = -1;
-    std::thread m_drain;
-    mutable std::mutex m_mutex;
-    std::string m_output;
+ private:
+  pid_t m_pid = -1;
+  int m_port = 0;
+  int m_stdout = -1;
+  std::thread m_drain;
+  mutable std::mutex m_mutex;
+  std::string m_output;
 };
 
 // Path of a script in tests/peers.
@@ -58,4 +57,4 @@ bool WaitForOutput(const PeerProcess& peer, const std::string& prefix);
 // The bytes that a peer printed as hex digits.
 std::string FromHex(const std::string& hex);
 
-} // namespace wexo_test
+}  // namespace wexo_test

@@ -1,9 +1,9 @@
 #include "e2e/support/WexoRun.h"
 
+#include <sys/wait.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace wexo_test {
 
@@ -19,7 +19,8 @@ int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home,
   memoryKib = 0;
 #endif
   const std::string limit = memoryKib > 0 ? "ulimit -v " + std::to_string(memoryKib) + " && " : std::string();
-  const std::string command = "cd '" + cwd.string() + "' && " + limit + "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
+  const std::string command = "cd '" + cwd.string() + "' && " + limit +
+                              "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
                               (home / "wexo.ini").string() + "' TMPDIR='" + home.string() + "' '" WEXO_EXE "' " + args +
                               " > out.log 2> err.log";
   const int rc = Shell(command);

@@ -1,8 +1,8 @@
 #include "ScriptedHost.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "engine/Fetch.h"
 #include "engine/FtpDialogModel.h"
@@ -87,8 +87,7 @@ BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
   return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
 }
 
-bool ScriptedHost::FileOpenDialog(const std::string& title, const std::string&, const std::string&,
-                                  std::string& path) {
+bool ScriptedHost::FileOpenDialog(const std::string& title, const std::string&, const std::string&, std::string& path) {
   dialogTitles.push_back(title);
   if (openPaths.empty()) return false;
   path = openPaths.front();

@@ -61,7 +61,7 @@ class ScriptedHost : public IWexoHost {
   // A context with this host and app, and the given launcher and clock (empty: the real ones).
   EngineContext Context(WorkerLauncher launcher = nullptr, std::function<std::int64_t()> clock = nullptr);
 
-  CWexoApp app;  // the command line of the test's documents
+  CWexoApp app;                   // the command line of the test's documents
   std::deque<BoxAnswer> answers;  // taken in order; Ok (or No for questions) when empty
   std::vector<std::string> boxes;
   std::vector<int> quitCodes;
@@ -69,7 +69,7 @@ class ScriptedHost : public IWexoHost {
   std::vector<std::string> dialogTitles;
   int beeps = 0;
   int abortAfterPumps = -1;
-  std::function<void()> onPump;        // runs inside each pump, as other events would
+  std::function<void()> onPump;            // runs inside each pump, as other events would
   std::vector<std::string> abortBoxTexts;  // captions and text lines, in order
   int pumps = 0;
   std::function<bool(FtpDialogModel&)> ftpDialog;
@@ -91,4 +91,3 @@ class TempIni {
   std::string m_path;
   std::string m_previous;
 };
-

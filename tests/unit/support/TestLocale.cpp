@@ -17,8 +17,8 @@ const std::string& TurkishLocales() {
     if (!mkdtemp(tmpl)) return std::string();
     const std::string made = tmpl;
     for (const char* charset : {"UTF-8", "ISO-8859-9"}) {
-      const std::string cmd = std::string("localedef -i tr_TR -f ") + charset + " " + made + "/tr_TR." + charset +
-                              " >/dev/null 2>&1";
+      const std::string cmd =
+          std::string("localedef -i tr_TR -f ") + charset + " " + made + "/tr_TR." + charset + " >/dev/null 2>&1";
       if (std::system(cmd.c_str()) != 0) {
         std::filesystem::remove_all(made);
         return std::string();
