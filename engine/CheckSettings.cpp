@@ -50,13 +50,6 @@ const std::array<SettingField, 36> kFields = {{
     {"CheckDoubleSlash", &S::CheckDoubleSlash, 1, nullptr, 0, kFlag},
 }};
 
-template <class... F>
-struct Overload : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overload(F...) -> Overload<F...>;
-
 }  // namespace
 
 std::span<const SettingField> CheckSettingFields() { return kFields; }
@@ -70,7 +63,7 @@ const SettingField* FindSettingField(std::string_view key) {
 CheckSettings ReadCheckSettings(const CWexoApp& app) {
   CheckSettings s;
   for (const SettingField& f : kFields) {
-    std::visit(Overload{
+    std::visit(SettingVisitor{
                    [&](std::int32_t S::*m) { s.*m = app.GetProfileInt("Options", f.key, f.defaultInt); },
                    [&](std::int16_t S::*m) {
                      s.*m = static_cast<std::int16_t>(app.GetProfileInt("Options", f.key, f.defaultInt));

@@ -60,6 +60,14 @@ struct SettingField {
   int max;
 };
 
+// Visits a field's member with one lambda per member type: std::visit(SettingVisitor{...}, f.member).
+template <class... F>
+struct SettingVisitor : F... {
+  using F::operator()...;
+};
+template <class... F>
+SettingVisitor(F...) -> SettingVisitor<F...>;
+
 // Every key, in the order a document reads them.
 std::span<const SettingField> CheckSettingFields();
 // The field of a key (exact spelling); nullptr when there is none.

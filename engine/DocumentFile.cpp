@@ -64,13 +64,6 @@ constexpr StoredItem kStoredSettings[] = {
     {"PassiveFtp", 11},
 };
 
-template <class... F>
-struct Overload : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overload(F...) -> Overload<F...>;
-
 const SettingField& StoredField(const StoredItem& item) {
   const SettingField* field = FindSettingField(item.key);
   if (!field) throw std::logic_error(std::string("no setting ") + item.key);
@@ -86,7 +79,7 @@ void StoreSettings(const CWexoDoc& doc, CArchive& ar) {
     } else if (item.key == kProductItem) {
       ar.WriteString(kProgramBanner);
     } else {
-      std::visit(Overload{
+      std::visit(SettingVisitor{
                      [&](std::int32_t CheckSettings::*m) { ar.WriteLong(settings.*m); },
                      [&](std::int16_t CheckSettings::*m) { ar.WriteShort(settings.*m); },
                      [&](std::string CheckSettings::*m) { ar.WriteString(settings.*m); },
@@ -105,7 +98,7 @@ void LoadSettings(CArchive& ar, unsigned version, CheckSettings& settings, std::
     } else if (item.key == kProductItem) {
       ar.ReadString();
     } else {
-      std::visit(Overload{
+      std::visit(SettingVisitor{
                      [&](std::int32_t CheckSettings::*m) { settings.*m = ar.ReadLong(); },
                      [&](std::int16_t CheckSettings::*m) { settings.*m = ar.ReadShort(); },
                      [&](std::string CheckSettings::*m) { settings.*m = ar.ReadString(); },
