@@ -218,6 +218,16 @@ TEST_F(ListViewTest, BrokenOnlyInsertsInOneBatchAndKeepsTheSelection) {
   EXPECT_EQ(view->SelectedRecord(), added[5]);
 }
 
+TEST_F(ListViewTest, AutoSizeFitsTheWidestCellOrTheHeader) {
+  ASSERT_TRUE(Start());
+  CWexoDoc& doc = CheckSite();
+  Add(doc, "http://example.com/t", 200)->m_csTitle = "A title much wider than its header";
+  list->AutoSizeAllColumns();
+  EXPECT_EQ(list->GetColumnWidth(4), list->GetTextExtent("A title much wider than its header").GetWidth() + 13);
+  // No cell of Keywords has text: the header decides.
+  EXPECT_EQ(list->GetColumnWidth(14), list->GetTextExtent("Keywords").GetWidth() + 13);
+}
+
 TEST_F(ListViewTest, ColumnWidthsAreSavedAndRestored) {
   ASSERT_TRUE(Start());
   CheckSite();
