@@ -182,6 +182,9 @@ LinkListCtrl::LinkListCtrl(wxWindow* parent, CWexoDoc& doc)
   for (const Column& c : kColumns) AppendColumn(c.header, c.align, c.width);
   Bind(wxEVT_LIST_COL_CLICK, &LinkListCtrl::OnColumnClick, this);
   Bind(wxEVT_LIST_KEY_DOWN, &LinkListCtrl::OnKeyDown, this);
+  // The toolkit's header reports no divider double-click of its own: its mouse events are
+  // taken before its own handling, which would size the column its own way.
+  if (wxWindow* header = HeaderWindow()) header->Bind(wxEVT_LEFT_DCLICK, &LinkListCtrl::OnHeaderDividerDblClick, this);
   RebuildList();
 }
 
@@ -324,6 +327,34 @@ void LinkListCtrl::OnKeyDown(wxListEvent& event) {
     return;
   }
   event.Skip();
+}
+
+wxWindow* LinkListCtrl::HeaderWindow() const {
+  // The header's own type is private to the toolkit: it is found among the children by address.
+  const void* header = m_headerWin;
+  for (wxWindow* child : GetChildren())
+    if (header && static_cast<const void*>(child) == header) return child;
+  return nullptr;
+}
+
+int LinkListCtrl::DividerAt(int x) const {
+  constexpr int kGrip = 4;
+  constexpr int kScrollUnit = 15;  // pixels per horizontal scroll step of the list
+  int right = -GetScrollPos(wxHORIZONTAL) * kScrollUnit;
+  for (int i = 0; i < kLinkColumnCount; ++i) {
+    right += GetColumnWidth(i);
+    if (x >= right - kGrip && x <= right + kGrip) return i;
+  }
+  return -1;
+}
+
+void LinkListCtrl::OnHeaderDividerDblClick(wxMouseEvent& event) {
+  const int column = DividerAt(event.GetX());
+  if (column < 0) {
+    event.Skip();
+    return;
+  }
+  AutoSizeColumn(column);
 }
 
 void LinkListCtrl::LoadColumnWidths(const CWexoApp& app) {

@@ -61,6 +61,9 @@ class LinkListCtrl : public wxListCtrl {
   // The widest cell of a column, or its header, plus 13 pixels.
   void AutoSizeColumn(int column);
   void AutoSizeAllColumns();
+  // The column whose right divider lies within a few pixels of x in the header; -1 for none.
+  int DividerAt(int x) const;
+  wxWindow* HeaderWindow() const;
 
  private:
   bool ShowsOnlyBroken() const;
@@ -70,6 +73,7 @@ class LinkListCtrl : public wxListCtrl {
   void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
   void OnColumnClick(wxListEvent& event);
   void OnKeyDown(wxListEvent& event);
+  void OnHeaderDividerDblClick(wxMouseEvent& event);
 
   CWexoDoc& m_doc;
   std::vector<std::uint32_t> m_rows;     // record index of each row

@@ -226,6 +226,23 @@ TEST_F(ListViewTest, AutoSizeFitsTheWidestCellOrTheHeader) {
   EXPECT_EQ(list->GetColumnWidth(4), list->GetTextExtent("A title much wider than its header").GetWidth() + 13);
   // No cell of Keywords has text: the header decides.
   EXPECT_EQ(list->GetColumnWidth(14), list->GetTextExtent("Keywords").GetWidth() + 13);
+  // A double-click on the divider right of Type sizes Type alone.
+  list->SetColumnWidth(2, 300);
+  list->SetColumnWidth(4, 50);
+  ASSERT_NE(list->HeaderWindow(), nullptr);
+  int x = 0;
+  for (int c = 0; c <= 2; ++c) x += list->GetColumnWidth(c);
+  EXPECT_EQ(list->DividerAt(x - 2), 2);
+  EXPECT_EQ(list->DividerAt(x - 40), -1);
+  wxMouseEvent click(wxEVT_LEFT_DCLICK);
+  click.m_x = x + 1;
+  click.SetEventObject(list->HeaderWindow());
+  list->HeaderWindow()->GetEventHandler()->ProcessEvent(click);
+  int widest = list->GetTextExtent("Type").GetWidth();
+  for (long r = 0; r < list->GetItemCount(); ++r)
+    widest = std::max(widest, list->GetTextExtent(list->GetItemText(r, 2)).GetWidth());
+  EXPECT_EQ(list->GetColumnWidth(2), widest + 13);
+  EXPECT_EQ(list->GetColumnWidth(4), 50);
 }
 
 TEST_F(ListViewTest, ColumnWidthsAreSavedAndRestored) {
