@@ -70,22 +70,6 @@ bool WexoDocument::OnSaveModified() {
   }
 }
 
-// ---- LinkRows
-
-LinkRows::LinkRows(wxWindow* parent, CWexoDoc& doc)
-    : wxListCtrl(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_VIRTUAL | wxLC_SINGLE_SEL),
-      m_doc(doc) {
-  AppendColumn("URL", wxLIST_FORMAT_LEFT, 420);
-  AppendColumn("Status", wxLIST_FORMAT_LEFT, 260);
-}
-
-wxString LinkRows::OnGetItemText(long item, long column) const {
-  if (item < 0 || static_cast<std::size_t>(item) >= m_doc.GetLinkCount()) return wxString();
-  if (column == 0) return FromUtf8(m_doc.GetUrl(item));
-  const CLinkInfo* link = m_doc.GetLink(item);
-  return FromUtf8(std::to_string(link->m_nStatus) + " " + link->m_csStatusText);
-}
-
 // ---- CWexoView
 
 CWexoView::CWexoView() {
@@ -109,7 +93,8 @@ bool CWexoView::OnCreate(wxDocument* doc, long flags) {
   m_engine = &static_cast<WexoDocument*>(doc)->Engine();
   auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxMDIParentFrame);
   auto* frame = new CChildFrame(doc, this, parent);
-  m_rows = new LinkRows(frame, *m_engine);
+  m_rows = new LinkListCtrl(frame, *m_engine);
+  m_rows->LoadColumnWidths(m_engine->App());
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(m_rows, 1, wxEXPAND);
   frame->SetSizer(sizer);
@@ -157,32 +142,30 @@ void CWexoView::SendUrlDone(const FetchResult& result) {
   taken.wait();
 }
 
-const CLinkInfo* CWexoView::SelectedRecord() {
-  const long item = m_rows ? m_rows->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED) : -1;
-  if (item < 0 || static_cast<std::size_t>(item) >= m_engine->GetLinkCount()) return nullptr;
-  return m_engine->GetLink(item);
-}
+const CLinkInfo* CWexoView::SelectedRecord() { return m_rows ? m_rows->RecordAt(m_rows->SelectedRow()) : nullptr; }
 
 void CWexoView::VisibleRecords(std::vector<const CLinkInfo*>& out) {
   if (!m_rows) return;
   const long top = m_rows->GetTopItem();
-  const long count = static_cast<long>(m_engine->GetLinkCount());
+  const long count = m_rows->GetItemCount();
   for (long i = std::max(top, 0L), end = std::min(count, top + m_rows->GetCountPerPage() + 1); i < end; ++i)
-    out.push_back(m_engine->GetLink(i));
+    out.push_back(m_rows->RecordAt(i));
 }
 
-void CWexoView::RecordsAdded(std::size_t, std::size_t) {
-  if (m_rows) m_rows->SetItemCount(static_cast<long>(m_engine->GetLinkCount()));
+void CWexoView::RecordsAdded(std::size_t first, std::size_t count) {
+  if (m_rows) m_rows->RecordsAdded(first, count);
 }
 
 void CWexoView::RecordChanged(const CLinkInfo& link) {
-  if (m_rows && link.m_nIndex < static_cast<std::size_t>(m_rows->GetItemCount())) m_rows->RefreshItem(link.m_nIndex);
+  if (m_rows) m_rows->RecordChanged(link);
 }
 
 void CWexoView::TableReset() {
-  if (!m_rows) return;
-  m_rows->SetItemCount(static_cast<long>(m_engine->GetLinkCount()));
-  m_rows->Refresh();
+  if (m_rows) m_rows->RebuildList();
+}
+
+void CWexoView::DocumentClosing() {
+  if (m_rows && m_engine) m_rows->SaveColumnWidths(m_engine->App());
 }
 
 void CWexoView::StatusText(const std::string& text) {

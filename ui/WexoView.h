@@ -13,6 +13,7 @@
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
+#include "ui/LinkList.h"
 
 class CMainFrame;
 class WxHost;
@@ -37,17 +38,6 @@ class WexoDocument : public wxDocument {
   WxHost& m_host;
 };
 
-// The rows of a document until the full list view takes their place: URL and status, drawn
-// from the records when a row is shown.
-class LinkRows : public wxListCtrl {
- public:
-  LinkRows(wxWindow* parent, CWexoDoc& doc);
-  wxString OnGetItemText(long item, long column) const override;
-
- private:
-  CWexoDoc& m_doc;
-};
-
 class CWexoView : public wxView, public IUiThread, public IPreferredRows, public IDocumentObserver {
  public:
   CWexoView();
@@ -70,20 +60,21 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   void RecordChanged(const CLinkInfo& link) override;
   void TableReset() override;
   void StatusText(const std::string& text) override;
+  void DocumentClosing() override;
 
   // The three status texts of this view, shown when it is the active one.
   void ShowThreadCount();
   void ShowProgress();
   void ShowElapsedTime();
 
-  LinkRows* Rows() const { return m_rows; }
+  LinkListCtrl* Rows() const { return m_rows; }
   CWexoDoc* Engine() const { return m_engine; }
 
  private:
   CMainFrame* Frame() const;
 
   CWexoDoc* m_engine = nullptr;
-  LinkRows* m_rows = nullptr;
+  LinkListCtrl* m_rows = nullptr;
   std::string m_csThreads = "Threads: 0";
   // Cleared when the view goes: a hand-over that arrives later is still answered.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -1,0 +1,84 @@
+// The rows of one document's list: which records it shows and in which order, their cell
+// texts and colours formed from the record when a row is drawn.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <wx/listctrl.h>
+
+class CLinkInfo;
+class CWexoApp;
+class CWexoDoc;
+
+constexpr int kLinkColumnCount = 15;
+
+// The text of one cell as valid UTF-8: invalid input bytes become U+FFFD.
+std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column);
+// The row colour of a status as 0xRRGGBB.
+std::uint32_t LinkRowColour(std::int16_t status);
+// Ascending order of two records on a column; key is column + 1 (ascending) or -(column + 1)
+// (descending). Negative, 0 or positive.
+int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int key);
+
+// The sort key shared by every list: 0 unsorted, column + 1 ascending, -(column + 1)
+// descending.
+extern int SortColumnKey;
+
+class LinkListCtrl : public wxListCtrl {
+ public:
+  LinkListCtrl(wxWindow* parent, CWexoDoc& doc);
+
+  wxString OnGetItemText(long item, long column) const override;
+  wxItemAttr* OnGetItemAttr(long item) const override;
+
+  // The record of a row; nullptr outside the rows.
+  const CLinkInfo* RecordAt(long row) const;
+  // The row of a record; -1 when it has none. Constant time.
+  long RowOf(const CLinkInfo& link) const;
+  long SelectedRow() const { return GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); }
+  void SelectRow(long row);
+
+  // Records appended to the table: rows at the end unless only broken records are shown.
+  void RecordsAdded(std::size_t first, std::size_t count);
+  // A record changed: its row is drawn again; with only broken records shown, a record that
+  // became broken gets a row, collected and inserted in one batch.
+  void RecordChanged(const CLinkInfo& link);
+  // Empties and refills the rows from the table; the list is unsorted afterwards.
+  void RebuildList();
+  // Sorts by a column as a click on its header does: ascending, or descending when the list
+  // is already sorted ascending on it.
+  void SortByColumn(int column);
+  void UpdateSortArrows();
+
+  // [ListCtrl] column widths.
+  void LoadColumnWidths(const CWexoApp& app);
+  void SaveColumnWidths(const CWexoApp& app) const;
+
+  // The widest cell of a column, or its header, plus 13 pixels.
+  void AutoSizeColumn(int column);
+  void AutoSizeAllColumns();
+  // The column whose right divider lies within a few pixels of x in the header; -1 for none.
+  int DividerAt(int x) const;
+  wxWindow* HeaderWindow() const;
+
+ private:
+  bool ShowsOnlyBroken() const;
+  void FlushInserts();
+  // Sets the item count and rebuilds the record-to-row index from row `from` on; the
+  // selection stays on its record.
+  void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
+  void OnColumnClick(wxListEvent& event);
+  void OnKeyDown(wxListEvent& event);
+  void OnHeaderDividerDblClick(wxMouseEvent& event);
+
+  CWexoDoc& m_doc;
+  std::vector<std::uint32_t> m_rows;     // record index of each row
+  std::vector<std::int32_t> m_rowOf;     // row of each record, -1 for none
+  std::vector<std::uint32_t> m_inserts;  // records waiting for a row
+  bool m_flushQueued = false;
+  mutable wxItemAttr m_attrs[7];
+};
