@@ -16,6 +16,7 @@
 #include "platform/CodePage.h"
 #include "platform/LocalTime.h"
 #include "report/TabExport.h"
+#include "ui/WxText.h"
 
 int SortColumnKey = 0;
 
@@ -85,8 +86,6 @@ std::string AddressText(const CLinkInfo& link, const std::string& url) {
   platform::WideToMultiByte(platform::kCpUtf8, wide, out);
   return out;
 }
-
-wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.data(), s.size()); }
 
 int Sign(std::int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 

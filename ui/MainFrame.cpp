@@ -13,10 +13,9 @@
 #include "ui/Commands.h"
 #include "ui/WexoApplication.h"
 #include "ui/WexoView.h"
+#include "ui/WxText.h"
 
 namespace {
-
-wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.c_str()); }
 
 // Dropped files open as documents.
 class DocumentDropTarget : public wxFileDropTarget {

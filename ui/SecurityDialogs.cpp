@@ -1,4 +1,5 @@
 #include "ui/SecurityDialogs.h"
+#include "ui/WxText.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -25,8 +26,6 @@ std::string CertificateDialogModel::Message() const {
 }
 
 namespace {
-
-wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.c_str()); }
 
 // Closes a modal dialog as cancel once its fetch is stopped.
 class AbortWatch : public wxTimer {

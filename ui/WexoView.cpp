@@ -13,12 +13,11 @@
 #include "engine/Fetch.h"
 #include "ui/MainFrame.h"
 #include "ui/WxHost.h"
+#include "ui/WxText.h"
 
 namespace {
 
 wxDEFINE_EVENT(EVT_UM_SCHEDULE, wxThreadEvent);
-
-wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.c_str()); }
 
 constexpr const char* kDocumentFilter = "Wexo Link Tolvak Files (*.wxo)|*.wxo|";
 constexpr const char* kRecentFiles = "Recent File List";

@@ -13,12 +13,11 @@
 #include <wx/utils.h>
 
 #include "ui/SecurityDialogs.h"
+#include "ui/WxText.h"
 
 namespace {
 
 constexpr const char* kBoxCaption = "Wexo";
-
-wxString FromUtf8(const std::string& s) { return wxString::FromUTF8Unchecked(s.c_str()); }
 
 }  // namespace
 

@@ -1,0 +1,33 @@
+// The controls of a dialog as a plain table, for driving dialog models without a display.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DataExchange.h"
+
+struct ControlState {
+  std::string text;
+  int value = 0;
+  bool enabled = true;
+};
+
+class ControlTable : public IDialogControls {
+ public:
+  std::string GetText(std::string_view name) override { return At(name).text; }
+  void SetText(std::string_view name, const std::string& text) override { At(name).text = text; }
+  int GetValue(std::string_view name) override { return At(name).value; }
+  void SetValue(std::string_view name, int value) override { At(name).value = value; }
+  void Enable(std::string_view name, bool enabled) override { At(name).enabled = enabled; }
+  bool IsEnabled(std::string_view name) override { return At(name).enabled; }
+  void SetFocus(std::string_view name) override { focus = std::string(name); }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+
+  ControlState& At(std::string_view name) { return controls[std::string(name)]; }
+
+  std::map<std::string, ControlState> controls;
+  std::vector<std::string> messages;
+  std::string focus;
+};
