@@ -221,3 +221,8 @@ void CMainFrame::OnPumpTimer(wxTimerEvent&) {
     m_pActiveView->ShowElapsedTime();
   }
 }
+
+void CMainFrame::ShowUrlProperties(const CWexoDoc&, const CLinkInfo* link) {
+  if (link == nullptr) return;
+  // The dialog is not built yet.
+}

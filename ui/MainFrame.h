@@ -8,7 +8,9 @@
 #include <wx/docmdi.h>
 #include <wx/timer.h>
 
+class CLinkInfo;
 class CWexoApp;
+class CWexoDoc;
 class CWexoView;
 class WexoDocManager;
 
@@ -27,6 +29,9 @@ class CMainFrame : public wxDocMDIParentFrame {
   CWexoView* GetActiveListView() const { return m_pActiveView; }
   // A view goes: nothing the frame keeps may point at it or at its records any more.
   void ViewClosing(const CWexoView* view);
+  // Shows a record in the modeless URL-properties dialog, created on first use; nothing for a
+  // null record.
+  void ShowUrlProperties(const CWexoDoc& doc, const CLinkInfo* link);
   // Shows the frame and starts the pump timer; false when the timer could not start.
   bool InitialShowWindow();
 

@@ -1,0 +1,4 @@
+#include "ui/OptionSheet.h"
+
+// Placeholder until the sheet is built.
+void ShowOptionSheet(wxWindow*, CWexoDoc*) {}
