@@ -177,7 +177,9 @@ TEST_F(ListViewTest, SortsByEveryColumnBothWays) {
   }
   // Status descending: equal texts in descending URL order.
   list->SortByColumn(1);
+  Screenshot("list-sorted-status-ascending");
   list->SortByColumn(1);
+  Screenshot("list-sorted-status-descending");
   std::vector<std::string> oks;
   for (long r = 0; r < list->GetItemCount(); ++r)
     if (list->RecordAt(r)->m_nStatus == 200) oks.push_back(doc.GetUrl(list->RecordAt(r)->m_nIndex));
