@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <wx/listctrl.h>
+#include <wx/timer.h>
 
 class CLinkInfo;
 class CWexoApp;
@@ -43,10 +44,14 @@ class LinkListCtrl : public wxListCtrl {
   void SelectRow(long row);
 
   // Records appended to the table: rows at the end unless only broken records are shown.
+  // During a check records come by the thousand a second, so the list learns its new row
+  // count and draws changed rows at most every kUpdateInterval (FlushUpdates does it now).
   void RecordsAdded(std::size_t first, std::size_t count);
   // A record changed: its row is drawn again; with only broken records shown, a record that
   // became broken gets a row, collected and inserted in one batch.
   void RecordChanged(const CLinkInfo& link);
+  void FlushUpdates();
+  static constexpr int kUpdateInterval = 100;  // ms
   // Empties and refills the rows from the table; the list is unsorted afterwards.
   void RebuildList();
   // Sorts by a column as a click on its header does: ascending, or descending when the list
@@ -75,7 +80,12 @@ class LinkListCtrl : public wxListCtrl {
   void OnKeyDown(wxListEvent& event);
   void OnHeaderDividerDblClick(wxMouseEvent& event);
 
+  void ScheduleUpdate();
+
   CWexoDoc& m_doc;
+  wxTimer m_updateTimer;
+  bool m_countPending = false;           // rows were appended since the item count was set
+  bool m_refreshPending = false;         // a visible row's record changed
   std::vector<std::uint32_t> m_rows;     // record index of each row
   std::vector<std::int32_t> m_rowOf;     // row of each record, -1 for none
   std::vector<std::uint32_t> m_inserts;  // records waiting for a row
