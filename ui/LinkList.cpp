@@ -217,6 +217,15 @@ long LinkListCtrl::RowOf(const CLinkInfo& link) const {
   return link.m_nIndex < m_rowOf.size() ? std::max(m_rowOf[link.m_nIndex], -1) : -1;
 }
 
+long LinkListCtrl::SelectedRow() const {
+  if (GetSelectedItemCount() == 0) return -1;
+  // One row at most is selected: when the hint's row is, it is the one.
+  if (m_selectedHint >= 0 && m_selectedHint < GetItemCount() && GetItemState(m_selectedHint, wxLIST_STATE_SELECTED))
+    return m_selectedHint;
+  m_selectedHint = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  return m_selectedHint;
+}
+
 void LinkListCtrl::SelectRow(long row) {
   FlushUpdates();
   if (row < 0 || row >= GetItemCount()) return;

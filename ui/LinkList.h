@@ -40,7 +40,8 @@ class LinkListCtrl : public wxListCtrl {
   const CLinkInfo* RecordAt(long row) const;
   // The row of a record; -1 when it has none. Constant time.
   long RowOf(const CLinkInfo& link) const;
-  long SelectedRow() const { return GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); }
+  // The selected row, -1 for none. Constant time while the selection stays where it was.
+  long SelectedRow() const;
   void SelectRow(long row);
 
   // Records appended to the table: rows at the end unless only broken records are shown.
@@ -84,6 +85,9 @@ class LinkListCtrl : public wxListCtrl {
 
   CWexoDoc& m_doc;
   wxTimer m_updateTimer;
+  // The row found selected last: the toolkit finds a virtual list's selection by visiting
+  // every row, which the scheduler's every tick would pay for.
+  mutable long m_selectedHint = -1;
   bool m_countPending = false;           // rows were appended since the item count was set
   bool m_refreshPending = false;         // a visible row's record changed
   std::vector<std::uint32_t> m_rows;     // record index of each row
