@@ -1,17 +1,22 @@
 #!/usr/bin/python3
-"""Runs wexo and wget over the same sites and prints speed and memory side by side."""
+"""Runs wexo (without and with its window) and wget over the same sites and prints speed and memory
+side by side, then the tag scan's throughput on real pages and the link list's figures."""
 import argparse
 import glob
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEER = os.path.join(HERE, "..", "tests", "peers", "nginx_peer.py")
-DOCS = "/usr/share/doc/postgresql-doc-15/html"
+# Documentation trees served as they are: one of ordinary pages (about 14 KB on average) and
+# one of large pages (about 95 KB on average).
+DOCS = [("postgresql-doc-15", "/usr/share/doc/postgresql-doc-15/html"),
+        ("python3.11-doc", "/usr/share/doc/python3.11/html")]
 
 
 def serve(root, host, extra=""):
@@ -21,15 +26,13 @@ def serve(root, host, extra=""):
     return p, port
 
 
-def timed(cmd, cwd, env=None):
-    """Runs cmd under GNU time; returns (wall, user, sys, peak KiB)."""
+def timed(cmd, cwd, env=None, lead=()):
+    """Runs cmd under GNU time (inside lead, e.g. xvfb-run); returns (wall, user, sys, peak KiB) of cmd."""
     tfile = os.path.join(cwd, "time.txt")
-    start = time.time()
-    subprocess.run(["/usr/bin/time", "-o", tfile, "-f", "%U %S %M"] + cmd, cwd=cwd, env=env,
+    subprocess.run(list(lead) + ["/usr/bin/time", "-o", tfile, "-f", "%e %U %S %M"] + cmd, cwd=cwd, env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wall = time.time() - start
-    user, system, peak = open(tfile).read().split()[-3:]
-    return wall, float(user), float(system), int(peak)
+    wall, user, system, peak = open(tfile).read().split()[-4:]
+    return float(wall), float(user), float(system), int(peak)
 
 
 def wexo_urls(path, root):
@@ -63,30 +66,83 @@ def wget_urls(path, root):
     return seen, broken
 
 
-def run_site(name, root_url, start_url, work, wexo, results, settings=""):
+def dump_export(src, dst):
+    """The export in a form that does not depend on which page happened to be parsed first:
+    rows sorted, the servers' ports replaced, the duration and the level cleared, and the
+    title cleared where a link's text gave it (every row but a parsed page's)."""
+    with open(src, "rb") as f:
+        lines = f.read().replace(b"\r\n", b"\n").split(b"\n")
+    header, rows = lines[0], [r for r in lines[1:] if r]
+    names = header.split(b"\t")
+    status, kind, title = names.index(b"Status-Code"), names.index(b"Type"), names.index(b"Title")
+    level, duration, out_links = names.index(b"Level"), names.index(b"Duration"), names.index(b"Links Out")
+    out = []
+    for row in rows:
+        cols = row.split(b"\t")
+        if len(cols) == len(names):
+            cols[duration] = cols[level] = b""
+            if cols[status] != b"200" or cols[kind] != b"text/html" or not cols[out_links]:
+                cols[title] = b""
+        out.append(re.sub(rb"(127\.0\.0\.\d):\d+", rb"\1:PORT", b"\t".join(cols)))
+    with open(dst, "wb") as f:
+        f.write(header + b"\n" + b"\n".join(sorted(out)) + b"\n")
+
+
+def wexo_env(work, settings, window):
     env = dict(os.environ)
-    env.pop("DISPLAY", None)
+    if not window:
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
     env["WEXO_INI"] = os.path.join(work, "wexo.ini")
     with open(env["WEXO_INI"], "w") as f:
         f.write(settings)
     env["TMPDIR"] = work
-    w = timed([wexo, "-url", start_url, "-export", "links.txt"], work, env)
-    internal, broken, total = wexo_urls(os.path.join(work, "links.txt"), root_url)
-    g = timed(["wget", "--spider", "-r", "-l", "inf", "-nd", "-e", "robots=off", "-o", "wget.log", start_url], work)
-    gseen, gbroken = wget_urls(os.path.join(work, "wget.log"), root_url)
-    results.append((name, "wexo", total) + w)
-    results.append((name, "wget", len(gseen)) + g)
-    only_wexo = sorted(internal - gseen)
-    only_wget = sorted(gseen - internal)
-    print(f"{name}: internal URLs wexo {len(internal)}, wget {len(gseen)}; broken internal wexo {len(broken)},"
-          f" wget {len(gbroken)}")
-    for u in only_wexo[:10]:
-        print(f"  only wexo: {u}")
-    for u in only_wget[:10]:
-        print(f"  only wget: {u}")
-    if set(broken) != set(gbroken):
+    return env
+
+
+def run_wexo(wexo, start_url, work, settings, window):
+    """One check; the windowed one on a virtual display of its own, the list view shown."""
+    lead = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"] if window else []
+    return timed([wexo, "-url", start_url, "-export", "links.txt"], work, wexo_env(work, settings, window), lead)
+
+
+def run_site(name, root_url, start_url, work, args, results, settings="", with_wget=True):
+    modes = [("wexo", False)] + ([("wexo-win", True)] if args.window else [])
+    runs = {m: [] for m, _ in modes}
+    runs["wget"] = []
+    for r in range(args.runs):
+        for mode, window in modes:
+            runs[mode].append(run_wexo(args.wexo, start_url, work, settings, window))
+            if r == 0:
+                internal, broken, total = wexo_urls(os.path.join(work, "links.txt"), root_url)
+                runs[mode + ":urls"] = total
+                runs[mode + ":sets"] = (internal, broken)
+                if args.dump:
+                    slug = name.replace(" ", "-")
+                    dump_export(os.path.join(work, "links.txt"), os.path.join(args.dump, f"{slug}.{mode}.txt"))
+        if with_wget:
+            runs["wget"].append(timed(["wget", "--spider", "-r", "-l", "inf", "-nd", "-e", "robots=off", "-o",
+                                       "wget.log", start_url], work))
+    for mode, _ in modes:
+        results.append((name, mode, runs[mode + ":urls"], median_run(runs[mode])))
+    internal, broken = runs["wexo:sets"]
+    if with_wget:
+        gseen, gbroken = wget_urls(os.path.join(work, "wget.log"), root_url)
+        results.append((name, "wget", len(gseen), median_run(runs["wget"])))
+        print(f"{name}: internal URLs wexo {len(internal)}, wget {len(gseen)}; broken internal wexo {len(broken)},"
+              f" wget {len(gbroken)}")
+        for u in sorted(internal - gseen)[:10]:
+            print(f"  only wexo: {u}")
+        for u in sorted(gseen - internal)[:10]:
+            print(f"  only wget: {u}")
         for u in sorted(set(broken) ^ set(gbroken))[:10]:
             print(f"  broken differs: {u}")
+    sys.stdout.flush()
+
+
+def median_run(runs):
+    """The run of median wall time."""
+    return sorted(runs)[len(runs) // 2]
 
 
 def run_hostile(wexo, work):
@@ -104,17 +160,53 @@ def run_hostile(wexo, work):
             f.write("<html></html>\n")
         cases = [("gzip bomb, 2 GiB line", f"http://127.0.0.1:{port}/hostile?set=bodies"),
                  ("10 GiB local file", "file://" + big)]
-        env = dict(os.environ)
-        env.pop("DISPLAY", None)
-        env["WEXO_INI"] = os.path.join(work, "wexo.ini")
-        env["TMPDIR"] = work
         print(f"{'case':28} {'wall s':>8} {'user s':>8} {'sys s':>7} {'peak MiB':>9}")
         for name, url in cases:
-            wall, user, system, peak = timed([wexo, "-url", url, "-export", "links.txt"], work, env)
+            wall, user, system, peak = run_wexo(wexo, url, work, "", False)
             print(f"{name:28} {wall:8.2f} {user:8.2f} {system:7.2f} {peak / 1024:9.1f}")
     finally:
         server.terminate()
         server.wait()
+
+
+def google_benchmark(program, bench_filter, window=False, repetitions=3):
+    """Median aggregates of a Google Benchmark program as {name: entry}."""
+    lead = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"] if window else []
+    out = subprocess.run(lead + [program, f"--benchmark_filter={bench_filter}", "--benchmark_format=json",
+                                 f"--benchmark_repetitions={repetitions}"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    if out.returncode != 0:
+        return {}
+    entries = json.loads(out.stdout).get("benchmarks", [])
+    return {e["run_name"]: e for e in entries if e.get("aggregate_name") == "median"}
+
+
+def print_scan_and_list(build):
+    scan = os.path.join(build, "bench", "pagescan_bench")
+    if os.path.exists(scan):
+        print("\nHTML tag scan, one core, real pages (links already in the table, as on most pages of a crawl):")
+        for name, e in google_benchmark(scan, "BM_ScanHtml/known/(postgres|apache|python)").items():
+            print(f"  {name:50} {e['bytes_per_second'] / 1e6:8.0f} MB/s")
+    listview = os.path.join(build, "bench", "listview_bench")
+    if os.path.exists(listview):
+        for name, e in google_benchmark(listview, "BM_ScrollToEndAndDraw", window=True).items():
+            print(f"link list of 200,000 rows, scroll to the end and draw: {e['real_time']:.1f} {e['time_unit']}")
+
+
+def print_results(results):
+    print()
+    print(f"{'site':28} {'tool':8} {'URLs':>8} {'wall s':>8} {'URLs/s':>9} {'user s':>8} {'sys s':>7} {'peak MiB':>9}")
+    for name, tool, urls, (wall, user, system, peak) in results:
+        print(f"{name:28} {tool:8} {urls:8d} {wall:8.2f} {urls / max(wall, 1e-3):9.0f} {user:8.2f} {system:7.2f} "
+              f"{peak / 1024:9.1f}")
+    rates = {(name, tool): urls / max(run[0], 1e-3) for name, tool, urls, run in results}
+    for name in dict.fromkeys(name for name, _, _, _ in results):
+        for tool in ("wexo", "wexo-win"):
+            if (name, tool) in rates and (name, "wget") in rates:
+                print(f"{name}: {tool}/wget URLs per second = {rates[(name, tool)] / rates[(name, 'wget')]:.2f}")
+        if (name, "wexo-win") in rates and (name, "wget") not in rates:
+            print(f"{name}: windowed/headless URLs per second = "
+                  f"{rates[(name, 'wexo-win')] / rates[(name, 'wexo')]:.2f}")
 
 
 def main():
@@ -122,12 +214,23 @@ def main():
     ap.add_argument("--wexo", required=True)
     ap.add_argument("--build", required=True)
     ap.add_argument("--pages", type=int, default=20000)
+    ap.add_argument("--runs", type=int, default=3, help="runs of each crawl; the median is shown")
+    ap.add_argument("--no-window", dest="window", action="store_false", help="skip the windowed program")
+    ap.add_argument("--big-pages", type=int, default=168000,
+                    help="pages of the generated site checked with and without the list view (about 200,000"
+                         " URLs); 0 skips it")
     ap.add_argument("--skip-docs", action="store_true")
+    ap.add_argument("--external-docs", action="store_true",
+                    help="also check the PostgreSQL documentation with its external links")
+    ap.add_argument("--dump", help="folder for the exports of the checks, in a timing-free form")
     ap.add_argument("--micro", action="store_true")
     ap.add_argument("--hostile", action="store_true")
     args = ap.parse_args()
     args.wexo = os.path.abspath(args.wexo)
     args.build = os.path.abspath(args.build)
+    if args.dump:
+        args.dump = os.path.abspath(args.dump)
+        os.makedirs(args.dump, exist_ok=True)
     work = tempfile.mkdtemp(prefix="wexo-bench-")
     if args.hostile:
         try:
@@ -137,41 +240,52 @@ def main():
         return 0
     procs = []
     results = []
-    try:
-        ext_root = os.path.join(work, "external")
+
+    def generated(pages, host_dir):
+        ext_root = os.path.join(work, host_dir, "external")
         os.makedirs(ext_root, exist_ok=True)
         ext, ext_port = serve(ext_root, "127.0.0.2")
         procs.append(ext)
-        site = os.path.join(work, "site")
-        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "gen_site.py"), "--pages", str(args.pages), "--out",
+        site = os.path.join(work, host_dir, "site")
+        subprocess.run(["/usr/bin/python3", os.path.join(HERE, "gen_site.py"), "--pages", str(pages), "--out",
                         site, "--external", f"http://127.0.0.2:{ext_port}"], check=True)
-        main_srv, port = serve(site, "127.0.0.1", r"location ~ ^/r/(\d+)$ { return 301 /p$1.html; }")
-        procs.append(main_srv)
-        root = f"http://127.0.0.1:{port}/"
+        srv, port = serve(site, "127.0.0.1", r"location ~ ^/r/(\d+)$ { return 301 /p$1.html; }")
+        procs.append(srv)
+        return f"http://127.0.0.1:{port}/", port, site
+
+    try:
+        root, port, _ = generated(args.pages, "gen")
         w1 = os.path.join(work, "run-site")
         os.makedirs(w1)
-        run_site(f"generated {args.pages} pages", root, root + "p0.html", w1, args.wexo, results)
-        if not args.skip_docs and os.path.exists(DOCS):
-            docs, dport = serve(DOCS, "127.0.0.1")
+        run_site(f"generated {args.pages} pages", root, root + "p0.html", w1, args, results)
+        for name, folder in ([] if args.skip_docs else DOCS):
+            if not os.path.exists(folder):
+                print(f"{name}: not installed ({folder})")
+                continue
+            docs, dport = serve(folder, "127.0.0.1")
             procs.append(docs)
             droot = f"http://127.0.0.1:{dport}/"
-            w2 = os.path.join(work, "run-docs")
+            w2 = os.path.join(work, "run-" + name)
             os.makedirs(w2)
-            run_site("postgresql-doc-15", droot, droot + "index.html", w2, args.wexo, results)
             # The documentation links to many outside sites; without a network every lookup
-            # waits for the resolver, so the internal pages alone are measured as well.
-            w3 = os.path.join(work, "run-docs-internal")
-            os.makedirs(w3)
-            run_site("postgresql-doc-15 internal", droot, droot + "index.html", w3, args.wexo, results,
+            # waits for the resolver, so the internal pages alone are measured.
+            run_site(f"{name} internal", droot, droot + "index.html", w2, args, results,
                      "[Options]\nCheckExternal=0\n")
-        print()
-        print(f"{'site':28} {'tool':5} {'URLs':>8} {'wall s':>8} {'URLs/s':>9} {'user s':>8} {'sys s':>7} {'peak MiB':>9}")
-        for name, tool, urls, wall, user, system, peak in results:
-            print(f"{name:28} {tool:5} {urls:8d} {wall:8.2f} {urls / wall:9.0f} {user:8.2f} {system:7.2f} "
-                  f"{peak / 1024:9.1f}")
-        for i in range(0, len(results), 2):
-            a, b = results[i], results[i + 1]
-            print(f"{a[0]}: wexo/wget URLs per second = {(a[2] / a[3]) / max(b[2] / b[3], 1e-9):.2f}")
+            if args.external_docs and name.startswith("postgresql"):
+                w3 = os.path.join(work, "run-external-" + name)
+                os.makedirs(w3)
+                run_site(name, droot, droot + "index.html", w3, args, results)
+        if args.big_pages and args.window:
+            shutil.rmtree(os.path.join(work, "gen", "site"), ignore_errors=True)
+            broot, bport, _ = generated(args.big_pages, "big")
+            w4 = os.path.join(work, "run-big")
+            os.makedirs(w4)
+            big = argparse.Namespace(**vars(args))
+            big.runs = 1
+            run_site(f"generated {args.big_pages} pages", broot, broot + "p0.html", w4, big, results,
+                     with_wget=False)
+        print_results(results)
+        print_scan_and_list(args.build)
         if args.micro:
             programs = sorted(glob.glob(os.path.join(args.build, "bench", "*_bench")))
             if not programs:

@@ -9,6 +9,8 @@ import argparse
 import os
 import random
 
+FIXED_DATE = 1767225600  # 2026-01-01 00:00:00 UTC
+
 
 def main():
     ap = argparse.ArgumentParser()
@@ -53,6 +55,10 @@ def main():
     for k in range(200):
         with open(os.path.join(ext, f"e{k}.html"), "w") as f:
             f.write(f"<html><head><title>External {k}</title></head><body>e{k}</body></html>\n")
+    # One fixed date for every file, so the exports of two runs can be compared byte by byte.
+    for folder in (args.out, os.path.join(args.out, "img"), ext):
+        for name in os.listdir(folder):
+            os.utime(os.path.join(folder, name), (FIXED_DATE, FIXED_DATE))
 
 
 if __name__ == "__main__":

@@ -207,6 +207,11 @@ int main(int argc, char** argv) {
   if (bench::FileExists(apache))
     pages.push_back({"apache:core.html",
                      {apache, "http://127.0.0.1:8080/manual/en/mod/core.html", "http://127.0.0.1:8080/manual/"}});
+  // A documentation set of large pages.
+  const std::string python = "/usr/share/doc/python3.11/html/library/stdtypes.html";
+  if (bench::FileExists(python))
+    pages.push_back(
+        {"python:stdtypes.html", {python, "http://127.0.0.1:8080/library/stdtypes.html", "http://127.0.0.1:8080/"}});
   static const bench::BodyFile generated(GeneratedPage(8'000'000));
   pages.push_back(
       {"generated:8MB", {generated.path, "http://www.example.com/docs/big.html", "http://www.example.com/"}});

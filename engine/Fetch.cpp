@@ -12,6 +12,7 @@ FetchResult::FetchResult(const FetchResult& other)
       wRedirectCode(other.wRedirectCode),
       csBodyFile(other.csBodyFile),
       bBodyIsTemp(other.bBodyIsTemp),
+      body(other.body),
       bAuthenticated(other.bAuthenticated),
       outcome(other.outcome ? std::make_unique<FetchOutcome>(*other.outcome) : nullptr) {}
 
@@ -24,6 +25,7 @@ FetchResult& FetchResult::operator=(const FetchResult& other) {
     wRedirectCode = copy.wRedirectCode;
     csBodyFile = std::move(copy.csBodyFile);
     bBodyIsTemp = copy.bBodyIsTemp;
+    body = std::move(copy.body);
     bAuthenticated = copy.bAuthenticated;
     outcome = std::move(copy.outcome);
   }

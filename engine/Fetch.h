@@ -42,6 +42,8 @@ struct FetchRequest {
 // takes at once (a longer line comes in pieces).
 constexpr std::int64_t kPageLimit = std::int64_t{64} << 20;
 constexpr std::size_t kLinePieceLimit = std::size_t{1} << 20;
+// A body up to this size stays in memory: no file to create, write, read back and remove.
+constexpr std::size_t kMemoryBodyLimit = std::size_t{1} << 20;
 // The status text of a page cut at kPageLimit.
 inline constexpr char kPageCutText[] = "page larger than 64 MiB: only its first 64 MiB were checked";
 

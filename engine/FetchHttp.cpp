@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +29,7 @@ namespace {
 
 constexpr std::size_t kLongMessage = 1024;
 constexpr std::size_t kShortMessage = 255;
-constexpr std::size_t kReadBlock = 2048;
+constexpr std::size_t kReadBlock = 64 * 1024;
 
 std::string Cut(std::string text, std::size_t limit) {
   if (text.size() > limit) text.resize(limit);
@@ -134,47 +135,102 @@ std::string RealmOf(const std::string& challenge) {
 struct BodyFileError {
   int cause;
   std::string message;
+  bool noFile = false;  // the file could not be created: nothing was written
 };
 
 BodyFileError WriteError(const std::string& path, int err) {
   return {FileErrorStatus(err), Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
 }
 
-// Streams the rest of the response into path (an existing empty file), at most kPageLimit
-// bytes, feeding the digest when one is given. A longer body sets cut and is left unread (its
-// connection is then not reused). Throws CInternetException for the transfer, BodyFileError
-// for the file.
-std::int64_t ReadBodyInto(CHttpFile& file, const std::string& path, Md5Context* md5, bool& cut) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) throw WriteError(path, errno);
+// Where a body goes: memory (when allowed) up to kMemoryBodyLimit, then a new temporary file
+// that takes what was read so far and the rest. Throws BodyFileError for the file.
+class BodySink {
+ public:
+  // Without inMemory the body goes to a file from its first byte (an empty body too).
+  BodySink(FetchResult& result, bool inMemory) : result_(result), limit_(inMemory ? kMemoryBodyLimit : 0) {}
+  BodySink(const BodySink&) = delete;
+  BodySink& operator=(const BodySink&) = delete;
+  ~BodySink() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Room for the body the headers announce, when it stays in memory.
+  void Expect(std::int64_t size) {
+    if (memory_ && size > 0 && static_cast<std::uint64_t>(size) <= limit_)
+      text_.reserve(static_cast<std::size_t>(size));
+  }
+  void Write(const char* data, std::size_t n) {
+    if (memory_ && text_.size() + n > limit_) Spill();
+    if (memory_)
+      text_.append(data, n);
+    else
+      WriteAll(data, n);
+  }
+  // Ends the body: in result.body, or in the closed file result.csBodyFile.
+  void Finish() {
+    if (memory_ && limit_ == 0) Spill();
+    if (memory_) {
+      result_.body = std::make_shared<std::string>(std::move(text_));
+      return;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) throw WriteError(result_.csBodyFile, errno);
+  }
+
+ private:
+  void Spill() {
+    std::string error;
+    int osError = 0;
+    if (!CreateUniqueTempFile(result_.csBodyFile, error, &osError)) {
+      result_.csBodyFile.clear();
+      throw BodyFileError{FileErrorStatus(osError), Cut(error, kShortMessage), true};
+    }
+    fd_ = ::open(result_.csBodyFile.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd_ < 0) throw WriteError(result_.csBodyFile, errno);
+    memory_ = false;
+    WriteAll(text_.data(), text_.size());
+    std::string().swap(text_);
+  }
+  void WriteAll(const char* data, std::size_t n) {
+    for (std::size_t done = 0; done < n;) {
+      const ssize_t w = ::write(fd_, data + done, n - done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        throw WriteError(result_.csBodyFile, errno);
+      }
+      done += static_cast<std::size_t>(w);
+    }
+  }
+
+  FetchResult& result_;
+  std::size_t limit_;
+  bool memory_ = true;
+  int fd_ = -1;
+  std::string text_;
+};
+
+// Reads the rest of the response into sink, at most kPageLimit bytes, feeding the digest when
+// one is given. A longer body sets cut and is left unread (its connection is then not reused).
+// Throws CInternetException for the transfer, BodyFileError for the file.
+std::int64_t ReadBodyInto(CHttpFile& file, BodySink& sink, Md5Context* md5, bool& cut) {
+  // A worker thread reads one body at a time; its block serves them all.
+  thread_local std::array<char, kReadBlock> block;
   std::int64_t count = 0;
   cut = false;
-  char buffer[kReadBlock];
-  try {
-    for (;;) {
-      const std::int64_t room = kPageLimit - count;
-      if (room == 0) {
-        cut = file.Read(buffer, 1) > 0;
-        break;
-      }
-      const std::size_t n = file.Read(buffer, static_cast<std::size_t>(std::min<std::int64_t>(room, sizeof buffer)));
-      if (n == 0) break;
-      if (md5) Md5Update(*md5, buffer, n);
-      count += static_cast<std::int64_t>(n);
-      for (std::size_t done = 0; done < n;) {
-        const ssize_t w = ::write(fd, buffer + done, n - done);
-        if (w < 0) {
-          if (errno == EINTR) continue;
-          throw WriteError(path, errno);
-        }
-        done += static_cast<std::size_t>(w);
-      }
+  for (;;) {
+    const std::int64_t room = kPageLimit - count;
+    if (room == 0) {
+      cut = file.Read(block.data(), 1) > 0;
+      break;
     }
-  } catch (...) {
-    ::close(fd);
-    throw;
+    const std::size_t n = file.Read(block.data(), static_cast<std::size_t>(std::min<std::int64_t>(room, kReadBlock)));
+    if (n == 0) break;
+    if (md5) Md5Update(*md5, block.data(), n);
+    sink.Write(block.data(), n);
+    count += static_cast<std::int64_t>(n);
   }
-  if (::close(fd) != 0 && errno != EINTR) throw WriteError(path, errno);
+  sink.Finish();
   return count;
 }
 
@@ -474,24 +530,23 @@ void HttpHandler::ReadHeaders() {
 void HttpHandler::RemoveBodyFile() {
   if (!job_.result.csBodyFile.empty()) std::remove(job_.result.csBodyFile.c_str());
   job_.result.csBodyFile.clear();
+  job_.result.body.reset();
 }
 
 void HttpHandler::ReadBody() {
   FetchResult& result = job_.result;
   std::string error;
   int osError = 0;
-  if (!CreateUniqueTempFile(result.csBodyFile, error, &osError)) {
-    result.csBodyFile.clear();
-    job_.Finish(FileErrorStatus(osError), Cut(error, kShortMessage));
-    return;
-  }
   std::string rawFile;
   bool cut = false;
   try {
     if (!gzip_) {
       Md5Context md5;
       Md5Init(md5);
-      const std::int64_t count = ReadBodyInto(*file_, result.csBodyFile, &md5, cut);
+      // An archive is read back from a file.
+      BodySink sink(result, !job_.isJar);
+      if (out_.setSize) sink.Expect(out_.size);
+      const std::int64_t count = ReadBodyInto(*file_, sink, &md5, cut);
       // A cut body keeps the length its headers gave.
       if (!cut || !out_.setSize || out_.size < count) out_.size = count;
       out_.setSize = true;
@@ -501,13 +556,21 @@ void HttpHandler::ReadBody() {
       out_.setDigest = true;
       out_.digest = digest;
     } else {
-      if (!CreateUniqueTempFile(rawFile, error, &osError)) {
-        RemoveBodyFile();
+      if (!CreateUniqueTempFile(result.csBodyFile, error, &osError)) {
+        result.csBodyFile.clear();
         job_.Finish(FileErrorStatus(osError), Cut(error, kShortMessage));
         return;
       }
       bool rawCut = false;
-      ReadBodyInto(*file_, rawFile, nullptr, rawCut);
+      FetchResult raw;
+      try {
+        BodySink sink(raw, false);
+        ReadBodyInto(*file_, sink, nullptr, rawCut);
+      } catch (...) {
+        if (!raw.csBodyFile.empty()) std::remove(raw.csBodyFile.c_str());
+        throw;
+      }
+      rawFile = raw.csBodyFile;
       SetDuration(out_, job_.start);
       Md5Digest digest;
       std::int64_t size = 0;
@@ -535,8 +598,10 @@ void HttpHandler::ReadBody() {
   } catch (const BodyFileError& e) {
     if (!rawFile.empty()) std::remove(rawFile.c_str());
     RemoveBodyFile();
-    out_.setSize = true;
-    out_.size = 0;
+    if (!e.noFile) {
+      out_.setSize = true;
+      out_.size = 0;
+    }
     job_.Finish(e.cause, e.message);
     return;
   }

@@ -151,7 +151,11 @@ struct FetchResult {
   std::uint16_t wRedirectCode = 0;
   std::string csBodyFile;
   bool bBodyIsTemp = false;
+  // A body small enough to stay in memory, instead of csBodyFile. The copies of a result
+  // share it; the worker fills it, the user-interface thread reads it after the hand-over.
+  std::shared_ptr<std::string> body;
   bool bAuthenticated = false;
+  bool HasBody() const { return body || !csBodyFile.empty(); }
   // What the fetch learnt, applied to the record when the result is handed over.
   std::unique_ptr<FetchOutcome> outcome;
 };

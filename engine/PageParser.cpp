@@ -96,27 +96,24 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
     std::string target = result.csRedirectTarget;
     ResolveLink(result.csUrl, target, link->GetCodePage());
     AddRedirect(result.csUrl, target, result.wRedirectCode);
-    bool haveBody = !result.csBodyFile.empty();
-    if (!haveBody) {
-      std::string path, error;
-      if (CreateUniqueTempFile(path, error)) {
-        result.csBodyFile = path;
-        result.bBodyIsTemp = true;
-        haveBody = true;
+    const std::string redirect = "\n<a href=\"" + target + "\">redir</a>";
+    if (result.csBodyFile.empty()) {
+      // As the file would hold it: every line break as CR LF.
+      if (!result.body) result.body = std::make_shared<std::string>();
+      for (const char c : redirect) {
+        if (c == '\n') *result.body += '\r';
+        *result.body += c;
       }
-    }
-    if (haveBody) {
+    } else {
       platform::TextFileWriter out;
       if (out.Open(result.csBodyFile, platform::TextFileWriter::Mode::Append)) {
-        out.Write("\n<a href=\"");
-        out.Write(target);
-        out.Write("\">redir</a>");
+        out.Write(redirect);
         out.Close();
       }
     }
   }
 
-  if (result.csBodyFile.empty()) return;
+  if (!result.HasBody()) return;
 
   if (link->m_nLevel < m_settings.MaxLevel) {
     const std::string& url = link->GetUrl();
@@ -138,7 +135,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       }
     } else {
       platform::LineReader file;
-      if (!file.Open(result.csBodyFile)) {
+      if (result.body) {
+        file.OpenText(result.body, result.csUrl);
+      } else if (!file.Open(result.csBodyFile)) {
         const bool paused = m_bPaused;
         m_bPaused = true;
         char buffer[4096];
@@ -170,7 +169,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
     }
   }
 
-  if (result.bBodyIsTemp) {
+  if (result.bBodyIsTemp && !result.csBodyFile.empty()) {
     if (!IsInTempDir(result.csBodyFile)) {
       char buffer[4096];
       std::snprintf(buffer, sizeof buffer, "Internal error: Tempfile '%s' is not in %%TEMP%%",

@@ -149,6 +149,8 @@ class CWexoDoc {
   // Scheduler and pump.
   void ScheduleFetches();
   void ProcessFinishedFetches();
+  // Handed-over results that wait for ProcessFinishedFetches.
+  std::size_t WaitingResultCount() const { return m_paFinished.size(); }
   // The hand-over of a finished fetch.
   void OnUrlDone(const FetchResult& result);
   void RequeueAuthRequired(const std::string& url);

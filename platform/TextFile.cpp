@@ -155,9 +155,27 @@ bool LineReader::Open(const std::string& path) {
   return true;
 }
 
+void LineReader::OpenText(std::shared_ptr<const std::string> text, const std::string& path) {
+  Close();
+  path_ = path;
+  errno_ = 0;
+  error_.clear();
+  continues_ = cut_ = false;
+  begin_ = scanned_ = 0;
+  fileOffset_ = lineOffset_ = 0;
+  text_ = std::move(text);
+  end_ = text_ ? text_->size() : 0;
+  if (byteLimit_ && end_ > byteLimit_) {
+    end_ = static_cast<std::size_t>(byteLimit_);
+    cut_ = true;
+  }
+  eof_ = true;
+}
+
 void LineReader::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  text_.reset();
 }
 
 // Reads the next block behind the unread text, moving that text to the front first.
@@ -209,14 +227,18 @@ bool LineReader::ProbeBeyondLimit() {
 void LineReader::SetLimits(std::size_t pieceLimit, std::uint64_t byteLimit) {
   pieceLimit_ = pieceLimit == 1 ? 2 : pieceLimit;  // a piece must have room to hold back a '\r'
   byteLimit_ = byteLimit;
+  if (text_ && byteLimit_ && end_ > byteLimit_) {
+    end_ = static_cast<std::size_t>(byteLimit_);
+    cut_ = true;
+  }
 }
 
 // The next pieceLimit_ bytes of a line that is longer; a '\r' at its end waits for the next
 // piece, where it may be the one before "\n".
 bool LineReader::Piece(std::string_view& line) {
   std::size_t len = pieceLimit_;
-  if (buffer_[begin_ + len - 1] == '\r') --len;
-  line = std::string_view(buffer_.data() + begin_, len);
+  if (Data()[begin_ + len - 1] == '\r') --len;
+  line = std::string_view(Data() + begin_, len);
   lineOffset_ = fileOffset_ + begin_;
   begin_ += len;
   scanned_ = std::max(scanned_, begin_);
@@ -225,9 +247,9 @@ bool LineReader::Piece(std::string_view& line) {
 }
 
 bool LineReader::ReadLine(std::string_view& line) {
-  if (fd_ < 0 || errno_) return false;
+  if ((fd_ < 0 && !text_) || errno_) return false;
   for (;;) {
-    const char* base = buffer_.data();
+    const char* base = Data();
     // A line longer than the piece limit shows within its first limit + 2 bytes ("\r\n").
     const std::size_t window = pieceLimit_ ? std::min(end_, begin_ + pieceLimit_ + 2) : end_;
     const void* nl = scanned_ < window ? std::memchr(base + scanned_, '\n', window - scanned_) : nullptr;

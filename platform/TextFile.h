@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,9 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
 
   bool Open(const std::string& path);  // false with Error() set
+  // Reads text already in memory as the file path would read (path names it in messages);
+  // the text is shared, not copied, and must not change while it is read.
+  void OpenText(std::shared_ptr<const std::string> text, const std::string& path);
   // The next line; the view stays valid until the next call. False at the end of the file
   // and on a read error (then Failed() is true).
   bool ReadLine(std::string_view& line);
@@ -84,16 +88,19 @@ class LineReader {
   // Whether the file goes on past the byte limit; false with Failed() on a read error.
   bool ProbeBeyondLimit();
 
+  const char* Data() const { return text_ ? text_->data() : buffer_.data(); }
+
   int fd_ = -1;
   int errno_ = 0;
   bool eof_ = false;
   std::string path_;
   std::string error_;
   std::vector<char> buffer_;
-  std::size_t begin_ = 0;         // start of the unread text
-  std::size_t end_ = 0;           // end of the text read so far
-  std::size_t scanned_ = 0;       // text before this holds no "\n" (beyond begin_)
-  std::uint64_t fileOffset_ = 0;  // file offset of buffer_[0]
+  std::shared_ptr<const std::string> text_;  // instead of the file and buffer_
+  std::size_t begin_ = 0;                    // start of the unread text
+  std::size_t end_ = 0;                      // end of the text read so far
+  std::size_t scanned_ = 0;                  // text before this holds no "\n" (beyond begin_)
+  std::uint64_t fileOffset_ = 0;             // file offset of buffer_[0]
   std::uint64_t lineOffset_ = 0;
   std::size_t pieceLimit_ = 0;
   std::uint64_t byteLimit_ = 0;

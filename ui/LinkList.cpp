@@ -177,8 +177,10 @@ int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, in
 LinkListCtrl::LinkListCtrl(wxWindow* parent, CWexoDoc& doc)
     : wxListCtrl(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                  wxLC_REPORT | wxLC_VIRTUAL | wxLC_SINGLE_SEL | wxBORDER_SUNKEN),
-      m_doc(doc) {
+      m_doc(doc),
+      m_updateTimer(this) {
   for (const Column& c : kColumns) AppendColumn(c.header, c.align, c.width);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FlushUpdates(); });
   Bind(wxEVT_LIST_COL_CLICK, &LinkListCtrl::OnColumnClick, this);
   Bind(wxEVT_LIST_KEY_DOWN, &LinkListCtrl::OnKeyDown, this);
   // The toolkit's header reports no divider double-click of its own: its mouse events are
@@ -214,7 +216,17 @@ long LinkListCtrl::RowOf(const CLinkInfo& link) const {
   return link.m_nIndex < m_rowOf.size() ? std::max(m_rowOf[link.m_nIndex], -1) : -1;
 }
 
+long LinkListCtrl::SelectedRow() const {
+  if (GetSelectedItemCount() == 0) return -1;
+  // One row at most is selected: when the hint's row is, it is the one.
+  if (m_selectedHint >= 0 && m_selectedHint < GetItemCount() && GetItemState(m_selectedHint, wxLIST_STATE_SELECTED))
+    return m_selectedHint;
+  m_selectedHint = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  return m_selectedHint;
+}
+
 void LinkListCtrl::SelectRow(long row) {
+  FlushUpdates();
   if (row < 0 || row >= GetItemCount()) return;
   SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
 }
@@ -225,9 +237,24 @@ void LinkListCtrl::RowsChanged(const CLinkInfo* selected, std::size_t from) {
   const long before = SelectedRow();
   const long after = selected ? RowOf(*selected) : -1;
   if (before != after && before >= 0) SetItemState(before, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+  m_countPending = m_refreshPending = false;
   SetItemCount(static_cast<long>(m_rows.size()));
   if (before != after) SelectRow(after);
   Refresh();
+}
+
+void LinkListCtrl::ScheduleUpdate() {
+  if (!m_updateTimer.IsRunning()) m_updateTimer.StartOnce(kUpdateInterval);
+}
+
+void LinkListCtrl::FlushUpdates() {
+  m_updateTimer.Stop();
+  if (m_countPending) SetItemCount(static_cast<long>(m_rows.size()));
+  if (m_refreshPending && GetItemCount() > 0) {
+    const long top = std::max(GetTopItem(), 0L);
+    RefreshItems(top, std::min<long>(GetItemCount() - 1, top + GetCountPerPage()));
+  }
+  m_countPending = m_refreshPending = false;
 }
 
 void LinkListCtrl::RecordsAdded(std::size_t first, std::size_t count) {
@@ -237,7 +264,8 @@ void LinkListCtrl::RecordsAdded(std::size_t first, std::size_t count) {
     m_rowOf[i] = static_cast<std::int32_t>(m_rows.size());
     m_rows.push_back(static_cast<std::uint32_t>(i));
   }
-  SetItemCount(static_cast<long>(m_rows.size()));
+  m_countPending = true;
+  ScheduleUpdate();
 }
 
 void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
@@ -245,7 +273,12 @@ void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
   if (link.m_nIndex >= m_rowOf.size()) return;
   const std::int32_t row = m_rowOf[link.m_nIndex];
   if (row >= 0) {
-    RefreshItem(row);
+    // Rows out of sight are drawn from their records when they come into view.
+    const long top = GetTopItem();
+    if (row >= top && row <= top + GetCountPerPage()) {
+      m_refreshPending = true;
+      ScheduleUpdate();
+    }
     return;
   }
   if (row == kWaiting || !ShowsOnlyBroken() || !link.IsBroken()) return;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <wx/listctrl.h>
+#include <wx/timer.h>
 
 class CLinkInfo;
 class CWexoApp;
@@ -39,14 +40,19 @@ class LinkListCtrl : public wxListCtrl {
   const CLinkInfo* RecordAt(long row) const;
   // The row of a record; -1 when it has none. Constant time.
   long RowOf(const CLinkInfo& link) const;
-  long SelectedRow() const { return GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); }
+  // The selected row, -1 for none. Constant time while the selection stays where it was.
+  long SelectedRow() const;
   void SelectRow(long row);
 
   // Records appended to the table: rows at the end unless only broken records are shown.
+  // During a check records come by the thousand a second, so the list learns its new row
+  // count and draws changed rows at most every kUpdateInterval (FlushUpdates does it now).
   void RecordsAdded(std::size_t first, std::size_t count);
   // A record changed: its row is drawn again; with only broken records shown, a record that
   // became broken gets a row, collected and inserted in one batch.
   void RecordChanged(const CLinkInfo& link);
+  void FlushUpdates();
+  static constexpr int kUpdateInterval = 100;  // ms
   // Empties and refills the rows from the table; the list is unsorted afterwards.
   void RebuildList();
   // Sorts by a column as a click on its header does: ascending, or descending when the list
@@ -75,7 +81,15 @@ class LinkListCtrl : public wxListCtrl {
   void OnKeyDown(wxListEvent& event);
   void OnHeaderDividerDblClick(wxMouseEvent& event);
 
+  void ScheduleUpdate();
+
   CWexoDoc& m_doc;
+  wxTimer m_updateTimer;
+  // The row found selected last: the toolkit finds a virtual list's selection by visiting
+  // every row, which the scheduler's every tick would pay for.
+  mutable long m_selectedHint = -1;
+  bool m_countPending = false;           // rows were appended since the item count was set
+  bool m_refreshPending = false;         // a visible row's record changed
   std::vector<std::uint32_t> m_rows;     // record index of each row
   std::vector<std::int32_t> m_rowOf;     // row of each record, -1 for none
   std::vector<std::uint32_t> m_inserts;  // records waiting for a row

@@ -178,8 +178,8 @@ void CMainFrame::BuildStatusBar() {
 
 void CMainFrame::SetPaneText(const CWexoView* view, int pane, const std::string& text) {
   if (view != m_pActiveView || !GetStatusBar()) return;
+  // Drawn with the window's next repaint: a drawing per text would cost more than the check.
   GetStatusBar()->SetStatusText(FromUtf8(text), pane);
-  GetStatusBar()->Update();
 }
 
 void CMainFrame::SetThreadsPaneText(const CWexoView* view, const std::string& text) {

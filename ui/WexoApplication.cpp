@@ -1,5 +1,7 @@
 #include "ui/WexoApplication.h"
 
+#include <chrono>
+
 #include <wx/init.h>
 
 #include "engine/Application.h"
@@ -16,9 +18,17 @@ WexoApplication::WexoApplication(CWexoApp& app, StartCommand command, std::strin
   m_context.app = &m_app;
   m_context.outputs = &m_outputs;
   m_host.m_onQuit = [this] { QuitWhenReady(); };
-  // The idle pass after each burst of events runs every document's pump once.
+  // The idle pass after each burst of events runs every document's pump. A window's idle
+  // pass costs more than a page's parse: the pump goes on while it takes results, for a few
+  // milliseconds at most, so a check is not held to one page per idle pass.
   Bind(wxEVT_IDLE, [this](wxIdleEvent& e) {
-    PumpAllDocuments();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    for (;;) {
+      const std::size_t before = WaitingResults();
+      PumpAllDocuments();
+      const std::size_t after = WaitingResults();
+      if (after == 0 || after >= before || std::chrono::steady_clock::now() >= until) break;
+    }
     e.Skip();
   });
 }
@@ -67,6 +77,13 @@ int WexoApplication::OnExit() {
 void WexoApplication::PumpAllDocuments() {
   if (!m_docManager) return;
   for (WexoDocument* doc : m_docManager->Documents()) doc->Engine().ProcessFinishedFetches();
+}
+
+std::size_t WexoApplication::WaitingResults() {
+  std::size_t count = 0;
+  if (m_docManager)
+    for (WexoDocument* doc : m_docManager->Documents()) count += doc->Engine().WaitingResultCount();
+  return count;
 }
 
 void WexoApplication::QuitWhenReady() {

@@ -27,6 +27,7 @@ class WexoApplication : public wxApp {
 
   // Every document's pump (the idle pass after a burst and the timer).
   void PumpAllDocuments();
+  std::size_t WaitingResults();
 
   CWexoApp& Values() { return m_app; }
   WxHost& Host() { return m_host; }

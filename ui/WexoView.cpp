@@ -71,10 +71,11 @@ bool WexoDocument::OnSaveModified() {
 
 // ---- CWexoView
 
-CWexoView::CWexoView() {
+CWexoView::CWexoView() : m_statusTimer(this) {
   Bind(EVT_UM_SCHEDULE, [this](wxThreadEvent&) {
     if (m_engine) m_engine->ScheduleFetches();
   });
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStatus(); });
 }
 
 CWexoView::~CWexoView() {
@@ -119,9 +120,7 @@ void CWexoView::OnActivateView(bool activate, wxView* activeView, wxView*) {
   if (!frame) return;
   if (activate && activeView == this) {
     frame->SetActiveListView(this);
-    ShowThreadCount();
-    ShowProgress();
-    ShowElapsedTime();
+    ShowStatus();
   } else if (frame->GetActiveListView() == this) {
     frame->SetActiveListView(nullptr);
   }
@@ -169,6 +168,18 @@ void CWexoView::DocumentClosing() {
 
 void CWexoView::StatusText(const std::string& text) {
   m_csThreads = text;
+  // Each pane is drawn at once when set; with no worker left the texts are final.
+  const bool working = m_engine && m_engine->GetActiveThreadCount() != 0;
+  if (working && std::chrono::steady_clock::now() - m_tStatusShown < kStatusInterval) {
+    if (!m_statusTimer.IsRunning()) m_statusTimer.StartOnce(static_cast<int>(kStatusInterval.count()));
+    return;
+  }
+  ShowStatus();
+}
+
+void CWexoView::ShowStatus() {
+  m_statusTimer.Stop();
+  m_tStatusShown = std::chrono::steady_clock::now();
   ShowThreadCount();
   ShowProgress();
   ShowElapsedTime();

@@ -3,12 +3,14 @@
 // workers hand their results over.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include <wx/docmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
+#include <wx/timer.h>
 
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
@@ -63,6 +65,7 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   void DocumentClosing() override;
 
   // The three status texts of this view, shown when it is the active one.
+  void ShowStatus();
   void ShowThreadCount();
   void ShowProgress();
   void ShowElapsedTime();
@@ -76,6 +79,10 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   CWexoDoc* m_engine = nullptr;
   LinkListCtrl* m_rows = nullptr;
   std::string m_csThreads = "Threads: 0";
+  // While workers run the texts change with every fetch: they are drawn at most this often.
+  static constexpr std::chrono::milliseconds kStatusInterval{250};
+  std::chrono::steady_clock::time_point m_tStatusShown;
+  wxTimer m_statusTimer;
   // Cleared when the view goes: a hand-over that arrives later is still answered.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

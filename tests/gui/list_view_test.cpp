@@ -85,6 +85,8 @@ TEST_F(ListViewTest, RowsHoldEveryColumnOfTheirRecord) {
   CLinkInfo* lost = Add(doc, "http://nothing.invalid/", 12007, "no \xFF host");
   CLinkInfo* moved = Add(doc, "http://example.com/old", 301, "http://example.com/new");
   CLinkInfo* mail = Add(doc, "mailto:team@example.com", STATUS_MAIL_HOST_OK);
+  // The new rows are counted with the list's next update.
+  EXPECT_TRUE(PumpUntil([this] { return list->GetItemCount() == 7; }, 5));
   ASSERT_EQ(list->GetItemCount(), 7);
 
   const std::string site = "file://" + (dir / "site/").string();

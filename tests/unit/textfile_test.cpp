@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,21 @@ namespace {
 
 using platform::LineReader;
 using platform::TextFileWriter;
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Opens the file, or (memory) reads it first and opens the text.
+void OpenEither(LineReader& reader, const std::string& path, bool memory) {
+  if (memory)
+    reader.OpenText(std::make_shared<const std::string>(FileText(path)), path);
+  else
+    EXPECT_TRUE(reader.Open(path));
+}
 
 class TextFileTest : public ::testing::Test {
  protected:
@@ -29,23 +45,25 @@ class TextFileTest : public ::testing::Test {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
   }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static std::string Get(const std::string& path) { return FileText(path); }
+  // The file's lines; the same text read from memory must give the same lines and offsets.
   static std::vector<std::string> ReadAllLines(const std::string& path, std::vector<std::uint64_t>* offsets = nullptr) {
-    LineReader reader;
-    EXPECT_TRUE(reader.Open(path));
-    std::vector<std::string> lines;
-    std::string line;
-    while (reader.ReadLine(line)) {
-      lines.push_back(line);
-      if (offsets) offsets->push_back(reader.LineOffset());
+    std::vector<std::string> lines[2];
+    std::vector<std::uint64_t> at[2];
+    for (int memory = 0; memory < 2; ++memory) {
+      LineReader reader;
+      OpenEither(reader, path, memory);
+      std::string line;
+      while (reader.ReadLine(line)) {
+        lines[memory].push_back(line);
+        at[memory].push_back(reader.LineOffset());
+      }
+      EXPECT_FALSE(reader.Failed()) << reader.Error();
     }
-    EXPECT_FALSE(reader.Failed()) << reader.Error();
-    return lines;
+    EXPECT_EQ(lines[1], lines[0]) << "read from memory";
+    EXPECT_EQ(at[1], at[0]) << "read from memory";
+    if (offsets) *offsets = at[0];
+    return lines[0];
   }
 
   std::string dir_;
@@ -177,16 +195,23 @@ TEST_F(TextFileTest, RoundTripAcrossBlockBoundaries) {
   }
 }
 
-// Every piece a reader with those limits hands over, "+" marking the ones whose line goes on.
+// Every piece a reader with those limits hands over, "+" marking the ones whose line goes on;
+// the same text read from memory must give the same pieces.
 std::vector<std::string> Pieces(const std::string& path, std::size_t pieceLimit, std::uint64_t byteLimit, bool* cut) {
-  LineReader reader;
-  EXPECT_TRUE(reader.Open(path));
-  reader.SetLimits(pieceLimit, byteLimit);
-  std::vector<std::string> pieces;
-  std::string piece;
-  while (reader.ReadLine(piece)) pieces.push_back(piece + (reader.LineContinues() ? "+" : ""));
-  if (cut) *cut = reader.WasCut();
-  return pieces;
+  std::vector<std::string> pieces[2];
+  bool wasCut[2] = {};
+  for (int memory = 0; memory < 2; ++memory) {
+    LineReader reader;
+    OpenEither(reader, path, memory);
+    reader.SetLimits(pieceLimit, byteLimit);
+    std::string piece;
+    while (reader.ReadLine(piece)) pieces[memory].push_back(piece + (reader.LineContinues() ? "+" : ""));
+    wasCut[memory] = reader.WasCut();
+  }
+  EXPECT_EQ(pieces[1], pieces[0]) << "read from memory";
+  EXPECT_EQ(wasCut[1], wasCut[0]) << "read from memory";
+  if (cut) *cut = wasCut[0];
+  return pieces[0];
 }
 
 TEST_F(TextFileTest, ReaderHandsLongLinesOverInPieces) {
