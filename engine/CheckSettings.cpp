@@ -1,6 +1,8 @@
 #include "engine/CheckSettings.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "engine/Application.h"
 
@@ -60,17 +62,20 @@ const SettingField* FindSettingField(std::string_view key) {
   return nullptr;
 }
 
+std::int16_t ToInt16Saturated(long long value) {
+  return static_cast<std::int16_t>(std::clamp<long long>(value, INT16_MIN, INT16_MAX));
+}
+
 CheckSettings ReadCheckSettings(const CWexoApp& app) {
   CheckSettings s;
   for (const SettingField& f : kFields) {
-    std::visit(SettingVisitor{
-                   [&](std::int32_t S::*m) { s.*m = app.GetProfileInt("Options", f.key, f.defaultInt); },
-                   [&](std::int16_t S::*m) {
-                     s.*m = static_cast<std::int16_t>(app.GetProfileInt("Options", f.key, f.defaultInt));
-                   },
-                   [&](std::string S::*m) { s.*m = app.GetProfileString("Options", f.key, f.defaultText); },
-               },
-               f.member);
+    std::visit(
+        SettingVisitor{
+            [&](std::int32_t S::*m) { s.*m = app.GetProfileInt("Options", f.key, f.defaultInt); },
+            [&](std::int16_t S::*m) { s.*m = ToInt16Saturated(app.GetProfileInt("Options", f.key, f.defaultInt)); },
+            [&](std::string S::*m) { s.*m = app.GetProfileString("Options", f.key, f.defaultText); },
+        },
+        f.member);
   }
   s.UserAgent = UserAgentFromSetting(s.UserAgent);
   return s;

@@ -49,6 +49,10 @@ struct CheckSettings {
   std::int32_t CheckDoubleSlash = 1;
 };
 
+// A value read for a 16-bit setting: what does not fit is the nearest value that does, so a
+// depth of 40000 reads as 32767 instead of wrapping to a negative depth.
+std::int16_t ToInt16Saturated(long long value);
+
 // One [Options] key of CheckSettings. Integers outside [min, max] are kept as read; the
 // range is what the options pages accept.
 struct SettingField {

@@ -93,6 +93,23 @@ class IAbortBox {
   virtual void SetAborted() = 0;
 };
 
+// What the starting-point dialog hands to a new document on OK. Only the active include and
+// exclude entries are here, in list order; the dialog has set the document's depth itself.
+struct StartingPoint {
+  std::string url;  // as entered, completed with "http://" where it named no scheme
+  int checkExternal = 1;
+  std::vector<std::string> include;
+  std::vector<std::string> exclude;
+  int eMail = 0;
+  int eMailOnlyIfBroken = 0;
+  std::string smtpServer;
+  std::string from;
+  std::string to;
+  std::string subject;
+  bool post = false;
+  std::string postQuery;
+};
+
 // Application-wide answers: message boxes, dialogs, quitting.
 class IWexoHost {
  public:
@@ -102,7 +119,8 @@ class IWexoHost {
   virtual bool AskForReport(const std::string& question) {
     return MessageBox(question, BoxKind::Question) == BoxAnswer::Yes;
   }
-  // The open-file dialog for an existing file; false when cancelled.
+  // The open-file dialog for an existing file; false when cancelled. path: on entry a folder
+  // to start in ("" for any), on OK the chosen file.
   virtual bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
                               std::string& path) {
     return false;
@@ -122,6 +140,10 @@ class IWexoHost {
   // (OnInitDialog), lets the user edit it and ends with OK once OnOK accepted it. True for OK,
   // false for Cancel (also where no window can show it).
   virtual bool FtpDialog(FtpDialogModel& model) { return false; }
+  // The starting-point dialog of a new document, modal over the main window; it may change
+  // doc's settings (the depth, the options sheet) whatever button ends it. True for OK with
+  // values filled; false for Cancel, and where no window can show it.
+  virtual bool StartingPointDialog(CWexoDoc& doc, StartingPoint& values) { return false; }
   // Shows the abort box of a long pass with its caption ("Creating sitemap...").
   virtual std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) = 0;
   virtual void Beep() = 0;

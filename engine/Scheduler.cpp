@@ -70,7 +70,8 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
 }
 
 void CWexoDoc::ScheduleFetches() {
-  if (m_bFinished || m_bPaused || App().InLongPass()) return;
+  // No record yet: a new document whose starting dialog is still open has not begun.
+  if (m_obaLinks.empty() || m_bFinished || m_bPaused || App().InLongPass()) return;
   const CLinkInfo* selected = m_pRows ? m_pRows->SelectedRecord() : nullptr;
   const int limit = m_settings.Threads < 1 ? 1 : m_settings.Threads;
   bool startedAny = false;

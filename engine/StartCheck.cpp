@@ -1,4 +1,5 @@
-// Starting a check: the root record of a command-line run, with its per-URL profile.
+// Starting a check: the root record of a command-line run with its per-URL profile, of the
+// starting-point dialog, or of a URL list.
 #include <cstdio>
 
 #include <unordered_set>
@@ -72,7 +73,7 @@ bool CWexoDoc::StartUrlList() {
 bool CWexoDoc::OnNewDocument() {
   CWexoApp& app = App();
   if (app.m_nStartCommand == ID_CHECK_URL_LIST) return StartUrlList();
-  if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return false;
+  if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return StartFromDialog();
   // Only the first new document follows the command line; later ones go the interactive way.
   app.m_bCommandLineCheckTaken = true;
 
@@ -80,7 +81,7 @@ bool CWexoDoc::OnNewDocument() {
   std::string root = app.m_csUrl;
   CheckSettings& settings = m_settings;
   settings.AskPassword = 0;
-  settings.MaxLevel = static_cast<std::int16_t>(app.m_nLevel);
+  settings.MaxLevel = ToInt16Saturated(app.m_nLevel);
   const std::string post = app.m_csPost;
 
   const std::string options = root + "-Options";
@@ -89,7 +90,7 @@ bool CWexoDoc::OnNewDocument() {
     ReadProfileList(app, root + "-Exclude", m_saExclude);
     settings.CheckExternal =
         app.GetProfileInt(options.c_str(), "CheckExternal", app.GetProfileInt("Options", "CheckExternal", 1));
-    settings.MaxLevel = static_cast<std::int16_t>(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
+    settings.MaxLevel = ToInt16Saturated(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
     settings.EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
     settings.EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);
     settings.EMailSmtpServer = app.GetProfileString(options.c_str(), "E-Mail-SMTP-Server", "");
@@ -97,18 +98,40 @@ bool CWexoDoc::OnNewDocument() {
     settings.EMailTo = app.GetProfileString(options.c_str(), "E-Mail-To", "");
     settings.EMailSubject = app.GetProfileString(options.c_str(), "E-Mail-Subject", "");
   }
-  CanonicalizeUrl(root, settings.MakeLowerCase != 0, 0);
-  CLinkInfo* rootLink = NewLink(root, nullptr, post.empty() ? REQUEST_GET : REQUEST_POST);
-  m_csRootUrl = RootPrefix(root);
-  if (!post.empty()) rootLink->m_csPostData = post;
+  StartAtRoot(root, !post.empty(), post);
+  return true;
+}
 
-  if (settings.MakeLowerCase) {
+bool CWexoDoc::StartFromDialog() {
+  m_bBatch = false;
+  StartingPoint values;
+  if (!Host().StartingPointDialog(*this, values)) return false;
+  CheckSettings& settings = m_settings;
+  settings.CheckExternal = values.checkExternal;
+  m_saInclude.insert(m_saInclude.end(), values.include.begin(), values.include.end());
+  m_saExclude.insert(m_saExclude.end(), values.exclude.begin(), values.exclude.end());
+  settings.EMail = values.eMail;
+  settings.EMailOnlyIfBroken = values.eMailOnlyIfBroken;
+  settings.EMailSmtpServer = values.smtpServer;
+  settings.EMailFrom = values.from;
+  settings.EMailTo = values.to;
+  settings.EMailSubject = values.subject;
+  StartAtRoot(values.url, values.post, values.postQuery);
+  return true;
+}
+
+void CWexoDoc::StartAtRoot(std::string root, bool post, const std::string& postData) {
+  CanonicalizeUrl(root, m_settings.MakeLowerCase != 0, 0);
+  CLinkInfo* rootLink = NewLink(root, nullptr, post ? REQUEST_POST : REQUEST_GET);
+  m_csRootUrl = RootPrefix(root);
+  if (post) rootLink->m_csPostData = postData;
+
+  if (m_settings.MakeLowerCase) {
     for (std::string& s : m_saInclude) s = ToLowerInCodePage(s, 0);
     for (std::string& s : m_saExclude) s = ToLowerInCodePage(s, 0);
   }
   m_bPaused = false;
   m_bRunning = true;
-  if (app.m_bRetryBroken) RecheckBroken();
+  if (App().m_bRetryBroken) RecheckBroken();
   if (m_pUi) m_pUi->PostSchedule();
-  return true;
 }

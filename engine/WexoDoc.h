@@ -47,7 +47,8 @@ class CWexoDoc {
   // rows it prefers, and who hears of changes. Any may be nullptr (no list: nothing runs).
   void AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
 
-  // A new check from the command line (the url switch); false when none was started.
+  // A new check from the command line (the url switch) or, without one, from the host's
+  // starting-point dialog; false when none was started.
   bool OnNewDocument();
   // Opens a document file (a failure is shown and gives false); in a batch run the broken
   // links are then sent back to pending.
@@ -169,6 +170,9 @@ class CWexoDoc {
   // Tests put a document into states that only running workers reach.
   friend struct DocumentTestAccess;
 
+  bool StartFromDialog();
+  // The root record, the root prefix and the first scheduler tick of a new check.
+  void StartAtRoot(std::string root, bool post, const std::string& postData);
   bool StartFetch(CLinkInfo* link);
   CLinkInfo* DrawPending();
   bool AnyStartablePending();

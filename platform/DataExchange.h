@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The controls of one open dialog, by name. Texts are UTF-8. A name the dialog does not have is
 // a programming fault: implementations may assert, and read it as empty or 0.
@@ -31,6 +32,9 @@ class IDialogControls {
   virtual void SetFocus(std::string_view name) = 0;
   // A message box with an OK button, parented to the dialog.
   virtual void ShowMessage(const std::string& text) = 0;
+  // The lines of a list box, or the list of a combo box (its text stays); no selection after.
+  virtual void SetItems(std::string_view name, const std::vector<std::string>& items) = 0;
+  virtual void Show(std::string_view name, bool shown) = 0;
 };
 
 class DataExchange {

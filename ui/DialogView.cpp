@@ -98,6 +98,31 @@ void WxDialogControls::ShowMessage(const std::string& text) {
   wxMessageBox(FromUtf8(text), kBoxCaption, wxOK | wxICON_EXCLAMATION, &m_root);
 }
 
+void WxDialogControls::SetItems(std::string_view name, const std::vector<std::string>& items) {
+  wxArrayString lines;
+  for (const std::string& item : items) lines.Add(FromUtf8(item));
+  wxWindow* window = Find(name);
+  if (auto* list = wxDynamicCast(window, wxListBox)) {
+    list->Set(lines);
+  } else if (auto* combo = wxDynamicCast(window, wxComboBox)) {
+    // Replacing the list must not change what the box shows, nor send a change event.
+    // The box's own Clear would empty its text with an event; the container's clears the list.
+    const wxString text = combo->GetValue();
+    combo->wxItemContainer::Clear();
+    combo->Append(lines);
+    combo->ChangeValue(text);
+  } else {
+    wxFAIL_MSG("no list control");
+  }
+}
+
+void WxDialogControls::Show(std::string_view name, bool shown) {
+  if (wxWindow* window = Find(name)) {
+    window->Show(shown);
+    m_root.Layout();
+  }
+}
+
 ModelDialog::ModelDialog(wxWindow* parent, const wxString& title, DialogModel& model, long style)
     : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, style), m_model(model), m_controls(*this) {
   m_model.AttachControls(&m_controls);

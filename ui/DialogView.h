@@ -23,6 +23,8 @@ class WxDialogControls : public IDialogControls {
   bool IsEnabled(std::string_view name) override;
   void SetFocus(std::string_view name) override;
   void ShowMessage(const std::string& text) override;
+  void SetItems(std::string_view name, const std::vector<std::string>& items) override;
+  void Show(std::string_view name, bool shown) override;
 
   // The named control; asserts when the window has no such child.
   wxWindow* Find(std::string_view name) const;

@@ -92,6 +92,14 @@ void CMainFrame::BuildMenus() {
         GetDocumentManager()->CreateDocument(wxString(), wxDOC_NEW);
       },
       ID_CMD_CHECK_URL_LIST);
+  // A new check through the starting-point dialog.
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        m_app.m_nStartCommand = ID_CHECK_URL;
+        GetDocumentManager()->CreateDocument(wxString(), wxDOC_NEW);
+      },
+      ID_CMD_CHECK_URL);
   Bind(
       wxEVT_MENU,
       [this](wxCommandEvent&) {
@@ -113,10 +121,9 @@ void CMainFrame::BuildMenus() {
       wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(GetStatusBar() && GetStatusBar()->IsShown()); },
       wxID_VIEW_DETAILS);
   // Their dialogs and the list commands come later; until then they are disabled.
-  for (int id : {static_cast<int>(ID_CMD_CHECK_URL), static_cast<int>(ID_PREFERENCES), static_cast<int>(ID_SHOW_TIP),
-                 static_cast<int>(ID_APP_ABOUT), static_cast<int>(ID_CONTINUE), static_cast<int>(ID_PAUSE),
-                 static_cast<int>(ID_STOP_NOW), static_cast<int>(ID_FIND), static_cast<int>(ID_EDIT_COPY),
-                 static_cast<int>(ID_URL_PROPERTIES)})
+  for (int id : {static_cast<int>(ID_PREFERENCES), static_cast<int>(ID_SHOW_TIP), static_cast<int>(ID_APP_ABOUT),
+                 static_cast<int>(ID_CONTINUE), static_cast<int>(ID_PAUSE), static_cast<int>(ID_STOP_NOW),
+                 static_cast<int>(ID_FIND), static_cast<int>(ID_EDIT_COPY), static_cast<int>(ID_URL_PROPERTIES)})
     Bind(
         wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
 

@@ -69,7 +69,7 @@ BoxAnswer WxHost::AskSaveChanges(const std::string& text) {
 bool WxHost::FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
                             std::string& path) {
   if (m_fileAnswerer) return m_fileAnswerer(title, path);
-  wxFileDialog dialog(Parent(), FromUtf8(title), wxString(), wxString(), FromUtf8(WildcardFromFilter(filter)),
+  wxFileDialog dialog(Parent(), FromUtf8(title), FromUtf8(path), wxString(), FromUtf8(WildcardFromFilter(filter)),
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return false;
   path = dialog.GetPath().utf8_string();

@@ -25,6 +25,8 @@ class WxHost : public IWexoHost {
   bool CanShowDialogs() override;
   bool CredentialDialog(const CredentialPrompt& prompt, std::string& user, std::string& password) override;
   bool CertificateDialog(const CertificatePrompt& prompt) override;
+  // The starting-point dialog over the main window (ui/NewUrlDialog.cpp).
+  bool StartingPointDialog(CWexoDoc& doc, StartingPoint& values) override;
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   void Beep() override;
   void Quit(int exitCode) override;

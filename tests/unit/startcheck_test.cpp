@@ -88,6 +88,18 @@ TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
   EXPECT_EQ(doc->Settings().EMailTo, "x@y.z");
 }
 
+TEST_F(StartCheckTest, DepthsTooBigFor16BitsReadAsTheLargest) {
+  ini.Set("Options", "MaxLevel", "40000");
+  EXPECT_EQ(NewDoc()->Settings().MaxLevel, 32767);
+  const std::string root = "http://deep/";
+  host.app.m_csUrl = root;
+  ini.Set((root + "-Options").c_str(), "Profile", "1");
+  ini.Set((root + "-Options").c_str(), "MaxLevel", "70000");
+  auto doc = NewDoc();
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->Settings().MaxLevel, 32767);
+}
+
 TEST_F(StartCheckTest, MakeLowerCaseLowersRootAndLists) {
   ini.Set("Options", "MakeLowerCase", "1");
   const std::string root = "http://H/Site/Index.HTML";

@@ -12,6 +12,8 @@ struct ControlState {
   std::string text;
   int value = 0;
   bool enabled = true;
+  bool shown = true;
+  std::vector<std::string> items;
 };
 
 class ControlTable : public IDialogControls {
@@ -24,6 +26,11 @@ class ControlTable : public IDialogControls {
   bool IsEnabled(std::string_view name) override { return At(name).enabled; }
   void SetFocus(std::string_view name) override { focus = std::string(name); }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void SetItems(std::string_view name, const std::vector<std::string>& items) override {
+    At(name).items = items;
+    At(name).value = -1;
+  }
+  void Show(std::string_view name, bool shown) override { At(name).shown = shown; }
 
   ControlState& At(std::string_view name) { return controls[std::string(name)]; }
 

@@ -57,6 +57,11 @@ class ScriptedHost : public IWexoHost {
   // Opens the model, lets ftpDialog edit it and presses OK when it returns true (Cancel when
   // ftpDialog is empty or returns false); a refused OK is recorded and ends as Cancel.
   bool FtpDialog(FtpDialogModel& model) override;
+  // Calls startingPoint (Cancel when it is empty); it fills the values and returns OK or not.
+  bool StartingPointDialog(CWexoDoc& doc, StartingPoint& values) override {
+    ++startingPointDialogs;
+    return startingPoint && startingPoint(doc, values);
+  }
 
   // A context with this host and app, and the given launcher and clock (empty: the real ones).
   EngineContext Context(WorkerLauncher launcher = nullptr, std::function<std::int64_t()> clock = nullptr);
@@ -73,6 +78,8 @@ class ScriptedHost : public IWexoHost {
   std::vector<std::string> abortBoxTexts;  // captions and text lines, in order
   int pumps = 0;
   std::function<bool(FtpDialogModel&)> ftpDialog;
+  std::function<bool(CWexoDoc&, StartingPoint&)> startingPoint;
+  int startingPointDialogs = 0;
   int ftpDialogs = 0;
   std::vector<std::string> ftpDialogErrors;
   int openAbortBoxes = 0;
