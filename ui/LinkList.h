@@ -47,6 +47,8 @@ class LinkListCtrl : public wxListCtrl {
   // A record changed: its row is drawn again; with only broken records shown, a record that
   // became broken gets a row, collected and inserted in one batch.
   void RecordChanged(const CLinkInfo& link);
+  // A record's row goes (nothing when it has none); the selection stays on its record.
+  void RemoveRecord(const CLinkInfo& link);
   // Empties and refills the rows from the table; the list is unsorted afterwards.
   void RebuildList();
   // Sorts by a column as a click on its header does: ascending, or descending when the list
@@ -72,7 +74,6 @@ class LinkListCtrl : public wxListCtrl {
   // selection stays on its record.
   void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
   void OnColumnClick(wxListEvent& event);
-  void OnKeyDown(wxListEvent& event);
   void OnHeaderDividerDblClick(wxMouseEvent& event);
 
   CWexoDoc& m_doc;
