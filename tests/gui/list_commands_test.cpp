@@ -7,6 +7,7 @@
 #include <future>
 
 #include <wx/menu.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
@@ -86,6 +87,14 @@ TEST_F(ListCommandsTest, StatesFollowTheCheck) {
   ASSERT_NE(busy, nullptr);
   Select(*busy);
   EXPECT_EQ(Enabled(row), (std::vector<int>{ID_EDIT_COPY, ID_URL_PROPERTIES}));
+  // A record that shows a result while its worker has not handed over yet is not reset: it
+  // would get a second worker.
+  busy->m_nStatus = 404;
+  EXPECT_FALSE(State(ID_RESET_ENTRY).first);
+  Command(ID_RESET_ENTRY);
+  EXPECT_EQ(busy->m_nStatus, 404);
+  EXPECT_EQ(doc.GetActiveThreadCount(), 1);
+  busy->m_nStatus = STATUS_BUSY;
 
   // Paused with a worker still running: Continue and Stop.
   Command(ID_PAUSE);
@@ -188,6 +197,89 @@ TEST_F(ListCommandsTest, ShellVerbRunsTheDesktopsCommandWithThePathAsOneArgument
       << "the stub did not run" << (boxes.empty() ? "" : ": " + boxes.back().first);
   PumpUntil([] { return false; }, 0.3);
   EXPECT_EQ(ReadAll(record), "--page\n1\n" + pdf.string() + "\n");
+}
+
+TEST_F(ListCommandsTest, KeysFindAndResetEntry) {
+  // A stub launcher records every browser launch.
+  const auto record = dir / "opened.txt";
+  Write(dir / "bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n");
+  std::filesystem::permissions(dir / "bin/xdg-open", std::filesystem::perms::owner_all);
+  ::setenv("PATH", ((dir / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
+  ASSERT_TRUE(Start());
+  Write(dir / "site/index.html", "<html><title>Home</title><a href=\"b.html\">b</a></html>");
+  Write(dir / "site/b.html", "<html><title>Second page</title></html>");
+  const std::string url = platform::FileUrlFromPath((dir / "site/index.html").string());
+  CWexoDoc& doc = CheckList({url});
+  ASSERT_TRUE(PumpUntil([this] { return ended; }));
+  CLinkInfo* home = doc.FindLink(url);
+  Select(*home);
+
+  auto key = [this](wxEventType type, int code) {
+    if (type == wxEVT_KEY_UP) {
+      wxKeyEvent up(wxEVT_KEY_UP);
+      up.m_keyCode = code;
+      list->ProcessWindowEvent(up);
+      return;
+    }
+    wxListEvent down(wxEVT_LIST_KEY_DOWN, list->GetId());
+    down.m_code = code;
+    down.SetEventObject(list);
+    list->ProcessWindowEvent(down);
+  };
+  // Enter opens the URL once while it is held; after the key-up it opens it again.
+  key(wxEVT_LIST_KEY_DOWN, WXK_RETURN);
+  key(wxEVT_LIST_KEY_DOWN, WXK_RETURN);
+  EXPECT_EQ(view->m_wLastKey, WXK_RETURN);
+  key(wxEVT_KEY_UP, WXK_RETURN);
+  EXPECT_EQ(view->m_wLastKey, 0);
+  key(wxEVT_LIST_KEY_DOWN, WXK_RETURN);
+  key(wxEVT_KEY_UP, WXK_RETURN);
+  // Alt then Enter is URL properties, not the browser; Ctrl then keypad plus sizes the columns.
+  key(wxEVT_LIST_KEY_DOWN, WXK_ALT);
+  key(wxEVT_LIST_KEY_DOWN, WXK_RETURN);
+  key(wxEVT_KEY_UP, WXK_RETURN);
+  list->SetColumnWidth(4, 3);
+  key(wxEVT_LIST_KEY_DOWN, WXK_CONTROL);
+  key(wxEVT_LIST_KEY_DOWN, WXK_NUMPAD_ADD);
+  EXPECT_GT(list->GetColumnWidth(4), 3);
+  PumpUntil([&record] { return ReadAll(record).size() > 2 * (std::string(".../index.html\n").size()); }, 10);
+  PumpUntil([] { return false; }, 0.5);
+  const std::string path = (dir / "site/index.html").string() + "\n";
+  EXPECT_EQ(ReadAll(record), path + path);
+
+  // Find: one dialog kept by the frame; a found row closes it, a miss keeps it open.
+  Command(ID_FIND);
+  wxWindow* dialog = app->Frame()->m_pFindDialog;
+  ASSERT_NE(dialog, nullptr);
+  Command(ID_FIND);
+  EXPECT_EQ(app->Frame()->m_pFindDialog, dialog);
+  wxTextCtrl* text = nullptr;
+  for (wxWindow* child : dialog->GetChildren())
+    if (!text) text = wxDynamicCast(child, wxTextCtrl);
+  ASSERT_NE(text, nullptr);
+  auto find = [dialog, text](const char* what) {
+    text->SetValue(what);
+    wxCommandEvent press(wxEVT_BUTTON, wxID_FIND);
+    press.SetEventObject(dialog);
+    dialog->ProcessWindowEvent(press);
+  };
+  find("nothing like it");
+  EXPECT_EQ(app->Frame()->m_pFindDialog, dialog);
+  EXPECT_EQ(boxes.back().first, "Search String Not Found!");
+  find("SECOND page");
+  EXPECT_EQ(app->Frame()->m_pFindDialog, nullptr);
+  const CLinkInfo* second = list->RecordAt(list->SelectedRow());
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->m_csTitle, "Second page");
+  EXPECT_EQ(view->m_csFind, "SECOND page");
+
+  // Alt+R resets a record of status 200 as well, and the check fetches it again.
+  Select(*home);
+  ended = false;
+  Command(ID_RESET_ENTRY);
+  EXPECT_EQ(home->m_nStatus, STATUS_PENDING);
+  ASSERT_TRUE(PumpUntil([this] { return ended; }));
+  EXPECT_EQ(home->m_nStatus, 200);
 }
 
 TEST_F(ListCommandsTest, ExportWritesThroughTheSaveDialog) {
