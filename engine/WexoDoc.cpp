@@ -207,6 +207,18 @@ void CWexoDoc::StartRunning() {
   if (m_pUi) m_pUi->PostSchedule();
 }
 
+void CWexoDoc::Pause() {
+  m_bRunning = false;
+  m_bPaused = true;
+}
+
+void CWexoDoc::Continue() {
+  m_bPaused = false;
+  m_bRunning = true;
+  m_bFinished = false;
+  if (m_pUi) m_pUi->PostSchedule();
+}
+
 void CWexoDoc::RecheckBroken() {
   bool any = false;
   for (const auto& link : m_obaLinks) {

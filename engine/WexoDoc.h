@@ -103,6 +103,10 @@ class CWexoDoc {
   void SetBatch(bool batch) { m_bBatch = batch; }
   // Running again after a command produced pending records: posts a scheduler tick.
   void StartRunning();
+  // The view's pause (no new workers start; running ones finish) and continue (a scheduler
+  // tick is posted).
+  void Pause();
+  void Continue();
   int GetActiveThreadCount() const { return m_nActiveThreads; }
   // Records with status 0 or -1, and all others.
   std::int32_t GetPendingCount() const { return m_nPending; }

@@ -68,22 +68,63 @@ void Reap(pid_t pid) {
 
 int ShellOpen(const std::string& target, const std::string& folder) {
   if (target.empty() || target[0] == '-') return EINVAL;
+  return ShellRun({"xdg-open", target}, folder);
+}
+
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder) {
+  if (argv.empty() || argv[0].empty()) return EINVAL;
   SpawnSetup setup;
   if (int err = setup.Prepare(folder)) return err;
 
-  char program[] = "xdg-open";
-  std::string argument = target;
-  char* argv[] = {program, argument.data(), nullptr};
+  std::vector<std::string> words = argv;
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
   pid_t pid;
-  if (int err = ::posix_spawnp(&pid, program, setup.Actions(), setup.Attr(), argv, environ)) return err;
+  if (int err = ::posix_spawnp(&pid, pointers[0], setup.Actions(), setup.Attr(), pointers.data(), environ)) return err;
 
-  // xdg-open may stay as long as the browser it started; the caller never waits for it.
+  // The program may stay as long as the window it opened; the caller never waits for it.
   try {
     std::thread(Reap, pid).detach();
   } catch (const std::system_error&) {
     // No thread to spare: one zombie until we exit is better than blocking the caller.
   }
   return 0;
+}
+
+std::vector<std::string> SplitCommandLine(std::string_view command) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  for (std::size_t i = 0; i < command.size(); ++i) {
+    const char c = command[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '\'') {
+      const std::size_t end = command.find('\'', i + 1);
+      const std::size_t stop = end == std::string_view::npos ? command.size() : end;
+      word.append(command.substr(i + 1, stop - i - 1));
+      i = stop;
+    } else if (c == '"') {
+      for (++i; i < command.size() && command[i] != '"'; ++i) {
+        if (command[i] == '\\' && i + 1 < command.size() &&
+            std::string_view("\"\\$`").find(command[i + 1]) != std::string_view::npos)
+          ++i;
+        word += command[i];
+      }
+    } else if (c == '\\' && i + 1 < command.size()) {
+      word += command[++i];
+    } else {
+      word += c;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
 }
 
 int ShellExecuteResult(int err) {
@@ -113,6 +154,7 @@ std::string ShellExecuteResultText(int result) {
     case 8: return "Not enough memory resources are available to process this command.";
     case 11: return "An attempt was made to load a program with an incorrect format.";
     case 13: return "The data is invalid.";
+    case 31: return "No application is associated with the specified file for this operation.";
     default: return result > 32 ? "ok" : "Error " + std::to_string(result);
   }
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -21,13 +23,26 @@ inline constexpr int SHELL_EXECUTE_OK = 42;
 // on PATH or the folder does not exist, EAGAIN or ENOMEM when no process can be made.
 int ShellOpen(const std::string& target, const std::string& folder = "");
 
+// Starts argv[0] (found on PATH) with the arguments argv as they stand, under the same
+// conditions as ShellOpen, and returns without waiting. Returns 0 when the program started,
+// else an errno value: EINVAL for an empty vector or program name, ENOENT when the program
+// or the folder does not exist.
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder = "");
+
+// A desktop command line split into its words as a POSIX shell splits a simple command:
+// blanks separate words; single quotes keep everything, double quotes keep everything but
+// a backslash before '"', '\\', '$' or '`'; a backslash outside quotes keeps the next
+// character. Nothing is expanded, so "$HOME", "*" and ";" are text. An unclosed quote ends
+// at the end of the text.
+std::vector<std::string> SplitCommandLine(std::string_view command);
+
 // The number ShellExecute reports for an outcome of ShellOpen: SHELL_EXECUTE_OK for 0;
 // ENOENT 2, ENOTDIR, ENAMETOOLONG and ELOOP 3, EMFILE and ENFILE 4, EACCES and EPERM 5,
 // ENOMEM and EAGAIN 8, ENOEXEC 11; every other value (EINVAL included) 13.
 int ShellExecuteResult(int err);
 
 // The system's English message for a result of ShellExecuteResult without its line end
-// ("The system cannot find the file specified." for 2); "ok" above 32.
+// ("The system cannot find the file specified." for 2, and for 31, no association); "ok" above 32.
 std::string ShellExecuteResultText(int result);
 
 }  // namespace platform

@@ -33,5 +33,22 @@ enum : int {
   ID_PREV_PANE = 31016,
 };
 
+// The list view's own commands and the entries of its context menu.
+enum : int {
+  ID_CHECK_EXTERNAL = 31100,
+  ID_EXPORT_PAGE_MAP = 31101,
+  ID_EXPORT_GRAPHVIZ = 31102,
+  ID_OPEN_IN_BROWSER = 31103,
+  ID_OPEN_IN_CACHE = 31104,
+  ID_OPEN_IN_ARCHIVE = 31105,
+  ID_OPEN_IN_RANKING = 31106,
+  ID_SHOW_INDICES = 31107,
+  ID_SHOW_BACKLINKS = 31108,
+  ID_VALIDATE_URL = 31109,
+  // Five category entries and ten shell verbs, in entry order.
+  ID_DIRECTORY_CATEGORY = 31110,
+  ID_SHELL_VERB = 31120,
+};
+
 // The status bar's panes.
 enum { PANE_READY = 0, PANE_THREADS = 1, PANE_PROGRESS = 2, PANE_ELAPSED = 3 };

@@ -182,7 +182,6 @@ LinkListCtrl::LinkListCtrl(wxWindow* parent, CWexoDoc& doc)
   for (const Column& c : kColumns) AppendColumn(c.header, c.align, c.width);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FlushUpdates(); });
   Bind(wxEVT_LIST_COL_CLICK, &LinkListCtrl::OnColumnClick, this);
-  Bind(wxEVT_LIST_KEY_DOWN, &LinkListCtrl::OnKeyDown, this);
   // The toolkit's header reports no divider double-click of its own: its mouse events are
   // taken before its own handling, which would size the column its own way.
   if (wxWindow* header = HeaderWindow()) header->Bind(wxEVT_LEFT_DCLICK, &LinkListCtrl::OnHeaderDividerDblClick, this);
@@ -313,6 +312,19 @@ void LinkListCtrl::FlushInserts() {
   RowsChanged(selected, from);
 }
 
+void LinkListCtrl::RemoveRecord(const CLinkInfo& link) {
+  const long row = RowOf(link);
+  if (row < 0) return;
+  const CLinkInfo* selected = RecordAt(SelectedRow());
+  if (selected == &link) {
+    SetItemState(row, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    selected = nullptr;
+  }
+  m_rows.erase(m_rows.begin() + row);
+  m_rowOf[link.m_nIndex] = -1;
+  RowsChanged(selected, static_cast<std::size_t>(row));
+}
+
 void LinkListCtrl::RebuildList() {
   wxBusyCursor busy;
   const CLinkInfo* selected = RecordAt(SelectedRow());
@@ -350,15 +362,6 @@ void LinkListCtrl::UpdateSortArrows() {
 
 void LinkListCtrl::OnColumnClick(wxListEvent& event) {
   if (event.GetColumn() >= 0) SortByColumn(event.GetColumn());
-}
-
-void LinkListCtrl::OnKeyDown(wxListEvent& event) {
-  // Ctrl and the keypad's plus fit every column to its content.
-  if (event.GetKeyCode() == WXK_NUMPAD_ADD && wxGetKeyState(WXK_CONTROL)) {
-    AutoSizeAllColumns();
-    return;
-  }
-  event.Skip();
 }
 
 wxWindow* LinkListCtrl::HeaderWindow() const {

@@ -53,6 +53,8 @@ class LinkListCtrl : public wxListCtrl {
   void RecordChanged(const CLinkInfo& link);
   void FlushUpdates();
   static constexpr int kUpdateInterval = 100;  // ms
+  // A record's row goes (nothing when it has none); the selection stays on its record.
+  void RemoveRecord(const CLinkInfo& link);
   // Empties and refills the rows from the table; the list is unsorted afterwards.
   void RebuildList();
   // Sorts by a column as a click on its header does: ascending, or descending when the list
@@ -78,7 +80,6 @@ class LinkListCtrl : public wxListCtrl {
   // selection stays on its record.
   void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
   void OnColumnClick(wxListEvent& event);
-  void OnKeyDown(wxListEvent& event);
   void OnHeaderDividerDblClick(wxMouseEvent& event);
 
   void ScheduleUpdate();

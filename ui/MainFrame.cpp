@@ -83,6 +83,7 @@ void CMainFrame::BuildMenus() {
   bar->Append(file, "&File");
   bar->Append(view, "&View");
   bar->Append(help, "&Help");
+  AppendListViewMenus(this, bar, file);
   SetMenuBar(bar);
 
   Bind(

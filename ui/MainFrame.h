@@ -13,6 +13,7 @@ class CWexoApp;
 class CWexoDoc;
 class CWexoView;
 class WexoDocManager;
+class wxFindDialogEvent;
 
 class CMainFrame : public wxDocMDIParentFrame {
  public:
@@ -32,6 +33,9 @@ class CMainFrame : public wxDocMDIParentFrame {
   // Shows a record in the modeless URL-properties dialog, created on first use; nothing for a
   // null record.
   void ShowUrlProperties(const CWexoDoc& doc, const CLinkInfo* link);
+  // The find dialog's search and close (ViewCommands.cpp): a found row, or closing it,
+  // ends the dialog.
+  void OnFindReplace(wxFindDialogEvent& event);
   // Shows the frame and starts the pump timer; false when the timer could not start.
   bool InitialShowWindow();
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include <wx/clipbrd.h>
 #include <wx/init.h>
 
 #include "engine/Application.h"
@@ -69,6 +70,11 @@ bool WexoApplication::ProcessShellCommand() {
 }
 
 int WexoApplication::OnExit() {
+  // X drops a selection whose owner has gone: a clipboard manager, where one runs, keeps it.
+  if (wxTheClipboard->IsOpened() || wxTheClipboard->Open()) {
+    wxTheClipboard->Flush();
+    wxTheClipboard->Close();
+  }
   if (m_docManager) m_docManager->SaveRecentFiles();
   m_docManager.reset();
   return wxApp::OnExit();

@@ -95,6 +95,7 @@ bool CWexoView::OnCreate(wxDocument* doc, long flags) {
   auto* frame = new CChildFrame(doc, this, parent);
   m_rows = new LinkListCtrl(frame, *m_engine);
   m_rows->LoadColumnWidths(m_engine->App());
+  BindCommands();
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(m_rows, 1, wxEXPAND);
   frame->SetSizer(sizer);

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/docmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
+#include <wx/menu.h>
 
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
@@ -19,6 +21,8 @@
 
 class CMainFrame;
 class WxHost;
+class wxFindReplaceDialog;
+class wxMenu;
 
 class WexoDocument : public wxDocument {
  public:
@@ -73,8 +77,49 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   LinkListCtrl* Rows() const { return m_rows; }
   CWexoDoc* Engine() const { return m_engine; }
 
+  // ---- The list's commands (ViewCommands.cpp)
+  // Searches from the selected row; with a dialog its text and flags are taken first. True
+  // when a row was found and selected.
+  bool FindNext(wxFindReplaceDialog* dialog);
+  // Builds the context menu for the selected record into m_pContextMenu; null without one.
+  wxMenu* BuildContextMenu();
+  void OpenInBrowser();
+
+  std::string m_csFind;
+  bool m_bFindDown = true;
+  bool m_bFindMatchCase = false;
+  std::vector<std::string> m_saShellVerbs;
+  int m_wLastKey = 0;
+  // The popup of the last right-click.
+  std::unique_ptr<wxMenu> m_pContextMenu;
+
  private:
   CMainFrame* Frame() const;
+  void BindCommands();
+  const CLinkInfo* Selected() const;
+  // The record a command acts on, as the table's own (non-const) record.
+  CLinkInfo* SelectedForChange();
+  void OnPause(wxCommandEvent&);
+  void OnContinue(wxCommandEvent&);
+  void OnStop(wxCommandEvent&);
+  void OnRetryBroken(wxCommandEvent&);
+  void OnReport(wxCommandEvent&);
+  void OnCopy(wxCommandEvent&);
+  void OnFind(wxCommandEvent&);
+  void OnFindAgain(wxCommandEvent&);
+  void OnShowBrokenOnly(wxCommandEvent&);
+  void OnUrlProperties(wxCommandEvent&);
+  void OnCheckExternal(wxCommandEvent&);
+  void OnPreferences(wxCommandEvent&);
+  void OnResetEntry(wxCommandEvent&);
+  void OnService(wxCommandEvent& event);
+  void OnDirectoryCategory(wxCommandEvent& event);
+  void OnShellVerb(wxCommandEvent& event);
+  void OnExport(wxCommandEvent& event);
+  void OnUpdateCommand(wxUpdateUIEvent& event);
+  void OnListKeyDown(wxListEvent& event);
+  void OnKeyUp(wxKeyEvent& event);
+  void OnRightClick(wxListEvent& event);
 
   CWexoDoc* m_engine = nullptr;
   LinkListCtrl* m_rows = nullptr;
@@ -86,6 +131,10 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   // Cleared when the view goes: a hand-over that arrives later is still answered.
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
+
+// Adds the list view's commands to the frame's menus: the exports to the file menu, an edit
+// menu and the check's menu. They are disabled while no list view is active.
+void AppendListViewMenus(wxFrame* frame, wxMenuBar* bar, wxMenu* file);
 
 class CChildFrame : public wxDocMDIChildFrame {
  public:

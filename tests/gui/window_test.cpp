@@ -2,9 +2,6 @@
 // guards, the abort box, saving and opening documents.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <regex>
 
 #include <wx/button.h>
@@ -16,6 +13,7 @@
 
 #include "engine/WexoDoc.h"
 #include "gui/support/GuiApp.h"
+#include "gui/support/SilentServer.h"
 #include "ui/Commands.h"
 #include "ui/MainFrame.h"
 #include "ui/WexoView.h"
@@ -94,26 +92,6 @@ TEST_F(WindowTest, CheckUrlListRunsToTheEndQuestion) {
   EXPECT_EQ(view->Rows()->GetItemText(1).utf8_string(), doc.GetUrl(1));
   Screenshot("after");
 }
-
-// A server that takes connections and never answers keeps workers running.
-class SilentServer {
- public:
-  SilentServer() {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) != 0)
-      port = 0;
-    else
-      port = ntohs(a.sin_port);
-  }
-  ~SilentServer() { ::close(fd); }
-  int fd;
-  int port;
-};
 
 TEST_F(WindowTest, CloseGuardListsRunningWorkersAndKeepsTheWindow) {
   SilentServer server;
