@@ -11,6 +11,7 @@
 
 #include "engine/Application.h"
 #include "ui/Commands.h"
+#include "ui/OptionSheet.h"
 #include "ui/WexoApplication.h"
 #include "ui/WexoView.h"
 #include "ui/WxText.h"
@@ -101,6 +102,9 @@ void CMainFrame::BuildMenus() {
         GetDocumentManager()->CreateDocument(wxString(), wxDOC_NEW);
       },
       ID_CMD_CHECK_URL);
+  // A list view takes Preferences for its document first; here no document is given.
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { ShowOptionSheet(this, nullptr); }, ID_PREFERENCES);
   Bind(
       wxEVT_MENU,
       [this](wxCommandEvent&) {
@@ -122,9 +126,9 @@ void CMainFrame::BuildMenus() {
       wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(GetStatusBar() && GetStatusBar()->IsShown()); },
       wxID_VIEW_DETAILS);
   // Their dialogs and the list commands come later; until then they are disabled.
-  for (int id : {static_cast<int>(ID_PREFERENCES), static_cast<int>(ID_SHOW_TIP), static_cast<int>(ID_APP_ABOUT),
-                 static_cast<int>(ID_CONTINUE), static_cast<int>(ID_PAUSE), static_cast<int>(ID_STOP_NOW),
-                 static_cast<int>(ID_FIND), static_cast<int>(ID_EDIT_COPY), static_cast<int>(ID_URL_PROPERTIES)})
+  for (int id : {static_cast<int>(ID_SHOW_TIP), static_cast<int>(ID_APP_ABOUT), static_cast<int>(ID_CONTINUE),
+                 static_cast<int>(ID_PAUSE), static_cast<int>(ID_STOP_NOW), static_cast<int>(ID_FIND),
+                 static_cast<int>(ID_EDIT_COPY), static_cast<int>(ID_URL_PROPERTIES)})
     Bind(
         wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
 

@@ -1,4 +1,6 @@
 #include "ui/SecurityDialogs.h"
+
+#include "ui/DialogView.h"
 #include "ui/WxText.h"
 
 #include <wx/button.h>
@@ -9,6 +11,11 @@
 #include <wx/timer.h>
 
 CredentialDialogModel::CredentialDialogModel(const CredentialPrompt& prompt) : m_user(prompt.user), m_prompt(prompt) {}
+
+void CredentialDialogModel::DoDataExchange(DataExchange& dx) {
+  dx.Text("user", m_user);
+  dx.Text("password", m_password);
+}
 
 std::string CredentialDialogModel::Heading() const {
   return (m_prompt.proxy ? "The proxy " : "The server ") + m_prompt.server + " asks for a user name and password.";
@@ -45,14 +52,14 @@ class AbortWatch : public wxTimer {
 }  // namespace
 
 bool ShowCredentialDialog(wxWindow* parent, CredentialDialogModel& model, const CredentialPrompt& prompt) {
-  wxDialog dialog(parent, wxID_ANY, "Enter Network Password");
+  ModelDialog dialog(parent, "Enter Network Password", model);
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(new wxStaticText(&dialog, wxID_ANY, FromUtf8(model.Heading())), 0, wxALL, 8);
   if (!model.Realm().empty())
     top->Add(new wxStaticText(&dialog, wxID_ANY, FromUtf8(model.Realm())), 0, wxLEFT | wxRIGHT, 8);
   auto* grid = new wxFlexGridSizer(2, 4, 8);
   grid->AddGrowableCol(1);
-  auto* user = new wxTextCtrl(&dialog, wxID_ANY, FromUtf8(model.m_user));
+  auto* user = new wxTextCtrl(&dialog, wxID_ANY);
   auto* password = new wxTextCtrl(&dialog, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxTE_PASSWORD);
   user->SetName("user");
   password->SetName("password");
@@ -65,10 +72,7 @@ bool ShowCredentialDialog(wxWindow* parent, CredentialDialogModel& model, const 
   dialog.SetSizerAndFit(top);
   dialog.FindWindow(wxID_OK)->Bind(wxEVT_UPDATE_UI, [user](wxUpdateUIEvent& e) { e.Enable(!user->IsEmpty()); });
   AbortWatch watch(dialog, prompt.aborted);
-  if (dialog.ShowModal() != wxID_OK) return false;
-  model.m_user = user->GetValue().utf8_string();
-  model.m_password = password->GetValue().utf8_string();
-  return model.CanAccept();
+  return dialog.ShowModal() == wxID_OK;
 }
 
 bool ShowCertificateDialog(wxWindow* parent, const CertificateDialogModel& model, const CertificatePrompt& prompt) {

@@ -1,15 +1,17 @@
-// The credential and certificate dialogs a worker asks for: plain models that hold what the
-// dialog shows and what the user entered, and thin wx views over them.
+// The credential and certificate dialogs a worker asks for: models that hold what the dialog
+// shows and what the user entered, and thin wx views over them. The certificate dialog is a
+// yes-or-no question with no field to exchange.
 #pragma once
 
 #include <string>
 
 #include "engine/Host.h"
+#include "platform/DataExchange.h"
 
 class wxWindow;
 
-// What the credential dialog shows and returns.
-class CredentialDialogModel {
+// What the credential dialog shows and returns; its controls are "user" and "password".
+class CredentialDialogModel : public DialogModel {
  public:
   explicit CredentialDialogModel(const CredentialPrompt& prompt);
   // The lines above the fields: who asks, and for which realm.
@@ -17,9 +19,13 @@ class CredentialDialogModel {
   std::string Realm() const;
   // OK is possible once a user name is given.
   bool CanAccept() const { return !m_user.empty(); }
+  bool OnOK() override { return UpdateData(true) && CanAccept(); }
 
   std::string m_user;
   std::string m_password;
+
+ protected:
+  void DoDataExchange(DataExchange& dx) override;
 
  private:
   const CredentialPrompt& m_prompt;

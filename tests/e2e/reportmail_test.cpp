@@ -27,14 +27,11 @@ class ReportMailRun : public ::testing::Test {
     dir = fs::temp_directory_path() / ("wexo-reportmail-" + std::to_string(::getpid()));
     fs::create_directories(dir / "saved");
     std::string error;
-    ASSERT_TRUE(smtp.Start({"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--dir", (dir / "saved").string(),
-                            "--refuse", "nobody@example.org"},
-                           std::chrono::seconds(30), &error))
+    ASSERT_TRUE(wexo_test::StartMailPeer(smtp, (dir / "saved").string(), &error))
         << "aiosmtpd did not start: " << error;
     ASSERT_TRUE(dns.Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--a", "mail.test,127.0.0.1"},
                           std::chrono::seconds(20), &error))
         << error;
-    setenv("WEXO_SMTP_PORT", std::to_string(smtp.Port()).c_str(), 1);
     setenv("WEXO_DNS_SERVER", ("127.0.0.1:" + std::to_string(dns.Port())).c_str(), 1);
   }
   void TearDown() override {

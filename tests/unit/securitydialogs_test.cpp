@@ -3,6 +3,7 @@
 
 #include "ui/SecurityDialogs.h"
 #include "ui/WxHost.h"
+#include "unit/support/ControlTable.h"
 
 namespace {
 
@@ -18,6 +19,26 @@ TEST(SecurityDialogs, CredentialModelTellsWhoAsksAndNeedsAUser) {
   EXPECT_TRUE(model.CanAccept());
   model.m_user.clear();
   EXPECT_FALSE(model.CanAccept());
+
+  // Through its controls: the user name given is shown; OK takes both fields and needs a user.
+  ControlTable controls;
+  model.AttachControls(&controls);
+  model.m_user = "ann";
+  model.OnInitDialog();
+  EXPECT_EQ(controls.At("user").text, "ann");
+  EXPECT_EQ(controls.At("password").text, "");
+  controls.At("user").text = "";
+  EXPECT_FALSE(model.OnOK());
+  controls.At("user").text = "bob";
+  controls.At("password").text =
+      "s\xC3\xA9"
+      "cret";
+  EXPECT_TRUE(model.OnOK());
+  EXPECT_EQ(model.m_user, "bob");
+  EXPECT_EQ(model.m_password,
+            "s\xC3\xA9"
+            "cret");
+  model.AttachControls(nullptr);
 
   prompt.proxy = true;
   prompt.realm.clear();

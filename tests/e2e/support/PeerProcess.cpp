@@ -122,6 +122,15 @@ std::string PeerProcess::Output() const {
 
 std::string PeerScript(const std::string& name) { return std::string(WEXO_SOURCE_DIR) + "/tests/peers/" + name; }
 
+bool StartMailPeer(PeerProcess& peer, const std::string& folder, std::string* error) {
+  if (!peer.Start(
+          {"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--dir", folder, "--refuse", "nobody@example.org"},
+          std::chrono::seconds(30), error))
+    return false;
+  setenv("WEXO_SMTP_PORT", std::to_string(peer.Port()).c_str(), 1);
+  return true;
+}
+
 int UnusedPort() {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return 0;

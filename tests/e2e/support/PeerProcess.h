@@ -45,6 +45,10 @@ class PeerProcess {
 // Path of a script in tests/peers.
 std::string PeerScript(const std::string& name);
 
+// aiosmtpd (smtp_auth_peer.py) saving into folder and refusing nobody@example.org, with
+// WEXO_SMTP_PORT pointing at it; false, with the reason in error, when it did not start.
+bool StartMailPeer(PeerProcess& peer, const std::string& folder, std::string* error);
+
 // A port on 127.0.0.1 that nothing listens on (bound once, then released).
 int UnusedPort();
 

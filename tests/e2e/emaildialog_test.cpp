@@ -1,0 +1,111 @@
+// The e-mail options dialog's Test button against aiosmtpd (WEXO_SMTP_PORT): the test message
+// with the settings file attached byte for byte, and the boxes of a refused connection and a
+// refused recipient.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/support/PeerProcess.h"
+#include "e2e/support/WexoRun.h"
+#include "engine/Application.h"
+#include "platform/LastError.h"
+#include "platform/Profile.h"
+#include "ui/EMailDialog.h"
+#include "unit/support/ControlTable.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wexo_test::FromHex;
+using wexo_test::OutputLines;
+
+class EMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("wexo-emailtest-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "saved");
+    std::string error;
+    ASSERT_TRUE(wexo_test::StartMailPeer(smtp, (dir / "saved").string(), &error))
+        << "aiosmtpd did not start: " << error;
+    previousIni = platform::SettingsFile();
+    // Bytes a text conversion would change: CR LF, a lone LF, UTF-8 and a byte that is none.
+    ini =
+        "[Options]\r\nE-Mail=1\r\nE-Mail-Subject=Pr\xC3\xBC"
+        "fung\nTolvak=\xFF x\r\n";
+    wexo_test::Write(dir / "wexo.ini", ini);
+    platform::SetSettingsFile((dir / "wexo.ini").string());
+  }
+  void TearDown() override {
+    platform::SetSettingsFile(previousIni);
+    unsetenv("WEXO_SMTP_PORT");
+    fs::remove_all(dir);
+  }
+
+  // Presses Test with these settings; the boxes shown.
+  std::vector<std::string> Test(const std::string& server, const std::string& to) {
+    CEMailDlg dialog(app);
+    ControlTable controls;
+    dialog.AttachControls(&controls);
+    dialog.m_bEMail = 1;
+    dialog.m_csSmtpServer = server;
+    dialog.m_csFrom = "Wexo Tester <wexo@example.org>";
+    dialog.m_csTo = to;
+    dialog.m_csSubject = "Mail check";
+    int waits = 0;
+    dialog.m_waitCursor = [&](bool on) { waits += on ? 1 : -1; };
+    dialog.OnInitDialog();
+    dialog.OnTest();
+    EXPECT_EQ(waits, 0);
+    return controls.messages;
+  }
+
+  fs::path dir;
+  std::string previousIni;
+  std::string ini;
+  wexo_test::PeerProcess smtp;
+  CWexoApp app;
+};
+
+TEST_F(EMailTest, TestMessageCarriesTheSettingsFile) {
+  EXPECT_EQ(Test("127.0.0.1", "a@example.org; Bee <b@example.org>"),
+            std::vector<std::string>{"E-Mail message successfully sent"});
+  ASSERT_TRUE(wexo_test::WaitForOutput(smtp, "DONE")) << smtp.Output();
+  const std::string out = smtp.Output();
+  EXPECT_EQ(OutputLines(out, "MAIL "), std::vector<std::string>{"wexo@example.org"});
+  EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org"}));
+  const std::vector<std::string> subject = OutputLines(out, "SUBJECT ");
+  ASSERT_EQ(subject.size(), 1u) << out;
+  EXPECT_EQ(FromHex(subject[0]), "Mail check");
+
+  const std::vector<std::string> parts = OutputLines(out, "PART ");
+  ASSERT_EQ(parts.size(), 2u) << out;
+  ASSERT_EQ(parts[0].rfind("text/plain - ", 0), 0u) << parts[0];
+  // The peer gives the text part decoded, with its line ends as Python reads them.
+  EXPECT_EQ(FromHex(parts[0].substr(13)).rfind("This is a Test with your WEXO.INI file attached\n", 0), 0u);
+  std::istringstream attachment(parts[1]);
+  std::string type, name, hex;
+  attachment >> type >> name >> hex;
+  EXPECT_EQ(name, "wexo.ini");
+  EXPECT_EQ(FromHex(hex), ini);
+  // The test saves nothing.
+  EXPECT_EQ(wexo_test::ReadAll(dir / "wexo.ini"), ini);
+}
+
+TEST_F(EMailTest, FailuresShowTheirBoxes) {
+  const std::string refusedPort = std::to_string(wexo_test::UnusedPort());
+  setenv("WEXO_SMTP_PORT", refusedPort.c_str(), 1);
+  EXPECT_EQ(Test("127.0.0.1", "a@example.org"),
+            std::vector<std::string>{"Failed to connect to SMTP server 127.0.0.1: " +
+                                     platform::FormatMessageText(platform::WSAECONNREFUSED)});
+  setenv("WEXO_SMTP_PORT", std::to_string(smtp.Port()).c_str(), 1);
+  EXPECT_EQ(Test("127.0.0.1", "a@example.org, nobody@example.org"),
+            std::vector<std::string>{
+                "Failed to send e-mail message: 550 5.1.1 <nobody@example.org>: Recipient address rejected"});
+  EXPECT_TRUE(OutputLines(smtp.Output(), "DONE").empty()) << smtp.Output();
+}
+
+}  // namespace
