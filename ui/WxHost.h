@@ -25,6 +25,7 @@ class WxHost : public IWexoHost {
   bool CanShowDialogs() override;
   bool CredentialDialog(const CredentialPrompt& prompt, std::string& user, std::string& password) override;
   bool CertificateDialog(const CertificatePrompt& prompt) override;
+  bool FtpDialog(FtpDialogModel& model) override;
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   void Beep() override;
   void Quit(int exitCode) override;
