@@ -22,6 +22,48 @@ bool CWexoApp::WriteProfileString(const char* section, const char* entry, const 
   return platform::WritePrivateProfileString(section, entry, value, platform::SettingsFile());
 }
 
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool CWexoApp::GetProfileBinary(const char* section, const char* entry, std::vector<std::uint8_t>& data) const {
+  data.clear();
+  const std::string text =
+      platform::GetPrivateProfileString(section, entry, "", platform::StateIniPath(platform::SettingsFile()));
+  if (text.empty() || text.size() % 2 != 0) return false;
+  data.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]);
+    const int low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) {
+      data.clear();
+      return false;
+    }
+    data.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  return true;
+}
+
+bool CWexoApp::WriteProfileBinary(const char* section, const char* entry, const std::uint8_t* data,
+                                  std::size_t size) const {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(size * 2);
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 15];
+  }
+  return platform::WritePrivateProfileString(section, entry, text.c_str(),
+                                             platform::StateIniPath(platform::SettingsFile()));
+}
+
 int CWexoApp::FetchTimeout() {
   if (m_nTimeout < 0) m_nTimeout = GetProfileInt("Options", "timeout", 60);
   return m_nTimeout;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum : std::uint16_t {
   ID_CHECK_URL = 57600,       // one URL
@@ -20,6 +21,10 @@ class CWexoApp {
   bool WriteProfileInt(const char* section, const char* entry, int value) const;
   std::string GetProfileString(const char* section, const char* entry, const char* def = "") const;
   bool WriteProfileString(const char* section, const char* entry, const char* value) const;
+  // Binary values (window placements) in state.ini beside the settings file, hex-encoded.
+  // Get: false when the value is missing or is no even run of hexadecimal digits.
+  bool GetProfileBinary(const char* section, const char* entry, std::vector<std::uint8_t>& data) const;
+  bool WriteProfileBinary(const char* section, const char* entry, const std::uint8_t* data, std::size_t size) const;
 
   // The [Options] timeout, read once per program run by the first pump pass.
   int FetchTimeout();

@@ -23,7 +23,7 @@ bool ParsePort(const std::string& text, std::uint16_t& port) {
 
 FtpDialogModel::FtpDialogModel(CWexoApp& app, std::string root) : m_csFtpRoot(std::move(root)), m_app(app) {}
 
-bool FtpDialogModel::OnInitDialog() {
+bool FtpDialogModel::Load() {
   const std::string section = Section();
   m_csFtpHost = m_app.GetProfileString(section.c_str(), "Host", "");
   m_csFtpUser = m_app.GetProfileString(section.c_str(), "User", "");
@@ -40,7 +40,7 @@ std::string FtpDialogModel::ValidateHost(const std::string& host) {
   return std::string();
 }
 
-std::string FtpDialogModel::OnOK() {
+std::string FtpDialogModel::Store() {
   if (std::string message = ValidateHost(m_csFtpHost); !message.empty()) return message;
   const std::string section = Section();
   m_app.WriteProfileString(section.c_str(), "Host", m_csFtpHost.c_str());
@@ -49,6 +49,34 @@ std::string FtpDialogModel::OnOK() {
   m_app.WriteProfileString(section.c_str(), "DefaultPage", m_csFtpDefaultPage.c_str());
   m_app.WriteProfileInt(section.c_str(), "Passive", m_bFtpPassive);
   return std::string();
+}
+
+void FtpDialogModel::DoDataExchange(DataExchange& dx) {
+  // The root only heads the dialog.
+  if (!dx.m_bSaveAndValidate) dx.Text("root", m_csFtpRoot);
+  dx.Text("host", m_csFtpHost);
+  dx.Text("user", m_csFtpUser);
+  dx.Text("password", m_csFtpPassword);
+  dx.Text("dir", m_csFtpDir);
+  dx.Text("defaultPage", m_csFtpDefaultPage);
+  dx.Value("passive", m_bFtpPassive);
+}
+
+bool FtpDialogModel::OnInitDialog() {
+  const bool allStored = Load();
+  UpdateData(false);
+  if (!allStored) return true;
+  if (IDialogControls* controls = Controls()) controls->SetFocus("password");
+  return false;
+}
+
+bool FtpDialogModel::OnOK() {
+  if (!UpdateData(true)) return false;
+  if (std::string message = Store(); !message.empty()) {
+    FailOn("host", message);
+    return false;
+  }
+  return true;
 }
 
 void FtpDialogModel::SplitHost(const std::string& field, std::string& host, std::uint16_t& port) {

@@ -10,8 +10,11 @@
 #include <wx/toolbar.h>
 
 #include "engine/Application.h"
+#include "ui/AboutDlg.h"
 #include "ui/Commands.h"
+#include "ui/LPropDlg.h"
 #include "ui/OptionSheet.h"
+#include "ui/TipDlg.h"
 #include "ui/WexoApplication.h"
 #include "ui/WexoView.h"
 #include "ui/WxText.h"
@@ -125,10 +128,11 @@ void CMainFrame::BuildMenus() {
   Bind(
       wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(GetStatusBar() && GetStatusBar()->IsShown()); },
       wxID_VIEW_DETAILS);
-  // Their dialogs and the list commands come later; until then they are disabled.
-  for (int id : {static_cast<int>(ID_SHOW_TIP), static_cast<int>(ID_APP_ABOUT), static_cast<int>(ID_CONTINUE),
-                 static_cast<int>(ID_PAUSE), static_cast<int>(ID_STOP_NOW), static_cast<int>(ID_FIND),
-                 static_cast<int>(ID_EDIT_COPY), static_cast<int>(ID_URL_PROPERTIES)})
+  Bind(wxEVT_MENU, &CMainFrame::OnShowTip, this, ID_SHOW_TIP);
+  Bind(wxEVT_MENU, &CMainFrame::OnAppAbout, this, ID_APP_ABOUT);
+  // The list commands need a list view; without one they are disabled.
+  for (int id : {static_cast<int>(ID_CONTINUE), static_cast<int>(ID_PAUSE), static_cast<int>(ID_STOP_NOW),
+                 static_cast<int>(ID_FIND), static_cast<int>(ID_EDIT_COPY), static_cast<int>(ID_URL_PROPERTIES)})
     Bind(
         wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
 
@@ -205,13 +209,15 @@ void CMainFrame::SetElapsedPaneText(const CWexoView* view, const std::string& te
 }
 
 void CMainFrame::ViewClosing(const CWexoView* view) {
+  // The properties dialog may show a record of any open document, the active one or not.
+  if (m_pUrlPropertiesDlg && view->GetDocument() &&
+      m_pUrlPropertiesDlg->ShowsDocument(&static_cast<WexoDocument*>(view->GetDocument())->Engine()))
+    m_pUrlPropertiesDlg->Clear();
   if (view != m_pActiveView) return;
   m_pActiveView = nullptr;
-  // Both dialogs work on the active view's records.
+  // The find dialog works on the active view's records.
   if (m_pFindDialog) m_pFindDialog->Destroy();
-  if (m_pUrlPropertiesDlg) m_pUrlPropertiesDlg->Destroy();
   m_pFindDialog = nullptr;
-  m_pUrlPropertiesDlg = nullptr;
   for (int pane : {PANE_THREADS, PANE_PROGRESS, PANE_ELAPSED}) SetStatusText(wxString(), pane);
 }
 
@@ -234,7 +240,23 @@ void CMainFrame::OnPumpTimer(wxTimerEvent&) {
   }
 }
 
-void CMainFrame::ShowUrlProperties(const CWexoDoc&, const CLinkInfo* link) {
+void CMainFrame::ShowUrlProperties(const CWexoDoc& doc, const CLinkInfo* link) {
   if (link == nullptr) return;
-  // The dialog is not built yet.
+  if (!m_pUrlPropertiesDlg) m_pUrlPropertiesDlg = new CLPropDlg(this);
+  m_pUrlPropertiesDlg->ShowLink(doc, *link);
+  m_pUrlPropertiesDlg->Raise();
+  m_pUrlPropertiesDlg->SetFocus();
 }
+
+void CMainFrame::DestroyUrlPropertiesDialog() {
+  if (!m_pUrlPropertiesDlg) return;
+  m_pUrlPropertiesDlg->Destroy();
+  m_pUrlPropertiesDlg = nullptr;
+}
+
+void CMainFrame::OnShowTip(wxCommandEvent&) {
+  CTipDlg tips(m_app, wxGetApp().Host());
+  ShowTipDialog(this, tips);
+}
+
+void CMainFrame::OnAppAbout(wxCommandEvent&) { ShowAboutDialog(this); }

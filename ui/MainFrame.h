@@ -9,6 +9,7 @@
 #include <wx/timer.h>
 
 class CLinkInfo;
+class CLPropDlg;
 class CWexoApp;
 class CWexoDoc;
 class CWexoView;
@@ -36,13 +37,15 @@ class CMainFrame : public wxDocMDIParentFrame {
   // The find dialog's search and close (ViewCommands.cpp): a found row, or closing it,
   // ends the dialog.
   void OnFindReplace(wxFindDialogEvent& event);
+  // Destroys the URL-properties dialog and forgets it (the dialog closes).
+  void DestroyUrlPropertiesDialog();
   // Shows the frame and starts the pump timer; false when the timer could not start.
   bool InitialShowWindow();
 
   std::vector<std::string> m_saRecentUrls;
   // The modeless find and URL-properties dialogs while they exist.
   wxWindow* m_pFindDialog = nullptr;
-  wxWindow* m_pUrlPropertiesDlg = nullptr;
+  CLPropDlg* m_pUrlPropertiesDlg = nullptr;
 
  private:
   void BuildMenus();
@@ -50,6 +53,8 @@ class CMainFrame : public wxDocMDIParentFrame {
   void BuildStatusBar();
   void SetPaneText(const CWexoView* view, int pane, const std::string& text);
   void OnPumpTimer(wxTimerEvent& event);
+  void OnShowTip(wxCommandEvent& event);
+  void OnAppAbout(wxCommandEvent& event);
 
   CWexoApp& m_app;
   CWexoView* m_pActiveView = nullptr;

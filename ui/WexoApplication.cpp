@@ -9,6 +9,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/WexoDoc.h"
 #include "ui/MainFrame.h"
+#include "ui/TipDlg.h"
 #include "ui/WexoView.h"
 
 WexoApplication& wxGetApp() { return *static_cast<WexoApplication*>(wxApp::GetInstance()); }
@@ -56,8 +57,19 @@ bool WexoApplication::OnInit() {
     m_frame = nullptr;
     return false;
   }
-  // The tips dialog at start-up comes with the dialogs; a plain start shows none yet.
-  return m_frame->InitialShowWindow();
+  if (!m_frame->InitialShowWindow()) return false;
+  if (m_app.m_csUrl.empty()) ShowTipAtStartup();
+  return true;
+}
+
+void WexoApplication::ShowTipAtStartup() {
+  // Built whether shown or not, so every start moves the tips on by one. Shown once the
+  // event loop runs, over the shown frame.
+  auto tips = std::make_shared<CTipDlg>(m_app, m_host);
+  if (!tips->m_bStartup) return;
+  CallAfter([this, tips] {
+    if (m_frame) ShowTipDialog(m_frame, *tips);
+  });
 }
 
 bool WexoApplication::ProcessShellCommand() {

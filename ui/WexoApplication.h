@@ -44,6 +44,7 @@ class WexoApplication : public wxApp {
   // over, then the documents closed without questions. Waits while a long pass runs.
   void QuitWhenReady();
   bool ProcessShellCommand();
+  void ShowTipAtStartup();
 
   CWexoApp& m_app;
   StartCommand m_command;

@@ -12,6 +12,7 @@
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include "ui/FtpDialog.h"
 #include "ui/SecurityDialogs.h"
 #include "ui/WxText.h"
 
@@ -95,6 +96,11 @@ T WxHost::RunOnUiThread(std::function<T()> task) {
   std::future<T> answer = done->get_future();
   wxTheApp->CallAfter([task = std::move(task), done] { done->set_value(task()); });
   return answer.get();
+}
+
+bool WxHost::FtpDialog(FtpDialogModel& model) {
+  if (m_quit) return false;
+  return ShowFtpDialog(Parent(), model);
 }
 
 bool WxHost::CredentialDialog(const CredentialPrompt& prompt, std::string& user, std::string& password) {

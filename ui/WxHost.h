@@ -27,6 +27,7 @@ class WxHost : public IWexoHost {
   bool CertificateDialog(const CertificatePrompt& prompt) override;
   // The starting-point dialog over the main window (ui/NewUrlDialog.cpp).
   bool StartingPointDialog(CWexoDoc& doc, StartingPoint& values) override;
+  bool FtpDialog(FtpDialogModel& model) override;
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   void Beep() override;
   void Quit(int exitCode) override;

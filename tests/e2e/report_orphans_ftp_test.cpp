@@ -40,12 +40,12 @@ class FtpHost : public HeadlessHost {
   }
   bool FtpDialog(FtpDialogModel& model) override {
     ++dialogs;
-    model.OnInitDialog();
+    model.Load();
     model.m_csFtpHost = "127.0.0.1:" + std::to_string(port);
     model.m_csFtpUser = "alice";
     model.m_csFtpPassword = password;
     model.m_bFtpPassive = 1;
-    return model.OnOK().empty();
+    return model.Store().empty();
   }
   int port = 0;
   std::string password = kPassword;

@@ -11,6 +11,7 @@
 #include <wx/statusbr.h>
 
 #include "engine/FetchWorker.h"
+#include "ui/Commands.h"
 #include "ui/MainFrame.h"
 #include "ui/WexoView.h"
 
@@ -34,6 +35,8 @@ GuiTest::GuiTest() {
   ::setenv("TMPDIR", dir.c_str(), 1);
   ::setenv("GDK_BACKEND", "x11", 1);
   ::setenv("NO_AT_BRIDGE", "1", 1);
+  // No tips dialog at start-up unless a test asks for it.
+  Write(dir / "wexo.ini", "[Tip]\r\nStartUp=1\r\n");
 }
 
 GuiTest::~GuiTest() { std::filesystem::remove_all(dir); }
@@ -96,6 +99,19 @@ void GuiTest::Command(int id) {
   wxCommandEvent event(wxEVT_MENU, id);
   event.SetEventObject(app->Frame());
   app->Frame()->ProcessWindowEvent(event);
+}
+
+bool GuiTest::CheckUrlList(const std::filesystem::path& list) {
+  nextFile = list.string();
+  bool ended = false;
+  answer = [&ended](const std::string& text, BoxKind kind) {
+    if (text == "Link tolvak finished. Do you want a report?") ended = true;
+    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+  };
+  Command(ID_CMD_CHECK_URL_LIST);
+  const bool done = PumpUntil([&ended] { return ended; });
+  answer = nullptr;
+  return done;
 }
 
 std::string GuiTest::Pane(int pane) { return app->Frame()->GetStatusBar()->GetStatusText(pane).utf8_string(); }

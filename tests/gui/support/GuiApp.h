@@ -32,6 +32,9 @@ class GuiTest : public ::testing::Test {
   void Command(int id);
   std::string Pane(int pane);
   std::vector<WexoDocument*> Documents();
+  // Checks the URLs of a list file with Check URL List until its end question (answered No);
+  // false when it did not end in time.
+  bool CheckUrlList(const std::filesystem::path& list);
   // Saves a picture of the whole screen for people to look at (tests never read it).
   void Screenshot(const std::string& name);
 

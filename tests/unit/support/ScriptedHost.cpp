@@ -69,9 +69,9 @@ std::unique_ptr<IAbortBox> ScriptedHost::CreateAbortBox(const std::string& capti
 
 bool ScriptedHost::FtpDialog(FtpDialogModel& model) {
   ++ftpDialogs;
-  model.OnInitDialog();
+  model.Load();
   if (!ftpDialog || !ftpDialog(model)) return false;
-  const std::string error = model.OnOK();
+  const std::string error = model.Store();
   if (error.empty()) return true;
   ftpDialogErrors.push_back(error);
   return false;
