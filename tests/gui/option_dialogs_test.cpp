@@ -137,7 +137,8 @@ TEST_F(OptionDialogsTest, PreferencesWithoutDocumentWriteTheSettingsFileAndEvery
     advanced.SetText(COptionPage2::kMaxRetry, "3");
     Click(sheet.dialog, wxID_OK);
   });
-  Command(ID_PREFERENCES);
+  // What Preferences does when no list view takes it (an open document's view takes it first).
+  ShowOptionSheet(app->Frame(), nullptr);
   EXPECT_TRUE(ran);
   EXPECT_EQ(OpenSheet().dialog, nullptr);
   EXPECT_EQ(Ini("Threads"), "44");
