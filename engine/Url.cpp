@@ -518,7 +518,10 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       if (codePage != platform::kCpAcp && codePage != platform::kCpWindows1252 && HasHighBytes(url))
         url = ConvertCodePage(url, codePage, kCpUtf8);
       url = DecodeSafeEscapes(url, lowerCase);
-    } else {
+    } else if (lowerCase) {
+      // Lower-casing turned the digits of every escape to lower case, those the split wrote
+      // into the key last time too: upper-case digits keep the key the same when it is
+      // brought into this form again. Without it, a UTF-8 page's escapes stay as written.
       UppercaseEscapes(url);
     }
   }
