@@ -550,6 +550,10 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       break;
     case AFX_INET_SERVICE_FILE:
       if (lowerCase) object = ToLowerInCodePage(object, kCpUtf8);
+      // "//x" names "/x", and "file:////x" splits to "/x" again: one leading slash keeps the
+      // key the same when it is brought into this form again.
+      if (std::size_t first = std::min(object.find_first_not_of('/'), object.size()); first > 1)
+        object.erase(0, first - 1);
       url = platform::FileUrlFromPath(object);
       return;
     case AFX_INET_SERVICE_MAILTO: {

@@ -12,10 +12,10 @@ void CheckCanonicalForm(const std::string& url, bool lowerCase, unsigned codePag
   std::string once = url, fully = url;
   CanonicalizeUrl(once, lowerCase, codePage);
   CanonicalizeUrlFully(fully, lowerCase, codePage);
-  FUZZ_CHECK(once == fully);
+  FUZZ_CHECK_ABOUT(once == fully, once + " / " + fully);
   std::string twice = once;
   CanonicalizeUrl(twice, lowerCase, codePage);
-  FUZZ_CHECK(twice == once);
+  FUZZ_CHECK_ABOUT(twice == once, once + " -> " + twice);
 }
 
 }  // namespace

@@ -211,6 +211,9 @@ TEST(Canonical, Table) {
       {0, false, "file:/x y", "file:///x%20y"},
       {0, false, "file:////x/./b/../c", "file:///x/c"},
       {65001, false, "file:///a/%2E%2E/b", "file:///b"},
+      // a path that begins with "//" (found by fuzzing: its key changed when canonicalized again)
+      {1252, false, "file:/\\.//CCc\x1Co", "file:///CCc%1Co"},
+      {0, false, "file:///\\//x", "file:///x"},
       {1251, true, "FILE:///\xD0\x9F/A", "file:///\xD0\xBF/a"},
       // other schemes stay as they are
       {0, false, "javascript:void(0)", "javascript:void(0)"},
