@@ -564,6 +564,8 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
         address = user + host;
       else if (!user.empty() || !host.empty())
         address = user + "@" + host;
+      // A lone "@" splits into two empty parts next time: it is no address.
+      if (address == "@") address.clear();
       url = "mailto:" + EscapeUnsafe(address);
       return;
     }
