@@ -518,7 +518,10 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       if (codePage != platform::kCpAcp && codePage != platform::kCpWindows1252 && HasHighBytes(url))
         url = ConvertCodePage(url, codePage, kCpUtf8);
       url = DecodeSafeEscapes(url, lowerCase);
-    } else {
+    } else if (lowerCase) {
+      // Lower-casing turned the digits of every escape to lower case, those the split wrote
+      // into the key last time too: upper-case digits keep the key the same when it is
+      // brought into this form again. Without it, a UTF-8 page's escapes stay as written.
       UppercaseEscapes(url);
     }
   }
@@ -547,6 +550,10 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       break;
     case AFX_INET_SERVICE_FILE:
       if (lowerCase) object = ToLowerInCodePage(object, kCpUtf8);
+      // "//x" names "/x", and "file:////x" splits to "/x" again: one leading slash keeps the
+      // key the same when it is brought into this form again.
+      if (std::size_t first = std::min(object.find_first_not_of('/'), object.size()); first > 1)
+        object.erase(0, first - 1);
       url = platform::FileUrlFromPath(object);
       return;
     case AFX_INET_SERVICE_MAILTO: {
@@ -557,6 +564,8 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
         address = user + host;
       else if (!user.empty() || !host.empty())
         address = user + "@" + host;
+      // A lone "@" splits into two empty parts next time: it is no address.
+      if (address == "@") address.clear();
       url = "mailto:" + EscapeUnsafe(address);
       return;
     }

@@ -10,7 +10,6 @@
 #include <deque>
 #include <memory>
 #include <random>
-#include <ranges>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +32,43 @@ bool IsInTempDir(const std::string& path);
 
 // The key that DomainMatch compares: the last two labels of an http or https host.
 std::string GetDomain(std::string_view url);
+
+// The URLs of a list of record indices, read as they are visited (a hand-written view: the
+// standard ranges do not build with every compiler the fuzzing build uses).
+class UrlsByIndex {
+ public:
+  class Iterator {
+   public:
+    using value_type = std::string;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(const std::vector<std::string>* urls, const std::uint32_t* at) : m_urls(urls), m_at(at) {}
+    const std::string& operator*() const { return (*m_urls)[*m_at]; }
+    Iterator& operator++() {
+      ++m_at;
+      return *this;
+    }
+    Iterator operator++(int) { return Iterator(m_urls, m_at++); }
+    bool operator==(const Iterator& other) const { return m_at == other.m_at; }
+
+   private:
+    const std::vector<std::string>* m_urls = nullptr;
+    const std::uint32_t* m_at = nullptr;
+  };
+
+  UrlsByIndex(const std::vector<std::string>& urls, std::span<const std::uint32_t> indices)
+      : m_urls(&urls), m_indices(indices) {}
+  Iterator begin() const { return Iterator(m_urls, m_indices.data()); }
+  Iterator end() const { return Iterator(m_urls, m_indices.data() + m_indices.size()); }
+  std::size_t size() const { return m_indices.size(); }
+  bool empty() const { return m_indices.empty(); }
+  const std::string& front() const { return (*m_urls)[m_indices.front()]; }
+  const std::string& back() const { return (*m_urls)[m_indices.back()]; }
+
+ private:
+  const std::vector<std::string>* m_urls;
+  std::span<const std::uint32_t> m_indices;
+};
 
 class CWexoDoc {
  public:
@@ -65,10 +101,7 @@ class CWexoDoc {
   const CLinkInfo* FindLink(std::string_view url) const;
   CLinkInfo* FindLink(std::string_view url);
   // The URLs of the pages that link to a record, in the order they were found.
-  auto GetReferrerUrls(const CLinkInfo& link) const {
-    return link.m_dwaReferrers |
-           std::views::transform([this](std::uint32_t r) -> const std::string& { return m_saUrls[r]; });
-  }
+  UrlsByIndex GetReferrerUrls(const CLinkInfo& link) const { return UrlsByIndex(m_saUrls, link.m_dwaReferrers); }
   // The records a page links to, in table order (kept as links are added).
   const std::vector<std::uint32_t>& GetTargets(const CLinkInfo& page) const;
   // The URLs of the known pages a record links to, each followed by CR LF.

@@ -21,7 +21,9 @@ bool AllDigits(std::string_view text) {
   return true;
 }
 
-bool IsSelfOrParent(std::string_view name) { return name == "." || name == ".."; }
+// The folder itself, its parent, and a link line whose name is empty ("12:00  -> target"):
+// none of them is an entry.
+bool IsNoEntry(std::string_view name) { return name.empty() || name == "." || name == ".."; }
 
 // A blank-separated word of a line and where it ends.
 struct Word {
@@ -115,7 +117,7 @@ bool ParseMlsdLine(std::string_view line, FtpListEntry& entry) {
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos || blank + 1 >= line.size()) return false;
   const std::string_view name = line.substr(blank + 1);
-  if (IsSelfOrParent(name)) return false;
+  if (IsNoEntry(name)) return false;
   entry = FtpListEntry{.name = std::string(name)};
   std::string_view facts = line.substr(0, blank);
   while (!facts.empty()) {
@@ -143,7 +145,7 @@ bool ParseListLine(std::string_view line, FtpListEntry& entry) {
   const std::vector<Word> words = Words(line);
   FtpListEntry parsed;
   if (!ParseUnixLine(line, words, parsed) && !ParseDosLine(line, words, parsed)) return false;
-  if (IsSelfOrParent(parsed.name)) return false;
+  if (IsNoEntry(parsed.name)) return false;
   entry = std::move(parsed);
   return true;
 }

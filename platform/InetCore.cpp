@@ -120,6 +120,7 @@ Transfer::~Transfer() {
   // the answer as long as the server-response time-out of the handle last added: two
   // minutes by default, and no cancellation reaches that wait. Adding the handle once more
   // with a short time-out bounds it, so a server that never answers cannot hold the worker.
+  ForgetCookieFiles();
   curl_easy_reset(m_easy);
   curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, kGoodbyeWaitSeconds);
@@ -188,7 +189,14 @@ void Transfer::SetResolveList(SlistPtr list) {
 
 void Transfer::SetBody(std::string body) { m_postBody = std::move(body); }
 
+void Transfer::ForgetCookieFiles() {
+  // curl_easy_reset drops the list of cookie files without freeing it: a request that
+  // failed before its cookies were harvested would leave the list behind.
+  curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
+}
+
 void Transfer::Reset(SessionState& s) {
+  ForgetCookieFiles();
   curl_easy_reset(m_easy);
   // The last request's addresses must not reach the next one, whose host may differ.
   SetResolveList(nullptr);

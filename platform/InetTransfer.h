@@ -103,6 +103,8 @@ class Transfer {
   bool Header(const std::string& name, std::string& value) const;
 
  private:
+  // Frees the cookie file list that FeedCookies may have left; the cookie engine goes off.
+  void ForgetCookieFiles();
   explicit Transfer(std::string key);
   [[noreturn]] void Fail(SessionState& s, CURLcode rc);
   [[noreturn]] void FailCancelled();

@@ -85,7 +85,7 @@ CWexoView::~CWexoView() {
 }
 
 CMainFrame* CWexoView::Frame() const {
-  return wxDynamicCast(wxTheApp ? wxTheApp->GetTopWindow() : nullptr, CMainFrame);
+  return dynamic_cast<CMainFrame*>(wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
 }
 
 bool CWexoView::OnCreate(wxDocument* doc, long flags) {

@@ -130,7 +130,7 @@ TEST_F(WindowTest, AbortBoxDisablesTheFramePumpsAndAborts) {
   {
     CLongPass pass(values);
     auto box = app->Host().CreateAbortBox("Creating sitemap...");
-    auto* dialog = wxDynamicCast(wxWindow::FindWindowByName("AbortBox"), wxDialog);
+    auto* dialog = dynamic_cast<wxDialog*>(wxWindow::FindWindowByName("AbortBox"));
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->GetTitle(), "Creating sitemap...");
     EXPECT_TRUE(dialog->IsShown());
@@ -138,7 +138,7 @@ TEST_F(WindowTest, AbortBoxDisablesTheFramePumpsAndAborts) {
     box->SetTopText("page 1 of 2");
     bool found = false;
     for (wxWindow* child : dialog->GetChildren())
-      if (auto* text = wxDynamicCast(child, wxStaticText)) found |= text->GetLabel() == "page 1 of 2";
+      if (auto* text = dynamic_cast<wxStaticText*>(child)) found |= text->GetLabel() == "page 1 of 2";
     EXPECT_TRUE(found);
     // A window-manager close of the frame during the pass is refused.
     EXPECT_FALSE(app->Frame()->Close(false));
@@ -146,7 +146,7 @@ TEST_F(WindowTest, AbortBoxDisablesTheFramePumpsAndAborts) {
     app->CallAfter([&] { ran = true; });
     box->PumpWaitingMessages();
     EXPECT_TRUE(ran);
-    auto* abort = wxDynamicCast(dialog->FindWindow(wxID_CANCEL), wxButton);
+    auto* abort = dynamic_cast<wxButton*>(dialog->FindWindow(wxID_CANCEL));
     ASSERT_NE(abort, nullptr);
     EXPECT_FALSE(box->IsAborted());
     for (int press = 0; press < 2 && abort->IsEnabled(); ++press) {

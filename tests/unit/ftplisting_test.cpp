@@ -52,6 +52,8 @@ TEST(FtpListing, UnixAndDosListLines) {
       {"lrwxrwxrwx   1 owner    group          11 Mar  5 09:30 link -> target.html", true, "link", false, true, 11},
       {"drwxr-xr-x   2 owner    group        4096 Mar  5 09:30 .", false},
       {"drwxr-xr-x   2 owner    group        4096 Mar  5 09:30 ..", false},
+      // a link whose name is empty (found by fuzzing)
+      {"lrwxrwxrwx   1 o g 0 Jan 01 12:00  -> link -> target", false},
       {"total 12", false},
       {"01-16-24  02:30PM       <DIR>          sub folder", true, "sub folder", true, false, 0},
       {"01-16-2024  14:30                 5678 page.html", true, "page.html", false, true, 5678},

@@ -170,6 +170,7 @@ TEST(Canonical, Table) {
       {0, false, "mailto:x", "mailto:x@"},
       {0, false, "mailto:", "mailto:"},
       {0, false, "mailto:?subject=x", "mailto:"},
+      {0, false, "mailTo:@@", "mailto:"},  // found by fuzzing: "mailto:@" became "mailto:" next time
       // non-ASCII bytes, raw and escaped
       {0, false, "http://h/caf\xE9", "http://h/caf%E9"},
       {1252, false, "http://h/caf\xE9", "http://h/caf%E9"},
@@ -178,12 +179,18 @@ TEST(Canonical, Table) {
       {1251, false, "http://h/%D0%BF/x", "http://h/%D0%BF/x"},
       {1251, false, "http://h/%EF\xEF", "http://h/%EF%D0%BF"},
       {1252, false, "http://h/%e9", "http://h/%E9"},
-      {65001, false, "http://h/%d0%bf", "http://h/%D0%BF"},
+      // a UTF-8 page's escapes stay as written, unless lower-casing changed them
+      {65001, false, "http://h/low%c3%a9.html", "http://h/low%c3%a9.html"},
+      {65001, false, "http://h/low%C3%A9.html", "http://h/low%C3%A9.html"},
+      {65001, true, "http://h/Low%c3%A9.html", "http://h/low%C3%A9.html"},
+      {65001, true, "http://h/L\xC3\xA9", "http://h/l%C3%A9"},
       {65001, false, "http://h/\xFF", "http://h/%FF"},
       // printable escapes are decoded, except with UTF-8
       {0, false, "http://h/%7e%2F%41", "http://h/~/A"},
       {1251, false, "http://h/%7e", "http://h/~"},
-      {65001, false, "http://h/%7e", "http://h/%7E"},
+      {65001, false, "http://h/%7e", "http://h/%7e"},
+      // lower-casing also lower-cases what an escape gives, so a key stays one key
+      {0, true, "http://h/X%41.html", "http://h/xa.html"},
       // escapes that must stay
       {0, false, "http://h/a%25b%23c%3fd%00%1F%7F%20", "http://h/a%25b%23c%3Fd%00%1F%7F%20"},
       {0, false, "http://h/%2541", "http://h/%2541"},
@@ -205,6 +212,9 @@ TEST(Canonical, Table) {
       {0, false, "file:/x y", "file:///x%20y"},
       {0, false, "file:////x/./b/../c", "file:///x/c"},
       {65001, false, "file:///a/%2E%2E/b", "file:///b"},
+      // a path that begins with "//" (found by fuzzing: its key changed when canonicalized again)
+      {1252, false, "file:/\\.//CCc\x1Co", "file:///CCc%1Co"},
+      {0, false, "file:///\\//x", "file:///x"},
       {1251, true, "FILE:///\xD0\x9F/A", "file:///\xD0\xBF/a"},
       // other schemes stay as they are
       {0, false, "javascript:void(0)", "javascript:void(0)"},

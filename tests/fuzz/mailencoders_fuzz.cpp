@@ -1,0 +1,98 @@
+// The mail encoders over fuzzed bytes: quoted-printable, header words, dot-stuffing and Base64
+// each decode back to their input. A quoted-printable line holds at most 78 characters of
+// text before its soft break (the break is looked for once a line passes 76).
+#include <algorithm>
+
+#include "algorithms/Base64.h"
+#include "fuzz/FuzzSupport.h"
+#include "mail/MailEncoders.h"
+
+namespace {
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "=XX" escapes (upper-case digits only) decoded; with softBreaks "=\r\n" vanishes, with
+// underscores '_' is a blank.
+std::string Unescape(std::string_view text, bool softBreaks, bool underscores) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '=' && softBreaks && text.substr(i + 1, 2) == "\r\n") {
+      i += 2;
+    } else if (text[i] == '=') {
+      FUZZ_CHECK(i + 2 < text.size() && Hex(text[i + 1]) >= 0 && Hex(text[i + 2]) >= 0);
+      out.push_back(static_cast<char>(Hex(text[i + 1]) * 16 + Hex(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(underscores && text[i] == '_' ? ' ' : text[i]);
+    }
+  }
+  return out;
+}
+
+void CheckQuotedPrintable(std::string_view bytes) {
+  const std::string encoded = EncodeQuotedPrintable(bytes);
+  // CR and LF each end a line, as the encoder sees them.
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i <= encoded.size(); ++i) {
+    if (i < encoded.size() && encoded[i] != '\r' && encoded[i] != '\n') continue;
+    FUZZ_CHECK_ABOUT(i - lineStart <= 79, encoded);
+    lineStart = i + 1;
+  }
+  FUZZ_CHECK(Unescape(encoded, true, false) == bytes);
+}
+
+void CheckHeaderWord(std::string_view chunk) {
+  const std::string word = EncodeHeaderWord(chunk, "utf-8");
+  const std::string_view prefix = "=?utf-8?q?";
+  if (std::none_of(chunk.begin(), chunk.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    FUZZ_CHECK(word == chunk);
+    return;
+  }
+  FUZZ_CHECK(word.starts_with(prefix) && word.ends_with("?=") && word.size() >= prefix.size() + 2);
+  const std::string_view text = std::string_view(word).substr(prefix.size(), word.size() - prefix.size() - 2);
+  FUZZ_CHECK_ABOUT(text.find_first_of(" ?") == std::string_view::npos, word);
+  FUZZ_CHECK(Unescape(text, false, true) == chunk);
+}
+
+void CheckStuffedDots(std::string_view text) {
+  const std::string stuffed = StuffDots(text);
+  std::string unstuffed;
+  for (std::size_t i = 0; i < stuffed.size(); ++i) {
+    if ((i == 0 || stuffed[i - 1] == '\n') && stuffed[i] == '.') {
+      FUZZ_CHECK(i + 1 < stuffed.size() && stuffed[i + 1] == '.');
+      ++i;
+    }
+    unstuffed.push_back(stuffed[i]);
+  }
+  FUZZ_CHECK(unstuffed == text);
+}
+
+void CheckBase64(std::string_view bytes) {
+  CBase64Coder encoder;
+  encoder.Encode(bytes.data(), bytes.size());
+  FUZZ_CHECK(encoder.EncodedLength() == static_cast<int>((bytes.size() + 2) / 3 * 4));
+  CBase64Coder decoder;
+  decoder.Decode(encoder.EncodedText(), static_cast<std::size_t>(encoder.EncodedLength()));
+  FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(decoder.DecodedData()),
+                              static_cast<std::size_t>(decoder.DecodedLength())) == bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  // The text encoders take their input up to its first NUL.
+  const std::string_view text = bytes.substr(0, bytes.find('\0'));
+  CheckQuotedPrintable(text);
+  CheckHeaderWord(text);
+  CheckStuffedDots(text);
+  CheckBase64(bytes);
+  // Arbitrary text through the Base64 decoder: no fault, whatever it makes of it.
+  CBase64Coder decoder;
+  decoder.Decode(bytes.data(), bytes.size());
+  return 0;
+}
