@@ -146,7 +146,8 @@ void UppercaseEscapes(std::string& s) {
   }
 }
 
-// "/./" becomes "/" in the path (before '?' or '#'), in one left-to-right pass.
+// "/./" becomes "/" in the path (before '?' or '#'), in one left-to-right pass. The '/' after
+// the dot stays in the input, so "/././" collapses whole and the form is stable when applied again.
 void CollapseDotSlash(std::string& object, bool wholeObject) {
   size_t end = wholeObject ? object.size() : std::min(object.find_first_of("?#"), object.size());
   if (object.find("/./") >= end) return;
@@ -155,8 +156,7 @@ void CollapseDotSlash(std::string& object, bool wholeObject) {
   size_t i = 0;
   while (i < end) {
     if (i + 3 <= end && object.compare(i, 3, "/./") == 0) {
-      out.push_back('/');
-      i += 3;
+      i += 2;
     } else {
       out.push_back(object[i++]);
     }
