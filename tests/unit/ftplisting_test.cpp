@@ -10,10 +10,10 @@ using platform::FtpListEntry;
 struct Case {
   const char* line;
   bool entry;  // names an entry
-  const char* name;
-  bool folder;
-  bool sizeKnown;
-  std::uint64_t size;
+  const char* name = "";
+  bool folder = false;
+  bool sizeKnown = false;
+  std::uint64_t size = 0;
 };
 
 void Expect(const Case& c, bool parsed, const FtpListEntry& e) {
