@@ -561,7 +561,9 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       if (!user.empty() && !host.empty())
         address = user + "@" + host;
       else if (user.find('@') != std::string::npos || host.find('@') != std::string::npos)
-        address = user + host;
+        // With no user, the next split drops the host's leading '@'s: drop them now, so the key
+        // stays the same when it is brought into this form again.
+        address = user.empty() ? host.substr(std::min(host.find_first_not_of('@'), host.size())) : user + host;
       else if (!user.empty() || !host.empty())
         address = user + "@" + host;
       // A lone "@" splits into two empty parts next time: it is no address.

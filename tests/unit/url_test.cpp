@@ -170,7 +170,12 @@ TEST(Canonical, Table) {
       {0, false, "mailto:x", "mailto:x@"},
       {0, false, "mailto:", "mailto:"},
       {0, false, "mailto:?subject=x", "mailto:"},
-      {0, false, "mailTo:@@", "mailto:"},  // found by fuzzing: "mailto:@" became "mailto:" next time
+      {0, false, "mailTo:@@", "mailto:"},
+      // found by fuzzing: a leading '@' went only on the second pass
+      {0, false, "mailto:@@x@", "mailto:x@"},
+      {0, false, "mailto:@x@", "mailto:x@"},
+      {0, false, "mailto:@x", "mailto:@x"},
+      {0, false, "mailto:x@@", "mailto:x@@"},  // found by fuzzing: "mailto:@" became "mailto:" next time
       // non-ASCII bytes, raw and escaped
       {0, false, "http://h/caf\xE9", "http://h/caf%E9"},
       {1252, false, "http://h/caf\xE9", "http://h/caf%E9"},
