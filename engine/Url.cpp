@@ -371,6 +371,17 @@ std::string ToLowerInCodePage(const std::string& text, unsigned codePage) {
   return lower;
 }
 
+namespace {
+
+// A mailto host with no user in front, as its next split reads it: leading '@'s go; what has no
+// '@' left is a host again ("@host").
+std::string WithoutLeadingAts(const std::string& host) {
+  std::string rest = host.substr(std::min(host.find_first_not_of('@'), host.size()));
+  return rest.empty() || rest.find('@') != std::string::npos ? rest : "@" + rest;
+}
+
+}  // namespace
+
 std::string MailtoDomain(std::string_view url) {
   if (platform::AsciiStartsWithNoCase(url, "mailto:")) url.remove_prefix(7);
   url = url.substr(0, url.find('?'));
@@ -563,7 +574,7 @@ void CanonicalizeUrlFully(std::string& url, bool lowerCase, unsigned codePage) {
       else if (user.find('@') != std::string::npos || host.find('@') != std::string::npos)
         // With no user, the next split drops the host's leading '@'s: drop them now, so the key
         // stays the same when it is brought into this form again.
-        address = user.empty() ? host.substr(std::min(host.find_first_not_of('@'), host.size())) : user + host;
+        address = user.empty() ? WithoutLeadingAts(host) : user + host;
       else if (!user.empty() || !host.empty())
         address = user + "@" + host;
       // A lone "@" splits into two empty parts next time: it is no address.
