@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/AsciiText.h"
 #include "platform/Profile.h"
 
 int CWexoApp::GetProfileInt(const char* section, const char* entry, int def) const {
@@ -22,17 +23,6 @@ bool CWexoApp::WriteProfileString(const char* section, const char* entry, const 
   return platform::WritePrivateProfileString(section, entry, value, platform::SettingsFile());
 }
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
-
 bool CWexoApp::GetProfileBinary(const char* section, const char* entry, std::vector<std::uint8_t>& data) const {
   data.clear();
   const std::string text =
@@ -40,8 +30,8 @@ bool CWexoApp::GetProfileBinary(const char* section, const char* entry, std::vec
   if (text.empty() || text.size() % 2 != 0) return false;
   data.reserve(text.size() / 2);
   for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = HexDigit(text[i]);
-    const int low = HexDigit(text[i + 1]);
+    const int high = platform::AsciiHexValue(text[i]);
+    const int low = platform::AsciiHexValue(text[i + 1]);
     if (high < 0 || low < 0) {
       data.clear();
       return false;

@@ -43,18 +43,12 @@ const HtmlEntity HtmlEntityTable[124] = {
 
 namespace {
 
+using platform::AsciiHexValue;
 using platform::AsciiLower;
 using platform::IsAsciiSpace;
 
 constexpr unsigned kCpUtf8 = platform::kCpUtf8;
 const char kHex[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsAsciiAlnum(char32_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -117,8 +111,8 @@ std::string DecodeSafeEscapes(std::string_view s, bool lowerCase) {
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
     if (c == '%') {
-      if (i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-        unsigned char b = static_cast<unsigned char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+      if (i + 2 < s.size() && AsciiHexValue(s[i + 1]) >= 0 && AsciiHexValue(s[i + 2]) >= 0) {
+        unsigned char b = static_cast<unsigned char>(AsciiHexValue(s[i + 1]) * 16 + AsciiHexValue(s[i + 2]));
         if (KeepEscaped(b, inQuery))
           AppendEscape(out, b);
         else
@@ -138,9 +132,9 @@ std::string DecodeSafeEscapes(std::string_view s, bool lowerCase) {
 // Escapes stay as written, only their digits become upper-case.
 void UppercaseEscapes(std::string& s) {
   for (size_t i = 0; i + 2 < s.size(); ++i) {
-    if (s[i] == '%' && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-      s[i + 1] = kHex[HexValue(s[i + 1])];
-      s[i + 2] = kHex[HexValue(s[i + 2])];
+    if (s[i] == '%' && AsciiHexValue(s[i + 1]) >= 0 && AsciiHexValue(s[i + 2]) >= 0) {
+      s[i + 1] = kHex[AsciiHexValue(s[i + 1])];
+      s[i + 2] = kHex[AsciiHexValue(s[i + 2])];
       i += 2;
     }
   }
@@ -198,8 +192,8 @@ size_t ParseNumericRef(const Char* text, size_t size, size_t i, std::uint32_t& v
     Char c = text[j];
     if (c >= '0' && c <= '9')
       d = static_cast<int>(c - '0');
-    else if (hex && c < 0x80 && HexValue(static_cast<char>(c)) >= 0)
-      d = HexValue(static_cast<char>(c));
+    else if (hex && c < 0x80 && AsciiHexValue(static_cast<char>(c)) >= 0)
+      d = AsciiHexValue(static_cast<char>(c));
     else
       break;
     if (!overflow) {
@@ -335,8 +329,8 @@ std::string DecodePercentEscapes(std::string text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+    if (text[i] == '%' && i + 2 < text.size() && AsciiHexValue(text[i + 1]) >= 0 && AsciiHexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(AsciiHexValue(text[i + 1]) * 16 + AsciiHexValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(text[i]);

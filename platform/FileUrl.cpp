@@ -2,19 +2,10 @@
 
 #include <cstdint>
 
+#include "platform/AsciiText.h"
 #include "platform/Url.h"
 
 namespace platform {
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string EscapeFilePath(std::string_view path) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -42,8 +33,9 @@ std::string DecodeFileObject(std::string_view object) {
     char c = object[i];
     if (c == '\\') {
       out.push_back('/');
-    } else if (c == '%' && i + 2 < object.size() && HexValue(object[i + 1]) >= 0 && HexValue(object[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(object[i + 1]) * 16 + HexValue(object[i + 2])));
+    } else if (c == '%' && i + 2 < object.size() && AsciiHexValue(object[i + 1]) >= 0 &&
+               AsciiHexValue(object[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(AsciiHexValue(object[i + 1]) * 16 + AsciiHexValue(object[i + 2])));
       i += 2;
     } else {
       out.push_back(c);
