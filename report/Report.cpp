@@ -100,7 +100,9 @@ std::string DecodeEscapesForHref(std::string_view url) {
     const int high = url[i] == '%' && i + 2 < url.size() ? platform::AsciiHexValue(url[i + 1]) : -1;
     const int low = high >= 0 ? platform::AsciiHexValue(url[i + 2]) : -1;
     const int byte = high * 16 + low;
-    if (low < 0 || byte < 0x20 || byte == 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '/') {
+    // A browser reads '\' as '/' in the URLs of web sites and files.
+    if (low < 0 || byte < 0x20 || byte == 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '/' ||
+        byte == '\\') {
       out += url[i];
       continue;
     }

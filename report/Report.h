@@ -43,7 +43,7 @@ std::vector<const CLinkInfo*> GetBrokenLinksNoTimeouts(const CWexoDoc& doc, cons
 
 // A stored URL as the href of its link line: its escapes decoded as in the link's text, except
 // those that would make the link point elsewhere once decoded ("%25", "%23", "%3F", "%2F",
-// either case) and those of control bytes, which stay as stored.
+// "%5C", either case) and those of control bytes, which stay as stored.
 std::string DecodeEscapesForHref(std::string_view url);
 
 // Compares two URLs byte by byte with ASCII letters folded to lower case (below 0, 0, above 0),

@@ -566,6 +566,7 @@ TEST(ReportHelpers, HrefsKeepTheEscapesThatWouldPointElsewhere) {
       {"http://h/%2525%41", "http://h/%2525A"},  // '%' stays, so do the digits behind it
       {"http://h/%4%zz%", "http://h/%4%zz%"},
       {"http://h/x?q=%22a%22&b=%3F#%23", "http://h/x?q=\"a\"&b=%3F#%23"},
+      {"file:///s/a%20b%25%23%3F%5C%5c%C3%A9.html", "file:///s/a b%25%23%3F%5C%5c\xC3\xA9.html"},
   };
   for (const auto& c : cases) EXPECT_EQ(DecodeEscapesForHref(c.stored), c.href) << c.stored;
 }
