@@ -249,13 +249,21 @@ void ReportWriter::WriteFooter() {
 
 void ReportWriter::EscapeLink(const std::string& url, HtmlQuote quote) {
   m_text.clear();
-  AppendHtmlText(m_text, DecodePercentEscapes(url), quote);
   m_href.clear();
+  if (url.find('%') == std::string::npos) {  // most URLs: href and text alike, nothing to decode
+    AppendHtmlText(m_text, url, quote);
+    m_href = m_text;
+    return;
+  }
+  AppendHtmlText(m_text, DecodePercentEscapes(url), quote);
   AppendHtmlText(m_href, DecodeEscapesForHref(url), quote);
 }
 
 void ReportWriter::AppendHref(const std::string& url, HtmlQuote quote) {
-  AppendHtmlText(m_line, DecodeEscapesForHref(url), quote);
+  if (url.find('%') == std::string::npos)
+    AppendHtmlText(m_line, url, quote);
+  else
+    AppendHtmlText(m_line, DecodeEscapesForHref(url), quote);
 }
 
 void ReportWriter::WriteLinkLine(std::string_view lead, const std::string& url) {

@@ -233,15 +233,16 @@ void ReportWriter::WriteValid() {
 
 void ReportWriter::WriteLocalLink(const std::string& url, const std::string& name, std::string_view rest) {
   EscapeLink(url, HtmlQuote::Single);
-  const std::string shown = ShownName(name);
+  m_name.clear();
+  AppendHtmlText(m_name, ShownName(name), HtmlQuote::Single);
   m_line = "<a href='";
   m_line += m_href;
   m_line += '#';
-  AppendHtmlText(m_line, shown, HtmlQuote::Single);
+  m_line += m_name;
   m_line += "'>";
   m_line += m_text;
   m_line += '#';
-  AppendHtmlText(m_line, shown, HtmlQuote::Single);
+  m_line += m_name;
   m_line += "</a>";
   m_line += rest;
   m_out.Write(m_line);

@@ -84,6 +84,7 @@ class ReportWriter {
   std::string m_line;     // the text being put together
   std::string m_href;
   std::string m_text;
+  std::string m_name;
 };
 
 constexpr unsigned kUtf8CodePage = 65001;
