@@ -87,8 +87,8 @@ class RedirectLoopCheck {
   // or ends (its end), that end, and the order of a walk of the trees that lead into the ends.
   std::vector<const std::string*> m_url;
   std::vector<std::uint32_t> m_next, m_depth, m_end, m_enter, m_leave;
-  // Per URL on a cycle: the cycle's length, its first URL and the URL's place on it; a cycle
-  // length of 0 marks an end without successor.
+  // Per URL on a cycle: the cycle's length, its first URL and the URL's place on it (a length
+  // of 0 for every other URL).
   std::vector<std::uint32_t> m_cycleLength, m_cycleFirst, m_place;
   RedirectChain m_chain;
 };

@@ -124,7 +124,7 @@ RedirectLoopCheck::RedirectLoopCheck(const CWexoDoc& doc)
 }
 
 std::uint32_t RedirectLoopCheck::Distance(std::uint32_t url, std::uint32_t to) const {
-  if (m_depth[to] > 0 || m_cycleLength[to] == 0)  // to leads into a cycle or is an end
+  if (m_cycleLength[to] == 0)  // not on a cycle: url must lie in to's tree
     return m_enter[to] <= m_enter[url] && m_enter[url] < m_leave[to] ? m_depth[url] - m_depth[to] : kNone;
   const std::uint32_t end = m_end[url];
   if (m_cycleLength[end] == 0 || m_cycleFirst[end] != m_cycleFirst[to]) return kNone;
