@@ -76,7 +76,16 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
 }  // namespace
 
 void AppendHtmlText(std::string& out, std::string_view text, HtmlQuote quote) {
+  const auto plain = [](unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+  };
   for (std::size_t i = 0; i < text.size();) {
+    // Runs of printable ASCII without markup characters are taken as they are, in one piece.
+    std::size_t run = i;
+    while (run < text.size() && plain(static_cast<unsigned char>(text[run]))) ++run;
+    out.append(text, i, run - i);
+    i = run;
+    if (i == text.size()) break;
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       const std::size_t length = Utf8SequenceLength(text, i);

@@ -9,6 +9,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 #include "platform/LocalTime.h"
 #include "platform/TextFile.h"
 #include "report/ReportWriter.h"
@@ -90,6 +91,37 @@ int CompareUrls(const std::string& a, const std::string& b) {
 void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids) {
   std::stable_sort(ids.begin(), ids.end(),
                    [&doc](std::uint32_t a, std::uint32_t b) { return CompareUrls(doc.GetUrl(a), doc.GetUrl(b)) < 0; });
+}
+
+std::string DecodeEscapesForHref(std::string_view url) {
+  std::string out;
+  out.reserve(url.size());
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    const int high = url[i] == '%' && i + 2 < url.size() ? platform::AsciiHexValue(url[i + 1]) : -1;
+    const int low = high >= 0 ? platform::AsciiHexValue(url[i + 2]) : -1;
+    const int byte = high * 16 + low;
+    // A browser reads '\' as '/' in the URLs of web sites and files.
+    if (low < 0 || byte < 0x20 || byte == 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '/' ||
+        byte == '\\') {
+      out += url[i];
+      continue;
+    }
+    out += static_cast<char>(byte);
+    i += 2;
+  }
+  return out;
+}
+
+std::string ShownPageText(const std::string& text, unsigned codePage) {
+  std::string shown = ConvertCodePage(text, codePage, kUtf8CodePage);
+  DecodeEntities(shown, kUtf8CodePage);
+  return shown;
+}
+
+std::string ShownName(const std::string& name) {
+  std::string shown = name;
+  DecodeEntities(shown, kUtf8CodePage);
+  return shown;
 }
 
 std::string FormatFixed(double value, int decimals) {
@@ -215,22 +247,34 @@ void ReportWriter::WriteFooter() {
   m_out.Write("</body>\n</html>\n");
 }
 
-void ReportWriter::AppendDecodedUrl(const std::string& url, HtmlQuote quote) {
-  m_decoded = DecodePercentEscapes(url);
-  AppendHtmlText(m_line, m_decoded, quote);
+void ReportWriter::EscapeLink(const std::string& url, HtmlQuote quote) {
+  m_text.clear();
+  m_href.clear();
+  if (url.find('%') == std::string::npos) {  // most URLs: href and text alike, nothing to decode
+    AppendHtmlText(m_text, url, quote);
+    m_href = m_text;
+    return;
+  }
+  AppendHtmlText(m_text, DecodePercentEscapes(url), quote);
+  AppendHtmlText(m_href, DecodeEscapesForHref(url), quote);
+}
+
+void ReportWriter::AppendHref(const std::string& url, HtmlQuote quote) {
+  if (url.find('%') == std::string::npos)
+    AppendHtmlText(m_line, url, quote);
+  else
+    AppendHtmlText(m_line, DecodeEscapesForHref(url), quote);
 }
 
 void ReportWriter::WriteLinkLine(std::string_view lead, const std::string& url) {
   // The attribute's escape serves for the link's text as well: '"' as an entity reads the
   // same there.
-  m_escaped.clear();
-  m_decoded = DecodePercentEscapes(url);
-  AppendHtmlText(m_escaped, m_decoded, HtmlQuote::Double);
+  EscapeLink(url, HtmlQuote::Double);
   m_line = lead;
   m_line += "<a href=\"";
-  m_line += m_escaped;
+  m_line += m_href;
   m_line += "\" TARGET=_blank>";
-  m_line += m_escaped;
+  m_line += m_text;
   m_line += "</a>\n";
   m_out.Write(m_line);
 }

@@ -41,6 +41,11 @@ bool HasBrokenLinksNoTimeouts(const CWexoDoc& doc, const CLinkInfo& page);
 std::vector<const CLinkInfo*> GetBrokenLinks(const CWexoDoc& doc, const CLinkInfo& page);
 std::vector<const CLinkInfo*> GetBrokenLinksNoTimeouts(const CWexoDoc& doc, const CLinkInfo& page);
 
+// A stored URL as the href of its link line: its escapes decoded as in the link's text, except
+// those that would make the link point elsewhere once decoded ("%25", "%23", "%3F", "%2F",
+// "%5C", either case) and those of control bytes, which stay as stored.
+std::string DecodeEscapesForHref(std::string_view url);
+
 // Compares two URLs byte by byte with ASCII letters folded to lower case (below 0, 0, above 0),
 // never by the process locale.
 int CompareUrls(const std::string& a, const std::string& b);
@@ -50,27 +55,41 @@ void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids);
 // Sorts redirect-list indices by CompareUrls of their sources; equal sources keep their order.
 void SortRedirectSources(const CWexoDoc& doc, std::vector<std::uint32_t>& indices);
 
-// The URLs of a redirect chain (pointing into the document's redirect lists) and whether it
-// is a loop.
+// The first URLs of a redirect chain (pointing into the document's redirect lists), the
+// number of URLs of the whole chain and whether it is a loop.
 struct RedirectChain {
   std::vector<const std::string*> urls;
+  std::size_t length = 0;
   bool loop = false;
 };
 // The chain of a redirect entry: its source, its target, then the target of the first entry
 // whose source is the chain's last URL, and so on. A loop when the chain comes back to a URL
 // it holds (a source redirected to itself included); it ends there, or where no entry goes
-// on. The first entry of each source is found by hashing.
+// on. The URLs and the first entry of each source form a graph in which every URL has at most
+// one successor; it is taken apart once (its cycles, the trees that lead into them), so an
+// entry's length and loop come without walking its chain: n entries of one long cycle cost n,
+// not n times n.
 class RedirectLoopCheck {
  public:
   explicit RedirectLoopCheck(const CWexoDoc& doc);
-  // Valid until the next call.
-  const RedirectChain& operator()(std::size_t entry);
+  // The chain of an entry with at most keep of its URLs. Valid until the next call.
+  const RedirectChain& operator()(std::size_t entry, std::size_t keep = SIZE_MAX);
 
  private:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  // The steps from url to to along the chain, or kNone when the chain of url never meets to.
+  std::uint32_t Distance(std::uint32_t url, std::uint32_t to) const;
+
   const std::vector<std::string>& m_sources;
   const std::vector<std::string>& m_targets;
-  std::unordered_map<std::string_view, std::uint32_t> m_firstEntry;
-  std::unordered_set<std::string_view> m_seen;
+  std::vector<std::uint32_t> m_sourceNode, m_targetNode;  // per entry
+  // Per URL: its text, its successor, the steps to the URL where its chain turns into a cycle
+  // or ends (its end), that end, and the order of a walk of the trees that lead into the ends.
+  std::vector<const std::string*> m_url;
+  std::vector<std::uint32_t> m_next, m_depth, m_end, m_enter, m_leave;
+  // Per URL on a cycle: the cycle's length, its first URL and the URL's place on it (a length
+  // of 0 for every other URL).
+  std::vector<std::uint32_t> m_cycleLength, m_cycleFirst, m_place;
   RedirectChain m_chain;
 };
 

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::string_view kListEnd = "\n</pre>";
+// The chain lines of one redirect entry: a long cycle would list itself under each of its
+// entries, so a report of n entries would grow with n times n.
+constexpr std::size_t kChainLines = 20;
 
 }  // namespace
 
@@ -22,28 +25,137 @@ void SortRedirectSources(const CWexoDoc& doc, std::vector<std::uint32_t>& indice
 
 RedirectLoopCheck::RedirectLoopCheck(const CWexoDoc& doc)
     : m_sources(doc.GetRedirectSources()), m_targets(doc.GetRedirectTargets()) {
-  const std::size_t n = std::min(m_sources.size(), m_targets.size());
-  m_firstEntry.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) m_firstEntry.try_emplace(m_sources[i], static_cast<std::uint32_t>(i));
-}
+  const std::size_t entries = std::min(m_sources.size(), m_targets.size());
+  std::unordered_map<std::string_view, std::uint32_t> ids;
+  ids.reserve(2 * entries);
+  const auto node = [&](const std::string& url) {
+    const auto [at, added] = ids.try_emplace(url, static_cast<std::uint32_t>(m_url.size()));
+    if (added) {
+      m_url.push_back(&url);
+      m_next.push_back(kNone);
+    }
+    return at->second;
+  };
+  m_sourceNode.resize(entries);
+  m_targetNode.resize(entries);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::uint32_t source = node(m_sources[i]);
+    const std::uint32_t target = node(m_targets[i]);
+    m_sourceNode[i] = source;
+    m_targetNode[i] = target;
+    if (m_next[source] == kNone) m_next[source] = target;  // the first entry of a source counts
+  }
 
-const RedirectChain& RedirectLoopCheck::operator()(std::size_t entry) {
-  m_chain.urls.assign({&m_sources[entry], &m_targets[entry]});
-  m_chain.loop = m_sources[entry] == m_targets[entry];
-  if (m_chain.loop) return m_chain;
-  m_seen.clear();
-  m_seen.insert(m_sources[entry]);
-  m_seen.insert(m_targets[entry]);
-  for (;;) {
-    const auto next = m_firstEntry.find(*m_chain.urls.back());
-    if (next == m_firstEntry.end()) return m_chain;
-    const std::string& target = m_targets[next->second];
-    m_chain.urls.push_back(&target);
-    if (!m_seen.insert(target).second) {
-      m_chain.loop = true;
-      return m_chain;
+  // Follow each URL's successors until a URL already placed, the end of a chain, or a URL of
+  // the walk itself (a new cycle); then place the walk's URLs from its end backwards.
+  const std::size_t n = m_url.size();
+  m_depth.assign(n, 0);
+  m_end.assign(n, kNone);
+  m_cycleLength.assign(n, 0);
+  m_cycleFirst.assign(n, kNone);
+  m_place.assign(n, kNone);  // during a walk: the URL's index in it
+  std::vector<std::uint32_t> walk;
+  for (std::uint32_t start = 0; start < n; ++start) {
+    if (m_end[start] != kNone || m_place[start] != kNone) continue;
+    walk.clear();
+    std::uint32_t at = start;
+    while (at != kNone && m_end[at] == kNone && m_place[at] == kNone) {
+      m_place[at] = static_cast<std::uint32_t>(walk.size());
+      walk.push_back(at);
+      at = m_next[at];
+    }
+    std::size_t tail = walk.size();
+    if (at != kNone && m_end[at] == kNone) {  // back into the walk: a cycle from at
+      tail = m_place[at];
+      const auto length = static_cast<std::uint32_t>(walk.size() - tail);
+      for (std::size_t k = tail; k < walk.size(); ++k) {
+        const std::uint32_t url = walk[k];
+        m_end[url] = url;
+        m_cycleLength[url] = length;
+        m_cycleFirst[url] = at;
+        m_place[url] = static_cast<std::uint32_t>(k - tail);
+      }
+    }
+    for (std::size_t k = tail; k-- > 0;) {
+      const std::uint32_t url = walk[k];
+      const std::uint32_t next = m_next[url];
+      m_place[url] = kNone;
+      if (next == kNone) {
+        m_end[url] = url;  // a chain's end without successor
+      } else {
+        m_depth[url] = m_depth[next] + 1;
+        m_end[url] = m_end[next];
+      }
     }
   }
+
+  // The URLs whose chains pass through a URL before its end are that URL's tree: numbered in
+  // one depth-first walk from the ends, a tree is one range of numbers.
+  std::vector<std::uint32_t> first(n + 1, 0);
+  for (std::uint32_t url = 0; url < n; ++url)
+    if (m_depth[url] > 0) ++first[m_next[url] + 1];
+  for (std::size_t k = 0; k < n; ++k) first[k + 1] += first[k];
+  std::vector<std::uint32_t> children(first[n]);
+  {
+    std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
+    for (std::uint32_t url = 0; url < n; ++url)
+      if (m_depth[url] > 0) children[fill[m_next[url]]++] = url;
+  }
+  m_enter.assign(n, 0);
+  m_leave.assign(n, 0);
+  std::uint32_t clock = 0;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> stack;  // URL, its next child
+  for (std::uint32_t root = 0; root < n; ++root) {
+    if (m_depth[root] != 0) continue;
+    m_enter[root] = clock++;
+    stack.emplace_back(root, first[root]);
+    while (!stack.empty()) {
+      auto& [url, child] = stack.back();
+      if (child == first[url + 1]) {
+        m_leave[url] = clock;
+        stack.pop_back();
+        continue;
+      }
+      const std::uint32_t next = children[child++];
+      m_enter[next] = clock++;
+      stack.emplace_back(next, first[next]);
+    }
+  }
+}
+
+std::uint32_t RedirectLoopCheck::Distance(std::uint32_t url, std::uint32_t to) const {
+  if (m_cycleLength[to] == 0)  // not on a cycle: url must lie in to's tree
+    return m_enter[to] <= m_enter[url] && m_enter[url] < m_leave[to] ? m_depth[url] - m_depth[to] : kNone;
+  const std::uint32_t end = m_end[url];
+  if (m_cycleLength[end] == 0 || m_cycleFirst[end] != m_cycleFirst[to]) return kNone;
+  const std::uint32_t length = m_cycleLength[to];
+  return m_depth[url] + (m_place[to] + length - m_place[end]) % length;
+}
+
+const RedirectChain& RedirectLoopCheck::operator()(std::size_t entry, std::size_t keep) {
+  const std::uint32_t source = m_sourceNode[entry], target = m_targetNode[entry];
+  if (source == target) {
+    m_chain.length = 2;
+    m_chain.loop = true;
+  } else if (const std::uint32_t back = Distance(target, source); back != kNone) {
+    m_chain.length = std::size_t{back} + 2;  // ends with the source again
+    m_chain.loop = true;
+  } else {
+    const std::uint32_t cycle = m_cycleLength[m_end[target]];
+    // The source, the target's chain up to its end, then the whole cycle and its first URL
+    // once more.
+    m_chain.length = std::size_t{m_depth[target]} + 2 + (cycle > 0 ? cycle : 0);
+    m_chain.loop = cycle > 0;
+  }
+  m_chain.urls.clear();
+  const std::size_t shown = std::min(keep, m_chain.length);
+  if (shown > 0) m_chain.urls.push_back(&m_sources[entry]);
+  if (shown > 1) m_chain.urls.push_back(&m_targets[entry]);
+  for (std::uint32_t url = target; m_chain.urls.size() < shown;) {
+    url = m_next[url];
+    m_chain.urls.push_back(m_url[url]);
+  }
+  return m_chain;
 }
 
 void ReportWriter::WriteRedirects() {
@@ -70,7 +182,7 @@ void ReportWriter::WriteRedirects() {
   RedirectLoopCheck loopCheck(m_doc);
   m_out.Write("<h2><a name=\"redir\"></a>List of redirected URLs</h2>\n<pre>");
   for (std::uint32_t i : order) {
-    const RedirectChain& chain = loopCheck(i);
+    const RedirectChain& chain = loopCheck(i, kChainLines);
     WriteLinkLine("", sources[i]);
     WriteLinkLine("redirected to: ", targets[i]);
     const auto code = static_cast<std::int16_t>(i < codes.size() ? codes[i] : 0);
@@ -78,6 +190,8 @@ void ReportWriter::WriteRedirects() {
     if (chain.loop) {
       m_out.Write("<b>This URL is part of a redirection loop:</b>\n");
       for (const std::string* url : chain.urls) WriteLinkLine("\t", *url);
+      if (chain.length > chain.urls.size())
+        m_out.Write("\t... and " + std::to_string(chain.length - chain.urls.size()) + " more\n");
     }
     const std::vector<std::uint32_t>& atTarget = records.find(targets[i])->second;
     if (std::any_of(atTarget.begin(), atTarget.end(),
@@ -118,15 +232,17 @@ void ReportWriter::WriteValid() {
 }
 
 void ReportWriter::WriteLocalLink(const std::string& url, const std::string& name, std::string_view rest) {
-  m_escaped.clear();
-  m_decoded = DecodePercentEscapes(url);
-  AppendHtmlText(m_escaped, m_decoded, HtmlQuote::Single);
-  m_escaped += '#';
-  AppendHtmlText(m_escaped, name, HtmlQuote::Single);
+  EscapeLink(url, HtmlQuote::Single);
+  m_name.clear();
+  AppendHtmlText(m_name, ShownName(name), HtmlQuote::Single);
   m_line = "<a href='";
-  m_line += m_escaped;
+  m_line += m_href;
+  m_line += '#';
+  m_line += m_name;
   m_line += "'>";
-  m_line += m_escaped;
+  m_line += m_text;
+  m_line += '#';
+  m_line += m_name;
   m_line += "</a>";
   m_line += rest;
   m_out.Write(m_line);

@@ -100,9 +100,9 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
         level.opened = true;
       }
       line = "<li><a href=\"";
-      AppendHtmlText(line, DecodePercentEscapes(doc.GetUrl(id)), HtmlQuote::Double);
+      AppendHtmlText(line, DecodeEscapesForHref(doc.GetUrl(id)), HtmlQuote::Double);
       line += "\">";
-      AppendHtmlText(line, ConvertCodePage(child.m_csTitle, child.GetCodePage(), kUtf8CodePage));
+      AppendHtmlText(line, ShownPageText(child.m_csTitle, child.GetCodePage()));
       line += "</a>\n";
       out.Write(line);
       if (listed[id] == Listed::Page) {
@@ -123,11 +123,14 @@ void ReportWriter::WriteSiteMapSection() {
       "to prevent the software from checking the Site Map itself!</p>\n");
   if (m_doc.GetLinkCount() > 0) {
     const CLinkInfo& root = *m_doc.GetLink(0);
-    const std::string& text = root.m_csTitle.empty() ? m_doc.GetUrl(0) : root.m_csTitle;
+    // Without a title the root is shown by its URL, as stored.
+    const std::string text = root.m_csTitle.empty()
+                                 ? ConvertCodePage(m_doc.GetUrl(0), root.GetCodePage(), kUtf8CodePage)
+                                 : ShownPageText(root.m_csTitle, root.GetCodePage());
     m_line = "<a href=\"";
-    AppendDecodedUrl(m_doc.GetUrl(0), HtmlQuote::Double);
+    AppendHref(m_doc.GetUrl(0), HtmlQuote::Double);
     m_line += "\">";
-    AppendHtmlText(m_line, ConvertCodePage(text, root.GetCodePage(), kUtf8CodePage));
+    AppendHtmlText(m_line, text);
     m_line += "</a>\n";
     m_out.Write(m_line);
 

@@ -142,9 +142,9 @@ void ReportWriter::MimeTypeStatistics() {
               " Bytes</td><td>(" + std::to_string(group.total / 1024) + " KB)</td><td align=right>" +
               Percent(group.total, totalSize) + "%</td>";
     m_line += "<td align=right><a href=\"";
-    if (group.hasSmallest) AppendDecodedUrl(m_doc.GetUrl(group.smallestId), HtmlQuote::Double);
+    if (group.hasSmallest) AppendHref(m_doc.GetUrl(group.smallestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.smallest) + " Bytes</a></td><td align=right><a href=\"";
-    if (group.hasLargest) AppendDecodedUrl(m_doc.GetUrl(group.largestId), HtmlQuote::Double);
+    if (group.hasLargest) AppendHref(m_doc.GetUrl(group.largestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.largest) + " Bytes</a></td><td align=right>" + std::to_string(average) +
               " Bytes</td><td>(" + std::to_string(average / 1024) + " KB)</td>";
     if (group.type == "text/html")
@@ -215,10 +215,8 @@ void ReportWriter::DuplicateCheck() {
   const auto writeGroup = [&](std::string_view heading, std::span<const std::uint32_t> members) {
     m_out.Write(heading);
     for (std::uint32_t id : members) {
-      m_escaped.clear();
-      m_decoded = DecodePercentEscapes(m_doc.GetUrl(id));
-      AppendHtmlText(m_escaped, m_decoded, HtmlQuote::Single);
-      m_out.Write("<a href='" + m_escaped + "'>" + m_escaped + "</a>\n");
+      EscapeLink(m_doc.GetUrl(id), HtmlQuote::Single);
+      m_out.Write("<a href='" + m_href + "'>" + m_text + "</a>\n");
     }
     m_out.Write("\n");
     any = true;
@@ -235,7 +233,7 @@ void ReportWriter::DuplicateCheck() {
       m_line = "Duplicate ";
       m_line += kind;
       m_line += " (";
-      AppendHtmlText(m_line, ConvertCodePage(text, codePage, kUtf8CodePage));
+      AppendHtmlText(m_line, ShownPageText(text, codePage));
       m_line += "):\n";
       writeGroup(m_line, groups.Members(group));
       group.state = RecordGroups<std::string_view>::kWritten;

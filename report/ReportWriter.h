@@ -62,13 +62,17 @@ class ReportWriter {
   void WriteBrokenEnd(std::size_t count);
   // A broken record's URL line (or "empty URL") and its escaped link text, after lead.
   void WriteBrokenRecord(std::string_view lead, const CLinkInfo& link);
-  // "<a href=\"U\" TARGET=_blank>U</a>\n" with U the decoded URL, after lead.
+  // "<a href=\"H\" TARGET=_blank>U</a>\n" after lead, with H and U the URL as href and as
+  // text (EscapeLink).
   void WriteLinkLine(std::string_view lead, const std::string& url);
-  // "<a href='U#N'>U#N</a>" and the rest of the line, with U the decoded page URL and N a
-  // name on the page.
+  // "<a href='H#N'>U#N</a>" and the rest of the line, with H and U the page URL as href and
+  // as text and N a name on the page (ShownName).
   void WriteLocalLink(const std::string& url, const std::string& name, std::string_view rest);
-  // Appends the decoded URL to m_line, escaped for quote.
-  void AppendDecodedUrl(const std::string& url, HtmlQuote quote);
+  // m_href and m_text: a stored URL as its link's href (DecodeEscapesForHref) and as its
+  // text (every escape decoded), each escaped for quote.
+  void EscapeLink(const std::string& url, HtmlQuote quote);
+  // Appends the URL as a link's href to m_line, escaped for quote.
+  void AppendHref(const std::string& url, HtmlQuote quote);
   void Flush();
 
   const CWexoDoc& m_doc;
@@ -78,11 +82,18 @@ class ReportWriter {
   std::string m_sponsor;
   bool m_hasFtpGopher = false;
   std::string m_line;     // the text being put together
-  std::string m_decoded;  // scratch for decoded URLs
-  std::string m_escaped;
+  std::string m_href;
+  std::string m_text;
+  std::string m_name;
 };
 
 constexpr unsigned kUtf8CodePage = 65001;
+
+// A title or description as the page showed it, for the report: converted from the page's
+// code page to UTF-8 and its character references decoded. Still to be escaped.
+std::string ShownPageText(const std::string& text, unsigned codePage);
+// An anchor or fragment name as the page showed it: its character references decoded (UTF-8).
+std::string ShownName(const std::string& name);
 
 // Numbers as the "C" locale writes them, whatever the process locale is.
 std::string FormatFixed(double value, int decimals);

@@ -165,4 +165,95 @@ TEST_F(ReportRun, CrawledMarkupStaysText) {
   EXPECT_EQ(SgmlErrors(), "");
 }
 
+// A site whose file names hold '#', '?', '/' and '%' (linked by their escapes) and whose
+// titles are character references: every link of the report opens the page that was checked,
+// and the titles read as the browser showed them on the pages.
+TEST_F(ReportRun, LinksOpenTheCheckedPagesAndTitlesReadAsShown) {
+  const std::filesystem::path site = dir / "site";
+  const std::string title = "<title>Tom &amp; Jerry &eacute; &#8212;</title>";
+  const std::string head = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">";
+  wexo_test::Write(site / "index.html", head + title +
+                                            "</head><body>\n"
+                                            "<a href=\"hash%23x.html\">1</a> <a href=\"q%3Fx.html\">2</a>\n"
+                                            "<a href=\"sl%2Fx.html\">3</a> <a href=\"pct%25.html\">4</a>\n"
+                                            "<a href=\"twin.html\">5</a> <a href=\"gone%23%25.html\">6</a>\n"
+                                            "<a href=\"back%5Cx.html\">7</a>\n"
+                                            "</body></html>\n");
+  wexo_test::Write(site / "twin.html", head + title + "</head><body>twin</body></html>\n");
+  for (const char* name : {"hash#x.html", "q?x.html", "sl/x.html", "pct%.html", "back\\x.html"})
+    wexo_test::Write(site / name, head + "<title>" + name + "</title></head><body>" + name + "</body></html>\n");
+  wexo_test::PeerProcess nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.Start(
+      {"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(), "--lifetime", "300"},
+      std::chrono::seconds(20), &error))
+      << error;
+  const std::string base = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/";
+  const std::string text = Check(base + "index.html");
+
+  const std::string valid = Section(text, "valid");
+  const std::pair<const char*, const char*> names[] = {{"hash%23x.html", "hash#x.html"},
+                                                       {"q%3Fx.html", "q?x.html"},
+                                                       {"sl%2Fx.html", "sl/x.html"},
+                                                       {"pct%25.html", "pct%.html"},
+                                                       {"back%5Cx.html", "back\\x.html"}};
+  for (const auto& [linked, name] : names)
+    EXPECT_NE(valid.find("<a href=\"" + base + linked + "\" TARGET=_blank>" + base + name + "</a>\r\n"),
+              std::string::npos)
+        << linked << "\n"
+        << valid;
+  EXPECT_NE(Section(text, "bylink")
+                .find("<a href=\"" + base + "gone%23%25.html\" TARGET=_blank>" + base + "gone#%.html</a>\r\n"),
+            std::string::npos)
+      << Section(text, "bylink");
+  // Every link of the valid list, as a browser sends it, reaches its page.
+  std::size_t links = 0;
+  const std::regex href("<a href=\"([^\"]*)\" TARGET=_blank>");
+  for (auto at = std::sregex_iterator(valid.begin(), valid.end(), href); at != std::sregex_iterator(); ++at, ++links)
+    EXPECT_EQ(Shell("curl -sfg -o /dev/null '" + (*at)[1].str() + "'"), 0) << (*at)[1].str();
+  EXPECT_EQ(links, 7u) << valid;
+
+  const std::string shown = "Tom &amp; Jerry \xC3\xA9 \xE2\x80\x94";
+  EXPECT_NE(Section(text, "sitemap").find("<a href=\"" + base + "index.html\">" + shown + "</a>\r\n<ul>\r\n"),
+            std::string::npos)
+      << Section(text, "sitemap");
+  EXPECT_NE(Section(text, "sitemap").find("<li><a href=\"" + base + "twin.html\">" + shown + "</a>\r\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("Duplicate title (" + shown + "):\r\n"), std::string::npos) << Section(text, "stats");
+  EXPECT_EQ(text.find("&amp;amp;"), std::string::npos);
+  EXPECT_EQ(text.find("&amp;eacute;"), std::string::npos);
+  EXPECT_EQ(text.find("&amp;#8212;"), std::string::npos);
+  EXPECT_EQ(SgmlErrors(), "");
+  EXPECT_LT(Tidy(), 2);
+
+  const std::string dom = Dom();
+  ASSERT_NE(dom.find("<h1>Broken link report</h1>"), std::string::npos) << "no DOM from chromium: " << dom;
+  EXPECT_NE(dom.find("<a href=\"" + base + "hash%23x.html\" target=\"_blank\">" + base + "hash#x.html</a>"),
+            std::string::npos)
+      << dom;
+  EXPECT_NE(dom.find("Duplicate title (Tom &amp; Jerry \xC3\xA9 \xE2\x80\x94):"), std::string::npos) << dom;
+
+  // The same site as local files, whose URLs hold the names unescaped: each link of the site
+  // map, decoded once as a browser decodes a file URL, names a file of the site.
+  const std::string local = Check("file://" + (site / "index.html").string());
+  const std::string map = Section(local, "sitemap");
+  std::size_t files = 0;
+  const std::regex fileHref("<a href=\"file://([^\"]*)\">");
+  for (auto at = std::sregex_iterator(map.begin(), map.end(), fileHref); at != std::sregex_iterator(); ++at, ++files) {
+    const std::string href = (*at)[1].str();
+    std::string path;
+    for (std::size_t i = 0; i < href.size(); ++i) {
+      if (href[i] == '%' && i + 2 < href.size()) {
+        path += static_cast<char>(std::stoi(href.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        path += href[i];
+      }
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(path)) << href;
+  }
+  EXPECT_EQ(files, 7u) << map;
+  EXPECT_NE(map.find("hash%23x.html\">hash#x.html</a>"), std::string::npos) << map;
+}
+
 }  // namespace

@@ -2,10 +2,12 @@
 // switches, the edge cases and the escaping of crawled text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "engine/Charset.h"
@@ -20,6 +22,7 @@ namespace {
 
 constexpr std::int64_t kPinnedTime = 1736000000;  // January 04, 2025 at 14:13:20 UTC
 const BuildStamp kBuilt{"Jan  2 2025", "03:04:05"};
+const std::string kOddUrl = "http://site.test/q%3Fx%23y%2Fz%25%7E.html";
 const std::string kGolden = std::string(WEXO_SOURCE_DIR) + "/tests/fixtures/report/golden.htm";
 
 std::string ReadAll(const std::string& path) {
@@ -139,6 +142,20 @@ class ReportTest : public ::testing::Test {
     d->m_saFragments = {"b", "c", "x'\"<i>"};
     doc.FindLink("http://other.test/")->m_saFragments = {"top", "q'\"<i>"};
     doc.FindLink("http://site.test/Missing.html")->m_saFragments = {"part"};
+
+    // A page whose URL holds escapes that decoded would point elsewhere, with a title of
+    // character references, shared by a second page; a broken link of it with more such
+    // escapes, a control byte's escape and the same references in its link text.
+    CLinkInfo* odd = Page(doc, kOddUrl, root, 200, "text/html", 20);
+    odd->m_csTitle = "Tom &amp; Jerry &eacute; &#8212;";
+    odd->m_pDigest = std::make_unique<Md5Digest>(Digest(4));
+    odd->m_saAnchors = {"T&amp;J", "T&amp;J"};
+    odd->m_saFragments = {"&lt;b&gt;"};
+    CLinkInfo* tom = Page(doc, "http://site.test/tom.html", root, 200, "text/html", 20);
+    tom->m_csTitle = odd->m_csTitle;
+    tom->m_pDigest = std::make_unique<Md5Digest>(Digest(5));
+    Page(doc, "http://site.test/gone%23%3f%2F%25%0a%20%C3%A9.html", odd, 404, "")->m_csTitle = "Tom &amp; Jerry";
+    doc.AddRedirect("http://site.test/r%3F1", kOddUrl, 301);
   }
 
   std::string Report(const CWexoDoc& doc) {
@@ -183,9 +200,9 @@ TEST_F(ReportTest, WithoutTimeoutsNeitherSectionListsThem) {
   EXPECT_EQ(broken.find("slow.html\" TARGET"), std::string::npos);
   EXPECT_EQ(broken.find("hung.html\" TARGET"), std::string::npos);
   EXPECT_EQ(broken.find("d.html\" TARGET"), std::string::npos) << "its only broken link timed out";
-  const std::size_t byLink = text.find("</pre>10 broken link(s) reported");
+  const std::size_t byLink = text.find("</pre>11 broken link(s) reported");
   ASSERT_NE(byLink, std::string::npos);
-  EXPECT_NE(text.find("</pre>10 broken link(s) reported", byLink + 1), std::string::npos);
+  EXPECT_NE(text.find("</pre>11 broken link(s) reported", byLink + 1), std::string::npos);
 
   const std::string with = ReadAll(kGolden);
   EXPECT_EQ(with.find("(Timeouts are not reported"), std::string::npos);
@@ -281,8 +298,8 @@ TEST_F(ReportTest, NumbersKeepDecimalPointsUnderAGermanLocale) {
   const std::string text = Report(*Fixture());
   std::setlocale(LC_ALL, saved.c_str());
   EXPECT_EQ(text, ReadAll(kGolden));
-  EXPECT_NE(text.find("<td align=right>60.00%</td>"), std::string::npos);
-  EXPECT_NE(text.find("<td>0.333</td>"), std::string::npos);
+  EXPECT_NE(text.find("<td align=right>66.67%</td>"), std::string::npos);
+  EXPECT_NE(text.find("<td>0.250</td>"), std::string::npos);
 }
 
 TEST_F(ReportTest, AFileThatCannotBeCreatedIsShownAndFails) {
@@ -303,6 +320,74 @@ TEST_F(ReportTest, EmptyRedirectListWritesTheFrameOnly) {
             "href=\"#top\">Return to Top</a></b></p>\r\n<hr>\r\n");
   EXPECT_EQ(text.find("ftpgopher"), std::string::npos) << "no ftp or gopher URL: neither line nor section";
   EXPECT_NE(text.find("<pre>\r\n</pre>0 bad local link(s) reported\r\n"), std::string::npos);
+}
+
+// A cycle of 2,000 redirects, each of its URLs linked from the root: every entry with its
+// loop line, its first 20 chain lines and one line for the rest.
+TEST_F(ReportTest, ALongRedirectCycleKeepsItsReportSmall) {
+  auto doc = NewDoc();
+  doc->SetRootUrl("http://h/");
+  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  constexpr int kCycle = 2000;
+  const auto url = [](int i) { return "http://h/r" + std::to_string(i % kCycle); };
+  for (int i = 0; i < kCycle; ++i) {
+    Page(*doc, url(i), root, 301);
+    doc->AddRedirect(url(i), url(i + 1), 301);
+  }
+  const std::string text = Report(*doc);
+  EXPECT_LT(text.size(), 10'000'000u);
+  const std::string redirects = Section(text, "redir");
+  const auto count = [&redirects](const std::string& line) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = redirects.find(line, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<b>This URL is part of a redirection loop:</b>\r\n"), 2000u);
+  EXPECT_EQ(count("\t... and 1981 more\r\n"), 2000u);
+  std::string first =
+      "<a href=\"http://h/r0\" TARGET=_blank>http://h/r0</a>\r\n"
+      "redirected to: <a href=\"http://h/r1\" TARGET=_blank>http://h/r1</a>\r\n"
+      "status code: 301 (object permanently moved)\r\n"
+      "<b>This URL is part of a redirection loop:</b>\r\n";
+  for (int i = 0; i < 20; ++i) first += "\t<a href=\"" + url(i) + "\" TARGET=_blank>" + url(i) + "</a>\r\n";
+  first +=
+      "\t... and 1981 more\r\n<b>The redirection target URL is broken!</b>\r\nlinked from page(s):\r\n\t<a "
+      "href=\"http://h/\" TARGET=_blank>http://h/</a>\r\n\r\n";
+  EXPECT_NE(redirects.find("<pre>" + first), std::string::npos) << redirects.substr(0, 3000);
+}
+
+// Titles and names as the pages showed them: character references decoded once (in the
+// page's code page converted to UTF-8), then escaped; link texts keep their own escaping.
+TEST_F(ReportTest, TitlesAndNamesShowTheirReferencesDecodedAndEscapedOnce) {
+  auto doc = NewDoc();
+  doc->SetRootUrl("http://h/");
+  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  const char* title = "Caf\xE9 &eacute; &lt;b&gt; &amp;amp; &#x263A; &bogus;";
+  const char* shown = "Caf\xC3\xA9 \xC3\xA9 &lt;b&gt; &amp;amp; \xE2\x98\xBA &amp;bogus;";
+  for (std::uint8_t body : {1, 2}) {
+    CLinkInfo* page = Page(*doc, "http://h/" + std::to_string(body), root, 200);
+    SetCharset(page, "ISO-8859-1");
+    page->m_csTitle = title;
+    page->m_csDescription = "A &amp; B";
+    page->m_pDigest = std::make_unique<Md5Digest>(Digest(body));
+    page->m_saAnchors = {"&lt;i&gt;", "&lt;i&gt;"};
+    page->m_saFragments = {"&quot;x&#39;"};
+  }
+  Page(*doc, "http://h/gone", root, 404)->m_csTitle = "&lt;b&gt; &eacute;";
+  const std::string text = Report(*doc);
+  EXPECT_NE(Section(text, "sitemap").find("<li><a href=\"http://h/1\">" + std::string(shown) + "</a>\r\n"),
+            std::string::npos)
+      << Section(text, "sitemap");
+  EXPECT_NE(text.find("Duplicate title (" + std::string(shown) + "):\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Duplicate description (A &amp; B):\r\n"), std::string::npos) << text;
+  EXPECT_NE(Section(text, "targets")
+                .find("<a href='http://h/1#&lt;i&gt;'>http://h/1#&lt;i&gt;</a> anchor occurs "
+                      "multiple times\r\n<a href='http://h/1#&quot;x&#39;'>http://h/1#&quot;x&#39;"
+                      "</a> not found\r\n"),
+            std::string::npos)
+      << Section(text, "targets");
+  EXPECT_NE(Section(text, "bylink").find("link text: &amp;lt;b&amp;gt; &amp;eacute;\r\n"), std::string::npos)
+      << Section(text, "bylink");
 }
 
 TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel) {
@@ -420,7 +505,45 @@ TEST(RedirectLoopCheck, ChainsAndLoops) {
     std::vector<std::string> urls;
     for (const std::string* url : chain.urls) urls.push_back(*url);
     EXPECT_EQ(urls, c.chain) << c.chain.front();
+    EXPECT_EQ(chain.length, c.chain.size()) << c.chain.front();
     EXPECT_EQ(chain.loop, c.loop) << c.chain.front();
+  }
+}
+
+// Every chain of random redirect lists over a few URLs, as walking it step by step gives it.
+TEST(RedirectLoopCheck, AgreesWithWalkingEveryChain) {
+  std::mt19937 random(37);
+  ScriptedHost host;
+  for (int round = 0; round < 2000; ++round) {
+    const unsigned urls = 1 + random() % 7, entries = 1 + random() % 10;
+    CWexoDoc doc(host.Context());
+    for (unsigned e = 0; e < entries; ++e)
+      doc.AddRedirect("u" + std::to_string(random() % urls), "u" + std::to_string(random() % urls), 301);
+    const std::vector<std::string>& sources = doc.GetRedirectSources();
+    const std::vector<std::string>& targets = doc.GetRedirectTargets();
+    RedirectLoopCheck check(doc);
+    for (std::size_t e = 0; e < entries; ++e) {
+      std::vector<std::string> walked{sources[e], targets[e]};
+      bool loop = sources[e] == targets[e];
+      while (!loop) {
+        const auto next = std::find(sources.begin(), sources.end(), walked.back());
+        if (next == sources.end()) break;
+        const std::string& target = targets[next - sources.begin()];
+        loop = std::find(walked.begin(), walked.end(), target) != walked.end();
+        walked.push_back(target);
+      }
+      std::string lists;
+      for (unsigned k = 0; k < entries; ++k) lists += sources[k] + ">" + targets[k] + " ";
+      const RedirectChain& chain = check(e);
+      std::vector<std::string> got;
+      for (const std::string* url : chain.urls) got.push_back(*url);
+      EXPECT_EQ(got, walked) << lists << "entry " << e;
+      EXPECT_EQ(chain.length, walked.size()) << lists << "entry " << e;
+      EXPECT_EQ(chain.loop, loop) << lists << "entry " << e;
+      const RedirectChain& cut = check(e, 3);
+      EXPECT_EQ(cut.urls.size(), std::min<std::size_t>(3, walked.size()));
+      EXPECT_EQ(cut.length, walked.size());
+    }
   }
 }
 
@@ -429,6 +552,23 @@ TEST(ReportHelpers, CompareUrlsFoldsAsciiOnly) {
   EXPECT_LT(CompareUrls("http://h/_", "http://h/Z"), 0) << "letters fold to lower case before comparing";
   EXPECT_LT(CompareUrls("http://h/a", "http://h/ab"), 0);
   EXPECT_NE(CompareUrls("http://h/\xC3\x89", "http://h/\xC3\xA9"), 0) << "no case folding beyond ASCII";
+}
+
+TEST(ReportHelpers, HrefsKeepTheEscapesThatWouldPointElsewhere) {
+  const struct {
+    const char* stored;
+    const char* href;
+  } cases[] = {
+      {"http://h/a.html", "http://h/a.html"},
+      {"http://h/a%20b%C3%A9%7e%e9", "http://h/a b\xC3\xA9~\xE9"},
+      {"http://h/%23%3F%3f%2F%2f%25", "http://h/%23%3F%3f%2F%2f%25"},
+      {"http://h/%00%0a%1F%7F%20", "http://h/%00%0a%1F%7F "},
+      {"http://h/%2525%41", "http://h/%2525A"},  // '%' stays, so do the digits behind it
+      {"http://h/%4%zz%", "http://h/%4%zz%"},
+      {"http://h/x?q=%22a%22&b=%3F#%23", "http://h/x?q=\"a\"&b=%3F#%23"},
+      {"file:///s/a%20b%25%23%3F%5C%5c%C3%A9.html", "file:///s/a b%25%23%3F%5C%5c\xC3\xA9.html"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeEscapesForHref(c.stored), c.href) << c.stored;
 }
 
 TEST(ReportHelpers, BrokenStatuses) {
