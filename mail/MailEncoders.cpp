@@ -244,12 +244,14 @@ std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_vi
   value = UpToNul(value);
   std::vector<HeaderWord> words;
   if (value.empty()) return words;
-  if (!utf8Words && IsAscii(value)) {
+  // Plain text with "=?" in it would be read as encoded words where it looks like them.
+  const bool plainIsSafe = value.find("=?") == std::string_view::npos;
+  if (!utf8Words && plainIsSafe && IsAscii(value)) {
     words.push_back({std::string(value), false});
     return words;
   }
   std::string bytes;
-  if (utf8Words || !HeldByCharset(value, charset, bytes)) return Utf8Words(ConvertToUtf8(value));
+  if (utf8Words || !plainIsSafe || !HeldByCharset(value, charset, bytes)) return Utf8Words(ConvertToUtf8(value));
   std::string_view rest = bytes;
   while (!rest.empty()) {
     const std::string_view chunk = rest.substr(0, std::min<std::size_t>(rest.size(), 70));

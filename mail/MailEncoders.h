@@ -45,7 +45,8 @@ struct HeaderWord {
 // is. A value that charset holds whole goes in charset, cut into chunks of 70 bytes, each
 // through EncodeHeaderWord. Any other (every one when charset is "UTF-8", or with utf8Words
 // set) goes as encoded words of UTF-8, "Q" or, when shorter, "B", each at most 75 characters
-// and holding whole characters only; with utf8Words plain ASCII too.
+// and holding whole characters only; so does every value holding "=?" (a reader would decode
+// what looks like an encoded word), and with utf8Words plain ASCII too.
 std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words = false);
 
 // EncodeHeaderWords joined.

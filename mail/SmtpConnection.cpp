@@ -264,10 +264,10 @@ bool CRQZSMTPConnection::Connect(const std::string& host, int loginMethod, const
   // A port setting that is no port must not send the mail to another server on 25.
   std::string problem;
   if (!SmtpPortSetting(port, port, problem)) {
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP: %s\n", TraceText(problem).c_str());
     SetLastError(platform::WSAEINVAL);
     m_sLastCommandResponse = problem;
     m_nLastCommandResponseCode = 0;
-    WriteTraceLog(kTraceSource, __LINE__, "SMTP: %s\n", TraceText(problem).c_str());
     ReportDiagnostic("CRQZSMTPConnection::Connect, " + problem);
     return false;
   }

@@ -100,6 +100,8 @@ TEST(MailEncoders, TextThatTheCharsetLacksGoesAsUtf8Words) {
        "=?UTF-8?q?All_links=2C_checked_today_=E2=80=93_fine_=281=29?="},
       // A charset without a code page holds nothing.
       {"caf\xC3\xA9", "no-such-charset", "=?UTF-8?B?Y2Fmw6k=?="},
+      // Text that a reader would take for an encoded word is encoded itself.
+      {"=?UTF-8?q?hi?=", "iso-8859-1", "=?UTF-8?B?PT9VVEYtOD9xP2hpPz0=?="},
       // Bytes that are no UTF-8 become U+FFFD, which Latin-1 lacks.
       {"a\xFF", "iso-8859-1", "=?UTF-8?B?Ye+/vQ==?="},
   };
