@@ -103,6 +103,12 @@ TEST_F(ReportMailRun, FailuresShowTheirBoxAndExitOne) {
     EXPECT_NE(err.find("Link tolvak finished. Do you want a report? No"), std::string::npos) << c.name << ": " << err;
   }
   EXPECT_TRUE(OutputLines(smtp.Output(), "DONE").empty()) << smtp.Output();
+  // Why the server refused is in the trace log, with what was said before.
+  const std::string log = ReadAll(dir / ("wexo-" + std::to_string(::getuid())) / "wexolog.txt");
+  EXPECT_NE(log.find("SMTP sent: RCPT TO:<nobody@example.org>\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("SMTP received: 550 5.1.1 <nobody@example.org>: Recipient address rejected\r\n"),
+            std::string::npos)
+      << log;
 }
 
 // The settings file's UTF-8 texts arrive as they were written, Latin-1 or not.
