@@ -269,7 +269,8 @@ std::string EncodeHeaderValue(std::string_view value, std::string_view charset) 
 
 void HeaderFolder::Text(std::string_view text) {
   for (char c : text) {
-    if (IsFoldBlank(c) && !m_text.empty() && !IsFoldBlank(m_text.back())) m_points.push_back({m_text.size(), false, true});
+    if (IsFoldBlank(c) && !m_text.empty() && !IsFoldBlank(m_text.back()))
+      m_points.push_back({m_text.size(), false, true});
     m_text += c;
   }
 }

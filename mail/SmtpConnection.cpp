@@ -379,7 +379,8 @@ bool CRQZSMTPConnection::LoginDialogue(bool plain, const std::string& user, cons
     return false;
   const std::string userRefused = plain ? "Server did not response correctly to AUTH LOGIN PLAIN username field"
                                         : "Server did not respond correctly to AUTH LOGIN username field";
-  if (!LoginStep(answer(user), true, m + "An unexpected error occurred while sending the username", 334, m + userRefused) ||
+  if (!LoginStep(answer(user), true, m + "An unexpected error occurred while sending the username", 334,
+                 m + userRefused) ||
       !prompted("password:"))
     return false;
   return LoginStep(answer(password), true, m + "An unexpected error occurred while sending the password", 235,

@@ -66,7 +66,8 @@ std::string DecodeUtf8Words(const std::vector<HeaderWord>& words) {
           bytes += static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
           i += 2;
         } else {
-          EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(body[i])) || std::string("!*+-/_").find(body[i]) != std::string::npos)
+          EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(body[i])) ||
+                      std::string("!*+-/_").find(body[i]) != std::string::npos)
               << w.text;
           bytes += body[i] == '_' ? ' ' : body[i];
         }

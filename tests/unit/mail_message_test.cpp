@@ -80,8 +80,8 @@ TEST(MailAddress, ParseAddress) {
   EXPECT_EQ(CSMTPAddress("\"Doe, Jane\" <j@x>").RegularForm(true, "iso-8859-1"), "\"Doe, Jane\" <j@x>");
   EXPECT_EQ(CSMTPAddress("\"M\xC3\xBCller, J\xC3\xB6rg\" <j@x>").RegularForm(true, "iso-8859-1"),
             "=?iso-8859-1?q?M=FCller,_J=F6rg?= <j@x>");
-  EXPECT_EQ(CSMTPAddress("\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB <otdel@example.org>").RegularForm(true, "iso-8859-1"),
-            "=?UTF-8?B?0J7RgtC00LXQuw==?= <otdel@example.org>");
+  const CSMTPAddress otdel("\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB <otdel@example.org>");
+  EXPECT_EQ(otdel.RegularForm(true, "iso-8859-1"), "=?UTF-8?B?0J7RgtC00LXQuw==?= <otdel@example.org>");
 }
 
 TEST(MailAddress, Lists) {
