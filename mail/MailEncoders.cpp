@@ -1,5 +1,6 @@
 #include "mail/MailEncoders.h"
 
+#include "algorithms/Base64.h"
 #include "platform/CodePage.h"
 
 #include <strings.h>
@@ -51,6 +52,82 @@ std::string EscapeQuotedPrintable(std::string_view in) {
     }
   }
   return out;
+}
+
+bool IsFoldBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether charset holds the UTF-8 text whole; its bytes in that charset then.
+bool HeldByCharset(std::string_view text, std::string_view charset, std::string& bytes) {
+  if (EqualsNoCase(charset, "UTF-8")) return false;
+  const unsigned cp = platform::CodePageFromCharsetName(charset);
+  std::u16string wide, back;
+  if (cp == 0 || cp == platform::kCpUtf8 || !platform::MultiByteToWide(platform::kCpUtf8, text, wide) ||
+      !platform::WideToMultiByte(cp, wide, bytes) || !platform::MultiByteToWide(cp, bytes, back))
+    return false;
+  return back == wide;
+}
+
+// Bytes that a "Q" word in any header (a name in an address list too) may carry as they are.
+bool IsPlainInWord(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '*' ||
+         c == '+' || c == '-' || c == '/';
+}
+
+std::size_t QLength(unsigned char c) { return IsPlainInWord(c) || c == ' ' ? 1 : 3; }
+
+void AppendQ(std::string& out, std::string_view bytes) {
+  for (char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == ' ')
+      out += '_';
+    else if (IsPlainInWord(c))
+      out += ch;
+    else
+      AppendEscape(out, c);
+  }
+}
+
+// The length of the UTF-8 character that starts with lead (valid UTF-8 assumed).
+std::size_t Utf8Length(unsigned char lead) { return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+
+// Valid UTF-8 text as encoded words of at most 75 characters, never parting a character.
+std::vector<HeaderWord> Utf8Words(const std::string& text) {
+  constexpr std::size_t kRoom = 75 - 12;  // "=?UTF-8?q?" and "?="
+  constexpr std::size_t kBase64Bytes = kRoom / 4 * 3;
+  std::size_t qLength = 0;
+  for (char c : text) qLength += QLength(static_cast<unsigned char>(c));
+  const bool base64 = (text.size() + 2) / 3 * 4 < qLength;
+
+  std::vector<HeaderWord> words;
+  auto flush = [&](std::string_view bytes) {
+    std::string word = base64 ? "=?UTF-8?B?" : "=?UTF-8?q?";
+    if (base64) {
+      CBase64Coder coder;
+      coder.Encode(bytes.data(), bytes.size());
+      word += coder.EncodedText();
+    } else {
+      AppendQ(word, bytes);
+    }
+    words.push_back({word + "?=", true});
+  };
+  std::size_t start = 0, used = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = std::min(Utf8Length(static_cast<unsigned char>(text[i])), text.size() - i);
+    std::size_t cost = n;
+    if (!base64) {
+      cost = 0;
+      for (std::size_t k = i; k < i + n; ++k) cost += QLength(static_cast<unsigned char>(text[k]));
+    }
+    if (used + cost > (base64 ? kBase64Bytes : kRoom)) {
+      flush(std::string_view(text).substr(start, i - start));
+      start = i;
+      used = 0;
+    }
+    used += cost;
+    i += n;
+  }
+  if (start < text.size()) flush(std::string_view(text).substr(start));
+  return words;
 }
 
 }  // namespace
@@ -163,16 +240,101 @@ std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset) {
   return out;
 }
 
-std::string EncodeHeaderValue(std::string_view value, std::string_view charset) {
-  const std::string bytes = TextForCharset(value, charset);
-  std::string_view rest = bytes;
-  std::string out;
-  while (!rest.empty()) {
-    const std::size_t take = std::min<std::size_t>(rest.size(), 70);
-    out += EncodeHeaderWord(rest.substr(0, take), charset);
-    rest.remove_prefix(take);
+std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words) {
+  value = UpToNul(value);
+  std::vector<HeaderWord> words;
+  if (value.empty()) return words;
+  // Plain text with "=?" in it would be read as encoded words where it looks like them.
+  const bool plainIsSafe = value.find("=?") == std::string_view::npos;
+  if (!utf8Words && plainIsSafe && IsAscii(value)) {
+    words.push_back({std::string(value), false});
+    return words;
   }
+  std::string bytes;
+  if (utf8Words || !plainIsSafe || !HeldByCharset(value, charset, bytes)) return Utf8Words(ConvertToUtf8(value));
+  std::string_view rest = bytes;
+  while (!rest.empty()) {
+    const std::string_view chunk = rest.substr(0, std::min<std::size_t>(rest.size(), 70));
+    words.push_back({EncodeHeaderWord(chunk, charset), !IsAscii(chunk)});
+    rest.remove_prefix(chunk.size());
+  }
+  return words;
+}
+
+std::string EncodeHeaderValue(std::string_view value, std::string_view charset) {
+  std::string out;
+  for (const HeaderWord& w : EncodeHeaderWords(value, charset)) out += w.text;
   return out;
+}
+
+void HeaderFolder::Text(std::string_view text) {
+  for (char c : text) {
+    if (IsFoldBlank(c) && !m_text.empty() && !IsFoldBlank(m_text.back()))
+      m_points.push_back({m_text.size(), false, true});
+    m_text += c;
+  }
+}
+
+void HeaderFolder::Words(const std::vector<HeaderWord>& words, bool preferred) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (!words[i].encoded) {
+      Text(words[i].text);
+      continue;
+    }
+    if (i > 0 && words[i - 1].encoded) Break(preferred);
+    Word(words[i].text);
+  }
+}
+
+std::string HeaderFolder::Line() const {
+  if (m_text.size() <= kMaxLine) return m_text;
+  std::string line = Fold(true);
+  if (LongestLine(line) > kMaxLine) line = Fold(false);
+  return line;
+}
+
+bool HeaderFolder::Fits() const { return LongestLine(Line()) <= kMaxLine; }
+
+std::string HeaderFolder::Fold(bool preferredOnly) const {
+  // A fold before a blank must leave something but blanks on the next line.
+  std::size_t lastText = m_text.size();
+  while (lastText > m_start && IsFoldBlank(m_text[lastText - 1])) --lastText;
+  std::vector<Point> points;
+  for (const Point& p : m_points) {
+    if (p.at > m_start && p.at < lastText && (p.preferred || !preferredOnly)) points.push_back(p);
+  }
+
+  std::string out;
+  std::size_t start = 0;  // where the current line's text begins
+  bool blank = false;     // the current line begins with an added blank
+  auto length = [&](std::size_t end) { return (blank ? 1 : 0) + end - start; };
+  std::size_t next = 0;
+  while (length(m_text.size()) > kFoldedLine) {
+    while (next < points.size() && points[next].at <= start) ++next;
+    if (next == points.size()) break;
+    // The last place that keeps the line short, else the first there is.
+    std::size_t pick = next;
+    for (std::size_t k = next + 1; k < points.size() && length(points[k].at) <= kFoldedLine; ++k) pick = k;
+    if (blank) out += ' ';
+    out.append(m_text, start, points[pick].at - start);
+    out += "\r\n";
+    start = points[pick].at;
+    blank = points[pick].addsBlank;
+    next = pick + 1;
+  }
+  if (blank) out += ' ';
+  out.append(m_text, start, std::string::npos);
+  return out;
+}
+
+std::size_t LongestLine(std::string_view text) {
+  std::size_t longest = 0;
+  while (true) {
+    const std::size_t end = text.find("\r\n");
+    longest = std::max(longest, std::min(end, text.size()));
+    if (end == std::string_view::npos) return longest;
+    text.remove_prefix(end + 2);
+  }
 }
 
 std::string StuffDots(std::string_view text) {

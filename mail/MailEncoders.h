@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // '0'..'9', 'A'..'F' for 0..15.
 char HexDigit(unsigned value);
@@ -34,9 +35,64 @@ std::string EncodeQuotedPrintable(std::string_view bytes);
 // '=' '?' '_' and 8-bit bytes "=XX"); any other chunk unchanged.
 std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset);
 
-// A header value in charset (TextForCharset), cut into chunks of 70 bytes, each through
-// EncodeHeaderWord, joined with nothing between them.
+// One piece of an encoded header value: text as it stands, or one encoded word.
+struct HeaderWord {
+  std::string text;
+  bool encoded = false;
+};
+
+// A header value as its pieces, joined with nothing between them. Plain ASCII stands as it
+// is. A value that charset holds whole goes in charset, cut into chunks of 70 bytes, each
+// through EncodeHeaderWord. Any other (every one when charset is "UTF-8", or with utf8Words
+// set) goes as encoded words of UTF-8, "Q" or, when shorter, "B", each at most 75 characters
+// and holding whole characters only; so does every value holding "=?" (a reader would decode
+// what looks like an encoded word), and with utf8Words plain ASCII too.
+std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words = false);
+
+// EncodeHeaderWords joined.
 std::string EncodeHeaderValue(std::string_view value, std::string_view charset);
+
+// A header line ("Subject: " and what follows, without CR LF), folded (RFC 5322) only when it
+// would be longer than 998 characters: then into lines of about 78 where it can be. A fold
+// puts CR LF before a blank or tab of the text, or CR LF and a blank at a Break, so that
+// unfolding gives the line back (a decoder drops the white space between two encoded words).
+// Folds go to the preferred places first and elsewhere only when that is not enough.
+class HeaderFolder {
+ public:
+  static constexpr std::size_t kMaxLine = 998;
+  static constexpr std::size_t kFoldedLine = 78;
+
+  // The field name and what follows it on the first line, never folded.
+  explicit HeaderFolder(std::string_view start) : m_text(start), m_start(start.size()) {}
+  // Text that may be folded before its blanks and tabs.
+  void Text(std::string_view text);
+  // Text never folded inside.
+  void Word(std::string_view word) { m_text.append(word); }
+  // The pieces of an encoded value, with a Break between two encoded words.
+  void Words(const std::vector<HeaderWord>& words, bool preferred);
+  // A place where a fold may go, adding the blank it needs.
+  void Break(bool preferred = true) { m_points.push_back({m_text.size(), true, preferred}); }
+
+  // The line, unchanged when it is at most kMaxLine long, else folded.
+  std::string Line() const;
+  // Whether no line of Line() is longer than kMaxLine.
+  bool Fits() const;
+
+ private:
+  struct Point {
+    std::size_t at;
+    bool addsBlank;
+    bool preferred;
+  };
+  std::string Fold(bool preferredOnly) const;
+
+  std::string m_text;
+  std::size_t m_start;
+  std::vector<Point> m_points;
+};
+
+// The longest line of a text whose lines end in CR LF, without its CR LF.
+std::size_t LongestLine(std::string_view text);
 
 // A second '.' before every '.' that starts the text or follows an LF.
 std::string StuffDots(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include "algorithms/Base64.h"
 #include "algorithms/Md5.h"
+#include "engine/TraceLog.h"
 #include "mail/MailEncoders.h"
 #include "platform/LastError.h"
 
@@ -13,19 +14,41 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 using platform::GetLastError;
 using platform::SetLastError;
 
 namespace {
 
-// The port to use: WEXO_SMTP_PORT when it holds a port number, else the one given.
-int SmtpPort(int given) {
-  const char* text = std::getenv("WEXO_SMTP_PORT");
-  if (!text || !*text) return given;
-  char* end = nullptr;
-  const long port = std::strtol(text, &end, 10);
-  return *end == '\0' && port > 0 && port <= 65535 ? static_cast<int>(port) : given;
+constexpr const char* kTraceSource = "SmtpConnection";
+constexpr std::size_t kTraceLineMax = 1000;
+
+// One line of the dialogue for the trace log: control characters as "\xNN", a long line cut.
+std::string TraceText(std::string_view line) {
+  std::string out;
+  for (std::size_t i = 0; i < line.size() && i < kTraceLineMax; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (line.size() > kTraceLineMax) out += " ... (" + std::to_string(line.size() - kTraceLineMax) + " bytes more)";
+  return out;
+}
+
+// Every line of text (lines end in CR LF) as "SMTP <what>: <line>".
+void TraceLines(int sourceLine, const char* what, std::string_view text) {
+  while (true) {
+    const std::size_t end = text.find("\r\n");
+    WriteTraceLog(kTraceSource, sourceLine, "SMTP %s: %s\n", what, TraceText(text.substr(0, end)).c_str());
+    if (end == std::string_view::npos || end + 2 == text.size()) return;
+    text.remove_prefix(end + 2);
+  }
 }
 
 std::string LocalHostName() {
@@ -79,6 +102,25 @@ std::size_t LastLineOfWholeReply(const char* text, std::size_t length) {
 }
 
 }  // namespace
+
+bool SmtpPortSetting(int given, int& port, std::string& problem) {
+  port = given;
+  problem.clear();
+  const char* text = std::getenv("WEXO_SMTP_PORT");
+  if (!text || !*text) return true;
+  long value = 0;
+  bool number = true;
+  for (const char* c = text; *c && number; ++c) {
+    number = *c >= '0' && *c <= '9';
+    value = std::min(value * 10 + (*c - '0'), 65536L);
+  }
+  if (number && value >= 1 && value <= 65535) {
+    port = static_cast<int>(value);
+    return true;
+  }
+  problem = std::string("WEXO_SMTP_PORT is not a port number: ") + text;
+  return false;
+}
 
 std::string CramMd5Response(const std::string& user, const std::string& password, const std::string& challenge) {
   std::uint8_t digest[16];
@@ -151,9 +193,22 @@ void CRQZSMTPConnection::WrongReply(const std::string& diagnostic) {
 }
 
 bool CRQZSMTPConnection::Send(const std::string& text) {
+  m_nTextBytes += text.size();
   if (m_Socket.Send(text)) return true;
   m_bOutOfStep = true;
   return false;
+}
+
+bool CRQZSMTPConnection::SendCommand(const std::string& text, bool hidden) {
+  // The end marker's CR LF ends the message text; the command is the "." after it.
+  std::string_view line = text;
+  if (line.starts_with("\r\n")) line.remove_prefix(2);
+  if (line.ends_with("\r\n")) line.remove_suffix(2);
+  if (hidden)
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP sent: (login data, not shown)\n");
+  else
+    TraceLines(__LINE__, "sent", line);
+  return Send(text);
 }
 
 bool CRQZSMTPConnection::RefuseBreaks(const std::string& value, const char* setting, const char* method) {
@@ -206,16 +261,30 @@ bool CRQZSMTPConnection::Connect(const std::string& host, int loginMethod, const
   if (!RefuseBreaks(m_sHeloHostname, "The HELO host name", "Connect") ||
       !RefuseBreaks(user, "The user name", "Connect") || !RefuseBreaks(password, "The password", "Connect"))
     return false;
+  // A port setting that is no port must not send the mail to another server on 25.
+  std::string problem;
+  if (!SmtpPortSetting(port, port, problem)) {
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP: %s\n", TraceText(problem).c_str());
+    SetLastError(platform::WSAEINVAL);
+    m_sLastCommandResponse = problem;
+    m_nLastCommandResponseCode = 0;
+    ReportDiagnostic("CRQZSMTPConnection::Connect, " + problem);
+    return false;
+  }
   if (!m_Socket.Create()) {
     ReportDiagnostic("CRQZSMTPConnection::Connect, Failed to create client socket, GetLastError returns: " +
                      std::to_string(GetLastError()) + "\n");
     return false;
   }
-  port = SmtpPort(port);
+  WriteTraceLog(kTraceSource, __LINE__, "SMTP: connecting to %s port %d\n", TraceText(host).c_str(), port);
   if (!m_Socket.Connect(host, port, localAddress, m_dwTimeout)) {
     std::string what = "CRQZSMTPConnection::Connect, Could not connect to the SMTP server " + host + " on port " +
                        std::to_string(port);
     if (!localAddress.empty()) what += " from LocalAddress:" + localAddress;
+    const std::uint32_t error = GetLastError();
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP: could not connect: %s\n",
+                  platform::FormatMessageText(error).c_str());
+    SetLastError(error);
     ReportWithLastError(what + ", ");
     m_Socket.Close();
     return false;
@@ -241,7 +310,7 @@ bool CRQZSMTPConnection::Connect(const std::string& host, int loginMethod, const
 }
 
 bool CRQZSMTPConnection::ConnectSMTP(const std::string& hostName) {
-  if (!Send("HELO " + hostName + "\r\n")) {
+  if (!SendCommand("HELO " + hostName + "\r\n")) {
     ReportDiagnostic("CRQZSMTPConnection::ConnectSMTP, An unexpected error occurred while sending the HELO command");
     return false;
   }
@@ -250,7 +319,7 @@ bool CRQZSMTPConnection::ConnectSMTP(const std::string& hostName) {
 
 bool CRQZSMTPConnection::ConnectESMTP(const std::string& hostName, const std::string& user, const std::string& password,
                                       int method) {
-  if (!Send("EHLO " + hostName + "\r\n")) {
+  if (!SendCommand("EHLO " + hostName + "\r\n")) {
     ReportDiagnostic("CRQZSMTPConnection::ConnectESMTP, An unexpected error occurred while sending the EHLO command");
     return false;
   }
@@ -269,9 +338,9 @@ bool CRQZSMTPConnection::ConnectESMTP(const std::string& hostName, const std::st
 }
 
 // One step of a login dialogue: send text, expect code; each failure has its sentence.
-bool CRQZSMTPConnection::LoginStep(const std::string& text, const std::string& sendFailure, int code,
+bool CRQZSMTPConnection::LoginStep(const std::string& text, bool hidden, const std::string& sendFailure, int code,
                                    const std::string& replyFailure) {
-  if (!Send(text)) {
+  if (!SendCommand(text, hidden)) {
     ReportDiagnostic(sendFailure);
     return false;
   }
@@ -304,26 +373,27 @@ bool CRQZSMTPConnection::LoginDialogue(bool plain, const std::string& user, cons
   };
   auto answer = [&](const std::string& value) { return plain ? value + "\r\n" : Base64Line(value); };
 
-  if (!LoginStep(mechanism + "\r\n", m + "An unexpected error occurred while sending the AUTH command", 334,
+  if (!LoginStep(mechanism + "\r\n", false, m + "An unexpected error occurred while sending the AUTH command", 334,
                  m + "Server does not support " + mechanism) ||
       !prompted("username:"))
     return false;
   const std::string userRefused = plain ? "Server did not response correctly to AUTH LOGIN PLAIN username field"
                                         : "Server did not respond correctly to AUTH LOGIN username field";
-  if (!LoginStep(answer(user), m + "An unexpected error occurred while sending the username", 334, m + userRefused) ||
+  if (!LoginStep(answer(user), true, m + "An unexpected error occurred while sending the username", 334,
+                 m + userRefused) ||
       !prompted("password:"))
     return false;
-  return LoginStep(answer(password), m + "An unexpected error occurred while sending the password", 235,
+  return LoginStep(answer(password), true, m + "An unexpected error occurred while sending the password", 235,
                    m + mechanism + " authentication was unsuccessful");
 }
 
 bool CRQZSMTPConnection::CramLogin(const std::string& user, const std::string& password) {
   const std::string m = "CRQZSMTPConnection::CramLogin, ";
-  if (!LoginStep("AUTH CRAM-MD5\r\n", m + "An unexpected error occurred while sending the AUTH command", 334,
+  if (!LoginStep("AUTH CRAM-MD5\r\n", false, m + "An unexpected error occurred while sending the AUTH command", 334,
                  m + "Server does not support AUTH CRAM-MD5"))
     return false;
   const std::string challenge = DecodeBase64Text(Challenge(m_sLastCommandResponse));
-  return LoginStep(Base64Line(CramMd5Response(user, password, challenge)),
+  return LoginStep(Base64Line(CramMd5Response(user, password, challenge)), true,
                    m + "An unexpected error occurred while sending the username", 235,
                    m + "AUTH CRAM-MD5 authentication was unsuccessful");
 }
@@ -336,9 +406,13 @@ bool CRQZSMTPConnection::ReadResponse(std::size_t bufferSize, int expectedCode, 
   std::string buffer(bufferSize, '\0');
   std::size_t pos = 0;
   m_bLastReplyWhole = false;
-  auto fail = [&] {
+  auto fail = [&](const char* why) {
     m_sLastCommandResponse.assign(buffer.data(), pos);
     m_bOutOfStep = true;
+    const std::uint32_t error = GetLastError();
+    if (pos > 0) TraceLines(__LINE__, "received (not a whole reply)", m_sLastCommandResponse);
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP: %s\n", why);
+    SetLastError(error);
     return false;
   };
 
@@ -347,27 +421,29 @@ bool CRQZSMTPConnection::ReadResponse(std::size_t bufferSize, int expectedCode, 
     // One deadline for the whole reply: a server that trickles bytes cannot hold us.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     bool readable = false;
-    if (!m_Socket.IsReadable(readable, static_cast<std::uint32_t>(left > 0 ? left : 0))) return fail();
+    if (!m_Socket.IsReadable(readable, static_cast<std::uint32_t>(left > 0 ? left : 0)))
+      return fail("waiting for the reply failed");
     if (!readable) {
       SetLastError(platform::WSAETIMEDOUT);
       ReportDiagnostic("CRQZSMTPConnection::ReadResponse, Timed Out waiting for response from SMTP server");
-      return fail();
+      return fail("no whole reply within the time-out");
     }
     const std::size_t room = buffer.size() - pos - 1;
     const int n = m_Socket.Receive(buffer.data() + pos, room);
-    if (n <= 0) return fail();
+    if (n <= 0) return fail(n == 0 ? "the server closed the connection" : "reading the reply failed");
     pos += static_cast<std::size_t>(n);
     if (static_cast<std::size_t>(n) == room) buffer.resize(buffer.size() + growStep, '\0');
     lastLine = LastLineOfWholeReply(buffer.data(), pos);
     if (lastLine == std::string::npos && pos >= kMaxReplySize) {
       SetLastError(platform::WSAEMSGSIZE);
       ReportDiagnostic("CRQZSMTPConnection::ReadResponse, The response from the SMTP server is too long");
-      return fail();
+      return fail("the reply is too long");
     }
   }
   m_bLastReplyWhole = true;
   m_nLastCommandResponseCode = ReplyCode(buffer.data() + lastLine);
   m_sLastCommandResponse.assign(buffer.data(), pos - 2);
+  TraceLines(__LINE__, "received", m_sLastCommandResponse);
   if (m_nLastCommandResponseCode == expectedCode) return true;
   SetLastError(platform::WSAEPROTONOSUPPORT);
   return false;
@@ -384,7 +460,7 @@ bool CRQZSMTPConnection::SendMessage(CSMTPMessage& message) {
 
   // Servers take only the bare address in the envelope; the From header keeps the text.
   const CSMTPAddress sender(message.m_From.m_sEmailAddress);
-  if (!Send("MAIL FROM:<" + sender.m_sEmailAddress + ">\r\n")) {
+  if (!SendCommand("MAIL FROM:<" + sender.m_sEmailAddress + ">\r\n")) {
     ReportWithLastError(m + "Failed in call to send MAIL command, ");
     return Fail();
   }
@@ -396,7 +472,7 @@ bool CRQZSMTPConnection::SendMessage(CSMTPMessage& message) {
     for (int i = 0; i < message.RecipientCount(type); ++i)
       if (!SendRCPTForRecipient(*message.GetRecipient(i, type))) return Fail();
   }
-  if (!Send("DATA\r\n")) {
+  if (!SendCommand("DATA\r\n")) {
     ReportWithLastError(m + "Failed in call to send DATA command, ");
     return Fail();
   }
@@ -407,6 +483,7 @@ bool CRQZSMTPConnection::SendMessage(CSMTPMessage& message) {
 
   // From here until the end marker, whatever the server reads is message text.
   m_bOutOfStep = true;
+  m_nTextBytes = 0;
   if (!Send(message.BuildHeader())) {
     ReportWithLastError(m + "Failed in call to send the header, ");
     return Fail();
@@ -424,7 +501,8 @@ bool CRQZSMTPConnection::SendMessage(CSMTPMessage& message) {
   } else if (!SendBodyPart(root, true)) {
     return Fail();
   }
-  if (!Send("\r\n.\r\n")) {
+  WriteTraceLog(kTraceSource, __LINE__, "SMTP sent: (the message text, %zu bytes)\n", m_nTextBytes);
+  if (!SendCommand("\r\n.\r\n")) {
     ReportWithLastError(m + "Failed in call to send end of message indicator, ");
     return Fail();
   }
@@ -437,7 +515,7 @@ bool CRQZSMTPConnection::SendMessage(CSMTPMessage& message) {
 }
 
 bool CRQZSMTPConnection::SendRCPTForRecipient(const CSMTPAddress& recipient) {
-  if (!Send("RCPT TO:<" + recipient.m_sEmailAddress + ">\r\n")) {
+  if (!SendCommand("RCPT TO:<" + recipient.m_sEmailAddress + ">\r\n")) {
     ReportWithLastError("CRQZSMTPConnection::SendRCPTForRecipient, Failed in call to send RCPT command, ");
     return false;
   }
@@ -479,7 +557,7 @@ bool CRQZSMTPConnection::Disconnect(bool gracefully) {
     // A QUIT now would be read as message text, and its reply waited for in vain.
     ReportDiagnostic(m + "The connection is out of step, closing it without QUIT");
   } else if (gracefully) {
-    if (!Send("QUIT\r\n")) {
+    if (!SendCommand("QUIT\r\n")) {
       ReportWithLastError(m + "Failed in call to send QUIT command, ");
     } else {
       result = ReadCommandReply(221);

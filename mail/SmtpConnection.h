@@ -17,6 +17,10 @@
 // ReportDiagnostic. A clean-up after a failure (QUIT, close) keeps that failure's error and
 // reply text.
 //
+// Trace: each command sent and each reply line received goes to the trace log
+// (engine/TraceLog.h) as "SMTP sent: ..." and "SMTP received: ..."; the user name, password
+// and answers of a login as "(login data, not shown)", the message text as its size.
+//
 // Waits: connecting, every send and every reply are each bounded by the reply time-out
 // (60 s). After a failure that leaves the dialogue out of step (no whole reply, a send that
 // failed, anything inside DATA) the connection is closed without QUIT.
@@ -64,6 +68,11 @@ class CSMTPSocket {
   std::uint32_t m_dwSendTimeout = 60000;
 };
 
+// The port the connection uses in place of given: WEXO_SMTP_PORT when it is set and not
+// empty. False, with problem set to "WEXO_SMTP_PORT is not a port number: <text>", when it
+// holds anything but a number from 1 to 65535.
+bool SmtpPortSetting(int given, int& port, std::string& problem);
+
 class CRQZSMTPConnection {
  public:
   static constexpr std::size_t kMaxReplySize = 64 * 1024;
@@ -76,7 +85,8 @@ class CRQZSMTPConnection {
 
   // Connects, reads the 220 greeting and says HELO (method 0) or EHLO and logs in with the
   // method (SmtpLoginMethod). An empty localAddress binds to none. The environment variable
-  // WEXO_SMTP_PORT, when it holds a port number, is used instead of port.
+  // WEXO_SMTP_PORT is used instead of port; one that holds no port number fails the connect
+  // (last error 10022, the reply text SmtpPortSetting's problem) before anything is sent.
   bool Connect(const std::string& host, int loginMethod = SMTP_LOGIN_NONE, const std::string& user = {},
                const std::string& password = {}, int port = 25, const std::string& localAddress = {});
   // MAIL FROM (the bare address of the sender, also of a "Name <addr>" text), RCPT TO for
@@ -112,12 +122,15 @@ class CRQZSMTPConnection {
 
  private:
   bool Send(const std::string& text);
+  // Send of one command, written to the trace log first (hidden: as a placeholder).
+  bool SendCommand(const std::string& text, bool hidden = false);
   // ReportDiagnostic of "what ... GetLastError returns: <n>".
   void ReportWithLastError(const std::string& what);
   // ReportDiagnostic, after setting last error 22 when the reply was whole.
   void WrongReply(const std::string& diagnostic);
   bool LoginDialogue(bool plain, const std::string& user, const std::string& password);
-  bool LoginStep(const std::string& text, const std::string& sendFailure, int code, const std::string& replyFailure);
+  bool LoginStep(const std::string& text, bool hidden, const std::string& sendFailure, int code,
+                 const std::string& replyFailure);
   // Closes the connection at once (no QUIT) when the dialogue is out of step; false.
   bool Fail();
   // Refuses a setting that holds CR, LF or NUL: last error 13, a reply text naming it.
@@ -134,4 +147,5 @@ class CRQZSMTPConnection {
   int m_nLastCommandResponseCode = 0;
   bool m_bOutOfStep = false;  // what the server reads next is not a command
   bool m_bLastReplyWhole = false;
+  std::size_t m_nTextBytes = 0;  // sent since the message text began
 };

@@ -30,11 +30,32 @@ std::string Trim(const std::string& text) {
 }
 
 // Each item of a list, trimmed; items end at ',' ';' and the end of the text (or its first
-// NUL).
-void ForEachListItem(const std::string& list, const std::function<void(const std::string&)>& item) {
+// NUL). With quoting, a ',' or ';' between double quotes (where a backslash takes the next
+// character as it is) or between '<' and '>' is part of its item; a '"' or '<' that nothing
+// closes is an ordinary character.
+void ForEachListItem(const std::string& list, bool quoting, const std::function<void(const std::string&)>& item) {
   const std::size_t end = std::min(list.size(), list.find('\0'));
+  // Once a quote or bracket found no end, none after it can: each is looked for once.
+  bool quoteCloses = quoting, bracketCloses = quoting;
   std::size_t start = 0;
   for (std::size_t i = 0; i <= end; ++i) {
+    if (i < end && list[i] == '"' && quoteCloses) {
+      std::size_t j = i + 1;
+      while (j < end && list[j] != '"') j += list[j] == '\\' ? 2 : 1;
+      if (j < end)
+        i = j;
+      else
+        quoteCloses = false;
+      continue;
+    }
+    if (i < end && list[i] == '<' && bracketCloses) {
+      const std::size_t j = list.find('>', i + 1);
+      if (j < end)
+        i = j;
+      else
+        bracketCloses = false;
+      continue;
+    }
     if (i == end || list[i] == ',' || list[i] == ';') {
       item(Trim(list.substr(start, i - start)));
       start = i + 1;
@@ -71,6 +92,44 @@ bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string& o
   return ok;
 }
 
+// A name as it goes into an address header. Encoded words cannot stand inside quotes: a
+// quoted name that needs them loses its quotes (and the backslashes of its quoted pairs).
+std::vector<HeaderWord> NameWords(const std::string& name, const std::string& charset, bool utf8Words) {
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if ((ascii && !utf8Words) || name.size() < 2 || name.front() != '"' || name.back() != '"')
+    return EncodeHeaderWords(name, charset, utf8Words);
+  std::string bare;
+  for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+    if (name[i] == '\\' && i + 2 < name.size()) ++i;
+    bare += name[i];
+  }
+  return EncodeHeaderWords(bare, charset, utf8Words);
+}
+
+// "Name <addr>", or the address alone, into a header line; a fold between the encoded words
+// of a name is the last resort (some readers show the blank it adds).
+void AddAddress(HeaderFolder& line, const CSMTPAddress& a, const std::string& charset, bool utf8Words) {
+  if (a.m_sFriendlyName.empty()) {
+    line.Word(a.m_sEmailAddress);
+    return;
+  }
+  line.Words(NameWords(a.m_sFriendlyName, charset, utf8Words), false);
+  line.Text(" ");
+  line.Word("<" + a.m_sEmailAddress + ">");
+}
+
+// A header line folded where it is too long; when its pieces leave no way to fold it short
+// enough, made again with every text as UTF-8 encoded words, which can be folded anywhere.
+std::string FoldedLine(const char* start, const std::function<void(HeaderFolder&, bool utf8Words)>& fill) {
+  HeaderFolder line(start);
+  fill(line, false);
+  if (line.Fits()) return line.Line();
+  HeaderFolder again(start);
+  fill(again, true);
+  return again.Line();
+}
+
 void AppendFormatted(std::string& out, const char* first, const std::string& value, const char* last) {
   out += first;
   out += value;
@@ -96,13 +155,18 @@ void CSMTPAddress::ParseAddress(const std::string& text) {
 
 std::string CSMTPAddress::RegularForm(bool encode, const std::string& charset) const {
   if (m_sFriendlyName.empty()) return m_sEmailAddress;
-  const std::string name = encode ? EncodeHeaderValue(m_sFriendlyName, charset) : m_sFriendlyName;
+  std::string name;
+  if (encode) {
+    for (const HeaderWord& w : NameWords(m_sFriendlyName, charset, false)) name += w.text;
+  } else {
+    name = m_sFriendlyName;
+  }
   return name + " <" + m_sEmailAddress + ">";
 }
 
 int SplitAddressList(const std::string& text, std::vector<CSMTPAddress>& addresses) {
   addresses.clear();
-  ForEachListItem(text, [&](const std::string& item) {
+  ForEachListItem(text, true, [&](const std::string& item) {
     CSMTPAddress a(item);
     if (!a.m_sEmailAddress.empty()) addresses.push_back(std::move(a));
   });
@@ -357,7 +421,7 @@ bool CSMTPMessage::AttachFile(const std::string& path) {
 
 int CSMTPMessage::AttachFileList(const std::string& list) {
   int attached = 0;
-  ForEachListItem(list, [&](const std::string& item) {
+  ForEachListItem(list, false, [&](const std::string& item) {
     if (!item.empty() && AttachFile(item)) ++attached;
   });
   return attached;
@@ -368,19 +432,32 @@ std::string CSMTPMessage::BuildHeader() {
   const std::time_t now = std::time(nullptr);
   const std::string date = platform::FormatLocalTime(now, "%a, %d %b %Y %H:%M:%S ") + ZoneText(LocalBiasMinutes(now));
 
-  auto join = [&](const std::vector<std::unique_ptr<CSMTPAddress>>& list) {
-    std::string text;
-    for (const auto& a : list) {
-      if (!text.empty()) text += ',';
-      text += a->RegularForm(true, charset);
-    }
-    return text;
+  auto addresses = [&](const char* start, const std::vector<std::unique_ptr<CSMTPAddress>>& list) {
+    return FoldedLine(start, [&](HeaderFolder& line, bool utf8Words) {
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i > 0) {
+          line.Word(",");
+          line.Break();
+        }
+        AddAddress(line, *list[i], charset, utf8Words);
+      }
+    });
   };
+  // The sender is often one text, "Name <addr>": its name is encoded like any other.
+  CSMTPAddress from = m_From;
+  if (from.m_sFriendlyName.empty()) {
+    const CSMTPAddress parsed(m_From.m_sEmailAddress);
+    if (!parsed.m_sEmailAddress.empty()) from = parsed;
+  }
 
-  std::string h = "From: " + m_From.RegularForm(true, charset);
-  AppendFormatted(h, "\r\nTo: ", join(m_ToRecipients), "\r\n");
-  if (!m_CCRecipients.empty()) AppendFormatted(h, "Cc: ", join(m_CCRecipients), "\r\n");
-  h += "Subject: " + EncodeHeaderValue(m_sSubject, charset);
+  std::string h = FoldedLine("From: ", [&](HeaderFolder& line, bool utf8Words) {
+    AddAddress(line, from, charset, utf8Words);
+  });
+  AppendFormatted(h, "\r\n", addresses("To: ", m_ToRecipients), "\r\n");
+  if (!m_CCRecipients.empty()) AppendFormatted(h, "", addresses("Cc: ", m_CCRecipients), "\r\n");
+  h += FoldedLine("Subject: ", [&](HeaderFolder& line, bool utf8Words) {
+    line.Words(EncodeHeaderWords(m_sSubject, charset, utf8Words), true);
+  });
   if (!m_sXMailer.empty()) h += "\r\nX-Mailer: " + m_sXMailer;
   h += "\r\n";
   if (m_bMime) {
@@ -399,8 +476,12 @@ std::string CSMTPMessage::BuildHeader() {
     AppendFormatted(h, "Content-Type: ", m_RootPart.GetContentType(), ";\r\n");
     AppendFormatted(h, "\tcharset=", charset, "\r\n");
   }
-  if (!m_ReplyTo.m_sEmailAddress.empty() || !m_ReplyTo.m_sFriendlyName.empty())
-    AppendFormatted(h, "Reply-To: ", m_ReplyTo.RegularForm(true, charset), "\r\n");
+  if (!m_ReplyTo.m_sEmailAddress.empty() || !m_ReplyTo.m_sFriendlyName.empty()) {
+    h += FoldedLine("Reply-To: ", [&](HeaderFolder& line, bool utf8Words) {
+      AddAddress(line, m_ReplyTo, charset, utf8Words);
+    });
+    h += "\r\n";
+  }
   AppendFormatted(h, "Date: ", date, "\r\n");
   switch (m_Priority) {
     case LOW_PRIORITY: h += "X-Priority: 5\r\n"; break;

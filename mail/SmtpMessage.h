@@ -11,7 +11,8 @@
 //   connection.SendMessage(m);
 //
 // Texts are UTF-8. Where a charset label goes out with a text (header words, text parts),
-// the text is converted to that charset first, so the label is true.
+// the text is converted to that charset first, so the label is true; a header text that the
+// charset cannot hold goes as UTF-8 encoded words.
 // Nothing here fails on text: bad list items are dropped, missing files skipped; only
 // EncodePartBody fails (an attachment that cannot be read or is too large). Not thread-safe:
 // one thread builds and sends a message.
@@ -38,15 +39,17 @@ class CSMTPAddress {
   void ParseAddress(const std::string& text);
 
   // The address alone when there is no name, else "Name <addr>" with the name passed through
-  // EncodeHeaderValue(charset) when encode is set.
+  // EncodeHeaderValue(charset) when encode is set (a quoted name that needs encoded words
+  // loses its quotes first).
   std::string RegularForm(bool encode, const std::string& charset) const;
 
   std::string m_sFriendlyName;
   std::string m_sEmailAddress;
 };
 
-// Replaces addresses with every address of a list whose items end at ',' ';' (a comma
-// inside a quoted name too); items without an address are dropped. Returns the count.
+// Replaces addresses with every address of a list whose items end at ',' ';', except inside
+// double quotes or angle brackets ("Smith, John" <js@x> is one item); items without an
+// address are dropped. Returns the count.
 int SplitAddressList(const std::string& text, std::vector<CSMTPAddress>& addresses);
 
 class CSMTPBodyPart {
@@ -158,7 +161,9 @@ class CSMTPMessage {
   int AttachFileList(const std::string& list);
 
   // The header block, every line ending in CR LF (the empty line after it is not included).
-  // The Date is the local time with the "C" locale's names and the zone of that moment.
+  // The Date is the local time with the "C" locale's names and the zone of that moment. A
+  // sender without a name whose address text is "Name <addr>" shows that name, encoded like
+  // the recipients' names. A line longer than 998 characters is folded (HeaderFolder).
   virtual std::string BuildHeader();
 
   CSMTPAddress m_From;

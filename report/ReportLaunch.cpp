@@ -81,6 +81,13 @@ void vLaunchReport(const CWexoDoc& doc) {
 bool MailReport(const CWexoDoc& doc) {
   IWexoHost& host = doc.Host();
   const CheckSettings& settings = doc.Settings();
+  // Checked first: a port setting that is no port sends nothing, to no server.
+  int port = 25;
+  std::string problem;
+  if (!SmtpPortSetting(port, port, problem)) {
+    host.MessageBox(problem, BoxKind::Error);
+    return false;
+  }
   const std::string path = MakeReportFile(host);
   // A report that was not written completely is not mailed as if it were.
   if (path.empty() || !vCreateReport(doc, path)) return false;

@@ -19,9 +19,9 @@ void vLaunchReport(const CWexoDoc& doc);
 
 // Writes the report and mails it as an attachment through the document's SMTP server
 // (E-Mail-SMTP-Server, no login, port 25 or WEXO_SMTP_PORT) from E-Mail-From to every
-// address of E-Mail-To with the subject E-Mail-Subject. Every failure (report file, report,
-// attachment, connection, sending) shows an error box; the result is true only when the
-// server took the message.
+// address of E-Mail-To with the subject E-Mail-Subject. Every failure (a WEXO_SMTP_PORT that
+// is no port number, report file, report, attachment, connection, sending) shows an error
+// box; the result is true only when the server took the message.
 bool MailReport(const CWexoDoc& doc);
 
 // Whether path names a report file that this program made in its private temporary folder:

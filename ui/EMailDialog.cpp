@@ -80,6 +80,12 @@ void CEMailDlg::OnTest() {
 }
 
 void CEMailDlg::SendTestMail() {
+  int port = 25;
+  std::string problem;
+  if (!SmtpPortSetting(port, port, problem)) {
+    Controls()->ShowMessage(problem);
+    return;
+  }
   CRQZSMTPConnection connection;
   if (!connection.Connect(m_csSmtpServer, SMTP_LOGIN_NONE, "", "", 25, "")) {
     const std::string reason = platform::FormatMessageText(platform::GetLastError());

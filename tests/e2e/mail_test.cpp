@@ -15,12 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using wexo_test::FromHex;
 using wexo_test::OutputLines;
 using wexo_test::PeerProcess;
@@ -359,8 +361,7 @@ class AiosmtpdTest : public MailTest {
  protected:
   void SetUp() override {
     MailTest::SetUp();
-    const fs::path saved =
-        *dir / ("saved-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    saved = *dir / ("saved-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(saved);
     std::string error;
     ASSERT_TRUE(peer.Start({"/usr/bin/python3", PeerScript("smtp_auth_peer.py"), "--user", "wexo", "--password",
@@ -370,6 +371,7 @@ class AiosmtpdTest : public MailTest {
     setenv("WEXO_SMTP_PORT", std::to_string(peer.Port()).c_str(), 1);
   }
   PeerProcess peer;
+  fs::path saved;
 };
 
 TEST_F(AiosmtpdTest, Logins) {
@@ -435,8 +437,8 @@ TEST_F(AiosmtpdTest, TextAndBinaryAttachmentArriveIntact) {
             (std::vector<std::string>{"a@example.org", "b@example.org", "c@example.org", "hidden@example.org"}));
   ASSERT_EQ(OutputLines(out, "FROM ").size(), 1u);
   EXPECT_EQ(FromHex(OutputLines(out, "FROM ")[0]), "Wexo Sender <sender@example.org>");
-  // Latin-1 has no en dash: it goes as '?', the rest as it was.
-  EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), "Link report ? r\xC3\xA9sum\xC3\xA9");
+  // Latin-1 has no en dash: the subject goes in UTF-8, whole.
+  EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), kSubject);
 
   const std::vector<std::string> parts = OutputLines(out, "PART ");
   ASSERT_EQ(parts.size(), 2u) << out;
@@ -449,6 +451,189 @@ TEST_F(AiosmtpdTest, TextAndBinaryAttachmentArriveIntact) {
   const std::string filePrefix = "application/octet-stream data.bin ";
   ASSERT_EQ(parts[1].rfind(filePrefix, 0), 0u) << parts[1];
   EXPECT_EQ(FromHex(parts[1].substr(filePrefix.size())), *attachment);
+}
+
+// What the peer printed about the last message it took.
+std::string LastMessage(const std::string& out) {
+  const std::size_t done = out.rfind("DONE");
+  const std::size_t before = done == std::string::npos ? std::string::npos : out.rfind("DONE", done - 1);
+  return out.substr(before == std::string::npos ? 0 : before + 4, done == std::string::npos ? 0 : done - before);
+}
+
+// The header lines of a saved message, without their CR LF.
+std::vector<std::string> SavedHeaderLines(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos || end == at) break;
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", c);
+    out += two;
+  }
+  return out;
+}
+
+// Names and subjects outside Latin-1, a sender's name, a long list and a long subject, and a
+// quoted name with a comma, each read back by Python's email package.
+TEST_F(AiosmtpdTest, HeaderTextsArriveWhole) {
+  std::string longSubject;
+  for (int i = 0; longSubject.size() < 1500; ++i) longSubject += "Link report part " + std::to_string(i) + " ";
+  longSubject.resize(1500);
+  longSubject.back() = 'x';
+  std::string fortyTo;
+  std::vector<std::string> fortyRcpt, fortySeen;
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    fortyTo += (i ? ", " : "") + std::string("Recipient Number ") + n + " <recipient" + n + "@example.org>";
+    fortyRcpt.push_back("recipient" + n + "@example.org");
+    fortySeen.push_back("recipient" + n + "@example.org " + Hex("Recipient Number " + n));
+  }
+  const std::string otdel = "\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB";  // Отдел
+  const std::string cyrillicSubject =
+      "Bericht f\xC3\xBCr M\xC3\xBCller \xE2\x80\x94 \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB8";
+  const std::string joerg = "J\xC3\xB6rg Pr\xC3\xBC"
+                            "fer";
+  const struct {
+    const char* name;
+    std::string from, to, subject;
+    std::string rawFrom;  // how the From line starts on the wire
+    std::string fromSeen;
+    std::vector<std::string> toSeen;  // "<address> <hex of the name>"
+    std::vector<std::string> rcpt;
+  } cases[] = {
+      {"outside Latin-1",
+       "Wexo <wexo@example.org>",
+       otdel + " <otdel@example.org>, J\xC3\xBCrgen Gro\xC3\x9F <jg@example.org>",
+       cyrillicSubject,
+       "From: Wexo <wexo@example.org>",
+       "Wexo <wexo@example.org>",
+       {"otdel@example.org " + Hex(otdel), "jg@example.org " + Hex("J\xC3\xBCrgen Gro\xC3\x9F")},
+       {"otdel@example.org", "jg@example.org"}},
+      {"a sender's name with umlauts",
+       joerg + " <joerg@example.org>",
+       "a@example.org",
+       "Pr\xC3\xBC"
+       "fung der Verweise",
+       "From: =?iso-8859-1?q?J=F6rg_Pr=FCfer?= <joerg@example.org>",
+       joerg + " <joerg@example.org>",
+       {"a@example.org "},
+       {"a@example.org"}},
+      {"40 named recipients and a 1,500-character subject",
+       "wexo@example.org",
+       fortyTo,
+       longSubject,
+       "From: wexo@example.org",
+       "wexo@example.org",
+       fortySeen,
+       fortyRcpt},
+      {"a quoted name with a comma",
+       "wexo@example.org",
+       "\"Smith, John\" <js@example.org>",
+       "Quoted",
+       "From: wexo@example.org",
+       "wexo@example.org",
+       {"js@example.org " + Hex("Smith, John")},
+       {"js@example.org"}},
+  };
+  int sent = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection conn;
+    conn.SetReplyTimeout(20000);
+    ASSERT_TRUE(conn.Connect("mail.test")) << ::testing::PrintToString(conn.diagnostics);
+    CSMTPMessage m;
+    m.m_From = CSMTPAddress("", c.from);
+    m.m_sSubject = c.subject;
+    m.AddBodyText(kBody);
+    m.AddRecipientList(c.to, SMTP_TO);
+    ASSERT_TRUE(conn.SendMessage(m)) << conn.LastReplyText();
+    EXPECT_TRUE(conn.Disconnect(true));
+    ++sent;
+    for (int i = 0; i < 1000 && static_cast<int>(OutputLines(peer.Output(), "DONE").size()) < sent; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string out = LastMessage(peer.Output());
+    ASSERT_EQ(static_cast<int>(OutputLines(peer.Output(), "DONE").size()), sent) << peer.Output();
+
+    EXPECT_EQ(OutputLines(out, "RCPT "), c.rcpt);
+    EXPECT_EQ(OutputLines(out, "TO "), c.toSeen);
+    ASSERT_EQ(OutputLines(out, "FROM ").size(), 1u) << out;
+    EXPECT_EQ(FromHex(OutputLines(out, "FROM ")[0]), c.fromSeen);
+    ASSERT_EQ(OutputLines(out, "SUBJECT ").size(), 1u) << out;
+    EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), c.subject);
+
+    const std::vector<std::string> header = SavedHeaderLines(saved / ("msg-" + std::to_string(sent) + ".eml"));
+    ASSERT_FALSE(header.empty());
+    EXPECT_EQ(header[0].rfind(c.rawFrom, 0), 0u) << header[0];
+    for (const std::string& line : header) EXPECT_LE(line.size(), 998u) << line.substr(0, 100);
+  }
+}
+
+// The trace log holds every command and reply, and no login data.
+TEST_F(MailTest, TraceLogHoldsTheDialogue) {
+  const fs::path temp = *dir / "trace";
+  fs::create_directories(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string savedTemp = oldTemp ? oldTemp : "";
+  setenv("TMPDIR", temp.c_str(), 1);
+  const fs::path log = temp / ("wexo-" + std::to_string(getuid())) / "wexolog.txt";
+  auto logText = [&] {
+    std::ifstream in(log, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+
+  const std::string greet = Send("220 scripted ESMTP\r\n");
+  const std::string refused = "553 5.7.1 <sender@example.org>: Sender address rejected: not owned by user";
+  const ScriptCase mailFrom{"a refused MAIL FROM",
+                            {greet, Answer("250 ok\r\n"), Answer(refused + "\r\n"), Answer("221 bye\r\n")},
+                            [](Connection& c) {
+                              if (!c.Connect("127.0.0.1")) return false;
+                              CSMTPMessage m;
+                              BuildMessage(m);
+                              return c.SendMessage(m);
+                            },
+                            {platform::ERROR_BAD_COMMAND},
+                            refused,
+                            {}};
+  std::string error;
+  Play(mailFrom, &error);
+  std::string text = logText();
+  EXPECT_THAT(text, HasSubstr("SMTP sent: MAIL FROM:<sender@example.org>\r\n")) << text;
+  EXPECT_THAT(text, HasSubstr("SMTP received: " + refused + "\r\n")) << text;
+  EXPECT_THAT(text, HasSubstr("SMTP received: 220 scripted ESMTP\r\n"));
+  EXPECT_THAT(text, HasSubstr("SMTP sent: QUIT\r\n"));
+  EXPECT_THAT(text, HasSubstr("SmtpConnection, "));
+
+  fs::remove(log);
+  const ScriptCase login{"a login",
+                         {greet, Answer("250-scripted\r\n250 AUTH LOGIN\r\n"), Answer("334 VXNlcm5hbWU6\r\n"),
+                          Answer("334 UGFzc3dvcmQ6\r\n"), Answer("535 5.7.8 credentials invalid\r\n"),
+                          Answer("221 bye\r\n")},
+                         [](Connection& c) { return c.Connect("127.0.0.1", SMTP_LOGIN_AUTH, "wexo", "s3cret"); },
+                         {platform::WSAEPROTONOSUPPORT},
+                         "535 5.7.8 credentials invalid",
+                         {}};
+  Play(login, &error);
+  text = logText();
+  EXPECT_THAT(text, HasSubstr("SMTP sent: AUTH LOGIN\r\n"));
+  EXPECT_THAT(text, HasSubstr("SMTP sent: (login data, not shown)\r\n"));
+  EXPECT_THAT(text, HasSubstr("SMTP received: 535 5.7.8 credentials invalid\r\n"));
+  EXPECT_THAT(text, Not(HasSubstr("czNjcmV0")));  // the password in Base64
+  EXPECT_THAT(text, Not(HasSubstr("d2V4bw")));    // the user name in Base64
+  if (oldTemp)
+    setenv("TMPDIR", savedTemp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 }  // namespace

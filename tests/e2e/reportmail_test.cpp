@@ -42,10 +42,11 @@ class ReportMailRun : public ::testing::Test {
 
   // A batch check with these mail settings, mailing only when something is broken; of a root
   // nobody serves (one broken link) unless url is given.
-  int Check(const std::string& server, const std::string& to, std::string url = "") {
+  int Check(const std::string& server, const std::string& to, std::string url = "",
+            const std::string& subject = "Broken links") {
     wexo_test::Write(dir / "wexo.ini", "[Options]\r\nE-Mail=1\r\nE-MailOnlyIfBroken=1\r\nE-Mail-SMTP-Server=" + server +
                                            "\r\nE-Mail-From=Wexo <wexo@example.org>\r\nE-Mail-To=" + to +
-                                           "\r\nE-Mail-Subject=Broken links\r\n");
+                                           "\r\nE-Mail-Subject=" + subject + "\r\n");
     if (url.empty()) url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
     return wexo_test::RunWexo(dir, dir, "-url " + url);
   }
@@ -102,6 +103,43 @@ TEST_F(ReportMailRun, FailuresShowTheirBoxAndExitOne) {
     EXPECT_NE(err.find("Link tolvak finished. Do you want a report? No"), std::string::npos) << c.name << ": " << err;
   }
   EXPECT_TRUE(OutputLines(smtp.Output(), "DONE").empty()) << smtp.Output();
+  // Why the server refused is in the trace log, with what was said before.
+  const std::string log = ReadAll(dir / ("wexo-" + std::to_string(::getuid())) / "wexolog.txt");
+  EXPECT_NE(log.find("SMTP sent: RCPT TO:<nobody@example.org>\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("SMTP received: 550 5.1.1 <nobody@example.org>: Recipient address rejected\r\n"),
+            std::string::npos)
+      << log;
+}
+
+// The settings file's UTF-8 texts arrive as they were written, Latin-1 or not.
+TEST_F(ReportMailRun, TextsOutsideLatin1ArriveWhole) {
+  const std::string subject =
+      "Bericht f\xC3\xBCr M\xC3\xBCller \xE2\x80\x94 \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB8";
+  const std::string otdel = "\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB";
+  ASSERT_EQ(Check("mail.test", otdel + " <otdel@example.org>; \"Smith, John\" <js@example.org>", "", subject), 0)
+      << ReadAll(dir / "err.log");
+  ASSERT_TRUE(wexo_test::WaitForOutput(smtp, "DONE")) << smtp.Output();
+  const std::string out = smtp.Output();
+  EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"otdel@example.org", "js@example.org"}));
+  const std::vector<std::string> to = OutputLines(out, "TO ");
+  ASSERT_EQ(to.size(), 2u) << out;
+  EXPECT_EQ(FromHex(to[0].substr(to[0].find(' ') + 1)), otdel);
+  EXPECT_EQ(FromHex(to[1].substr(to[1].find(' ') + 1)), "Smith, John");
+  ASSERT_EQ(OutputLines(out, "SUBJECT ").size(), 1u) << out;
+  EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), subject);
+}
+
+// A WEXO_SMTP_PORT that is no port number sends nothing, to no server, and says why.
+TEST_F(ReportMailRun, PortSettingThatIsNoPortSendsNothing) {
+  for (const char* port : {"abc", "0", "70000", "2525x"}) {
+    setenv("WEXO_SMTP_PORT", port, 1);
+    EXPECT_EQ(Check("127.0.0.1", "a@example.org"), 1) << port;
+    const std::string err = ReadAll(dir / "err.log");
+    EXPECT_NE(err.find(std::string("wexo: WEXO_SMTP_PORT is not a port number: ") + port + "\n"), std::string::npos)
+        << port << ": " << err;
+    EXPECT_EQ(err.find("Failed to connect"), std::string::npos) << err;
+  }
+  EXPECT_EQ(smtp.Output(), "");
 }
 
 TEST_F(ReportMailRun, NothingBrokenIsNotMailed) {

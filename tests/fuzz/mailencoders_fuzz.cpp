@@ -1,7 +1,10 @@
 // The mail encoders over fuzzed bytes: quoted-printable, header words, dot-stuffing and Base64
 // each decode back to their input. A quoted-printable line holds at most 78 characters of
-// text before its soft break (the break is looked for once a line passes 76).
+// text before its soft break (the break is looked for once a line passes 76). Header values
+// go as encoded words that decode back and fold only at white space.
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "algorithms/Base64.h"
 #include "fuzz/FuzzSupport.h"
@@ -58,6 +61,54 @@ void CheckHeaderWord(std::string_view chunk) {
   FUZZ_CHECK(Unescape(text, false, true) == chunk);
 }
 
+// The words of a header value: UTF-8 words of at most 75 characters holding whole
+// characters that decode to the text; a folded line whose every break is a CR LF before
+// white space, unfolding to the same text but for blanks.
+void CheckHeaderValue(std::string_view text, bool utf8Words) {
+  const std::vector<HeaderWord> words = EncodeHeaderWords(text, "iso-8859-1", utf8Words);
+  std::string joined, decoded;
+  bool allUtf8 = !words.empty();
+  for (const HeaderWord& w : words) {
+    joined += w.text;
+    const bool q = w.encoded && w.text.starts_with("=?UTF-8?q?");
+    const bool b = w.encoded && w.text.starts_with("=?UTF-8?B?");
+    allUtf8 = allUtf8 && (q || b);
+    // Plain text never looks like an encoded word, which a reader would decode.
+    if (!w.encoded) FUZZ_CHECK_ABOUT(w.text.find("=?") == std::string::npos, w.text);
+    if (!q && !b) continue;
+    FUZZ_CHECK_ABOUT(w.text.size() <= 75 && w.text.ends_with("?="), w.text);
+    const std::string_view body = std::string_view(w.text).substr(10, w.text.size() - 12);
+    std::string bytes;
+    if (q) {
+      FUZZ_CHECK_ABOUT(body.find_first_of(" \t?\"(),.:;<>@[\\]") == std::string_view::npos, w.text);
+      bytes = Unescape(body, false, true);
+    } else {
+      CBase64Coder coder;
+      coder.Decode(body.data(), body.size());
+      bytes.assign(reinterpret_cast<const char*>(coder.DecodedData()), static_cast<std::size_t>(coder.DecodedLength()));
+    }
+    FUZZ_CHECK_ABOUT(ConvertToUtf8(bytes) == bytes, w.text);  // whole characters
+    decoded += bytes;
+  }
+  if (allUtf8) FUZZ_CHECK(decoded == ConvertToUtf8(text));
+  if (!utf8Words) FUZZ_CHECK(joined == EncodeHeaderValue(text, "iso-8859-1"));
+
+  HeaderFolder folder("Subject: ");
+  folder.Words(words, true);
+  const std::string line = folder.Line();
+  auto withoutBreaks = [](std::string_view t) {
+    std::string out;
+    for (char c : t)
+      if (c != '\r' && c != '\n' && c != ' ' && c != '\t') out += c;
+    return out;
+  };
+  FUZZ_CHECK(withoutBreaks(line) == withoutBreaks("Subject: " + joined));
+  for (std::size_t at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n", at + 2))
+    FUZZ_CHECK_ABOUT(at + 2 < line.size() && (line[at + 2] == ' ' || line[at + 2] == '\t'), line);
+  if (folder.Fits()) FUZZ_CHECK(LongestLine(line) <= HeaderFolder::kMaxLine);
+  if (joined.size() + 9 <= HeaderFolder::kMaxLine) FUZZ_CHECK(line == "Subject: " + joined);
+}
+
 void CheckStuffedDots(std::string_view text) {
   const std::string stuffed = StuffDots(text);
   std::string unstuffed;
@@ -89,6 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text = bytes.substr(0, bytes.find('\0'));
   CheckQuotedPrintable(text);
   CheckHeaderWord(text);
+  // Text from the settings has no line breaks: the connection refuses those.
+  const std::string_view oneLine = text.substr(0, text.find_first_of("\r\n"));
+  CheckHeaderValue(oneLine, false);
+  CheckHeaderValue(oneLine, true);
   CheckStuffedDots(text);
   CheckBase64(bytes);
   // Arbitrary text through the Base64 decoder: no fault, whatever it makes of it.

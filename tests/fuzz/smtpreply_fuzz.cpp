@@ -67,6 +67,9 @@ void Serve(int listener, std::string_view reply, std::size_t piece) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static int port = 0;
   static const int listener = Listen(port);
+  // The trace log of every run goes to the target's own folder.
+  static const bool privateLog = setenv("TMPDIR", fuzz::Folder().c_str(), 1) == 0;
+  FUZZ_CHECK(privateLog);
   unsetenv("WEXO_SMTP_PORT");
   fuzz::Input in(data, size);
   const std::size_t piece = in.Byte() % 64 + 1;

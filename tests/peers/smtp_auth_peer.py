@@ -4,7 +4,8 @@
 Logins: AUTH LOGIN (prompting "Username:" and "Password:"), PLAIN and CRAM-MD5, for the
 --user and --password given; each attempt is printed as "AUTH <mechanism> ok|refused".
 Each message is saved as msg-<n>.eml in --dir, read back with the email package and printed:
-  MAIL <envelope sender>   RCPT <recipient> (each)   FROM <hex>   SUBJECT <hex>
+  MAIL <envelope sender>   RCPT <recipient> (each)   FROM <hex>
+  TO <address> <hex of its name> (each address of the To header)   SUBJECT <hex>
   PART <content type> <file name or -> <hex>   (each leaf part; text decoded by its charset
                                                 and given as UTF-8, other parts as bytes)
   DONE
@@ -68,6 +69,8 @@ class Handler:
             msg = email.message_from_binary_file(f, policy=email.policy.default)
         lines = [f"MAIL {envelope.mail_from}"] + [f"RCPT {r}" for r in envelope.rcpt_tos]
         lines.append("FROM " + str(msg["from"]).encode().hex())
+        for address in msg["to"].addresses if msg["to"] is not None else ():
+            lines.append(f"TO {address.addr_spec} {address.display_name.encode().hex()}")
         lines.append("SUBJECT " + str(msg["subject"]).encode().hex())
         for part in msg.walk():
             if part.is_multipart():

@@ -76,6 +76,12 @@ TEST(MailAddress, ParseAddress) {
   EXPECT_EQ(CSMTPAddress("", "a@x").RegularForm(true, "iso-8859-1"), "a@x");
   EXPECT_EQ(CSMTPAddress("J\xC3\xBCrgen", "j@x").RegularForm(true, "iso-8859-1"), "=?iso-8859-1?q?J=FCrgen?= <j@x>");
   EXPECT_EQ(CSMTPAddress("J\xC3\xBCrgen", "j@x").RegularForm(false, "iso-8859-1"), "J\xC3\xBCrgen <j@x>");
+  // Encoded words cannot stand in quotes: a quoted name that needs them loses its quotes.
+  EXPECT_EQ(CSMTPAddress("\"Doe, Jane\" <j@x>").RegularForm(true, "iso-8859-1"), "\"Doe, Jane\" <j@x>");
+  EXPECT_EQ(CSMTPAddress("\"M\xC3\xBCller, J\xC3\xB6rg\" <j@x>").RegularForm(true, "iso-8859-1"),
+            "=?iso-8859-1?q?M=FCller,_J=F6rg?= <j@x>");
+  const CSMTPAddress otdel("\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB <otdel@example.org>");
+  EXPECT_EQ(otdel.RegularForm(true, "iso-8859-1"), "=?UTF-8?B?0J7RgtC00LXQuw==?= <otdel@example.org>");
 }
 
 TEST(MailAddress, Lists) {
@@ -85,7 +91,14 @@ TEST(MailAddress, Lists) {
   } cases[] = {
       {"a@x; B <b@y>, c@z,, ", {"a@x", "b@y", "c@z"}},
       {" ; , ;; ", {}},
-      {"\"Doe, Jane\" <j@x>", {"\"Doe", "j@x"}},  // a comma in a quoted name ends the item too
+      // Inside quotes or angle brackets ',' and ';' belong to the item.
+      {"\"Doe, Jane\" <j@x>", {"j@x"}},
+      {"\"Smith, John\" <js@example.org>; \"a;b\" <ab@x>, c@y", {"js@example.org", "ab@x", "c@y"}},
+      {"\"a\\\", b\" <a@x>, c@y", {"a@x", "c@y"}},  // an escaped quote does not close
+      {"Odd <x,y@z>; w@z", {"x,y@z", "w@z"}},
+      // A quote or bracket that nothing closes is an ordinary character.
+      {"\"Doe, Jane <j@x>, k@y", {"\"Doe", "j@x", "k@y"}},
+      {"a@x, <b@y; c@z", {"a@x", "<b@y", "c@z"}},
       {std::string("a@x\0b@y", 7), {"a@x"}},
   };
   for (const Case& c : cases) {
@@ -138,6 +151,78 @@ TEST(MailMessage, HeaderOfAPlainMessage) {
   EXPECT_THAT(h2, HasSubstr("\r\nX-Priority: 1\r\nX-Check: 1\r\n"));
   EXPECT_THAT(h2, Not(HasSubstr("X-Mailer")));
   EXPECT_THAT(h2, Not(HasSubstr("hidden")));
+}
+
+// The header's lines, without their CR LF; a folded line is one entry per physical line.
+std::vector<std::string> HeaderLines(const std::string& header) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < header.size();) {
+    const std::size_t end = header.find("\r\n", at);
+    lines.push_back(header.substr(at, end - at));
+    at = end == std::string::npos ? header.size() : end + 2;
+  }
+  return lines;
+}
+
+TEST(MailMessage, SenderNameIsEncodedLikeTheRecipients) {
+  struct Case {
+    CSMTPAddress from;
+    std::string line;
+  } cases[] = {
+      {CSMTPAddress("", "J\xC3\xB6rg Pr\xC3\xBC"
+                        "fer <joerg@example.org>"),
+       "From: =?iso-8859-1?q?J=F6rg_Pr=FCfer?= <joerg@example.org>"},
+      {CSMTPAddress("", "Sender Name <s@x>"), "From: Sender Name <s@x>"},
+      {CSMTPAddress("", "s@x"), "From: s@x"},
+      {CSMTPAddress("", "Name <>"), "From: Name <>"},
+      {CSMTPAddress("\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB", "o@x"), "From: =?UTF-8?B?0J7RgtC00LXQuw==?= <o@x>"},
+  };
+  for (const Case& c : cases) {
+    CSMTPMessage m;
+    m.m_From = c.from;
+    m.AddRecipientList("a@x", SMTP_TO);
+    EXPECT_EQ(HeaderLines(m.BuildHeader())[0], c.line);
+  }
+}
+
+TEST(MailMessage, LongHeaderLinesAreFoldedAndShortOnesKeptAsTheyWere) {
+  CSMTPMessage m;
+  m.m_From = CSMTPAddress("", "Wexo <wexo@example.org>");
+  std::string to, expectedTo;
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    to += (i ? "; " : "") + std::string("Recipient Number ") + n + " <recipient" + n + "@example.org>";
+    expectedTo += (i ? ", " : "") + std::string("Recipient Number ") + n + " <recipient" + n + "@example.org>";
+  }
+  m.AddRecipientList(to, SMTP_TO);
+  std::string subject;
+  while (subject.size() < 1500) subject += "Bericht f\xC3\xBCr M\xC3\xBCller ";
+  m.m_sSubject = subject;
+  m.AddRecipientList("Cc Person <cc@example.org>", SMTP_CC);
+  const std::string h = m.BuildHeader();
+  const std::vector<std::string> lines = HeaderLines(h);
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 998u) << line.substr(0, 80);
+
+  // The To list comes apart after its commas; unfolded it is the list, a blank after each
+  // comma where a fold went.
+  const std::size_t toStart = h.find("\r\nTo: ") + 2;
+  const std::string toLine = h.substr(toStart, h.find("\r\nCc: ") - toStart);
+  EXPECT_NE(toLine.find(",\r\n Recipient"), std::string::npos) << toLine;
+  std::string unfolded = toLine;
+  for (std::size_t at; (at = unfolded.find("\r\n")) != std::string::npos;) unfolded.erase(at, 2);
+  for (std::size_t at; (at = unfolded.find(",R")) != std::string::npos;) unfolded.insert(at + 1, " ");
+  EXPECT_EQ(unfolded, "To: " + expectedTo);
+  // The subject's words are parted between encoded words, with the blank a fold needs.
+  EXPECT_NE(h.find("?=\r\n =?iso-8859-1?q?"), std::string::npos) << h.substr(0, 2000);
+  // Short lines as they always were.
+  EXPECT_THAT(h, HasSubstr("\r\nCc: Cc Person <cc@example.org>\r\n"));
+  EXPECT_EQ(lines[0], "From: Wexo <wexo@example.org>");
+
+  // A 1,500-character word that has no white space to fold at goes as UTF-8 words.
+  m.m_sSubject = std::string(1500, 'x');
+  const std::string h2 = m.BuildHeader();
+  for (const std::string& line : HeaderLines(h2)) EXPECT_LE(line.size(), 998u) << line.substr(0, 80);
+  EXPECT_THAT(h2, HasSubstr("Subject: =?UTF-8?q?xxxx"));
 }
 
 TEST(MailMessage, DateIsInEnglishWhateverTheLocale) {
