@@ -11,6 +11,7 @@
 #include <wx/statusbr.h>
 
 #include "engine/FetchWorker.h"
+#include "platform/ShellLaunch.h"
 #include "ui/Commands.h"
 #include "ui/MainFrame.h"
 #include "ui/WexoView.h"
@@ -43,6 +44,8 @@ GuiTest::~GuiTest() { std::filesystem::remove_all(dir); }
 
 // Before the test's own members go: the program's last events may still reach them.
 void GuiTest::TearDown() {
+  // A browser launch tells its outcome to the program's host.
+  platform::WaitForShellLaunches();
   if (app) {
     if (app->Frame()) {
       app->Host().Quit(0);
@@ -69,7 +72,7 @@ bool GuiTest::Start(StartCommand command, const std::string& file) {
   app->Host().m_boxAnswerer = [this](const std::string& text, BoxKind kind) {
     boxes.emplace_back(text, kind);
     if (answer) return answer(text, kind);
-    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+    return kind == BoxKind::Question || kind == BoxKind::QuestionDefaultNo ? BoxAnswer::No : BoxAnswer::Ok;
   };
   app->Host().m_fileAnswerer = [this](const std::string&, std::string& path) {
     path = nextFile;
@@ -106,7 +109,7 @@ bool GuiTest::CheckUrlList(const std::filesystem::path& list) {
   bool ended = false;
   answer = [&ended](const std::string& text, BoxKind kind) {
     if (text == "Link tolvak finished. Do you want a report?") ended = true;
-    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+    return kind == BoxKind::Question || kind == BoxKind::QuestionDefaultNo ? BoxAnswer::No : BoxAnswer::Ok;
   };
   Command(ID_CMD_CHECK_URL_LIST);
   const bool done = PumpUntil([&ended] { return ended; });
