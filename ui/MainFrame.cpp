@@ -37,7 +37,7 @@ class DocumentDropTarget : public wxFileDropTarget {
 }  // namespace
 
 CMainFrame::CMainFrame(WexoDocManager* manager, CWexoApp& app)
-    : wxDocMDIParentFrame(manager, nullptr, wxID_ANY, "Wexo's Link Tolvak", wxDefaultPosition, wxSize(900, 600)),
+    : wxDocParentFrameAny(manager, nullptr, wxID_ANY, "Wexo's Link Tolvak", wxDefaultPosition, wxSize(900, 600)),
       m_app(app),
       m_pumpTimer(this, IDT_PUMP) {
   for (int i = 0; i < 100; ++i) {

@@ -85,6 +85,7 @@ class TipDialogView : public ModelDialog {
     SetSizerAndFit(top);
     // The focus stays on Close, the default button.
     m_focusFirstControl = false;
+    close->SetFocus();
     // Escape and the window's close button end the dialog without writing anything (Close
     // writes the start-up setting). There is no Cancel button for Escape to press.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {

@@ -109,7 +109,7 @@ CMainFrame* CWexoView::Frame() const {
 bool CWexoView::OnCreate(wxDocument* doc, long flags) {
   if (!wxView::OnCreate(doc, flags)) return false;
   m_engine = &static_cast<WexoDocument*>(doc)->Engine();
-  auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxMDIParentFrame);
+  auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxAuiMDIParentFrame);
   auto* frame = new CChildFrame(doc, this, parent);
   m_rows = new LinkListCtrl(frame, *m_engine);
   m_rows->LoadColumnWidths(m_engine->App());
@@ -235,8 +235,8 @@ void CWexoView::ShowElapsedTime() {
 
 // ---- CChildFrame
 
-CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent)
-    : wxDocMDIChildFrame(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
+CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
+    : wxDocChildFrameAny(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
 
 // ---- WexoDocTemplate
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <wx/docmdi.h>
+#include <wx/defs.h>
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -144,9 +145,9 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
 // menu and the check's menu. They are disabled while no list view is active.
 void AppendListViewMenus(wxFrame* frame, wxMenuBar* bar, wxMenu* file);
 
-class CChildFrame : public wxDocMDIChildFrame {
+class CChildFrame : public wxDocChildFrameAny<wxAuiMDIChildFrame, wxAuiMDIParentFrame> {
  public:
-  CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent);
+  CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent);
 };
 
 // Makes documents and views with the program's engine context.

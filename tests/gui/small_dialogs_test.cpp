@@ -23,24 +23,6 @@ using namespace wexo_gui;
 
 class SmallDialogsTest : public GuiTest {
  protected:
-  // Runs check inside the modal dialog of that window name once it is open, while run
-  // shows it.
-  void WhileOpen(const char* name, std::function<void(wxDialog&)> check, const std::function<void()>& run) {
-    bool seen = false;
-    std::function<void()> look;
-    look = [&] {
-      auto* dialog = wxDynamicCast(wxWindow::FindWindowByName(name), wxDialog);
-      if (!dialog || !dialog->IsModal()) {
-        app->CallAfter(look);
-        return;
-      }
-      seen = true;
-      check(*dialog);
-    };
-    app->CallAfter(look);
-    run();
-    EXPECT_TRUE(seen) << name;
-  }
   void Click(wxWindow* button) {
     ASSERT_NE(button, nullptr);
     wxCommandEvent click(wxEVT_BUTTON, button->GetId());

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/statusbr.h>
@@ -115,6 +116,23 @@ bool GuiTest::CheckUrlList(const std::filesystem::path& list) {
   const bool done = PumpUntil([&ended] { return ended; });
   answer = nullptr;
   return done;
+}
+
+void GuiTest::WhileOpen(const char* name, std::function<void(wxDialog&)> check, const std::function<void()>& run) {
+  bool seen = false;
+  std::function<void()> look;
+  look = [&] {
+    auto* dialog = wxDynamicCast(wxWindow::FindWindowByName(name), wxDialog);
+    if (!dialog || !dialog->IsModal()) {
+      app->CallAfter(look);
+      return;
+    }
+    seen = true;
+    check(*dialog);
+  };
+  app->CallAfter(look);
+  run();
+  EXPECT_TRUE(seen) << name;
 }
 
 std::string GuiTest::Pane(int pane) { return app->Frame()->GetStatusBar()->GetStatusText(pane).utf8_string(); }
