@@ -247,6 +247,27 @@ TEST_F(WindowUseTest, ABoxBelongsToTheDialogItWasShownFrom) {
   EXPECT_EQ(app->Host().Parent(), app->Frame());
 }
 
+TEST_F(WindowUseTest, TheStartingPointDialogStaysInFrontOfItsBoxes) {
+  ASSERT_TRUE(Start());
+  WhileOpen(
+      "NewUrlDialog",
+      [this](wxDialog& dialog) {
+        // OK with no URL: the box over the dialog, which stays in front once it is answered.
+        RealBox("Please input an URL", BoxKind::Warning, [&](wxDialog& box) {
+          EXPECT_EQ(box.GetParent(), &dialog);
+          Screenshot("box-over-starting-point");
+          box.EndModal(wxID_OK);
+        });
+        PumpUntil([] { return false; }, 0.3);
+        EXPECT_TRUE(dialog.IsShown());
+        EXPECT_EQ(app->Host().Parent(), &dialog);
+        Screenshot("starting-point-after-box");
+        dialog.EndModal(wxID_CANCEL);
+      },
+      [this] { Command(ID_CMD_CHECK_URL); });
+  EXPECT_TRUE(Documents().empty());
+}
+
 TEST_F(WindowUseTest, TheActiveThreadsBoxScrollsAHundredWorkers) {
   Write(dir / "wexo.ini", "[Tip]\r\nStartUp=1\r\n[Options]\r\nThreads=100\r\n");
   SilentServer server;
@@ -310,6 +331,27 @@ TEST_F(WindowUseTest, EscapeClosesTheTipsWritingNothingAndALongTipScrolls) {
       },
       [this] { Command(ID_SHOW_TIP); });
   EXPECT_EQ(values.GetProfileInt("Tip", "StartUp", -1), 1) << "Escape writes nothing";
+  CTipDlg::SetTipsFilePath("");
+}
+
+TEST_F(WindowUseTest, TheTipsAtStartUpBelongToTheShownFrame) {
+  Write(dir / "wexo.ini", "[Tip]\r\nStartUp=0\r\n");
+  Write(dir / "tips.txt", "First tip.\nSecond tip.\n");
+  CTipDlg::SetTipsFilePath((dir / "tips.txt").string());
+  ASSERT_TRUE(Start());
+  bool seen = false;
+  WhileOpen(
+      "tipDialog",
+      [&](wxDialog& dialog) {
+        seen = true;
+        EXPECT_EQ(dialog.GetParent(), app->Frame());
+        EXPECT_TRUE(app->Frame()->IsShown());
+        EXPECT_EQ(app->Host().Parent(), &dialog);
+        PumpUntil([] { return false; }, 0.5);
+        Screenshot("tips-at-startup");
+        dialog.EndModal(wxID_CANCEL);
+      },
+      [&] { PumpUntil([&] { return seen; }, 10); });
   CTipDlg::SetTipsFilePath("");
 }
 
