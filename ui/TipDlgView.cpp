@@ -8,7 +8,6 @@
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
-#include <wx/textctrl.h>
 
 #include "ui/DialogView.h"
 #include "ui/TipDlg.h"

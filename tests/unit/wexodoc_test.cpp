@@ -222,8 +222,6 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
     link->m_hThread = std::make_shared<CWorkerThread>();
     DocumentTestAccess::AddActive(doc, link);
   }
-  b->m_hThread->SetHandingOver();
-  c->m_hThread->SetHandingOver();
   c->m_hThread->SetExitCode(0);
   DocumentTestAccess::ActiveThreads(doc) = 3;
   EXPECT_FALSE(doc.CanCloseFrame());
