@@ -11,7 +11,6 @@
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/modalhook.h>
 #include <wx/statbmp.h>
