@@ -10,7 +10,9 @@
 BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
   std::fprintf(stderr, "wexo: %s\n", text.c_str());
   if (kind == BoxKind::Error) m_failureShown = true;
-  // A question here is "Continue?" after a read failure: the body counts as ended.
+  // A question here is "Continue?" after a read failure: the body counts as ended. A question
+  // whose default is No takes its default.
+  if (kind == BoxKind::QuestionDefaultNo) return BoxAnswer::No;
   return kind == BoxKind::Question ? BoxAnswer::Yes : BoxAnswer::Ok;
 }
 

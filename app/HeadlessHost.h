@@ -29,6 +29,7 @@ class HeadlessHost : public IWexoHost {
 
   // Posts a task to the event loop (any thread).
   void Post(std::function<void()> task);
+  void PostToUiThread(std::function<void()> task) override { Post(std::move(task)); }
   // Runs a task on the loop's thread and waits until it has run.
   void Send(std::function<void()> task);
 

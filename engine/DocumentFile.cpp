@@ -434,6 +434,8 @@ bool CWexoDoc::OnOpenDocument(const std::string& path) {
     m_bPaused = false;
     m_bRunning = true;
     RecheckBroken();
+    // A broken-only list loses every row: the broken records are pending again.
+    if (m_settings.ShowBrokenOnly) NotifyTableReset();
     if (m_pUi) m_pUi->PostSchedule();
   }
   return true;

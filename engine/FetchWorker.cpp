@@ -113,7 +113,6 @@ void FetchWorker(FetchRequest request) {
   // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
-  if (request.thread) request.thread->SetHandingOver();
   if (request.ui) {
     try {
       request.ui->SendUrlDone(result);

@@ -14,7 +14,8 @@ class CWexoDoc;
 class FtpDialogModel;
 struct FetchResult;
 
-enum class BoxKind { Info, Warning, Error, Question };
+// Question has Yes as its default answer, QuestionDefaultNo No (Return answers No).
+enum class BoxKind { Info, Warning, Error, Question, QuestionDefaultNo };
 enum class BoxAnswer { Ok, Yes, No, Cancel };
 
 // The user-interface thread as a worker reaches it. Both calls may come from any thread.
@@ -46,10 +47,16 @@ class IDocumentObserver {
   virtual ~IDocumentObserver() = default;
   // Records [first, first + count) were appended to the table.
   virtual void RecordsAdded(std::size_t first, std::size_t count) = 0;
-  // One record's status or data changed.
+  // One record's status or data changed: its row, when it has one, is drawn again.
   virtual void RecordChanged(const CLinkInfo& link) = 0;
   // Many records changed, or the table was replaced: every row is to be built again.
   virtual void TableReset() = 0;
+  // Many records changed their data but not which rows there are: the visible rows are drawn
+  // again; no row comes or goes, and a sorted list stays as it is.
+  virtual void RowsChanged() {}
+  // A record gets a row now even where the list shows broken records only (a failed host
+  // fails its pending records at once); nothing when it has one.
+  virtual void RecordWantsRow(const CLinkInfo& link) {}
   // The status-bar text of the document's workers ("Threads: %d  ").
   virtual void StatusText(const std::string& text) = 0;
   // The document closes: the list stores what it keeps (its column widths).
@@ -148,4 +155,7 @@ class IWexoHost {
   virtual std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) = 0;
   virtual void Beep() = 0;
   virtual void Quit(int exitCode) = 0;
+  // Runs task on the user-interface thread, later; any thread may call. A host without a
+  // loop of its own runs it at once on the caller's thread.
+  virtual void PostToUiThread(std::function<void()> task) { task(); }
 };

@@ -223,7 +223,4 @@ void FreeServerNamePool() {
   ServerNamePool().clear();
 }
 
-const char* CWorkerThread::StateText() const {
-  if (GetExitCode() != kStillActive) return "finished";
-  return m_handingOver.load(std::memory_order_acquire) ? "handing over" : "running";
-}
+

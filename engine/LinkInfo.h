@@ -41,14 +41,9 @@ class CWorkerThread {
   void SetExitCode(std::uint32_t code) { m_exitCode.store(code, std::memory_order_release); }
   // The exit code, kStillActive while the thread runs.
   std::uint32_t GetExitCode() const { return m_exitCode.load(std::memory_order_acquire); }
-  // Set by the worker right before it hands its result over.
-  void SetHandingOver() { m_handingOver.store(true, std::memory_order_release); }
-  // The state in words for the close guard: "running", "handing over" or "finished".
-  const char* StateText() const;
 
  private:
   std::atomic<std::uint32_t> m_exitCode{kStillActive};
-  std::atomic<bool> m_handingOver{false};
 };
 
 using Md5Digest = std::array<std::uint8_t, 16>;

@@ -153,7 +153,8 @@ void CWexoDoc::EndOfCheck() {
   m_nFinished = static_cast<std::int32_t>(m_obaLinks.size());
   m_nPending = 0;
   NotifyStatusText();
-  NotifyTableReset();
+  // The window is drawn again at once; its rows stay what they are.
+  NotifyRowsChanged();
   Host().Beep();
   if (Host().AskForReport("Link tolvak finished. Do you want a report?") && outputs) outputs->LaunchReport(*this);
 }
@@ -223,5 +224,6 @@ void CWexoDoc::FailSimilarHost(const std::string& url, std::int16_t status) {
     CLinkInfo* link = m_obaLinks[index].get();
     if (link->m_nStatus != 0) continue;
     SetStatus(link, status, std::string());
+    if (m_settings.ShowBrokenOnly && m_pObserver) m_pObserver->RecordWantsRow(*link);
   }
 }

@@ -152,6 +152,10 @@ void CWexoDoc::NotifyTableReset() {
   if (m_pObserver) m_pObserver->TableReset();
 }
 
+void CWexoDoc::NotifyRowsChanged() {
+  if (m_pObserver) m_pObserver->RowsChanged();
+}
+
 const std::vector<std::uint32_t>& CWexoDoc::GetTargets(const CLinkInfo& page) const {
   // Links to records found earlier arrive out of table order; sorted once when asked for.
   if (!page.m_bTargetsInOrder) {
@@ -203,7 +207,7 @@ void CWexoDoc::StartRunning() {
   m_bRunning = true;
   m_bFinished = false;
   m_bPaused = false;
-  NotifyTableReset();
+  NotifyRowsChanged();
   if (m_pUi) m_pUi->PostSchedule();
 }
 
@@ -253,7 +257,7 @@ void CWexoDoc::ToggleCheckExternal() {
       const std::string& url = m_saUrls[i];
       if (!IsInternal(url) || IsExcluded(url)) SetStatus(link, STATUS_SKIP_EXTERNAL, std::string());
     }
-    NotifyTableReset();
+    NotifyRowsChanged();
   }
 }
 
@@ -274,8 +278,13 @@ std::string CWexoDoc::ActiveThreadsMessage() const {
       "Active threads: \n\n";
   for (const CLinkInfo* link : m_paActive) {
     text += link->GetUrl();
-    // A thread here has no exit code worth showing: its state is told in words.
-    if (link->m_hThread) text += std::string("\t\t(Thread Status: ") + link->m_hThread->StateText() + ")";
+    // Only a thread that has ended has an exit code to show; a running one shows its URL alone.
+    if (link->m_hThread && link->m_hThread->GetExitCode() != CWorkerThread::kStillActive) {
+      char status[32];
+      std::snprintf(status, sizeof status, "\t\t(Thread Status: %lx)",
+                    static_cast<unsigned long>(link->m_hThread->GetExitCode()));
+      text += status;
+    }
     text += "\n";
   }
   return text;

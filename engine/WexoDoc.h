@@ -219,6 +219,8 @@ class CWexoDoc {
   void RemoveActive(CLinkInfo* link);
   void NotifyStatusText();
   void NotifyTableReset();
+  // The records changed but not which rows the list shows: the view is drawn again.
+  void NotifyRowsChanged();
 
   EngineContext m_ctx;
   CheckSettings m_settings;

@@ -1,12 +1,17 @@
 #include "platform/ShellLaunch.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -64,6 +69,54 @@ void Reap(pid_t pid) {
   }
 }
 
+std::atomic<long long> launchBoundMs{10000};
+
+// Launches whose done has not returned yet.
+std::mutex watchLock;
+std::condition_variable watchDone;
+int watching = 0;
+
+// Waits for the child to end, at most bound; true with its wait status when it ended.
+bool WaitBounded(pid_t pid, std::chrono::milliseconds bound, int& status) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + bound;
+  // A process descriptor becomes readable when the child ends; without one, look every 10 ms.
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  for (;;) {
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid || (got < 0 && errno != EINTR)) {
+      if (fd >= 0) ::close(fd);
+      return got == pid;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) break;
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(left));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, 10)));
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  return false;
+}
+
+void Watch(pid_t pid, std::chrono::milliseconds bound, const std::function<void(int)>& done) {
+  int status = 0;
+  const bool ended = WaitBounded(pid, bound, status);
+  done(ended ? ShellExecuteResultOfExit(status) : SHELL_EXECUTE_OK);
+  {
+    std::lock_guard<std::mutex> lock(watchLock);
+    --watching;
+  }
+  watchDone.notify_all();
+  // Still running after the bound: it opened the target; it goes when it ends.
+  if (!ended) Reap(pid);
+}
+
+// Starts argv as ShellRun does; with done, a thread watches the child as ShellOpen describes.
+int Launch(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int)> done);
+
 }  // namespace
 
 int ShellOpen(const std::string& target, const std::string& folder) {
@@ -71,7 +124,36 @@ int ShellOpen(const std::string& target, const std::string& folder) {
   return ShellRun({"xdg-open", target}, folder);
 }
 
-int ShellRun(const std::vector<std::string>& argv, const std::string& folder) {
+int ShellOpen(const std::string& target, const std::string& folder, std::function<void(int result)> done) {
+  if (target.empty() || target[0] == '-') return EINVAL;
+  return Launch({"xdg-open", target}, folder, std::move(done));
+}
+
+int ShellExecuteResultOfExit(int waitStatus) {
+  if (!WIFEXITED(waitStatus)) return 4;
+  switch (WEXITSTATUS(waitStatus)) {
+    case 0: return SHELL_EXECUTE_OK;
+    case 1: return 13;
+    case 2: return 2;
+    case 3: return 31;
+    default: return 4;
+  }
+}
+
+std::chrono::milliseconds ShellLaunchBound() { return std::chrono::milliseconds(launchBoundMs.load()); }
+
+void SetShellLaunchBoundForTests(std::chrono::milliseconds bound) { launchBoundMs.store(bound.count()); }
+
+void WaitForShellLaunches() {
+  std::unique_lock<std::mutex> lock(watchLock);
+  watchDone.wait(lock, [] { return watching == 0; });
+}
+
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder) { return Launch(argv, folder, nullptr); }
+
+namespace {
+
+int Launch(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int)> done) {
   if (argv.empty() || argv[0].empty()) return EINVAL;
   SpawnSetup setup;
   if (int err = setup.Prepare(folder)) return err;
@@ -85,12 +167,30 @@ int ShellRun(const std::vector<std::string>& argv, const std::string& folder) {
 
   // The program may stay as long as the window it opened; the caller never waits for it.
   try {
-    std::thread(Reap, pid).detach();
+    if (done) {
+      {
+        std::lock_guard<std::mutex> lock(watchLock);
+        ++watching;
+      }
+      try {
+        std::thread(Watch, pid, ShellLaunchBound(), done).detach();
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(watchLock);
+        --watching;
+        throw;
+      }
+    } else {
+      std::thread(Reap, pid).detach();
+    }
   } catch (const std::system_error&) {
-    // No thread to spare: one zombie until we exit is better than blocking the caller.
+    // No thread to spare: one zombie until we exit is better than blocking the caller. The
+    // launcher started, which is all that is known.
+    if (done) done(SHELL_EXECUTE_OK);
   }
   return 0;
 }
+
+}  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view command) {
   std::vector<std::string> words;

@@ -4,6 +4,8 @@
 // Threads: every function may be called from any thread.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,25 @@ inline constexpr int SHELL_EXECUTE_OK = 42;
 // one beginning with '-' (xdg-open would read it as an option), ENOENT when xdg-open is not
 // on PATH or the folder does not exist, EAGAIN or ENOMEM when no process can be made.
 int ShellOpen(const std::string& target, const std::string& folder = "");
+
+// ShellOpen that also tells what became of the launch. xdg-open returns once it has handed the
+// target to the application, so its exit status is the launch's result: a thread of ours waits
+// for it, at most ShellLaunchBound(), and then calls done once with ShellExecuteResultOfExit of
+// the status, or SHELL_EXECUTE_OK when xdg-open still runs (it is reaped later). done runs on
+// that thread (on the caller's, with SHELL_EXECUTE_OK, only when no thread can be made); it is
+// not called when the launcher did not start (the errno value is returned as by ShellOpen).
+int ShellOpen(const std::string& target, const std::string& folder, std::function<void(int result)> done);
+
+// The ShellExecute number for a launcher's wait status: SHELL_EXECUTE_OK for exit status 0;
+// xdg-open's 1 (syntax) 13, 2 (file not found) 2, 3 (no tool for the type) 31, 4 (the action
+// failed) 4; any other ending (a signal, another status) 4.
+int ShellExecuteResultOfExit(int waitStatus);
+
+// How long a launch is waited for (10 s; tests shorten it).
+std::chrono::milliseconds ShellLaunchBound();
+void SetShellLaunchBoundForTests(std::chrono::milliseconds bound);
+// Returns once every done of the launches started so far has returned.
+void WaitForShellLaunches();
 
 // Starts argv[0] (found on PATH) with the arguments argv as they stand, under the same
 // conditions as ShellOpen, and returns without waiting. Returns 0 when the program started,

@@ -28,6 +28,18 @@ constexpr struct {
 
 bool IsFileUrl(const std::string& url) { return url.size() >= 7 && ::strncasecmp(url.c_str(), "file://", 7) == 0; }
 
+// The outcome of one launch: a box for a failure, and the trace-log line either way.
+void ReportLaunch(IWexoHost& host, const std::string& url, const std::string& file, const std::string& folder,
+                  int result) {
+  const std::string text = platform::ShellExecuteResultText(result);
+  if (result <= 32)
+    host.MessageBox("Unable to open browser for '" + url + "': error " + std::to_string(result) + ": " + text,
+                    BoxKind::Warning);
+  const std::string quotedFolder = folder.empty() ? "NULL" : "'" + folder + "'";
+  WriteTraceLog(kSource, 510, "ShellExecute(0x%08lx,'open','%s',NULL,%s,SW_SHOWNORMAL) = %d (%s)\n", 0ul, file.c_str(),
+                quotedFolder.c_str(), result, text.c_str());
+}
+
 }  // namespace
 
 void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, unsigned codePage) {
@@ -51,15 +63,14 @@ int LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned co
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) err = errno;
   }
-  if (err == 0) err = platform::ShellOpen(file, folder);
-
+  if (err == 0) {
+    // The launcher's exit status is its result: waited for off this thread, told here later.
+    err = platform::ShellOpen(file, folder, [&host, url, file, folder](int result) {
+      host.PostToUiThread([&host, url, file, folder, result] { ReportLaunch(host, url, file, folder, result); });
+    });
+    if (err == 0) return platform::SHELL_EXECUTE_OK;
+  }
   const int result = platform::ShellExecuteResult(err);
-  const std::string text = platform::ShellExecuteResultText(result);
-  if (result <= 32)
-    host.MessageBox("Unable to open browser for '" + url + "': error " + std::to_string(result) + ": " + text,
-                    BoxKind::Warning);
-  const std::string quotedFolder = folder.empty() ? "NULL" : "'" + folder + "'";
-  WriteTraceLog(kSource, 510, "ShellExecute(0x%08lx,'open','%s',NULL,%s,SW_SHOWNORMAL) = %d (%s)\n", 0ul, file.c_str(),
-                quotedFolder.c_str(), result, text.c_str());
+  ReportLaunch(host, url, file, folder, result);
   return result;
 }

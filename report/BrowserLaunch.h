@@ -1,7 +1,7 @@
 // Opening URLs, reports and help pages in the user's browser, each step written to the
 // trace log (engine/TraceLog.h) under the source name "Wexo".
 //
-// Threads: the user-interface thread; neither call waits for the browser.
+// Threads: the user-interface thread; neither call waits for the browser or its launcher.
 #pragma once
 
 #include <string>
@@ -18,6 +18,8 @@ void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, un
 // Hands url to the desktop's default application (platform::ShellOpen). A file URL is
 // opened as its decoded local path, with its folder as the working folder; a path that
 // does not exist fails as the shell's open does (2). A failure shows "Unable to open
-// browser for '<url>': error <n>: <text>". Returns the ShellExecute result: above 32 when
-// the launch started.
+// browser for '<url>': error <n>: <text>", and the trace log gets the result. A launcher that
+// started is waited for off this thread: its outcome is shown and logged later, on the
+// user-interface thread (IWexoHost::PostToUiThread). Returns the ShellExecute result: above
+// 32 when the launch started.
 int LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned codePage);

@@ -52,3 +52,38 @@ enum : int {
 
 // The status bar's panes.
 enum { PANE_READY = 0, PANE_THREADS = 1, PANE_PROGRESS = 2, PANE_ELAPSED = 3 };
+
+// The string table of the commands: the status-bar prompt and the tool tip ("" for none).
+struct CommandText {
+  int id;
+  const char* prompt;
+  const char* tip;
+};
+
+inline constexpr CommandText kCommandTexts[] = {
+    {ID_CMD_CHECK_URL, "Check web site", "Check URL"},
+    {wxID_OPEN, "Open an existing document", "Open"},
+    {wxID_SAVE, "Save the active document", "Save"},
+    {ID_APP_ABOUT, "Display program information, version number and copyright", "About"},
+    {ID_SHOW_TIP, "Shows one of the tips and tricks.", ""},
+    {ID_PREFERENCES, "Set your preferences", ""},
+    {ID_RETRY_BROKEN, "Reset all broken links to 'not tested' and retry", ""},
+    {ID_PAUSE, "Pause", "Pause"},
+    {ID_CONTINUE, "Continue", "Continue"},
+    {ID_REPORT, "Launch a report in default browser", ""},
+    {ID_URL_PROPERTIES, "URL properties", "URL properties"},
+    {ID_FIND_AGAIN, "Repeat the last search", ""},
+    {ID_FIND, "Search URL and Title", "Find"},
+    {ID_STOP_NOW, "Stop", "Emergency Stop"},
+    {ID_EDIT_COPY, "Copy the selection and put it on the Clipboard", "Copy"},
+    {ID_CMD_CHECK_URL_LIST, "", ""},
+    {ID_SHOW_BROKEN_ONLY, "", ""},
+    {ID_CHECK_EXTERNAL, "", ""},
+};
+
+// The command's entry of the table; a command without one has no prompt and no tip.
+inline CommandText FindCommandText(int id) {
+  for (const CommandText& text : kCommandTexts)
+    if (text.id == id) return text;
+  return {id, "", ""};
+}

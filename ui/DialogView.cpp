@@ -128,6 +128,9 @@ ModelDialog::ModelDialog(wxWindow* parent, const wxString& title, DialogModel& m
   m_model.AttachControls(&m_controls);
   Bind(wxEVT_INIT_DIALOG, [this](wxInitDialogEvent&) {
     if (!m_model.OnInitDialog()) return;  // the model has put the focus itself
+    if (!m_focusFirstControl) return;
+    // True: the first control that takes the focus has it (not the default button).
+    if (wxWindow* first = FirstFocusable(this)) first->SetFocus();
   });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) {
     if (event.GetId() != wxID_OK) {
@@ -139,6 +142,15 @@ ModelDialog::ModelDialog(wxWindow* parent, const wxString& title, DialogModel& m
 }
 
 ModelDialog::~ModelDialog() { m_model.AttachControls(nullptr); }
+
+wxWindow* ModelDialog::FirstFocusable(wxWindow* parent) {
+  for (wxWindow* child : parent->GetChildren()) {
+    if (child->IsTopLevel() || !child->IsShown() || !child->IsEnabled()) continue;
+    if (child->AcceptsFocus()) return child;
+    if (wxWindow* inner = FirstFocusable(child)) return inner;
+  }
+  return nullptr;
+}
 
 ModelPage::ModelPage(wxWindow* parent, DialogModel& model) : wxPanel(parent), m_model(model), m_controls(*this) {}
 

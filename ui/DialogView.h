@@ -42,6 +42,13 @@ class ModelDialog : public wxDialog {
   ~ModelDialog() override;
 
   WxDialogControls& Controls() { return m_controls; }
+  // The first child, in creation order, that is shown, enabled and takes the focus.
+  static wxWindow* FirstFocusable(wxWindow* parent);
+
+ protected:
+  // When the model's OnInitDialog returns true, the first control takes the focus; a dialog
+  // that keeps it on its default button clears this.
+  bool m_focusFirstControl = true;
 
  private:
   DialogModel& m_model;

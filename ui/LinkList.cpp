@@ -246,8 +246,20 @@ void LinkListCtrl::ScheduleUpdate() {
   if (!m_updateTimer.IsRunning()) m_updateTimer.StartOnce(kUpdateInterval);
 }
 
+void LinkListCtrl::FlushTopRows() {
+  if (m_topInserts.empty()) return;
+  const CLinkInfo* selected = RecordAt(SelectedRow());
+  // Each root went on top of those before it: the newest is the first row.
+  std::vector<std::uint32_t> rows(m_topInserts.rbegin(), m_topInserts.rend());
+  m_topInserts.clear();
+  rows.insert(rows.end(), m_rows.begin(), m_rows.end());
+  m_rows.swap(rows);
+  RowsChanged(selected);
+}
+
 void LinkListCtrl::FlushUpdates() {
   m_updateTimer.Stop();
+  FlushTopRows();
   if (m_countPending) SetItemCount(static_cast<long>(m_rows.size()));
   if (m_refreshPending && GetItemCount() > 0) {
     const long top = std::max(GetTopItem(), 0L);
@@ -260,6 +272,13 @@ void LinkListCtrl::RecordsAdded(std::size_t first, std::size_t count) {
   m_rowOf.resize(m_doc.GetLinkCount(), -1);
   if (ShowsOnlyBroken()) return;
   for (std::size_t i = first; i < first + count; ++i) {
+    // A root record's row goes on top, links found later at the end. Roots come by the
+    // thousand from a URL list: they are put on top together once the burst is over.
+    if (m_doc.GetLink(i)->m_nLevel == 0) {
+      if (m_topInserts.empty()) CallAfter([this] { FlushTopRows(); });
+      m_topInserts.push_back(static_cast<std::uint32_t>(i));
+      continue;
+    }
     m_rowOf[i] = static_cast<std::int32_t>(m_rows.size());
     m_rows.push_back(static_cast<std::uint32_t>(i));
   }
@@ -271,16 +290,18 @@ void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
   m_rowOf.resize(m_doc.GetLinkCount(), -1);
   if (link.m_nIndex >= m_rowOf.size()) return;
   const std::int32_t row = m_rowOf[link.m_nIndex];
-  if (row >= 0) {
-    // Rows out of sight are drawn from their records when they come into view.
-    const long top = GetTopItem();
-    if (row >= top && row <= top + GetCountPerPage()) {
-      m_refreshPending = true;
-      ScheduleUpdate();
-    }
-    return;
+  if (row < 0) return;
+  // Rows out of sight are drawn from their records when they come into view.
+  const long top = GetTopItem();
+  if (row >= top && row <= top + GetCountPerPage()) {
+    m_refreshPending = true;
+    ScheduleUpdate();
   }
-  if (row == kWaiting || !ShowsOnlyBroken() || !link.IsBroken()) return;
+}
+
+void LinkListCtrl::InsertRecordRow(const CLinkInfo& link) {
+  m_rowOf.resize(m_doc.GetLinkCount(), -1);
+  if (link.m_nIndex >= m_rowOf.size() || m_rowOf[link.m_nIndex] != -1) return;
   m_inserts.push_back(link.m_nIndex);
   m_rowOf[link.m_nIndex] = kWaiting;
   if (m_flushQueued) return;
@@ -291,6 +312,7 @@ void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
 void LinkListCtrl::FlushInserts() {
   m_flushQueued = false;
   if (m_inserts.empty()) return;
+  FlushTopRows();
   const CLinkInfo* selected = RecordAt(SelectedRow());
   std::sort(m_inserts.begin(), m_inserts.end());
   if (SortColumnKey != 0) {
@@ -325,12 +347,23 @@ void LinkListCtrl::RemoveRecord(const CLinkInfo& link) {
   RowsChanged(selected, static_cast<std::size_t>(row));
 }
 
+void LinkListCtrl::DeleteAllRows() {
+  const CLinkInfo* selected = RecordAt(SelectedRow());
+  if (selected) SetItemState(SelectedRow(), 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+  m_rows.clear();
+  m_inserts.clear();
+  m_topInserts.clear();
+  m_rowOf.assign(m_doc.GetLinkCount(), -1);
+  RowsChanged(nullptr);
+}
+
 void LinkListCtrl::RebuildList() {
   wxBusyCursor busy;
   const CLinkInfo* selected = RecordAt(SelectedRow());
   const bool brokenOnly = ShowsOnlyBroken();
   m_rows.clear();
   m_inserts.clear();
+  m_topInserts.clear();
   m_rowOf.assign(m_doc.GetLinkCount(), -1);
   m_rows.reserve(m_doc.GetLinkCount());
   for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i)
@@ -341,6 +374,7 @@ void LinkListCtrl::RebuildList() {
 }
 
 void LinkListCtrl::SortByColumn(int column) {
+  FlushTopRows();
   int key = column + 1;
   if (SortColumnKey == key) key = -(column + 1);
   const CLinkInfo* selected = RecordAt(SelectedRow());

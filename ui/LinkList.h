@@ -48,9 +48,14 @@ class LinkListCtrl : public wxListCtrl {
   // During a check records come by the thousand a second, so the list learns its new row
   // count and draws changed rows at most every kUpdateInterval (FlushUpdates does it now).
   void RecordsAdded(std::size_t first, std::size_t count);
-  // A record changed: its row is drawn again; with only broken records shown, a record that
-  // became broken gets a row, collected and inserted in one batch.
+  // A record changed: its row is drawn again. A record without a row gets none: with only
+  // broken records shown, records that become broken wait for the next rebuild.
   void RecordChanged(const CLinkInfo& link);
+  // A record gets a row at the place of its record index; rows wanted together are collected
+  // and inserted in one batch. Nothing when it has a row already.
+  void InsertRecordRow(const CLinkInfo& link);
+  // Every row goes; the records stay.
+  void DeleteAllRows();
   void FlushUpdates();
   static constexpr int kUpdateInterval = 100;  // ms
   // A record's row goes (nothing when it has none); the selection stays on its record.
@@ -76,6 +81,7 @@ class LinkListCtrl : public wxListCtrl {
  private:
   bool ShowsOnlyBroken() const;
   void FlushInserts();
+  void FlushTopRows();
   // Sets the item count and rebuilds the record-to-row index from row `from` on; the
   // selection stays on its record.
   void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
@@ -94,6 +100,7 @@ class LinkListCtrl : public wxListCtrl {
   std::vector<std::uint32_t> m_rows;     // record index of each row
   std::vector<std::int32_t> m_rowOf;     // row of each record, -1 for none
   std::vector<std::uint32_t> m_inserts;  // records waiting for a row
+  std::vector<std::uint32_t> m_topInserts;  // root records waiting for their rows on top
   bool m_flushQueued = false;
   mutable wxItemAttr m_attrs[7];
 };

@@ -37,7 +37,7 @@ class DocumentDropTarget : public wxFileDropTarget {
 }  // namespace
 
 CMainFrame::CMainFrame(WexoDocManager* manager, CWexoApp& app)
-    : wxDocMDIParentFrame(manager, nullptr, wxID_ANY, "Wexo's Link Tolvak", wxDefaultPosition, wxSize(900, 600)),
+    : wxDocParentFrameAny(manager, nullptr, wxID_ANY, "Wexo's Link Tolvak", wxDefaultPosition, wxSize(900, 600)),
       m_app(app),
       m_pumpTimer(this, IDT_PUMP) {
   for (int i = 0; i < 100; ++i) {
@@ -62,14 +62,15 @@ CMainFrame::CMainFrame(WexoDocManager* manager, CWexoApp& app)
 
 void CMainFrame::BuildMenus() {
   auto* file = new wxMenu;
-  file->Append(ID_CMD_CHECK_URL, "Check &URL...\tCtrl+N", "Check web site");
-  file->Append(ID_CMD_CHECK_URL_LIST, "Check URL List (Test)...", "Check every URL of a text file");
-  file->Append(wxID_OPEN, "&Open...\tCtrl+O", "Open an existing document");
+  auto prompt = [](int id) { return wxString(FindCommandText(id).prompt); };
+  file->Append(ID_CMD_CHECK_URL, "Check &URL...\tCtrl+N", prompt(ID_CMD_CHECK_URL));
+  file->Append(ID_CMD_CHECK_URL_LIST, "Check URL List (Test)...", prompt(ID_CMD_CHECK_URL_LIST));
+  file->Append(wxID_OPEN, "&Open...\tCtrl+O", prompt(wxID_OPEN));
   file->Append(wxID_CLOSE, "&Close\tCtrl+W", "Close the active document");
-  file->Append(wxID_SAVE, "&Save\tCtrl+S", "Save the active document");
+  file->Append(wxID_SAVE, "&Save\tCtrl+S", prompt(wxID_SAVE));
   file->Append(wxID_SAVEAS, "Save &As...", "Save the active document with a new name");
   file->AppendSeparator();
-  file->Append(ID_PREFERENCES, "Preferences...", "Change the options");
+  file->Append(ID_PREFERENCES, "Preferences...", prompt(ID_PREFERENCES));
   file->AppendSeparator();
   file->Append(wxID_EXIT, "E&xit\tCtrl+Q", "Quit the application; prompts to save documents");
   GetDocumentManager()->FileHistoryUseMenu(file);
@@ -80,8 +81,8 @@ void CMainFrame::BuildMenus() {
   view->AppendCheckItem(wxID_VIEW_DETAILS, "&Status Bar", "Show or hide the status bar");
 
   auto* help = new wxMenu;
-  help->Append(ID_SHOW_TIP, "Ti&ps and Tricks...", "Shows one of the tips and tricks.");
-  help->Append(ID_APP_ABOUT, "&About Wexo...", "Display program information, version number and copyright");
+  help->Append(ID_SHOW_TIP, "Ti&ps and Tricks...", prompt(ID_SHOW_TIP));
+  help->Append(ID_APP_ABOUT, "&About Wexo...", prompt(ID_APP_ABOUT));
 
   auto* bar = new wxMenuBar;
   bar->Append(file, "&File");
@@ -155,25 +156,28 @@ void CMainFrame::BuildMenus() {
 
 void CMainFrame::BuildToolBar() {
   wxToolBar* bar = CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT);
-  auto tool = [bar](int id, const char* label, const wxArtID& art, const char* tip, const char* prompt) {
-    bar->AddTool(id, label, wxArtProvider::GetBitmapBundle(art, wxART_TOOLBAR, wxSize(16, 16)), tip, wxITEM_NORMAL);
-    bar->SetToolLongHelp(id, prompt);
+  // Tips and prompts come from the commands' string table.
+  auto tool = [bar](int id, const char* label, const wxArtID& art) {
+    const CommandText text = FindCommandText(id);
+    bar->AddTool(id, label, wxArtProvider::GetBitmapBundle(art, wxART_TOOLBAR, wxSize(16, 16)), text.tip,
+                 wxITEM_NORMAL);
+    bar->SetToolLongHelp(id, text.prompt);
   };
-  tool(ID_CMD_CHECK_URL, "Check URL", wxART_NEW, "Check URL", "Check web site");
-  tool(wxID_OPEN, "Open", wxART_FILE_OPEN, "Open", "Open an existing document");
-  tool(wxID_SAVE, "Save", wxART_FILE_SAVE, "Save", "Save the active document");
+  tool(ID_CMD_CHECK_URL, "Check URL", wxART_NEW);
+  tool(wxID_OPEN, "Open", wxART_FILE_OPEN);
+  tool(wxID_SAVE, "Save", wxART_FILE_SAVE);
   bar->AddSeparator();
-  tool(ID_CONTINUE, "Continue", wxART_GO_FORWARD, "Continue", "Continue the check");
-  tool(ID_PAUSE, "Pause", wxART_GO_DOWN, "Pause", "Pause the check");
-  tool(ID_STOP_NOW, "Stop immediately", wxART_CROSS_MARK, "Stop immediately", "Stop every running request");
+  tool(ID_CONTINUE, "Continue", wxART_GO_FORWARD);
+  tool(ID_PAUSE, "Pause", wxART_GO_DOWN);
+  tool(ID_STOP_NOW, "Stop immediately", wxART_CROSS_MARK);
   bar->AddSeparator();
-  tool(ID_FIND, "Find", wxART_FIND, "Find", "Find a URL");
+  tool(ID_FIND, "Find", wxART_FIND);
   bar->AddSeparator();
-  tool(ID_EDIT_COPY, "Copy", wxART_COPY, "Copy", "Copy the selection");
+  tool(ID_EDIT_COPY, "Copy", wxART_COPY);
   bar->AddSeparator();
-  tool(ID_URL_PROPERTIES, "URL properties", wxART_REPORT_VIEW, "URL properties", "Show the properties of a URL");
+  tool(ID_URL_PROPERTIES, "URL properties", wxART_REPORT_VIEW);
   bar->AddSeparator();
-  tool(ID_APP_ABOUT, "About", wxART_INFORMATION, "About", "Display program information, version number and copyright");
+  tool(ID_APP_ABOUT, "About", wxART_INFORMATION);
   bar->Realize();
 }
 

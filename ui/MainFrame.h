@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include <wx/docmdi.h>
+#include <wx/defs.h>
+#include <wx/aui/tabmdi.h>
+#include <wx/docview.h>
 #include <wx/timer.h>
 
 class CLinkInfo;
@@ -16,7 +18,8 @@ class CWexoView;
 class WexoDocManager;
 class wxFindDialogEvent;
 
-class CMainFrame : public wxDocMDIParentFrame {
+// The documents are tabs with a close button on the active one.
+class CMainFrame : public wxDocParentFrameAny<wxAuiMDIParentFrame> {
  public:
   // The pump timer's id.
   static constexpr int IDT_PUMP = 42;

@@ -118,7 +118,7 @@ void CNewUrlDialog2::LoadUrlProfile(const std::string& url) {
   const std::string options = url + "-Options";
   if (m_app.GetProfileInt(options.c_str(), "Profile", 0) == 0) return;
   if (m_bListsModified) {
-    if (m_pJobDoc->Host().MessageBox(kLoadProfileQuestion, BoxKind::Question) != BoxAnswer::Yes) return;
+    if (m_pJobDoc->Host().MessageBox(kLoadProfileQuestion, BoxKind::QuestionDefaultNo) != BoxAnswer::Yes) return;
     m_bListsModified = 0;
   }
   IDialogControls& c = *Controls();

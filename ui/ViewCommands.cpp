@@ -77,24 +77,25 @@ void AppendListViewMenus(wxFrame* frame, wxMenuBar* bar, wxMenu* file) {
   file->Insert(++at, ID_SITEMAP_FILE, "Create Google Sitemap File...\tCtrl+G", "Create a Sitemap XML file for Google");
   file->Insert(++at, ID_EXPORT_GRAPHVIZ, "Export to GraphViz File...");
 
+  auto prompt = [](int id) { return wxString(FindCommandText(id).prompt); };
   auto* edit = new wxMenu;
-  edit->Append(ID_EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard");
+  edit->Append(ID_EDIT_COPY, "&Copy\tCtrl+C", prompt(ID_EDIT_COPY));
   edit->AppendSeparator();
-  edit->Append(ID_FIND, "&Find...\tCtrl+F", "Search URL and Title");
-  edit->Append(ID_FIND_AGAIN, "Find A&gain\tF3", "Repeat the last search");
+  edit->Append(ID_FIND, "&Find...\tCtrl+F", prompt(ID_FIND));
+  edit->Append(ID_FIND_AGAIN, "Find A&gain\tF3", prompt(ID_FIND_AGAIN));
 
   auto* check = new wxMenu;
-  check->Append(ID_PAUSE, "&Pause", "Pause");
-  check->Append(ID_CONTINUE, "&Continue", "Continue");
-  check->Append(ID_STOP_NOW, "Stop immediately", "Stop");
+  check->Append(ID_PAUSE, "&Pause", prompt(ID_PAUSE));
+  check->Append(ID_CONTINUE, "&Continue", prompt(ID_CONTINUE));
+  check->Append(ID_STOP_NOW, "Stop immediately", prompt(ID_STOP_NOW));
   check->AppendSeparator();
-  check->Append(ID_RETRY_BROKEN, "Retry &broken links\tCtrl+R", "Reset all broken links to 'not tested' and retry");
-  check->Append(ID_REPORT, "&Report\tR", "Launch a report in default browser");
+  check->Append(ID_RETRY_BROKEN, "Retry &broken links\tCtrl+R", prompt(ID_RETRY_BROKEN));
+  check->Append(ID_REPORT, "&Report\tR", prompt(ID_REPORT));
   check->AppendSeparator();
-  check->AppendCheckItem(ID_SHOW_BROKEN_ONLY, "Show broken links only\tCtrl+B");
-  check->AppendCheckItem(ID_CHECK_EXTERNAL, "Check external URLs");
+  check->AppendCheckItem(ID_SHOW_BROKEN_ONLY, "Show broken links only\tCtrl+B", prompt(ID_SHOW_BROKEN_ONLY));
+  check->AppendCheckItem(ID_CHECK_EXTERNAL, "Check external URLs", prompt(ID_CHECK_EXTERNAL));
   check->AppendSeparator();
-  check->Append(ID_URL_PROPERTIES, "URL properties...\tAlt+Enter", "URL properties");
+  check->Append(ID_URL_PROPERTIES, "URL properties...\tAlt+Enter", prompt(ID_URL_PROPERTIES));
 
   const int fileAt = bar->FindMenu("&File");
   bar->Insert(static_cast<size_t>(fileAt + 1), edit, "&Edit");
@@ -184,9 +185,9 @@ void CWexoView::OnStop(wxCommandEvent&) {
 
 void CWexoView::OnRetryBroken(wxCommandEvent&) {
   if (m_engine->App().InLongPass()) return;
-  // The retried records leave a broken-only list; the rebuild after the retry shows the rest.
+  // A broken-only list is emptied; its rows come back at the next rebuild.
+  if (m_engine->Settings().ShowBrokenOnly) m_rows->DeleteAllRows();
   m_engine->RecheckBroken();
-  m_rows->RebuildList();
 }
 
 void CWexoView::OnReport(wxCommandEvent&) { vLaunchReport(*m_engine); }

@@ -60,13 +60,31 @@ bool WexoDocument::SaveAs() {
   return true;
 }
 
-bool WexoDocument::OnSaveModified() {
+bool WexoDocument::AskToSave(bool& discard) {
+  discard = false;
   if (!IsModified()) return true;
   switch (m_host.AskSaveChanges("Save changes to " + GetUserReadableName().utf8_string() + "?")) {
     case BoxAnswer::Yes: return Save();
-    case BoxAnswer::No: Modify(false); return true;
+    case BoxAnswer::No: discard = true; return true;
     default: return false;
   }
+}
+
+bool WexoDocument::OnSaveModified() {
+  bool discard = false;
+  if (!AskToSave(discard)) return false;
+  if (discard) Modify(false);
+  return true;
+}
+
+bool WexoDocument::Close() {
+  // A long pass pumps events: its document must stay.
+  if (m_doc->App().InLongPass()) {
+    wxBell();
+    return false;
+  }
+  if (!m_doc->CanCloseFrame()) return false;
+  return wxDocument::Close();
 }
 
 // ---- CWexoView
@@ -91,7 +109,7 @@ CMainFrame* CWexoView::Frame() const {
 bool CWexoView::OnCreate(wxDocument* doc, long flags) {
   if (!wxView::OnCreate(doc, flags)) return false;
   m_engine = &static_cast<WexoDocument*>(doc)->Engine();
-  auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxMDIParentFrame);
+  auto* parent = wxStaticCast(wxTheApp->GetTopWindow(), wxAuiMDIParentFrame);
   auto* frame = new CChildFrame(doc, this, parent);
   m_rows = new LinkListCtrl(frame, *m_engine);
   m_rows->LoadColumnWidths(m_engine->App());
@@ -107,12 +125,7 @@ bool CWexoView::OnCreate(wxDocument* doc, long flags) {
 }
 
 bool CWexoView::OnClose(bool deleteWindow) {
-  // A long pass pumps events: its document must stay.
-  if (m_engine && m_engine->App().InLongPass()) {
-    wxBell();
-    return false;
-  }
-  if (m_engine && !m_engine->CanCloseFrame()) return false;
+  // The document's Close holds the guards and the save question.
   return wxView::OnClose(deleteWindow);
 }
 
@@ -161,6 +174,16 @@ void CWexoView::RecordChanged(const CLinkInfo& link) {
 
 void CWexoView::TableReset() {
   if (m_rows) m_rows->RebuildList();
+}
+
+void CWexoView::RowsChanged() {
+  if (!m_rows) return;
+  m_rows->FlushUpdates();
+  m_rows->Refresh();
+}
+
+void CWexoView::RecordWantsRow(const CLinkInfo& link) {
+  if (m_rows) m_rows->InsertRecordRow(link);
 }
 
 void CWexoView::DocumentClosing() {
@@ -212,8 +235,8 @@ void CWexoView::ShowElapsedTime() {
 
 // ---- CChildFrame
 
-CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent)
-    : wxDocMDIChildFrame(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
+CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
+    : wxDocChildFrameAny(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
 
 // ---- WexoDocTemplate
 
@@ -298,5 +321,14 @@ bool WexoDocManager::CanQuit() {
       return false;
     }
   }
+  // Every question first; the documents answered No are marked unchanged only once none
+  // was cancelled, so a cancelled exit leaves nothing to be lost later.
+  std::vector<WexoDocument*> discarded;
+  for (WexoDocument* doc : Documents()) {
+    bool discard = false;
+    if (!doc->AskToSave(discard)) return false;
+    if (discard) discarded.push_back(doc);
+  }
+  for (WexoDocument* doc : discarded) doc->Modify(false);
   return true;
 }

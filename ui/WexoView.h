@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <wx/docmdi.h>
+#include <wx/defs.h>
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -32,6 +33,12 @@ class WexoDocument : public wxDocument {
   bool OnNewDocument() override;
   bool SaveAs() override;
   bool OnSaveModified() override;
+  // The close guard first (a long pass, running workers), then the save question: wx commits
+  // to destroying the document once this has agreed.
+  bool Close() override;
+  // The save question alone; true unless the answer was Cancel or the save failed. A No is
+  // noted in discard (the document is not marked unchanged yet).
+  bool AskToSave(bool& discard);
   bool IsModified() const override { return m_doc->IsModified(); }
   void Modify(bool modified) override;
 
@@ -65,6 +72,8 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   void RecordsAdded(std::size_t first, std::size_t count) override;
   void RecordChanged(const CLinkInfo& link) override;
   void TableReset() override;
+  void RowsChanged() override;
+  void RecordWantsRow(const CLinkInfo& link) override;
   void StatusText(const std::string& text) override;
   void DocumentClosing() override;
 
@@ -136,9 +145,9 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
 // menu and the check's menu. They are disabled while no list view is active.
 void AppendListViewMenus(wxFrame* frame, wxMenuBar* bar, wxMenu* file);
 
-class CChildFrame : public wxDocMDIChildFrame {
+class CChildFrame : public wxDocChildFrameAny<wxAuiMDIChildFrame, wxAuiMDIParentFrame> {
  public:
-  CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent);
+  CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent);
 };
 
 // Makes documents and views with the program's engine context.
@@ -165,7 +174,8 @@ class WexoDocManager : public wxDocManager {
   void AddFileToHistory(const wxString& file) override;
   void RemoveFileFromHistory(size_t i) override;
   // The close guard of the program: false (after the message) while a document's workers run,
-  // and while a long pass runs.
+  // and while a long pass runs. Then every changed document's save question, before any
+  // document closes: a Cancel on any keeps them all open.
   bool CanQuit();
 
   // [Recent File List] File1..File4.

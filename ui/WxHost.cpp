@@ -2,14 +2,20 @@
 
 #include <future>
 
+#include <algorithm>
+#include <vector>
+
 #include <wx/app.h>
+#include <wx/artprov.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
-#include <wx/msgdlg.h>
 #include <wx/sizer.h>
+#include <wx/modalhook.h>
+#include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/utils.h>
 
 #include "ui/FtpDialog.h"
@@ -19,8 +25,91 @@
 namespace {
 
 constexpr const char* kBoxCaption = "Wexo";
+// A text of more lines than this shows its lines after the first paragraph in a scrolled box.
+constexpr int kMaxBoxLines = 20;
+
+// The message box: the icon of its kind drawn by us (the toolkit's own boxes show none), the
+// text, and the buttons with the default one.
+class MessageBoxDialog : public wxDialog {
+ public:
+  MessageBoxDialog(wxWindow* parent, const wxString& text, long style)
+      : wxDialog(parent, wxID_ANY, kBoxCaption, wxDefaultPosition, wxDefaultSize, wxCAPTION | wxSYSTEM_MENU) {
+    SetName("messageBox");
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    const wxArtID icon = (style & wxICON_ERROR)         ? wxART_ERROR
+                         : (style & wxICON_QUESTION)    ? wxART_QUESTION
+                         : (style & wxICON_EXCLAMATION) ? wxART_WARNING
+                                                        : wxART_INFORMATION;
+    auto* bitmap = new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmapBundle(icon, wxART_MESSAGE_BOX));
+    bitmap->SetName(icon);
+    row->Add(bitmap, 0, wxALL, 12);
+    auto* texts = new wxBoxSizer(wxVERTICAL);
+    wxString head = text, rest;
+    if (static_cast<int>(text.Freq('\n')) > kMaxBoxLines) {
+      // A long list (the workers of a check) scrolls inside the box; its heading stays above it.
+      const int gap = text.Find("\n\n");
+      head = gap == wxNOT_FOUND ? wxString() : text.Left(static_cast<size_t>(gap));
+      rest = gap == wxNOT_FOUND ? text : text.Mid(static_cast<size_t>(gap) + 2);
+    }
+    if (!head.empty()) {
+      auto* label = new wxStaticText(this, wxID_ANY, head);
+      label->SetName("message");
+      label->Wrap(FromDIP(560));
+      texts->Add(label, 0, wxBOTTOM, 8);
+    }
+    if (!rest.empty()) {
+      auto* list = new wxTextCtrl(this, wxID_ANY, rest, wxDefaultPosition, FromDIP(wxSize(560, 320)),
+                                  wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+      list->SetName("scrolledText");
+      texts->Add(list, 1, wxEXPAND);
+    }
+    row->Add(texts, 1, wxEXPAND | wxTOP | wxRIGHT, 12);
+    top->Add(row, 1, wxEXPAND);
+    const long buttons = style & (wxOK | wxYES_NO | wxCANCEL | wxNO_DEFAULT);
+    if (wxSizer* sizer = CreateSeparatedButtonSizer(buttons)) top->Add(sizer, 0, wxEXPAND | wxALL, 8);
+    SetSizerAndFit(top);
+    SetEscapeId((style & wxCANCEL) ? wxID_CANCEL : (style & wxYES_NO) ? wxID_NO : wxID_OK);
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { EndModal(event.GetId()); });
+    CentreOnParent();
+  }
+};
 
 }  // namespace
+
+// The modal dialogs open now, innermost last. Each is put on top of the window it belongs to
+// once shown, and the one below is put on top again when it closes: a window manager, or none,
+// may leave a new window below the frame, and a modal dialog out of sight looks like a hang.
+class WxHost::DialogStack : public wxModalDialogHook {
+ public:
+  DialogStack() { Register(); }
+  ~DialogStack() override { Unregister(); }
+  wxWindow* Innermost() const { return m_open.empty() ? nullptr : m_open.back(); }
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    m_open.push_back(dialog);
+    dialog->Bind(wxEVT_SHOW, &DialogStack::OnShow);
+    return wxID_NONE;
+  }
+  void Exit(wxDialog* dialog) override {
+    dialog->Unbind(wxEVT_SHOW, &DialogStack::OnShow);
+    m_open.erase(std::remove(m_open.begin(), m_open.end(), dialog), m_open.end());
+    if (!m_open.empty()) m_open.back()->Raise();
+  }
+
+ private:
+  static void OnShow(wxShowEvent& event) {
+    event.Skip();
+    auto* dialog = wxDynamicCast(event.GetEventObject(), wxDialog);
+    if (dialog && event.IsShown()) dialog->CallAfter([dialog] { dialog->Raise(); });
+  }
+  std::vector<wxDialog*> m_open;
+};
+
+WxHost::WxHost(CWexoApp& app) : m_app(app), m_dialogs(std::make_unique<DialogStack>()) {}
+
+WxHost::~WxHost() = default;
 
 std::string WildcardFromFilter(const std::string& filter) {
   std::string out;
@@ -42,17 +131,31 @@ std::string WildcardFromFilter(const std::string& filter) {
   return out;
 }
 
-wxWindow* WxHost::Parent() const { return wxTheApp ? wxTheApp->GetTopWindow() : nullptr; }
+wxWindow* WxHost::Parent() const {
+  if (wxWindow* dialog = m_dialogs->Innermost()) return dialog;
+  return wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+}
+
+int WxHost::ShowBox(const std::string& text, long style) {
+  MessageBoxDialog box(Parent(), FromUtf8(text), style);
+  return box.ShowModal();
+}
+
+long WxHost::BoxStyle(BoxKind kind) {
+  switch (kind) {
+    case BoxKind::Warning: return wxOK | wxICON_EXCLAMATION;
+    case BoxKind::Error: return wxOK | wxICON_ERROR;
+    case BoxKind::Question: return wxYES_NO | wxICON_QUESTION;
+    case BoxKind::QuestionDefaultNo: return wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION;
+    case BoxKind::Info: break;
+  }
+  return wxOK | wxICON_INFORMATION;
+}
 
 BoxAnswer WxHost::MessageBox(const std::string& text, BoxKind kind) {
   if (kind == BoxKind::Error) m_failureShown = true;
   if (m_boxAnswerer) return m_boxAnswerer(text, kind);
-  long style = wxOK | wxICON_INFORMATION;
-  if (kind == BoxKind::Warning) style = wxOK | wxICON_EXCLAMATION;
-  if (kind == BoxKind::Error) style = wxOK | wxICON_ERROR;
-  if (kind == BoxKind::Question) style = wxYES_NO | wxICON_QUESTION;
-  wxMessageDialog box(Parent(), FromUtf8(text), kBoxCaption, style);
-  switch (box.ShowModal()) {
+  switch (ShowBox(text, BoxStyle(kind))) {
     case wxID_YES: return BoxAnswer::Yes;
     case wxID_NO: return BoxAnswer::No;
     case wxID_CANCEL: return BoxAnswer::Cancel;
@@ -62,8 +165,7 @@ BoxAnswer WxHost::MessageBox(const std::string& text, BoxKind kind) {
 
 BoxAnswer WxHost::AskSaveChanges(const std::string& text) {
   if (m_boxAnswerer) return m_boxAnswerer(text, BoxKind::Warning);
-  wxMessageDialog box(Parent(), FromUtf8(text), kBoxCaption, wxYES_NO | wxCANCEL | wxICON_EXCLAMATION);
-  const int answer = box.ShowModal();
+  const int answer = ShowBox(text, wxYES_NO | wxCANCEL | wxICON_EXCLAMATION);
   return answer == wxID_YES ? BoxAnswer::Yes : answer == wxID_NO ? BoxAnswer::No : BoxAnswer::Cancel;
 }
 
@@ -123,6 +225,10 @@ bool WxHost::CertificateDialog(const CertificatePrompt& prompt) {
 }
 
 void WxHost::Beep() { wxBell(); }
+
+void WxHost::PostToUiThread(std::function<void()> task) {
+  if (wxTheApp) wxTheApp->CallAfter(std::move(task));
+}
 
 void WxHost::Quit(int exitCode) {
   if (!m_quit) m_exitCode = exitCode;

@@ -17,7 +17,8 @@ class wxWindow;
 
 class WxHost : public IWexoHost {
  public:
-  explicit WxHost(CWexoApp& app) : m_app(app) {}
+  explicit WxHost(CWexoApp& app);
+  ~WxHost() override;
 
   BoxAnswer MessageBox(const std::string& text, BoxKind kind) override;
   bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
@@ -31,12 +32,19 @@ class WxHost : public IWexoHost {
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   void Beep() override;
   void Quit(int exitCode) override;
+  // A task for the main loop; dropped once the program has no application object.
+  void PostToUiThread(std::function<void()> task) override;
 
   // The save-file dialog (Save As); false when cancelled.
   bool FileSaveDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
                       std::string& path);
   // "Save changes to ...?" with Yes, No and Cancel.
   BoxAnswer AskSaveChanges(const std::string& text);
+  // The window a box or dialog shown now belongs to: the innermost modal dialog, else the
+  // main window.
+  wxWindow* Parent() const;
+  // The buttons, default and icon of a box of that kind (wx message-box style flags).
+  static long BoxStyle(BoxKind kind);
 
   // Set once Quit was asked for; the exit code is the first asked for, or 1 when a box that
   // reports a failure was shown.
@@ -53,12 +61,15 @@ class WxHost : public IWexoHost {
 
  private:
   class AbortBox;
-  wxWindow* Parent() const;
+  class DialogStack;
+  // Shows the box modally over Parent(); the id of the button that ended it.
+  int ShowBox(const std::string& text, long style);
   // Runs a task on the user-interface thread and waits for it (worker threads only).
   template <class T>
   T RunOnUiThread(std::function<T()> task);
 
   CWexoApp& m_app;
+  std::unique_ptr<DialogStack> m_dialogs;
   bool m_quit = false;
   int m_exitCode = 0;
   bool m_failureShown = false;

@@ -41,6 +41,9 @@ class ListViewTest : public GuiTest {
     view = app->Frame()->GetActiveListView();
     EXPECT_NE(view, nullptr);
     list = view->Rows();
+    // The list's line went above the list file; a rebuild lists the table in its order.
+    EXPECT_EQ(RowRecords(), (std::vector<std::uint32_t>{1, 0, 2, 3}));
+    list->RebuildList();
     return Documents()[0]->Engine();
   }
   std::vector<std::string> RowTexts(long row) {
@@ -202,17 +205,22 @@ TEST_F(ListViewTest, BrokenOnlyInsertsInOneBatchAndKeepsTheSelection) {
   // Only the broken record (missing.html) is left.
   ASSERT_EQ(RowRecords(), std::vector<std::uint32_t>{3});
   list->SelectRow(0);
-  // Records failing together get their rows in table order; the selection stays on its record.
-  for (int i : {6, 1, 3}) doc.SetStatus(added[i], 12007);
-  doc.SetStatus(added[3], 12007);
-  PumpUntil([this] { return list->GetItemCount() == 4; }, 5);
-  EXPECT_EQ(RowRecords(), (std::vector<std::uint32_t>{3, added[1]->m_nIndex, added[3]->m_nIndex, added[6]->m_nIndex}));
-  EXPECT_EQ(list->RecordAt(list->SelectedRow()), doc.GetLink(3));
-  // New records get no row until the list is built again.
+  // A record that becomes broken, and a new record, get no row until the list is built again.
+  doc.SetStatus(added[0], 404);
   Add(doc, "http://example.com/late", 404);
   doc.NewLink("http://example.com/later", doc.GetLink(1), REQUEST_GET);
   PumpUntil([] { return false; }, 0.2);
-  EXPECT_EQ(list->GetItemCount(), 5);
+  EXPECT_EQ(RowRecords(), std::vector<std::uint32_t>{3});
+  // A failed host fails its pending records at once: they get their rows together, in table
+  // order, and the selection stays on its record.
+  for (int i : {2, 4, 5, 7}) doc.SetStatus(added[i], 200);
+  doc.FailSimilarHost("http://example.com/p0", 12007);
+  PumpUntil([this] { return list->GetItemCount() == 5; }, 5);
+  const std::uint32_t later = doc.FindLink("http://example.com/later")->m_nIndex;
+  EXPECT_EQ(RowRecords(),
+            (std::vector<std::uint32_t>{3, added[1]->m_nIndex, added[3]->m_nIndex, added[6]->m_nIndex, later}));
+  EXPECT_EQ(list->RecordAt(list->SelectedRow()), doc.GetLink(3));
+  for (int i : {1, 3, 6}) EXPECT_EQ(added[i]->m_nStatus, 12007);
   // Unfiltered, rows appended at the end leave the selection where it is.
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(static_cast<std::size_t>(list->GetItemCount()), doc.GetLinkCount());

@@ -128,7 +128,10 @@ TEST_F(NewUrlDialogTest, StoredProfileIsOfferedAndLoadedAndCancelLeavesNoDocumen
   values.WriteProfileString((root + "-Include").c_str(), "String1", "http://p.example/a/");
   values.WriteProfileString((root + "-Include").c_str(), "Enable1", "1");
   values.WriteProfileString((root + "-Include").c_str(), "String2", "http://p.example/b/");
-  answer = [](const std::string&, BoxKind kind) { return kind == BoxKind::Question ? BoxAnswer::Yes : BoxAnswer::Ok; };
+  // The question's default is No: only a Yes loads the profile over the user's edits.
+  answer = [](const std::string&, BoxKind kind) {
+    return kind == BoxKind::QuestionDefaultNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+  };
   std::vector<std::string> before, after;
   bool external = true;
   CheckUrl([&](wxDialog& dialog) {
@@ -149,7 +152,7 @@ TEST_F(NewUrlDialogTest, StoredProfileIsOfferedAndLoadedAndCancelLeavesNoDocumen
   EXPECT_EQ(after, (std::vector<std::string>{" \thttp://p.example/a/", "!\thttp://p.example/b/"}));
   EXPECT_FALSE(external);
   int questions = 0;
-  for (const auto& [text, kind] : boxes) questions += kind == BoxKind::Question;
+  for (const auto& [text, kind] : boxes) questions += kind == BoxKind::QuestionDefaultNo;
   EXPECT_EQ(questions, 1);
   PumpUntil([] { return false; }, 0.3);
   EXPECT_TRUE(Documents().empty()) << "Cancel leaves no document";

@@ -32,6 +32,8 @@ constexpr const char* kStamp = "09.12.2025 09:35:18";
 // A descriptor the test leaves open across exec; the launcher must not hand it on.
 constexpr int kLeakedFd = 57;
 
+int Zombies();
+
 class BrowserLaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,6 +52,9 @@ class BrowserLaunchTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // Every launch has told its outcome before the host goes.
+    platform::WaitForShellLaunches();
+    platform::SetShellLaunchBoundForTests(std::chrono::seconds(10));
     SetClockForTests(nullptr);
     stub_.reset();
     for (const auto& [name, value] : saved_)
@@ -66,7 +71,12 @@ class BrowserLaunchTest : public ::testing::Test {
     saved_.emplace_back(name, value ? value : "");
   }
 
-  std::vector<StubRun> WaitForRuns(std::size_t count) { return stub_->WaitForRuns(count); }
+  // The runs, once count of them have ended and every launch has told its outcome.
+  std::vector<StubRun> WaitForRuns(std::size_t count) {
+    std::vector<StubRun> runs = stub_->WaitForRuns(count);
+    host_.RunPostedTasks();
+    return runs;
+  }
 
   // The trace log's lines, each checked to carry the source "Wexo"; what comes back is
   // "<number>: <message>".
@@ -235,6 +245,64 @@ TEST_F(BrowserLaunchTest, TraceLogIsPrivateAndNeverWrittenThroughALink) {
   EXPECT_EQ(ReadFileText(target), "untouched");
   ASSERT_EQ(lstat(log_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(BrowserLaunchTest, TheLaunchersExitStatusIsTheResult) {
+  ini_.Set("Options", "UseDDE", "0");
+  const struct {
+    int status;
+    int result;
+    std::string text;
+  } cases[] = {
+      {0, 42, "ok"},
+      {1, 13, "The data is invalid."},
+      {2, 2, "The system cannot find the file specified."},
+      {3, 31, "No application is associated with the specified file for this operation."},
+      {4, 4, "The system cannot open the file."},
+      {9, 4, "The system cannot open the file."},
+  };
+  std::size_t runs = 0;
+  for (const auto& c : cases) {
+    host_.boxes.clear();
+    ::unlink(log_.c_str());
+    stub_->SetExit(c.status);
+    const std::string url = "http://example.com/" + std::to_string(c.status);
+    // Started is all that is known when the call returns.
+    EXPECT_EQ(LaunchUrlByShellExecute(host_, url, 0), platform::SHELL_EXECUTE_OK);
+    WaitForRuns(++runs);
+    if (c.result > 32)
+      EXPECT_TRUE(host_.boxes.empty()) << c.status;
+    else
+      EXPECT_EQ(host_.boxes, std::vector<std::string>{"Unable to open browser for '" + url + "': error " +
+                                                      std::to_string(c.result) + ": " + c.text})
+          << c.status;
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"510: ShellExecute(0x00000000,'open','" + url +
+                                                   "',NULL,NULL,SW_SHOWNORMAL) = " + std::to_string(c.result) + " (" +
+                                                   c.text + ")"});
+  }
+}
+
+TEST_F(BrowserLaunchTest, ALauncherStillRunningAfterTheBoundHasOpenedIt) {
+  ini_.Set("Options", "UseDDE", "0");
+  platform::SetShellLaunchBoundForTests(std::chrono::milliseconds(200));
+  // It would fail, but only after the bound: taken as started.
+  stub_->SetExit(3, 2);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(LaunchUrlByShellExecute(host_, "http://example.com/slow", 0), platform::SHELL_EXECUTE_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << "the caller never waits";
+  WaitForRuns(1);
+  EXPECT_TRUE(host_.boxes.empty());
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            "510: ShellExecute(0x00000000,'open','http://example.com/slow',NULL,NULL,SW_SHOWNORMAL) "
+                            "= 42 (ok)"});
+  // The launcher is reaped once it ends.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  int zombies = Zombies();
+  for (int i = 0; i < 100 && zombies > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    zombies = Zombies();
+  }
+  EXPECT_EQ(zombies, 0);
 }
 
 TEST(ShellExecuteResultTest, ErrnoValuesAsTheShellReportsThem) {

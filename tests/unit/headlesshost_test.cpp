@@ -32,3 +32,18 @@ TEST(HeadlessHostTest, AbortBoxPumpRunsWhatWaits) {
 }
 
 }  // namespace
+
+// Boxes take fixed answers: "Continue?" goes on, a question whose default is No takes it,
+// every other box is OK; a browser launch's outcome is told through the loop.
+TEST(HeadlessHostTest, BoxesTakeTheirFixedAnswersAndOutcomesGoThroughTheLoop) {
+  HeadlessHost host;
+  EXPECT_EQ(host.MessageBox("Continue?", BoxKind::Question), BoxAnswer::Yes);
+  EXPECT_EQ(host.MessageBox("Load these settings?", BoxKind::QuestionDefaultNo), BoxAnswer::No);
+  EXPECT_EQ(host.MessageBox("Note", BoxKind::Warning), BoxAnswer::Ok);
+  int told = 0;
+  host.PostToUiThread([&] { ++told; });
+  EXPECT_EQ(told, 0) << "later, on the loop's thread";
+  auto box = host.CreateAbortBox("Searching Orphans...");
+  box->PumpWaitingMessages();
+  EXPECT_EQ(told, 1);
+}

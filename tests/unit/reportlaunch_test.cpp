@@ -20,6 +20,7 @@
 #include "engine/TempFiles.h"
 #include "engine/WexoDoc.h"
 #include "platform/FileUrl.h"
+#include "platform/ShellLaunch.h"
 #include "platform/TempDir.h"
 #include "unit/support/ScriptedHost.h"
 #include "unit/support/StubLauncher.h"
@@ -50,6 +51,7 @@ class ReportLaunchTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    platform::WaitForShellLaunches();
     SetClockForTests(nullptr);
     stub_.reset();
     if (savedTmp_.empty())
@@ -72,7 +74,10 @@ class ReportLaunchTest : public ::testing::Test {
   // its own folder; their paths.
   std::vector<std::string> LaunchedPaths(std::size_t count) {
     std::vector<std::string> paths;
-    for (const StubRun& run : stub_->WaitForRuns(count)) {
+    const std::vector<StubRun> runs = stub_->WaitForRuns(count);
+    // Each launch tells its outcome once its launcher has ended.
+    host_.RunPostedTasks();
+    for (const StubRun& run : runs) {
       EXPECT_EQ(run.args.size(), 1u);
       if (run.args.size() != 1) continue;
       EXPECT_EQ(run.cwd, run.args[0].substr(0, run.args[0].rfind('/')));
@@ -112,9 +117,10 @@ TEST_F(ReportLaunchTest, SecondLaunchOfADocumentReplacesItsFirstReport) {
                                              "Wexo, 597: szDdeExec = ''",
                                              "Wexo, 615: szApplication = ''",
                                              "Wexo, 633: szTopic = ''",
+                                             // The launch's outcome comes once its launcher has ended.
+                                             "WexoDoc, 5479: vLaunchReport () done",
                                              "Wexo, 510: ShellExecute(0x00000000,'open','" + first + "',NULL,'" +
                                                  folder + "',SW_SHOWNORMAL) = 42 (ok)",
-                                             "WexoDoc, 5479: vLaunchReport () done",
                                          }));
 
   vLaunchReport(*doc);

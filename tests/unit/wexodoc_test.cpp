@@ -222,8 +222,6 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
     link->m_hThread = std::make_shared<CWorkerThread>();
     DocumentTestAccess::AddActive(doc, link);
   }
-  b->m_hThread->SetHandingOver();
-  c->m_hThread->SetHandingOver();
   c->m_hThread->SetExitCode(0);
   DocumentTestAccess::ActiveThreads(doc) = 3;
   EXPECT_FALSE(doc.CanCloseFrame());
@@ -231,8 +229,11 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
   ASSERT_EQ(host.boxes.size(), 2u);
   EXPECT_EQ(host.boxes[0],
             "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
-            "Active threads: \n\nhttp://h/a\t\t(Thread Status: running)\nhttp://h/b\t\t(Thread Status: handing "
-            "over)\nhttp://h/c\t\t(Thread Status: finished)\n");
+            "Active threads: \n\nhttp://h/a\nhttp://h/b\nhttp://h/c\t\t(Thread Status: 0)\n");
+  // An ended thread shows its exit code in hexadecimal.
+  c->m_hThread->SetExitCode(0x1F);
+  EXPECT_FALSE(doc.CanCloseFrame());
+  EXPECT_NE(host.boxes.back().find("http://h/c\t\t(Thread Status: 1f)\n"), std::string::npos) << host.boxes.back();
   EXPECT_EQ(view.closings, 1);
 }
 

@@ -6,11 +6,13 @@
 #include <fstream>
 #include <sstream>
 
+#include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/statusbr.h>
 
 #include "engine/FetchWorker.h"
+#include "platform/ShellLaunch.h"
 #include "ui/Commands.h"
 #include "ui/MainFrame.h"
 #include "ui/WexoView.h"
@@ -43,6 +45,8 @@ GuiTest::~GuiTest() { std::filesystem::remove_all(dir); }
 
 // Before the test's own members go: the program's last events may still reach them.
 void GuiTest::TearDown() {
+  // A browser launch tells its outcome to the program's host.
+  platform::WaitForShellLaunches();
   if (app) {
     if (app->Frame()) {
       app->Host().Quit(0);
@@ -69,7 +73,7 @@ bool GuiTest::Start(StartCommand command, const std::string& file) {
   app->Host().m_boxAnswerer = [this](const std::string& text, BoxKind kind) {
     boxes.emplace_back(text, kind);
     if (answer) return answer(text, kind);
-    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+    return kind == BoxKind::Question || kind == BoxKind::QuestionDefaultNo ? BoxAnswer::No : BoxAnswer::Ok;
   };
   app->Host().m_fileAnswerer = [this](const std::string&, std::string& path) {
     path = nextFile;
@@ -106,12 +110,29 @@ bool GuiTest::CheckUrlList(const std::filesystem::path& list) {
   bool ended = false;
   answer = [&ended](const std::string& text, BoxKind kind) {
     if (text == "Link tolvak finished. Do you want a report?") ended = true;
-    return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+    return kind == BoxKind::Question || kind == BoxKind::QuestionDefaultNo ? BoxAnswer::No : BoxAnswer::Ok;
   };
   Command(ID_CMD_CHECK_URL_LIST);
   const bool done = PumpUntil([&ended] { return ended; });
   answer = nullptr;
   return done;
+}
+
+void GuiTest::WhileOpen(const char* name, std::function<void(wxDialog&)> check, const std::function<void()>& run) {
+  bool seen = false;
+  std::function<void()> look;
+  look = [&] {
+    auto* dialog = wxDynamicCast(wxWindow::FindWindowByName(name), wxDialog);
+    if (!dialog || !dialog->IsModal()) {
+      app->CallAfter(look);
+      return;
+    }
+    seen = true;
+    check(*dialog);
+  };
+  app->CallAfter(look);
+  run();
+  EXPECT_TRUE(seen) << name;
 }
 
 std::string GuiTest::Pane(int pane) { return app->Frame()->GetStatusBar()->GetStatusText(pane).utf8_string(); }

@@ -15,6 +15,7 @@
 #include "ui/WexoApplication.h"
 
 class WexoDocument;
+class wxDialog;
 
 namespace wexo_gui {
 
@@ -35,6 +36,9 @@ class GuiTest : public ::testing::Test {
   // Checks the URLs of a list file with Check URL List until its end question (answered No);
   // false when it did not end in time.
   bool CheckUrlList(const std::filesystem::path& list);
+  // Runs check inside the modal dialog of that window name once it is open, while run
+  // shows it; a test failure when it never opened.
+  void WhileOpen(const char* name, std::function<void(wxDialog&)> check, const std::function<void()>& run);
   // Saves a picture of the whole screen for people to look at (tests never read it).
   void Screenshot(const std::string& name);
 

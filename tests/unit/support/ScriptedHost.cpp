@@ -8,6 +8,7 @@
 #include "engine/FtpDialogModel.h"
 #include "engine/WexoDoc.h"
 #include "platform/Profile.h"
+#include "platform/ShellLaunch.h"
 
 void ScriptedView::Attach(CWexoDoc& d) {
   doc = &d;
@@ -77,6 +78,23 @@ bool ScriptedHost::FtpDialog(FtpDialogModel& model) {
   return false;
 }
 
+ScriptedHost::~ScriptedHost() { platform::WaitForShellLaunches(); }
+
+void ScriptedHost::PostToUiThread(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(m_postedLock);
+  m_posted.push_back(std::move(task));
+}
+
+void ScriptedHost::RunPostedTasks() {
+  platform::WaitForShellLaunches();
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(m_postedLock);
+    tasks.swap(m_posted);
+  }
+  for (auto& task : tasks) task();
+}
+
 BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
   boxes.push_back(text);
   if (!answers.empty()) {
@@ -84,7 +102,7 @@ BoxAnswer ScriptedHost::MessageBox(const std::string& text, BoxKind kind) {
     answers.pop_front();
     return a;
   }
-  return kind == BoxKind::Question ? BoxAnswer::No : BoxAnswer::Ok;
+  return kind == BoxKind::Question || kind == BoxKind::QuestionDefaultNo ? BoxAnswer::No : BoxAnswer::Ok;
 }
 
 bool ScriptedHost::FileOpenDialog(const std::string& title, const std::string&, const std::string&, std::string& path) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentOb
 
 class ScriptedHost : public IWexoHost {
  public:
+  // Waits for the outcome of every browser launch: each reports to its host.
+  ~ScriptedHost() override;
+  // Posted tasks wait until the test runs them, as the user-interface thread would later.
+  void PostToUiThread(std::function<void()> task) override;
+  // Waits until every browser launch has told its outcome, then runs the tasks posted so far
+  // on the test's thread.
+  void RunPostedTasks();
   BoxAnswer MessageBox(const std::string& text, BoxKind kind) override;
   bool FileOpenDialog(const std::string& title, const std::string& defaultExt, const std::string& filter,
                       std::string& path) override;
@@ -83,6 +91,10 @@ class ScriptedHost : public IWexoHost {
   int ftpDialogs = 0;
   std::vector<std::string> ftpDialogErrors;
   int openAbortBoxes = 0;
+
+ private:
+  std::mutex m_postedLock;
+  std::vector<std::function<void()>> m_posted;
 };
 
 // A settings file of the test's own, removed at the end of the test.

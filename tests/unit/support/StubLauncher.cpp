@@ -37,12 +37,18 @@ StubLauncher::StubLauncher(const std::string& base, int watchedFd) : m_bin(base 
                       << "  printf 'cwd=%s\\n' \"$(pwd)\"\n"
                       << "  if [ -e /proc/$$/fd/" << watchedFd << " ]; then echo fd=open; else echo fd=closed; fi\n"
                       << "} > \"$out.part\"\n"
-                      << "mv \"$out.part\" \"$out\"\n";
+                      << "mv \"$out.part\" \"$out\"\n"
+                      << "status='" << base << "/exit-status'\n"
+                      << "if [ -f \"$status\" ]; then read s t < \"$status\"; sleep \"${t:-0}\"; exit \"$s\"; fi\n";
   EXPECT_EQ(chmod(stub.c_str(), 0755), 0);
   setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
 }
 
 StubLauncher::~StubLauncher() { setenv("PATH", m_savedPath.c_str(), 1); }
+
+void StubLauncher::SetExit(int status, double seconds) {
+  std::ofstream(m_record + "/../exit-status") << status << " " << seconds << "\n";
+}
 
 std::vector<StubRun> StubLauncher::Runs() const {
   std::vector<StubRun> runs;

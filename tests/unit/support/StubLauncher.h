@@ -28,6 +28,8 @@ class StubLauncher {
   // The runs, once count of them have ended (a launch does not wait for its run); a test
   // failure when another count came.
   std::vector<StubRun> WaitForRuns(std::size_t count) const;
+  // Later runs exit with status after waiting seconds (at first: 0 at once).
+  void SetExit(int status, double seconds = 0);
   // The folder with the stub; PATH set to it alone finds no launcher.
   const std::string& BinDir() const { return m_bin; }
 
