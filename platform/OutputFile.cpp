@@ -227,7 +227,11 @@ bool OutputFile::OpenReplacing(const OutputTarget& target, mode_t newMode) {
       DisarmTemp(m_slot);
       if (err == EEXIST) continue;
       // A folder we may not write in, holding a file we may: that file is rewritten in place.
-      if (replacing && (err == EACCES || err == EPERM) && OpenRewriting(target)) return true;
+      // Only where the folder's permissions refuse us, never where the file system has no
+      // room for names of ours (/proc, /sys as root).
+      if (replacing && err == EACCES &&
+          ::faccessat(AT_FDCWD, ParentFolder(target.path).c_str(), W_OK, AT_EACCESS) != 0 && OpenRewriting(target))
+        return true;
       return Fail(err);
     }
     m_fd = fd;

@@ -66,7 +66,7 @@ class OutputFile {
   int m_errno = 0;
   bool m_inPlace = false;
   bool m_sync = false;  // a regular file: synced before it counts as written
-  int m_slot = -1;  // the temporary name kept for the signal handler
+  int m_slot = -1;      // the temporary name kept for the signal handler
   std::string m_target;
   std::string m_temp;
 };

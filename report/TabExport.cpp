@@ -29,9 +29,9 @@ bool WriteExport(IWexoHost& host, const std::string& path, const std::function<v
                  std::string (*openFailure)(const std::string& path, int error)) {
   platform::OutputFile output;
   if (!output.Open(path)) {
-    host.MessageBox(openFailure ? openFailure(path, output.ErrorNumber())
-                                : "Could not open file '" + path + ".tmp' for writing",
-                    BoxKind::Error);
+    host.MessageBox(
+        openFailure ? openFailure(path, output.ErrorNumber()) : "Could not open file '" + path + ".tmp' for writing",
+        BoxKind::Error);
     return false;
   }
   platform::TextFileWriter file;

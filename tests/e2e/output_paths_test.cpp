@@ -41,8 +41,11 @@ struct Output {
   const char* begins;
 };
 constexpr Output kOutputs[] = {
-    {"-export", "Address\tStatus-Code"}, {"-map", "OriginPage\tLinkToPage"}, {"-report", "<!DOCTYPE HTML PUBLIC"},
-    {"-google", "<?xml"},                {"-save", "\x02\x00"},
+    {"-export", "Address\tStatus-Code"},
+    {"-map", "OriginPage\tLinkToPage"},
+    {"-report", "<!DOCTYPE HTML PUBLIC"},
+    {"-google", "<?xml"},
+    {"-save", "\x02\x00"},
 };
 
 class OutputPaths : public ::testing::Test {
@@ -172,7 +175,8 @@ TEST_F(OutputPaths, TwentyRunsWritingOnePathLeaveOneRunsWholeOutput) {
   // All twenty at once; the command fails when any run does.
   std::string command = "cd '" + dir.string() + "' && pids= && for i in $(seq 10); do ";
   for (const char* doc : {"big", "small"})
-    command += wexo_test::WexoCommand(dir, std::string(doc) + ".wxo -map t.map") + " > /dev/null 2>> runs.log & pids=\"$pids $!\"; ";
+    command += wexo_test::WexoCommand(dir, std::string(doc) + ".wxo -map t.map") +
+               " > /dev/null 2>> runs.log & pids=\"$pids $!\"; ";
   command += "done; failed=0; for p in $pids; do wait $p || failed=1; done; exit $failed";
   EXPECT_EQ(wexo_test::Shell(command), 0) << ReadAll(dir / "runs.log");
   const std::string result = ReadAll(dir / "t.map");
@@ -185,11 +189,12 @@ TEST_F(OutputPaths, AFullDiskKeepsTheOldFile) {
   SavedSite("big", 2000);
   fs::create_directories(dir / "small");
   // A file system of 64 KiB in a mount namespace of its own: the map does not fit.
-  const std::string command = "cd '" + dir.string() +
-                              "' && unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs small && printf old > small/t.map"
-                              " && " +
-                              wexo_test::WexoCommand(dir, "big.wxo -map small/t.map") +
-                              " 2> err.log; rc=$?; cat small/t.map > kept.txt; ls -A small > left.txt; exit $rc'";
+  const std::string command =
+      "cd '" + dir.string() +
+      "' && unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs small && printf old > small/t.map"
+      " && " +
+      wexo_test::WexoCommand(dir, "big.wxo -map small/t.map") +
+      " 2> err.log; rc=$?; cat small/t.map > kept.txt; ls -A small > left.txt; exit $rc'";
   EXPECT_EQ(wexo_test::Shell(command), 1);
   EXPECT_NE(Err().find("No space left on device"), std::string::npos) << Err();
   EXPECT_EQ(ReadAll(dir / "kept.txt"), "old");
