@@ -274,11 +274,15 @@ bool OutputFile::OpenInPlace(const OutputTarget& target) {
   const int fd = ::open(target.path.c_str(), flags);
   if (fd < 0) return Fail(errno);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && !target.openFile)) {
-    // Something else took the place of the device meanwhile.
-    const int err = errno ? errno : EAGAIN;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
     ::close(fd);
-    return Fail(S_ISREG(st.st_mode) ? EAGAIN : err);
+    return Fail(err);
+  }
+  if (S_ISREG(st.st_mode) && !target.openFile) {
+    // A file took the place of the device meanwhile: not to be written over in place.
+    ::close(fd);
+    return Fail(EAGAIN);
   }
   // A process's open file (stdout sent to a file) is added to, as the shell's >> or > left it.
   const int append = S_ISREG(st.st_mode) ? O_APPEND : 0;
