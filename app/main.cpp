@@ -14,6 +14,7 @@
 #include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
+#include "platform/OutputFile.h"
 #include "report/Outputs.h"
 #include "ui/WexoApplication.h"
 
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
   ParseCommandLine(info, args);
   CWexoApp app;
   const bool batch = ApplyCommandLine(info, app);
+  // A batch run stopped with Ctrl+C or kill leaves no half-written output behind.
+  if (batch) platform::RemoveTemporaryOutputsOnSignal();
 
   HeadlessHost host;
   ReportOutputs outputs;

@@ -1,6 +1,8 @@
 // Saving a check to its document file and opening it again.
 #include "engine/DocumentFile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
@@ -13,6 +15,8 @@
 #include "engine/Clock.h"
 #include "engine/WexoDoc.h"
 #include "platform/Archive.h"
+#include "platform/OutputFile.h"
+#include "platform/TextFile.h"
 
 using platform::CArchive;
 
@@ -259,8 +263,10 @@ void CWexoDoc::Serialize(CArchive& ar) {
   if (count >= UrlMap::kNone) ar.Fail("too many records");
   std::vector<std::unique_ptr<CLinkInfo>> links;
   std::vector<RecordTexts> texts;
-  links.reserve(count);
-  texts.reserve(count);
+  // The count is only known to fit the rest of the file, which may be far more than it holds.
+  const std::size_t ahead = static_cast<std::size_t>(std::min<std::uint64_t>(count, 64 * 1024));
+  links.reserve(ahead);
+  texts.reserve(ahead);
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::uint16_t schema = ar.ReadObjectTag(kLinkInfoClass);
     if (schema > kLinkInfoSchema) ar.Fail("record schema " + std::to_string(schema) + " is newer than this program");
@@ -375,10 +381,9 @@ void CWexoDoc::SetPathName(const std::string& path) {
 }
 
 bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error) {
-  platform::ReplacingFile file;
-  std::string reason;
-  if (!file.Open(path, reason)) {
-    error = ErrorPrefix("could not be saved", path) + reason;
+  platform::OutputFile file;
+  if (!file.Open(path)) {
+    error = ErrorPrefix("could not be saved", path) + platform::FileErrorText(file.ErrorNumber());
     return false;
   }
   try {
@@ -392,8 +397,8 @@ bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error
     error = ErrorPrefix("could not be saved", path) + "out of memory";
     return false;
   }
-  if (!file.Commit(reason)) {
-    error = ErrorPrefix("could not be saved", path) + reason;
+  if (!file.Commit()) {
+    error = ErrorPrefix("could not be saved", path) + platform::FileErrorText(file.ErrorNumber());
     return false;
   }
   doc.SetModifiedFlag(false);
@@ -402,14 +407,20 @@ bool SaveDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error
 }
 
 bool OpenDocumentFile(CWexoDoc& doc, const std::string& path, std::string& error) {
-  std::string data;
   std::string reason;
-  if (!platform::ReadWholeFile(path, data, reason)) {
+  std::uint64_t size = 0;
+  const int fd = platform::OpenRegularFile(path, size, reason);
+  if (fd < 0) {
     error = ErrorPrefix("could not be opened", path) + reason;
     return false;
   }
+  // Read as it is parsed: a huge file is refused where it stops making sense.
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   try {
-    CArchive ar(data);
+    CArchive ar(CArchive::FileSource{fd, size});
     doc.Serialize(ar);
   } catch (const platform::CArchiveException& e) {
     error = ErrorPrefix("is not a valid document file", path) + e.what();

@@ -3,9 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +19,13 @@ namespace {
 
 // Buffered bytes of a file archive beyond which they are written out.
 constexpr std::size_t kFlushSize = 64 * 1024;
+// What a loading archive reads from its file at a time.
+constexpr std::size_t kReadBlock = 64 * 1024;
+// Elements reserved ahead for an array: a count is checked only against the bytes the file
+// has left, which may be far more than the array really holds.
+constexpr std::uint64_t kMaxReserve = 64 * 1024;
+
+std::size_t ReserveFor(std::uint64_t count) { return static_cast<std::size_t>(std::min(count, kMaxReserve)); }
 
 std::string ErrnoText(int err) { return std::system_category().message(err); }
 
@@ -35,7 +41,9 @@ CArchive::CArchive() : m_storing(true) {}
 
 CArchive::CArchive(int fd) : m_storing(true), m_fd(fd) {}
 
-CArchive::CArchive(std::string_view data) : m_storing(false), m_data(data) {}
+CArchive::CArchive(std::string_view data) : m_storing(false), m_data(data), m_size(data.size()) {}
+
+CArchive::CArchive(FileSource file) : m_storing(false), m_size(file.size), m_in(file.fd) {}
 
 // --- storing ---
 
@@ -163,37 +171,62 @@ void CArchive::Need(std::uint64_t size) const {
   if (size > Remaining()) Fail("the file ends early");
 }
 
-void CArchive::ReadBytes(void* out, std::size_t size) {
-  Need(size);
-  if (size) std::memcpy(out, m_data.data() + m_pos, size);
-  m_pos += size;
+void CArchive::Refill(std::size_t size) {
+  if (m_in < 0) Fail("the file ends early");
+  const std::size_t have = static_cast<std::size_t>(m_base + m_data.size() - m_pos);
+  const std::size_t start = static_cast<std::size_t>(m_pos - m_base);
+  std::memmove(m_block.data(), m_block.data() + start, have);
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(size, kReadBlock), Remaining()));
+  if (m_block.size() > 4 * kReadBlock && want <= kReadBlock) {
+    // After a long string: back to a block's worth.
+    std::string smaller(m_block.data(), have);
+    m_block.swap(smaller);
+  }
+  if (m_block.size() < want) m_block.resize(want);
+  std::size_t got = have;
+  while (got < want) {
+    const ssize_t n = ::read(m_in, m_block.data() + got, want - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(ErrnoText(errno));
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  m_base = m_pos;
+  m_data = std::string_view(m_block.data(), got);
+  if (got < size) Fail("the file ends early");
 }
 
-std::uint8_t CArchive::ReadByte() {
-  Need(1);
-  return static_cast<std::uint8_t>(m_data[m_pos++]);
+const char* CArchive::Take(std::size_t size) {
+  Need(size);
+  if (m_pos + size > m_base + m_data.size()) Refill(size);
+  const char* p = m_data.data() + (m_pos - m_base);
+  m_pos += size;
+  return p;
 }
+
+void CArchive::ReadBytes(void* out, std::size_t size) {
+  const char* p = Take(size);
+  if (size) std::memcpy(out, p, size);
+}
+
+std::uint8_t CArchive::ReadByte() { return static_cast<std::uint8_t>(*Take(1)); }
 
 std::uint16_t CArchive::ReadWord() {
-  Need(2);
-  const auto* p = reinterpret_cast<const std::uint8_t*>(m_data.data() + m_pos);
-  m_pos += 2;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(Take(2));
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
 std::uint32_t CArchive::ReadDWord() {
-  Need(4);
-  const auto* p = reinterpret_cast<const std::uint8_t*>(m_data.data() + m_pos);
-  m_pos += 4;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(Take(4));
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
   return v;
 }
 
 std::uint64_t CArchive::ReadQWord() {
-  Need(8);
-  const auto* p = reinterpret_cast<const std::uint8_t*>(m_data.data() + m_pos);
-  m_pos += 8;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(Take(8));
   std::uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
   return v;
@@ -218,20 +251,17 @@ std::uint64_t CArchive::ReadLength(bool& wide) {
 }
 
 std::string CArchive::ReadString() {
-  const std::size_t at = m_pos;
+  const std::uint64_t at = m_pos;
   bool wide = false;
   const std::uint64_t length = ReadLength(wide);
   if (!wide) {
     Need(length);
-    std::string s(m_data.substr(m_pos, static_cast<std::size_t>(length)));
-    m_pos += static_cast<std::size_t>(length);
-    return s;
+    return std::string(Take(static_cast<std::size_t>(length)), static_cast<std::size_t>(length));
   }
   if (length > Remaining() / 2) Fail("the file ends early");
   std::u16string w(static_cast<std::size_t>(length), u'\0');
-  const auto* p = reinterpret_cast<const std::uint8_t*>(m_data.data() + m_pos);
+  const auto* p = reinterpret_cast<const std::uint8_t*>(Take(w.size() * 2));
   for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-  m_pos += w.size() * 2;
   std::string s;
   if (!WideToMultiByte(kCpAcp, w, s)) {
     m_pos = at;
@@ -255,22 +285,24 @@ std::uint64_t CArchive::ReadCount(std::size_t minElementBytes) {
 std::vector<std::string> CArchive::ReadStringArray() {
   const std::uint64_t n = ReadCount(1);
   std::vector<std::string> a;
-  a.reserve(static_cast<std::size_t>(n));
+  a.reserve(ReserveFor(n));
   for (std::uint64_t i = 0; i < n; ++i) a.push_back(ReadString());
   return a;
 }
 
 std::vector<std::uint16_t> CArchive::ReadWordArray() {
   const std::uint64_t n = ReadCount(2);
-  std::vector<std::uint16_t> a(static_cast<std::size_t>(n));
-  for (auto& v : a) v = ReadWord();
+  std::vector<std::uint16_t> a;
+  a.reserve(ReserveFor(n));
+  for (std::uint64_t i = 0; i < n; ++i) a.push_back(ReadWord());
   return a;
 }
 
 std::vector<std::uint32_t> CArchive::ReadDWordArray() {
   const std::uint64_t n = ReadCount(4);
-  std::vector<std::uint32_t> a(static_cast<std::size_t>(n));
-  for (auto& v : a) v = ReadDWord();
+  std::vector<std::uint32_t> a;
+  a.reserve(ReserveFor(n));
+  for (std::uint64_t i = 0; i < n; ++i) a.push_back(ReadDWord());
   return a;
 }
 
@@ -281,7 +313,7 @@ std::int64_t CArchive::ReadTime() {
 }
 
 std::uint16_t CArchive::ReadObjectTag(std::string_view className) {
-  const std::size_t at = m_pos;
+  const std::uint64_t at = m_pos;
   const std::uint16_t tag = ReadWord();
   if (!m_haveClass) {
     if (tag != kNewClassTag) {
@@ -294,12 +326,10 @@ std::uint16_t CArchive::ReadObjectTag(std::string_view className) {
       m_pos = at;
       Fail("unknown class");
     }
-    Need(length);
-    if (m_data.substr(m_pos, length) != className) {
+    if (std::string_view(Take(length), length) != className) {
       m_pos = at;
       Fail("unknown class");
     }
-    m_pos += length;
     m_haveClass = true;
     m_className = className;
     m_schema = schema;
@@ -314,22 +344,29 @@ std::uint16_t CArchive::ReadObjectTag(std::string_view className) {
 
 // --- files ---
 
-bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {
-  data.clear();
+int OpenRegularFile(const std::string& path, std::uint64_t& size, std::string& error) {
   // Non-blocking, so a named pipe in place of the file cannot hang the open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = ErrnoText(errno);
-    return false;
+    return -1;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
     ::close(fd);
-    return false;
+    return -1;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  data.reserve(static_cast<std::size_t>(st.st_size));
+  size = static_cast<std::uint64_t>(st.st_size);
+  return fd;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {
+  data.clear();
+  std::uint64_t size = 0;
+  const int fd = OpenRegularFile(path, size, error);
+  if (fd < 0) return false;
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -344,87 +381,6 @@ bool ReadWholeFile(const std::string& path, std::string& data, std::string& erro
     data.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  return true;
-}
-
-ReplacingFile::~ReplacingFile() { Discard(); }
-
-void ReplacingFile::Discard() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
-  if (!m_temp.empty()) ::unlink(m_temp.c_str());
-  m_temp.clear();
-}
-
-bool ReplacingFile::Open(const std::string& path, std::string& error) {
-  Discard();
-  if (path.empty()) {
-    error = "no file name";
-    return false;
-  }
-  m_target = path;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace what the link points at, not the link.
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      m_target = real;
-      std::free(real);
-    }
-  }
-  const std::size_t slash = m_target.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-  if (base.empty()) {
-    error = "no file name";
-    return false;
-  }
-  static std::atomic<unsigned> serial{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%ld.%u.%llx.tmp", static_cast<long>(::getpid()), serial.fetch_add(1),
-                  static_cast<unsigned long long>(stamp) & 0xFFFFFFull);
-    const std::string temp = dir + "." + base + suffix;
-    // 0666 less the umask, as the file would get when created directly.
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      error = ErrnoText(errno);
-      return false;
-    }
-    m_fd = fd;
-    m_temp = temp;
-    struct stat old {};
-    if (::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
-    return true;
-  }
-  error = "no unique temporary name";
-  return false;
-}
-
-bool ReplacingFile::Commit(std::string& error) {
-  if (m_fd < 0) {
-    error = "the file is not open";
-    return false;
-  }
-  if (::fsync(m_fd) != 0) {
-    error = ErrnoText(errno);
-    Discard();
-    return false;
-  }
-  const int fd = m_fd;
-  m_fd = -1;
-  if (::close(fd) != 0) {
-    error = ErrnoText(errno);
-    Discard();
-    return false;
-  }
-  if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-    error = ErrnoText(errno);
-    Discard();
-    return false;
-  }
-  m_temp.clear();
   return true;
 }
 

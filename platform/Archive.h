@@ -35,6 +35,13 @@ class CArchive {
   explicit CArchive(int fd);
   // Loading from bytes that the caller keeps alive for the archive's lifetime.
   explicit CArchive(std::string_view data);
+  // Loading from an open descriptor (not owned) of a file of size bytes, read in blocks, so
+  // memory follows what is read, not what the file claims.
+  struct FileSource {
+    int fd;
+    std::uint64_t size;
+  };
+  explicit CArchive(FileSource file);
   CArchive(const CArchive&) = delete;
   CArchive& operator=(const CArchive&) = delete;
 
@@ -92,12 +99,15 @@ class CArchive {
   // The schema of the class of the object being read.
   std::uint16_t GetObjectSchema() const { return m_schema; }
 
-  std::size_t Remaining() const { return m_data.size() - m_pos; }
-  std::size_t Offset() const { return m_pos; }
+  std::uint64_t Remaining() const { return m_size - m_pos; }
+  std::uint64_t Offset() const { return m_pos; }
   [[noreturn]] void Fail(const std::string& what) const;
 
  private:
   void Need(std::uint64_t size) const;
+  // The next size bytes (checked against the rest of the file), read in if need be.
+  const char* Take(std::size_t size);
+  void Refill(std::size_t size);
   std::uint64_t ReadLength(bool& wide);
 
   bool m_storing;
@@ -105,39 +115,23 @@ class CArchive {
   int m_fd = -1;
   std::string m_buffer;
   std::uint64_t m_written = 0;
-  // loading
+  // loading: m_data holds the bytes from offset m_base on
   std::string_view m_data;
-  std::size_t m_pos = 0;
+  std::uint64_t m_base = 0;
+  std::uint64_t m_pos = 0;
+  std::uint64_t m_size = 0;
+  int m_in = -1;
+  std::string m_block;
   // the one class of the archive
   std::string m_className;
   std::uint16_t m_schema = 0;
   bool m_haveClass = false;
 };
 
+// Opens a regular file for reading (never waiting on a FIFO); -1 with "<reason>" in error.
+int OpenRegularFile(const std::string& path, std::uint64_t& size, std::string& error);
+
 // The whole content of a regular file; false with "<reason>" in error.
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
-
-// A file written beside its target under a unique temporary name and renamed over the
-// target only by Commit, so a failed write leaves the previous file as it was. The new
-// file keeps the mode of the file it replaces (through a symbolic link, the link's target).
-class ReplacingFile {
- public:
-  ReplacingFile() = default;
-  ~ReplacingFile();  // removes the temporary file unless committed
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-  bool Open(const std::string& path, std::string& error);
-  int Fd() const { return m_fd; }
-  // Syncs, closes and renames; false with the reason (the temporary file is removed).
-  bool Commit(std::string& error);
-
- private:
-  void Discard();
-
-  int m_fd = -1;
-  std::string m_target;
-  std::string m_temp;
-};
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/Profile.h"
 #include "platform/AsciiText.h"
+#include "platform/OutputFile.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -207,7 +208,9 @@ std::shared_ptr<const ParsedIni> Load(const std::string& path) {
     if (it != Cache().end() && now - it->second.checked < interval) return it->second.data;
   }
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
+  // Anything but a regular file (a FIFO, a device, a folder) reads as missing: never opened,
+  // so it cannot make a read wait.
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     std::lock_guard<std::mutex> lock(CacheMutex());
     Cache()[path] = CacheEntry{FileStamp{}, nullptr, now};
     return nullptr;
@@ -221,7 +224,7 @@ std::shared_ptr<const ParsedIni> Load(const std::string& path) {
       return it->second.data;
     }
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   std::string text;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAll(fd, text);
@@ -388,70 +391,27 @@ bool ApplyWrite(std::vector<RawLine>& lines, const char* sectionArg, const char*
   return true;
 }
 
-std::string DirName(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Follows symbolic links to the file that is really written; a missing file is its own target.
-bool ResolveTarget(const std::string& path, std::string& target) {
-  target = path;
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat st;
-    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    std::string link(static_cast<std::size_t>(PATH_MAX), '\0');
-    ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-    if (n < 0) return false;
-    link.resize(static_cast<std::size_t>(n));
-    target = link.front() == '/' ? link : DirName(target) + "/" + link;
-  }
-  errno = ELOOP;
-  return false;
-}
-
 // Creates the missing folders above path, private to the user as a config folder should be.
 void MakeParents(const std::string& path) {
-  std::string dir = DirName(path);
+  std::string dir = ParentFolder(path);
   struct stat st;
   if (dir == "." || dir == "/" || ::stat(dir.c_str(), &st) == 0) return;
   MakeParents(dir);
   ::mkdir(dir.c_str(), 0700);
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
+// Writes text over target: a new file beside it renamed over it, keeping its mode and owner.
+bool ReplaceFile(const OutputTarget& target, std::string_view text) {
+  OutputFile out;
+  if (!out.Open(target, 0600)) return false;
+  // The text keeps its own line ends: it goes out byte for byte.
+  while (!text.empty()) {
+    const ssize_t n = ::write(out.Fd(), text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
   }
-  return true;
-}
-
-// Writes text to a temporary file beside target and renames it over target.
-bool ReplaceFile(const std::string& target, const struct stat& old, std::string_view text) {
-  std::string base = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
-  std::string tmp = DirName(target) + "/." + base + ".XXXXXX";
-  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  // The new file keeps the old one's mode (and owner, where we may set it).
-  bool ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-  if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    // Only root may give the file away; otherwise the rewritten file is the writer's own.
-  }
-  ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) {
-    int saved = errno;
-    ::unlink(tmp.c_str());
-    errno = saved;
-  }
-  return ok;
+  return out.Commit();
 }
 
 // Serialises the writers of this process; flock serialises processes.
@@ -464,17 +424,24 @@ std::mutex& WriteMutex() {
 // the path names (another writer may have renamed a new one over it meanwhile).
 int OpenLocked(const std::string& target, bool create, struct stat& st) {
   for (;;) {
-    int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking and never through a link: target is where the links end, a regular file.
+    int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0 && errno == ENOENT && create) {
       MakeParents(target);
-      fd = ::open(target.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+      fd = ::open(target.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     }
     if (fd < 0) return -1;
     int rc;
     do rc = ::flock(fd, LOCK_EX);
     while (rc != 0 && errno == EINTR);
     struct stat now;
-    if (rc != 0 || ::fstat(fd, &st) != 0) {
+    if (rc == 0 && ::fstat(fd, &st) != 0) {
+      rc = -1;
+    } else if (rc == 0 && !S_ISREG(st.st_mode)) {
+      errno = EINVAL;
+      rc = -1;
+    }
+    if (rc != 0) {
       int saved = errno;
       ::close(fd);
       errno = saved;
@@ -534,21 +501,24 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   // All-null arguments ask for a flush of cached writes: every write here is on disk already.
   if (!section) return !key && !value;
   if (path.empty()) return false;
-  std::string target;
-  if (!ResolveTarget(path, target)) return false;
 
   std::lock_guard<std::mutex> writers(WriteMutex());
+  OutputTarget target;
+  // Only a regular file (or none yet) holds settings; a write to anything else fails quietly.
+  if (!ResolveOutput(path, target) || target.kind == OutputTarget::Kind::Special) return false;
   const bool deleting = !key || !value;
   struct stat st;
-  int fd = OpenLocked(target, !deleting, st);
+  int fd = OpenLocked(target.path, !deleting, st);
   if (fd < 0) return deleting && errno == ENOENT;  // nothing to delete from
+  target.kind = OutputTarget::Kind::Regular;
+  target.st = st;
 
   std::string text;
   bool ok = ReadAll(fd, text);
   if (ok) {
     std::vector<RawLine> lines = SplitLines(text);
     if (ApplyWrite(lines, section, key, value)) {
-      ok = ReplaceFile(target, st, JoinLines(lines));
+      ok = ReplaceFile(target, JoinLines(lines));
       ForgetCached(path);
     }
   }

@@ -32,12 +32,23 @@ bool TextFileWriter::Open(const std::string& path, Mode mode) {
   path_ = path;
   errno_ = 0;
   error_.clear();
+  owned_ = true;
   if (mode == Mode::AppendPrivate) return OpenPrivate(path);
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Append ? O_APPEND : O_TRUNC);
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) return Fail(errno);
   buffer_.reserve(kBlock + 2);
   return true;
+}
+
+void TextFileWriter::Attach(int fd, const std::string& path) {
+  Close();
+  path_ = path;
+  errno_ = 0;
+  error_.clear();
+  fd_ = fd;
+  owned_ = false;
+  buffer_.reserve(kBlock + 2);
 }
 
 bool TextFileWriter::OpenPrivate(const std::string& path) {
@@ -126,7 +137,7 @@ bool TextFileWriter::Flush() {
 bool TextFileWriter::Close() {
   if (fd_ < 0) return errno_ == 0;
   if (errno_ == 0) Drain();
-  if (::close(fd_) != 0) Fail(errno);
+  if (owned_ && ::close(fd_) != 0) Fail(errno);
   fd_ = -1;
   buffer_.clear();
   return errno_ == 0;

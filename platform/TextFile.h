@@ -25,6 +25,9 @@ class TextFileWriter {
 
   // Creates or truncates (or appends to) path. False with Error() set when it cannot.
   bool Open(const std::string& path, Mode mode = Mode::Truncate);
+  // Writes to a descriptor that stays the caller's: Close() writes what is buffered and
+  // leaves it open. path names it in messages.
+  void Attach(int fd, const std::string& path);
   bool Write(std::string_view text);
   bool WriteFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool Flush();
@@ -43,6 +46,7 @@ class TextFileWriter {
   bool Drain();
 
   int fd_ = -1;
+  bool owned_ = true;
   int errno_ = 0;
   std::string path_;
   std::string error_;

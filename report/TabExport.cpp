@@ -1,12 +1,11 @@
 #include "report/TabExport.h"
 
-#include <unistd.h>
-#include <cerrno>
 #include <cstdio>
 
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
 #include "platform/LocalTime.h"
+#include "platform/OutputFile.h"
 
 namespace {
 
@@ -28,19 +27,20 @@ std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds) {
 
 bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write,
                  std::string (*openFailure)(const std::string& path, int error)) {
-  const std::string temp = path + ".tmp";
-  platform::TextFileWriter file;
-  if (!file.Open(temp, platform::TextFileWriter::Mode::Truncate)) {
+  platform::OutputFile output;
+  if (!output.Open(path)) {
     host.MessageBox(
-        openFailure ? openFailure(path, file.ErrorNumber()) : "Could not open file '" + temp + "' for writing",
+        openFailure ? openFailure(path, output.ErrorNumber()) : "Could not open file '" + path + ".tmp' for writing",
         BoxKind::Error);
     return false;
   }
+  platform::TextFileWriter file;
+  file.Attach(output.Fd(), path);
   write(file);
   const bool written = file.Close();
-  if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
-    const std::string reason = written ? platform::FileErrorText(errno) : file.Error();
-    ::unlink(temp.c_str());
+  if (!written || !output.Commit()) {
+    const std::string reason = platform::FileErrorText(written ? output.ErrorNumber() : file.ErrorNumber());
+    output.Discard();
     host.MessageBox("Could not write file '" + path + "': " + reason, BoxKind::Error);
     return false;
   }

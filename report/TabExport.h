@@ -9,10 +9,11 @@
 class CWexoDoc;
 class IWexoHost;
 
-// Writes an export: to path + ".tmp" in text mode, then renamed over path. On any failure the
-// partial file is removed, the old file stays, the error is shown by host, and the result is
-// false. openFailure, when given, makes the message for a file that cannot be created from the
-// path and the errno.
+// Writes an export in text mode through platform::OutputFile: a file is replaced only once the
+// new one is complete, a device or FIFO is written in place. On any failure the partial file
+// is removed, the old file stays, the error is shown by host, and the result is false.
+// openFailure, when given, makes the message for a path that cannot be opened from the path
+// and the errno.
 bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write,
                  std::string (*openFailure)(const std::string& path, int error) = nullptr);
 

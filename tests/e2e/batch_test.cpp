@@ -1,6 +1,7 @@
 // The program's batch command line, run as a separate process without a display.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -49,6 +50,17 @@ TEST_F(BatchRun, EndsWithoutOutputsAndReportsWhatIsMissing) {
   EXPECT_NE(ReadAll(dir / "err.log").find("Could not create file '"), std::string::npos) << ReadAll(dir / "err.log");
   EXPECT_EQ(Run("-url " + url + " -google sitemap.xml"), 0) << ReadAll(dir / "err.log");
   EXPECT_TRUE(ReadAll(dir / "sitemap.xml").starts_with("<?xml"));
+}
+
+// A FIFO as the settings file is never opened: the run uses the defaults and does not wait.
+TEST_F(BatchRun, ASettingsFileThatIsAFifoGivesTheDefaults) {
+  ASSERT_EQ(::mkfifo((dir / "wexo.ini").c_str(), 0600), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
+  ASSERT_EQ(Run("-url " + url + " -export all.txt"), 0) << ReadAll(dir / "err.log");
+  EXPECT_TRUE(ReadAll(dir / "all.txt").starts_with("Address\tStatus-Code\t"));
+  struct stat st;
+  ASSERT_EQ(::lstat((dir / "wexo.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(BatchRun, WithoutSwitchesPrintsUsage) {

@@ -77,4 +77,16 @@ TEST_F(SavedCheck, DamagedDocumentFailsWithAMessage) {
   EXPECT_FALSE(fs::exists(dir / "out.txt"));
 }
 
+// A file of 40 GB (sparse: zeros, no disk) is refused where its content stops making sense,
+// within an address space of 2 GB: it is read as it is parsed, never as a whole.
+TEST_F(SavedCheck, AHugeDocumentFileIsRefusedWithoutReadingItWhole) {
+  WriteFile(dir / "huge.wxo", "");
+  fs::resize_file(dir / "huge.wxo", 40ull << 30);
+  EXPECT_EQ(wexo_test::RunWexo(dir, dir, "huge.wxo -export out.txt", 2000000), 1);
+  const std::string err = ReadAll(dir / "err.log");
+  EXPECT_NE(err.find("File 'huge.wxo' is not a valid document file: "), std::string::npos) << err;
+  EXPECT_EQ(err.find("terminate"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dir / "out.txt"));
+}
+
 }  // namespace

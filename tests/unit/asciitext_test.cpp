@@ -23,6 +23,13 @@ constexpr std::string_view kSpaces = " \t\n\v\f\r";
 
 bool In(std::string_view set, char c) { return set.find(c) != std::string_view::npos; }
 
+// The byte as the compiler cannot know it: an optimiser folds the ctype calls of a constant
+// as if in the "C" locale, whatever locale is set.
+int Opaque(int c) {
+  volatile int v = c;
+  return v;
+}
+
 class AsciiText : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
@@ -45,9 +52,9 @@ INSTANTIATE_TEST_SUITE_P(Locales, AsciiText, ::testing::Values("C", "de_DE.UTF-8
 TEST(AsciiTextLocales, TheTurkishLocalesDifferFromAscii) {
   std::string error;
   ASSERT_TRUE(wexo_test::UseLocale("tr_TR.ISO-8859-9", &error)) << error;
-  EXPECT_EQ(std::toupper('i'), 0xDD);  // capital I with a dot
-  EXPECT_EQ(std::tolower('I'), 0xFD);  // dotless small i
-  EXPECT_NE(std::isalpha(0xE7), 0);    // small c with a cedilla
+  EXPECT_EQ(std::toupper(Opaque('i')), 0xDD);  // capital I with a dot
+  EXPECT_EQ(std::tolower(Opaque('I')), 0xFD);  // dotless small i
+  EXPECT_NE(std::isalpha(Opaque(0xE7)), 0);    // small c with a cedilla
   wexo_test::UseCLocale();
 }
 

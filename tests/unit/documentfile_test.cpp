@@ -695,6 +695,47 @@ TEST_F(DocumentFileTest, SaveAndOpenSetTheAbsolutePathName) {
   EXPECT_EQ(loaded->GetPathName(), path);
 }
 
+// The file is read in blocks as it is parsed: values that straddle a block's end, and a
+// string longer than a block, read back as from memory; a file cut anywhere is refused.
+TEST_F(DocumentFileTest, AFileIsReadInBlocksAsItIsParsed) {
+  const std::string path = dir + "/blocks.wxo";
+  {
+    CWexoDoc doc{host.Context()};
+    CLinkInfo* top = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+    doc.SetStatus(top, 200, "OK");
+    top->m_csTitle = std::string(300000, 'T');
+    for (int i = 0; i < 3000; ++i) {
+      CLinkInfo* page = doc.NewLink("http://h/" + std::to_string(i), top, REQUEST_GET);
+      doc.SetStatus(page, 200, "OK");
+      page->m_csTitle = std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+    }
+    std::string error;
+    ASSERT_TRUE(SaveDocumentFile(doc, path, error)) << error;
+  }
+  const std::string whole = Read(path);
+  ASSERT_GT(whole.size(), 3 * 65536u);
+  ScriptedView fromMemory, fromFile;
+  auto expected = NewDoc(fromMemory);
+  ASSERT_EQ(Load(*expected, whole), "");
+  auto loaded = NewDoc(fromFile);
+  std::string error;
+  ASSERT_TRUE(OpenDocumentFile(*loaded, path, error)) << error;
+  ASSERT_EQ(loaded->GetLinkCount(), expected->GetLinkCount());
+  EXPECT_EQ(loaded->GetUrls(), expected->GetUrls());
+  for (std::size_t i = 0; i < loaded->GetLinkCount(); ++i)
+    ASSERT_EQ(loaded->GetLink(i)->m_csTitle, expected->GetLink(i)->m_csTitle) << i;
+
+  for (const std::size_t cut : {std::size_t{100}, std::size_t{65535}, std::size_t{65537}, whole.size() - 1}) {
+    SCOPED_TRACE(cut);
+    const std::string cutPath = Write("cut.wxo", whole.substr(0, cut));
+    ScriptedView v;
+    auto doc = NewDoc(v);
+    EXPECT_FALSE(OpenDocumentFile(*doc, cutPath, error));
+    EXPECT_NE(error.find("' is not a valid document file: "), std::string::npos) << error;
+    EXPECT_EQ(doc->GetLinkCount(), 0u);
+  }
+}
+
 // --- older files ---
 
 TEST_F(DocumentFileTest, OlderSettingsVersions) {

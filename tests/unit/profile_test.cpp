@@ -210,6 +210,25 @@ TEST_F(ProfileTest, UnwritablePlaceFails) {
   EXPECT_FALSE(WritePrivateProfileString("S", "k", "v", ""));
 }
 
+// A FIFO (or a folder) as the settings file is never opened: reads give the defaults at once
+// and writes fail quietly, whether or not anything reads the other end.
+TEST_F(ProfileTest, ASettingsFileThatIsNoFileReadsAsMissing) {
+  const std::string fifo = dir_ + "/fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir_ + "/folder.ini";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const std::string& path : {fifo, folder}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(GetPrivateProfileInt("Options", "Threads", 30, path), 30);
+    EXPECT_EQ(GetPrivateProfileString("Options", "Tolvak", "def", path), "def");
+    EXPECT_FALSE(WritePrivateProfileString("Options", "Threads", "5", path));
+    EXPECT_EQ(GetPrivateProfileInt("Options", "Threads", 30, path), 30);
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST_F(ProfileTest, RewriteKeepsModeAndFollowsSymlink) {
   std::string real = dir_ + "/real.ini";
   Put(real, "[A]\na=1\n");

@@ -1,6 +1,7 @@
 // The HTML report: the whole text of a fixture check compared byte for byte, then the
 // switches, the edge cases and the escaping of crawled text.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <clocale>
@@ -308,6 +309,19 @@ TEST_F(ReportTest, AFileThatCannotBeCreatedIsShownAndFails) {
   EXPECT_FALSE(vCreateReport(*doc, path, kBuilt));
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "Could not create file '" + path + "' for report, errno 2: No such file or directory");
+
+  // A folder at the path, or a FIFO nobody reads, cannot be opened for the report either.
+  const std::filesystem::path folder = dir / "folder.htm";
+  std::filesystem::create_directories(folder / "keep");
+  EXPECT_FALSE(vCreateReport(*doc, folder.string(), kBuilt));
+  ASSERT_EQ(host.boxes.size(), 2u);
+  EXPECT_EQ(host.boxes[1], "Could not create file '" + folder.string() + "' for report, errno 21: Is a directory");
+  EXPECT_TRUE(std::filesystem::exists(folder / "keep"));
+  const std::string fifo = (dir / "fifo.htm").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(vCreateReport(*doc, fifo, kBuilt));
+  ASSERT_EQ(host.boxes.size(), 3u);
+  EXPECT_EQ(host.boxes[2], "Could not create file '" + fifo + "' for report, errno 6: No such device or address");
 }
 
 TEST_F(ReportTest, EmptyRedirectListWritesTheFrameOnly) {

@@ -12,6 +12,11 @@ int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string WexoCommand(const std::filesystem::path& home, const std::string& args) {
+  return "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" + (home / "wexo.ini").string() + "' TMPDIR='" +
+         home.string() + "' '" WEXO_EXE "' " + args;
+}
+
 int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args,
             long memoryKib) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -19,10 +24,8 @@ int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home,
   memoryKib = 0;
 #endif
   const std::string limit = memoryKib > 0 ? "ulimit -v " + std::to_string(memoryKib) + " && " : std::string();
-  const std::string command = "cd '" + cwd.string() + "' && " + limit +
-                              "timeout 600 env -u DISPLAY -u WAYLAND_DISPLAY WEXO_INI='" +
-                              (home / "wexo.ini").string() + "' TMPDIR='" + home.string() + "' '" WEXO_EXE "' " + args +
-                              " > out.log 2> err.log";
+  const std::string command =
+      "cd '" + cwd.string() + "' && " + limit + WexoCommand(home, args) + " > out.log 2> err.log";
   const int rc = Shell(command);
   return rc == 124 ? -1 : rc;
 }

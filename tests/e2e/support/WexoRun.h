@@ -15,6 +15,11 @@ namespace wexo_test {
 int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home, const std::string& args,
             long memoryKib = 0);
 
+// The shell words that run `wexo <args>` as RunWexo does (settings and temporary folder in home,
+// no display, a time limit), without its folder, limit and redirections: for commands that
+// run several at once or inside another command.
+std::string WexoCommand(const std::filesystem::path& home, const std::string& args);
+
 // A shell command's exit code, -1 when it did not exit normally.
 int Shell(const std::string& command);
 

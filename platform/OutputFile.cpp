@@ -1,0 +1,333 @@
+#include "platform/OutputFile.h"
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <signal.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+// As many links as the kernel follows before it gives ELOOP.
+constexpr int kMaxLinks = 40;
+// The target's name in a temporary name is cut so the name stays within NAME_MAX.
+constexpr std::size_t kMaxBaseInTemp = 200;
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The kernel's fs.protected_symlinks rule: in a sticky, world-writable folder a link is
+// followed only when it is ours or the folder owner's, so nobody plants one for us there.
+bool MayFollow(const std::string& folder, const struct stat& link) {
+  struct stat dir;
+  if (::stat(folder.c_str(), &dir) != 0) return false;
+  if (!(dir.st_mode & S_ISVTX) || !(dir.st_mode & S_IWOTH)) return true;
+  return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+// /proc/<pid>/fd links stand for open files, pipes and sockets that have no name to replace.
+bool IsProcFolder(const std::string& folder) {
+  struct statfs fs;
+  return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// ---- temporary names the signal handler removes ----
+
+constexpr int kSlots = 16;
+
+struct TempSlot {
+  std::atomic<bool> used{false};
+  std::atomic<unsigned> version{0};  // odd while the name changes
+  std::atomic<bool> armed{false};
+  char name[PATH_MAX];
+};
+
+TempSlot tempSlots[kSlots];
+static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// Keeps name for the handler; -1 when every slot is taken (the name is unique all the same).
+int ArmTemp(const std::string& name) {
+  if (name.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    TempSlot& slot = tempSlots[i];
+    bool expected = false;
+    if (!slot.used.compare_exchange_strong(expected, true)) continue;
+    slot.version.fetch_add(1);
+    for (std::size_t k = 0; k <= name.size(); ++k) slot.name[k] = name.c_str()[k];
+    slot.armed.store(true);
+    slot.version.fetch_add(1);
+    return i;
+  }
+  return -1;
+}
+
+void DisarmTemp(int& index) {
+  if (index < 0) return;
+  TempSlot& slot = tempSlots[index];
+  slot.version.fetch_add(1);
+  slot.armed.store(false);
+  slot.version.fetch_add(1);
+  slot.used.store(false);
+  index = -1;
+}
+
+// Async-signal-safe: atomics, a copy, unlink, sigaction and raise only.
+void RemoveTempsAndDie(int sig) {
+  const int saved = errno;
+  for (TempSlot& slot : tempSlots) {
+    // A name being changed on another thread is waited for a little, never for ever: the
+    // handler may have interrupted that very change.
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+      const unsigned before = slot.version.load();
+      if (before & 1u) continue;
+      if (!slot.armed.load()) break;
+      char name[PATH_MAX];
+      std::size_t k = 0;
+      for (; k + 1 < sizeof name && slot.name[k]; ++k) name[k] = slot.name[k];
+      name[k] = '\0';
+      if (slot.version.load() != before) continue;
+      ::unlink(name);
+      break;
+    }
+  }
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  ::sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  errno = saved;
+  // Blocked while the handler runs: it ends the process once the handler returns.
+  ::raise(sig);
+}
+
+}  // namespace
+
+std::string ParentFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool ResolveOutput(const std::string& path, OutputTarget& target) {
+  target = OutputTarget{};
+  std::string current = path;
+  for (int links = 0;; ++links) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0) {
+      if (errno != ENOENT) return false;
+      target.kind = OutputTarget::Kind::Missing;
+      target.path = current;
+      return true;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (links >= kMaxLinks) {
+        errno = ELOOP;
+        return false;
+      }
+      const std::string folder = ParentFolder(current);
+      if (!MayFollow(folder, st)) {
+        errno = EACCES;
+        return false;
+      }
+      if (IsProcFolder(folder)) {
+        // Opened by this name: the kernel knows what such a link stands for.
+        if (::stat(current.c_str(), &target.st) != 0) return false;
+        if (S_ISDIR(target.st.st_mode)) {
+          errno = EISDIR;
+          return false;
+        }
+        target.kind = OutputTarget::Kind::Special;
+        target.openFile = true;
+        target.path = current;
+        return true;
+      }
+      char link[PATH_MAX];
+      const ssize_t n = ::readlink(current.c_str(), link, sizeof link);
+      if (n < 0) return false;
+      if (static_cast<std::size_t>(n) >= sizeof link) {
+        errno = ENAMETOOLONG;
+        return false;
+      }
+      const std::string text(link, static_cast<std::size_t>(n));
+      current = text.front() == '/' ? text : folder + "/" + text;
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+    target.kind = S_ISREG(st.st_mode) ? OutputTarget::Kind::Regular : OutputTarget::Kind::Special;
+    target.path = current;
+    target.st = st;
+    return true;
+  }
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Fail(int err) {
+  m_errno = err ? err : EIO;
+  return false;
+}
+
+void OutputFile::Discard() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_temp.empty()) ::unlink(m_temp.c_str());
+  m_temp.clear();
+  DisarmTemp(m_slot);
+  m_inPlace = m_sync = false;
+}
+
+bool OutputFile::Open(const std::string& path) {
+  Discard();
+  m_errno = 0;
+  if (path.empty()) return Fail(ENOENT);
+  OutputTarget target;
+  if (!ResolveOutput(path, target)) return Fail(errno);
+  return Open(target);
+}
+
+bool OutputFile::Open(const OutputTarget& target, mode_t newMode) {
+  Discard();
+  m_errno = 0;
+  if (target.kind == OutputTarget::Kind::Special) return OpenInPlace(target);
+  return OpenReplacing(target, newMode);
+}
+
+bool OutputFile::OpenReplacing(const OutputTarget& target, mode_t newMode) {
+  std::string base = BaseName(target.path);
+  if (base.empty() || base == "." || base == "..") return Fail(EISDIR);
+  if (base.size() > kMaxBaseInTemp) base.resize(kMaxBaseInTemp);
+  const std::string prefix = ParentFolder(target.path) + "/." + base;
+  const bool replacing = target.kind == OutputTarget::Kind::Regular;
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%ld.%u.%llx.tmp", static_cast<long>(::getpid()), serial.fetch_add(1),
+                  static_cast<unsigned long long>(stamp) & 0xFFFFFFull);
+    const std::string temp = prefix + suffix;
+    // Armed before it exists, so a signal right after the open still finds it.
+    m_slot = ArmTemp(temp);
+    // A replacement starts private and gets the old file's mode once it is ours alone.
+    const int fd =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, replacing ? 0600 : newMode);
+    if (fd < 0) {
+      const int err = errno;
+      DisarmTemp(m_slot);
+      if (err == EEXIST) continue;
+      // A folder we may not write in, holding a file we may: that file is rewritten in place.
+      // Only where the folder's permissions refuse us, never where the file system has no
+      // room for names of ours (/proc, /sys as root).
+      if (replacing && err == EACCES &&
+          ::faccessat(AT_FDCWD, ParentFolder(target.path).c_str(), W_OK, AT_EACCESS) != 0 && OpenRewriting(target))
+        return true;
+      return Fail(err);
+    }
+    m_fd = fd;
+    m_temp = temp;
+    m_target = target.path;
+    m_sync = true;
+    if (replacing) {
+      const struct stat& old = target.st;
+      if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+        // Only root may give a file away; otherwise the new file is the writer's own.
+        [[maybe_unused]] const int given = ::fchown(fd, old.st_uid, old.st_gid);
+      }
+      ::fchmod(fd, old.st_mode & 07777);
+    }
+    return true;
+  }
+  return Fail(EEXIST);
+}
+
+bool OutputFile::OpenRewriting(const OutputTarget& target) {
+  const int fd = ::open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino ||
+      ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  m_fd = fd;
+  m_inPlace = true;
+  m_sync = true;
+  return true;
+}
+
+bool OutputFile::OpenInPlace(const OutputTarget& target) {
+  // Non-blocking, so a FIFO without a reader fails at once (ENXIO) instead of waiting.
+  int flags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  if (!target.openFile) flags |= O_NOFOLLOW;
+  const int fd = ::open(target.path.c_str(), flags);
+  if (fd < 0) return Fail(errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Fail(err);
+  }
+  if (S_ISREG(st.st_mode) && !target.openFile) {
+    // A file took the place of the device meanwhile: not to be written over in place.
+    ::close(fd);
+    return Fail(EAGAIN);
+  }
+  // A process's open file (stdout sent to a file) is added to, as the shell's >> or > left it.
+  const int append = S_ISREG(st.st_mode) ? O_APPEND : 0;
+  ::fcntl(fd, F_SETFL, (::fcntl(fd, F_GETFL) & ~O_NONBLOCK) | append);
+  m_fd = fd;
+  m_inPlace = true;
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (m_fd < 0) return Fail(EBADF);
+  if (m_sync && ::fsync(m_fd) != 0) {
+    const int err = errno;
+    Discard();
+    return Fail(err);
+  }
+  const int fd = m_fd;
+  m_fd = -1;
+  if (::close(fd) != 0) {
+    const int err = errno;
+    Discard();
+    return Fail(err);
+  }
+  if (!m_temp.empty() && ::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+    const int err = errno;
+    Discard();
+    return Fail(err);
+  }
+  m_temp.clear();
+  Discard();
+  return true;
+}
+
+void RemoveTemporaryOutputsOnSignal() {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = RemoveTempsAndDie;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaddset(&action.sa_mask, SIGINT);
+    ::sigaddset(&action.sa_mask, SIGTERM);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
+}  // namespace platform
