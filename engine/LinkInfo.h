@@ -95,6 +95,10 @@ class CLinkInfo {
   mutable std::vector<std::uint32_t> m_dwaTargets;
   mutable bool m_bTargetsInOrder = true;
   std::uint32_t m_nIndex = 0;
+  // The record's place in its document's active list (CWexoDoc::IsActive); kNotActive when
+  // it has none.
+  static constexpr std::uint32_t kNotActive = 0xFFFFFFFFu;
+  std::uint32_t m_nActiveSlot = kNotActive;
   std::uint16_t m_wRequestKind = REQUEST_GET;
   std::int64_t m_nSize = 0;
   std::int16_t m_nLevel = -1;

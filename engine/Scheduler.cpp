@@ -189,7 +189,7 @@ void CWexoDoc::ProcessFinishedFetches() {
   const bool newSecond = now != m_tLastPump;
   if (newSecond) {
     for (CLinkInfo* link : m_paActive) {
-      if (now - link->m_tStart > timeout) {
+      if (link && now - link->m_tStart > timeout) {
         const platform::HINTERNET h = link->TakeInternetHandle();
         if (h) platform::InternetCloseHandle(h);
       }

@@ -257,15 +257,35 @@ void CWexoDoc::ToggleCheckExternal() {
   }
 }
 
-void CWexoDoc::AddActive(CLinkInfo* link) { m_paActive.push_back(link); }
+void CWexoDoc::AddActive(CLinkInfo* link) {
+  if (IsActive(link)) return;
+  link->m_nActiveSlot = static_cast<std::uint32_t>(m_paActive.size());
+  m_paActive.push_back(link);
+}
 
 void CWexoDoc::RemoveActive(CLinkInfo* link) {
-  auto it = std::find(m_paActive.begin(), m_paActive.end(), link);
-  if (it != m_paActive.end()) m_paActive.erase(it);
+  if (!IsActive(link)) return;
+  m_paActive[link->m_nActiveSlot] = nullptr;
+  link->m_nActiveSlot = CLinkInfo::kNotActive;
+  ++m_nActiveHoles;
+  while (!m_paActive.empty() && !m_paActive.back()) {
+    m_paActive.pop_back();
+    --m_nActiveHoles;
+  }
+  // Closing up costs the list's length, paid for by the removals that made its holes.
+  if (m_nActiveHoles < 64 || 2 * m_nActiveHoles < m_paActive.size()) return;
+  std::size_t kept = 0;
+  for (CLinkInfo* active : m_paActive) {
+    if (!active) continue;
+    active->m_nActiveSlot = static_cast<std::uint32_t>(kept);
+    m_paActive[kept++] = active;
+  }
+  m_paActive.resize(kept);
+  m_nActiveHoles = 0;
 }
 
 bool CWexoDoc::IsActive(const CLinkInfo* link) const {
-  return std::find(m_paActive.begin(), m_paActive.end(), link) != m_paActive.end();
+  return link->m_nActiveSlot < m_paActive.size() && m_paActive[link->m_nActiveSlot] == link;
 }
 
 std::string CWexoDoc::ActiveThreadsMessage() const {
@@ -273,6 +293,7 @@ std::string CWexoDoc::ActiveThreadsMessage() const {
       "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
       "Active threads: \n\n";
   for (const CLinkInfo* link : m_paActive) {
+    if (!link) continue;
     text += link->GetUrl();
     // A thread here has no exit code worth showing: its state is told in words.
     if (link->m_hThread) text += std::string("\t\t(Thread Status: ") + link->m_hThread->StateText() + ")";

@@ -146,8 +146,7 @@ class CWexoDoc {
   std::int32_t GetFinishedCount() const { return m_nFinished; }
   // Seconds of checking over all runs, the running one included.
   std::int64_t GetElapsedSeconds() const;
-  // Records whose worker runs, or whose result waits for the pump.
-  std::span<CLinkInfo* const> GetActiveRecords() const { return m_paActive; }
+  // The record's worker runs, or its result waits for the pump.
   bool IsActive(const CLinkInfo* link) const;
 
   bool IsInternal(std::string_view url) const;
@@ -238,7 +237,11 @@ class CWexoDoc {
   std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
   UrlMap m_mapUrls{m_saUrls};
   std::string m_csRootUrl;
+  // Records whose worker runs or whose result waits, in the order they started. A record
+  // knows its slot, so membership and removal cost O(1): a removed record leaves a hole
+  // (nullptr) until the holes are the larger part and the list is closed up.
   std::vector<CLinkInfo*> m_paActive;
+  std::size_t m_nActiveHoles = 0;
   std::int16_t m_nActiveThreads = 0;
   std::int32_t m_nPending = 0;
   std::int32_t m_nFinished = 0;
