@@ -29,7 +29,6 @@ namespace {
 
 constexpr std::size_t kLongMessage = 1024;
 constexpr std::size_t kShortMessage = 255;
-constexpr std::size_t kReadBlock = 64 * 1024;
 
 std::string Cut(std::string text, std::size_t limit) {
   if (text.size() > limit) text.resize(limit);
@@ -210,26 +209,26 @@ class BodySink {
   std::string text_;
 };
 
+// Body bytes from the transfer into a sink, through the digest when one is given.
+class SinkWriter final : public platform::IBodyWriter {
+ public:
+  SinkWriter(BodySink& sink, Md5Context* md5) : sink_(sink), md5_(md5) {}
+  void Write(const char* data, std::size_t n) override {
+    if (md5_) Md5Update(*md5_, data, n);
+    sink_.Write(data, n);
+  }
+
+ private:
+  BodySink& sink_;
+  Md5Context* md5_;
+};
+
 // Reads the rest of the response into sink, at most kPageLimit bytes, feeding the digest when
 // one is given. A longer body sets cut and is left unread (its connection is then not reused).
 // Throws CInternetException for the transfer, BodyFileError for the file.
 std::int64_t ReadBodyInto(CHttpFile& file, BodySink& sink, Md5Context* md5, bool& cut) {
-  // A worker thread reads one body at a time; its block serves them all.
-  thread_local std::array<char, kReadBlock> block;
-  std::int64_t count = 0;
-  cut = false;
-  for (;;) {
-    const std::int64_t room = kPageLimit - count;
-    if (room == 0) {
-      cut = file.Read(block.data(), 1) > 0;
-      break;
-    }
-    const std::size_t n = file.Read(block.data(), static_cast<std::size_t>(std::min<std::int64_t>(room, kReadBlock)));
-    if (n == 0) break;
-    if (md5) Md5Update(*md5, block.data(), n);
-    sink.Write(block.data(), n);
-    count += static_cast<std::int64_t>(n);
-  }
+  SinkWriter writer(sink, md5);
+  const std::int64_t count = file.ReadInto(writer, kPageLimit, cut);
   sink.Finish();
   return count;
 }
