@@ -15,6 +15,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PEER = os.path.join(HERE, "..", "tests", "peers", "nginx_peer.py")
 # Documentation trees served as they are: one of ordinary pages (about 14 KB on average) and
 # one of large pages (about 95 KB on average).
+# The date of the generated files, so the exports of two runs compare byte by byte.
+FIXED_DATE = 1767225600  # 2026-01-01 00:00:00 UTC
 DOCS = [("postgresql-doc-15", "/usr/share/doc/postgresql-doc-15/html"),
         ("python3.11-doc", "/usr/share/doc/python3.11/html")]
 
@@ -159,6 +161,7 @@ def run_link_pages(args, work, procs, site_seconds_per_url):
     with open(os.path.join(folder, "img", "dot.png"), "wb") as f:
         f.write(bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
                               "1f15c4890000000d49444154789c6360000002000154a24f5d0000000049454e44ae426082"))
+    os.utime(os.path.join(folder, "img", "dot.png"), (FIXED_DATE, FIXED_DATE))
     srv, port = serve(folder, "127.0.0.1", "location /l/ { try_files /img/dot.png =404; }")
     procs.append(srv)
     print(f"\n{'page of links':16} {'URLs':>9} {'wall s':>8} {'us/URL':>8} {'peak MiB':>9} {'time ratio':>11}"
@@ -167,6 +170,7 @@ def run_link_pages(args, work, procs, site_seconds_per_url):
     for links in sizes:
         page = f"links{links}.html"
         write_link_page(os.path.join(folder, page), links)
+        os.utime(os.path.join(folder, page), (FIXED_DATE, FIXED_DATE))
         w = os.path.join(work, f"run-links{links}")
         os.makedirs(w)
         wall, user, system, peak = run_wexo(args.wexo, f"http://127.0.0.1:{port}/{page}", w, "", False)
