@@ -63,10 +63,6 @@ class CLinkInfo {
   CLinkInfo(const CLinkInfo&) = delete;
   CLinkInfo& operator=(const CLinkInfo&) = delete;
 
-  // Enters a referrer's index unless it is there already; true when it was new.
-  bool AddReferrerIndex(std::uint32_t index);
-  bool HasReferrer(std::uint32_t index) const;
-
   const std::string& GetUrl() const;
   std::string GetStatusText() const { return StatusText(m_nStatus); }
   std::uint32_t GetLinksOutCount() const { return m_nLinksOut; }
@@ -129,9 +125,6 @@ class CLinkInfo {
  private:
   const CCharsetInfo* m_pCharset = nullptr;
   const std::string* m_pcsServer = nullptr;
-  // Referrer membership for records with many referrers, so AddReferrerIndex stays O(1).
-  class ReferrerSet;
-  std::unique_ptr<ReferrerSet> m_referrerSet;
 };
 
 // Points the record at the pooled string for a Server header text.

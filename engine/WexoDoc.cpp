@@ -90,6 +90,11 @@ CLinkInfo* CWexoDoc::NewLink(const std::string& url, CLinkInfo* parent, std::uin
     link->m_nLevel = static_cast<std::int16_t>(parent->m_nLevel + 1);
     // The newest record comes last in table order.
     parent->m_dwaTargets.push_back(index);
+    // The page being scanned keeps its set of targets whole.
+    if (m_nTargetsPage == parent->m_nIndex && m_nTargetsCovered + 1 == parent->m_dwaTargets.size()) {
+      m_targetSet.Insert(index);
+      ++m_nTargetsCovered;
+    }
   } else {
     link->m_nLevel = 0;
   }
@@ -129,8 +134,24 @@ void CWexoDoc::ResetRecord(CLinkInfo* link) {
   SetStatus(link, STATUS_PENDING, std::string());
 }
 
+bool CWexoDoc::NewTargetOfPage(const CLinkInfo& page, std::uint32_t target) {
+  const std::vector<std::uint32_t>& targets = page.m_dwaTargets;
+  if (m_nTargetsPage != page.m_nIndex || m_nTargetsCovered != targets.size()) {
+    m_nTargetsPage = page.m_nIndex;
+    m_targetSet.Clear(targets.size());
+    for (std::uint32_t t : targets) m_targetSet.Insert(t);
+  }
+  if (!m_targetSet.Insert(target)) {
+    m_nTargetsCovered = targets.size();
+    return false;
+  }
+  m_nTargetsCovered = targets.size() + 1;
+  return true;
+}
+
 void CWexoDoc::AddReferrer(CLinkInfo* target, CLinkInfo* page) {
-  if (!target->AddReferrerIndex(page->m_nIndex)) return;
+  if (!NewTargetOfPage(*page, target->m_nIndex)) return;
+  target->m_dwaReferrers.push_back(page->m_nIndex);
   std::vector<std::uint32_t>& targets = page->m_dwaTargets;
   if (!targets.empty() && targets.back() > target->m_nIndex) page->m_bTargetsInOrder = false;
   targets.push_back(target->m_nIndex);

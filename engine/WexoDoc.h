@@ -19,6 +19,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
+#include "engine/IndexSet.h"
 #include "engine/LinkInfo.h"
 #include "engine/UrlMap.h"
 #include "platform/TextFile.h"
@@ -214,6 +215,9 @@ class CWexoDoc {
   bool AnyStartablePending();
   void NotePending(CLinkInfo* link);
   void IndexRecord(std::uint32_t index);
+  // False when page links to target already; otherwise the caller appends target to the
+  // page's targets.
+  bool NewTargetOfPage(const CLinkInfo& page, std::uint32_t target);
   void AddActive(CLinkInfo* link);
   void RemoveActive(CLinkInfo* link);
   void NotifyStatusText();
@@ -265,6 +269,14 @@ class CWexoDoc {
   std::unordered_map<std::string, std::vector<std::uint32_t>, TextHash, std::equal_to<>> m_byHost;
   std::string m_prefixScratch;  // the host prefix of the record being indexed
   std::unordered_map<std::string, std::vector<std::uint32_t>> m_byMailDomain;
+  // The targets of the page whose links are being added. A page is among a target's
+  // referrers exactly when the target is among the page's targets, and this small set is at
+  // hand where the target's referrers lie anywhere in memory. It covers the first
+  // m_nTargetsCovered targets of page m_nTargetsPage and is rebuilt for another page, or
+  // when that page's targets changed behind it.
+  IndexSet m_targetSet;
+  std::uint32_t m_nTargetsPage = UrlMap::kNone;
+  std::size_t m_nTargetsCovered = 0;
   // This document's one-second clock of the pump.
   std::int64_t m_tLastPump = 0;
   bool m_bInPump = false;
