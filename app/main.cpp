@@ -7,6 +7,7 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessHost.h"
+#include "app/WindowLoader.h"
 #include "engine/Application.h"
 #include "engine/Charset.h"
 #include "engine/DocumentFile.h"
@@ -16,7 +17,6 @@
 #include "platform/Inet.h"
 #include "platform/OutputFile.h"
 #include "report/Outputs.h"
-#include "ui/WexoApplication.h"
 
 namespace {
 
@@ -61,8 +61,12 @@ int main(int argc, char** argv) {
   const StartCommand command = info.m_nShellCommand == CCommandLineInfoEx::FileNew    ? StartCommand::New
                                : info.m_nShellCommand == CCommandLineInfoEx::FileOpen ? StartCommand::Open
                                                                                       : StartCommand::Nothing;
-  if (HaveDisplay() && RunWindowed(argc, argv, app, command, info.m_strFileName, exitCode)) {
+  const WindowRun window = HaveDisplay() ? RunWindowModule(argc, argv, app, command, info.m_strFileName, exitCode)
+                                         : WindowRun::NoDisplay;
+  if (window == WindowRun::Ran) {
     // The window's documents are gone with it.
+  } else if (!batch && window == WindowRun::NoModule) {
+    return 1;
   } else if (!batch) {
     PrintUsage();
     return 2;

@@ -15,6 +15,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PEER = os.path.join(HERE, "..", "tests", "peers", "nginx_peer.py")
 # Documentation trees served as they are: one of ordinary pages (about 14 KB on average) and
 # one of large pages (about 95 KB on average).
+# The date of the generated files, so the exports of two runs compare byte by byte.
+FIXED_DATE = 1767225600  # 2026-01-01 00:00:00 UTC
 DOCS = [("postgresql-doc-15", "/usr/share/doc/postgresql-doc-15/html"),
         ("python3.11-doc", "/usr/share/doc/python3.11/html")]
 
@@ -140,6 +142,52 @@ def run_site(name, root_url, start_url, work, args, results, settings="", with_w
     sys.stdout.flush()
 
 
+def write_link_page(path, links):
+    """One page of `links` distinct links, all answered by one small picture (nginx maps /l/)."""
+    with open(path, "w") as f:
+        f.write("<!DOCTYPE html>\n<html>\n<head>\n<title>Many links</title>\n</head>\n<body>\n")
+        for start in range(0, links, 10000):
+            f.write("".join(f'<a href="l/{k}.png">{k}</a>\n' for k in range(start, min(start + 10000, links))))
+        f.write("</body>\n</html>\n")
+
+
+def run_link_pages(args, work, procs, site_seconds_per_url):
+    """Pages of very many links, each checked once: the time must grow with the links."""
+    sizes = [int(n) for n in args.link_pages.split(",") if n.strip() and int(n) > 0]
+    if not sizes:
+        return
+    folder = os.path.join(work, "links")
+    os.makedirs(os.path.join(folder, "img"))
+    with open(os.path.join(folder, "img", "dot.png"), "wb") as f:
+        f.write(bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+                              "1f15c4890000000d49444154789c6360000002000154a24f5d0000000049454e44ae426082"))
+    os.utime(os.path.join(folder, "img", "dot.png"), (FIXED_DATE, FIXED_DATE))
+    srv, port = serve(folder, "127.0.0.1", "location /l/ { try_files /img/dot.png =404; }")
+    procs.append(srv)
+    print(f"\n{'page of links':16} {'URLs':>9} {'wall s':>8} {'us/URL':>8} {'peak MiB':>9} {'time ratio':>11}"
+          f" {'link ratio':>11}")
+    last = None
+    for links in sizes:
+        page = f"links{links}.html"
+        write_link_page(os.path.join(folder, page), links)
+        os.utime(os.path.join(folder, page), (FIXED_DATE, FIXED_DATE))
+        w = os.path.join(work, f"run-links{links}")
+        os.makedirs(w)
+        wall, user, system, peak = run_wexo(args.wexo, f"http://127.0.0.1:{port}/{page}", w, "", False)
+        _, _, total = wexo_urls(os.path.join(w, "links.txt"), f"http://127.0.0.1:{port}/")
+        if args.dump:
+            dump_export(os.path.join(w, "links.txt"), os.path.join(args.dump, f"links{links}.wexo.txt"))
+        ratios = f"{wall / last[1]:11.2f} {links / last[0]:11.2f}" if last else ""
+        print(f"{links:16d} {total:9d} {wall:8.2f} {wall / max(total, 1) * 1e6:8.1f} {peak / 1024:9.1f} {ratios}")
+        sys.stdout.flush()
+        os.remove(os.path.join(folder, page))
+        shutil.rmtree(w, ignore_errors=True)
+        last = (links, wall)
+        if links == sizes[-1] and site_seconds_per_url:
+            print(f"per URL, the page of {links} links against the generated site:"
+                  f" {wall / max(total, 1) / site_seconds_per_url:.2f}x")
+
+
 def median_run(runs):
     """The run of median wall time."""
     return sorted(runs)[len(runs) // 2]
@@ -224,6 +272,8 @@ def main():
                     help="also check the PostgreSQL documentation with its external links")
     ap.add_argument("--dump", help="folder for the exports of the checks, in a timing-free form")
     ap.add_argument("--micro", action="store_true")
+    ap.add_argument("--link-pages", default="100000,300000,1000000",
+                    help="links on each page of the many-links series, comma-separated; 0 skips it")
     ap.add_argument("--hostile", action="store_true")
     args = ap.parse_args()
     args.wexo = os.path.abspath(args.wexo)
@@ -258,6 +308,8 @@ def main():
         w1 = os.path.join(work, "run-site")
         os.makedirs(w1)
         run_site(f"generated {args.pages} pages", root, root + "p0.html", w1, args, results)
+        site = results[0]
+        site_seconds_per_url = site[3][0] / max(site[2], 1)
         for name, folder in ([] if args.skip_docs else DOCS):
             if not os.path.exists(folder):
                 print(f"{name}: not installed ({folder})")
@@ -285,6 +337,7 @@ def main():
             run_site(f"generated {args.big_pages} pages", broot, broot + "p0.html", w4, big, results,
                      with_wget=False)
         print_results(results)
+        run_link_pages(args, work, procs, site_seconds_per_url)
         print_scan_and_list(args.build)
         if args.micro:
             programs = sorted(glob.glob(os.path.join(args.build, "bench", "*_bench")))

@@ -4,6 +4,8 @@
 N pages of about 4 KB, each with about 20 links: other pages, a shared style sheet, images,
 about 1% links to pages that do not exist, a few links through redirects (/r/<n>, answered by
 nginx with 301), and links to a second server that stands for external sites.
+With --link-heavy the pages are those of a large documentation set instead: 10-50 KB with
+100-300 links each, to other pages, to their sections and to the style sheet.
 """
 import argparse
 import os
@@ -18,6 +20,7 @@ def main():
     ap.add_argument("--out", required=True)
     ap.add_argument("--external", required=True, help="base URL of the external server")
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--link-heavy", action="store_true", help="pages of 10-50 KB with 100-300 links each")
     args = ap.parse_args()
     rnd = random.Random(args.seed)
     n = args.pages
@@ -33,7 +36,7 @@ def main():
         f.write(png)
     filler = ("Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
               "incididunt ut labore et dolore magna aliqua. ")
-    for i in range(n):
+    for i in range(n if not args.link_heavy else 0):
         links = [f"p{(i + 1) % n}.html"]
         links += [f"p{rnd.randrange(n)}.html" for _ in range(12)]
         if rnd.random() < 0.2:
@@ -48,6 +51,23 @@ def main():
                 f"<link rel=\"stylesheet\" href=\"style.css\">\n</head>\n<body>\n<h1>Page {i}</h1>\n"
                 f"<p>{text}</p>\n<ul>\n" + "\n".join(f"<li>{b}</li>" for b in body) + "\n</ul>\n" +
                 "\n".join(imgs) + "\n</body>\n</html>\n")
+        with open(os.path.join(args.out, f"p{i}.html"), "w") as f:
+            f.write(html)
+    for i in range(n if args.link_heavy else 0):
+        count = rnd.randrange(100, 301)
+        size = rnd.randrange(10000, 50001)
+        words = filler * (max(0, size - 90 * count) // len(filler) + 1)
+        parts = []
+        for j in range(count):
+            target = f"p{rnd.randrange(n)}.html"
+            if rnd.random() < 0.3:
+                target += f"#s{rnd.randrange(20)}"
+            at = (j * len(words)) // count
+            parts.append(f'<p id="s{j % 20}">{words[at:at + (len(words) // count)]}'
+                         f'<a href="{target}" class="xref" title="Section {j}">Section {j}</a></p>')
+        html = (f"<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>Chapter {i}</title>\n"
+                f"<link rel=\"stylesheet\" href=\"style.css\">\n</head>\n<body>\n<h1>Chapter {i}</h1>\n" +
+                "\n".join(parts) + "\n</body>\n</html>\n")
         with open(os.path.join(args.out, f"p{i}.html"), "w") as f:
             f.write(html)
     ext = os.path.join(args.out, "..", "external")

@@ -1,6 +1,43 @@
 #include "engine/Fetch.h"
 
+#include <atomic>
+
 #include "engine/WexoDoc.h"
+
+namespace {
+
+std::atomic<std::size_t> g_bodyBytes{0};
+
+struct GiveBackOnDelete {
+  std::size_t bytes;
+  void operator()(std::string* text) const {
+    delete text;
+    GiveBackBodyBytes(bytes);
+  }
+};
+
+}  // namespace
+
+bool TakeBodyBytes(std::size_t bytes) {
+  std::size_t now = g_bodyBytes.load(std::memory_order_relaxed);
+  do {
+    if (bytes > kMemoryBodiesLimit - now) return false;
+  } while (!g_bodyBytes.compare_exchange_weak(now, now + bytes, std::memory_order_relaxed));
+  return true;
+}
+
+void GiveBackBodyBytes(std::size_t bytes) { g_bodyBytes.fetch_sub(bytes, std::memory_order_relaxed); }
+
+std::size_t BodyBytesInMemory() { return g_bodyBytes.load(std::memory_order_relaxed); }
+
+std::shared_ptr<std::string> CountedBody(std::string text, std::size_t takenBytes) {
+  try {
+    return std::shared_ptr<std::string>(new std::string(std::move(text)), GiveBackOnDelete{takenBytes});
+  } catch (...) {
+    GiveBackBodyBytes(takenBytes);
+    throw;
+  }
+}
 
 FetchResult::FetchResult() = default;
 FetchResult::~FetchResult() = default;

@@ -44,6 +44,19 @@ constexpr std::int64_t kPageLimit = std::int64_t{64} << 20;
 constexpr std::size_t kLinePieceLimit = std::size_t{1} << 20;
 // A body up to this size stays in memory: no file to create, write, read back and remove.
 constexpr std::size_t kMemoryBodyLimit = std::size_t{1} << 20;
+// The bodies in memory at once, of every fetch and every document, stay within this many
+// bytes: one that does not fit goes to a temporary file, so results waiting for the parser
+// cannot fill memory.
+constexpr std::size_t kMemoryBodiesLimit = std::size_t{32} << 20;
+
+// Takes bytes for a body in memory from kMemoryBodiesLimit; false (nothing taken) when they
+// do not fit. Any thread.
+bool TakeBodyBytes(std::size_t bytes);
+void GiveBackBodyBytes(std::size_t bytes);
+// The bytes taken now.
+std::size_t BodyBytesInMemory();
+// A finished body in memory that gives its taken bytes back when the last copy is gone.
+std::shared_ptr<std::string> CountedBody(std::string text, std::size_t takenBytes);
 // The status text of a page cut at kPageLimit.
 inline constexpr char kPageCutText[] = "page larger than 64 MiB: only its first 64 MiB were checked";
 

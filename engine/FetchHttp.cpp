@@ -29,7 +29,6 @@ namespace {
 
 constexpr std::size_t kLongMessage = 1024;
 constexpr std::size_t kShortMessage = 255;
-constexpr std::size_t kReadBlock = 64 * 1024;
 
 std::string Cut(std::string text, std::size_t limit) {
   if (text.size() > limit) text.resize(limit);
@@ -142,8 +141,9 @@ BodyFileError WriteError(const std::string& path, int err) {
   return {FileErrorStatus(err), Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
 }
 
-// Where a body goes: memory (when allowed) up to kMemoryBodyLimit, then a new temporary file
-// that takes what was read so far and the rest. Throws BodyFileError for the file.
+// Where a body goes: memory (when allowed) up to kMemoryBodyLimit while the bodies in memory
+// stay within kMemoryBodiesLimit, then a new temporary file that takes what was read so far
+// and the rest. Throws BodyFileError for the file.
 class BodySink {
  public:
   // Without inMemory the body goes to a file from its first byte (an empty body too).
@@ -152,15 +152,20 @@ class BodySink {
   BodySink& operator=(const BodySink&) = delete;
   ~BodySink() {
     if (fd_ >= 0) ::close(fd_);
+    GiveBackBodyBytes(taken_);
   }
 
   // Room for the body the headers announce, when it stays in memory.
   void Expect(std::int64_t size) {
-    if (memory_ && size > 0 && static_cast<std::uint64_t>(size) <= limit_)
-      text_.reserve(static_cast<std::size_t>(size));
+    if (memory_ && size > 0 && static_cast<std::uint64_t>(size) <= limit_) Grow(static_cast<std::size_t>(size));
   }
   void Write(const char* data, std::size_t n) {
-    if (memory_ && text_.size() + n > limit_) Spill();
+    if (memory_ && text_.size() + n > taken_) {
+      if (text_.size() + n > limit_)
+        Spill();
+      else
+        Grow(std::min(limit_, std::max({text_.size() + n, 2 * taken_, kFirstRoom})));
+    }
     if (memory_)
       text_.append(data, n);
     else
@@ -170,7 +175,7 @@ class BodySink {
   void Finish() {
     if (memory_ && limit_ == 0) Spill();
     if (memory_) {
-      result_.body = std::make_shared<std::string>(std::move(text_));
+      result_.body = CountedBody(std::move(text_), std::exchange(taken_, 0));
       return;
     }
     const int fd = fd_;
@@ -179,6 +184,17 @@ class BodySink {
   }
 
  private:
+  static constexpr std::size_t kFirstRoom = 16 * 1024;
+
+  // The text's room becomes bytes, taken from the bodies' bound; a file when they do not fit.
+  void Grow(std::size_t bytes) {
+    if (!TakeBodyBytes(bytes - taken_)) {
+      Spill();
+      return;
+    }
+    taken_ = bytes;
+    text_.reserve(bytes);
+  }
   void Spill() {
     std::string error;
     int osError = 0;
@@ -191,6 +207,7 @@ class BodySink {
     memory_ = false;
     WriteAll(text_.data(), text_.size());
     std::string().swap(text_);
+    GiveBackBodyBytes(std::exchange(taken_, 0));
   }
   void WriteAll(const char* data, std::size_t n) {
     for (std::size_t done = 0; done < n;) {
@@ -208,28 +225,29 @@ class BodySink {
   bool memory_ = true;
   int fd_ = -1;
   std::string text_;
+  std::size_t taken_ = 0;  // bytes of the bodies' bound that text_ holds
+};
+
+// Body bytes from the transfer into a sink, through the digest when one is given.
+class SinkWriter final : public platform::IBodyWriter {
+ public:
+  SinkWriter(BodySink& sink, Md5Context* md5) : sink_(sink), md5_(md5) {}
+  void Write(const char* data, std::size_t n) override {
+    if (md5_) Md5Update(*md5_, data, n);
+    sink_.Write(data, n);
+  }
+
+ private:
+  BodySink& sink_;
+  Md5Context* md5_;
 };
 
 // Reads the rest of the response into sink, at most kPageLimit bytes, feeding the digest when
 // one is given. A longer body sets cut and is left unread (its connection is then not reused).
 // Throws CInternetException for the transfer, BodyFileError for the file.
 std::int64_t ReadBodyInto(CHttpFile& file, BodySink& sink, Md5Context* md5, bool& cut) {
-  // A worker thread reads one body at a time; its block serves them all.
-  thread_local std::array<char, kReadBlock> block;
-  std::int64_t count = 0;
-  cut = false;
-  for (;;) {
-    const std::int64_t room = kPageLimit - count;
-    if (room == 0) {
-      cut = file.Read(block.data(), 1) > 0;
-      break;
-    }
-    const std::size_t n = file.Read(block.data(), static_cast<std::size_t>(std::min<std::int64_t>(room, kReadBlock)));
-    if (n == 0) break;
-    if (md5) Md5Update(*md5, block.data(), n);
-    sink.Write(block.data(), n);
-    count += static_cast<std::int64_t>(n);
-  }
+  SinkWriter writer(sink, md5);
+  const std::int64_t count = file.ReadInto(writer, kPageLimit, cut);
   sink.Finish();
   return count;
 }

@@ -10,9 +10,6 @@
 
 namespace {
 
-// Beyond this many referrers a membership set replaces the linear scan.
-constexpr std::size_t kReferrerScanLimit = 16;
-
 std::mutex serverNamePoolLock;
 std::map<std::string, std::unique_ptr<const std::string>, std::less<>>& ServerNamePool() {
   static auto* pool = new std::map<std::string, std::unique_ptr<const std::string>, std::less<>>;
@@ -99,69 +96,6 @@ std::string StatusText(std::int16_t code) {
 CLinkInfo::CLinkInfo() = default;
 
 CLinkInfo::~CLinkInfo() = default;
-
-// Record indices in one flat table (open addressing, at most half full): no allocation per
-// member, as a node-based set would make for every referrer of a much-linked record.
-class CLinkInfo::ReferrerSet {
- public:
-  template <class It>
-  ReferrerSet(It first, It last) {
-    m_slots.assign(64, 0);
-    for (; first != last; ++first) Insert(*first);
-  }
-  bool Contains(std::uint32_t index) const {
-    const std::uint64_t key = std::uint64_t{index} + 1;
-    for (std::size_t i = Slot(index);; i = (i + 1) & (m_slots.size() - 1)) {
-      if (m_slots[i] == key) return true;
-      if (m_slots[i] == 0) return false;
-    }
-  }
-  // The index must not be a member yet.
-  void Insert(std::uint32_t index) {
-    if ((m_count + 1) * 2 > m_slots.size()) Grow();
-    Place(std::uint64_t{index} + 1);
-    ++m_count;
-  }
-
- private:
-  std::size_t Slot(std::uint32_t index) const {
-    return static_cast<std::size_t>((std::uint64_t{index} * 0x9E3779B97F4A7C15ull) >> 32) & (m_slots.size() - 1);
-  }
-  void Place(std::uint64_t key) {
-    std::size_t i = Slot(static_cast<std::uint32_t>(key - 1));
-    while (m_slots[i] != 0) i = (i + 1) & (m_slots.size() - 1);
-    m_slots[i] = key;
-  }
-  void Grow() {
-    std::vector<std::uint64_t> old(m_slots.size() * 2, 0);
-    old.swap(m_slots);
-    for (std::uint64_t key : old)
-      if (key) Place(key);
-  }
-  // index + 1 per member (so 0 is free); 64 bits, as a record index may be 0xFFFFFFFF.
-  std::vector<std::uint64_t> m_slots;
-  std::size_t m_count = 0;
-};
-
-bool CLinkInfo::HasReferrer(std::uint32_t index) const {
-  // A page names the same target many times over while it is scanned.
-  if (!m_dwaReferrers.empty() && m_dwaReferrers.back() == index) return true;
-  if (m_referrerSet) return m_referrerSet->Contains(index);
-  for (std::uint32_t r : m_dwaReferrers)
-    if (r == index) return true;
-  return false;
-}
-
-bool CLinkInfo::AddReferrerIndex(std::uint32_t index) {
-  if (HasReferrer(index)) return false;
-  m_dwaReferrers.push_back(index);
-  if (m_referrerSet) {
-    m_referrerSet->Insert(index);
-  } else if (m_dwaReferrers.size() > kReferrerScanLimit) {
-    m_referrerSet = std::make_unique<ReferrerSet>(m_dwaReferrers.begin(), m_dwaReferrers.end());
-  }
-  return true;
-}
 
 const std::string& CLinkInfo::GetUrl() const { return m_pDoc->GetUrl(m_nIndex); }
 

@@ -58,10 +58,6 @@ class CLinkInfo {
   CLinkInfo(const CLinkInfo&) = delete;
   CLinkInfo& operator=(const CLinkInfo&) = delete;
 
-  // Enters a referrer's index unless it is there already; true when it was new.
-  bool AddReferrerIndex(std::uint32_t index);
-  bool HasReferrer(std::uint32_t index) const;
-
   const std::string& GetUrl() const;
   std::string GetStatusText() const { return StatusText(m_nStatus); }
   std::uint32_t GetLinksOutCount() const { return m_nLinksOut; }
@@ -90,6 +86,10 @@ class CLinkInfo {
   mutable std::vector<std::uint32_t> m_dwaTargets;
   mutable bool m_bTargetsInOrder = true;
   std::uint32_t m_nIndex = 0;
+  // The record's place in its document's active list (CWexoDoc::IsActive); kNotActive when
+  // it has none.
+  static constexpr std::uint32_t kNotActive = 0xFFFFFFFFu;
+  std::uint32_t m_nActiveSlot = kNotActive;
   std::uint16_t m_wRequestKind = REQUEST_GET;
   std::int64_t m_nSize = 0;
   std::int16_t m_nLevel = -1;
@@ -120,9 +120,6 @@ class CLinkInfo {
  private:
   const CCharsetInfo* m_pCharset = nullptr;
   const std::string* m_pcsServer = nullptr;
-  // Referrer membership for records with many referrers, so AddReferrerIndex stays O(1).
-  class ReferrerSet;
-  std::unique_ptr<ReferrerSet> m_referrerSet;
 };
 
 // Points the record at the pooled string for a Server header text.

@@ -72,6 +72,9 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
 void CWexoDoc::ScheduleFetches() {
   // No record yet: a new document whose starting dialog is still open has not begun.
   if (m_obaLinks.empty() || m_bFinished || m_bPaused || App().InLongPass()) return;
+  // Bodies waiting for the parser hold half the memory bodies may take: new fetches wait for
+  // the pump (each parsed result posts a tick) instead of sending their bodies to files.
+  if (!m_paFinished.empty() && BodyBytesInMemory() > kMemoryBodiesLimit / 2) return;
   const CLinkInfo* selected = m_pRows ? m_pRows->SelectedRecord() : nullptr;
   const int limit = m_settings.Threads < 1 ? 1 : m_settings.Threads;
   bool startedAny = false;
@@ -190,7 +193,7 @@ void CWexoDoc::ProcessFinishedFetches() {
   const bool newSecond = now != m_tLastPump;
   if (newSecond) {
     for (CLinkInfo* link : m_paActive) {
-      if (now - link->m_tStart > timeout) {
+      if (link && now - link->m_tStart > timeout) {
         const platform::HINTERNET h = link->TakeInternetHandle();
         if (h) platform::InternetCloseHandle(h);
       }

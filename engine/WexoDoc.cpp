@@ -90,6 +90,11 @@ CLinkInfo* CWexoDoc::NewLink(const std::string& url, CLinkInfo* parent, std::uin
     link->m_nLevel = static_cast<std::int16_t>(parent->m_nLevel + 1);
     // The newest record comes last in table order.
     parent->m_dwaTargets.push_back(index);
+    // The page being scanned keeps its set of targets whole.
+    if (m_nTargetsPage == parent->m_nIndex && m_nTargetsCovered + 1 == parent->m_dwaTargets.size()) {
+      m_targetSet.Insert(index);
+      ++m_nTargetsCovered;
+    }
   } else {
     link->m_nLevel = 0;
   }
@@ -129,8 +134,24 @@ void CWexoDoc::ResetRecord(CLinkInfo* link) {
   SetStatus(link, STATUS_PENDING, std::string());
 }
 
+bool CWexoDoc::NewTargetOfPage(const CLinkInfo& page, std::uint32_t target) {
+  const std::vector<std::uint32_t>& targets = page.m_dwaTargets;
+  if (m_nTargetsPage != page.m_nIndex || m_nTargetsCovered != targets.size()) {
+    m_nTargetsPage = page.m_nIndex;
+    m_targetSet.Clear(targets.size());
+    for (std::uint32_t t : targets) m_targetSet.Insert(t);
+  }
+  if (!m_targetSet.Insert(target)) {
+    m_nTargetsCovered = targets.size();
+    return false;
+  }
+  m_nTargetsCovered = targets.size() + 1;
+  return true;
+}
+
 void CWexoDoc::AddReferrer(CLinkInfo* target, CLinkInfo* page) {
-  if (!target->AddReferrerIndex(page->m_nIndex)) return;
+  if (!NewTargetOfPage(*page, target->m_nIndex)) return;
+  target->m_dwaReferrers.push_back(page->m_nIndex);
   std::vector<std::uint32_t>& targets = page->m_dwaTargets;
   if (!targets.empty() && targets.back() > target->m_nIndex) page->m_bTargetsInOrder = false;
   targets.push_back(target->m_nIndex);
@@ -261,15 +282,35 @@ void CWexoDoc::ToggleCheckExternal() {
   }
 }
 
-void CWexoDoc::AddActive(CLinkInfo* link) { m_paActive.push_back(link); }
+void CWexoDoc::AddActive(CLinkInfo* link) {
+  if (IsActive(link)) return;
+  link->m_nActiveSlot = static_cast<std::uint32_t>(m_paActive.size());
+  m_paActive.push_back(link);
+}
 
 void CWexoDoc::RemoveActive(CLinkInfo* link) {
-  auto it = std::find(m_paActive.begin(), m_paActive.end(), link);
-  if (it != m_paActive.end()) m_paActive.erase(it);
+  if (!IsActive(link)) return;
+  m_paActive[link->m_nActiveSlot] = nullptr;
+  link->m_nActiveSlot = CLinkInfo::kNotActive;
+  ++m_nActiveHoles;
+  while (!m_paActive.empty() && !m_paActive.back()) {
+    m_paActive.pop_back();
+    --m_nActiveHoles;
+  }
+  // Closing up costs the list's length, paid for by the removals that made its holes.
+  if (m_nActiveHoles < 64 || 2 * m_nActiveHoles < m_paActive.size()) return;
+  std::size_t kept = 0;
+  for (CLinkInfo* active : m_paActive) {
+    if (!active) continue;
+    active->m_nActiveSlot = static_cast<std::uint32_t>(kept);
+    m_paActive[kept++] = active;
+  }
+  m_paActive.resize(kept);
+  m_nActiveHoles = 0;
 }
 
 bool CWexoDoc::IsActive(const CLinkInfo* link) const {
-  return std::find(m_paActive.begin(), m_paActive.end(), link) != m_paActive.end();
+  return link->m_nActiveSlot < m_paActive.size() && m_paActive[link->m_nActiveSlot] == link;
 }
 
 std::string CWexoDoc::ActiveThreadsMessage() const {
@@ -277,6 +318,7 @@ std::string CWexoDoc::ActiveThreadsMessage() const {
       "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
       "Active threads: \n\n";
   for (const CLinkInfo* link : m_paActive) {
+    if (!link) continue;
     text += link->GetUrl();
     // Only a thread that has ended has an exit code to show; a running one shows its URL alone.
     if (link->m_hThread && link->m_hThread->GetExitCode() != CWorkerThread::kStillActive) {

@@ -19,6 +19,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
+#include "engine/IndexSet.h"
 #include "engine/LinkInfo.h"
 #include "engine/UrlMap.h"
 #include "platform/TextFile.h"
@@ -146,8 +147,7 @@ class CWexoDoc {
   std::int32_t GetFinishedCount() const { return m_nFinished; }
   // Seconds of checking over all runs, the running one included.
   std::int64_t GetElapsedSeconds() const;
-  // Records whose worker runs, or whose result waits for the pump.
-  std::span<CLinkInfo* const> GetActiveRecords() const { return m_paActive; }
+  // The record's worker runs, or its result waits for the pump.
   bool IsActive(const CLinkInfo* link) const;
 
   bool IsInternal(std::string_view url) const;
@@ -215,6 +215,9 @@ class CWexoDoc {
   bool AnyStartablePending();
   void NotePending(CLinkInfo* link);
   void IndexRecord(std::uint32_t index);
+  // False when page links to target already; otherwise the caller appends target to the
+  // page's targets.
+  bool NewTargetOfPage(const CLinkInfo& page, std::uint32_t target);
   void AddActive(CLinkInfo* link);
   void RemoveActive(CLinkInfo* link);
   void NotifyStatusText();
@@ -240,7 +243,11 @@ class CWexoDoc {
   std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
   UrlMap m_mapUrls{m_saUrls};
   std::string m_csRootUrl;
+  // Records whose worker runs or whose result waits, in the order they started. A record
+  // knows its slot, so membership and removal cost O(1): a removed record leaves a hole
+  // (nullptr) until the holes are the larger part and the list is closed up.
   std::vector<CLinkInfo*> m_paActive;
+  std::size_t m_nActiveHoles = 0;
   std::int16_t m_nActiveThreads = 0;
   std::int32_t m_nPending = 0;
   std::int32_t m_nFinished = 0;
@@ -264,6 +271,14 @@ class CWexoDoc {
   std::unordered_map<std::string, std::vector<std::uint32_t>, TextHash, std::equal_to<>> m_byHost;
   std::string m_prefixScratch;  // the host prefix of the record being indexed
   std::unordered_map<std::string, std::vector<std::uint32_t>> m_byMailDomain;
+  // The targets of the page whose links are being added. A page is among a target's
+  // referrers exactly when the target is among the page's targets, and this small set is at
+  // hand where the target's referrers lie anywhere in memory. It covers the first
+  // m_nTargetsCovered targets of page m_nTargetsPage and is rebuilt for another page, or
+  // when that page's targets changed behind it.
+  IndexSet m_targetSet;
+  std::uint32_t m_nTargetsPage = UrlMap::kNone;
+  std::size_t m_nTargetsCovered = 0;
   // This document's one-second clock of the pump.
   std::int64_t m_tLastPump = 0;
   bool m_bInPump = false;

@@ -153,6 +153,16 @@ class CFtpConnection;
 class CHttpConnection;
 class CHttpFile;
 
+// Takes body bytes as the transfer receives them (CInternetFile::ReadInto). Whatever Write
+// throws ends the transfer and comes out of ReadInto.
+class IBodyWriter {
+ public:
+  virtual void Write(const char* data, std::size_t n) = 0;
+
+ protected:
+  ~IBodyWriter() = default;
+};
+
 // Result of a request: the body, read in chunks.
 class CInternetFile {
  public:
@@ -164,6 +174,10 @@ class CInternetFile {
   // some bytes arrive. Throws CInternetException on a receive error or when the
   // session has been closed (12017).
   std::size_t Read(void* buffer, std::size_t count);
+  // Hands the rest of the body to writer in the pieces curl receives, with no copy of its
+  // own, at most limit bytes; gives the bytes written. more tells that the body goes on
+  // beyond limit (that rest stays unread). Throws as Read does.
+  std::int64_t ReadInto(IBodyWriter& writer, std::int64_t limit, bool& more);
 
   // Ends the request. A body not read to its end is abandoned and its connection
   // closed; a finished one goes back to the pool. Safe to call twice.

@@ -286,6 +286,24 @@ size_t Transfer::OnWrite(char* data, size_t size, size_t n, void* self) {
   auto* t = static_cast<Transfer*>(self);
   const size_t total = size * n;
   t->m_headersDone = true;
+  if (t->m_writer) {
+    try {
+      const std::size_t take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(total), t->m_writeRoom));
+      if (take > 0) t->m_writer->Write(data, take);
+      t->m_writeRoom -= static_cast<std::int64_t>(take);
+      if (take < total) {
+        // Beyond the limit: kept unread, and the reading stops.
+        t->m_buffer.assign(data + take, total - take);
+        t->m_bufferPos = 0;
+        t->m_writer = nullptr;
+      }
+      return total;
+    } catch (...) {
+      t->m_writeError = std::current_exception();
+      t->m_writer = nullptr;
+      return 0;  // curl ends the transfer with a write error
+    }
+  }
   if (t->m_bufferPos == t->m_buffer.size()) {
     t->m_buffer.clear();
     t->m_bufferPos = 0;
@@ -402,6 +420,56 @@ std::size_t Transfer::Read(SessionState& s, void* buffer, std::size_t count) {
   }
   if (m_result != CURLE_OK) Fail(s, m_result);
   return 0;
+}
+
+std::int64_t Transfer::ReadInto(SessionState& s, IBodyWriter& writer, std::int64_t limit, bool& more) {
+  if (!m_added) throw CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+  more = false;
+  // What came before this call first.
+  std::int64_t done = 0;
+  if (m_bufferPos < m_buffer.size()) {
+    const auto take = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(m_buffer.size() - m_bufferPos), limit));
+    writer.Write(m_buffer.data() + m_bufferPos, take);
+    m_bufferPos += take;
+    done = static_cast<std::int64_t>(take);
+    if (m_bufferPos < m_buffer.size()) {
+      more = true;
+      return done;
+    }
+    m_buffer.clear();
+    m_bufferPos = 0;
+  }
+  if (m_done) {
+    if (m_result != CURLE_OK) Fail(s, m_result);
+    return done;
+  }
+  m_writer = &writer;
+  m_writeRoom = limit - done;
+  m_writeError = nullptr;
+  try {
+    if (m_paused) {
+      m_paused = false;
+      curl_easy_pause(m_easy, CURLPAUSE_CONT);  // may deliver held data at once
+    }
+    Pump(s, [this] { return m_writer == nullptr; });
+  } catch (...) {
+    m_writer = nullptr;
+    throw;
+  }
+  const bool stopped = m_writer == nullptr;
+  m_writer = nullptr;
+  done = limit - m_writeRoom;
+  if (m_writeError) {
+    m_broken = true;
+    std::rethrow_exception(std::exchange(m_writeError, nullptr));
+  }
+  if (stopped) {
+    more = true;
+  } else if (m_result != CURLE_OK) {
+    Fail(s, m_result);
+  }
+  return done;
 }
 
 bool Transfer::Detach(SessionState& s) {
@@ -622,6 +690,11 @@ void CInternetFile::StartTransfer(const std::string& poolKey, bool http) {
 std::size_t CInternetFile::Read(void* buffer, std::size_t count) {
   if (!m_transfer) throw CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
   return m_transfer->Read(*m_session, buffer, count);
+}
+
+std::int64_t CInternetFile::ReadInto(IBodyWriter& writer, std::int64_t limit, bool& more) {
+  if (!m_transfer) throw CInternetException(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+  return m_transfer->ReadInto(*m_session, writer, limit, more);
 }
 
 }  // namespace platform

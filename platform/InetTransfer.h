@@ -8,12 +8,17 @@
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace platform {
+class IBodyWriter;
+}
 
 namespace platform::inet_detail {
 
@@ -89,6 +94,8 @@ class Transfer {
   void Start(SessionState& s, Kind kind);
   // Body bytes; 0 at the end. Throws CInternetException.
   std::size_t Read(SessionState& s, void* buffer, std::size_t count);
+  // The rest of the body straight to writer (CInternetFile::ReadInto).
+  std::int64_t ReadInto(SessionState& s, IBodyWriter& writer, std::int64_t limit, bool& more);
   // Takes the easy handle out of the multi; true when it ended cleanly.
   bool Detach(SessionState& s);
 
@@ -143,6 +150,11 @@ class Transfer {
   std::string m_buffer;
   std::size_t m_bufferPos = 0;
   bool m_paused = false;
+  // While ReadInto runs: where the body goes, the bytes it may still take, and what its
+  // Write threw (curl's callback must not throw).
+  IBodyWriter* m_writer = nullptr;
+  std::int64_t m_writeRoom = 0;
+  std::exception_ptr m_writeError;
 };
 
 // A server name that can stand in a URL: not empty, no blanks, controls or delimiters.

@@ -8,14 +8,12 @@
 
 #include "engine/EngineContext.h"
 #include "report/Outputs.h"
+#include "ui/WindowModule.h"
 #include "ui/WxHost.h"
 
 class CMainFrame;
 class CWexoApp;
 class WexoDocManager;
-
-// What the command line asks for at start: nothing, a new check, or opening a document file.
-enum class StartCommand { Nothing, New, Open };
 
 class WexoApplication : public wxApp {
  public:

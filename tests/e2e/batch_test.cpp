@@ -1,6 +1,11 @@
 // The program's batch command line, run as a separate process without a display.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +66,41 @@ TEST_F(BatchRun, ASettingsFileThatIsAFifoGivesTheDefaults) {
   struct stat st;
   ASSERT_EQ(::lstat((dir / "wexo.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(BatchRun, WithoutADisplayNoWindowLibraryIsLoaded) {
+  // A server that takes the connection and never answers keeps the check running.
+  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(server, 4), 0);
+  ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&at), &length), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(at.sin_port)) + "/";
+  const std::string ini = (dir / "wexo.ini").string();
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("WEXO_INI", ini.c_str(), 1);
+    ::setenv("TMPDIR", dir.c_str(), 1);
+    ::execl(WEXO_EXE, WEXO_EXE, "-url", url.c_str(), "-export", (dir / "all.txt").c_str(), nullptr);
+    ::_exit(127);
+  }
+  pollfd waiting{server, POLLIN, 0};
+  const bool connected = ::poll(&waiting, 1, 30000) == 1;
+  const std::string maps = ReadAll("/proc/" + std::to_string(pid) + "/maps");
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ::close(server);
+  ASSERT_TRUE(connected) << "the check did not reach its server";
+  EXPECT_NE(maps.find("libcurl"), std::string::npos) << maps;
+  for (const char* library : {"libwx_", "libgtk", "libgdk", "wexo-window"})
+    EXPECT_EQ(maps.find(library), std::string::npos) << library << " is mapped";
 }
 
 TEST_F(BatchRun, WithoutSwitchesPrintsUsage) {

@@ -409,6 +409,30 @@ TEST_F(FetchHttpTest, UnusableTemporaryFolderIsTheUrlsFileError) {
   EXPECT_FALSE(run.result.HasBody());
 }
 
+TEST_F(FetchHttpTest, BodiesInMemoryStayWithinTheirBound) {
+  // Results waiting for the parser keep their bodies; once those fill the bound, the next
+  // bodies go to files, whole, until memory is given back.
+  ASSERT_EQ(BodyBytesInMemory(), 0u);
+  const std::string target = "/page?size=" + std::to_string(kMemoryBodyLimit);
+  const std::size_t fit = kMemoryBodiesLimit / kMemoryBodyLimit;
+  std::vector<FetchRun> waiting;
+  for (std::size_t i = 0; i < fit + 2; ++i) {
+    std::string body;
+    waiting.push_back(Fetch(target, REQUEST_GET, 1, nullptr, &body));
+    EXPECT_EQ(body, PageBytes(kMemoryBodyLimit)) << i;
+    EXPECT_EQ(waiting.back().result.body != nullptr, i < fit) << i;
+    EXPECT_EQ(waiting.back().result.csBodyFile.empty(), i < fit) << i;
+  }
+  EXPECT_EQ(BodyBytesInMemory(), fit * kMemoryBodyLimit);
+  FetchResult copy = waiting.front().result;
+  waiting.clear();
+  EXPECT_EQ(BodyBytesInMemory(), kMemoryBodyLimit) << "a copy of a result keeps its body";
+  copy = FetchResult();
+  EXPECT_EQ(BodyBytesInMemory(), 0u);
+  EXPECT_TRUE(Fetch(target).result.body) << "memory given back serves the next body";
+  EXPECT_EQ(BodyBytesInMemory(), 0u);
+}
+
 TEST_F(FetchHttpTest, ConnectionFailures) {
   struct Case {
     std::string url;

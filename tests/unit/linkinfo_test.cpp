@@ -135,6 +135,31 @@ TEST_F(LinkInfoTest, AddReferrerOnceAndLowersDepth) {
   EXPECT_EQ(deepUrls.front(), "http://h/seven");
 }
 
+TEST_F(LinkInfoTest, EachPageAndTargetPairOnceWhilePagesAreScanned) {
+  // New records found on a page, links to known ones, a second page in between, the targets
+  // sorted while the page is scanned: every pair is entered once, on both sides.
+  CLinkInfo* page = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  CLinkInfo* other = doc.NewLink("http://h/other", nullptr, REQUEST_GET);
+  std::vector<CLinkInfo*> known;
+  for (int i = 0; i < 50; ++i) known.push_back(doc.NewLink("http://h/k" + std::to_string(i), nullptr, REQUEST_GET));
+  std::vector<CLinkInfo*> found;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 50; ++i) {
+      if (round == 0) found.push_back(doc.NewLink("http://h/n" + std::to_string(i), page, REQUEST_GET));
+      doc.AddReferrer(found[i], page);
+      doc.AddReferrer(known[(i * 7) % 50], page);
+      if (i % 10 == 0) doc.AddReferrer(known[i], other);
+      if (i == 25) doc.GetTargets(*page);
+    }
+  }
+  EXPECT_EQ(doc.GetTargets(*page).size(), 100u);
+  EXPECT_EQ(doc.GetTargets(*other).size(), 5u);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(found[i]->GetLinksInCount(), 1u) << i;
+    EXPECT_EQ(known[i]->GetLinksInCount(), i % 10 == 0 ? 2u : 1u) << i;
+  }
+}
+
 TEST_F(LinkInfoTest, LinksOutInTableOrder) {
   CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   CLinkInfo* early = doc.NewLink("http://h/early", nullptr, REQUEST_GET);

@@ -120,6 +120,28 @@ TEST_F(SchedulerTest, ThreadLimit) {
   }
 }
 
+TEST_F(SchedulerTest, WhileBodiesFillMemoryNewFetchesWaitForTheParser) {
+  auto doc = NewDoc(4, 2);
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 2u);
+  ASSERT_TRUE(TakeBodyBytes(kMemoryBodiesLimit));
+  FakeWorkers::Finish(*doc, workers.started[0], 200);
+  ASSERT_EQ(DocumentTestAccess::QueuedResults(*doc), 1u);
+  doc->ScheduleFetches();
+  EXPECT_EQ(workers.started.size(), 2u) << "a result waits: no new fetch";
+  doc->ProcessFinishedFetches();
+  doc->ScheduleFetches();
+  EXPECT_EQ(workers.started.size(), 3u) << "nothing of this document waits: fetches go on, whatever holds the memory";
+  GiveBackBodyBytes(kMemoryBodiesLimit);
+  for (std::size_t i = 1; i < workers.started.size(); ++i) FakeWorkers::Finish(*doc, workers.started[i], 200);
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 4u);
+  FakeWorkers::Finish(*doc, workers.started[3], 200);
+  while (DocumentTestAccess::HasQueuedResults(*doc)) doc->ProcessFinishedFetches();
+  doc->ScheduleFetches();
+  EXPECT_TRUE(DocumentTestAccess::Finished(*doc));
+}
+
 TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
   auto doc = NewDoc(2, 5);
   workers.refuse = true;

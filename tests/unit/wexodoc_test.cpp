@@ -237,6 +237,43 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
   EXPECT_EQ(view.closings, 1);
 }
 
+TEST_F(DocTest, ActiveListKeepsStartOrderThroughRemovals) {
+  CWexoDoc doc{host.Context()};
+  CWexoDoc other{host.Context()};
+  CLinkInfo* stranger = other.NewLink("http://h/stranger", nullptr, REQUEST_GET);
+  DocumentTestAccess::AddActive(other, stranger);
+  std::vector<CLinkInfo*> links;
+  for (int i = 0; i < 300; ++i) {
+    links.push_back(doc.NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
+    DocumentTestAccess::AddActive(doc, links.back());
+  }
+  DocumentTestAccess::AddActive(doc, links[5]);  // already there: stays in its place
+  EXPECT_FALSE(doc.IsActive(stranger)) << "another document's record, whatever its slot";
+  // Removals from the front, the middle and the end, enough to close up the list on the way.
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    if (i % 7 == 3 || i == 298) {
+      expected += "http://h/" + std::to_string(i) + "\n";
+      continue;
+    }
+    DocumentTestAccess::RemoveActive(doc, links[i]);
+    DocumentTestAccess::RemoveActive(doc, links[i]);  // a second removal changes nothing
+  }
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(doc.IsActive(links[i]), i % 7 == 3 || i == 298) << i;
+  DocumentTestAccess::ActiveThreads(doc) = 1;
+  EXPECT_FALSE(doc.CanCloseFrame());
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0], doc.ActiveThreadsMessage());
+  EXPECT_TRUE(doc.ActiveThreadsMessage().ends_with("Active threads: \n\n" + expected));
+  // Started again after its removal, a record goes to the end.
+  DocumentTestAccess::RemoveActive(doc, links[3]);
+  DocumentTestAccess::AddActive(doc, links[3]);
+  EXPECT_TRUE(doc.ActiveThreadsMessage().ends_with("http://h/298\nhttp://h/3\n"));
+  for (CLinkInfo* link : links) DocumentTestAccess::RemoveActive(doc, link);
+  EXPECT_TRUE(DocumentTestAccess::Active(doc).empty());
+  EXPECT_TRUE(other.IsActive(stranger));
+}
+
 TEST_F(DocTest, CloseAllHandlesTakesEachHandleOnce) {
   CWexoDoc doc{host.Context()};
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
