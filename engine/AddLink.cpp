@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "algorithms/Regex.h"
 #include "engine/Charset.h"
+#include "engine/CheckSettings.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
@@ -35,29 +37,47 @@ std::uint16_t RequestKindByExtension(std::string_view url) {
   return IsHeadExtension(ext) ? REQUEST_HEAD : REQUEST_GET;
 }
 
-constexpr const char* kSessionIdKeys[] = {"SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4",
-                                          "SessionIdRegEx5"};
-
-// The session-id patterns as the settings file holds them now. Read for every internal link,
-// so they are kept until the file may have changed: a write of ours, a re-read, or the
-// settings layer's own recheck interval.
-const std::array<std::string, 5>& SessionIdPatterns() {
-  static std::array<std::string, 5> patterns;
-  static std::uint64_t generation = 0;
-  static std::string iniFile;
-  static std::chrono::steady_clock::time_point read;
-  const std::string& file = platform::SettingsFile();
-  const auto now = std::chrono::steady_clock::now();
-  if (generation != platform::ProfileGeneration() || iniFile != file ||
-      now - read >= platform::ProfileRecheckInterval()) {
-    for (std::size_t i = 0; i < patterns.size(); ++i)
-      patterns[i] = platform::GetPrivateProfileString("Options", kSessionIdKeys[i], "", file);
-    generation = platform::ProfileGeneration();
-    iniFile = file;
-    read = now;
+// The session-id rewrite of internal links. The patterns are read at every internal link, so
+// a changed settings file takes effect at the next one; they are looked up again only when the
+// file may have changed (a write of ours, a re-read, or the settings layer's own recheck
+// interval), and a pattern is compiled again only when its text changed.
+class SessionIdRewriter {
+ public:
+  void Apply(const CWexoApp& app, std::string& link) {
+    Refresh(app);
+    for (std::unique_ptr<Regex>& re : m_compiled) {
+      if (!re) continue;  // an empty setting
+      if (re->Match(link) && re->GroupCount() == 2) {
+        std::string rewritten = re->Substitute("\\1\\2");
+        link.swap(rewritten);
+      }
+    }
   }
-  return patterns;
-}
+
+ private:
+  void Refresh(const CWexoApp& app) {
+    const std::string& file = platform::SettingsFile();
+    const auto now = std::chrono::steady_clock::now();
+    if (m_generation == platform::ProfileGeneration() && m_file == file &&
+        now - m_read < platform::ProfileRecheckInterval())
+      return;
+    SessionIdPatternTexts texts = ReadSessionIdPatterns(app);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      if (texts[i] == m_texts[i]) continue;
+      m_compiled[i] = texts[i].empty() ? nullptr : std::make_unique<Regex>(texts[i]);
+      m_texts[i] = std::move(texts[i]);
+    }
+    m_generation = platform::ProfileGeneration();
+    m_file = file;
+    m_read = now;
+  }
+
+  SessionIdPatternTexts m_texts;
+  std::array<std::unique_ptr<Regex>, kSessionIdPatternCount> m_compiled;
+  std::uint64_t m_generation = 0;
+  std::string m_file;
+  std::chrono::steady_clock::time_point m_read;
+};
 
 }  // namespace
 
@@ -71,14 +91,8 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
       (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
   const bool lowerCase = m_settings.MakeLowerCase && internalLink;
   if (internalLink) {
-    for (const std::string& pattern : SessionIdPatterns()) {
-      if (pattern.empty()) continue;
-      Regex re(pattern);
-      if (re.Match(link) && re.GroupCount() == 2) {
-        std::string rewritten = re.Substitute("\\1\\2");
-        link.swap(rewritten);
-      }
-    }
+    static SessionIdRewriter sessionIds;  // user-interface thread only, as every AddLink
+    sessionIds.Apply(*m_ctx.app, link);
   }
 
   CanonicalizeUrl(link, lowerCase, codePage);

@@ -43,12 +43,11 @@ bool CWexoApp::GetProfileBinary(const char* section, const char* entry, std::vec
 
 bool CWexoApp::WriteProfileBinary(const char* section, const char* entry, const std::uint8_t* data,
                                   std::size_t size) const {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(size * 2);
   for (std::size_t i = 0; i < size; ++i) {
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 15];
+    text += platform::AsciiHexDigit(data[i] >> 4);
+    text += platform::AsciiHexDigit(data[i]);
   }
   return platform::WritePrivateProfileString(section, entry, text.c_str(),
                                              platform::StateIniPath(platform::SettingsFile()));

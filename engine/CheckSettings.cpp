@@ -52,6 +52,9 @@ const std::array<SettingField, 36> kFields = {{
     {"CheckDoubleSlash", &S::CheckDoubleSlash, 1, nullptr, 0, kFlag},
 }};
 
+constexpr std::array<const char*, kSessionIdPatternCount> kSessionIdKeys = {
+    "SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4", "SessionIdRegEx5"};
+
 }  // namespace
 
 std::span<const SettingField> CheckSettingFields() { return kFields; }
@@ -79,6 +82,15 @@ CheckSettings ReadCheckSettings(const CWexoApp& app) {
   }
   s.UserAgent = UserAgentFromSetting(s.UserAgent);
   return s;
+}
+
+std::span<const char* const> SessionIdPatternKeys() { return kSessionIdKeys; }
+
+SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app) {
+  SessionIdPatternTexts texts;
+  for (std::size_t i = 0; i < kSessionIdKeys.size(); ++i)
+    texts[i] = app.GetProfileString("Options", kSessionIdKeys[i], "");
+  return texts;
 }
 
 std::string UserAgentFromSetting(std::string value) {

@@ -2,6 +2,8 @@
 // settings reader, the document file and the options pages share.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -79,6 +81,18 @@ const SettingField* FindSettingField(std::string_view key);
 
 // The settings as [Options] holds them now (absent keys give the defaults).
 CheckSettings ReadCheckSettings(const CWexoApp& app);
+
+// ---- Keys read where they are used, not by the document
+
+// The session-id patterns, [Options] SessionIdRegEx and SessionIdRegEx2 to SessionIdRegEx5,
+// applied in this order to every internal link added. They are read at each use: a changed
+// settings file takes effect at the next link.
+inline constexpr std::size_t kSessionIdPatternCount = 5;
+using SessionIdPatternTexts = std::array<std::string, kSessionIdPatternCount>;
+// Their keys, in the order they apply.
+std::span<const char* const> SessionIdPatternKeys();
+// The patterns as [Options] holds them now; an absent key reads as empty.
+SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app);
 
 // The User-Agent from the Tolvak setting: the blank after "Tolvak" becomes '/' unless the
 // value begins with "Tolvak ".

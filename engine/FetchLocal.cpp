@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/HtmlEscape.h"
 #include "engine/SchemeHandlers.h"
 #include "engine/TempFiles.h"
 #include "platform/FileUrl.h"
@@ -25,15 +26,7 @@ constexpr std::size_t kShortMessage = 255;
 std::string HtmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
+  AppendHtmlEscaped(out, text, kFolderListingRules);
   return out;
 }
 

@@ -48,7 +48,6 @@ using platform::AsciiLower;
 using platform::IsAsciiSpace;
 
 constexpr unsigned kCpUtf8 = platform::kCpUtf8;
-const char kHex[] = "0123456789ABCDEF";
 
 bool IsAsciiAlnum(char32_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -65,12 +64,6 @@ bool HasHighBytes(std::string_view s) {
   return false;
 }
 
-void AppendEscape(std::string& out, unsigned char b) {
-  out.push_back('%');
-  out.push_back(kHex[b >> 4]);
-  out.push_back(kHex[b & 15]);
-}
-
 // The chosen kinds of bytes as escapes: 0x80 and above, control bytes (below 0x20, 0x7F),
 // the blank.
 std::string EscapeBytes(std::string_view s, bool high, bool controls, bool blank) {
@@ -80,7 +73,7 @@ std::string EscapeBytes(std::string_view s, bool high, bool controls, bool blank
     unsigned char b = static_cast<unsigned char>(c);
     bool escape = (high && b >= 0x80) || (controls && (b < 0x20 || b == 0x7F)) || (blank && b == 0x20);
     if (escape)
-      AppendEscape(out, b);
+      platform::AppendPercentEscape(out, b);
     else
       out.push_back(c);
   }
@@ -114,7 +107,7 @@ std::string DecodeSafeEscapes(std::string_view s, bool lowerCase) {
       if (i + 2 < s.size() && AsciiHexValue(s[i + 1]) >= 0 && AsciiHexValue(s[i + 2]) >= 0) {
         unsigned char b = static_cast<unsigned char>(AsciiHexValue(s[i + 1]) * 16 + AsciiHexValue(s[i + 2]));
         if (KeepEscaped(b, inQuery))
-          AppendEscape(out, b);
+          platform::AppendPercentEscape(out, b);
         else
           out.push_back(lowerCase ? AsciiLower(static_cast<char>(b)) : static_cast<char>(b));
         i += 2;
@@ -133,8 +126,8 @@ std::string DecodeSafeEscapes(std::string_view s, bool lowerCase) {
 void UppercaseEscapes(std::string& s) {
   for (size_t i = 0; i + 2 < s.size(); ++i) {
     if (s[i] == '%' && AsciiHexValue(s[i + 1]) >= 0 && AsciiHexValue(s[i + 2]) >= 0) {
-      s[i + 1] = kHex[AsciiHexValue(s[i + 1])];
-      s[i + 2] = kHex[AsciiHexValue(s[i + 2])];
+      s[i + 1] = platform::AsciiHexDigit(AsciiHexValue(s[i + 1]));
+      s[i + 2] = platform::AsciiHexDigit(AsciiHexValue(s[i + 2]));
       i += 2;
     }
   }

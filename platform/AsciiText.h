@@ -30,6 +30,16 @@ constexpr bool IsAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'
 constexpr int AsciiHexValue(char c) {
   return IsAsciiDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
 }
+// The upper-case hex digit of the low four bits of value: the digits of the percent escapes
+// the program writes.
+constexpr char AsciiHexDigit(unsigned value) { return "0123456789ABCDEF"[value & 15]; }
+
+// Appends c as '%' and two upper-case hex digits.
+inline void AppendPercentEscape(std::string& out, unsigned char c) {
+  out += '%';
+  out += AsciiHexDigit(c >> 4);
+  out += AsciiHexDigit(c);
+}
 
 constexpr char AsciiLower(char c) { return IsAsciiUpper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
 constexpr char AsciiUpper(char c) { return IsAsciiLower(c) ? static_cast<char>(c - 'a' + 'A') : c; }

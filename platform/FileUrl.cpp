@@ -8,15 +8,12 @@
 namespace platform {
 
 std::string EscapeFilePath(std::string_view path) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(path.size());
   for (char c : path) {
     unsigned char b = static_cast<unsigned char>(c);
     if (b < 0x21 || b == 0x7F || c == '%' || c == '#' || c == '?' || c == '\\') {
-      out.push_back('%');
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 15]);
+      AppendPercentEscape(out, b);
     } else {
       out.push_back(c);
     }

@@ -141,7 +141,6 @@ size_t SchemeLength(std::string_view url) {
 }
 
 std::string EscapeUrlPath(std::string_view path, bool escapeLeadingSlash) {
-  static const char hex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(path.size() + 8);
   for (size_t i = 0; i < path.size(); ++i) {
@@ -150,9 +149,7 @@ std::string EscapeUrlPath(std::string_view path, bool escapeLeadingSlash) {
         c == '~' || (c == '/' && (i > 0 || !escapeLeadingSlash))) {
       out += static_cast<char>(c);
     } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      AppendPercentEscape(out, c);
     }
   }
   return out;

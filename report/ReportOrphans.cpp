@@ -20,13 +20,13 @@
 #include "engine/Application.h"
 #include "engine/CheckSettings.h"
 #include "engine/FtpDialogModel.h"
+#include "engine/HtmlEscape.h"
 #include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
 #include "platform/FileUrl.h"
 #include "platform/InetFtp.h"
 #include "platform/TextFile.h"
-#include "report/HtmlEscape.h"
 #include "report/ReportWriter.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/HtmlEscape.h"
+#include "engine/HtmlEscape.h"
 #include "report/Report.h"
 
 class CLinkInfo;

@@ -4,15 +4,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/HtmlEscape.h"
 #include "engine/WexoDoc.h"
 #include "platform/LocalTime.h"
-#include "report/HtmlEscape.h"
 #include "report/TabExport.h"
 
 namespace {
 
 constexpr const char* kDateFormat = "%Y-%m-%d";
-constexpr char kHex[] = "0123456789ABCDEF";
 
 bool InSitemap(const CWexoDoc& doc, const CLinkInfo& link, const std::string& url) {
   if (!link.IsNonHtmlType() && !(link.IsParsableType() && link.m_csMimeType != "text/css")) return false;
@@ -22,22 +21,10 @@ bool InSitemap(const CWexoDoc& doc, const CLinkInfo& link, const std::string& ur
   return link.m_csTitle != "redir";
 }
 
-// Control bytes and blanks are not allowed in a URL and would make the XML unreadable:
-// they get a percent escape before the entity escaping.
 std::string LocText(const std::string& url) {
   std::string loc;
   loc.reserve(url.size() + 8);
-  for (const char ch : url) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F) {
-      loc += '%';
-      loc += kHex[c >> 4];
-      loc += kHex[c & 0x0F];
-    } else {
-      loc += ch;
-    }
-  }
-  EscapeHtml(loc);
+  AppendHtmlEscaped(loc, url, kSitemapLocRules);
   return loc;
 }
 

@@ -4,26 +4,8 @@
 
 #include "engine/Host.h"
 #include "engine/WexoDoc.h"
-#include "platform/LocalTime.h"
 #include "platform/OutputFile.h"
-
-namespace {
-
-constexpr const char* kDateFormat = "%d.%m.%Y  %H:%M:%S";
-
-std::string DateField(const CLinkInfo& link) {
-  return link.m_nStatus == 200 && link.m_bDateKnown ? platform::FormatLocalTime(link.m_tDate, kDateFormat)
-                                                    : std::string();
-}
-
-}  // namespace
-
-std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds) {
-  char buffer[48];
-  const long long s = seconds < 0 ? 0 : seconds;
-  std::snprintf(buffer, sizeof buffer, "%02lld:%02lld.%03d", (s / 60) % 60, s % 60, static_cast<int>(milliseconds));
-  return buffer;
-}
+#include "report/LinkCells.h"
 
 bool WriteExport(IWexoHost& host, const std::string& path, const std::function<void(platform::TextFileWriter&)>& write,
                  std::string (*openFailure)(const std::string& path, int error)) {
@@ -60,33 +42,10 @@ bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
       row += doc.GetUrl(i);
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
       row += number;
-      row += StatusText(link.m_nStatus);
-      row += '\t';
-      row += link.m_csMimeType;
-      row += '\t';
-      if (link.m_nStatus == 200 && link.m_nSize != 0) row += std::to_string(link.m_nSize);
-      row += '\t';
-      row += link.m_csTitle;
-      row += '\t';
-      row += DateField(link);
-      row += '\t';
-      if (link.m_nLevel >= 0) row += std::to_string(link.m_nLevel);
-      row += '\t';
-      if (link.GetLinksOutCount() >= 1) row += std::to_string(link.GetLinksOutCount());
-      row += '\t';
-      if (link.GetLinksInCount() >= 1) row += std::to_string(link.GetLinksInCount());
-      row += '\t';
-      if (const std::string* server = link.GetServerName()) row += *server;
-      row += '\t';
-      row += link.m_csStatusText;
-      row += '\t';
-      row += FormatDuration(link.m_tsDuration, link.m_nDurationMs);
-      row += '\t';
-      row += link.GetCharsetName();
-      row += '\t';
-      row += link.m_csDescription;
-      row += '\t';
-      row += link.m_csKeywords;
+      for (int column = kColumnStatus; column < kLinkColumnCount; ++column) {
+        if (column != kColumnStatus) row += '\t';
+        AppendLinkCell(row, doc, link, column, LinkCellForm::Stored);
+      }
       row += '\n';
       out.Write(row);
     }
@@ -116,7 +75,7 @@ bool ExportPageMap(const CWexoDoc& doc, const std::string& path) {
         row += '\t';
         row += link.m_csTitle;
         row += '\t';
-        row += DateField(origin);
+        AppendLinkCell(row, doc, origin, kColumnDate, LinkCellForm::Stored);
         row += '\t';
         row += origin.m_csTitle;
         row += '\n';

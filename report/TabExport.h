@@ -19,6 +19,3 @@ bool WriteExport(IWexoHost& host, const std::string& path, const std::function<v
 
 bool ExportTabFile(const CWexoDoc& doc, const std::string& path);
 bool ExportPageMap(const CWexoDoc& doc, const std::string& path);
-
-// "mm:ss.mmm" of a duration (the hours are not shown).
-std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds);

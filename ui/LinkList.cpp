@@ -13,9 +13,6 @@
 #include "engine/LinkInfo.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
-#include "platform/CodePage.h"
-#include "platform/LocalTime.h"
-#include "report/TabExport.h"
 #include "ui/WxText.h"
 
 int SortColumnKey = 0;
@@ -44,48 +41,6 @@ constexpr Column kColumns[kLinkColumnCount] = {
 constexpr std::int32_t kWaiting = -2;
 
 constexpr const char* kListSection = "ListCtrl";
-constexpr const char* kDateFormat = "%d.%m.%Y  %H:%M:%S";
-
-// Text in a code page as valid UTF-8.
-std::string ToUtf8(unsigned cp, std::string_view text) {
-  std::u16string wide;
-  std::string out;
-  if (!platform::MultiByteToWide(cp, text, wide)) platform::MultiByteToWide(platform::kCpWindows1252, text, wide);
-  platform::WideToMultiByte(platform::kCpUtf8, wide, out);
-  return out;
-}
-
-// Titles, descriptions and keywords: in the record's code page, character references decoded.
-std::string PageText(const CLinkInfo& link, const std::string& text) {
-  if (text.empty()) return text;
-  const unsigned cp = link.GetCodePage();
-  if (cp == 0) {
-    std::string decoded = text;
-    DecodeEntities(decoded, platform::kCpAcp);
-    return ToUtf8(platform::kCpAcp, decoded);
-  }
-  std::u16string wide;
-  if (!platform::MultiByteToWide(cp, text, wide)) return ToUtf8(platform::kCpAcp, text);
-  DecodeEntitiesW(wide);
-  std::string out;
-  platform::WideToMultiByte(platform::kCpUtf8, wide, out);
-  return out;
-}
-
-// The URL with its escapes decoded; URLs are UTF-8 in the table.
-std::string AddressText(const CLinkInfo& link, const std::string& url) {
-  const unsigned cp = link.GetCodePage();
-  const std::string decoded = DecodePercentEscapes(url);
-  if (cp == 0 || cp == platform::kCpWindows1252) {
-    if (!url.starts_with("file://")) return ToUtf8(platform::kCpUtf8, decoded);
-  }
-  std::u16string wide;
-  platform::MultiByteToWide(platform::kCpUtf8, decoded, wide);
-  DecodeEntitiesW(wide);
-  std::string out;
-  platform::WideToMultiByte(platform::kCpUtf8, wide, out);
-  return out;
-}
 
 int Sign(std::int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
@@ -123,35 +78,6 @@ int CompareAscending(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b
 }
 
 }  // namespace
-
-std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column) {
-  switch (column) {
-    case 0: return AddressText(link, doc.GetUrl(link.m_nIndex));
-    case 1: return StatusText(link.m_nStatus);
-    case 2: return ToUtf8(platform::kCpUtf8, link.m_csMimeType);
-    case 3: return link.m_nStatus == 200 && link.m_nSize != 0 ? std::to_string(link.m_nSize) : std::string();
-    case 4: return PageText(link, link.m_csTitle);
-    case 5:
-      // Stored dates are UTC: shown in local time as the TAB export shows them.
-      return link.m_nStatus == 200 && link.m_bDateKnown ? platform::FormatLocalTime(link.m_tDate, kDateFormat)
-                                                        : std::string();
-    case 6: return link.m_nLevel >= 0 ? std::to_string(link.m_nLevel) : std::string();
-    case 7: return link.GetLinksOutCount() > 0 ? std::to_string(link.GetLinksOutCount()) : std::string();
-    case 8: return link.GetLinksInCount() > 0 ? std::to_string(link.GetLinksInCount()) : std::string();
-    case 9: {
-      const std::string* server = link.GetServerName();
-      return server ? ToUtf8(platform::kCpUtf8, *server) : std::string();
-    }
-    case 10: return ToUtf8(platform::kCpUtf8, link.m_csStatusText);
-    case 11:
-      return link.m_tsDuration > 0 || link.m_nDurationMs > 0 ? FormatDuration(link.m_tsDuration, link.m_nDurationMs)
-                                                             : std::string();
-    case 12: return link.GetCharsetName();
-    case 13: return PageText(link, link.m_csDescription);
-    case 14: return PageText(link, link.m_csKeywords);
-    default: return std::string();
-  }
-}
 
 std::uint32_t LinkRowColour(std::int16_t status) {
   switch (status) {

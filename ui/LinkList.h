@@ -11,14 +11,12 @@
 #include <wx/listctrl.h>
 #include <wx/timer.h>
 
+#include "report/LinkCells.h"
+
 class CLinkInfo;
 class CWexoApp;
 class CWexoDoc;
 
-constexpr int kLinkColumnCount = 15;
-
-// The text of one cell as valid UTF-8: invalid input bytes become U+FFFD.
-std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column);
 // The row colour of a status as 0xRRGGBB.
 std::uint32_t LinkRowColour(std::int16_t status);
 // Ascending order of two records on a column; key is column + 1 (ascending) or -(column + 1)

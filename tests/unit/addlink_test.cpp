@@ -130,6 +130,10 @@ TEST_F(AddLinkTest, SessionIdPatterns) {
   ini.Set("Options", "SessionIdRegEx2", "^(.*)/jsession=[a-z]*(/.*)$");
   EXPECT_EQ(Add("http://www.example.com/a/jsession=abc/b.html?sid=1&c=3")->GetUrl(),
             "http://www.example.com/a/b.html?c=3");
+  // A pattern taken out of the settings file no longer applies from the next link on.
+  ini.Set("Options", "SessionIdRegEx2", "");
+  EXPECT_EQ(Add("http://www.example.com/a/jsession=abc/c.html")->GetUrl(),
+            "http://www.example.com/a/jsession=abc/c.html");
 }
 
 TEST_F(AddLinkTest, SessionIdRewriteFollowsTheGroupCount) {

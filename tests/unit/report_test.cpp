@@ -10,12 +10,13 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include "engine/Charset.h"
 #include "engine/Fetch.h"
+#include "engine/HtmlEscape.h"
 #include "engine/WexoDoc.h"
 #include "platform/TextFile.h"
-#include "report/HtmlEscape.h"
 #include "report/Report.h"
 #include "unit/support/ScriptedHost.h"
 
@@ -620,6 +621,40 @@ TEST(AppendHtmlText, EscapesMarkupAndKeepsTheTextValidUtf8) {
     std::string out = "x";
     AppendHtmlText(out, c.in, c.quote);
     EXPECT_EQ(out, std::string("x") + c.out) << c.in;
+  }
+}
+
+// One escaper serves every output; each output's rule set keeps its own rules. The same text
+// goes through each: markup characters, the apostrophe, a blank, a tab, DEL, valid UTF-8, a C1
+// control in UTF-8, a byte that is no UTF-8, and an entity that must not be read again.
+TEST(AppendHtmlEscaped, EachOutputKeepsItsRules) {
+  const std::string in = "a&<>\"' \t\x7F\xC3\xA9\xC2\x85\xE9&amp;";
+  const struct {
+    const char* name;
+    const HtmlEscapeRules& rules;
+    std::string out;
+  } cases[] = {
+      {"EscapeHtml", kEscapeHtmlRules, "a&amp;&lt;&gt;&quot;&apos; \t\x7F%C3%A9%C2%85%E9&amp;amp;"},
+      {"sitemap loc", kSitemapLocRules, "a&amp;&lt;&gt;&quot;&apos;%20%09%7F%C3%A9%C2%85%E9&amp;amp;"},
+      {"report text", kHtmlTextRules, "a&amp;&lt;&gt;&quot;' %09%7F\xC3\xA9%C2%85%E9&amp;amp;"},
+      {"report single-quoted", kHtmlSingleQuotedRules, "a&amp;&lt;&gt;&quot;&#39; %09%7F\xC3\xA9%C2%85%E9&amp;amp;"},
+      {"folder listing", kFolderListingRules, "a&amp;&lt;&gt;&quot;' \t\x7F\xC3\xA9\xC2\x85\xE9&amp;amp;"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "x";
+    AppendHtmlEscaped(out, in, c.rules);
+    EXPECT_EQ(out, "x" + c.out) << c.name;
+  }
+  std::string inPlace = in;
+  EscapeHtml(inPlace);
+  EXPECT_EQ(inPlace, cases[0].out);
+  for (const auto& [quote, rules] :
+       {std::pair{HtmlQuote::None, &kHtmlTextRules}, std::pair{HtmlQuote::Double, &kHtmlTextRules},
+        std::pair{HtmlQuote::Single, &kHtmlSingleQuotedRules}}) {
+    std::string text, escaped;
+    AppendHtmlText(text, in, quote);
+    AppendHtmlEscaped(escaped, in, *rules);
+    EXPECT_EQ(text, escaped) << static_cast<int>(quote);
   }
 }
 

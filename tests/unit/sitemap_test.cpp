@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/Clock.h"
+#include "engine/HtmlEscape.h"
 #include "engine/WexoDoc.h"
-#include "report/HtmlEscape.h"
 #include "report/Sitemap.h"
 #include "unit/support/ScriptedHost.h"
 

@@ -6,6 +6,7 @@
 
 #include "engine/Charset.h"
 #include "engine/WexoDoc.h"
+#include "report/LinkCells.h"
 #include "report/TabExport.h"
 #include "unit/support/ScriptedHost.h"
 
@@ -109,6 +110,46 @@ TEST_F(TabExportTest, FailedWriteKeepsTheOldFile) {
   EXPECT_FALSE(ExportTabFile(doc, (dir / "no-such-folder" / "x.txt").string()));
   ASSERT_EQ(host.boxes.size(), 2u);
   EXPECT_EQ(host.boxes[1], "Could not open file '" + (dir / "no-such-folder" / "x.txt").string() + ".tmp' for writing");
+}
+
+// The list and the TAB export make their cells in one place: the export writes the table's
+// bytes, the list shows valid UTF-8 with escapes and character references decoded.
+TEST_F(TabExportTest, ListAndExportShareTheCells) {
+  CWexoDoc doc{host.Context()};
+  CLinkInfo* page = doc.NewLink("http://h/caf%C3%A9", nullptr, REQUEST_GET);
+  doc.SetStatus(page, 200, "bad \xFF");
+  SetCharset(page, "windows-1252");
+  page->m_csTitle = "Caf\xE9 &amp; more";
+  page->m_nSize = 7;
+  page->m_bDateKnown = 1;
+  page->m_tDate = 1700000000;
+  CLinkInfo* next = doc.NewLink("http://h/next", page, REQUEST_GET);
+  next->m_tsDuration = 75;
+  const struct {
+    const CLinkInfo* link;
+    int column;
+    std::string stored, shown;
+  } cases[] = {
+      {page, kColumnAddress, "http://h/caf%C3%A9", "http://h/caf\xC3\xA9"},
+      {page, kColumnStatus, "ok", "ok"},
+      {page, kColumnSize, "7", "7"},
+      {page, kColumnTitle, "Caf\xE9 &amp; more", "Caf\xC3\xA9 & more"},
+      {page, kColumnDate, "14.11.2023  22:13:20", "14.11.2023  22:13:20"},
+      {page, kColumnLevel, "0", "0"},
+      {page, kColumnLinksIn, "", ""},
+      {page, kColumnError, "bad \xFF", "bad \xEF\xBF\xBD"},
+      {page, kColumnDuration, "00:00.000", ""},
+      {next, kColumnDuration, "01:15.000", "01:15.000"},
+      {next, kColumnLinksIn, "1", "1"},
+      {next, kColumnSize, "", ""},
+      {next, kLinkColumnCount, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string stored = "x";
+    AppendLinkCell(stored, doc, *c.link, c.column, LinkCellForm::Stored);
+    EXPECT_EQ(stored, "x" + c.stored) << c.column;
+    EXPECT_EQ(LinkCellText(doc, *c.link, c.column), c.shown) << c.column;
+  }
 }
 
 TEST(FormatDuration, MinutesAndSeconds) {

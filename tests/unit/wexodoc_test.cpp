@@ -83,6 +83,19 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
     }
   }
   EXPECT_EQ(FindSettingField("timeout"), nullptr) << "read once per program, not per document";
+  // The session-id patterns are read at each internal link, and not kept in the document file.
+  const auto sessionKeys = SessionIdPatternKeys();
+  ASSERT_EQ(sessionKeys.size(), 5u);
+  EXPECT_STREQ(sessionKeys[0], "SessionIdRegEx");
+  for (std::size_t i = 1; i < sessionKeys.size(); ++i)
+    EXPECT_EQ(sessionKeys[i], "SessionIdRegEx" + std::to_string(i + 1));
+  for (const char* key : sessionKeys) {
+    EXPECT_EQ(FindSettingField(key), nullptr) << key;
+    ini.Set("Options", key, (std::string("pattern of ") + key).c_str());
+  }
+  const SessionIdPatternTexts patterns = ReadSessionIdPatterns(host.app);
+  for (std::size_t i = 0; i < sessionKeys.size(); ++i)
+    EXPECT_EQ(patterns[i], std::string("pattern of ") + sessionKeys[i]);
   CWexoDoc doc{host.Context()};
   const CheckSettings& s = doc.Settings();
   for (std::size_t i = 0; i < fields.size(); ++i) {

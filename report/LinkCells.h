@@ -1,0 +1,51 @@
+// The cells of a record's row: the texts the list shows and the TAB export writes, made in
+// one place so that both give a record's date, sizes and counts alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CLinkInfo;
+class CWexoDoc;
+
+// The columns of a row, in the list's order; the TAB export writes them in this order too,
+// with the status code between the address and the status text.
+enum LinkColumn : int {
+  kColumnAddress,
+  kColumnStatus,
+  kColumnType,
+  kColumnSize,
+  kColumnTitle,
+  kColumnDate,
+  kColumnLevel,
+  kColumnLinksOut,
+  kColumnLinksIn,
+  kColumnServer,
+  kColumnError,
+  kColumnDuration,
+  kColumnCharset,
+  kColumnDescription,
+  kColumnKeywords,
+  kLinkColumnCount
+};
+
+// How a cell's text is made.
+enum class LinkCellForm {
+  // The record's bytes as the table holds them (the TAB exports).
+  Stored,
+  // Valid UTF-8 for the list (invalid input bytes become U+FFFD): the address with its
+  // escapes decoded, titles, descriptions and keywords in the record's code page with their
+  // character references decoded, and a duration of 0 left empty.
+  Shown,
+};
+
+// Appends the text of one cell; nothing for a column outside the row. The size shows only
+// for status 200 and a size other than 0, the date only for status 200 and a known date (in
+// local time), the level only when it is known, the link counts only when they are not 0.
+void AppendLinkCell(std::string& out, const CWexoDoc& doc, const CLinkInfo& link, int column, LinkCellForm form);
+
+// The list's text of one cell (LinkCellForm::Shown).
+std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column);
+
+// "mm:ss.mmm" of a duration (the hours are not shown).
+std::string FormatDuration(std::int64_t seconds, std::int16_t milliseconds);
