@@ -8,9 +8,11 @@
 #include <string_view>
 #include <variant>
 
+#include "engine/MailSettings.h"
+
 class CWexoApp;
 
-struct CheckSettings {
+struct CheckSettings : MailSettings {
   std::int32_t ShowBrokenOnly = 0;
   std::int16_t Threads = 30;
   std::int32_t AskPassword = 1;
@@ -36,12 +38,6 @@ struct CheckSettings {
   std::int32_t PassiveFtp = 0;
   std::int32_t ReportTimeouts = 1;
   std::int32_t CheckExternal = 1;
-  std::int32_t EMail = 0;
-  std::int32_t EMailOnlyIfBroken = 0;
-  std::string EMailSmtpServer;
-  std::string EMailFrom;
-  std::string EMailTo;
-  std::string EMailSubject;
   std::string UserAgent;  // from Tolvak, after UserAgentFromSetting
   std::string Accept = "*/*";
   std::string IfModifiedSince;
@@ -79,6 +75,14 @@ const SettingField* FindSettingField(std::string_view key);
 
 // The settings as [Options] holds them now (absent keys give the defaults).
 CheckSettings ReadCheckSettings(const CWexoApp& app);
+
+// The keys of MailSettings, in the table's order.
+std::span<const SettingField> MailSettingFields();
+// The mail settings of a section ("Options", or a profile's "<root>-Options"); absent keys
+// give the table's defaults, never the [Options] values.
+MailSettings ReadMailSettings(const CWexoApp& app, const std::string& section);
+// Writes every mail key to section, in the table's order.
+void WriteMailSettings(const CWexoApp& app, const std::string& section, const MailSettings& mail);
 
 // The User-Agent from the Tolvak setting: the blank after "Tolvak" becomes '/' unless the
 // value begins with "Tolvak ".
