@@ -43,6 +43,9 @@ struct CheckSettings : MailSettings {
   std::string IfModifiedSince;
   std::int32_t Referer = 0;
   std::int32_t CheckDoubleSlash = 1;
+
+  // MailSettings' comparison would see the mail part alone.
+  bool operator==(const CheckSettings&) const = delete;
 };
 
 // A value read for a 16-bit setting: what does not fit is the nearest value that does, so a
