@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "engine/Application.h"
 
@@ -13,7 +14,7 @@ using S = CheckSettings;
 constexpr int kFlag = 1;
 
 // In the order the document reads them; a string's default is defaultText.
-const std::array<SettingField, 36> kFields = {{
+constexpr std::array<SettingField, 36> kFields = {{
     {"ShowBrokenOnly", &S::ShowBrokenOnly, 0, nullptr, 0, kFlag},
     {"Threads", &S::Threads, 30, nullptr, 1, 100},
     {"AskPassword", &S::AskPassword, 1, nullptr, 0, kFlag},
@@ -55,6 +56,36 @@ const std::array<SettingField, 36> kFields = {{
 constexpr std::array<const char*, kSessionIdPatternCount> kSessionIdKeys = {
     "SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4", "SessionIdRegEx5"};
 
+// The MailSettings keys stand together, from E-Mail on.
+constexpr std::size_t kFirstMailField = 25;
+constexpr std::size_t kMailFieldCount = 6;
+static_assert(std::string_view(kFields[kFirstMailField].key) == "E-Mail" &&
+              std::string_view(kFields[kFirstMailField + kMailFieldCount - 1].key) == "E-Mail-Subject");
+
+void ReadFields(const CWexoApp& app, const char* section, std::span<const SettingField> fields, CheckSettings& s) {
+  for (const SettingField& f : fields) {
+    std::visit(
+        SettingVisitor{
+            [&](std::int32_t S::*m) { s.*m = app.GetProfileInt(section, f.key, f.defaultInt); },
+            [&](std::int16_t S::*m) { s.*m = ToInt16Saturated(app.GetProfileInt(section, f.key, f.defaultInt)); },
+            [&](std::string S::*m) { s.*m = app.GetProfileString(section, f.key, f.defaultText); },
+        },
+        f.member);
+  }
+}
+
+void WriteFields(const CWexoApp& app, const char* section, std::span<const SettingField> fields,
+                 const CheckSettings& s) {
+  for (const SettingField& f : fields) {
+    std::visit(SettingVisitor{
+                   [&](std::int32_t S::*m) { app.WriteProfileInt(section, f.key, s.*m); },
+                   [&](std::int16_t S::*m) { app.WriteProfileInt(section, f.key, s.*m); },
+                   [&](std::string S::*m) { app.WriteProfileString(section, f.key, (s.*m).c_str()); },
+               },
+               f.member);
+  }
+}
+
 }  // namespace
 
 std::span<const SettingField> CheckSettingFields() { return kFields; }
@@ -71,15 +102,7 @@ std::int16_t ToInt16Saturated(long long value) {
 
 CheckSettings ReadCheckSettings(const CWexoApp& app) {
   CheckSettings s;
-  for (const SettingField& f : kFields) {
-    std::visit(
-        SettingVisitor{
-            [&](std::int32_t S::*m) { s.*m = app.GetProfileInt("Options", f.key, f.defaultInt); },
-            [&](std::int16_t S::*m) { s.*m = ToInt16Saturated(app.GetProfileInt("Options", f.key, f.defaultInt)); },
-            [&](std::string S::*m) { s.*m = app.GetProfileString("Options", f.key, f.defaultText); },
-        },
-        f.member);
-  }
+  ReadFields(app, "Options", kFields, s);
   s.UserAgent = UserAgentFromSetting(s.UserAgent);
   return s;
 }
@@ -91,6 +114,23 @@ SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app) {
   for (std::size_t i = 0; i < kSessionIdKeys.size(); ++i)
     texts[i] = app.GetProfileString("Options", kSessionIdKeys[i], "");
   return texts;
+}
+
+std::span<const SettingField> MailSettingFields() {
+  return std::span<const SettingField>(kFields).subspan(kFirstMailField, kMailFieldCount);
+}
+
+MailSettings ReadMailSettings(const CWexoApp& app, const std::string& section) {
+  // The table's members are CheckSettings'; its mail part is the answer.
+  CheckSettings s;
+  ReadFields(app, section.c_str(), MailSettingFields(), s);
+  return static_cast<const MailSettings&>(s);
+}
+
+void WriteMailSettings(const CWexoApp& app, const std::string& section, const MailSettings& mail) {
+  CheckSettings s;
+  static_cast<MailSettings&>(s) = mail;
+  WriteFields(app, section.c_str(), MailSettingFields(), s);
 }
 
 std::string UserAgentFromSetting(std::string value) {

@@ -10,9 +10,11 @@
 #include <string_view>
 #include <variant>
 
+#include "engine/MailSettings.h"
+
 class CWexoApp;
 
-struct CheckSettings {
+struct CheckSettings : MailSettings {
   std::int32_t ShowBrokenOnly = 0;
   std::int16_t Threads = 30;
   std::int32_t AskPassword = 1;
@@ -38,17 +40,14 @@ struct CheckSettings {
   std::int32_t PassiveFtp = 0;
   std::int32_t ReportTimeouts = 1;
   std::int32_t CheckExternal = 1;
-  std::int32_t EMail = 0;
-  std::int32_t EMailOnlyIfBroken = 0;
-  std::string EMailSmtpServer;
-  std::string EMailFrom;
-  std::string EMailTo;
-  std::string EMailSubject;
   std::string UserAgent;  // from Tolvak, after UserAgentFromSetting
   std::string Accept = "*/*";
   std::string IfModifiedSince;
   std::int32_t Referer = 0;
   std::int32_t CheckDoubleSlash = 1;
+
+  // MailSettings' comparison would see the mail part alone.
+  bool operator==(const CheckSettings&) const = delete;
 };
 
 // A value read for a 16-bit setting: what does not fit is the nearest value that does, so a
@@ -81,6 +80,14 @@ const SettingField* FindSettingField(std::string_view key);
 
 // The settings as [Options] holds them now (absent keys give the defaults).
 CheckSettings ReadCheckSettings(const CWexoApp& app);
+
+// The keys of MailSettings, in the table's order.
+std::span<const SettingField> MailSettingFields();
+// The mail settings of a section ("Options", or a profile's "<root>-Options"); absent keys
+// give the table's defaults, never the [Options] values.
+MailSettings ReadMailSettings(const CWexoApp& app, const std::string& section);
+// Writes every mail key to section, in the table's order.
+void WriteMailSettings(const CWexoApp& app, const std::string& section, const MailSettings& mail);
 
 // ---- Keys read where they are used, not by the document
 

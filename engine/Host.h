@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/MailSettings.h"
+
 class CLinkInfo;
 class CWexoDoc;
 class FtpDialogModel;
@@ -107,12 +109,7 @@ struct StartingPoint {
   int checkExternal = 1;
   std::vector<std::string> include;
   std::vector<std::string> exclude;
-  int eMail = 0;
-  int eMailOnlyIfBroken = 0;
-  std::string smtpServer;
-  std::string from;
-  std::string to;
-  std::string subject;
+  MailSettings mail;
   bool post = false;
   std::string postQuery;
 };

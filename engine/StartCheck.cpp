@@ -91,12 +91,7 @@ bool CWexoDoc::OnNewDocument() {
     settings.CheckExternal =
         app.GetProfileInt(options.c_str(), "CheckExternal", app.GetProfileInt("Options", "CheckExternal", 1));
     settings.MaxLevel = ToInt16Saturated(app.GetProfileInt(options.c_str(), "MaxLevel", app.m_nLevel));
-    settings.EMail = app.GetProfileInt(options.c_str(), "E-Mail", 0);
-    settings.EMailOnlyIfBroken = app.GetProfileInt(options.c_str(), "E-MailOnlyIfBroken", 0);
-    settings.EMailSmtpServer = app.GetProfileString(options.c_str(), "E-Mail-SMTP-Server", "");
-    settings.EMailFrom = app.GetProfileString(options.c_str(), "E-Mail-From", "");
-    settings.EMailTo = app.GetProfileString(options.c_str(), "E-Mail-To", "");
-    settings.EMailSubject = app.GetProfileString(options.c_str(), "E-Mail-Subject", "");
+    static_cast<MailSettings&>(settings) = ReadMailSettings(app, options);
   }
   StartAtRoot(root, !post.empty(), post);
   return true;
@@ -110,12 +105,7 @@ bool CWexoDoc::StartFromDialog() {
   settings.CheckExternal = values.checkExternal;
   m_saInclude.insert(m_saInclude.end(), values.include.begin(), values.include.end());
   m_saExclude.insert(m_saExclude.end(), values.exclude.begin(), values.exclude.end());
-  settings.EMail = values.eMail;
-  settings.EMailOnlyIfBroken = values.eMailOnlyIfBroken;
-  settings.EMailSmtpServer = values.smtpServer;
-  settings.EMailFrom = values.from;
-  settings.EMailTo = values.to;
-  settings.EMailSubject = values.subject;
+  static_cast<MailSettings&>(settings) = values.mail;
   StartAtRoot(values.url, values.post, values.postQuery);
   return true;
 }

@@ -11,10 +11,8 @@
 #include "engine/TempFiles.h"
 #include "engine/TraceLog.h"
 #include "engine/WexoDoc.h"
-#include "mail/SmtpConnection.h"
-#include "mail/SmtpMessage.h"
+#include "mail/MailSend.h"
 #include "platform/FileUrl.h"
-#include "platform/LastError.h"
 #include "platform/TempDir.h"
 #include "report/BrowserLaunch.h"
 #include "report/Report.h"
@@ -80,40 +78,14 @@ void vLaunchReport(const CWexoDoc& doc) {
 
 bool MailReport(const CWexoDoc& doc) {
   IWexoHost& host = doc.Host();
-  const CheckSettings& settings = doc.Settings();
+  const MailNotice show = [&host](const std::string& text) { host.MessageBox(text, BoxKind::Error); };
   // Checked first: a port setting that is no port sends nothing, to no server.
-  int port = 25;
-  std::string problem;
-  if (!SmtpPortSetting(port, port, problem)) {
-    host.MessageBox(problem, BoxKind::Error);
-    return false;
-  }
+  if (!CheckMailPort(show)) return false;
   const std::string path = MakeReportFile(host);
   // A report that was not written completely is not mailed as if it were.
   if (path.empty() || !vCreateReport(doc, path)) return false;
-
-  CRQZSMTPConnection connection;
-  if (!connection.Connect(settings.EMailSmtpServer, SMTP_LOGIN_NONE, "", "", 25, "")) {
-    const std::string reason = platform::FormatMessageText(platform::GetLastError());
-    host.MessageBox("Failed to connect to SMTP server " + settings.EMailSmtpServer + ": " + reason, BoxKind::Error);
-    return false;
-  }
-
-  CSMTPMessage message;
-  message.m_From = CSMTPAddress("", settings.EMailFrom);
-  message.m_sSubject = settings.EMailSubject;
-  message.AddBodyText("Attached is the report from Wexo's Link Tolvak:\r\n");
-  // One path: the temporary folder's name may hold the list separators ',' and ';'.
-  if (!message.AttachFile(path)) {
-    host.MessageBox("Failed to attach the report '" + path + "' to the e-mail message", BoxKind::Error);
-    return false;
-  }
-  message.AddRecipientList(settings.EMailTo, SMTP_TO);
-
-  if (!connection.SendMessage(message)) {
-    host.MessageBox("Failed to send e-mail message: " + connection.LastReplyText(), BoxKind::Error);
-    return false;
-  }
-  connection.Disconnect(true);
-  return true;
+  return SendMail(doc.Settings(),
+                  {"Attached is the report from Wexo's Link Tolvak:\r\n", path,
+                   "Failed to attach the report '" + path + "' to the e-mail message"},
+                  show);
 }

@@ -7,8 +7,7 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
-#include "mail/SmtpConnection.h"
-#include "platform/LastError.h"
+#include "mail/MailSend.h"
 #include "platform/Profile.h"
 #include "ui/DialogView.h"
 
@@ -21,17 +20,17 @@ constexpr const char* kMailFields[] = {CEMailDlg::kOnlyIfBroken, CEMailDlg::kFro
 }  // namespace
 
 void CEMailDlg::DoDataExchange(DataExchange& dx) {
-  dx.Value(kEMail, m_bEMail);
-  dx.Value(kOnlyIfBroken, m_bEMailOnlyIfBroken);
+  dx.Value(kEMail, m_mail.EMail);
+  dx.Value(kOnlyIfBroken, m_mail.EMailOnlyIfBroken);
   // Each text goes into a mail header and an INI line: a line break there would end either.
-  dx.Text(kFrom, m_csFrom);
-  dx.SingleLine(m_csFrom);
-  dx.Text(kSmtpServer, m_csSmtpServer);
-  dx.SingleLine(m_csSmtpServer);
-  dx.Text(kSubject, m_csSubject);
-  dx.SingleLine(m_csSubject);
-  dx.Text(kTo, m_csTo);
-  dx.SingleLine(m_csTo);
+  dx.Text(kFrom, m_mail.EMailFrom);
+  dx.SingleLine(m_mail.EMailFrom);
+  dx.Text(kSmtpServer, m_mail.EMailSmtpServer);
+  dx.SingleLine(m_mail.EMailSmtpServer);
+  dx.Text(kSubject, m_mail.EMailSubject);
+  dx.SingleLine(m_mail.EMailSubject);
+  dx.Text(kTo, m_mail.EMailTo);
+  dx.SingleLine(m_mail.EMailTo);
 }
 
 void CEMailDlg::EnableMailFields(bool enabled) {
@@ -40,12 +39,12 @@ void CEMailDlg::EnableMailFields(bool enabled) {
 
 bool CEMailDlg::OnInitDialog() {
   DialogModel::OnInitDialog();
-  if (Controls() != nullptr) EnableMailFields(m_bEMail != 0);
+  if (Controls() != nullptr) EnableMailFields(m_mail.EMail != 0);
   return true;
 }
 
 void CEMailDlg::OnEMailToggle() {
-  if (UpdateData(true)) EnableMailFields(m_bEMail != 0);
+  if (UpdateData(true)) EnableMailFields(m_mail.EMail != 0);
 }
 
 bool CEMailDlg::CheckRequiredFields() {
@@ -54,9 +53,9 @@ bool CEMailDlg::CheckRequiredFields() {
     const char* field;
     const char* message;
   } required[] = {
-      {m_csTo, kTo, "'To:' field empty"},
-      {m_csFrom, kFrom, "'From:' field empty"},
-      {m_csSmtpServer, kSmtpServer, "'SMTP-Server:' field empty"},
+      {m_mail.EMailTo, kTo, "'To:' field empty"},
+      {m_mail.EMailFrom, kFrom, "'From:' field empty"},
+      {m_mail.EMailSmtpServer, kSmtpServer, "'SMTP-Server:' field empty"},
   };
   for (const auto& r : required) {
     if (r.value.empty()) {
@@ -69,7 +68,7 @@ bool CEMailDlg::CheckRequiredFields() {
 
 bool CEMailDlg::OnOK() {
   if (!UpdateData(true)) return false;
-  return m_bEMail == 0 || CheckRequiredFields();
+  return m_mail.EMail == 0 || CheckRequiredFields();
 }
 
 void CEMailDlg::OnTest() {
@@ -80,32 +79,11 @@ void CEMailDlg::OnTest() {
 }
 
 void CEMailDlg::SendTestMail() {
-  int port = 25;
-  std::string problem;
-  if (!SmtpPortSetting(port, port, problem)) {
-    Controls()->ShowMessage(problem);
-    return;
-  }
-  CRQZSMTPConnection connection;
-  if (!connection.Connect(m_csSmtpServer, SMTP_LOGIN_NONE, "", "", 25, "")) {
-    const std::string reason = platform::FormatMessageText(platform::GetLastError());
-    Controls()->ShowMessage("Failed to connect to SMTP server " + m_csSmtpServer + ": " + reason);
-    return;
-  }
-  CSMTPMessage message;
-  message.m_From = CSMTPAddress("", m_csFrom);
-  message.m_sSubject = m_csSubject;
-  message.AddBodyText("This is a Test with your WEXO.INI file attached\r\n");
-  // One path taken whole: its folders may hold the list separators ',' and ';'. A settings
-  // file not written yet is left out, as a list would skip it.
-  message.AttachFile(platform::SettingsFile());
-  message.AddRecipientList(m_csTo, SMTP_TO);
-  if (!connection.SendMessage(message)) {
-    Controls()->ShowMessage("Failed to send e-mail message: " + connection.LastReplyText());
-    return;
-  }
-  connection.Disconnect(true);
-  Controls()->ShowMessage("E-Mail message successfully sent");
+  const MailNotice show = [this](const std::string& text) { Controls()->ShowMessage(text); };
+  if (!CheckMailPort(show)) return;
+  // A settings file not written yet is left out.
+  if (SendMail(m_mail, {"This is a Test with your WEXO.INI file attached\r\n", platform::SettingsFile(), ""}, show))
+    show("E-Mail message successfully sent");
 }
 
 namespace {

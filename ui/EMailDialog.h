@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/MailSettings.h"
 #include "platform/DataExchange.h"
 
 class CWexoApp;
@@ -34,12 +35,8 @@ class CEMailDlg : public DialogModel {
   // has answered (each reply may take up to a minute).
   void OnTest();
 
-  int m_bEMail = 0;
-  int m_bEMailOnlyIfBroken = 0;
-  std::string m_csSmtpServer;
-  std::string m_csFrom;
-  std::string m_csTo;
-  std::string m_csSubject;
+  // The six settings the dialog edits; the caller sets them before and reads them after OK.
+  MailSettings m_mail;
 
   // Shows (true) and ends (false) the wait cursor around the test mail; may be empty.
   std::function<void(bool)> m_waitCursor;

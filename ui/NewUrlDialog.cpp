@@ -45,17 +45,6 @@ bool HasKnownScheme(const std::string& url) {
   return false;
 }
 
-// The six e-mail settings between this dialog and the e-mail dialog, which name them alike.
-template <class From, class To>
-void CopyMailSettings(const From& from, To& to) {
-  to.m_bEMail = from.m_bEMail;
-  to.m_bEMailOnlyIfBroken = from.m_bEMailOnlyIfBroken;
-  to.m_csSmtpServer = from.m_csSmtpServer;
-  to.m_csFrom = from.m_csFrom;
-  to.m_csTo = from.m_csTo;
-  to.m_csSubject = from.m_csSubject;
-}
-
 std::string Prefix(const std::string& line) { return line.size() > 2 ? line.substr(2) : std::string(); }
 bool IsInactive(const std::string& line) { return !line.empty() && line[0] == '!'; }
 
@@ -96,7 +85,7 @@ bool CNewUrlDialog2::OnInitDialog() {
   LoadList(m_include, m_include.section);
   LoadList(m_exclude, m_exclude.section);
   SetDepth(m_app.GetProfileInt("Options", "MaxLevel", 9999));
-  ReadMailSettings("Options");
+  m_mail = ReadMailSettings(m_app, "Options");
   return false;  // the focus is on the URL box
 }
 
@@ -131,17 +120,7 @@ void CNewUrlDialog2::LoadUrlProfile(const std::string& url) {
   m_bCheckExternal = m_app.GetProfileInt(options.c_str(), "CheckExternal", 1);
   c.SetValue(kCheckExternal, m_bCheckExternal);
   SetDepth(m_app.GetProfileInt(options.c_str(), "MaxLevel", m_app.GetProfileInt("Options", "MaxLevel", 9999)));
-  ReadMailSettings(options);
-}
-
-void CNewUrlDialog2::ReadMailSettings(const std::string& section) {
-  const char* name = section.c_str();
-  m_bEMail = m_app.GetProfileInt(name, "E-Mail", 0);
-  m_bEMailOnlyIfBroken = m_app.GetProfileInt(name, "E-MailOnlyIfBroken", 0);
-  m_csSmtpServer = m_app.GetProfileString(name, "E-Mail-SMTP-Server", "");
-  m_csFrom = m_app.GetProfileString(name, "E-Mail-From", "");
-  m_csTo = m_app.GetProfileString(name, "E-Mail-To", "");
-  m_csSubject = m_app.GetProfileString(name, "E-Mail-Subject", "");
+  m_mail = ReadMailSettings(m_app, options);
 }
 
 void CNewUrlDialog2::AddEntry(PrefixList& list) {
@@ -240,9 +219,9 @@ void CNewUrlDialog2::OnEmail() {
     return;
   }
   CEMailDlg dialog(m_app);
-  CopyMailSettings(*this, dialog);
+  dialog.m_mail = m_mail;
   if (!m_runEMailDialog || !m_runEMailDialog(dialog)) return;
-  CopyMailSettings(dialog, *this);
+  m_mail = dialog.m_mail;
   m_bListsModified = 1;
 }
 
@@ -293,14 +272,8 @@ bool CNewUrlDialog2::OnOK() {
   SaveList(m_exclude, url + "-Exclude", nullptr);
 
   m_app.WriteProfileInt(options.c_str(), "MaxLevel", m_pJobDoc->Settings().MaxLevel);
-  for (const char* section : {options.c_str(), "Options"}) {
-    m_app.WriteProfileInt(section, "E-Mail", m_bEMail);
-    m_app.WriteProfileInt(section, "E-MailOnlyIfBroken", m_bEMailOnlyIfBroken);
-    m_app.WriteProfileString(section, "E-Mail-SMTP-Server", m_csSmtpServer.c_str());
-    m_app.WriteProfileString(section, "E-Mail-From", m_csFrom.c_str());
-    m_app.WriteProfileString(section, "E-Mail-To", m_csTo.c_str());
-    m_app.WriteProfileString(section, "E-Mail-Subject", m_csSubject.c_str());
-  }
+  WriteMailSettings(m_app, options, m_mail);
+  WriteMailSettings(m_app, "Options", m_mail);
   return true;
 }
 
@@ -310,12 +283,7 @@ StartingPoint CNewUrlDialog2::Values() const {
   v.checkExternal = m_bCheckExternal;
   v.include = m_aInclude;
   v.exclude = m_aExclude;
-  v.eMail = m_bEMail;
-  v.eMailOnlyIfBroken = m_bEMailOnlyIfBroken;
-  v.smtpServer = m_csSmtpServer;
-  v.from = m_csFrom;
-  v.to = m_csTo;
-  v.subject = m_csSubject;
+  v.mail = m_mail;
   v.post = m_bPost != 0;
   v.postQuery = m_csPostQuery;
   return v;

@@ -63,12 +63,7 @@ class CNewUrlDialog2 : public DialogModel {
   std::string m_csPostQuery;
   std::vector<std::string> m_aInclude;
   std::vector<std::string> m_aExclude;
-  int m_bEMail = 0;
-  int m_bEMailOnlyIfBroken = 0;
-  std::string m_csSmtpServer;
-  std::string m_csFrom;
-  std::string m_csTo;
-  std::string m_csSubject;
+  MailSettings m_mail;  // the dialog's copy of the e-mail settings
   CWexoDoc* m_pJobDoc;
   int m_bListsModified = 0;
 
@@ -107,8 +102,6 @@ class CNewUrlDialog2 : public DialogModel {
   // Saves a list to a section, clearing the section's older numbers first; fills active.
   void SaveList(const PrefixList& list, const std::string& section, std::vector<std::string>* active) const;
   void ShowLines(const PrefixList& list);
-  // The six e-mail settings from [Options] or a URL's "-Options" section.
-  void ReadMailSettings(const std::string& section);
   void SetDepth(int depth);
 
   CWexoApp& m_app;

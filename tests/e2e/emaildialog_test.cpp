@@ -50,11 +50,11 @@ class EMailTest : public ::testing::Test {
     CEMailDlg dialog(app);
     ControlTable controls;
     dialog.AttachControls(&controls);
-    dialog.m_bEMail = 1;
-    dialog.m_csSmtpServer = server;
-    dialog.m_csFrom = "Wexo Tester <wexo@example.org>";
-    dialog.m_csTo = to;
-    dialog.m_csSubject = "Mail check";
+    dialog.m_mail.EMail = 1;
+    dialog.m_mail.EMailSmtpServer = server;
+    dialog.m_mail.EMailFrom = "Wexo Tester <wexo@example.org>";
+    dialog.m_mail.EMailTo = to;
+    dialog.m_mail.EMailSubject = "Mail check";
     int waits = 0;
     dialog.m_waitCursor = [&](bool on) { waits += on ? 1 : -1; };
     dialog.OnInitDialog();

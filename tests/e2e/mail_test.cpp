@@ -1,6 +1,7 @@
 // The SMTP client against a scripted byte-level server (tests/peers/smtp_script_peer.py), one
 // script per case, and against aiosmtpd for the logins and a whole MIME message. Host names
 // go through dnsmasq; WEXO_SMTP_PORT points the client at the peers.
+#include "mail/MailSend.h"
 #include "mail/SmtpConnection.h"
 #include "platform/LastError.h"
 
@@ -577,6 +578,47 @@ TEST_F(AiosmtpdTest, HeaderTextsArriveWhole) {
     EXPECT_EQ(header[0].rfind(c.rawFrom, 0), 0u) << header[0];
     for (const std::string& line : header) EXPECT_LE(line.size(), 998u) << line.substr(0, 100);
   }
+}
+
+// The routine both program mails use: its text and file arrive, and a file that cannot be
+// attached is left out or, with a failure text, stops the mail before MAIL FROM.
+TEST_F(AiosmtpdTest, SendMailWithOrWithoutItsFile) {
+  MailSettings settings;
+  settings.EMailSmtpServer = "mail.test";
+  settings.EMailFrom = "Wexo Sender <sender@example.org>";
+  settings.EMailTo = "a@example.org; Bee <b@example.org>";
+  settings.EMailSubject = kSubject;
+  const std::string missing = (*dir / "missing.htm").string();
+  const struct {
+    std::string file;
+    std::string attachFailure;
+    std::vector<std::string> notices;  // empty: sent
+    std::vector<std::string> partTypes;
+  } cases[] = {
+      {(*dir / "data.bin").string(), "not attached", {}, {"text/plain", "application/octet-stream"}},
+      {missing, "", {}, {"text/plain"}},
+      {missing, "not attached", {"not attached"}, {}},
+  };
+  int sent = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " / " + c.attachFailure);
+    std::vector<std::string> notices;
+    EXPECT_EQ(SendMail(settings, {kBody, c.file, c.attachFailure}, [&](const std::string& t) { notices.push_back(t); }),
+              c.notices.empty());
+    EXPECT_EQ(notices, c.notices);
+    if (!c.notices.empty()) continue;
+    ++sent;
+    for (int i = 0; i < 200 && OutputLines(peer.Output(), "DONE").size() < static_cast<std::size_t>(sent); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string out = LastMessage(peer.Output());
+    EXPECT_EQ(OutputLines(out, "RCPT "), (std::vector<std::string>{"a@example.org", "b@example.org"}));
+    ASSERT_EQ(OutputLines(out, "SUBJECT ").size(), 1u) << out;
+    EXPECT_EQ(FromHex(OutputLines(out, "SUBJECT ")[0]), kSubject);
+    std::vector<std::string> types;
+    for (const std::string& part : OutputLines(out, "PART ")) types.push_back(part.substr(0, part.find(' ')));
+    EXPECT_EQ(types, c.partTypes) << out;
+  }
+  EXPECT_EQ(OutputLines(peer.Output(), "MAIL ").size(), 2u) << peer.Output();
 }
 
 // The trace log holds every command and reply, and no login data.

@@ -182,7 +182,7 @@ TEST_F(OptionDialogsTest, EMailDialogChecksAndReturnsItsFields) {
   ASSERT_TRUE(Start());
   for (bool confirm : {true, false}) {
     CEMailDlg model(values);
-    model.m_csSubject = "Weekly";
+    model.m_mail.EMailSubject = "Weekly";
     boxes.clear();
     app->CallAfter([&] {
       auto* dialog = TopLevel("EMailDialog");
@@ -210,12 +210,12 @@ TEST_F(OptionDialogsTest, EMailDialogChecksAndReturnsItsFields) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].first, "'To:' field empty");
     if (confirm) {
-      EXPECT_EQ(model.m_bEMail, 1);
-      EXPECT_EQ(model.m_bEMailOnlyIfBroken, 1);
-      EXPECT_EQ(model.m_csFrom, "Wexo <wexo@example.org>");
-      EXPECT_EQ(model.m_csTo, "a@example.org; b@example.org");
-      EXPECT_EQ(model.m_csSmtpServer, "mail.example.org");
-      EXPECT_EQ(model.m_csSubject, "Weekly");
+      EXPECT_EQ(model.m_mail.EMail, 1);
+      EXPECT_EQ(model.m_mail.EMailOnlyIfBroken, 1);
+      EXPECT_EQ(model.m_mail.EMailFrom, "Wexo <wexo@example.org>");
+      EXPECT_EQ(model.m_mail.EMailTo, "a@example.org; b@example.org");
+      EXPECT_EQ(model.m_mail.EMailSmtpServer, "mail.example.org");
+      EXPECT_EQ(model.m_mail.EMailSubject, "Weekly");
     }
   }
 }

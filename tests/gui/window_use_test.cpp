@@ -367,7 +367,7 @@ TEST_F(WindowUseTest, FtpAndEMailDialogsOpenOnTheirFirstControl) {
       [&] { app->Host().FtpDialog(ftp); });
   for (int on : {0, 1}) {
     CEMailDlg mail(values);
-    mail.m_bEMail = on;
+    mail.m_mail.EMail = on;
     WhileOpen(
         "EMailDialog",
         [](wxDialog& dialog) {

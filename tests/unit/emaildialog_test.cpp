@@ -21,8 +21,8 @@ struct EMailDialogTest : ::testing::Test {
 };
 
 TEST_F(EMailDialogTest, ControlsFollowTheEMailCheckBox) {
-  model.m_bEMail = 1;
-  model.m_csTo = "a@example.org";
+  model.m_mail.EMail = 1;
+  model.m_mail.EMailTo = "a@example.org";
   model.OnInitDialog();
   EXPECT_EQ(controls.At("EMail").value, 1);
   EXPECT_EQ(controls.At("To").text, "a@example.org");
@@ -30,7 +30,7 @@ TEST_F(EMailDialogTest, ControlsFollowTheEMailCheckBox) {
 
   controls.At("EMail").value = 0;
   model.OnEMailToggle();
-  EXPECT_EQ(model.m_bEMail, 0);
+  EXPECT_EQ(model.m_mail.EMail, 0);
   for (const char* name : kFollowers) EXPECT_FALSE(controls.At(name).enabled) << name;
   EXPECT_TRUE(controls.At("EMail").enabled);
 

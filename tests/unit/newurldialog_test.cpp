@@ -74,7 +74,7 @@ TEST_F(NewUrlDialogTest, OpeningFillsTheBoxesFromTheSettings) {
   for (const char* name : {"IncludeDelete", "IncludeInactive", "ExcludeDelete", "ExcludeInactive"})
     EXPECT_FALSE(controls.At(name).enabled) << name;
   EXPECT_EQ(doc->Settings().MaxLevel, 32767) << "a depth too big for 16 bits is the largest that fits";
-  EXPECT_EQ(d.m_csTo, "a@b.c");
+  EXPECT_EQ(d.m_mail.EMailTo, "a@b.c");
 }
 
 TEST_F(NewUrlDialogTest, OkCompletesTheUrlAndKeepsTheRecentList) {
@@ -211,9 +211,9 @@ TEST_F(NewUrlDialogTest, StoredProfileIsOfferedWhileTyping) {
   EXPECT_EQ(controls.At("CheckExternal").value, 0);
   EXPECT_EQ(controls.At("Url").text, "http://p/") << "the box keeps what was typed";
   EXPECT_EQ(doc->Settings().MaxLevel, 32767);
-  EXPECT_EQ(d.m_bEMail, 1);
-  EXPECT_EQ(d.m_csSmtpServer, "smtp.p");
-  EXPECT_EQ(d.m_csTo, "") << "the global settings are no defaults here";
+  EXPECT_EQ(d.m_mail.EMail, 1);
+  EXPECT_EQ(d.m_mail.EMailSmtpServer, "smtp.p");
+  EXPECT_EQ(d.m_mail.EMailTo, "") << "the global settings are no defaults here";
   EXPECT_EQ(d.m_bListsModified, 0);
   Type("http://p/");
   EXPECT_EQ(host.boxes.size(), 2u) << "nothing changed since: loaded without a question";
@@ -244,18 +244,18 @@ TEST_F(NewUrlDialogTest, PostLocalFileAndMail) {
   bool accept = false;
   d.m_runEMailDialog = [&](CEMailDlg& mail) {
     shown = &mail;
-    mail.m_csTo = "to@x";
-    mail.m_bEMail = 1;
+    mail.m_mail.EMailTo = "to@x";
+    mail.m_mail.EMail = 1;
     return accept;
   };
   d.OnEmail();
   ASSERT_NE(shown, nullptr);
-  EXPECT_EQ(d.m_csTo, "");
+  EXPECT_EQ(d.m_mail.EMailTo, "");
   EXPECT_EQ(d.m_bListsModified, 0);
   accept = true;
   d.OnEmail();
-  EXPECT_EQ(d.m_csTo, "to@x");
-  EXPECT_EQ(d.m_bEMail, 1);
+  EXPECT_EQ(d.m_mail.EMailTo, "to@x");
+  EXPECT_EQ(d.m_mail.EMail, 1);
   EXPECT_EQ(d.m_bListsModified, 1);
   controls.At("Url").text = "";
   shown = nullptr;
@@ -263,6 +263,45 @@ TEST_F(NewUrlDialogTest, PostLocalFileAndMail) {
   EXPECT_EQ(shown, nullptr);
   EXPECT_EQ(controls.messages.back(), "Please enter an URL first!");
   EXPECT_EQ(controls.focus, "Url");
+}
+
+// The e-mail dialog's values at OK go to [Options] and to the URL's profile; the profile gives
+// them back to a later dialog and to a command-line check of that URL.
+TEST_F(NewUrlDialogTest, MailSettingsReachTheProfileAndComeBack) {
+  ini.Set("Options", "E-Mail-Subject", "old");
+  const MailSettings mail{1, 1, "smtp.m", "Wexo <w@m>", "a@m; b@m", "Links"};
+  CNewUrlDialog2& d = Open();
+  d.m_runEMailDialog = [&](CEMailDlg& dialog) {
+    EXPECT_EQ(dialog.m_mail.EMailSubject, "old");
+    dialog.m_mail = mail;
+    return true;
+  };
+  controls.At("Url").text = "m.example/";
+  d.OnEmail();
+  ASSERT_TRUE(d.OnOK());
+  EXPECT_EQ(d.Values().mail, mail);
+  for (const std::string section : {"Options", "http://m.example/-Options"}) {
+    SCOPED_TRACE(section);
+    EXPECT_EQ(Ini(section, "E-Mail"), "1");
+    EXPECT_EQ(Ini(section, "E-MailOnlyIfBroken"), "1");
+    EXPECT_EQ(Ini(section, "E-Mail-SMTP-Server"), "smtp.m");
+    EXPECT_EQ(Ini(section, "E-Mail-From"), "Wexo <w@m>");
+    EXPECT_EQ(Ini(section, "E-Mail-To"), "a@m; b@m");
+    EXPECT_EQ(Ini(section, "E-Mail-Subject"), "Links");
+  }
+
+  ini.Set("Options", "E-Mail-To", "other@x");
+  Open();
+  EXPECT_EQ(dialog->m_mail.EMailTo, "other@x");
+  dialog->LoadUrlProfile("http://m.example/");
+  EXPECT_EQ(dialog->m_mail, mail);
+
+  host.app.m_csUrl = "http://m.example/";
+  CWexoDoc batch(host.Context());
+  ScriptedView view;
+  view.Attach(batch);
+  ASSERT_TRUE(batch.OnNewDocument());
+  EXPECT_EQ(static_cast<const MailSettings&>(batch.Settings()), mail);
 }
 
 TEST_F(NewUrlDialogTest, DialogRoadOfANewDocument) {

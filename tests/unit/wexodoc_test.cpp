@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <variant>
 
@@ -108,6 +110,46 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
     else
       EXPECT_EQ(s.**std::get_if<std::int16_t CheckSettings::*>(&f.member), static_cast<std::int16_t>(100 + i));
   }
+}
+
+// The mail keys through the table: a profile section keeps its own values (its name found
+// without regard to case) beside [Options], and keys it lacks give the table's defaults.
+TEST_F(DocTest, MailSettingsRoundTripThroughTheTable) {
+  std::vector<std::string> keys;
+  for (const SettingField& f : MailSettingFields()) {
+    keys.push_back(f.key);
+    EXPECT_EQ(FindSettingField(f.key), &f);
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"E-Mail", "E-MailOnlyIfBroken", "E-Mail-SMTP-Server", "E-Mail-From",
+                                            "E-Mail-To", "E-Mail-Subject"}));
+
+  ini.Set("Options", "E-Mail", "1");
+  ini.Set("Options", "E-Mail-To", "global@x");
+  const MailSettings profile{1, 1, "smtp.p", "Wexo <w@p>", "a@p; \"B, b\" <b@p>", "Links f\xC3\xBCr p"};
+  WriteMailSettings(host.app, "http://p/-Options", profile);
+  EXPECT_EQ(ReadMailSettings(host.app, "HTTP://P/-Options"), profile);
+  MailSettings global;
+  global.EMail = 1;
+  global.EMailTo = "global@x";
+  EXPECT_EQ(ReadMailSettings(host.app, "Options"), global) << "the profile's write leaves [Options] alone";
+  EXPECT_EQ(ReadMailSettings(host.app, "http://q/-Options"), MailSettings{}) << "[Options] is no default";
+  CWexoDoc doc{host.Context()};
+  EXPECT_EQ(static_cast<const MailSettings&>(doc.Settings()), global);
+
+  // Written in the table's order, the flags as numbers; a second write changes values in place.
+  WriteMailSettings(host.app, "http://p/-Options", MailSettings{});
+  std::ifstream file(ini.Path(), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::size_t section = text.find("[http://p/-Options]");
+  ASSERT_NE(section, std::string::npos) << text;
+  std::size_t at = section;
+  for (const char* line :
+       {"E-Mail=0", "E-MailOnlyIfBroken=0", "E-Mail-SMTP-Server=", "E-Mail-From=", "E-Mail-To=", "E-Mail-Subject="}) {
+    const std::size_t next = text.find(std::string("\n") + line, at);
+    ASSERT_NE(next, std::string::npos) << line << " in " << text;
+    at = next + 1;
+  }
+  EXPECT_EQ(text.find("a@p", section), std::string::npos) << text;
 }
 
 TEST_F(DocTest, InternalAndExcluded) {
