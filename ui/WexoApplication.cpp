@@ -92,6 +92,9 @@ int WexoApplication::OnExit() {
     wxTheClipboard->Close();
   }
   if (m_docManager) m_docManager->SaveRecentFiles();
+  // Windows destroyed late (the frame of a start that failed) still ask the document manager
+  // for its views while they go: they go first.
+  DeletePendingObjects();
   m_docManager.reset();
   return wxApp::OnExit();
 }
