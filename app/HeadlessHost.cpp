@@ -1,5 +1,6 @@
 #include "app/HeadlessHost.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -9,7 +10,6 @@
 
 BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
   std::fprintf(stderr, "wexo: %s\n", text.c_str());
-  if (kind == BoxKind::Error) m_failureShown = true;
   // A question here is "Continue?" after a read failure: the body counts as ended. A question
   // whose default is No takes its default.
   if (kind == BoxKind::QuestionDefaultNo) return BoxAnswer::No;
@@ -18,15 +18,21 @@ BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
 
 bool HeadlessHost::AskForReport(const std::string& question) {
   std::fprintf(stderr, "wexo: %s No\n", question.c_str());
-  Quit(m_failureShown ? 1 : 0);
+  // Nobody is left to use the program: it ends, with what the check's failures asked for.
+  Quit(kExitOk);
   return false;
 }
 
 void HeadlessHost::Quit(int exitCode) {
   std::lock_guard<std::mutex> lock(m_lock);
-  if (!m_quit) m_exitCode = exitCode;
+  m_exitCode = std::max(m_exitCode, exitCode);
   m_quit = true;
   m_wake.notify_all();
+}
+
+void HeadlessHost::RaiseExitCode(int exitCode) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_exitCode = std::max(m_exitCode, exitCode);
 }
 
 void HeadlessHost::Post(std::function<void()> task) {
@@ -115,7 +121,7 @@ int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
   }
   std::lock_guard<std::mutex> lock(m_lock);
   m_tasks.clear();
-  return m_exitCode != 0 ? m_exitCode : (m_failureShown ? 1 : 0);
+  return m_exitCode;
 }
 
 HeadlessView::HeadlessView(HeadlessHost& host, CWexoDoc& doc)

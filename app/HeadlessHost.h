@@ -20,6 +20,7 @@ class HeadlessHost : public IWexoHost {
   bool AskForReport(const std::string& question) override;
   void Beep() override {}
   void Quit(int exitCode) override;
+  void RaiseExitCode(int exitCode) override;
   // Shows nothing; its pump runs what waits in the loop, and the documents' pumps once a
   // second, so workers can hand over while a long pass runs.
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
@@ -46,8 +47,7 @@ class HeadlessHost : public IWexoHost {
   std::condition_variable m_wake;
   std::deque<std::function<void()>> m_tasks;
   bool m_quit = false;
-  int m_exitCode = 0;
-  bool m_failureShown = false;
+  int m_exitCode = kExitOk;
 };
 
 // The list window of a document in a headless run: no rows; the scheduler's posts and the

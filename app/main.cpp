@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   context.outputs = &outputs;
   std::vector<std::unique_ptr<CWexoDoc>> documents;
   std::vector<std::unique_ptr<HeadlessView>> views;
-  int exitCode = 0;
+  int exitCode = kExitOk;
   // With a display everything runs in the window, a batch command line too; a display that
   // cannot be opened leaves a batch run to the headless host.
   const StartCommand command = info.m_nShellCommand == CCommandLineInfoEx::FileNew    ? StartCommand::New
@@ -69,19 +69,19 @@ int main(int argc, char** argv) {
     return 1;
   } else if (!batch) {
     PrintUsage();
-    return 2;
+    return kExitUsage;
   } else {
     if (command == StartCommand::New) {
       auto doc = std::make_unique<CWexoDoc>(context);
       views.push_back(std::make_unique<HeadlessView>(host, *doc));
-      if (doc->OnNewDocument()) documents.push_back(std::move(doc));
+      if (doc->OnNewDocument(CheckStart::CommandLine)) documents.push_back(std::move(doc));
     } else if (command == StartCommand::Open) {
       auto doc = std::make_unique<CWexoDoc>(context);
       views.push_back(std::make_unique<HeadlessView>(host, *doc));
       if (doc->OnOpenDocument(info.m_strFileName))
         documents.push_back(std::move(doc));
       else
-        exitCode = 1;
+        exitCode = kExitFailed;
     }
     if (!documents.empty()) exitCode = host.Run(documents);
   }

@@ -1,16 +1,12 @@
-// The application values the engine reads: command-line switches, the start command,
-// and the profile operations that reach the settings file. main() owns the one object and
-// hands it to each document through its engine context.
+// The application values the engine reads: the command-line switches, fixed at start-up, and
+// the profile operations that reach the settings file. main() owns the one object and hands it
+// to each document through its engine context. How a new document starts is not kept here:
+// its creator passes it (CWexoDoc::OnNewDocument).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-enum : std::uint16_t {
-  ID_CHECK_URL = 57600,       // one URL
-  ID_CHECK_URL_LIST = 32793,  // URL list file
-};
 
 class CWexoApp {
  public:
@@ -33,7 +29,6 @@ class CWexoApp {
   // worker, and commands that would change a table or end the program are refused.
   bool InLongPass() const { return m_nLongPasses > 0; }
 
-  std::uint16_t m_nStartCommand = 0;
   std::string m_csUrl;
   std::string m_csExport;
   std::string m_csMap;
@@ -45,8 +40,6 @@ class CWexoApp {
   int m_bRetryBroken = 0;
   std::uint8_t m_bBatch = 0;
   int m_nLevel = 9999;
-  // The command line's check is started once, by the first new document.
-  bool m_bCommandLineCheckTaken = false;
 
  private:
   friend class CLongPass;

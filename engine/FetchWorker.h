@@ -13,8 +13,6 @@ void FetchWorker(FetchRequest request);
 // Starts a worker thread for a request (the default launcher); false when no thread could
 // be started.
 bool LaunchFetchWorker(FetchRequest&& request);
-// Blocks until every fetch started by LaunchFetchWorker has returned.
-void WaitForAllWorkers();
 // Number of fetches started by LaunchFetchWorker that have not returned yet.
 int RunningWorkerCount();
 // Waits for every fetch, then ends the idle worker threads (at an orderly quit).

@@ -114,6 +114,11 @@ struct StartingPoint {
   std::string postQuery;
 };
 
+// The program's exit codes: 0; 1 once a failure was reported (an output that could not be
+// written, a document that could not be opened, a mail that failed); 2 for a command line that
+// is not a batch run.
+enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
 // Application-wide answers: message boxes, dialogs, quitting.
 class IWexoHost {
  public:
@@ -151,7 +156,12 @@ class IWexoHost {
   // Shows the abort box of a long pass with its caption ("Creating sitemap...").
   virtual std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) = 0;
   virtual void Beep() = 0;
+  // Ends the program once it can. It exits with the highest code asked for, here or by
+  // RaiseExitCode, whenever it ends.
   virtual void Quit(int exitCode) = 0;
+  // A failure that the exit code tells of was reported: the program goes on, and exits with
+  // at least exitCode.
+  virtual void RaiseExitCode(int exitCode) = 0;
   // Runs task on the user-interface thread, later; any thread may call. A host without a
   // loop of its own runs it at once on the caller's thread.
   virtual void PostToUiThread(std::function<void()> task) { task(); }

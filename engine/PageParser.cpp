@@ -146,6 +146,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
                       result.bBodyIsTemp ? "temporary file" : "file", result.csBodyFile.c_str(), result.csUrl.c_str(),
                       platform::FileErrorText(file.ErrorNumber()).c_str());
         Host().MessageBox(buffer, BoxKind::Error);
+        Host().RaiseExitCode(kExitFailed);
         m_bPaused = paused;
         SetStatus(link, 2, buffer);
         return;
@@ -176,7 +177,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
                     result.csBodyFile.c_str());
       Host().MessageBox(buffer, BoxKind::Error);
       // Whatever named that file must not go on: the program ends in order.
-      Host().Quit(1);
+      Host().Quit(kExitFailed);
       return;
     }
     RemoveFileLater(result.csBodyFile);

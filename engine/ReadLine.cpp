@@ -30,6 +30,6 @@ bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host) {
                 "CStdioFile::ReadString() failed on file '%s', Cause %d, OsError %ld, errno %d: %s.\nContinue?",
                 file.Path().c_str(), FileExceptionCauseOf(err), static_cast<long>(err), err, message.c_str());
   // No ends the program in order; this body counts as ended either way.
-  if (host.MessageBox(buffer, BoxKind::Question) != BoxAnswer::Yes) host.Quit(1);
+  if (host.MessageBox(buffer, BoxKind::Question) != BoxAnswer::Yes) host.Quit(kExitFailed);
   return false;
 }

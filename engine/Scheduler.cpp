@@ -127,31 +127,44 @@ void CWexoDoc::EndOfCheck() {
     if (link->m_nStatus == 0 && link->m_bInJar) SetStatus(link.get(), 404, "class not found in .jar archive");
   const CWexoApp& app = App();
   ICheckOutputs* outputs = m_ctx.outputs;
+  // Each output shows its own failure and returns it; one that failed makes the run exit 1.
   bool wroteAny = false;
+  bool failed = false;
+  const auto write = [&](const std::string& path, auto output) {
+    if (path.empty()) return;
+    wroteAny = true;
+    if (!output(path)) failed = true;
+  };
   if (m_bBatch && outputs) {
-    if (!app.m_csExport.empty()) wroteAny |= (outputs->ExportTabFile(*this, app.m_csExport), true);
-    if (!app.m_csMap.empty()) wroteAny |= (outputs->ExportPageMap(*this, app.m_csMap), true);
-    if (!app.m_csReport.empty()) wroteAny |= (outputs->CreateReport(*this, app.m_csReport), true);
-    if (!app.m_csSave.empty()) wroteAny |= (outputs->SaveDocument(*this, app.m_csSave), true);
-    if (!app.m_csGoogle.empty()) wroteAny |= (outputs->ExportSitemap(*this, app.m_csGoogle), true);
+    write(app.m_csExport, [&](const std::string& path) { return outputs->ExportTabFile(*this, path); });
+    write(app.m_csMap, [&](const std::string& path) { return outputs->ExportPageMap(*this, path); });
+    write(app.m_csReport, [&](const std::string& path) { return outputs->CreateReport(*this, path); });
+    write(app.m_csSave, [&](const std::string& path) { return outputs->SaveDocument(*this, path); });
+    write(app.m_csGoogle, [&](const std::string& path) { return outputs->ExportSitemap(*this, path); });
   }
+  const auto exitCode = [&failed] { return failed ? kExitFailed : kExitOk; };
   if (m_settings.EMail) {
     if (m_settings.EMailOnlyIfBroken) {
       const bool anyBroken =
           std::any_of(m_obaLinks.begin(), m_obaLinks.end(), [](const auto& l) { return l->IsBroken(); });
       if (!anyBroken) {
-        Host().Quit(0);
+        Host().Quit(exitCode());
         return;
       }
     }
-    if (outputs && outputs->MailReport(*this)) {
-      Host().Quit(0);
-      return;
+    if (outputs) {
+      if (outputs->MailReport(*this)) {
+        Host().Quit(exitCode());
+        return;
+      }
+      failed = true;
     }
   } else if (wroteAny) {
-    Host().Quit(0);
+    Host().Quit(exitCode());
     return;
   }
+  // A failed output or mail still tells in the exit code, whenever the program ends.
+  if (failed) Host().RaiseExitCode(kExitFailed);
   // Interactive end.
   m_nFinished = static_cast<std::int32_t>(m_obaLinks.size());
   m_nPending = 0;

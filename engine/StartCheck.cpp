@@ -70,12 +70,10 @@ bool CWexoDoc::StartUrlList() {
   return true;
 }
 
-bool CWexoDoc::OnNewDocument() {
-  CWexoApp& app = App();
-  if (app.m_nStartCommand == ID_CHECK_URL_LIST) return StartUrlList();
-  if (app.m_csUrl.empty() || app.m_bCommandLineCheckTaken) return StartFromDialog();
-  // Only the first new document follows the command line; later ones go the interactive way.
-  app.m_bCommandLineCheckTaken = true;
+bool CWexoDoc::OnNewDocument(CheckStart start) {
+  if (start == CheckStart::UrlList) return StartUrlList();
+  const CWexoApp& app = App();
+  if (start != CheckStart::CommandLine || app.m_csUrl.empty()) return StartFromDialog();
 
   m_bBatch = true;
   std::string root = app.m_csUrl;

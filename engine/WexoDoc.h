@@ -71,6 +71,13 @@ class UrlsByIndex {
   std::span<const std::uint32_t> m_indices;
 };
 
+// Where a new document's check takes its root from; whoever creates the document says so.
+enum class CheckStart {
+  StartingPointDialog,  // "Check URL": the starting-point dialog
+  UrlList,              // "Check URL List": a text file of URLs
+  CommandLine,          // the url switch of the command line (a batch run); without one, the dialog
+};
+
 class CWexoDoc {
  public:
   // Reads the settings from [Options]; context.host and context.app are required.
@@ -84,9 +91,9 @@ class CWexoDoc {
   // rows it prefers, and who hears of changes. Any may be nullptr (no list: nothing runs).
   void AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
 
-  // A new check from the command line (the url switch) or, without one, from the host's
-  // starting-point dialog; false when none was started.
-  bool OnNewDocument();
+  // A new check, started the way its creator asked for; false when none was started (the
+  // dialog was cancelled, the URL list could not be read).
+  bool OnNewDocument(CheckStart start);
   // Opens a document file (a failure is shown and gives false); in a batch run the broken
   // links are then sent back to pending.
   bool OnOpenDocument(const std::string& path);

@@ -84,12 +84,6 @@ bool LaunchFetchWorker(FetchRequest&& request) {
   return true;
 }
 
-void WaitForAllWorkers() {
-  WorkerPool& pool = Pool();
-  std::unique_lock<std::mutex> lock(pool.lock);
-  pool.changed.wait(lock, [&] { return pool.running == 0; });
-}
-
 int RunningWorkerCount() {
   WorkerPool& pool = Pool();
   std::lock_guard<std::mutex> lock(pool.lock);

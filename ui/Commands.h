@@ -5,8 +5,6 @@
 
 #include <wx/defs.h>
 
-#include "engine/Application.h"
-
 enum : int {
   ID_CMD_CHECK_URL = 31000,
   ID_CMD_CHECK_URL_LIST = 30999,

@@ -61,6 +61,7 @@ CMainFrame::CMainFrame(WexoDocManager* manager, CWexoApp& app)
 }
 
 void CMainFrame::BuildMenus() {
+  auto* manager = static_cast<WexoDocManager*>(GetDocumentManager());
   auto* file = new wxMenu;
   auto prompt = [](int id) { return wxString(FindCommandText(id).prompt); };
   file->Append(ID_CMD_CHECK_URL, "Check &URL...\tCtrl+N", prompt(ID_CMD_CHECK_URL));
@@ -92,20 +93,10 @@ void CMainFrame::BuildMenus() {
   SetMenuBar(bar);
 
   Bind(
-      wxEVT_MENU,
-      [this](wxCommandEvent&) {
-        m_app.m_nStartCommand = ID_CHECK_URL_LIST;
-        GetDocumentManager()->CreateDocument(wxString(), wxDOC_NEW);
-      },
-      ID_CMD_CHECK_URL_LIST);
+      wxEVT_MENU, [manager](wxCommandEvent&) { manager->NewCheck(CheckStart::UrlList); }, ID_CMD_CHECK_URL_LIST);
   // A new check through the starting-point dialog.
   Bind(
-      wxEVT_MENU,
-      [this](wxCommandEvent&) {
-        m_app.m_nStartCommand = ID_CHECK_URL;
-        GetDocumentManager()->CreateDocument(wxString(), wxDOC_NEW);
-      },
-      ID_CMD_CHECK_URL);
+      wxEVT_MENU, [manager](wxCommandEvent&) { manager->NewCheck(CheckStart::StartingPointDialog); }, ID_CMD_CHECK_URL);
   // A list view takes Preferences for its document first; here no document is given.
   Bind(
       wxEVT_MENU, [this](wxCommandEvent&) { ShowOptionSheet(this, nullptr); }, ID_PREFERENCES);

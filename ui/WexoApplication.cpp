@@ -74,8 +74,12 @@ void WexoApplication::ShowTipAtStartup() {
 
 bool WexoApplication::ProcessShellCommand() {
   switch (m_command) {
-    case StartCommand::New: m_docManager->CreateDocument(wxString(), wxDOC_NEW); return true;
-    case StartCommand::Open: return m_docManager->CreateDocument(wxString::FromUTF8(m_fileName), wxDOC_SILENT);
+    case StartCommand::New: m_docManager->NewCheck(CheckStart::CommandLine); return true;
+    case StartCommand::Open:
+      if (m_docManager->CreateDocument(wxString::FromUTF8(m_fileName), wxDOC_SILENT)) return true;
+      // The document named on the command line could not be opened (its box said why).
+      m_host.RaiseExitCode(kExitFailed);
+      return false;
     case StartCommand::Nothing: return true;
   }
   return true;
@@ -88,6 +92,9 @@ int WexoApplication::OnExit() {
     wxTheClipboard->Close();
   }
   if (m_docManager) m_docManager->SaveRecentFiles();
+  // Windows destroyed late (the frame of a start that failed) still ask the document manager
+  // for its views while they go: they go first.
+  DeletePendingObjects();
   m_docManager.reset();
   return wxApp::OnExit();
 }

@@ -23,16 +23,27 @@ constexpr const char* kDocumentFilter = "Wexo Link Tolvak Files (*.wxo)|*.wxo|";
 constexpr const char* kRecentFiles = "Recent File List";
 constexpr int kRecentFileCount = 4;
 
+// How a new check starts travels from NewCheck to the template in bits of the framework's
+// CreateDocument flags that the framework leaves alone.
+constexpr int kStartFlagShift = 8;
+long StartFlags(CheckStart start) { return static_cast<long>(start) << kStartFlagShift; }
+CheckStart StartOfFlags(long flags) { return static_cast<CheckStart>((flags >> kStartFlagShift) & 3); }
+
 }  // namespace
 
 // ---- WexoDocument
 
-WexoDocument::WexoDocument(const EngineContext& context, WxHost& host)
-    : m_doc(std::make_unique<CWexoDoc>(context)), m_host(host) {}
+WexoDocument::WexoDocument(const EngineContext& context, WxHost& host, CheckStart start)
+    : m_doc(std::make_unique<CWexoDoc>(context)), m_host(host), m_start(start) {}
 
 bool WexoDocument::OnNewDocument() {
   if (!wxDocument::OnNewDocument()) return false;
-  return m_doc->OnNewDocument();
+  return m_doc->OnNewDocument(m_start);
+}
+
+bool WexoDocument::OnCloseDocument() {
+  m_doc->OnCloseDocument();
+  return wxDocument::OnCloseDocument();
 }
 
 void WexoDocument::Modify(bool modified) {
@@ -246,7 +257,11 @@ WexoDocTemplate::WexoDocTemplate(wxDocManager* manager, const EngineContext& con
       m_context(context),
       m_host(host) {}
 
-wxDocument* WexoDocTemplate::DoCreateDocument() { return new WexoDocument(m_context, m_host); }
+wxDocument* WexoDocTemplate::CreateDocument(const wxString& path, long flags) {
+  wxDocument* const doc = new WexoDocument(m_context, m_host, StartOfFlags(flags));
+  // On failure the framework has already deleted the document.
+  return InitDocument(doc, path, flags) ? doc : nullptr;
+}
 
 wxView* WexoDocTemplate::DoCreateView() { return new CWexoView; }
 
@@ -265,6 +280,10 @@ wxDocTemplate* WexoDocManager::SelectDocumentPath(wxDocTemplate** templates, int
 }
 
 wxString WexoDocManager::MakeNewDocumentName() { return wxString::Format("Wexo%d", ++m_nNewDocuments); }
+
+bool WexoDocManager::NewCheck(CheckStart start) {
+  return CreateDocument(wxString(), wxDOC_NEW | StartFlags(start)) != nullptr;
+}
 
 wxFileHistory* WexoDocManager::OnCreateFileHistory() { return new wxFileHistory(kRecentFileCount); }
 

@@ -27,10 +27,13 @@ class wxMenu;
 
 class WexoDocument : public wxDocument {
  public:
-  WexoDocument(const EngineContext& context, WxHost& host);
+  // start: how a new check of this document starts (unused when a file is opened).
+  WexoDocument(const EngineContext& context, WxHost& host, CheckStart start);
   CWexoDoc& Engine() { return *m_doc; }
 
   bool OnNewDocument() override;
+  // The engine's close step (the list stores its column widths), then the framework's.
+  bool OnCloseDocument() override;
   bool SaveAs() override;
   bool OnSaveModified() override;
   // The close guard first (a long pass, running workers), then the save question: wx commits
@@ -49,6 +52,7 @@ class WexoDocument : public wxDocument {
  private:
   std::unique_ptr<CWexoDoc> m_doc;
   WxHost& m_host;
+  CheckStart m_start;
 };
 
 class CWexoView : public wxView, public IUiThread, public IPreferredRows, public IDocumentObserver {
@@ -154,7 +158,9 @@ class CChildFrame : public wxDocChildFrameAny<wxAuiMDIChildFrame, wxAuiMDIParent
 class WexoDocTemplate : public wxDocTemplate {
  public:
   WexoDocTemplate(wxDocManager* manager, const EngineContext& context, WxHost& host);
-  wxDocument* DoCreateDocument() override;
+  // As the framework's own, with how a new check starts (WexoDocManager::NewCheck's flags)
+  // handed to the document it makes.
+  wxDocument* CreateDocument(const wxString& path, long flags) override;
   wxView* DoCreateView() override;
 
  private:
@@ -170,6 +176,8 @@ class WexoDocManager : public wxDocManager {
   wxDocTemplate* SelectDocumentPath(wxDocTemplate** templates, int noTemplates, wxString& path, long flags,
                                     bool save = false) override;
   wxString MakeNewDocumentName() override;
+  // A new document whose check starts the given way; false when none was started.
+  bool NewCheck(CheckStart start);
   wxFileHistory* OnCreateFileHistory() override;
   void AddFileToHistory(const wxString& file) override;
   void RemoveFileFromHistory(size_t i) override;

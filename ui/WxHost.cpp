@@ -153,7 +153,6 @@ long WxHost::BoxStyle(BoxKind kind) {
 }
 
 BoxAnswer WxHost::MessageBox(const std::string& text, BoxKind kind) {
-  if (kind == BoxKind::Error) m_failureShown = true;
   if (m_boxAnswerer) return m_boxAnswerer(text, kind);
   switch (ShowBox(text, BoxStyle(kind))) {
     case wxID_YES: return BoxAnswer::Yes;
@@ -226,12 +225,14 @@ bool WxHost::CertificateDialog(const CertificatePrompt& prompt) {
 
 void WxHost::Beep() { wxBell(); }
 
+void WxHost::RaiseExitCode(int exitCode) { m_exitCode = std::max(m_exitCode, exitCode); }
+
 void WxHost::PostToUiThread(std::function<void()> task) {
   if (wxTheApp) wxTheApp->CallAfter(std::move(task));
 }
 
 void WxHost::Quit(int exitCode) {
-  if (!m_quit) m_exitCode = exitCode;
+  RaiseExitCode(exitCode);
   m_quit = true;
   // Runs from the main loop, also when asked for before the loop started.
   if (m_onQuit && wxTheApp) wxTheApp->CallAfter(m_onQuit);

@@ -32,6 +32,7 @@ class WxHost : public IWexoHost {
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   void Beep() override;
   void Quit(int exitCode) override;
+  void RaiseExitCode(int exitCode) override;
   // A task for the main loop; dropped once the program has no application object.
   void PostToUiThread(std::function<void()> task) override;
 
@@ -46,10 +47,9 @@ class WxHost : public IWexoHost {
   // The buttons, default and icon of a box of that kind (wx message-box style flags).
   static long BoxStyle(BoxKind kind);
 
-  // Set once Quit was asked for; the exit code is the first asked for, or 1 when a box that
-  // reports a failure was shown.
+  // Set once Quit was asked for. The exit code is the highest one asked for.
   bool QuitRequested() const { return m_quit; }
-  int ExitCode() const { return m_exitCode != 0 ? m_exitCode : (m_failureShown ? 1 : 0); }
+  int ExitCode() const { return m_exitCode; }
   // Ends the program once asked to quit; installed by the application.
   std::function<void()> m_onQuit;
 
@@ -71,8 +71,7 @@ class WxHost : public IWexoHost {
   CWexoApp& m_app;
   std::unique_ptr<DialogStack> m_dialogs;
   bool m_quit = false;
-  int m_exitCode = 0;
-  bool m_failureShown = false;
+  int m_exitCode = kExitOk;
 };
 
 // The wildcard of a wx file dialog from a filter written "Name|*.ext|...|" ("*.*" is "*").

@@ -103,6 +103,70 @@ TEST_F(BatchRun, WithoutADisplayNoWindowLibraryIsLoaded) {
     EXPECT_EQ(maps.find(library), std::string::npos) << library << " is mapped";
 }
 
+// Which failure gives which exit code: each output that cannot be written, a document that
+// cannot be opened and a mail that fails give 1, each with its message; what the other outputs
+// write is still written.
+TEST_F(BatchRun, ExitCodeOfEachFailure) {
+  const std::string refused = "http://127.0.0.1:" + std::to_string(wexo_test::UnusedPort()) + "/";
+  wexo_test::Write(dir / "site" / "index.html", "<html><body>No links</body></html>");
+  const std::string clean = "file://" + (dir / "site" / "index.html").string();
+  wexo_test::Write(dir / "not-a-document.wxo", "plain text");
+  const std::string mail =
+      "[Options]\r\nE-Mail=1\r\nE-Mail-SMTP-Server=127.0.0.1\r\nE-Mail-From=w@example.org\r\n"
+      "E-Mail-To=a@example.org\r\n";
+  const std::string smtpRefused = std::to_string(wexo_test::UnusedPort());
+  const struct {
+    const char* name;
+    std::string args;
+    std::string ini;
+    std::string smtpPort;  // WEXO_SMTP_PORT; "" for none
+    int exitCode;
+    std::string message;  // in the error output; "" for none
+    const char* written;  // an output that is there afterwards; "" for none
+  } cases[] = {
+      {"outputs written", "-url " + refused + " -export all.txt -report report.html", "", "", 0, "", "report.html"},
+      {"export", "-url " + refused + " -export no/all.txt", "", "", 1,
+       "Could not open file 'no/all.txt.tmp' for writing", ""},
+      {"map", "-url " + refused + " -map no/map.txt", "", "", 1, "Could not open file 'no/map.txt.tmp' for writing",
+       ""},
+      {"report", "-url " + refused + " -report no/report.html", "", "", 1, "Could not create file 'no/report.html'",
+       ""},
+      {"save", "-url " + refused + " -save no/check.wxo", "", "", 1, "File 'no/check.wxo' could not be saved: ", ""},
+      {"google", "-url " + refused + " -google no/sitemap.xml", "", "", 1,
+       "Could not open file 'no/sitemap.xml.tmp' for writing", ""},
+      {"a failed output, a later one written", "-url " + refused + " -export no/all.txt -google sitemap.xml", "", "", 1,
+       "Could not open file 'no/all.txt.tmp' for writing", "sitemap.xml"},
+      {"document missing", "missing.wxo -export all.txt", "", "", 1, "File 'missing.wxo' could not be opened: ", ""},
+      {"no document file", "not-a-document.wxo -export all.txt", "", "", 1,
+       "File 'not-a-document.wxo' is not a valid document file: ", ""},
+      {"mail refused", "-url " + refused, mail, smtpRefused, 1, "Failed to connect to SMTP server 127.0.0.1: ", ""},
+      {"mail port no number", "-url " + refused, mail, "abc", 1, "WEXO_SMTP_PORT is not a port number: abc", ""},
+      {"nothing broken, no mail, an output failed", "-url " + clean + " -export no/all.txt",
+       mail + "E-MailOnlyIfBroken=1\r\n", smtpRefused, 1, "Could not open file 'no/all.txt.tmp' for writing", ""},
+      {"nothing broken, no mail", "-url " + clean + " -export all.txt", mail + "E-MailOnlyIfBroken=1\r\n", smtpRefused,
+       0, "", "all.txt"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(dir / "wexo.ini");
+    std::filesystem::remove(dir / "all.txt");
+    std::filesystem::remove(dir / "report.html");
+    std::filesystem::remove(dir / "sitemap.xml");
+    if (!c.ini.empty()) wexo_test::Write(dir / "wexo.ini", c.ini);
+    if (c.smtpPort.empty())
+      unsetenv("WEXO_SMTP_PORT");
+    else
+      setenv("WEXO_SMTP_PORT", c.smtpPort.c_str(), 1);
+    EXPECT_EQ(Run(c.args), c.exitCode) << c.name << ": " << ReadAll(dir / "err.log");
+    const std::string err = ReadAll(dir / "err.log");
+    if (c.message.empty())
+      EXPECT_EQ(err.find("wexo: Could not"), std::string::npos) << c.name << ": " << err;
+    else
+      EXPECT_NE(err.find("wexo: " + c.message), std::string::npos) << c.name << ": " << err;
+    if (*c.written) EXPECT_TRUE(std::filesystem::exists(dir / c.written)) << c.name;
+  }
+  unsetenv("WEXO_SMTP_PORT");
+}
+
 TEST_F(BatchRun, WithoutSwitchesPrintsUsage) {
   EXPECT_EQ(Run(""), 2);
   EXPECT_NE(ReadAll(dir / "err.log").find("usage: wexo"), std::string::npos);

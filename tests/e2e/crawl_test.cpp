@@ -129,7 +129,7 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
     std::vector<std::unique_ptr<CWexoDoc>> docs;
     docs.push_back(std::make_unique<CWexoDoc>(context));
     HeadlessView view(host, *docs[0]);
-    ASSERT_TRUE(docs[0]->OnNewDocument());
+    ASSERT_TRUE(docs[0]->OnNewDocument(CheckStart::CommandLine));
     EXPECT_EQ(host.Run(docs), 0);
     EXPECT_TRUE(DocumentTestAccess::Finished(*docs[0]));
     const std::string dot = (dir / "graph.dot").string();

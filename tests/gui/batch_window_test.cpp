@@ -62,6 +62,12 @@ TEST_F(BatchWindow, ExitsOneWhenAnOutputCannotBeWritten) {
       << Log();
 }
 
+// The document the command line names cannot be opened: its box, then 1.
+TEST_F(BatchWindow, ExitsOneWhenTheDocumentCannotBeOpened) {
+  EXPECT_EQ(Run("", "missing.wxo -export all.txt", true), 1) << Log();
+  EXPECT_FALSE(std::filesystem::exists(dir / "all.txt"));
+}
+
 TEST_F(BatchWindow, AnUnopenableDisplayFallsBackToTheHeadlessHost) {
   EXPECT_EQ(Run("DISPLAY=:97", "-url " + site + " -export all.txt"), 0) << Log();
   EXPECT_TRUE(std::filesystem::exists(dir / "all.txt"));

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/HeadlessHost.h"
+#include "engine/WexoDoc.h"
 
 namespace {
 
@@ -46,4 +47,30 @@ TEST(HeadlessHostTest, BoxesTakeTheirFixedAnswersAndOutcomesGoThroughTheLoop) {
   auto box = host.CreateAbortBox("Searching Orphans...");
   box->PumpWaitingMessages();
   EXPECT_EQ(told, 1);
+}
+
+// The exit code is the highest one asked for, by the quit or before it; a box alone, of any
+// kind, decides nothing.
+TEST(HeadlessHostTest, ExitCodeIsTheHighestAskedFor) {
+  const struct {
+    int raised;  // RaiseExitCode before the end; -1 for none
+    bool errorBox;
+    bool question;  // the run ends at the report question, else with Quit(quit)
+    int quit;
+    int exitCode;
+  } cases[] = {
+      {-1, false, false, 0, 0}, {-1, true, false, 0, 0}, {-1, false, false, 1, 1}, {1, false, false, 0, 1},
+      {-1, true, true, 0, 0},   {1, false, true, 0, 1},  {1, false, false, 1, 1},
+  };
+  for (const auto& c : cases) {
+    HeadlessHost host;
+    if (c.raised >= 0) host.RaiseExitCode(c.raised);
+    if (c.errorBox) host.MessageBox("Something failed", BoxKind::Error);
+    if (c.question)
+      EXPECT_FALSE(host.AskForReport("Link tolvak finished. Do you want a report?"));
+    else
+      host.Quit(c.quit);
+    std::vector<std::unique_ptr<CWexoDoc>> none;
+    EXPECT_EQ(host.Run(none), c.exitCode) << c.raised << c.errorBox << c.question << c.quit;
+  }
 }

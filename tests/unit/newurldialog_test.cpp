@@ -308,7 +308,7 @@ TEST_F(NewUrlDialogTest, DialogRoadOfANewDocument) {
   ScriptedView view;
   view.Attach(*doc);
   // No dialog (the headless host's case): no document.
-  EXPECT_FALSE(doc->OnNewDocument());
+  EXPECT_FALSE(doc->OnNewDocument(CheckStart::StartingPointDialog));
   EXPECT_EQ(doc->GetLinkCount(), 0u);
 
   ini.Set("Include", "String1", "http://in/");
@@ -328,12 +328,12 @@ TEST_F(NewUrlDialogTest, DialogRoadOfANewDocument) {
     values = model.Values();
     return true;
   };
-  EXPECT_FALSE(doc->OnNewDocument()) << "Cancel";
+  EXPECT_FALSE(doc->OnNewDocument(CheckStart::StartingPointDialog)) << "Cancel";
   EXPECT_EQ(doc->GetLinkCount(), 0u);
   EXPECT_EQ(Ini("Recent URL List", "URL0"), "") << "Cancel writes nothing";
 
   ok = true;
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::StartingPointDialog));
   ASSERT_EQ(doc->GetLinkCount(), 1u);
   EXPECT_EQ(doc->GetUrl(0), "http://site.example/form.cgi");
   EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);

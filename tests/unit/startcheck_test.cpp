@@ -34,7 +34,7 @@ TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
   host.app.m_csUrl = "HTTP://Example.COM/docs/index.html";
   host.app.m_nLevel = 4;
   auto doc = NewDoc();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   ASSERT_EQ(doc->GetLinkCount(), 1u);
   EXPECT_EQ(doc->GetUrl(0), "http://Example.COM/docs/index.html");
   EXPECT_EQ(doc->GetRootUrl(), "http://Example.COM/docs/");
@@ -47,16 +47,55 @@ TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
   EXPECT_TRUE(DocumentTestAccess::Running(*doc));
   EXPECT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.schedulePosts, 1);
-  // Only the first new document follows the command line.
+}
+
+// How a new document starts is what its creator asks for, whatever the command line holds:
+// Check URL shows the dialog, Check URL List asks for a file, and a command-line start without
+// a url switch falls back to the dialog.
+TEST_F(StartCheckTest, TheCreatorSaysHowANewCheckStarts) {
+  const struct {
+    const char* url;
+    CheckStart start;
+    int dialogs;
+    std::size_t fileDialogs;
+    bool batch;
+  } cases[] = {
+      {"http://h/", CheckStart::CommandLine, 0, 0, true},
+      {"http://h/", CheckStart::StartingPointDialog, 1, 0, false},
+      {"http://h/", CheckStart::UrlList, 0, 1, false},
+      {"", CheckStart::CommandLine, 1, 0, false},
+  };
+  for (const auto& c : cases) {
+    host.app.m_csUrl = c.url;
+    host.startingPointDialogs = 0;
+    host.dialogTitles.clear();
+    host.startingPoint = [](CWexoDoc&, StartingPoint& values) {
+      values.url = "http://dialog/";
+      return true;
+    };
+    const std::filesystem::path list = dir / "list.txt";
+    std::ofstream(list) << "http://listed/\n";
+    host.openPaths.assign({list.string()});
+    auto doc = NewDoc();
+    ASSERT_TRUE(doc->OnNewDocument(c.start)) << c.url << " " << static_cast<int>(c.start);
+    EXPECT_EQ(host.startingPointDialogs, c.dialogs) << c.url << " " << static_cast<int>(c.start);
+    EXPECT_EQ(host.dialogTitles.size(), c.fileDialogs) << c.url << " " << static_cast<int>(c.start);
+    EXPECT_EQ(doc->IsBatch(), c.batch) << c.url << " " << static_cast<int>(c.start);
+  }
+  // Two command-line starts are two checks of the root: nothing is used up by the first.
+  host.app.m_csUrl = "http://h/";
+  auto first = NewDoc();
   auto second = NewDoc();
-  EXPECT_FALSE(second->OnNewDocument());
+  ASSERT_TRUE(first->OnNewDocument(CheckStart::CommandLine));
+  ASSERT_TRUE(second->OnNewDocument(CheckStart::CommandLine));
+  EXPECT_EQ(second->GetUrl(0), "http://h/");
 }
 
 TEST_F(StartCheckTest, PostRoot) {
   host.app.m_csUrl = "http://h/form.cgi";
   host.app.m_csPost = "a=1&b=2";
   auto doc = NewDoc();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);
   EXPECT_EQ(doc->GetLink(0)->m_csPostData, "a=1&b=2");
 }
@@ -80,7 +119,7 @@ TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
   ini.Set((root + "-Exclude").c_str(), "String3", "http://h/site/c/");
   ini.Set((root + "-Exclude").c_str(), "Enable3", "1");
   auto doc = NewDoc();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/", "http://c/"}));
   EXPECT_EQ(doc->Excludes(), (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
   EXPECT_EQ(doc->Settings().CheckExternal, 0);
@@ -96,7 +135,7 @@ TEST_F(StartCheckTest, DepthsTooBigFor16BitsReadAsTheLargest) {
   ini.Set((root + "-Options").c_str(), "Profile", "1");
   ini.Set((root + "-Options").c_str(), "MaxLevel", "70000");
   auto doc = NewDoc();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(doc->Settings().MaxLevel, 32767);
 }
 
@@ -108,7 +147,7 @@ TEST_F(StartCheckTest, MakeLowerCaseLowersRootAndLists) {
   ini.Set((root + "-Include").c_str(), "String1", "http://A/Mixed/");
   ini.Set((root + "-Include").c_str(), "Enable1", "1");
   auto doc = NewDoc();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(doc->GetUrl(0), "http://h/site/index.html");
   EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/mixed/"}));
 }
@@ -126,13 +165,12 @@ TEST_F(StartCheckTest, UrlList) {
         << listUrl << "\n"
         << "/srv/site/index.html";
   }
-  host.app.m_nStartCommand = ID_CHECK_URL_LIST;
   auto cancelled = NewDoc();
-  EXPECT_FALSE(cancelled->OnNewDocument()) << "a cancelled dialog starts nothing";
+  EXPECT_FALSE(cancelled->OnNewDocument(CheckStart::UrlList)) << "a cancelled dialog starts nothing";
   host.openPaths.push_back(list.string());
   auto doc = NewDoc();
   view.rows.clear();
-  ASSERT_TRUE(doc->OnNewDocument());
+  ASSERT_TRUE(doc->OnNewDocument(CheckStart::UrlList));
   EXPECT_EQ(host.dialogTitles.back(), "Open URL List");
   EXPECT_EQ(doc->GetUrls(),
             (std::vector<std::string>{listUrl, "http://a/x", "http://b/y", "file:///srv/site/index.html"}));
@@ -147,7 +185,7 @@ TEST_F(StartCheckTest, UrlList) {
 
   host.openPaths.push_back((dir / "missing.txt").string());
   auto missing = NewDoc();
-  EXPECT_FALSE(missing->OnNewDocument());
+  EXPECT_FALSE(missing->OnNewDocument(CheckStart::UrlList));
   EXPECT_EQ(host.boxes.back(), "File '" + (dir / "missing.txt").string() + "' could not be opened");
 }
 

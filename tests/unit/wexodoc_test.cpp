@@ -329,6 +329,14 @@ TEST_F(DocTest, ActiveListKeepsStartOrderThroughRemovals) {
   EXPECT_TRUE(other.IsActive(stranger));
 }
 
+// Closing the document: the list stores what it keeps before the framework closes it.
+TEST_F(DocTest, OnCloseDocumentTellsTheList) {
+  CWexoDoc doc{host.Context()};
+  view.Attach(doc);
+  doc.OnCloseDocument();
+  EXPECT_EQ(view.closings, 1);
+}
+
 TEST_F(DocTest, CloseAllHandlesTakesEachHandleOnce) {
   CWexoDoc doc{host.Context()};
   CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);

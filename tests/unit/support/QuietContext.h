@@ -16,6 +16,7 @@ class QuietHost : public IWexoHost {
   }
   void Beep() override {}
   void Quit(int) override {}
+  void RaiseExitCode(int) override {}
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string&) override { return std::make_unique<Box>(); }
   std::vector<std::string> boxes;
 

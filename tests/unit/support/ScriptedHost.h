@@ -60,6 +60,7 @@ class ScriptedHost : public IWexoHost {
                       std::string& path) override;
   void Beep() override { ++beeps; }
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
+  void RaiseExitCode(int exitCode) override { raisedExitCodes.push_back(exitCode); }
   // Records its texts and pumps; reads aborted after abortAfterPumps pumps (never when < 0).
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;
   // Opens the model, lets ftpDialog edit it and presses OK when it returns true (Cancel when
@@ -78,6 +79,7 @@ class ScriptedHost : public IWexoHost {
   std::deque<BoxAnswer> answers;  // taken in order; Ok (or No for questions) when empty
   std::vector<std::string> boxes;
   std::vector<int> quitCodes;
+  std::vector<int> raisedExitCodes;
   std::deque<std::string> openPaths;  // answers of the open-file dialog; cancel when empty
   std::vector<std::string> dialogTitles;
   int beeps = 0;
