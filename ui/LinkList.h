@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include <wx/listctrl.h>
 #include <wx/timer.h>
@@ -21,6 +20,7 @@ class CWexoDoc;
 std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column);
 // The row colour of a status as 0xRRGGBB.
 std::uint32_t LinkRowColour(std::int16_t status);
+
 class LinkListCtrl : public wxListCtrl {
  public:
   LinkListCtrl(wxWindow* parent, CWexoDoc& doc);
