@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "engine/Application.h"
+#include "engine/LinkInfo.h"
+#include "engine/WexoDoc.h"
 #include "platform/Profile.h"
 #include "unit/support/QuietContext.h"
 
@@ -38,6 +41,23 @@ inline void UseDefaultSettings() {
 inline EngineContext Context() {
   static QuietContext context;
   return context.Context();
+}
+
+// A checked site's table as the list shows it: one page linking to every other record, one in
+// seven still pending, one in thirteen of the rest broken, every record titled.
+inline std::unique_ptr<CWexoDoc> ListedTable(std::size_t records) {
+  UseDefaultSettings();
+  auto doc = std::make_unique<CWexoDoc>(Context());
+  const std::string root = "http://www.example.com/";
+  doc->SetRootUrl(root);
+  CLinkInfo* page = doc->NewLink(root, nullptr, REQUEST_GET);
+  for (std::size_t k = 1; k < records; ++k) {
+    CLinkInfo* link = doc->NewLink(
+        root + "docs/section" + std::to_string(k % 100) + "/page" + std::to_string(k) + ".html", page, REQUEST_GET);
+    if (k % 7) doc->SetStatus(link, k % 13 ? 200 : 404, k % 13 ? "" : "Not Found");
+    link->m_csTitle = "Page " + std::to_string(k);
+  }
+  return doc;
 }
 
 // A temporary file holding a body; removed with the object.

@@ -21,17 +21,7 @@ constexpr std::size_t kRows = 200000;
 
 struct Window {
   Window() {
-    bench::UseDefaultSettings();
-    doc = std::make_unique<CWexoDoc>(bench::Context());
-    const std::string root = "http://www.example.com/";
-    doc->SetRootUrl(root);
-    CLinkInfo* page = doc->NewLink(root, nullptr, REQUEST_GET);
-    for (std::size_t k = 1; k < kRows; ++k) {
-      CLinkInfo* link = doc->NewLink(
-          root + "docs/section" + std::to_string(k % 100) + "/page" + std::to_string(k) + ".html", page, REQUEST_GET);
-      if (k % 7) doc->SetStatus(link, k % 13 ? 200 : 404, k % 13 ? "" : "Not Found");
-      link->m_csTitle = "Page " + std::to_string(k);
-    }
+    doc = bench::ListedTable(kRows);
     frame = new wxFrame(nullptr, wxID_ANY, "list", wxDefaultPosition, wxSize(1200, 800));
     list = new LinkListCtrl(frame, *doc);
     frame->Show();

@@ -5,29 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/LinkColumns.h"
+
 class CLinkInfo;
 class CWexoDoc;
-
-// The columns of a row, in the list's order; the TAB export writes them in this order too,
-// with the status code between the address and the status text.
-enum LinkColumn : int {
-  kColumnAddress,
-  kColumnStatus,
-  kColumnType,
-  kColumnSize,
-  kColumnTitle,
-  kColumnDate,
-  kColumnLevel,
-  kColumnLinksOut,
-  kColumnLinksIn,
-  kColumnServer,
-  kColumnError,
-  kColumnDuration,
-  kColumnCharset,
-  kColumnDescription,
-  kColumnKeywords,
-  kLinkColumnCount
-};
 
 // How a cell's text is made.
 enum class LinkCellForm {

@@ -1,17 +1,17 @@
-// The rows of one document's list: which records it shows and in which order, their cell
-// texts and colours formed from the record when a row is drawn.
+// The list of one document: the rows its row model holds, their cell texts and colours formed
+// from the record when a row is drawn.
 //
 // Threads: user-interface thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include <wx/listctrl.h>
 #include <wx/timer.h>
 
 #include "report/LinkCells.h"
+#include "ui/rows/LinkRows.h"
 
 class CLinkInfo;
 class CWexoApp;
@@ -19,13 +19,6 @@ class CWexoDoc;
 
 // The row colour of a status as 0xRRGGBB.
 std::uint32_t LinkRowColour(std::int16_t status);
-// Ascending order of two records on a column; key is column + 1 (ascending) or -(column + 1)
-// (descending). Negative, 0 or positive.
-int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int key);
-
-// The sort key shared by every list: 0 unsorted, column + 1 ascending, -(column + 1)
-// descending.
-extern int SortColumnKey;
 
 class LinkListCtrl : public wxListCtrl {
  public:
@@ -35,9 +28,9 @@ class LinkListCtrl : public wxListCtrl {
   wxItemAttr* OnGetItemAttr(long item) const override;
 
   // The record of a row; nullptr outside the rows.
-  const CLinkInfo* RecordAt(long row) const;
+  const CLinkInfo* RecordAt(long row) const { return m_rows.RecordAt(row); }
   // The row of a record; -1 when it has none. Constant time.
-  long RowOf(const CLinkInfo& link) const;
+  long RowOf(const CLinkInfo& link) const { return m_rows.RowOf(link); }
   // The selected row, -1 for none. Constant time while the selection stays where it was.
   long SelectedRow() const;
   void SelectRow(long row);
@@ -77,28 +70,26 @@ class LinkListCtrl : public wxListCtrl {
   wxWindow* HeaderWindow() const;
 
  private:
-  bool ShowsOnlyBroken() const;
   void FlushInserts();
   void FlushTopRows();
-  // Sets the item count and rebuilds the record-to-row index from row `from` on; the
-  // selection stays on its record.
-  void RowsChanged(const CLinkInfo* selected, std::size_t from = 0);
+  // Runs a change of the rows with the toolkit's selection handed to the model first; when it
+  // changed anything, the list shows the new rows with the selection on its record.
+  template <typename Change>
+  void ChangeRows(Change change);
+  void ShowRows();
   void OnColumnClick(wxListEvent& event);
   void OnHeaderDividerDblClick(wxMouseEvent& event);
 
   void ScheduleUpdate();
 
   CWexoDoc& m_doc;
+  LinkRows m_rows;
   wxTimer m_updateTimer;
   // The row found selected last: the toolkit finds a virtual list's selection by visiting
   // every row, which the scheduler's every tick would pay for.
   mutable long m_selectedHint = -1;
-  bool m_countPending = false;           // rows were appended since the item count was set
-  bool m_refreshPending = false;         // a visible row's record changed
-  std::vector<std::uint32_t> m_rows;     // record index of each row
-  std::vector<std::int32_t> m_rowOf;     // row of each record, -1 for none
-  std::vector<std::uint32_t> m_inserts;  // records waiting for a row
-  std::vector<std::uint32_t> m_topInserts;  // root records waiting for their rows on top
-  bool m_flushQueued = false;
+  bool m_countPending = false;    // rows were appended since the item count was set
+  bool m_refreshPending = false;  // a visible row's record changed
+  bool m_flushQueued = false;     // records wait for their rows in a batch
   mutable wxItemAttr m_attrs[7];
 };

@@ -1,0 +1,345 @@
+// The list's rows without the toolkit, fed by a real table's notices: table order with the
+// roots on top, every column's sort both ways, the broken-only filter with its batch of wanted
+// rows, and the selection kept on its record. Every check of the rows also checks the
+// record-to-row index.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/Charset.h"
+#include "engine/LinkInfo.h"
+#include "engine/WexoDoc.h"
+#include "ui/rows/LinkRows.h"
+#include "unit/support/ScriptedHost.h"
+
+namespace {
+
+using Paths = std::vector<std::string>;
+
+// Passes the table's notices on to the rows, as the list view does.
+class RowsObserver : public IDocumentObserver {
+ public:
+  explicit RowsObserver(LinkRows& rows) : m_rows(rows) {}
+  void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count); }
+  void RecordChanged(const CLinkInfo&) override {}
+  void TableReset() override { m_rows.Rebuild(); }
+  void RecordWantsRow(const CLinkInfo& link) override { m_rows.WantRow(link); }
+  void StatusText(const std::string&) override {}
+
+ private:
+  LinkRows& m_rows;
+};
+
+class LinkRowsTest : public ::testing::Test {
+ protected:
+  LinkRowsTest() {
+    SortColumnKey = 0;
+    doc.AttachView(nullptr, nullptr, &observer);
+    doc.SetRootUrl("http://h/");
+  }
+  ~LinkRowsTest() override {
+    doc.AttachView(nullptr, nullptr, nullptr);
+    SortColumnKey = 0;
+  }
+
+  // A root (no parent: level 0) or a link found on parent's page.
+  CLinkInfo* Record(const std::string& path, CLinkInfo* parent = nullptr, std::int16_t status = STATUS_PENDING,
+                    const std::string& text = "") {
+    CLinkInfo* link = doc.NewLink("http://h/" + path, parent, REQUEST_GET);
+    if (status != STATUS_PENDING) doc.SetStatus(link, status, text);
+    return link;
+  }
+  // The path of every row, top to bottom, checking that each record's row is where it is
+  // and that records without a row have none.
+  Paths Rows() {
+    Paths out;
+    for (long row = 0; row < static_cast<long>(rows.Count()); ++row) {
+      const CLinkInfo* link = rows.RecordAt(row);
+      EXPECT_EQ(rows.RowOf(*link), row);
+      out.push_back(doc.GetUrl(link->m_nIndex).substr(9));
+    }
+    std::size_t withRow = 0;
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) withRow += rows.RowOf(*doc.GetLink(i)) >= 0;
+    EXPECT_EQ(withRow, rows.Count());
+    EXPECT_EQ(rows.RecordAt(-1), nullptr);
+    EXPECT_EQ(rows.RecordAt(static_cast<long>(rows.Count())), nullptr);
+    return out;
+  }
+  const CLinkInfo* Selected() { return rows.RecordAt(rows.SelectedRow()); }
+
+  TempIni ini;
+  ScriptedHost host;
+  CWexoDoc doc{host.Context()};
+  LinkRows rows{doc};
+  RowsObserver observer{rows};
+};
+
+TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
+  CLinkInfo* home = Record("");
+  Record("a", home);
+  Record("b", home);
+  // The root waits for the end of its burst; links found on pages have their rows at once.
+  EXPECT_EQ(Rows(), (Paths{"a", "b"}));
+  EXPECT_EQ(rows.RowOf(*home), -1);
+  EXPECT_TRUE(rows.RootsWaiting());
+  // A URL list's roots come in one burst with links between them.
+  Record("list1");
+  Record("c", home);
+  Record("list2");
+  EXPECT_EQ(Rows(), (Paths{"a", "b", "c"}));
+  EXPECT_TRUE(rows.PlaceRoots());
+  EXPECT_FALSE(rows.RootsWaiting());
+  EXPECT_EQ(Rows(), (Paths{"list2", "list1", "", "a", "b", "c"}));
+  EXPECT_FALSE(rows.PlaceRoots());
+  // A rebuild lists the table in its order.
+  rows.Rebuild();
+  EXPECT_EQ(Rows(), (Paths{"", "a", "b", "list1", "c", "list2"}));
+  // A record that waits as a root wants no second row.
+  CLinkInfo* late = Record("list3");
+  EXPECT_FALSE(rows.WantRow(*late));
+  EXPECT_FALSE(rows.InsertWanted());
+  EXPECT_TRUE(rows.PlaceRoots());
+  EXPECT_EQ(Rows(), (Paths{"list3", "", "a", "b", "list1", "c", "list2"}));
+}
+
+TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
+  // Four records in table order b, C, a, d, with ties in most columns.
+  CLinkInfo* r[] = {Record("b"), Record("C"), Record("a"), Record("d")};
+  doc.SetStatus(r[0], 200);
+  doc.SetStatus(r[1], 404, "Not Found");
+  doc.SetStatus(r[2], 200);
+  doc.SetStatus(r[3], 12007, "no host");
+  const char* mime[] = {"text/html", "", "Image/png", "text/HTML"};
+  const std::int64_t size[] = {5, std::int64_t{1} << 33, 5, 0};
+  const char* title[] = {"beta", "Alpha", "", "alpha"};
+  const std::int32_t dateKnown[] = {1, 0, 1, 1};
+  const std::int64_t date[] = {1000, 5000, 500, 0};
+  const std::int16_t level[] = {2, 0, -1, 2};
+  const std::uint32_t out[] = {3, 0, 10, 3};
+  const std::size_t in[] = {2, 1, 0, 1};
+  static const std::string nginx = "nginx", apache = "Apache", lower = "apache";
+  const std::string* server[] = {&nginx, nullptr, &apache, &lower};
+  const std::int64_t seconds[] = {1, 0, 1, 0};
+  const std::int16_t ms[] = {500, 900, 200, 900};
+  static const CCharsetInfo utf8("utf-8"), latin("ISO-8859-1"), upper("UTF-8");
+  const CCharsetInfo* charset[] = {&utf8, &latin, nullptr, &upper};
+  const char* description[] = {"", "zeta", "Eta", "eta"};
+  const char* keywords[] = {"link", "check", "Link", "a"};
+  for (int i = 0; i < 4; ++i) {
+    r[i]->m_csMimeType = mime[i];
+    r[i]->m_nSize = size[i];
+    r[i]->m_csTitle = title[i];
+    r[i]->m_bDateKnown = dateKnown[i];
+    r[i]->m_tDate = date[i];
+    r[i]->m_nLevel = level[i];
+    r[i]->m_nLinksOut = out[i];
+    r[i]->m_dwaReferrers.assign(in[i], 0);
+    r[i]->SetServerName(server[i]);
+    r[i]->m_tsDuration = seconds[i];
+    r[i]->m_nDurationMs = ms[i];
+    r[i]->SetCharsetInfo(charset[i]);
+    r[i]->m_csDescription = description[i];
+    r[i]->m_csKeywords = keywords[i];
+  }
+  const struct {
+    int column;
+    Paths ascending;
+    Paths descending;
+  } cases[] = {
+      // URLs case-insensitively.
+      {0, {"a", "b", "C", "d"}, {"d", "C", "b", "a"}},
+      // "no such host" < "not found" < "ok"; equal texts by URL, descending too.
+      {1, {"d", "C", "a", "b"}, {"b", "a", "C", "d"}},
+      {2, {"C", "a", "b", "d"}, {"b", "d", "a", "C"}},
+      // 64-bit sizes.
+      {3, {"d", "b", "a", "C"}, {"C", "b", "a", "d"}},
+      {4, {"a", "C", "d", "b"}, {"b", "C", "d", "a"}},
+      // An unknown date counts as 0, whatever is stored.
+      {5, {"C", "d", "a", "b"}, {"b", "a", "C", "d"}},
+      {6, {"a", "C", "b", "d"}, {"b", "d", "C", "a"}},
+      {7, {"C", "b", "d", "a"}, {"a", "b", "d", "C"}},
+      {8, {"a", "C", "d", "b"}, {"b", "C", "d", "a"}},
+      // No server sorts as empty.
+      {9, {"C", "a", "d", "b"}, {"b", "a", "d", "C"}},
+      {10, {"b", "a", "d", "C"}, {"C", "d", "b", "a"}},
+      // Seconds first, then milliseconds.
+      {11, {"C", "d", "a", "b"}, {"b", "a", "C", "d"}},
+      {12, {"a", "C", "b", "d"}, {"b", "d", "C", "a"}},
+      {13, {"b", "a", "d", "C"}, {"C", "a", "d", "b"}},
+      {14, {"d", "C", "b", "a"}, {"b", "a", "C", "d"}},
+  };
+  for (const auto& c : cases) {
+    rows.Rebuild();
+    ASSERT_EQ(Rows(), (Paths{"b", "C", "a", "d"}));
+    rows.SortByColumn(c.column);
+    EXPECT_EQ(SortColumnKey, c.column + 1);
+    EXPECT_EQ(Rows(), c.ascending) << "column " << c.column;
+    rows.SortByColumn(c.column);
+    EXPECT_EQ(SortColumnKey, -(c.column + 1));
+    EXPECT_EQ(Rows(), c.descending) << "column " << c.column;
+    rows.SortByColumn(c.column);
+    EXPECT_EQ(SortColumnKey, c.column + 1);
+    EXPECT_EQ(Rows(), c.ascending) << "column " << c.column;
+  }
+  // Ties keep the order of the sort before: by address descending, then by type.
+  rows.SortByColumn(0);
+  rows.SortByColumn(0);
+  rows.SortByColumn(2);
+  EXPECT_EQ(Rows(), (Paths{"C", "a", "d", "b"}));
+}
+
+TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
+  CWexoDoc other{host.Context()};
+  LinkRows otherRows{other};
+  for (const char* path : {"y", "x"}) {
+    Record(path);
+    other.NewLink(std::string("http://o/") + path, nullptr, REQUEST_GET);
+  }
+  rows.Rebuild();
+  otherRows.Rebuild();
+  rows.SortByColumn(0);
+  EXPECT_EQ(Rows(), (Paths{"x", "y"}));
+  // The other list is sorted descending by the same click.
+  otherRows.SortByColumn(0);
+  EXPECT_EQ(SortColumnKey, -1);
+  EXPECT_EQ(other.GetUrl(otherRows.RecordAt(0)->m_nIndex), "http://o/y");
+  // Another column starts ascending; any rebuild unsorts every list.
+  rows.SortByColumn(3);
+  EXPECT_EQ(SortColumnKey, 4);
+  otherRows.Rebuild();
+  EXPECT_EQ(SortColumnKey, 0);
+  rows.SortByColumn(3);
+  EXPECT_EQ(SortColumnKey, 4);
+}
+
+TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
+  CLinkInfo* home = Record("", nullptr, 200);
+  Record("lost", home, 404);
+  CLinkInfo* p1 = Record("p1", home);
+  Record("busy", home, STATUS_BUSY);
+  CLinkInfo* p2 = Record("p2", home);
+  Record("external", home, STATUS_SKIP_EXTERNAL);
+  Record("mail", home, STATUS_MAIL_HOST_OK);
+  Record("nohost", home, 12007);
+  CLinkInfo* p3 = Record("p3", home);
+  doc.ToggleShowBrokenOnly();
+  // Status above 0 and not 200: pending, busy, skipped and ok records are hidden.
+  EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
+  // A new record and a record that becomes broken get no row until the next rebuild.
+  EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1));
+  CLinkInfo* late = Record("late", home, 500);
+  doc.SetStatus(p2, 404);
+  EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
+  // Records that want a row wait for one batch, which merges them in table order.
+  EXPECT_TRUE(rows.WantRow(*late));
+  EXPECT_TRUE(rows.WantRow(*p1));
+  EXPECT_FALSE(rows.WantRow(*p1));
+  EXPECT_FALSE(rows.WantRow(*doc.FindLink("http://h/lost")));
+  EXPECT_EQ(rows.RowOf(*p1), -1);
+  EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
+  EXPECT_TRUE(rows.InsertWanted());
+  EXPECT_EQ(Rows(), (Paths{"lost", "p1", "nohost", "late"}));
+  EXPECT_FALSE(rows.InsertWanted());
+  // A failed host fails its pending records, and each wants its row.
+  doc.FailSimilarHost("http://h/p3", 12007);
+  EXPECT_EQ(p3->m_nStatus, 12007);
+  EXPECT_TRUE(rows.InsertWanted());
+  EXPECT_EQ(Rows(), (Paths{"lost", "p1", "nohost", "p3", "late"}));
+  // A rebuild lists what is broken now.
+  rows.Rebuild();
+  EXPECT_EQ(Rows(), (Paths{"lost", "p1", "p2", "nohost", "p3", "late"}));
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(rows.Count(), doc.GetLinkCount());
+  Rows();
+}
+
+TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
+  CLinkInfo* home = Record("", nullptr, 404);
+  CLinkInfo* b = Record("b", home);
+  Record("c", home, 404);
+  CLinkInfo* a = Record("a", home);
+  doc.ToggleShowBrokenOnly();
+  rows.SortByColumn(0);
+  rows.SortByColumn(0);
+  EXPECT_EQ(Rows(), (Paths{"c", ""}));
+  rows.WantRow(*a);
+  rows.WantRow(*b);
+  EXPECT_TRUE(rows.InsertWanted());
+  EXPECT_EQ(Rows(), (Paths{"c", "", "b", "a"}));
+  EXPECT_EQ(SortColumnKey, -1);
+}
+
+TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
+  CLinkInfo* home = Record("", nullptr, 200);
+  CLinkInfo* b = Record("b", home, 404);
+  CLinkInfo* z = Record("z", home, 200);
+  CLinkInfo* a = Record("a", home, 404);
+  rows.Rebuild();
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  rows.Select(rows.RowOf(*z));
+  EXPECT_EQ(Selected(), z);
+  for (int column : {0, 0, 1, 1, 6}) {
+    rows.SortByColumn(column);
+    EXPECT_EQ(Selected(), z) << column;
+  }
+  rows.Rebuild();
+  EXPECT_EQ(Rows(), (Paths{"", "b", "z", "a"}));
+  EXPECT_EQ(rows.SelectedRow(), 2);
+  // Roots placed on top, a row removed above it.
+  Record("list");
+  rows.PlaceRoots();
+  EXPECT_EQ(rows.SelectedRow(), 3);
+  EXPECT_TRUE(rows.Remove(*b));
+  EXPECT_FALSE(rows.Remove(*b));
+  EXPECT_EQ(Rows(), (Paths{"list", "", "z", "a"}));
+  EXPECT_EQ(Selected(), z);
+  // Wanted rows merged in above it.
+  rows.Select(rows.RowOf(*a));
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(Rows(), (Paths{"b", "a"}));
+  EXPECT_EQ(Selected(), a);
+  rows.WantRow(*home);
+  rows.InsertWanted();
+  EXPECT_EQ(Rows(), (Paths{"", "b", "a"}));
+  EXPECT_EQ(Selected(), a);
+  // A record that loses its row loses the selection for good.
+  rows.Select(rows.RowOf(*b));
+  doc.SetStatus(b, 200);
+  rows.Rebuild();
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  rows.Select(rows.RowOf(*a));
+  rows.Remove(*a);
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  rows.Select(0);
+  rows.Clear();
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  // Rows outside the list select nothing.
+  rows.Rebuild();
+  rows.Select(static_cast<long>(rows.Count()));
+  EXPECT_EQ(rows.SelectedRow(), -1);
+}
+
+TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
+  CLinkInfo* home = Record("", nullptr, 404);
+  CLinkInfo* a = Record("a", home, 500);
+  Record("b", home, 200);
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(Rows(), (Paths{"", "a"}));
+  rows.Select(1);
+  rows.WantRow(*doc.FindLink("http://h/b"));
+  rows.Clear();
+  EXPECT_EQ(Rows(), Paths{});
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  // What waited goes too; a retried record that fails again waits for the rebuild.
+  EXPECT_FALSE(rows.InsertWanted());
+  doc.SetStatus(a, STATUS_PENDING);
+  doc.SetStatus(a, 404);
+  EXPECT_EQ(Rows(), Paths{});
+  rows.Rebuild();
+  EXPECT_EQ(Rows(), (Paths{"", "a"}));
+}
+
+}  // namespace
