@@ -125,8 +125,7 @@ bool WxHost::CertificateDialog(const CertificatePrompt& prompt) {
 void WxHost::Beep() { wxBell(); }
 
 void WxHost::Quit(int exitCode) {
-  if (!m_quit) m_exitCode = exitCode;
-  m_quit = true;
+  if (!m_quit.exchange(true)) m_exitCode = exitCode;
   // Runs from the main loop, also when asked for before the loop started.
   if (m_onQuit && wxTheApp) wxTheApp->CallAfter(m_onQuit);
 }

@@ -6,6 +6,7 @@
 // worker, which waits until the user-interface thread has shown the dialog and it was closed.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,7 +60,8 @@ class WxHost : public IWexoHost {
   T RunOnUiThread(std::function<T()> task);
 
   CWexoApp& m_app;
-  bool m_quit = false;
+  // Read by workers (CanShowDialogs) while the user-interface thread sets it.
+  std::atomic<bool> m_quit{false};
   int m_exitCode = 0;
   bool m_failureShown = false;
 };
