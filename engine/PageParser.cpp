@@ -16,6 +16,7 @@
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
 #include "engine/ZipFile.h"
+#include "platform/InetError.h"
 #include "platform/TempDir.h"
 #include "platform/TextFile.h"
 
@@ -28,11 +29,11 @@ bool NeverRetried(std::int16_t status) {
     case 401:
     case 503:
     case 504:
-    case 12002:
-    case 12007:
-    case 12017:
-    case 12029:
-    case 12030:
+    case platform::ERROR_INTERNET_TIMEOUT:
+    case platform::ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case platform::ERROR_INTERNET_OPERATION_CANCELLED:
+    case platform::ERROR_INTERNET_CANNOT_CONNECT:
+    case platform::ERROR_INTERNET_CONNECTION_ABORTED:
     case STATUS_SKIP_TYPE: return true;
     default: return false;
   }
@@ -73,7 +74,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
 
   RecordChanged(link);
 
-  if (status == 408 || status == 12002 || status == 12007 || status == 12029) FailSimilarHost(result.csUrl, status);
+  if (status == 408 || status == platform::ERROR_INTERNET_TIMEOUT ||
+      status == platform::ERROR_INTERNET_NAME_NOT_RESOLVED || status == platform::ERROR_INTERNET_CANNOT_CONNECT)
+    FailSimilarHost(result.csUrl, status);
 
   if (status == STATUS_MAIL_HOST_OK && result.csUrl.starts_with("mailto:")) {
     const std::string domain = MailtoDomain(result.csUrl);
@@ -81,7 +84,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
     if (it != m_byMailDomain.end()) {
       for (std::uint32_t index : it->second) {
         CLinkInfo* other = m_obaLinks[index].get();
-        if ((other->m_nStatus == 0 || other->m_nStatus == 12007) && !IsActive(other)) {
+        if ((other->m_nStatus == 0 || other->m_nStatus == platform::ERROR_INTERNET_NAME_NOT_RESOLVED) &&
+            !IsActive(other)) {
           SetStatus(other, STATUS_MAIL_HOST_OK, std::string());
         }
       }

@@ -10,6 +10,7 @@
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
+#include "platform/InetError.h"
 #include "platform/LocalTime.h"
 #include "platform/TextFile.h"
 #include "report/ReportWriter.h"
@@ -67,7 +68,8 @@ std::vector<std::size_t> CountPrefixMatches(const std::vector<std::string>& urls
 BuildStamp ProgramBuildStamp() { return {__DATE__, __TIME__}; }
 
 bool IsReportedBroken(std::int16_t status, bool withTimeouts) {
-  return IsBrokenStatus(status) && (withTimeouts || (status != 12002 && status != 12017));
+  return IsBrokenStatus(status) && (withTimeouts || (status != platform::ERROR_INTERNET_TIMEOUT &&
+                                                     status != platform::ERROR_INTERNET_OPERATION_CANCELLED));
 }
 
 bool HasBrokenLinks(const CWexoDoc& doc, const CLinkInfo& page) { return AnyBroken<true>(doc, page); }

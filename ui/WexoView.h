@@ -12,8 +12,8 @@
 #include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
-#include <wx/timer.h>
 #include <wx/menu.h>
+#include <wx/timer.h>
 
 #include "engine/EngineContext.h"
 #include "engine/Host.h"

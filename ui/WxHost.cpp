@@ -233,7 +233,7 @@ void WxHost::PostToUiThread(std::function<void()> task) {
 
 void WxHost::Quit(int exitCode) {
   RaiseExitCode(exitCode);
-  m_quit = true;
+  m_quit.store(true);
   // Runs from the main loop, also when asked for before the loop started.
   if (m_onQuit && wxTheApp) wxTheApp->CallAfter(m_onQuit);
 }

@@ -6,6 +6,7 @@
 // worker, which waits until the user-interface thread has shown the dialog and it was closed.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,7 +71,8 @@ class WxHost : public IWexoHost {
 
   CWexoApp& m_app;
   std::unique_ptr<DialogStack> m_dialogs;
-  bool m_quit = false;
+  // Read by workers (CanShowDialogs) while the user-interface thread sets it.
+  std::atomic<bool> m_quit{false};
   int m_exitCode = kExitOk;
 };
 

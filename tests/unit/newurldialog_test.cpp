@@ -300,7 +300,7 @@ TEST_F(NewUrlDialogTest, MailSettingsReachTheProfileAndComeBack) {
   CWexoDoc batch(host.Context());
   ScriptedView view;
   view.Attach(batch);
-  ASSERT_TRUE(batch.OnNewDocument());
+  ASSERT_TRUE(batch.OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(static_cast<const MailSettings&>(batch.Settings()), mail);
 }
 
