@@ -33,8 +33,7 @@ WindowRun RunWindowModule(int argc, char** argv, CWexoApp& app, StartCommand com
     if (module) break;
     errors += std::string("\n  ") + ::dlerror();
   }
-  RunWindowedEntry entry =
-      module ? reinterpret_cast<RunWindowedEntry>(::dlsym(module, kRunWindowedEntry)) : nullptr;
+  RunWindowedEntry entry = module ? reinterpret_cast<RunWindowedEntry>(::dlsym(module, kRunWindowedEntry)) : nullptr;
   if (!entry) {
     std::fprintf(stderr, "wexo: the window module %s could not be loaded from %s%s\n", kWindowModuleName,
                  folder.c_str(), errors.empty() ? " or its library folder" : errors.c_str());

@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   const StartCommand command = info.m_nShellCommand == CCommandLineInfoEx::FileNew    ? StartCommand::New
                                : info.m_nShellCommand == CCommandLineInfoEx::FileOpen ? StartCommand::Open
                                                                                       : StartCommand::Nothing;
-  const WindowRun window = HaveDisplay() ? RunWindowModule(argc, argv, app, command, info.m_strFileName, exitCode)
-                                         : WindowRun::NoDisplay;
+  const WindowRun window =
+      HaveDisplay() ? RunWindowModule(argc, argv, app, command, info.m_strFileName, exitCode) : WindowRun::NoDisplay;
   if (window == WindowRun::Ran) {
     // The window's documents are gone with it.
   } else if (!batch && window == WindowRun::NoModule) {

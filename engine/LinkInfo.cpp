@@ -156,5 +156,3 @@ void FreeServerNamePool() {
   std::lock_guard<std::mutex> lock(serverNamePoolLock);
   ServerNamePool().clear();
 }
-
-

@@ -282,8 +282,7 @@ bool CRQZSMTPConnection::Connect(const std::string& host, int loginMethod, const
                        std::to_string(port);
     if (!localAddress.empty()) what += " from LocalAddress:" + localAddress;
     const std::uint32_t error = GetLastError();
-    WriteTraceLog(kTraceSource, __LINE__, "SMTP: could not connect: %s\n",
-                  platform::FormatMessageText(error).c_str());
+    WriteTraceLog(kTraceSource, __LINE__, "SMTP: could not connect: %s\n", platform::FormatMessageText(error).c_str());
     SetLastError(error);
     ReportWithLastError(what + ", ");
     m_Socket.Close();

@@ -95,8 +95,7 @@ bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string& o
 // A name as it goes into an address header. Encoded words cannot stand inside quotes: a
 // quoted name that needs them loses its quotes (and the backslashes of its quoted pairs).
 std::vector<HeaderWord> NameWords(const std::string& name, const std::string& charset, bool utf8Words) {
-  const bool ascii =
-      std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if ((ascii && !utf8Words) || name.size() < 2 || name.front() != '"' || name.back() != '"')
     return EncodeHeaderWords(name, charset, utf8Words);
   std::string bare;
@@ -450,9 +449,8 @@ std::string CSMTPMessage::BuildHeader() {
     if (!parsed.m_sEmailAddress.empty()) from = parsed;
   }
 
-  std::string h = FoldedLine("From: ", [&](HeaderFolder& line, bool utf8Words) {
-    AddAddress(line, from, charset, utf8Words);
-  });
+  std::string h =
+      FoldedLine("From: ", [&](HeaderFolder& line, bool utf8Words) { AddAddress(line, from, charset, utf8Words); });
   AppendFormatted(h, "\r\n", addresses("To: ", m_ToRecipients), "\r\n");
   if (!m_CCRecipients.empty()) AppendFormatted(h, "", addresses("Cc: ", m_CCRecipients), "\r\n");
   h += FoldedLine("Subject: ", [&](HeaderFolder& line, bool utf8Words) {
@@ -477,9 +475,8 @@ std::string CSMTPMessage::BuildHeader() {
     AppendFormatted(h, "\tcharset=", charset, "\r\n");
   }
   if (!m_ReplyTo.m_sEmailAddress.empty() || !m_ReplyTo.m_sFriendlyName.empty()) {
-    h += FoldedLine("Reply-To: ", [&](HeaderFolder& line, bool utf8Words) {
-      AddAddress(line, m_ReplyTo, charset, utf8Words);
-    });
+    h += FoldedLine("Reply-To: ",
+                    [&](HeaderFolder& line, bool utf8Words) { AddAddress(line, m_ReplyTo, charset, utf8Words); });
     h += "\r\n";
   }
   AppendFormatted(h, "Date: ", date, "\r\n");

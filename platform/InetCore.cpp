@@ -288,7 +288,8 @@ size_t Transfer::OnWrite(char* data, size_t size, size_t n, void* self) {
   t->m_headersDone = true;
   if (t->m_writer) {
     try {
-      const std::size_t take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(total), t->m_writeRoom));
+      const std::size_t take =
+          static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(total), t->m_writeRoom));
       if (take > 0) t->m_writer->Write(data, take);
       t->m_writeRoom -= static_cast<std::int64_t>(take);
       if (take < total) {

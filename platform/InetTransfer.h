@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>

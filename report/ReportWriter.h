@@ -81,7 +81,7 @@ class ReportWriter {
   const BuildStamp& m_built;
   std::string m_sponsor;
   bool m_hasFtpGopher = false;
-  std::string m_line;     // the text being put together
+  std::string m_line;  // the text being put together
   std::string m_href;
   std::string m_text;
   std::string m_name;

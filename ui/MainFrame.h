@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include <wx/defs.h>
 #include <wx/aui/tabmdi.h>
+#include <wx/defs.h>
 #include <wx/docview.h>
 #include <wx/timer.h>
 

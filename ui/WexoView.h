@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <wx/defs.h>
 #include <wx/aui/tabmdi.h>
+#include <wx/defs.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>

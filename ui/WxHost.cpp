@@ -11,8 +11,8 @@
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
-#include <wx/sizer.h>
 #include <wx/modalhook.h>
+#include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>

@@ -103,8 +103,7 @@ TEST_F(EMailTest, FailuresShowTheirBoxes) {
                                      platform::FormatMessageText(platform::WSAECONNREFUSED)});
   // A port setting that is no port sends nothing, not even to port 25.
   setenv("WEXO_SMTP_PORT", "2525x", 1);
-  EXPECT_EQ(Test("127.0.0.1", "a@example.org"),
-            std::vector<std::string>{"WEXO_SMTP_PORT is not a port number: 2525x"});
+  EXPECT_EQ(Test("127.0.0.1", "a@example.org"), std::vector<std::string>{"WEXO_SMTP_PORT is not a port number: 2525x"});
   EXPECT_EQ(smtp.Output(), "");
   setenv("WEXO_SMTP_PORT", std::to_string(smtp.Port()).c_str(), 1);
   EXPECT_EQ(Test("127.0.0.1", "a@example.org, nobody@example.org"),

@@ -503,8 +503,9 @@ TEST_F(AiosmtpdTest, HeaderTextsArriveWhole) {
   const std::string otdel = "\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB";  // Отдел
   const std::string cyrillicSubject =
       "Bericht f\xC3\xBCr M\xC3\xBCller \xE2\x80\x94 \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB8";
-  const std::string joerg = "J\xC3\xB6rg Pr\xC3\xBC"
-                            "fer";
+  const std::string joerg =
+      "J\xC3\xB6rg Pr\xC3\xBC"
+      "fer";
   const struct {
     const char* name;
     std::string from, to, subject;
@@ -530,14 +531,8 @@ TEST_F(AiosmtpdTest, HeaderTextsArriveWhole) {
        joerg + " <joerg@example.org>",
        {"a@example.org "},
        {"a@example.org"}},
-      {"40 named recipients and a 1,500-character subject",
-       "wexo@example.org",
-       fortyTo,
-       longSubject,
-       "From: wexo@example.org",
-       "wexo@example.org",
-       fortySeen,
-       fortyRcpt},
+      {"40 named recipients and a 1,500-character subject", "wexo@example.org", fortyTo, longSubject,
+       "From: wexo@example.org", "wexo@example.org", fortySeen, fortyRcpt},
       {"a quoted name with a comma",
        "wexo@example.org",
        "\"Smith, John\" <js@example.org>",
@@ -657,14 +652,14 @@ TEST_F(MailTest, TraceLogHoldsTheDialogue) {
   EXPECT_THAT(text, HasSubstr("SmtpConnection, "));
 
   fs::remove(log);
-  const ScriptCase login{"a login",
-                         {greet, Answer("250-scripted\r\n250 AUTH LOGIN\r\n"), Answer("334 VXNlcm5hbWU6\r\n"),
-                          Answer("334 UGFzc3dvcmQ6\r\n"), Answer("535 5.7.8 credentials invalid\r\n"),
-                          Answer("221 bye\r\n")},
-                         [](Connection& c) { return c.Connect("127.0.0.1", SMTP_LOGIN_AUTH, "wexo", "s3cret"); },
-                         {platform::WSAEPROTONOSUPPORT},
-                         "535 5.7.8 credentials invalid",
-                         {}};
+  const ScriptCase login{
+      "a login",
+      {greet, Answer("250-scripted\r\n250 AUTH LOGIN\r\n"), Answer("334 VXNlcm5hbWU6\r\n"),
+       Answer("334 UGFzc3dvcmQ6\r\n"), Answer("535 5.7.8 credentials invalid\r\n"), Answer("221 bye\r\n")},
+      [](Connection& c) { return c.Connect("127.0.0.1", SMTP_LOGIN_AUTH, "wexo", "s3cret"); },
+      {platform::WSAEPROTONOSUPPORT},
+      "535 5.7.8 credentials invalid",
+      {}};
   Play(login, &error);
   text = logText();
   EXPECT_THAT(text, HasSubstr("SMTP sent: AUTH LOGIN\r\n"));

@@ -30,7 +30,9 @@ class SmallDialogsTest : public GuiTest {
     button->ProcessWindowEvent(click);
   }
   // The tip as shown: wrapped to its box, '&' as it stands.
-  std::string Tip(wxDialog& dialog) { return wxControl::RemoveMnemonics(dialog.FindWindow("tip")->GetLabel()).utf8_string(); }
+  std::string Tip(wxDialog& dialog) {
+    return wxControl::RemoveMnemonics(dialog.FindWindow("tip")->GetLabel()).utf8_string();
+  }
   std::string Value(wxDialog& dialog, const char* name) {
     return static_cast<wxTextCtrl*>(dialog.FindWindow(name))->GetValue().utf8_string();
   }

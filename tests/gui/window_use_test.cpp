@@ -41,7 +41,8 @@ class WindowUseTest : public GuiTest {
   // A URL list of count URLs on a server that never answers; true once all of them run.
   bool StartSlowCheck(SilentServer& server, int count) {
     std::string lines;
-    for (int i = 0; i < count; ++i) lines += "http://127.0.0.1:" + std::to_string(server.port) + "/slow" + std::to_string(i) + "\n";
+    for (int i = 0; i < count; ++i)
+      lines += "http://127.0.0.1:" + std::to_string(server.port) + "/slow" + std::to_string(i) + "\n";
     Write(dir / "slow.txt", lines);
     nextFile = (dir / "slow.txt").string();
     Command(ID_CMD_CHECK_URL_LIST);
@@ -290,7 +291,8 @@ TEST_F(WindowUseTest, TheActiveThreadsBoxScrollsAHundredWorkers) {
         const std::string prefix = "http://127.0.0.1:" + std::to_string(server.port) + "/slow";
         for (int line = 0; line < 100; ++line) {
           const std::string text = list->GetLineText(line).utf8_string();
-          EXPECT_TRUE(text.starts_with(prefix) && text.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+          EXPECT_TRUE(text.starts_with(prefix) &&
+                      text.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
               << text;
         }
         EXPECT_LE(box.GetSize().y, wxDisplay(&box).GetClientArea().height);

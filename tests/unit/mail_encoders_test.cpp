@@ -259,8 +259,16 @@ TEST(MailEncoders, SmtpPortSetting) {
     int port;
     bool ok;
   } cases[] = {
-      {nullptr, 25, true}, {"", 25, true},      {"2525", 2525, true}, {"065535", 65535, true}, {"abc", 25, false},
-      {"0", 25, false},    {"70000", 25, false}, {"2525x", 25, false}, {" 2525", 25, false},   {"-1", 25, false},
+      {nullptr, 25, true},
+      {"", 25, true},
+      {"2525", 2525, true},
+      {"065535", 65535, true},
+      {"abc", 25, false},
+      {"0", 25, false},
+      {"70000", 25, false},
+      {"2525x", 25, false},
+      {" 2525", 25, false},
+      {"-1", 25, false},
       {"99999999999999999999999", 25, false},
   };
   for (const Case& c : cases) {

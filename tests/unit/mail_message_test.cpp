@@ -169,8 +169,9 @@ TEST(MailMessage, SenderNameIsEncodedLikeTheRecipients) {
     CSMTPAddress from;
     std::string line;
   } cases[] = {
-      {CSMTPAddress("", "J\xC3\xB6rg Pr\xC3\xBC"
-                        "fer <joerg@example.org>"),
+      {CSMTPAddress("",
+                    "J\xC3\xB6rg Pr\xC3\xBC"
+                    "fer <joerg@example.org>"),
        "From: =?iso-8859-1?q?J=F6rg_Pr=FCfer?= <joerg@example.org>"},
       {CSMTPAddress("", "Sender Name <s@x>"), "From: Sender Name <s@x>"},
       {CSMTPAddress("", "s@x"), "From: s@x"},

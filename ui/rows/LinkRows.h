@@ -15,7 +15,6 @@
 class CLinkInfo;
 class CWexoDoc;
 
-
 // Ascending order of two records on a column; key is column + 1 (ascending) or -(column + 1)
 // (descending). Negative, 0 or positive.
 int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int key);
