@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include <wx/aui/tabmdi.h>
+// wx/defs.h first: the AUI headers need its settings.
 #include <wx/defs.h>
+
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/timer.h>
 

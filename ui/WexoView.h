@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include <wx/aui/tabmdi.h>
+// wx/defs.h first: the AUI headers need its settings.
 #include <wx/defs.h>
+
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
