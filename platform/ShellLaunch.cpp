@@ -71,10 +71,17 @@ void Reap(pid_t pid) {
 
 std::atomic<long long> launchBoundMs{10000};
 
-// Launches whose done has not returned yet.
-std::mutex watchLock;
-std::condition_variable watchDone;
-int watching = 0;
+// Launches whose done has not returned yet. Never destroyed: a watcher thread may still be
+// finishing while the process exits.
+struct Watches {
+  std::mutex lock;
+  std::condition_variable done;
+  int count = 0;
+};
+Watches& LaunchWatches() {
+  static Watches* const watches = new Watches;
+  return *watches;
+}
 
 // Waits for the child to end, at most bound; true with its wait status when it ended.
 bool WaitBounded(pid_t pid, std::chrono::milliseconds bound, int& status) {
@@ -106,10 +113,11 @@ void Watch(pid_t pid, std::chrono::milliseconds bound, const std::function<void(
   const bool ended = WaitBounded(pid, bound, status);
   done(ended ? ShellExecuteResultOfExit(status) : SHELL_EXECUTE_OK);
   {
-    std::lock_guard<std::mutex> lock(watchLock);
-    --watching;
+    Watches& watches = LaunchWatches();
+    std::lock_guard<std::mutex> lock(watches.lock);
+    --watches.count;
+    watches.done.notify_all();
   }
-  watchDone.notify_all();
   // Still running after the bound: it opened the target; it goes when it ends.
   if (!ended) Reap(pid);
 }
@@ -145,8 +153,9 @@ std::chrono::milliseconds ShellLaunchBound() { return std::chrono::milliseconds(
 void SetShellLaunchBoundForTests(std::chrono::milliseconds bound) { launchBoundMs.store(bound.count()); }
 
 void WaitForShellLaunches() {
-  std::unique_lock<std::mutex> lock(watchLock);
-  watchDone.wait(lock, [] { return watching == 0; });
+  Watches& watches = LaunchWatches();
+  std::unique_lock<std::mutex> lock(watches.lock);
+  watches.done.wait(lock, [&] { return watches.count == 0; });
 }
 
 int ShellRun(const std::vector<std::string>& argv, const std::string& folder) { return Launch(argv, folder, nullptr); }
@@ -168,15 +177,16 @@ int Launch(const std::vector<std::string>& argv, const std::string& folder, std:
   // The program may stay as long as the window it opened; the caller never waits for it.
   try {
     if (done) {
+      Watches& watches = LaunchWatches();
       {
-        std::lock_guard<std::mutex> lock(watchLock);
-        ++watching;
+        std::lock_guard<std::mutex> lock(watches.lock);
+        ++watches.count;
       }
       try {
         std::thread(Watch, pid, ShellLaunchBound(), done).detach();
       } catch (...) {
-        std::lock_guard<std::mutex> lock(watchLock);
-        --watching;
+        std::lock_guard<std::mutex> lock(watches.lock);
+        --watches.count;
         throw;
       }
     } else {
