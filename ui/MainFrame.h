@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include <wx/aui/tabmdi.h>
+// defs.h first: tabmdi.h tests wxUSE_AUI before it includes anything.
 #include <wx/defs.h>
+
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/timer.h>
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include <wx/aui/tabmdi.h>
+// defs.h first: tabmdi.h tests wxUSE_AUI before it includes anything.
 #include <wx/defs.h>
+
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
@@ -110,8 +112,6 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   CMainFrame* Frame() const;
   void BindCommands();
   const CLinkInfo* Selected() const;
-  // The record a command acts on, as the table's own (non-const) record.
-  CLinkInfo* SelectedForChange();
   void OnPause(wxCommandEvent&);
   void OnContinue(wxCommandEvent&);
   void OnStop(wxCommandEvent&);
