@@ -135,6 +135,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
           member->m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
           SetStatus(member, 200, std::string());
         }
+        // The archive's count of links out changed.
+        RecordChanged(link);
       }
     } else {
       platform::LineReader file;
