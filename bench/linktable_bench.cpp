@@ -79,7 +79,7 @@ void BM_AddLinkKnown(benchmark::State& state) {
   for (std::size_t i = 0; i < texts.size(); ++i) LinkText(1 + (i * 7919) % (records - 1), texts[i]);
   std::size_t i = 0;
   for (auto _ : state) {
-    CLinkInfo* page = doc->GetLink((i * 104729) % records);
+    const CLinkInfo* page = doc->GetLink((i * 104729) % records);
     benchmark::DoNotOptimize(doc->AddLink(page, texts[i], 0));
     ++i;
   }
@@ -92,15 +92,16 @@ void BM_AddLinkKnown(benchmark::State& state) {
 // date, and a title for pages.
 void MarkChecked(CWexoDoc& doc) {
   for (std::size_t k = 0; k < doc.GetLinkCount(); ++k) {
-    CLinkInfo* link = doc.GetLink(k);
-    doc.SetStatus(link, 200, std::string());
-    const bool page = link->GetUrl().ends_with(".html") || link->GetUrl().ends_with("/");
-    link->m_csMimeType = page ? "text/html" : "image/png";
-    InternServerName(link, "nginx/1.22.1");
-    link->m_nSize = 4096;
-    link->m_bDateKnown = 1;
-    link->m_tDate = 1700000000;
-    if (page) link->m_csTitle = "Section " + std::to_string(k) + ": System Information Functions";
+    doc.SetStatus(doc.GetLink(k), 200, std::string());
+    doc.UpdateLink(*doc.GetLink(k), [k](CLinkInfo& link) {
+      const bool page = link.GetUrl().ends_with(".html") || link.GetUrl().ends_with("/");
+      link.m_csMimeType = page ? "text/html" : "image/png";
+      InternServerName(&link, "nginx/1.22.1");
+      link.m_nSize = 4096;
+      link.m_bDateKnown = 1;
+      link.m_tDate = 1700000000;
+      if (page) link.m_csTitle = "Section " + std::to_string(k) + ": System Information Functions";
+    });
   }
 }
 

@@ -35,7 +35,7 @@ std::unique_ptr<CWexoDoc> GeneratedCheck(std::size_t records) {
                                 ? "http://ext" + std::to_string(k % 97) + ".example.org/" + n
                                 : kRoot + "docs/section" + std::to_string(k % 1000) + "/Page" + n + ".html";
     const std::size_t from = !deep ? (k - 1) / kLinksPerPage : k + kDeepPages == records ? 0 : k - 1;
-    CLinkInfo* parent = k == 0 ? nullptr : doc->GetLink(from);
+    const CLinkInfo* parent = k == 0 ? nullptr : doc->GetLink(from);
     CLinkInfo* link = doc->NewLink(url, parent, REQUEST_GET);
     if (k > 1 && !deep) doc->AddReferrer(link, doc->GetLink(k % 97));  // a second page links to it
     doc->SetStatus(link, deep ? 200 : k % 10 == 3 ? 404 : k % 100 == 9 ? 12002 : 200);

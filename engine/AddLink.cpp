@@ -81,8 +81,8 @@ class SessionIdRewriter {
 
 }  // namespace
 
-CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePage) {
-  ++page->m_nLinksOut;
+CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
+  ++Record(page->m_nIndex)->m_nLinksOut;
 
   // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
   // A link without capitals and without non-ASCII bytes is its own lower-case copy.
@@ -97,9 +97,9 @@ CLinkInfo* CWexoDoc::AddLink(CLinkInfo* page, std::string& link, unsigned codePa
 
   CanonicalizeUrl(link, lowerCase, codePage);
 
-  if (CLinkInfo* known = FindLink(link)) {
+  if (const CLinkInfo* known = FindLink(link)) {
     AddReferrer(known, page);
-    return known;
+    return Record(known->m_nIndex);
   }
 
   const bool excluded = IsExcluded(link);

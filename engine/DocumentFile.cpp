@@ -316,36 +316,15 @@ void CWexoDoc::Serialize(CArchive& ar) {
   if (ar.Remaining() != 0) ar.Fail("unexpected data after the end of the document");
 
   // --- apply ---
-  m_saUrls = std::move(urls);
-  m_obaLinks = std::move(links);
-  m_mapUrls.Clear();
-  m_byHost.clear();
-  m_byMailDomain.clear();
+  for (std::size_t i = 0; i < links.size(); ++i) AttachTexts(links[i].get(), texts[i]);
+  m_table.Restore(std::move(urls), std::move(links), this);
   m_pendingIndex.clear();
-  m_inPendingIndex.assign(m_obaLinks.size(), false);
-  std::int32_t pending = 0, finished = 0;
-  for (std::size_t i = 0; i < m_obaLinks.size(); ++i) {
-    CLinkInfo* link = m_obaLinks[i].get();
-    link->m_pDoc = this;
-    AttachTexts(link, texts[i]);
-    // A URL that appears twice names its last record, as when entered in table order.
-    m_mapUrls.Set(static_cast<std::uint32_t>(i));
-    IndexRecord(static_cast<std::uint32_t>(i));
-    // Each page's links out, in table order of the targets.
-    for (std::uint32_t r : link->m_dwaReferrers) {
-      std::vector<std::uint32_t>& targets = m_obaLinks[r]->m_dwaTargets;
-      if (targets.empty() || targets.back() != i) targets.push_back(static_cast<std::uint32_t>(i));
-    }
-    if (link->m_nStatus == STATUS_PENDING) {
-      ++pending;
-      m_inPendingIndex[i] = true;
-      m_pendingIndex.push_back(static_cast<std::uint32_t>(i));
-    } else {
-      ++finished;
-    }
+  m_inPendingIndex.assign(m_table.GetLinkCount(), false);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    if (m_table.GetLink(i)->m_nStatus != STATUS_PENDING) continue;
+    m_inPendingIndex[i] = true;
+    m_pendingIndex.push_back(static_cast<std::uint32_t>(i));
   }
-  m_nPending = pending;
-  m_nFinished = finished;
 
   // The file's settings where it has them; Threads stays as the settings file gives it.
   const std::int16_t threads = m_settings.Threads;

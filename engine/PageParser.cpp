@@ -79,11 +79,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
     FailSimilarHost(result.csUrl, status);
 
   if (status == STATUS_MAIL_HOST_OK && result.csUrl.starts_with("mailto:")) {
-    const std::string domain = MailtoDomain(result.csUrl);
-    auto it = domain.empty() ? m_byMailDomain.end() : m_byMailDomain.find(domain);
-    if (it != m_byMailDomain.end()) {
-      for (std::uint32_t index : it->second) {
-        CLinkInfo* other = m_obaLinks[index].get();
+    if (const std::vector<std::uint32_t>* records = m_table.RecordsOfMailDomain(MailtoDomain(result.csUrl))) {
+      for (std::uint32_t index : *records) {
+        const CLinkInfo* other = m_table.GetLink(index);
         if ((other->m_nStatus == 0 || other->m_nStatus == platform::ERROR_INTERNET_NAME_NOT_RESOLVED) &&
             !IsActive(other)) {
           SetStatus(other, STATUS_MAIL_HOST_OK, std::string());
@@ -130,12 +128,15 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
           std::string text = result.csUrl + "/" + entry->name;
           CLinkInfo* member = AddLink(link, text, link->GetCodePage());
           if (!member) continue;
+          // The status change below tells the observer of the whole record.
           member->m_bInJar = 1;
           member->m_nSize = entry->uncompressedSize;
           member->m_bDateKnown = 1;
           member->m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
           SetStatus(member, 200, std::string());
         }
+        // The archive's count of links out changed.
+        RecordChanged(link);
       }
     } else {
       platform::LineReader file;
@@ -156,6 +157,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
         return;
       }
       file.SetLimits(kLinePieceLimit, static_cast<std::uint64_t>(kPageLimit));
+      const char* note = nullptr;  // why the scan stopped early
       try {
         if (link->m_csMimeType == "text/css") {
           std::string text, line;
@@ -164,12 +166,15 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
         } else {
           ScanHtml(result, file);
         }
-        if (file.WasCut()) link->m_csStatusText = kPageCutText;
+        if (file.WasCut()) note = kPageCutText;
       } catch (const std::bad_alloc&) {
         // One page that does not fit ends its own scan, with the links found so far.
-        link->m_csStatusText = "out of memory while parsing the page";
+        note = "out of memory while parsing the page";
       }
-      RecordChanged(link);
+      if (note)
+        m_table.SetStatusText(*link, note);
+      else
+        RecordChanged(link);
       file.Close();
     }
   }

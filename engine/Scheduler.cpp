@@ -22,6 +22,12 @@ std::string ThreadsText(int count) {
 
 bool Startable(const CLinkInfo* link) { return link->m_nStatus == 0 && !link->m_bInJar; }
 
+bool AnyBroken(const LinkTable& table) {
+  for (std::size_t i = 0; i < table.GetLinkCount(); ++i)
+    if (table.GetLink(i)->IsBroken()) return true;
+  return false;
+}
+
 }  // namespace
 
 void CWexoDoc::NotifyStatusText() {
@@ -38,7 +44,7 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
   request.ui = m_pUi;
   request.host = m_ctx.host;
   request.url = link->GetUrl();
-  if (!link->m_dwaReferrers.empty()) request.referrerUrl = m_saUrls[link->m_dwaReferrers.front()];
+  if (!link->m_dwaReferrers.empty()) request.referrerUrl = m_table.GetUrl(link->m_dwaReferrers.front());
   request.postData = link->m_csPostData;
   request.rootUrl = m_csRootUrl;
   request.requestKind = link->m_wRequestKind;
@@ -71,7 +77,7 @@ bool CWexoDoc::StartFetch(CLinkInfo* link) {
 
 void CWexoDoc::ScheduleFetches() {
   // No record yet: a new document whose starting dialog is still open has not begun.
-  if (m_obaLinks.empty() || m_bFinished || m_bPaused || App().InLongPass()) return;
+  if (m_table.empty() || m_bFinished || m_bPaused || App().InLongPass()) return;
   // Bodies waiting for the parser hold half the memory bodies may take: new fetches wait for
   // the pump (each parsed result posts a tick) instead of sending their bodies to files.
   if (!m_paFinished.empty() && BodyBytesInMemory() > kMemoryBodiesLimit / 2) return;
@@ -81,19 +87,19 @@ void CWexoDoc::ScheduleFetches() {
   if (m_nActiveThreads < limit) {
     bool visibleScanFailed = false;
     bool tableHasCandidates = true;
-    const std::size_t n = m_obaLinks.size();
+    const std::size_t n = m_table.GetLinkCount();
     for (std::size_t turn = 0; turn < 2 * n && m_nActiveThreads < limit; ++turn) {
       if (m_bPaused) return;
       CLinkInfo* pick = nullptr;
       if (selected && Startable(selected) && selected->GetAttempts() == 0) {
-        pick = m_obaLinks[selected->m_nIndex].get();
+        pick = Record(selected->m_nIndex);
       } else {
         if (!visibleScanFailed && m_pRows) {
           m_visibleScratch.clear();
           m_pRows->VisibleRecords(m_visibleScratch);
           for (const CLinkInfo* link : m_visibleScratch) {
             if (link && Startable(link) && link->GetAttempts() == 0) {
-              pick = m_obaLinks[link->m_nIndex].get();
+              pick = Record(link->m_nIndex);
               break;
             }
           }
@@ -123,8 +129,10 @@ void CWexoDoc::ScheduleFetches() {
 void CWexoDoc::EndOfCheck() {
   m_bRunning = false;
   m_bFinished = true;
-  for (const auto& link : m_obaLinks)
-    if (link->m_nStatus == 0 && link->m_bInJar) SetStatus(link.get(), 404, "class not found in .jar archive");
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo* link = m_table.GetLink(i);
+    if (link->m_nStatus == 0 && link->m_bInJar) SetStatus(link, 404, "class not found in .jar archive");
+  }
   const CWexoApp& app = App();
   ICheckOutputs* outputs = m_ctx.outputs;
   // Each output shows its own failure and returns it; one that failed makes the run exit 1.
@@ -145,8 +153,7 @@ void CWexoDoc::EndOfCheck() {
   const auto exitCode = [&failed] { return failed ? kExitFailed : kExitOk; };
   if (m_settings.EMail) {
     if (m_settings.EMailOnlyIfBroken) {
-      const bool anyBroken =
-          std::any_of(m_obaLinks.begin(), m_obaLinks.end(), [](const auto& l) { return l->IsBroken(); });
+      const bool anyBroken = AnyBroken(m_table);
       if (!anyBroken) {
         Host().Quit(exitCode());
         return;
@@ -166,8 +173,7 @@ void CWexoDoc::EndOfCheck() {
   // A failed output or mail still tells in the exit code, whenever the program ends.
   if (failed) Host().RaiseExitCode(kExitFailed);
   // Interactive end.
-  m_nFinished = static_cast<std::int32_t>(m_obaLinks.size());
-  m_nPending = 0;
+  m_table.CountAllFinished();
   NotifyStatusText();
   // The window is drawn again at once; its rows stay what they are.
   NotifyRowsChanged();
@@ -223,7 +229,7 @@ void CWexoDoc::RequeueAuthRequired(const std::string& url) {
   const std::vector<std::uint32_t>* records = RecordsOfHost(prefix);
   if (!records) return;
   for (std::uint32_t index : *records) {
-    CLinkInfo* link = m_obaLinks[index].get();
+    const CLinkInfo* link = m_table.GetLink(index);
     // A record whose worker has not been handed over must not get a second worker.
     if (link->m_nStatus != 401 || IsActive(link)) continue;
     ResetRecord(link);
@@ -237,7 +243,7 @@ void CWexoDoc::FailSimilarHost(const std::string& url, std::int16_t status) {
   const std::vector<std::uint32_t>* records = RecordsOfHost(prefix);
   if (!records) return;
   for (std::uint32_t index : *records) {
-    CLinkInfo* link = m_obaLinks[index].get();
+    const CLinkInfo* link = m_table.GetLink(index);
     if (link->m_nStatus != 0) continue;
     SetStatus(link, status, std::string());
     if (m_settings.ShowBrokenOnly && m_pObserver) m_pObserver->RecordWantsRow(*link);

@@ -10,18 +10,15 @@
 #include <deque>
 #include <memory>
 #include <random>
-#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/CheckSettings.h"
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
-#include "engine/IndexSet.h"
 #include "engine/LinkInfo.h"
-#include "engine/UrlMap.h"
+#include "engine/LinkTable.h"
 #include "platform/TextFile.h"
 
 namespace platform {
@@ -33,43 +30,6 @@ bool IsInTempDir(const std::string& path);
 
 // The key that DomainMatch compares: the last two labels of an http or https host.
 std::string GetDomain(std::string_view url);
-
-// The URLs of a list of record indices, read as they are visited (a hand-written view: the
-// standard ranges do not build with every compiler the fuzzing build uses).
-class UrlsByIndex {
- public:
-  class Iterator {
-   public:
-    using value_type = std::string;
-    using difference_type = std::ptrdiff_t;
-    Iterator() = default;
-    Iterator(const std::vector<std::string>* urls, const std::uint32_t* at) : m_urls(urls), m_at(at) {}
-    const std::string& operator*() const { return (*m_urls)[*m_at]; }
-    Iterator& operator++() {
-      ++m_at;
-      return *this;
-    }
-    Iterator operator++(int) { return Iterator(m_urls, m_at++); }
-    bool operator==(const Iterator& other) const { return m_at == other.m_at; }
-
-   private:
-    const std::vector<std::string>* m_urls = nullptr;
-    const std::uint32_t* m_at = nullptr;
-  };
-
-  UrlsByIndex(const std::vector<std::string>& urls, std::span<const std::uint32_t> indices)
-      : m_urls(&urls), m_indices(indices) {}
-  Iterator begin() const { return Iterator(m_urls, m_indices.data()); }
-  Iterator end() const { return Iterator(m_urls, m_indices.data() + m_indices.size()); }
-  std::size_t size() const { return m_indices.size(); }
-  bool empty() const { return m_indices.empty(); }
-  const std::string& front() const { return (*m_urls)[m_indices.front()]; }
-  const std::string& back() const { return (*m_urls)[m_indices.back()]; }
-
- private:
-  const std::vector<std::string>* m_urls;
-  std::span<const std::uint32_t> m_indices;
-};
 
 // Where a new document's check takes its root from; whoever creates the document says so.
 enum class CheckStart {
@@ -101,21 +61,22 @@ class CWexoDoc {
   bool StartUrlList();
 
   // ---- The table, read-only. Record indices are stable; a record's URL never changes.
-  std::size_t GetLinkCount() const { return m_obaLinks.size(); }
-  const CLinkInfo* GetLink(std::size_t index) const { return m_obaLinks[index].get(); }
-  CLinkInfo* GetLink(std::size_t index) { return m_obaLinks[index].get(); }
-  const std::string& GetUrl(std::size_t index) const { return m_saUrls[index]; }
-  const std::vector<std::string>& GetUrls() const { return m_saUrls; }
-  const CLinkInfo* FindLink(std::string_view url) const;
-  CLinkInfo* FindLink(std::string_view url);
+  const LinkTable& Table() const { return m_table; }
+  std::size_t GetLinkCount() const { return m_table.GetLinkCount(); }
+  const CLinkInfo* GetLink(std::size_t index) const { return m_table.GetLink(index); }
+  const std::string& GetUrl(std::size_t index) const { return m_table.GetUrl(index); }
+  const std::vector<std::string>& GetUrls() const { return m_table.GetUrls(); }
+  const CLinkInfo* FindLink(std::string_view url) const { return m_table.FindLink(url); }
   // The URLs of the pages that link to a record, in the order they were found.
-  UrlsByIndex GetReferrerUrls(const CLinkInfo& link) const { return UrlsByIndex(m_saUrls, link.m_dwaReferrers); }
+  UrlsByIndex GetReferrerUrls(const CLinkInfo& link) const { return m_table.GetReferrerUrls(link); }
   // The records a page links to, in table order (kept as links are added).
-  const std::vector<std::uint32_t>& GetTargets(const CLinkInfo& page) const;
+  const std::vector<std::uint32_t>& GetTargets(const CLinkInfo& page) const { return m_table.GetTargets(page); }
   // The URLs of the known pages a record links to, each followed by CR LF.
-  std::string GetLinkedUrlsText(const CLinkInfo& page) const;
+  std::string GetLinkedUrlsText(const CLinkInfo& page) const { return m_table.GetLinkedUrlsText(page); }
   // Records that have a given "scheme://host[:port]/" prefix, in table order.
-  const std::vector<std::uint32_t>* RecordsOfHost(const std::string& prefix) const;
+  const std::vector<std::uint32_t>* RecordsOfHost(const std::string& prefix) const {
+    return m_table.RecordsOfHost(prefix);
+  }
 
   const std::string& GetRootUrl() const { return m_csRootUrl; }
   void SetRootUrl(std::string root) { m_csRootUrl = std::move(root); }
@@ -150,8 +111,8 @@ class CWexoDoc {
   void Continue();
   int GetActiveThreadCount() const { return m_nActiveThreads; }
   // Records with status 0 or -1, and all others.
-  std::int32_t GetPendingCount() const { return m_nPending; }
-  std::int32_t GetFinishedCount() const { return m_nFinished; }
+  std::int32_t GetPendingCount() const { return m_table.GetPendingCount(); }
+  std::int32_t GetFinishedCount() const { return m_table.GetFinishedCount(); }
   // Seconds of checking over all runs, the running one included.
   std::int64_t GetElapsedSeconds() const;
   // The record's worker runs, or its result waits for the pump.
@@ -160,17 +121,28 @@ class CWexoDoc {
   bool IsInternal(std::string_view url) const;
   bool IsExcluded(std::string_view url) const;
 
-  // ---- Changes (user-interface thread). Each tells the observer.
+  // ---- Changes (user-interface thread), through the table: each tells the observer. A
+  // record is named by its const view; the change reaches the table's own record.
   // A new pending record appended to the table; parent is the page that links to it.
-  CLinkInfo* NewLink(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind);
+  CLinkInfo* NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind);
   // Sets a record's status and text (tabs and line breaks become blanks) and moves the counts.
-  void SetStatus(CLinkInfo* link, std::int16_t code, const std::string& text = std::string());
+  void SetStatus(const CLinkInfo* link, std::int16_t code, const std::string& text = std::string());
   // Back to pending, with type, size and date cleared.
-  void ResetRecord(CLinkInfo* link);
+  void ResetRecord(const CLinkInfo* link);
   // Notes that page links to target (once per pair); target's depth follows the shallowest.
-  void AddReferrer(CLinkInfo* target, CLinkInfo* page);
+  void AddReferrer(const CLinkInfo* target, const CLinkInfo* page);
+  // Changes a record's data that the table does not count (title, type, size ...) and tells
+  // the observer.
+  template <class Change>
+  void UpdateLink(const CLinkInfo& link, Change&& change) {
+    change(*m_table.Mutable(link));
+    m_table.SetModifiedFlag();
+    m_table.RecordChanged(link);
+  }
   // Tells the observer that a record's data changed.
-  void RecordChanged(const CLinkInfo* link);
+  void RecordChanged(const CLinkInfo* link) {
+    if (link) m_table.RecordChanged(*link);
+  }
 
   void ToggleShowBrokenOnly();
   void RecheckBroken();
@@ -184,8 +156,8 @@ class CWexoDoc {
   // The refusal text listing every running worker's URL.
   std::string ActiveThreadsMessage() const;
 
-  void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
-  bool IsModified() const { return m_bModified; }
+  void SetModifiedFlag(bool modified = true) { m_table.SetModifiedFlag(modified); }
+  bool IsModified() const { return m_table.IsModified(); }
   // The absolute path of the document file it was last opened from or saved to; "" for a
   // document never saved.
   const std::string& GetPathName() const { return m_strPathName; }
@@ -202,7 +174,7 @@ class CWexoDoc {
   void FailSimilarHost(const std::string& url, std::int16_t status);
   void ParseFetchedPage(FetchResult& result);
   // The link extractors: every link found reaches the table through AddLink.
-  CLinkInfo* AddLink(CLinkInfo* page, std::string& link, unsigned codePage);
+  CLinkInfo* AddLink(const CLinkInfo* page, std::string& link, unsigned codePage);
   void ParseCss(const FetchResult& result, std::string& text, unsigned codePage);
   void ScanHtml(const FetchResult& result, platform::LineReader& file);
   // The end of a check: batch outputs, mail, quit or the report question.
@@ -220,11 +192,9 @@ class CWexoDoc {
   bool StartFetch(CLinkInfo* link);
   CLinkInfo* DrawPending();
   bool AnyStartablePending();
-  void NotePending(CLinkInfo* link);
-  void IndexRecord(std::uint32_t index);
-  // False when page links to target already; otherwise the caller appends target to the
-  // page's targets.
-  bool NewTargetOfPage(const CLinkInfo& page, std::uint32_t target);
+  void NotePending(const CLinkInfo* link);
+  // The writable record (the engine's own passes).
+  CLinkInfo* Record(std::size_t index) { return m_table.Mutable(index); }
   void AddActive(CLinkInfo* link);
   void RemoveActive(CLinkInfo* link);
   void NotifyStatusText();
@@ -244,11 +214,8 @@ class CWexoDoc {
   bool m_bRunning = false;
   bool m_bFinished = false;
   bool m_bBatch = false;
-  bool m_bModified = false;
   std::string m_strPathName;
-  std::vector<std::string> m_saUrls;
-  std::vector<std::unique_ptr<CLinkInfo>> m_obaLinks;
-  UrlMap m_mapUrls{m_saUrls};
+  LinkTable m_table;
   std::string m_csRootUrl;
   // Records whose worker runs or whose result waits, in the order they started. A record
   // knows its slot, so membership and removal cost O(1): a removed record leaves a hole
@@ -256,8 +223,6 @@ class CWexoDoc {
   std::vector<CLinkInfo*> m_paActive;
   std::size_t m_nActiveHoles = 0;
   std::int16_t m_nActiveThreads = 0;
-  std::int32_t m_nPending = 0;
-  std::int32_t m_nFinished = 0;
   std::int64_t m_tCrawlStart = 0;
   std::int64_t m_nElapsed = 0;
   std::vector<std::string> m_saRedirectSources;
@@ -270,22 +235,6 @@ class CWexoDoc {
   std::vector<std::uint32_t> m_pendingIndex;
   std::vector<bool> m_inPendingIndex;
   std::mt19937 m_random{12345u};
-  // Records by host prefix and by mail domain, for the passes over similar records.
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
-  };
-  std::unordered_map<std::string, std::vector<std::uint32_t>, TextHash, std::equal_to<>> m_byHost;
-  std::string m_prefixScratch;  // the host prefix of the record being indexed
-  std::unordered_map<std::string, std::vector<std::uint32_t>> m_byMailDomain;
-  // The targets of the page whose links are being added. A page is among a target's
-  // referrers exactly when the target is among the page's targets, and this small set is at
-  // hand where the target's referrers lie anywhere in memory. It covers the first
-  // m_nTargetsCovered targets of page m_nTargetsPage and is rebuilt for another page, or
-  // when that page's targets changed behind it.
-  IndexSet m_targetSet;
-  std::uint32_t m_nTargetsPage = UrlMap::kNone;
-  std::size_t m_nTargetsCovered = 0;
   // This document's one-second clock of the pump.
   std::int64_t m_tLastPump = 0;
   bool m_bInPump = false;

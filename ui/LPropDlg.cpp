@@ -1,5 +1,6 @@
 #include "ui/LPropDlg.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include <wx/button.h>
@@ -144,7 +145,7 @@ void CLPropDlg::ShowLink(const CWexoDoc& doc, const CLinkInfo& link) {
   m_csUrl = UrlText(link, cp);
   static_cast<wxTextCtrl*>(FindWindow("url"))->ChangeValue(FromUtf8(m_csUrl));
 
-  // The lists sort their lines; each line keeps its record.
+  // The lists sort their lines; each line keeps its record's index (plus one: 0 is none).
   m_lbLinks->Clear();
   m_lbReferrers->Clear();
   wxArrayString lines;
@@ -154,15 +155,14 @@ void CLPropDlg::ShowLink(const CWexoDoc& doc, const CLinkInfo& link) {
     lines.clear();
     records.clear();
   };
-  auto add = [&](const CLinkInfo* record) {
-    lines.push_back(FromUtf8(record->GetUrl()));
-    records.push_back(const_cast<CLinkInfo*>(record));
+  auto add = [&](std::uint32_t index) {
+    if (index >= doc.GetLinkCount()) return;
+    lines.push_back(FromUtf8(doc.GetUrl(index)));
+    records.push_back(reinterpret_cast<void*>(static_cast<std::uintptr_t>(index) + 1));
   };
-  for (std::uint32_t target : doc.GetTargets(link))
-    if (target < doc.GetLinkCount()) add(doc.GetLink(target));
+  for (std::uint32_t target : doc.GetTargets(link)) add(target);
   fill(m_lbLinks);
-  for (std::uint32_t referrer : link.m_dwaReferrers)
-    if (referrer < doc.GetLinkCount()) add(doc.GetLink(referrer));
+  for (std::uint32_t referrer : link.m_dwaReferrers) add(referrer);
   fill(m_lbReferrers);
 
   FindWindow("linksLabel")->SetLabel(LinksOutLabel(link.GetLinksOutCount()));
@@ -194,6 +194,8 @@ void CLPropDlg::OnDblclkList(wxCommandEvent& event) {
   auto* box = static_cast<wxListBox*>(event.GetEventObject());
   const int selection = box->GetSelection();
   if (selection == wxNOT_FOUND) return;
-  const auto* record = static_cast<const CLinkInfo*>(box->GetClientData(static_cast<unsigned>(selection)));
-  if (record) vLaunchURL(wxGetApp().Values(), wxGetApp().Host(), record->GetUrl(), record->GetCodePage());
+  const auto data = reinterpret_cast<std::uintptr_t>(box->GetClientData(static_cast<unsigned>(selection)));
+  if (!data || !m_pDoc || data - 1 >= m_pDoc->GetLinkCount()) return;
+  const CLinkInfo* record = m_pDoc->GetLink(data - 1);
+  vLaunchURL(wxGetApp().Values(), wxGetApp().Host(), record->GetUrl(), record->GetCodePage());
 }

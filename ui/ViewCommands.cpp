@@ -146,11 +146,6 @@ void CWexoView::BindCommands() {
 
 const CLinkInfo* CWexoView::Selected() const { return m_rows ? m_rows->RecordAt(m_rows->SelectedRow()) : nullptr; }
 
-CLinkInfo* CWexoView::SelectedForChange() {
-  const CLinkInfo* link = Selected();
-  return link ? m_engine->GetLink(link->m_nIndex) : nullptr;
-}
-
 void CWexoView::OnUpdateCommand(wxUpdateUIEvent& e) {
   CWexoDoc& doc = *m_engine;
   const int id = e.GetId();
@@ -269,7 +264,7 @@ void CWexoView::OnCheckExternal(wxCommandEvent&) {
 void CWexoView::OnPreferences(wxCommandEvent&) { ShowOptionSheet(GetFrame(), m_engine); }
 
 void CWexoView::OnResetEntry(wxCommandEvent&) {
-  CLinkInfo* link = SelectedForChange();
+  const CLinkInfo* link = Selected();
   if (!link || link->m_nStatus <= 0 || m_engine->App().InLongPass()) return;
   // A record whose worker has not handed over yet would get a second worker.
   if (m_engine->IsActive(link)) {

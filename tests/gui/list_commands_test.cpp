@@ -83,18 +83,18 @@ TEST_F(ListCommandsTest, StatesFollowTheCheck) {
   EXPECT_FALSE(State(ID_FIND_AGAIN).first);
   EXPECT_FALSE(State(ID_SHOW_BROKEN_ONLY).second);
   // The record being fetched can be copied but not reset.
-  CLinkInfo* busy = doc.FindLink(slow);
+  const CLinkInfo* busy = doc.FindLink(slow);
   ASSERT_NE(busy, nullptr);
   Select(*busy);
   EXPECT_EQ(Enabled(row), (std::vector<int>{ID_EDIT_COPY, ID_URL_PROPERTIES}));
   // A record that shows a result while its worker has not handed over yet is not reset: it
   // would get a second worker.
-  busy->m_nStatus = 404;
+  doc.UpdateLink(*busy, [](CLinkInfo& l) { l.m_nStatus = 404; });
   EXPECT_FALSE(State(ID_RESET_ENTRY).first);
   Command(ID_RESET_ENTRY);
   EXPECT_EQ(busy->m_nStatus, 404);
   EXPECT_EQ(doc.GetActiveThreadCount(), 1);
-  busy->m_nStatus = STATUS_BUSY;
+  doc.UpdateLink(*busy, [](CLinkInfo& l) { l.m_nStatus = STATUS_BUSY; });
 
   // Paused with a worker still running: Continue and Stop.
   Command(ID_PAUSE);
@@ -211,7 +211,7 @@ TEST_F(ListCommandsTest, KeysFindAndResetEntry) {
   const std::string url = platform::FileUrlFromPath((dir / "site/index.html").string());
   CWexoDoc& doc = CheckList({url});
   ASSERT_TRUE(PumpUntil([this] { return ended; }));
-  CLinkInfo* home = doc.FindLink(url);
+  const CLinkInfo* home = doc.FindLink(url);
   Select(*home);
 
   auto key = [this](wxEventType type, int code) {

@@ -76,15 +76,16 @@ TEST_F(ListViewTest, RowsHoldEveryColumnOfTheirRecord) {
   ASSERT_EQ(list->GetItemCount(), 4);
   for (long r = 0; r < 4; ++r) EXPECT_EQ(list->RecordAt(r), doc.GetLink(r));
 
-  CLinkInfo* home = doc.GetLink(1);
+  const CLinkInfo* home = doc.GetLink(1);
   static const std::string server = "nginx/1.22";
-  home->SetServerName(&server);
-  home->m_tDate = 1700000000;  // 2023-11-14 22:13:20 UTC
-  home->m_bDateKnown = 1;
-  home->m_tsDuration = 75;
-  home->m_nDurationMs = 250;
-  home->m_csDescription = "A \xFF page";
-  doc.RecordChanged(home);
+  doc.UpdateLink(*home, [](CLinkInfo& l) {
+    l.SetServerName(&server);
+    l.m_tDate = 1700000000;  // 2023-11-14 22:13:20 UTC
+    l.m_bDateKnown = 1;
+    l.m_tsDuration = 75;
+    l.m_nDurationMs = 250;
+    l.m_csDescription = "A \xFF page";
+  });
   CLinkInfo* lost = Add(doc, "http://nothing.invalid/", 12007, "no \xFF host");
   CLinkInfo* moved = Add(doc, "http://example.com/old", 301, "http://example.com/new");
   CLinkInfo* mail = Add(doc, "mailto:team@example.com", STATUS_MAIL_HOST_OK);
@@ -128,8 +129,10 @@ TEST_F(ListViewTest, RowsHoldEveryColumnOfTheirRecord) {
   }
   EXPECT_EQ(list->GetItemText(3, 1).utf8_string(), StatusText(doc.GetLink(3)->m_nStatus));
   // A size of 0 and an unknown level leave their cells empty.
-  home->m_nSize = 0;
-  home->m_nLevel = -1;
+  doc.UpdateLink(*home, [](CLinkInfo& l) {
+    l.m_nSize = 0;
+    l.m_nLevel = -1;
+  });
   EXPECT_EQ(list->GetItemText(1, 3), "");
   EXPECT_EQ(list->GetItemText(1, 6), "");
   ::unsetenv("TZ");

@@ -72,7 +72,7 @@ class HtmlTagScanTest : public ::testing::Test {
     for (std::size_t i = 1; i < doc->GetLinkCount(); ++i) urls.push_back(doc->GetLink(i)->GetUrl());
     return urls;
   }
-  CLinkInfo* Record(const std::string& url) const { return doc->FindLink(url); }
+  const CLinkInfo* Record(const std::string& url) const { return doc->FindLink(url); }
 
   TempIni ini;
   ScriptedHost host;
@@ -174,10 +174,10 @@ TEST_F(HtmlTagScanTest, Fixture) {
   EXPECT_EQ(Record(kDir + "long.html")->m_csTitle, std::string(255, 'L'));
   EXPECT_EQ(Record(kDir + "multi.html")->m_csTitle, "first line second line");
 
-  CLinkInfo* mainClass = Record(kDir + "lib.jar/pkg/Main.class");
+  const CLinkInfo* mainClass = Record(kDir + "lib.jar/pkg/Main.class");
   EXPECT_EQ(mainClass->m_bInJar, 1);
   EXPECT_EQ(mainClass->m_nStatus, 0);
-  CLinkInfo* otherClass = Record(kDir + "b.jar/Other.class");
+  const CLinkInfo* otherClass = Record(kDir + "b.jar/Other.class");
   EXPECT_EQ(otherClass->m_bInJar, 1);
   EXPECT_EQ(otherClass->m_nStatus, STATUS_JAR_CONTENT);
   EXPECT_EQ(Record(kDir + "lib.jar")->m_bInJar, 0);

@@ -62,7 +62,7 @@ class ReportTest : public ::testing::Test {
     return std::make_unique<CWexoDoc>(host.Context(nullptr, [] { return kPinnedTime; }));
   }
 
-  CLinkInfo* Page(CWexoDoc& doc, const std::string& url, CLinkInfo* parent, std::int16_t status,
+  CLinkInfo* Page(CWexoDoc& doc, const std::string& url, const CLinkInfo* parent, std::int16_t status,
                   const std::string& type = "text/html", std::int64_t size = 0) {
     CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
     doc.SetStatus(link, status);
@@ -123,9 +123,9 @@ class ReportTest : public ::testing::Test {
   // What the sections after the broken links show: redirects with their chains, ftp and
   // gopher URLs, a deeper site map and page-local links.
   void AddSections(CWexoDoc& doc) {
-    CLinkInfo* root = doc.GetLink(0);
-    CLinkInfo* a = doc.FindLink("http://site.test/a.html");
-    CLinkInfo* copy = doc.FindLink("http://site.test/copy.html");
+    const CLinkInfo* root = doc.GetLink(0);
+    const CLinkInfo* a = doc.FindLink("http://site.test/a.html");
+    const CLinkInfo* copy = doc.FindLink("http://site.test/copy.html");
     Page(doc, "http://site.test/x", root, 301)->m_csTitle = "Moved for good";
     Page(doc, "http://site.test/moved", a, 302)->m_csTitle = "Moved for now";
     Page(doc, "http://site.test/doc.pdf", a, 200, "application/pdf")->m_csTitle = "A document";
@@ -139,11 +139,12 @@ class ReportTest : public ::testing::Test {
     doc.AddRedirect("http://site.test/z", "http://site.test/y", 0);
     doc.AddRedirect("http://site.test/moved", "http://site.test/Missing.html", 302);
     doc.AddRedirect("http://site.test/Gone", "http://never.test/x'\"><b>y</b>", 307);
-    CLinkInfo* d = doc.FindLink("http://site.test/d.html");
-    d->m_saAnchors = {"a", "b", "a", "a", "x'\"<i>", "x'\"<i>"};
-    d->m_saFragments = {"b", "c", "x'\"<i>"};
-    doc.FindLink("http://other.test/")->m_saFragments = {"top", "q'\"<i>"};
-    doc.FindLink("http://site.test/Missing.html")->m_saFragments = {"part"};
+    doc.UpdateLink(*doc.FindLink("http://site.test/d.html"), [](CLinkInfo& d) {
+      d.m_saAnchors = {"a", "b", "a", "a", "x'\"<i>", "x'\"<i>"};
+      d.m_saFragments = {"b", "c", "x'\"<i>"};
+    });
+    doc.UpdateLink(*doc.FindLink("http://other.test/"), [](CLinkInfo& l) { l.m_saFragments = {"top", "q'\"<i>"}; });
+    doc.UpdateLink(*doc.FindLink("http://site.test/Missing.html"), [](CLinkInfo& l) { l.m_saFragments = {"part"}; });
 
     // A page whose URL holds escapes that decoded would point elsewhere, with a title of
     // character references, shared by a second page; a broken link of it with more such

@@ -91,7 +91,7 @@ TEST_F(SchedulerTest, SelectedRowAlreadyTriedIsNotPreferred) {
     doc->SeedRandom(seed);
     view.rowsPerPage = 0;
     view.selectedRow = 1;
-    doc->GetLink(1)->IncrementAttempts();
+    doc->UpdateLink(*doc->GetLink(1), [](CLinkInfo& l) { l.IncrementAttempts(); });
     workers.started.clear();
     doc->ScheduleFetches();
     ASSERT_EQ(workers.started.size(), 1u);
@@ -159,8 +159,8 @@ TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
 TEST_F(SchedulerTest, EndTest) {
   auto doc = NewDoc(3, 5);
   doc->MutableSettings().MaxRetry = 0;
-  CLinkInfo* inJar = doc->GetLink(2);
-  inJar->m_bInJar = 1;
+  const CLinkInfo* inJar = doc->GetLink(2);
+  doc->UpdateLink(*inJar, [](CLinkInfo& l) { l.m_bInJar = 1; });
   doc->ScheduleFetches();
   ASSERT_EQ(workers.started.size(), 2u) << "a record waiting for its .jar is never fetched";
   FakeWorkers::Finish(*doc, workers.started[0], 200);
@@ -269,7 +269,7 @@ TEST_F(SchedulerTest, RetryRule) {
     ASSERT_EQ(workers.started.size(), 1u);
     doc->SetPaused(c.paused);
     FakeWorkers::Finish(*doc, workers.started[0], c.status, "x");
-    CLinkInfo* link = doc->GetLink(0);
+    const CLinkInfo* link = doc->GetLink(0);
     EXPECT_EQ(link->m_nStatus, c.retried ? 0 : c.status) << c.status << " retry " << c.maxRetry;
     if (c.retried) {
       // The second attempt is the last one with MaxRetry 1.

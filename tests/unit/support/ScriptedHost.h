@@ -40,7 +40,7 @@ class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentOb
   int selectedRow = -1;
   int topRow = 0;
   int rowsPerPage = 20;
-  std::vector<CLinkInfo*> rows;
+  std::vector<const CLinkInfo*> rows;
   std::vector<const CLinkInfo*> changed;
   std::vector<std::string> statusTexts;
   std::vector<FetchResult> handedOver;
