@@ -112,8 +112,6 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   CMainFrame* Frame() const;
   void BindCommands();
   const CLinkInfo* Selected() const;
-  // The record a command acts on, as the table's own (non-const) record.
-  CLinkInfo* SelectedForChange();
   void OnPause(wxCommandEvent&);
   void OnContinue(wxCommandEvent&);
   void OnStop(wxCommandEvent&);
