@@ -57,7 +57,12 @@ constexpr std::array<const char*, kSessionIdPatternCount> kSessionIdKeys = {
     "SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4", "SessionIdRegEx5"};
 
 // The MailSettings keys stand together, from E-Mail on.
-constexpr std::size_t kFirstMailField = 25;
+constexpr std::size_t FieldIndex(std::string_view key) {
+  for (std::size_t i = 0; i < kFields.size(); ++i)
+    if (std::string_view(kFields[i].key) == key) return i;
+  return kFields.size();
+}
+constexpr std::size_t kFirstMailField = FieldIndex("E-Mail");
 constexpr std::size_t kMailFieldCount = 6;
 static_assert(std::string_view(kFields[kFirstMailField].key) == "E-Mail" &&
               std::string_view(kFields[kFirstMailField + kMailFieldCount - 1].key) == "E-Mail-Subject");

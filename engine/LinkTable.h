@@ -91,7 +91,7 @@ class LinkTable {
   // Changed since it was last loaded or saved.
   bool IsModified() const { return m_bModified; }
 
-  // ---- Changes. Each marks the table modified and tells the observer.
+  // ---- Changes. Each marks the table modified and tells the observer, but RecordChanged.
   // The writable record; only the table's owner holds a non-const table.
   CLinkInfo* Mutable(std::size_t index) { return m_obaLinks[index].get(); }
   CLinkInfo* Mutable(const CLinkInfo& link) { return m_obaLinks[link.m_nIndex].get(); }
@@ -107,7 +107,7 @@ class LinkTable {
   std::int16_t Reset(CLinkInfo& link);
   // Notes that page links to target (once per pair); target's depth follows the shallowest.
   void AddReferrer(CLinkInfo& target, CLinkInfo& page);
-  // A record's data changed in a way the table does not count.
+  // A record's data changed in a way the table does not count: only the observer hears of it.
   void RecordChanged(const CLinkInfo& link) {
     if (m_pObserver) m_pObserver->RecordChanged(link);
   }
