@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "engine/Application.h"
 #include "engine/LinkInfo.h"
@@ -41,6 +42,13 @@ inline void UseDefaultSettings() {
 inline EngineContext Context() {
   static QuietContext context;
   return context.Context();
+}
+
+// Shows broken records only, or every record, as the options would set it.
+inline void ShowBrokenOnly(CWexoDoc& doc, bool on) {
+  CheckSettings settings = doc.Settings();
+  settings.ShowBrokenOnly = on ? 1 : 0;
+  doc.SetSettings(std::move(settings));
 }
 
 // A checked site's table as the list shows it: one page linking to every other record, one in

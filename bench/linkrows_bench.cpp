@@ -15,7 +15,7 @@ constexpr std::size_t kRecords = 200000;
 
 struct Table {
   Table() : doc(bench::ListedTable(kRecords)), rows(std::make_unique<LinkRows>(*doc)) {}
-  void ShowBrokenOnly(bool on) { doc->MutableSettings().ShowBrokenOnly = on ? 1 : 0; }
+  void ShowBrokenOnly(bool on) { bench::ShowBrokenOnly(*doc, on); }
   std::unique_ptr<CWexoDoc> doc;
   std::unique_ptr<LinkRows> rows;
 };

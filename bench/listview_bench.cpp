@@ -51,9 +51,9 @@ void BM_AppendRowsOneByOne(benchmark::State& state) {
   Window& w = TheWindow();
   for (auto _ : state) {
     state.PauseTiming();
-    w.doc->MutableSettings().ShowBrokenOnly = 1;
+    bench::ShowBrokenOnly(*w.doc, true);
     w.list->RebuildList();
-    w.doc->MutableSettings().ShowBrokenOnly = 0;
+    bench::ShowBrokenOnly(*w.doc, false);
     state.ResumeTiming();
     // Rows for the records that have none yet, one notice per record.
     for (std::size_t k = 0; k < kRows; ++k)

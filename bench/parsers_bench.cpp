@@ -41,7 +41,7 @@ struct BodyFile {
 void ScanOnce(const std::string& path) {
   CWexoDoc doc{bench::Context()};
   doc.SetRootUrl("http://www.example.com/");
-  doc.MutableSettings().ShowBrokenOnly = 1;
+  bench::ShowBrokenOnly(doc, true);
   CLinkInfo* page = doc.NewLink(kPage, nullptr, REQUEST_GET);
   FetchResult result;
   result.pLink = page;

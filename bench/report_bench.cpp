@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/BenchSupport.h"
 #include "engine/WexoDoc.h"
@@ -23,7 +25,9 @@ std::unique_ptr<CWexoDoc> GeneratedCheck(std::size_t records) {
   bench::UseDefaultSettings();
   auto doc = std::make_unique<CWexoDoc>(bench::Context());
   doc->SetRootUrl(kRoot);
-  for (std::size_t p = 0; p < 1000; ++p) doc->Includes().push_back(kRoot + "docs/section" + std::to_string(p) + "/");
+  std::vector<std::string> include;
+  for (std::size_t p = 0; p < 1000; ++p) include.push_back(kRoot + "docs/section" + std::to_string(p) + "/");
+  doc->SetIncludes(std::move(include));
   static const char* const kTypes[] = {"text/html", "text/html", "text/html",
                                        "image/png", "text/css",  "application/pdf"};
   for (std::size_t k = 0; k < records; ++k) {

@@ -1,4 +1,4 @@
-// The scheduler tick, the pump and the end of a check.
+// The scheduler tick and the pump.
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -21,12 +21,6 @@ std::string ThreadsText(int count) {
 }
 
 bool Startable(const CLinkInfo* link) { return link->m_nStatus == 0 && !link->m_bInJar; }
-
-bool AnyBroken(const LinkTable& table) {
-  for (std::size_t i = 0; i < table.GetLinkCount(); ++i)
-    if (table.GetLink(i)->IsBroken()) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -124,61 +118,6 @@ void CWexoDoc::ScheduleFetches() {
   }
   if (AnyStartablePending() || !m_paFinished.empty() || m_nActiveThreads != 0) return;
   EndOfCheck();
-}
-
-void CWexoDoc::EndOfCheck() {
-  m_bRunning = false;
-  m_bFinished = true;
-  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-    const CLinkInfo* link = m_table.GetLink(i);
-    if (link->m_nStatus == 0 && link->m_bInJar) SetStatus(link, 404, "class not found in .jar archive");
-  }
-  const CWexoApp& app = App();
-  ICheckOutputs* outputs = m_ctx.outputs;
-  // Each output shows its own failure and returns it; one that failed makes the run exit 1.
-  bool wroteAny = false;
-  bool failed = false;
-  const auto write = [&](const std::string& path, auto output) {
-    if (path.empty()) return;
-    wroteAny = true;
-    if (!output(path)) failed = true;
-  };
-  if (m_bBatch && outputs) {
-    write(app.m_csExport, [&](const std::string& path) { return outputs->ExportTabFile(*this, path); });
-    write(app.m_csMap, [&](const std::string& path) { return outputs->ExportPageMap(*this, path); });
-    write(app.m_csReport, [&](const std::string& path) { return outputs->CreateReport(*this, path); });
-    write(app.m_csSave, [&](const std::string& path) { return outputs->SaveDocument(*this, path); });
-    write(app.m_csGoogle, [&](const std::string& path) { return outputs->ExportSitemap(*this, path); });
-  }
-  const auto exitCode = [&failed] { return failed ? kExitFailed : kExitOk; };
-  if (m_settings.EMail) {
-    if (m_settings.EMailOnlyIfBroken) {
-      const bool anyBroken = AnyBroken(m_table);
-      if (!anyBroken) {
-        Host().Quit(exitCode());
-        return;
-      }
-    }
-    if (outputs) {
-      if (outputs->MailReport(*this)) {
-        Host().Quit(exitCode());
-        return;
-      }
-      failed = true;
-    }
-  } else if (wroteAny) {
-    Host().Quit(exitCode());
-    return;
-  }
-  // A failed output or mail still tells in the exit code, whenever the program ends.
-  if (failed) Host().RaiseExitCode(kExitFailed);
-  // Interactive end.
-  m_table.CountAllFinished();
-  NotifyStatusText();
-  // The window is drawn again at once; its rows stay what they are.
-  NotifyRowsChanged();
-  Host().Beep();
-  if (Host().AskForReport("Link tolvak finished. Do you want a report?") && outputs) outputs->LaunchReport(*this);
 }
 
 void CWexoDoc::OnUrlDone(const FetchResult& result) {

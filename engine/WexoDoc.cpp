@@ -139,6 +139,18 @@ void CWexoDoc::Continue() {
   if (m_pUi) m_pUi->PostSchedule();
 }
 
+void CWexoDoc::MarkFinished() {
+  m_bRunning = false;
+  m_bFinished = true;
+}
+
+void CWexoDoc::CountAllFinished() {
+  m_table.CountAllFinished();
+  NotifyStatusText();
+  // The window is drawn again at once; its rows stay what they are.
+  NotifyRowsChanged();
+}
+
 void CWexoDoc::RecheckBroken() {
   bool any = false;
   for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {

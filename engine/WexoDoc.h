@@ -82,8 +82,9 @@ class CWexoDoc {
   void SetRootUrl(std::string root) { m_csRootUrl = std::move(root); }
   const std::vector<std::string>& GetIncludes() const { return m_saInclude; }
   const std::vector<std::string>& GetExcludes() const { return m_saExclude; }
-  std::vector<std::string>& Includes() { return m_saInclude; }
-  std::vector<std::string>& Excludes() { return m_saExclude; }
+  // The include and exclude prefixes, replaced whole; neither marks the document modified.
+  void SetIncludes(std::vector<std::string> include) { m_saInclude = std::move(include); }
+  void SetExcludes(std::vector<std::string> exclude) { m_saExclude = std::move(exclude); }
   // The redirects seen: three lists indexed alike (source, resolved target, code or 0).
   const std::vector<std::string>& GetRedirectSources() const { return m_saRedirectSources; }
   const std::vector<std::string>& GetRedirectTargets() const { return m_saRedirectTargets; }
@@ -91,7 +92,9 @@ class CWexoDoc {
   void AddRedirect(const std::string& source, const std::string& target, std::uint16_t code);
 
   const CheckSettings& Settings() const { return m_settings; }
-  CheckSettings& MutableSettings() { return m_settings; }
+  // Replaces the check's settings; a caller whose change the document file keeps marks the
+  // document modified itself.
+  void SetSettings(CheckSettings settings) { m_settings = std::move(settings); }
   const EngineContext& Context() const { return m_ctx; }
   IWexoHost& Host() const { return *m_ctx.host; }
   CWexoApp& App() const { return *m_ctx.app; }
@@ -109,6 +112,11 @@ class CWexoDoc {
   // tick is posted).
   void Pause();
   void Continue();
+  // The check has ended: nothing runs until a command produces pending records again.
+  void MarkFinished();
+  // The end of an interactive check: every record counts as finished, and the status bar
+  // and the visible rows are drawn again.
+  void CountAllFinished();
   int GetActiveThreadCount() const { return m_nActiveThreads; }
   // Records with status 0 or -1, and all others.
   std::int32_t GetPendingCount() const { return m_table.GetPendingCount(); }
@@ -186,9 +194,6 @@ class CWexoDoc {
   // Tests put a document into states that only running workers reach.
   friend struct DocumentTestAccess;
 
-  bool StartFromDialog();
-  // The root record, the root prefix and the first scheduler tick of a new check.
-  void StartAtRoot(std::string root, bool post, const std::string& postData);
   bool StartFetch(CLinkInfo* link);
   CLinkInfo* DrawPending();
   bool AnyStartablePending();

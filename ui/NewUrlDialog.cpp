@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -67,7 +68,11 @@ void CNewUrlDialog2::DoDataExchange(DataExchange& dx) {
   dx.Value(kPost, m_bPost);
 }
 
-void CNewUrlDialog2::SetDepth(int depth) { m_pJobDoc->MutableSettings().MaxLevel = ToInt16Saturated(depth); }
+void CNewUrlDialog2::SetDepth(int depth) {
+  CheckSettings settings = m_pJobDoc->Settings();
+  settings.MaxLevel = ToInt16Saturated(depth);
+  m_pJobDoc->SetSettings(std::move(settings));
+}
 
 bool CNewUrlDialog2::OnInitDialog() {
   UpdateData(false);

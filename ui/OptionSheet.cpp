@@ -1,6 +1,7 @@
 #include "ui/OptionSheet.h"
 
 #include <algorithm>
+#include <utility>
 #include <variant>
 
 #include <wx/bookctrl.h>
@@ -42,10 +43,10 @@ int FromDocument(const CWexoDoc& doc, const SettingField& field) {
 }
 
 // A 16-bit copy keeps the low 16 bits.
-void IntoDocument(CWexoDoc& doc, const SettingField& field, int value) {
+void IntoSettings(CheckSettings& settings, const SettingField& field, int value) {
   std::visit(SettingVisitor{
-                 [&](std::int32_t S::*m) { doc.MutableSettings().*m = value; },
-                 [&](std::int16_t S::*m) { doc.MutableSettings().*m = static_cast<std::int16_t>(value); },
+                 [&](std::int32_t S::*m) { settings.*m = value; },
+                 [&](std::int16_t S::*m) { settings.*m = static_cast<std::int16_t>(value); },
                  [](std::string S::*) {},
              },
              field.member);
@@ -73,7 +74,9 @@ bool COptionPage::OnOK() {
   if (!UpdateData(true)) return false;
   const std::vector<OptionValue> values = Values();
   auto store = [&](CWexoDoc& doc) {
-    for (const OptionValue& v : values) IntoDocument(doc, Field(v.key), *v.value);
+    CheckSettings settings = doc.Settings();
+    for (const OptionValue& v : values) IntoSettings(settings, Field(v.key), *v.value);
+    doc.SetSettings(std::move(settings));
     doc.SetModifiedFlag(true);
   };
   if (!m_bAllJobs && m_pDoc != nullptr) {

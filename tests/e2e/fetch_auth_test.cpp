@@ -253,7 +253,9 @@ TEST_F(FetchAuthTest, SuccessfulDialogRequeuesTheServersOtherRecords) {
     context.app = &app;
     auto doc = std::make_unique<CWexoDoc>(context);
     HeadlessView view(host, *doc);
-    doc->MutableSettings().AskPassword = 1;
+    CheckSettings settings = doc->Settings();
+    settings.AskPassword = 1;
+    doc->SetSettings(settings);
     doc->SetBatch(false);
     const std::string root = peer->Url("/links?to=/auth/basic/p1.html&to=/auth/basic/p2.html&to=/auth/basic/p3.html");
     doc->NewLink(root, nullptr, REQUEST_GET);

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto doc = engine.NewDoc();
   doc->SetRootUrl("http://site.test/");
-  doc->Includes() = {"http://site.test/"};
+  doc->SetIncludes({"http://site.test/"});
   CLinkInfo* page = doc->NewLink("http://site.test/", nullptr, REQUEST_GET);
   doc->SetStatus(page, 200);
   page->m_csMimeType = "text/html";

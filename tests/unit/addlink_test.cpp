@@ -13,7 +13,7 @@ class AddLinkTest : public ::testing::Test {
   AddLinkTest() {
     doc = std::make_unique<CWexoDoc>(host.Context());
     doc->SetRootUrl("http://www.example.com/");
-    doc->Excludes() = {"http://www.example.com/private/"};
+    doc->SetExcludes({"http://www.example.com/private/"});
     view.Attach(*doc);
     page = doc->NewLink("http://www.example.com/index.html", nullptr, REQUEST_GET);
   }
@@ -79,7 +79,7 @@ TEST_F(AddLinkTest, SkipStatuses) {
   EXPECT_EQ(external->m_nStatus, 0);
   EXPECT_EQ(external->m_wRequestKind, REQUEST_HEAD);
 
-  doc->MutableSettings().CheckExternal = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.CheckExternal = 0; });
   CLinkInfo* skipped = Add("http://third.example.org/");
   EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(skipped->m_wRequestKind, REQUEST_HEAD);
@@ -105,11 +105,11 @@ TEST_F(AddLinkTest, RowsAndCharset) {
 }
 
 TEST_F(AddLinkTest, MakeLowerCaseOnlyForInternalLinks) {
-  doc->MutableSettings().MakeLowerCase = 1;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.MakeLowerCase = 1; });
   EXPECT_EQ(Add("http://WWW.Example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/dir/page.html");
   EXPECT_EQ(Add("http://Other.Example.org/Dir/Page.HTML")->GetUrl(), "http://Other.Example.org/Dir/Page.HTML");
   EXPECT_EQ(Add("http://www.example.com/private/Secret.html")->GetUrl(), "http://www.example.com/private/Secret.html");
-  doc->MutableSettings().MakeLowerCase = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.MakeLowerCase = 0; });
   EXPECT_EQ(Add("http://www.example.com/Dir/Page.HTML")->GetUrl(), "http://www.example.com/Dir/Page.HTML");
 }
 

@@ -275,40 +275,42 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
     page->m_saAnchors.assign(65534, std::string());
     page->m_saFragments.assign(65535, std::string());
 
-    doc.MutableSettings().CheckExternal = 0;
-    doc.MutableSettings().ShowBrokenOnly = 0;
-    doc.MutableSettings().Threads = 5;
+    ChangeSettings(doc, [](CheckSettings& s) {
+      s.CheckExternal = 0;
+      s.ShowBrokenOnly = 0;
+      s.Threads = 5;
+      s.AskPassword = 2;
+      s.ReportBroken1 = 3;
+      s.ReportBroken2 = 4;
+      s.ReportFtpGopher = 5;
+      s.ReportRedir = 6;
+      s.ReportValid = 7;
+      s.SiteMap = 8;
+      s.MaxLevel = 9;
+      s.EMail = 1;
+      s.EMailOnlyIfBroken = 10;
+      s.EMailSmtpServer = "smtp.example.com";
+      s.EMailFrom = "a@example.com";
+      s.EMailTo = "b@example.com";
+      s.EMailSubject = "Links";
+      s.RedirectIsError = 11;
+      s.ReportBrokenLocal = 12;
+      s.ReportStatistics = 13;
+      s.ReportOrphans = 14;
+      s.AllowCookies = 15;
+      s.FailSimilarHosts = 16;
+      s.ExcludeMSO = 17;
+      s.AllowLocalFilesInRemoteCheck = 18;
+      s.ListLocalDirectories = 19;
+      s.MakeLowerCase = 20;
+      s.MaxRetry = 21;
+      s.PassiveFtp = 1;
+    });
     doc.SetRootUrl("http://example.com/");
-    doc.MutableSettings().AskPassword = 2;
-    doc.MutableSettings().ReportBroken1 = 3;
-    doc.MutableSettings().ReportBroken2 = 4;
-    doc.MutableSettings().ReportFtpGopher = 5;
-    doc.MutableSettings().ReportRedir = 6;
-    doc.MutableSettings().ReportValid = 7;
-    doc.MutableSettings().SiteMap = 8;
-    doc.MutableSettings().MaxLevel = 9;
-    doc.MutableSettings().EMail = 1;
-    doc.MutableSettings().EMailOnlyIfBroken = 10;
-    doc.MutableSettings().EMailSmtpServer = "smtp.example.com";
-    doc.MutableSettings().EMailFrom = "a@example.com";
-    doc.MutableSettings().EMailTo = "b@example.com";
-    doc.MutableSettings().EMailSubject = "Links";
-    doc.MutableSettings().RedirectIsError = 11;
-    doc.MutableSettings().ReportBrokenLocal = 12;
-    doc.MutableSettings().ReportStatistics = 13;
-    doc.MutableSettings().ReportOrphans = 14;
     DocumentTestAccess::Elapsed(doc) = 90;
-    doc.MutableSettings().AllowCookies = 15;
-    doc.MutableSettings().FailSimilarHosts = 16;
-    doc.MutableSettings().ExcludeMSO = 17;
-    doc.MutableSettings().AllowLocalFilesInRemoteCheck = 18;
-    doc.MutableSettings().ListLocalDirectories = 19;
-    doc.MutableSettings().MakeLowerCase = 20;
-    doc.MutableSettings().MaxRetry = 21;
-    doc.MutableSettings().PassiveFtp = 1;
     doc.AddRedirect("http://example.com/old", "http://example.com/new", 301);
-    doc.Includes() = {"http://cdn.example.com/"};
-    doc.Excludes() = {"http://example.com/private/"};
+    doc.SetIncludes({"http://cdn.example.com/"});
+    doc.SetExcludes({"http://example.com/private/"});
     ASSERT_TRUE(doc.IsModified());
 
     std::string error;
@@ -459,8 +461,8 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   EXPECT_EQ(doc->GetRedirectSources(), std::vector<std::string>{"http://example.com/old"});
   EXPECT_EQ(doc->GetRedirectTargets(), std::vector<std::string>{"http://example.com/new"});
   EXPECT_EQ(doc->GetRedirectCodes(), std::vector<std::uint16_t>{301});
-  EXPECT_EQ(doc->Includes(), std::vector<std::string>{"http://cdn.example.com/"});
-  EXPECT_EQ(doc->Excludes(), std::vector<std::string>{"http://example.com/private/"});
+  EXPECT_EQ(doc->GetIncludes(), std::vector<std::string>{"http://cdn.example.com/"});
+  EXPECT_EQ(doc->GetExcludes(), std::vector<std::string>{"http://example.com/private/"});
 
   EXPECT_TRUE(DocumentTestAccess::Running(*doc));
   EXPECT_FALSE(doc->IsPaused());
@@ -605,7 +607,7 @@ TEST_F(DocumentFileTest, BatchOpenRechecksOnlyBrokenLinks) {
         doc.SetStatus(doc.NewLink("http://h/gone", doc.GetLink(0), REQUEST_GET), 404);
         doc.SetStatus(doc.NewLink("http://ext/", doc.GetLink(0), REQUEST_GET), STATUS_SKIP_EXTERNAL);
         doc.NewLink("http://h/wait", doc.GetLink(0), REQUEST_GET);
-        doc.MutableSettings().ShowBrokenOnly = brokenOnly;
+        ChangeSettings(doc, [&](CheckSettings& s) { s.ShowBrokenOnly = brokenOnly; });
         std::string error;
         ASSERT_TRUE(SaveDocumentFile(doc, dir + "/b.wxo", error)) << error;
       }
@@ -634,7 +636,7 @@ TEST_F(DocumentFileTest, ThreadsIsClampedSoTheFileReadsBack) {
   const std::pair<int, std::uint16_t> cases[] = {{0, 0xFFFF}, {-3, 0xFFFF}, {30, 0xFFE2}, {32767, 0x8001}};
   for (const auto& [threads, item] : cases) {
     CWexoDoc doc{host.Context()};
-    doc.MutableSettings().Threads = static_cast<std::int16_t>(threads);
+    ChangeSettings(doc, [&](CheckSettings& s) { s.Threads = static_cast<std::int16_t>(threads); });
     const std::string path = dir + "/t.wxo";
     std::string error;
     ASSERT_TRUE(SaveDocumentFile(doc, path, error)) << error;
@@ -775,8 +777,8 @@ TEST_F(DocumentFileTest, OlderSettingsVersions) {
     EXPECT_EQ(doc->Settings().PassiveFtp, v > 10 ? 137 : 1);
     EXPECT_EQ(doc->GetRedirectSources(), std::vector<std::string>{"http://x/old"});
     EXPECT_EQ(doc->GetRedirectCodes(), std::vector<std::uint16_t>{static_cast<std::uint16_t>(v > 5 ? 301 : 0)});
-    EXPECT_EQ(doc->Includes(), v >= 2 ? std::vector<std::string>{"http://inc/"} : std::vector<std::string>{});
-    EXPECT_EQ(doc->Excludes(), v >= 2 ? std::vector<std::string>{"http://x/ex/"} : std::vector<std::string>{});
+    EXPECT_EQ(doc->GetIncludes(), v >= 2 ? std::vector<std::string>{"http://inc/"} : std::vector<std::string>{});
+    EXPECT_EQ(doc->GetExcludes(), v >= 2 ? std::vector<std::string>{"http://x/ex/"} : std::vector<std::string>{});
     EXPECT_EQ(doc->GetLinkCount(), 2u);
     EXPECT_GE(vw.resets, 1) << "the list builds its rows again";
     EXPECT_EQ(vw.schedulePosts, 1);

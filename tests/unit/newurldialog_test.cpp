@@ -74,6 +74,7 @@ TEST_F(NewUrlDialogTest, OpeningFillsTheBoxesFromTheSettings) {
   for (const char* name : {"IncludeDelete", "IncludeInactive", "ExcludeDelete", "ExcludeInactive"})
     EXPECT_FALSE(controls.At(name).enabled) << name;
   EXPECT_EQ(doc->Settings().MaxLevel, 32767) << "a depth too big for 16 bits is the largest that fits";
+  EXPECT_FALSE(doc->IsModified()) << "the dialog's depth is no change the document file keeps";
   EXPECT_EQ(d.m_mail.EMailTo, "a@b.c");
 }
 
@@ -339,7 +340,7 @@ TEST_F(NewUrlDialogTest, DialogRoadOfANewDocument) {
   EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);
   EXPECT_EQ(doc->GetLink(0)->m_csPostData, "a=1&b=2");
   EXPECT_EQ(doc->GetRootUrl(), "http://site.example/");
-  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://in/"}));
+  EXPECT_EQ(doc->GetIncludes(), (std::vector<std::string>{"http://in/"}));
   EXPECT_EQ(doc->Settings().CheckExternal, 0);
   EXPECT_FALSE(doc->IsBatch());
   EXPECT_TRUE(doc->IsRunning());

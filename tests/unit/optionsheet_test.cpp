@@ -32,8 +32,10 @@ class OptionSheetTest : public ::testing::Test {
     given = std::make_unique<CWexoDoc>(host.Context());
     other = std::make_unique<CWexoDoc>(host.Context());
     // The given document's own copies differ from [Options].
-    given->MutableSettings().Threads = 12;
-    given->MutableSettings().MaxRetry = 4;
+    ChangeSettings(*given, [](CheckSettings& s) {
+      s.Threads = 12;
+      s.MaxRetry = 4;
+    });
   }
 
   // The sheet as each opening builds it; a new job's document is not among the open ones yet.

@@ -123,7 +123,7 @@ TEST_F(OrphanTest, AnAbortOrCancelListsNothing) {
   }
   {
     auto doc = NewDoc("http://site.test/");
-    doc->Includes() = {root};
+    doc->SetIncludes({root});
     Add(*doc, "http://site.test/");
     Add(*doc, root + "a.html");
     EXPECT_EQ(Section(*doc), aborted) << "Cancel in the FTP dialog";
@@ -136,7 +136,7 @@ TEST_F(OrphanTest, AnHttpRootInABatchRunAsksNothingAndStillListsLinkedLocalFolde
   Write(site + "b.html", 1536);
   auto doc = NewDoc("http://site.test/");
   doc->SetBatch(true);
-  doc->Includes() = {root};
+  doc->SetIncludes({root});
   Add(*doc, "http://site.test/");
   Add(*doc, "http://site.test/page.html");
   Add(*doc, root + "a.html");

@@ -75,8 +75,8 @@ class ReportTest : public ::testing::Test {
   std::unique_ptr<CWexoDoc> Fixture() {
     auto doc = NewDoc();
     doc->SetRootUrl("http://site.test/");
-    doc->Includes() = {"http://site.test/", "http://site.test/old/", "http://nowhere.test/"};
-    doc->Excludes() = {"http://site.test/private/"};
+    doc->SetIncludes({"http://site.test/", "http://site.test/old/", "http://nowhere.test/"});
+    doc->SetExcludes({"http://site.test/private/"});
     CLinkInfo* root = Page(*doc, "http://site.test/", nullptr, 200, "text/html", 1000);  // untitled
     root->m_nDurationMs = 600;
     root->m_pDigest = std::make_unique<Md5Digest>(Digest(1));
@@ -194,7 +194,7 @@ TEST_F(ReportTest, WithoutSponsorTwoBlanksStandBeforeWith) {
 
 TEST_F(ReportTest, WithoutTimeoutsNeitherSectionListsThem) {
   auto doc = Fixture();
-  doc->MutableSettings().ReportTimeouts = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.ReportTimeouts = 0; });
   const std::string text = Report(*doc);
   const std::string note = "(Timeouts are not reported, see [Options] ReportTimeouts in WEXO.INI)<br/>\r\n<pre>";
   EXPECT_NE(text.find("Broken links, ordered by link:</h2>\r\n" + note), std::string::npos);
@@ -224,7 +224,7 @@ TEST_F(ReportTest, EachSwitchRemovesItsSectionAndContentsLine) {
                {&CheckSettings::ReportBrokenLocal, "targets"}, {&CheckSettings::ReportStatistics, "stats"}};
   for (const auto& off : cases) {
     auto doc = Fixture();
-    doc->MutableSettings().*off.option = 0;
+    ChangeSettings(*doc, [&](CheckSettings& s) { s.*off.option = 0; });
     const std::string text = Report(*doc);
     for (const auto& other : cases) {
       const bool on = std::string_view(other.anchor) != off.anchor;

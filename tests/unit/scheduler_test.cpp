@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "engine/CheckOutputs.h"
 #include "engine/Clock.h"
 #include "engine/Fetch.h"
 #include "engine/FetchWorker.h"
@@ -45,7 +44,7 @@ class SchedulerTest : public ::testing::Test {
     auto doc = std::make_unique<CWexoDoc>(host.Context(workers.Launcher(), [this] { return now; }));
     view.rows.clear();
     view.Attach(*doc);
-    doc->MutableSettings().Threads = static_cast<std::int16_t>(threads);
+    ChangeSettings(*doc, [&](CheckSettings& s) { s.Threads = static_cast<std::int16_t>(threads); });
     doc->SetRootUrl("http://h/");
     for (int i = 0; i < records; ++i) doc->NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET);
     DocumentTestAccess::Running(*doc) = true;
@@ -158,7 +157,7 @@ TEST_F(SchedulerTest, WorkerThatCannotStartLeavesRecordPending) {
 
 TEST_F(SchedulerTest, EndTest) {
   auto doc = NewDoc(3, 5);
-  doc->MutableSettings().MaxRetry = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.MaxRetry = 0; });
   const CLinkInfo* inJar = doc->GetLink(2);
   doc->UpdateLink(*inJar, [](CLinkInfo& l) { l.m_bInJar = 1; });
   doc->ScheduleFetches();
@@ -263,8 +262,10 @@ TEST_F(SchedulerTest, RetryRule) {
   };
   for (const RetryCase& c : cases) {
     auto doc = NewDoc(1, 1);
-    doc->MutableSettings().MaxRetry = static_cast<std::int16_t>(c.maxRetry);
-    doc->MutableSettings().FailSimilarHosts = 0;
+    ChangeSettings(*doc, [&](CheckSettings& s) {
+      s.MaxRetry = static_cast<std::int16_t>(c.maxRetry);
+      s.FailSimilarHosts = 0;
+    });
     doc->ScheduleFetches();
     ASSERT_EQ(workers.started.size(), 1u);
     doc->SetPaused(c.paused);
@@ -302,7 +303,7 @@ TEST_F(SchedulerTest, FailSimilarHostKeepsOtherPortsAndSchemes) {
   EXPECT_EQ(doc->GetLink(5)->m_nStatus, 0);
   doc->FailSimilarHost("http://h/x", 12029);
   EXPECT_EQ(doc->GetLink(2)->m_nStatus, 12029);
-  doc->MutableSettings().FailSimilarHosts = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.FailSimilarHosts = 0; });
   doc->FailSimilarHost("https://h:8080/x", 12029);
   EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
 }
@@ -330,7 +331,7 @@ TEST(HostPrefix, LiteralPrefixAgreesWithTheGeneralCase) {
 
 TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
   auto doc = NewDoc(0, 1);
-  doc->MutableSettings().MaxRetry = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.MaxRetry = 0; });
   CLinkInfo* a = doc->NewLink("http://down/a", nullptr, REQUEST_GET);
   CLinkInfo* b = doc->NewLink("http://down/b", nullptr, REQUEST_GET);
   CLinkInfo* c = doc->NewLink("http://up/c", nullptr, REQUEST_GET);
@@ -344,7 +345,7 @@ TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
   EXPECT_EQ(a->m_nStatus, 12029);
   EXPECT_EQ(b->m_nStatus, 12029);
   EXPECT_EQ(c->m_nStatus, 0);
-  doc->MutableSettings().FailSimilarHosts = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.FailSimilarHosts = 0; });
   workers.started.clear();
   view.selectedRow = 2;
   doc->ScheduleFetches();
@@ -355,7 +356,7 @@ TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
 
 TEST_F(SchedulerTest, MailHostOkSpreadsToTheSameDomain) {
   auto doc = NewDoc(0, 1);
-  doc->MutableSettings().MaxRetry = 0;
+  ChangeSettings(*doc, [](CheckSettings& s) { s.MaxRetry = 0; });
   CLinkInfo* checked = doc->NewLink("mailto:a@example.com", nullptr, REQUEST_GET);
   CLinkInfo* pending = doc->NewLink("mailto:b@example.com", nullptr, REQUEST_GET);
   CLinkInfo* failed = doc->NewLink("mailto:c@example.com", nullptr, REQUEST_GET);
@@ -414,94 +415,6 @@ TEST_F(SchedulerTest, ClosingADocumentRemovesTheBodiesOfQueuedResults) {
     EXPECT_EQ(::access(body.c_str(), F_OK), 0);
   }
   EXPECT_NE(::access(body.c_str(), F_OK), 0);
-}
-
-// Outputs that record what the end of a check asked of them and fail where told to.
-class FakeOutputs : public ICheckOutputs {
- public:
-  bool ExportTabFile(const CWexoDoc&, const std::string&) override { return Did("export"); }
-  bool ExportPageMap(const CWexoDoc&, const std::string&) override { return Did("map"); }
-  bool CreateReport(const CWexoDoc&, const std::string&) override { return Did("report"); }
-  bool SaveDocument(CWexoDoc&, const std::string&) override { return Did("save"); }
-  bool ExportSitemap(const CWexoDoc&, const std::string&) override { return Did("google"); }
-  bool MailReport(const CWexoDoc&) override { return Did("mail"); }
-  void LaunchReport(const CWexoDoc&) override { Did("launch"); }
-
-  bool Did(const std::string& what) {
-    calls += calls.empty() ? what : " " + what;
-    return failing.find(what) == std::string::npos;
-  }
-  std::string failing;  // the names of the outputs that fail
-  std::string calls;
-};
-
-// The end of a batch check: each output's and the mail's result decides the exit code, with
-// the quit or, after a failed mail, for whenever the program ends (the report question then
-// follows).
-TEST_F(SchedulerTest, EndOfCheckExitCodeFollowsTheOutputsResults) {
-  const struct {
-    const char* name;
-    bool batch;
-    const char* outputs;  // the switches given
-    int eMail;
-    int onlyIfBroken;
-    std::int16_t status;  // of the one record
-    const char* failing;
-    const char* calls;
-    std::vector<int> quit;
-    std::vector<int> raised;
-  } cases[] = {
-      {"all written", true, "export map report save google", 0, 0, 200, "", "export map report save google", {0}, {}},
-      {"a failed output, the others still written",
-       true,
-       "export map report save google",
-       0,
-       0,
-       200,
-       "map",
-       "export map report save google",
-       {1},
-       {}},
-      {"the last output failed", true, "export google", 0, 0, 200, "google", "export google", {1}, {}},
-      {"no output: the question", true, "", 0, 0, 200, "", "", {}, {}},
-      {"mailed", true, "", 1, 0, 404, "", "mail", {0}, {}},
-      {"mailed, an output failed", true, "export", 1, 0, 404, "export", "export mail", {1}, {}},
-      {"mail failed: the question", true, "report", 1, 0, 404, "mail", "report mail", {}, {1}},
-      {"nothing broken: no mail", true, "save", 1, 1, 200, "save", "save", {1}, {}},
-      {"broken, mail failed", true, "", 1, 1, 404, "mail", "mail", {}, {1}},
-      {"not a batch run: no output", false, "export", 0, 0, 200, "", "", {}, {}},
-  };
-  for (const auto& c : cases) {
-    FakeOutputs outputs;
-    outputs.failing = c.failing;
-    const std::string given = c.outputs;
-    host.app.m_csExport = given.find("export") != std::string::npos ? "all.txt" : "";
-    host.app.m_csMap = given.find("map") != std::string::npos ? "map.txt" : "";
-    host.app.m_csReport = given.find("report") != std::string::npos ? "report.html" : "";
-    host.app.m_csSave = given.find("save") != std::string::npos ? "check.wxo" : "";
-    host.app.m_csGoogle = given.find("google") != std::string::npos ? "sitemap.xml" : "";
-    host.quitCodes.clear();
-    host.raisedExitCodes.clear();
-    host.boxes.clear();
-    EngineContext context = host.Context(workers.Launcher(), [this] { return now; });
-    context.outputs = &outputs;
-    CWexoDoc doc(context);
-    view.Attach(doc);
-    doc.SetBatch(c.batch);
-    doc.MutableSettings().EMail = c.eMail;
-    doc.MutableSettings().EMailOnlyIfBroken = c.onlyIfBroken;
-    doc.SetStatus(doc.NewLink("http://h/", nullptr, REQUEST_GET), c.status);
-    DocumentTestAccess::Running(doc) = true;
-    doc.ScheduleFetches();
-    EXPECT_TRUE(DocumentTestAccess::Finished(doc)) << c.name;
-    EXPECT_EQ(outputs.calls, c.calls) << c.name;
-    EXPECT_EQ(host.quitCodes, c.quit) << c.name;
-    EXPECT_EQ(host.raisedExitCodes, c.raised) << c.name;
-    // Without a quit the check ends with the question, which the script answers No.
-    EXPECT_EQ(host.boxes, c.quit.empty() ? std::vector<std::string>{"Link tolvak finished. Do you want a report?"}
-                                         : std::vector<std::string>{})
-        << c.name;
-  }
 }
 
 }  // namespace

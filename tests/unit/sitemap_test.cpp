@@ -125,8 +125,8 @@ TEST_F(SitemapTest, WholeFile) {
 TEST_F(SitemapTest, InclusionRules) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/dir/");
-  doc.Includes() = {"https://h/dir/", "ftp://h/", "file:///site/"};
-  doc.Excludes() = {"http://h/dir/private/"};
+  doc.SetIncludes({"https://h/dir/", "ftp://h/", "file:///site/"});
+  doc.SetExcludes({"http://h/dir/private/"});
   CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   const struct {
     const char* url;

@@ -43,8 +43,9 @@ TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
   EXPECT_TRUE(doc->IsBatch());
   EXPECT_EQ(doc->Settings().AskPassword, 0);
   EXPECT_EQ(doc->Settings().MaxLevel, 4);
-  EXPECT_TRUE(doc->Includes().empty());
-  EXPECT_TRUE(DocumentTestAccess::Running(*doc));
+  EXPECT_TRUE(doc->GetIncludes().empty());
+  EXPECT_TRUE(doc->IsRunning());
+  EXPECT_FALSE(doc->IsFinished());
   EXPECT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.schedulePosts, 1);
 }
@@ -120,8 +121,8 @@ TEST_F(StartCheckTest, ProfileListsStopAtTheFirstEmptyEntry) {
   ini.Set((root + "-Exclude").c_str(), "Enable3", "1");
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
-  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/", "http://c/"}));
-  EXPECT_EQ(doc->Excludes(), (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
+  EXPECT_EQ(doc->GetIncludes(), (std::vector<std::string>{"http://a/", "http://c/"}));
+  EXPECT_EQ(doc->GetExcludes(), (std::vector<std::string>{"http://h/site/a/"})) << "String2 is empty: the list ends";
   EXPECT_EQ(doc->Settings().CheckExternal, 0);
   EXPECT_EQ(doc->Settings().MaxLevel, 7) << "MaxLevel defaults to the level switch";
   EXPECT_EQ(doc->Settings().EMailTo, "x@y.z");
@@ -149,7 +150,7 @@ TEST_F(StartCheckTest, MakeLowerCaseLowersRootAndLists) {
   auto doc = NewDoc();
   ASSERT_TRUE(doc->OnNewDocument(CheckStart::CommandLine));
   EXPECT_EQ(doc->GetUrl(0), "http://h/site/index.html");
-  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/mixed/"}));
+  EXPECT_EQ(doc->GetIncludes(), (std::vector<std::string>{"http://a/mixed/"}));
 }
 
 TEST_F(StartCheckTest, UrlList) {
@@ -174,8 +175,8 @@ TEST_F(StartCheckTest, UrlList) {
   EXPECT_EQ(host.dialogTitles.back(), "Open URL List");
   EXPECT_EQ(doc->GetUrls(),
             (std::vector<std::string>{listUrl, "http://a/x", "http://b/y", "file:///srv/site/index.html"}));
-  EXPECT_EQ(doc->Includes(), (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
-                                                       "file:///srv/site/index.html"}));
+  EXPECT_EQ(doc->GetIncludes(), (std::vector<std::string>{"http://a/x", "http://b/y", "http://a/x", listUrl,
+                                                          "file:///srv/site/index.html"}));
   EXPECT_EQ(doc->GetRootUrl(), "file://" + dir.string() + "/");
   ASSERT_EQ(view.rows.size(), 4u);
   EXPECT_EQ(view.rows[0]->GetUrl(), listUrl) << "each record reaches the list as it is added";

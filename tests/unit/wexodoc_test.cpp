@@ -155,8 +155,8 @@ TEST_F(DocTest, MailSettingsRoundTripThroughTheTable) {
 TEST_F(DocTest, InternalAndExcluded) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://www.example.com/docs/");
-  doc.Includes() = {"http://cdn.example.net/"};
-  doc.Excludes() = {"http://www.example.com/docs/private/"};
+  doc.SetIncludes({"http://cdn.example.net/"});
+  doc.SetExcludes({"http://www.example.com/docs/private/"});
   struct Case {
     const char* url;
     bool domainMatch, excludeMso, internal, excluded;
@@ -180,15 +180,17 @@ TEST_F(DocTest, InternalAndExcluded) {
       {"http://www.example.com/docs/oledata.mso", false, true, true, true},
   };
   for (const auto& c : cases) {
-    doc.MutableSettings().DomainMatch = c.domainMatch;
-    doc.MutableSettings().ExcludeMSO = c.excludeMso;
+    ChangeSettings(doc, [&](CheckSettings& s) {
+      s.DomainMatch = c.domainMatch;
+      s.ExcludeMSO = c.excludeMso;
+    });
     EXPECT_EQ(doc.IsInternal(c.url), c.internal) << c.url << " domain " << c.domainMatch;
     EXPECT_EQ(doc.IsExcluded(c.url), c.excluded) << c.url << " mso " << c.excludeMso;
   }
   // Two empty keys are equal: with a dotless root host every other scheme counts as internal.
   doc.SetRootUrl("http://intranet/");
-  doc.Includes().clear();
-  doc.MutableSettings().DomainMatch = 1;
+  doc.SetIncludes({});
+  ChangeSettings(doc, [](CheckSettings& s) { s.DomainMatch = 1; });
   EXPECT_TRUE(doc.IsInternal("ftp://elsewhere.example.com/"));
   EXPECT_TRUE(doc.IsInternal("http://otherhost/"));
 }
@@ -228,7 +230,7 @@ TEST_F(DocTest, ToggleCheckExternal) {
   CWexoDoc doc{host.Context()};
   view.Attach(doc);
   doc.SetRootUrl("http://h/");
-  doc.Excludes() = {"http://h/skip/"};
+  doc.SetExcludes({"http://h/skip/"});
   CLinkInfo* internal = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
   CLinkInfo* external = doc.NewLink("http://other/", nullptr, REQUEST_HEAD);
   CLinkInfo* excluded = doc.NewLink("http://h/skip/x", nullptr, REQUEST_GET);

@@ -31,6 +31,12 @@ void ScriptedView::RecordsAdded(std::size_t first, std::size_t count) {
 
 void ScriptedView::SendUrlDone(const FetchResult& result) { handedOver.push_back(result); }
 
+void ChangeSettings(CWexoDoc& doc, const std::function<void(CheckSettings&)>& change) {
+  CheckSettings settings = doc.Settings();
+  change(settings);
+  doc.SetSettings(std::move(settings));
+}
+
 EngineContext ScriptedHost::Context(WorkerLauncher launcher, std::function<std::int64_t()> clock) {
   EngineContext context;
   context.host = this;

@@ -16,6 +16,7 @@
 #include "unit/support/DocumentTestAccess.h"
 
 class CWexoDoc;
+struct CheckSettings;
 
 // Rows are the document's records in table order, as they were added.
 class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentObserver {
@@ -30,12 +31,14 @@ class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentOb
   void RecordsAdded(std::size_t first, std::size_t count) override;
   void RecordChanged(const CLinkInfo& link) override { changed.push_back(&link); }
   void TableReset() override { ++resets; }
+  void RowsChanged() override { ++rowsRedrawn; }
   void StatusText(const std::string& text) override { statusTexts.push_back(text); }
   void DocumentClosing() override { ++closings; }
 
   CWexoDoc* doc = nullptr;
   int schedulePosts = 0;
   int resets = 0;
+  int rowsRedrawn = 0;
   int closings = 0;
   int selectedRow = -1;
   int topRow = 0;
@@ -112,3 +115,6 @@ class TempIni {
   std::string m_path;
   std::string m_previous;
 };
+
+// Changes a document's settings the way an options page does: a copy, changed, set back whole.
+void ChangeSettings(CWexoDoc& doc, const std::function<void(CheckSettings&)>& change);
