@@ -52,7 +52,8 @@ class CWexoDoc {
   void AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
 
   // A new check, started the way its creator asked for; false when none was started (the
-  // dialog was cancelled, the URL list could not be read).
+  // dialog was cancelled, the URL list could not be read). The start and the end of a check
+  // are the check run's (engine/CheckRun.h); these three forward to it.
   bool OnNewDocument(CheckStart start);
   // Opens a document file (a failure is shown and gives false); in a batch run the broken
   // links are then sent back to pending.
