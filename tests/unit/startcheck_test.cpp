@@ -92,6 +92,57 @@ TEST_F(StartCheckTest, TheCreatorSaysHowANewCheckStarts) {
   EXPECT_EQ(second->GetUrl(0), "http://h/");
 }
 
+// The starting-point dialog's values become the check's: its root, lists, external switch and
+// mail, with the depth the dialog set on the document itself. Cancel starts nothing; a depth
+// the dialog set stays.
+TEST_F(StartCheckTest, DialogValuesStartTheCheck) {
+  for (const bool lowerCase : {false, true}) {
+    SCOPED_TRACE(lowerCase);
+    ini.Set("Options", "MakeLowerCase", lowerCase ? "1" : "0");
+    bool ok = false;
+    host.startingPoint = [&](CWexoDoc& d, StartingPoint& values) {
+      ChangeSettings(d, [](CheckSettings& s) { s.MaxLevel = 3; });
+      values.url = "http://h/Form.cgi";
+      values.checkExternal = 0;
+      values.include = {"http://In/"};
+      values.exclude = {"http://h/Skip/", "http://h/Old/"};
+      values.mail.EMail = 1;
+      values.mail.EMailTo = "a@b.c";
+      values.post = true;
+      values.postQuery = "q=1";
+      return ok;
+    };
+    auto cancelled = NewDoc();
+    EXPECT_FALSE(cancelled->OnNewDocument(CheckStart::StartingPointDialog));
+    EXPECT_EQ(cancelled->GetLinkCount(), 0u);
+    EXPECT_FALSE(cancelled->IsRunning());
+    EXPECT_FALSE(cancelled->IsModified());
+    EXPECT_EQ(cancelled->Settings().MaxLevel, 3);
+    EXPECT_TRUE(cancelled->GetIncludes().empty());
+
+    ok = true;
+    view.schedulePosts = 0;
+    auto doc = NewDoc();
+    ASSERT_TRUE(doc->OnNewDocument(CheckStart::StartingPointDialog));
+    ASSERT_EQ(doc->GetLinkCount(), 1u);
+    EXPECT_EQ(doc->GetUrl(0), lowerCase ? "http://h/form.cgi" : "http://h/Form.cgi");
+    EXPECT_EQ(doc->GetRootUrl(), "http://h/");
+    EXPECT_EQ(doc->GetLink(0)->m_wRequestKind, REQUEST_POST);
+    EXPECT_EQ(doc->GetLink(0)->m_csPostData, "q=1");
+    EXPECT_EQ(doc->GetIncludes(), (std::vector<std::string>{lowerCase ? "http://in/" : "http://In/"}));
+    EXPECT_EQ(doc->GetExcludes(), lowerCase ? (std::vector<std::string>{"http://h/skip/", "http://h/old/"})
+                                            : (std::vector<std::string>{"http://h/Skip/", "http://h/Old/"}));
+    EXPECT_EQ(doc->Settings().CheckExternal, 0);
+    EXPECT_EQ(doc->Settings().MaxLevel, 3);
+    EXPECT_EQ(doc->Settings().EMail, 1);
+    EXPECT_EQ(doc->Settings().EMailTo, "a@b.c");
+    EXPECT_EQ(doc->Settings().AskPassword, 1) << "only a batch run never asks";
+    EXPECT_FALSE(doc->IsBatch());
+    EXPECT_TRUE(doc->IsRunning());
+    EXPECT_EQ(view.schedulePosts, 1);
+  }
+}
+
 TEST_F(StartCheckTest, PostRoot) {
   host.app.m_csUrl = "http://h/form.cgi";
   host.app.m_csPost = "a=1&b=2";
