@@ -81,8 +81,8 @@ class SessionIdRewriter {
 
 }  // namespace
 
-CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
-  ++Record(page->m_nIndex)->m_nLinksOut;
+const CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
+  UpdateLink(*page, [](CLinkInfo& p) { ++p.m_nLinksOut; });
 
   // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
   // A link without capitals and without non-ASCII bytes is its own lower-case copy.
@@ -99,18 +99,20 @@ CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned 
 
   if (const CLinkInfo* known = FindLink(link)) {
     AddReferrer(known, page);
-    return Record(known->m_nIndex);
+    return known;
   }
 
   const bool excluded = IsExcluded(link);
   const bool internal = IsInternal(link);
   // An excluded record is never fetched; it gets the kind it would have had.
   const std::uint16_t kind = internal ? RequestKindByExtension(link) : std::uint16_t{REQUEST_HEAD};
-  CLinkInfo* added = NewLink(link, page, kind);
-  if (const CCharsetInfo* charset = page->GetCharset())
-    added->SetCharsetInfo(charset);
-  else
-    SetCharset(added, "");
+  const CLinkInfo* added = NewLink(link, page, kind);
+  UpdateLink(*added, [page](CLinkInfo& a) {
+    if (const CCharsetInfo* charset = page->GetCharset())
+      a.SetCharsetInfo(charset);
+    else
+      SetCharset(&a, "");
+  });
   if (excluded)
     SetStatus(added, STATUS_USER_SKIP, std::string());
   else if (!internal && !m_settings.CheckExternal)

@@ -110,9 +110,9 @@ bool CWexoDoc::StartFromDialog() {
 
 void CWexoDoc::StartAtRoot(std::string root, bool post, const std::string& postData) {
   CanonicalizeUrl(root, m_settings.MakeLowerCase != 0, 0);
-  CLinkInfo* rootLink = NewLink(root, nullptr, post ? REQUEST_POST : REQUEST_GET);
+  const CLinkInfo* rootLink = NewLink(root, nullptr, post ? REQUEST_POST : REQUEST_GET);
   m_csRootUrl = RootPrefix(root);
-  if (post) rootLink->m_csPostData = postData;
+  if (post) UpdateLink(*rootLink, [&](CLinkInfo& r) { r.m_csPostData = postData; });
 
   if (m_settings.MakeLowerCase) {
     for (std::string& s : m_saInclude) s = ToLowerInCodePage(s, 0);

@@ -78,7 +78,7 @@ class HtmlTagScanTest : public ::testing::Test {
   ScriptedHost host;
   ScriptedView view;
   std::unique_ptr<CWexoDoc> doc;
-  CLinkInfo* page = nullptr;
+  const CLinkInfo* page = nullptr;
   std::string m_path;
 };
 

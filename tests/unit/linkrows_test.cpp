@@ -44,9 +44,9 @@ class LinkRowsTest : public ::testing::Test {
   }
 
   // A root (no parent: level 0) or a link found on parent's page.
-  CLinkInfo* Record(const std::string& path, CLinkInfo* parent = nullptr, std::int16_t status = STATUS_PENDING,
-                    const std::string& text = "") {
-    CLinkInfo* link = doc.NewLink("http://h/" + path, parent, REQUEST_GET);
+  const CLinkInfo* Record(const std::string& path, const CLinkInfo* parent = nullptr,
+                          std::int16_t status = STATUS_PENDING, const std::string& text = "") {
+    const CLinkInfo* link = doc.NewLink("http://h/" + path, parent, REQUEST_GET);
     if (status != STATUS_PENDING) doc.SetStatus(link, status, text);
     return link;
   }
@@ -76,7 +76,7 @@ class LinkRowsTest : public ::testing::Test {
 };
 
 TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
-  CLinkInfo* home = Record("");
+  const CLinkInfo* home = Record("");
   Record("a", home);
   Record("b", home);
   // The root waits for the end of its burst; links found on pages have their rows at once.
@@ -96,7 +96,7 @@ TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
   rows.Rebuild();
   EXPECT_EQ(Rows(), (Paths{"", "a", "b", "list1", "c", "list2"}));
   // A record that waits as a root wants no second row.
-  CLinkInfo* late = Record("list3");
+  const CLinkInfo* late = Record("list3");
   EXPECT_FALSE(rows.WantRow(*late));
   EXPECT_FALSE(rows.InsertWanted());
   EXPECT_TRUE(rows.PlaceRoots());
@@ -105,7 +105,7 @@ TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
 
 TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
   // Four records in table order b, C, a, d, with ties in most columns.
-  CLinkInfo* r[] = {Record("b"), Record("C"), Record("a"), Record("d")};
+  const CLinkInfo* r[] = {Record("b"), Record("C"), Record("a"), Record("d")};
   doc.SetStatus(r[0], 200);
   doc.SetStatus(r[1], 404, "Not Found");
   doc.SetStatus(r[2], 200);
@@ -127,20 +127,22 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
   const char* description[] = {"", "zeta", "Eta", "eta"};
   const char* keywords[] = {"link", "check", "Link", "a"};
   for (int i = 0; i < 4; ++i) {
-    r[i]->m_csMimeType = mime[i];
-    r[i]->m_nSize = size[i];
-    r[i]->m_csTitle = title[i];
-    r[i]->m_bDateKnown = dateKnown[i];
-    r[i]->m_tDate = date[i];
-    r[i]->m_nLevel = level[i];
-    r[i]->m_nLinksOut = out[i];
-    r[i]->m_dwaReferrers.assign(in[i], 0);
-    r[i]->SetServerName(server[i]);
-    r[i]->m_tsDuration = seconds[i];
-    r[i]->m_nDurationMs = ms[i];
-    r[i]->SetCharsetInfo(charset[i]);
-    r[i]->m_csDescription = description[i];
-    r[i]->m_csKeywords = keywords[i];
+    doc.UpdateLink(*r[i], [&](CLinkInfo& rec) {
+      rec.m_csMimeType = mime[i];
+      rec.m_nSize = size[i];
+      rec.m_csTitle = title[i];
+      rec.m_bDateKnown = dateKnown[i];
+      rec.m_tDate = date[i];
+      rec.m_nLevel = level[i];
+      rec.m_nLinksOut = out[i];
+      rec.m_dwaReferrers.assign(in[i], 0);
+      rec.SetServerName(server[i]);
+      rec.m_tsDuration = seconds[i];
+      rec.m_nDurationMs = ms[i];
+      rec.SetCharsetInfo(charset[i]);
+      rec.m_csDescription = description[i];
+      rec.m_csKeywords = keywords[i];
+    });
   }
   const struct {
     int column;
@@ -214,21 +216,21 @@ TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
 }
 
 TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
-  CLinkInfo* home = Record("", nullptr, 200);
+  const CLinkInfo* home = Record("", nullptr, 200);
   Record("lost", home, 404);
-  CLinkInfo* p1 = Record("p1", home);
+  const CLinkInfo* p1 = Record("p1", home);
   Record("busy", home, STATUS_BUSY);
-  CLinkInfo* p2 = Record("p2", home);
+  const CLinkInfo* p2 = Record("p2", home);
   Record("external", home, STATUS_SKIP_EXTERNAL);
   Record("mail", home, STATUS_MAIL_HOST_OK);
   Record("nohost", home, 12007);
-  CLinkInfo* p3 = Record("p3", home);
+  const CLinkInfo* p3 = Record("p3", home);
   doc.ToggleShowBrokenOnly();
   // Status above 0 and not 200: pending, busy, skipped and ok records are hidden.
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
   // A new record and a record that becomes broken get no row until the next rebuild.
   EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1));
-  CLinkInfo* late = Record("late", home, 500);
+  const CLinkInfo* late = Record("late", home, 500);
   doc.SetStatus(p2, 404);
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
   // Records that want a row wait for one batch, which merges them in table order.
@@ -255,10 +257,10 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
 }
 
 TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
-  CLinkInfo* home = Record("", nullptr, 404);
-  CLinkInfo* b = Record("b", home);
+  const CLinkInfo* home = Record("", nullptr, 404);
+  const CLinkInfo* b = Record("b", home);
   Record("c", home, 404);
-  CLinkInfo* a = Record("a", home);
+  const CLinkInfo* a = Record("a", home);
   doc.ToggleShowBrokenOnly();
   rows.SortByColumn(0);
   rows.SortByColumn(0);
@@ -271,10 +273,10 @@ TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
 }
 
 TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
-  CLinkInfo* home = Record("", nullptr, 200);
-  CLinkInfo* b = Record("b", home, 404);
-  CLinkInfo* z = Record("z", home, 200);
-  CLinkInfo* a = Record("a", home, 404);
+  const CLinkInfo* home = Record("", nullptr, 200);
+  const CLinkInfo* b = Record("b", home, 404);
+  const CLinkInfo* z = Record("z", home, 200);
+  const CLinkInfo* a = Record("a", home, 404);
   rows.Rebuild();
   EXPECT_EQ(rows.SelectedRow(), -1);
   rows.Select(rows.RowOf(*z));
@@ -323,8 +325,8 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
 }
 
 TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
-  CLinkInfo* home = Record("", nullptr, 404);
-  CLinkInfo* a = Record("a", home, 500);
+  const CLinkInfo* home = Record("", nullptr, 404);
+  const CLinkInfo* a = Record("a", home, 500);
   Record("b", home, 200);
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(Rows(), (Paths{"", "a"}));
