@@ -181,7 +181,7 @@ TEST_F(ListViewTest, SortsByEveryColumnBothWays) {
       list->SortByColumn(column);
       EXPECT_EQ(SortColumnKey, key);
       for (long r = 1; r < list->GetItemCount(); ++r)
-        EXPECT_LE(CompareLinks(doc, *list->RecordAt(r - 1), *list->RecordAt(r), key), 0) << column << " " << r;
+        EXPECT_LE(CompareLinks(doc.Table(), *list->RecordAt(r - 1), *list->RecordAt(r), key), 0) << column << " " << r;
       EXPECT_EQ(list->RecordAt(list->SelectedRow()), selected);
       EXPECT_EQ(list->RowOf(*selected), list->SelectedRow());
     }

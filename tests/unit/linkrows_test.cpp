@@ -20,14 +20,16 @@ using Paths = std::vector<std::string>;
 // Passes the table's notices on to the rows, as the list view does.
 class RowsObserver : public IDocumentObserver {
  public:
-  explicit RowsObserver(LinkRows& rows) : m_rows(rows) {}
-  void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count); }
+  RowsObserver(const CWexoDoc& doc, LinkRows& rows) : m_doc(doc), m_rows(rows) {}
+  void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count, BrokenOnly()); }
   void RecordChanged(const CLinkInfo&) override {}
-  void TableReset() override { m_rows.Rebuild(); }
+  void TableReset() override { m_rows.Rebuild(BrokenOnly()); }
   void RecordWantsRow(const CLinkInfo& link) override { m_rows.WantRow(link); }
   void StatusText(const std::string&) override {}
+  bool BrokenOnly() const { return m_doc.Settings().ShowBrokenOnly != 0; }
 
  private:
+  const CWexoDoc& m_doc;
   LinkRows& m_rows;
 };
 
@@ -71,8 +73,8 @@ class LinkRowsTest : public ::testing::Test {
   TempIni ini;
   ScriptedHost host;
   CWexoDoc doc{host.Context()};
-  LinkRows rows{doc};
-  RowsObserver observer{rows};
+  LinkRows rows{doc.Table()};
+  RowsObserver observer{doc, rows};
 };
 
 TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
@@ -93,7 +95,7 @@ TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
   EXPECT_EQ(Rows(), (Paths{"list2", "list1", "", "a", "b", "c"}));
   EXPECT_FALSE(rows.PlaceRoots());
   // A rebuild lists the table in its order.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "a", "b", "list1", "c", "list2"}));
   // A record that waits as a root wants no second row.
   const CLinkInfo* late = Record("list3");
@@ -172,7 +174,7 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
       {14, {"d", "C", "b", "a"}, {"b", "a", "C", "d"}},
   };
   for (const auto& c : cases) {
-    rows.Rebuild();
+    rows.Rebuild(observer.BrokenOnly());
     ASSERT_EQ(Rows(), (Paths{"b", "C", "a", "d"}));
     rows.SortByColumn(c.column);
     EXPECT_EQ(SortColumnKey, c.column + 1);
@@ -193,13 +195,13 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
 
 TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
   CWexoDoc other{host.Context()};
-  LinkRows otherRows{other};
+  LinkRows otherRows{other.Table()};
   for (const char* path : {"y", "x"}) {
     Record(path);
     other.NewLink(std::string("http://o/") + path, nullptr, REQUEST_GET);
   }
-  rows.Rebuild();
-  otherRows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
+  otherRows.Rebuild(false);
   rows.SortByColumn(0);
   EXPECT_EQ(Rows(), (Paths{"x", "y"}));
   // The other list is sorted descending by the same click.
@@ -209,7 +211,7 @@ TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
   // Another column starts ascending; any rebuild unsorts every list.
   rows.SortByColumn(3);
   EXPECT_EQ(SortColumnKey, 4);
-  otherRows.Rebuild();
+  otherRows.Rebuild(false);
   EXPECT_EQ(SortColumnKey, 0);
   rows.SortByColumn(3);
   EXPECT_EQ(SortColumnKey, 4);
@@ -229,7 +231,7 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
   // Status above 0 and not 200: pending, busy, skipped and ok records are hidden.
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
   // A new record and a record that becomes broken get no row until the next rebuild.
-  EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1));
+  EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1, observer.BrokenOnly()));
   const CLinkInfo* late = Record("late", home, 500);
   doc.SetStatus(p2, 404);
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
@@ -249,7 +251,7 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
   EXPECT_TRUE(rows.InsertWanted());
   EXPECT_EQ(Rows(), (Paths{"lost", "p1", "nohost", "p3", "late"}));
   // A rebuild lists what is broken now.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"lost", "p1", "p2", "nohost", "p3", "late"}));
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(rows.Count(), doc.GetLinkCount());
@@ -277,7 +279,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
   const CLinkInfo* b = Record("b", home, 404);
   const CLinkInfo* z = Record("z", home, 200);
   const CLinkInfo* a = Record("a", home, 404);
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(rows.SelectedRow(), -1);
   rows.Select(rows.RowOf(*z));
   EXPECT_EQ(Selected(), z);
@@ -285,7 +287,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
     rows.SortByColumn(column);
     EXPECT_EQ(Selected(), z) << column;
   }
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "b", "z", "a"}));
   EXPECT_EQ(rows.SelectedRow(), 2);
   // Roots placed on top, a row removed above it.
@@ -308,7 +310,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
   // A record that loses its row loses the selection for good.
   rows.Select(rows.RowOf(*b));
   doc.SetStatus(b, 200);
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(rows.SelectedRow(), -1);
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(rows.SelectedRow(), -1);
@@ -319,7 +321,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
   rows.Clear();
   EXPECT_EQ(rows.SelectedRow(), -1);
   // Rows outside the list select nothing.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   rows.Select(static_cast<long>(rows.Count()));
   EXPECT_EQ(rows.SelectedRow(), -1);
 }
@@ -340,7 +342,7 @@ TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
   doc.SetStatus(a, STATUS_PENDING);
   doc.SetStatus(a, 404);
   EXPECT_EQ(Rows(), Paths{});
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "a"}));
 }
 
