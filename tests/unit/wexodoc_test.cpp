@@ -98,6 +98,10 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
   const SessionIdPatternTexts patterns = ReadSessionIdPatterns(host.app);
   for (std::size_t i = 0; i < sessionKeys.size(); ++i)
     EXPECT_EQ(patterns[i], std::string("pattern of ") + sessionKeys[i]);
+  // So is the javascript: rewrite.
+  ASSERT_EQ(JavascriptPatternKeys().size(), 1u);
+  EXPECT_STREQ(JavascriptPatternKeys()[0], "Javascript");
+  EXPECT_EQ(FindSettingField("Javascript"), nullptr);
   CWexoDoc doc{host.Context()};
   const CheckSettings& s = doc.Settings();
   for (std::size_t i = 0; i < fields.size(); ++i) {
