@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -336,6 +337,57 @@ TEST_F(HtmlTagScanTest, AnchorsFragmentsAndTitles) {
   // The anchor never closes: no title from it; the ALT text of a later image fills it.
   EXPECT_EQ(Record(kDir + "u.html")->m_csTitle, "Alt for u");
   EXPECT_EQ(page->m_nLinksOut, 2u);
+}
+
+// What the scan writes in the page and in the records it finds reaches them through the
+// document: the list hears of each record after its last change, so a row never shows less
+// than its record holds.
+TEST_F(HtmlTagScanTest, TheListHearsOfEveryRecordAfterItsLastChange) {
+  class Snapshots : public IDocumentObserver {
+   public:
+    void RecordsAdded(std::size_t, std::size_t) override {}
+    void RecordChanged(const CLinkInfo& link) override { last[link.m_nIndex] = Of(link); }
+    void TableReset() override {}
+    void StatusText(const std::string&) override {}
+    static std::string Of(const CLinkInfo& link) {
+      return link.m_csTitle + "|" + link.m_csDescription + "|" + link.m_csKeywords + "|" + link.GetCharsetName() + "|" +
+             std::to_string(link.m_saAnchors.size()) + "|" + std::to_string(link.m_saFragments.size()) + "|" +
+             std::to_string(link.GetLinksOutCount()) + "|" + std::to_string(link.m_bInJar);
+    }
+    std::map<std::uint32_t, std::string> last;
+  } snapshots;
+  Scan(CrLf({
+      "<title>T</title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-2\">",
+      "<meta name=\"description\" content=\"D\"><meta name=\"keywords\" content=\"K\">",
+      "<a name=n href=\"a.html\">A text</a><img src=\"b.png\" alt=\"B\"><p id=p><a href=\"#n\">",
+      "<applet code=\"C.class\" archive=\"x.jar\"></applet>",
+  }));
+  // The same page again, heard by the snapshots.
+  doc = std::make_unique<CWexoDoc>(host.Context());
+  doc->SetRootUrl("http://www.example.com/");
+  doc->AttachView(nullptr, nullptr, &snapshots);
+  page = doc->NewLink(kPage, nullptr, REQUEST_GET);
+  FetchResult result;
+  result.pLink = page;
+  result.csUrl = kPage;
+  platform::LineReader reader;
+  ASSERT_TRUE(reader.Open(m_path));
+  doc->ScanHtml(result, reader);
+  doc->AttachView(nullptr, nullptr, nullptr);
+
+  EXPECT_EQ(page->m_csTitle, "T");
+  EXPECT_EQ(page->GetCharsetName(), "iso-8859-2");
+  EXPECT_EQ(page->m_saAnchors, (Strings{"n", "p"}));
+  EXPECT_EQ(page->m_saFragments, Strings{"n"});
+  EXPECT_EQ(Record(kDir + "a.html")->m_csTitle, "A text");
+  EXPECT_EQ(Record(kDir + "b.png")->m_csTitle, "B");
+  EXPECT_EQ(Record(kDir + "x.jar/C.class")->m_bInJar, 1);
+  ASSERT_EQ(doc->GetLinkCount(), 5u);
+  for (std::size_t i = 0; i < doc->GetLinkCount(); ++i) {
+    const CLinkInfo& link = *doc->GetLink(i);
+    ASSERT_TRUE(snapshots.last.count(link.m_nIndex)) << link.GetUrl();
+    EXPECT_EQ(snapshots.last[link.m_nIndex], Snapshots::Of(link)) << link.GetUrl();
+  }
 }
 
 TEST_F(HtmlTagScanTest, EmptyHrefIsALinkOfItsOwn) {

@@ -9,6 +9,7 @@
 
 #include "engine/Charset.h"
 #include "engine/LinkInfo.h"
+#include "engine/LinkTable.h"
 #include "engine/WexoDoc.h"
 #include "ui/rows/LinkRows.h"
 #include "unit/support/ScriptedHost.h"
@@ -344,6 +345,32 @@ TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
   EXPECT_EQ(Rows(), Paths{});
   rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "a"}));
+}
+
+// The rows need the table alone: no document, no settings.
+TEST(LinkRowsOfATable, RowsFilterAndSortFromTheTableAlone) {
+  SortColumnKey = 0;
+  LinkTable table;
+  for (const char* url : {"http://h/b", "http://h/a", "http://h/c"}) table.Add(url, nullptr, REQUEST_GET, nullptr);
+  table.SetStatus(*table.Mutable(1), 404, "");
+  LinkRows rows(table);
+  auto urls = [&] {
+    Paths out;
+    for (long row = 0; row < static_cast<long>(rows.Count()); ++row)
+      out.push_back(table.GetUrl(rows.RecordAt(row)->m_nIndex));
+    return out;
+  };
+  EXPECT_FALSE(rows.RecordsAdded(0, 3, true)) << "only broken records shown: they wait for a rebuild";
+  EXPECT_TRUE(rows.RecordsAdded(0, 3, false));
+  EXPECT_TRUE(rows.PlaceRoots());
+  EXPECT_EQ(urls(), (Paths{"http://h/c", "http://h/a", "http://h/b"}));
+  rows.Rebuild(true);
+  EXPECT_EQ(urls(), Paths{"http://h/a"});
+  rows.Rebuild(false);
+  rows.SortByColumn(kColumnAddress);
+  EXPECT_EQ(urls(), (Paths{"http://h/a", "http://h/b", "http://h/c"}));
+  EXPECT_LT(CompareLinks(table, *table.GetLink(1), *table.GetLink(0), kColumnAddress + 1), 0);
+  SortColumnKey = 0;
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_F(PageLimitsTest, ABodyIsParsedToTheLimit) {
 TEST_F(PageLimitsTest, RunningOutOfMemoryEndsOnlyThatPage) {
   // A title that never closes takes its whole (one-line) page into memory.
   const std::string body =
-      "<a href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
+      "<a name=kept href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
   WriteBody(body.size(), {{0, body}});
   g_failFrom = std::size_t{8} << 20;
   const CLinkInfo* page = Parse();
@@ -112,6 +112,7 @@ TEST_F(PageLimitsTest, RunningOutOfMemoryEndsOnlyThatPage) {
   EXPECT_EQ(page->m_nStatus, 200);
   EXPECT_EQ(page->m_csStatusText, "out of memory while parsing the page");
   EXPECT_NE(doc.FindLink(kDir + "found.html"), nullptr);
+  EXPECT_EQ(page->m_saAnchors, std::vector<std::string>{"kept"}) << "what the scan found is kept";
   EXPECT_EQ(doc.FindLink(kDir + "after.html"), nullptr);
 
   // With the memory back, the same page parses to its end.
