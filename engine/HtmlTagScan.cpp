@@ -403,7 +403,7 @@ class HtmlTagScan {
     const CLinkInfo* record = nullptr;
     if (found && link != fetched) {
       record = m_doc.AddLink(m_page, link, CodePage());
-      if ((record->m_bInJar != 0) != inArchive)
+      if (record->m_bInJar != std::int32_t{inArchive})
         m_doc.UpdateLink(*record, [inArchive](CLinkInfo& r) { r.m_bInJar = inArchive; });
       if (inArchive && archiveExternal && record->m_nStatus == STATUS_PENDING)
         m_doc.SetStatus(record, STATUS_JAR_CONTENT, std::string());
