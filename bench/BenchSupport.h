@@ -58,12 +58,12 @@ inline std::unique_ptr<CWexoDoc> ListedTable(std::size_t records) {
   auto doc = std::make_unique<CWexoDoc>(Context());
   const std::string root = "http://www.example.com/";
   doc->SetRootUrl(root);
-  CLinkInfo* page = doc->NewLink(root, nullptr, REQUEST_GET);
+  const CLinkInfo* page = doc->NewLink(root, nullptr, REQUEST_GET);
   for (std::size_t k = 1; k < records; ++k) {
-    CLinkInfo* link = doc->NewLink(
+    const CLinkInfo* link = doc->NewLink(
         root + "docs/section" + std::to_string(k % 100) + "/page" + std::to_string(k) + ".html", page, REQUEST_GET);
     if (k % 7) doc->SetStatus(link, k % 13 ? 200 : 404, k % 13 ? "" : "Not Found");
-    link->m_csTitle = "Page " + std::to_string(k);
+    doc->UpdateLink(*link, [k](CLinkInfo& r) { r.m_csTitle = "Page " + std::to_string(k); });
   }
   return doc;
 }

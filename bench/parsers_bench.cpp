@@ -42,7 +42,7 @@ void ScanOnce(const std::string& path) {
   CWexoDoc doc{bench::Context()};
   doc.SetRootUrl("http://www.example.com/");
   bench::ShowBrokenOnly(doc, true);
-  CLinkInfo* page = doc.NewLink(kPage, nullptr, REQUEST_GET);
+  const CLinkInfo* page = doc.NewLink(kPage, nullptr, REQUEST_GET);
   FetchResult result;
   result.pLink = page;
   result.csUrl = kPage;

@@ -40,28 +40,32 @@ std::unique_ptr<CWexoDoc> GeneratedCheck(std::size_t records) {
                                 : kRoot + "docs/section" + std::to_string(k % 1000) + "/Page" + n + ".html";
     const std::size_t from = !deep ? (k - 1) / kLinksPerPage : k + kDeepPages == records ? 0 : k - 1;
     const CLinkInfo* parent = k == 0 ? nullptr : doc->GetLink(from);
-    CLinkInfo* link = doc->NewLink(url, parent, REQUEST_GET);
+    const CLinkInfo* link = doc->NewLink(url, parent, REQUEST_GET);
     if (k > 1 && !deep) doc->AddReferrer(link, doc->GetLink(k % 97));  // a second page links to it
     doc->SetStatus(link, deep ? 200 : k % 10 == 3 ? 404 : k % 100 == 9 ? 12002 : 200);
-    link->m_csMimeType = deep ? "text/html" : kTypes[k % 6];
-    link->m_saAnchors = {"top", "part" + std::to_string(k % 3), "top"};
-    link->m_saFragments = {"part1", "missing"};
+    doc->UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_csMimeType = deep ? "text/html" : kTypes[k % 6];
+      r.m_saAnchors = {"top", "part" + std::to_string(k % 3), "top"};
+      r.m_saFragments = {"part1", "missing"};
+    });
     if (k % 50 == 11) doc->AddRedirect(kRoot + "old/" + n, url, 301);
     if (k % 1000 == 13) {  // a loop of three
       doc->AddRedirect(kRoot + "loop/a" + n, kRoot + "loop/b" + n, 302);
       doc->AddRedirect(kRoot + "loop/b" + n, kRoot + "loop/c" + n, 302);
       doc->AddRedirect(kRoot + "loop/c" + n, kRoot + "loop/a" + n, 302);
     }
-    link->m_nSize = static_cast<std::int64_t>(1000 + k % 5000);
-    link->m_nDurationMs = static_cast<std::int16_t>(k % 1000);
-    link->m_csTitle = "Page " + std::to_string(k % 20000) + " & <more>";
-    if (k % 3 == 0) link->m_csDescription = "About " + std::to_string(k % 7000);
-    if (link->m_nStatus == 200 && link->m_csMimeType == "text/html") {
-      auto digest = std::make_unique<Md5Digest>();
-      const std::size_t body = k % 30000;
-      for (std::size_t b = 0; b < digest->size(); ++b) (*digest)[b] = static_cast<std::uint8_t>(body >> (b % 4 * 8));
-      link->m_pDigest = std::move(digest);
-    }
+    doc->UpdateLink(*link, [k](CLinkInfo& r) {
+      r.m_nSize = static_cast<std::int64_t>(1000 + k % 5000);
+      r.m_nDurationMs = static_cast<std::int16_t>(k % 1000);
+      r.m_csTitle = "Page " + std::to_string(k % 20000) + " & <more>";
+      if (k % 3 == 0) r.m_csDescription = "About " + std::to_string(k % 7000);
+      if (r.m_nStatus == 200 && r.m_csMimeType == "text/html") {
+        auto digest = std::make_unique<Md5Digest>();
+        const std::size_t body = k % 30000;
+        for (std::size_t b = 0; b < digest->size(); ++b) (*digest)[b] = static_cast<std::uint8_t>(body >> (b % 4 * 8));
+        r.m_pDigest = std::move(digest);
+      }
+    });
   }
   return doc;
 }

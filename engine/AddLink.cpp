@@ -1,6 +1,4 @@
 // The one way a link found on a page enters the link table.
-#include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -10,10 +8,10 @@
 #include "algorithms/Regex.h"
 #include "engine/Charset.h"
 #include "engine/CheckSettings.h"
+#include "engine/SettingPatterns.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
-#include "platform/Profile.h"
 
 namespace {
 
@@ -37,52 +35,10 @@ std::uint16_t RequestKindByExtension(std::string_view url) {
   return IsHeadExtension(ext) ? REQUEST_HEAD : REQUEST_GET;
 }
 
-// The session-id rewrite of internal links. The patterns are read at every internal link, so
-// a changed settings file takes effect at the next one; they are looked up again only when the
-// file may have changed (a write of ours, a re-read, or the settings layer's own recheck
-// interval), and a pattern is compiled again only when its text changed.
-class SessionIdRewriter {
- public:
-  void Apply(const CWexoApp& app, std::string& link) {
-    Refresh(app);
-    for (std::unique_ptr<Regex>& re : m_compiled) {
-      if (!re) continue;  // an empty setting
-      if (re->Match(link) && re->GroupCount() == 2) {
-        std::string rewritten = re->Substitute("\\1\\2");
-        link.swap(rewritten);
-      }
-    }
-  }
-
- private:
-  void Refresh(const CWexoApp& app) {
-    const std::string& file = platform::SettingsFile();
-    const auto now = std::chrono::steady_clock::now();
-    if (m_generation == platform::ProfileGeneration() && m_file == file &&
-        now - m_read < platform::ProfileRecheckInterval())
-      return;
-    SessionIdPatternTexts texts = ReadSessionIdPatterns(app);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      if (texts[i] == m_texts[i]) continue;
-      m_compiled[i] = texts[i].empty() ? nullptr : std::make_unique<Regex>(texts[i]);
-      m_texts[i] = std::move(texts[i]);
-    }
-    m_generation = platform::ProfileGeneration();
-    m_file = file;
-    m_read = now;
-  }
-
-  SessionIdPatternTexts m_texts;
-  std::array<std::unique_ptr<Regex>, kSessionIdPatternCount> m_compiled;
-  std::uint64_t m_generation = 0;
-  std::string m_file;
-  std::chrono::steady_clock::time_point m_read;
-};
-
 }  // namespace
 
-CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
-  ++Record(page->m_nIndex)->m_nLinksOut;
+const CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
+  UpdateLink(*page, [](CLinkInfo& p) { ++p.m_nLinksOut; });
 
   // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
   // A link without capitals and without non-ASCII bytes is its own lower-case copy.
@@ -91,26 +47,33 @@ CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned 
       (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
   const bool lowerCase = m_settings.MakeLowerCase && internalLink;
   if (internalLink) {
-    static SessionIdRewriter sessionIds;  // user-interface thread only, as every AddLink
-    sessionIds.Apply(*m_ctx.app, link);
+    static SettingPatterns sessionIds(SessionIdPatternKeys());  // user-interface thread only, as every AddLink
+    for (const std::unique_ptr<Regex>& re : sessionIds.Current()) {
+      if (re && re->Match(link) && re->GroupCount() == 2) {
+        std::string rewritten = re->Substitute("\\1\\2");
+        link.swap(rewritten);
+      }
+    }
   }
 
   CanonicalizeUrl(link, lowerCase, codePage);
 
   if (const CLinkInfo* known = FindLink(link)) {
     AddReferrer(known, page);
-    return Record(known->m_nIndex);
+    return known;
   }
 
   const bool excluded = IsExcluded(link);
   const bool internal = IsInternal(link);
   // An excluded record is never fetched; it gets the kind it would have had.
   const std::uint16_t kind = internal ? RequestKindByExtension(link) : std::uint16_t{REQUEST_HEAD};
-  CLinkInfo* added = NewLink(link, page, kind);
-  if (const CCharsetInfo* charset = page->GetCharset())
-    added->SetCharsetInfo(charset);
-  else
-    SetCharset(added, "");
+  const CLinkInfo* added = NewLink(link, page, kind);
+  UpdateLink(*added, [page](CLinkInfo& a) {
+    if (const CCharsetInfo* charset = page->GetCharset())
+      a.SetCharsetInfo(charset);
+    else
+      SetCharset(&a, "");
+  });
   if (excluded)
     SetStatus(added, STATUS_USER_SKIP, std::string());
   else if (!internal && !m_settings.CheckExternal)

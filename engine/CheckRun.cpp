@@ -141,9 +141,9 @@ bool CheckRun::StartFromDialog() {
 void CheckRun::StartAtRoot(std::string root, bool post, const std::string& postData) {
   const bool lowerCase = m_doc.Settings().MakeLowerCase != 0;
   CanonicalizeUrl(root, lowerCase, 0);
-  CLinkInfo* rootLink = m_doc.NewLink(root, nullptr, post ? REQUEST_POST : REQUEST_GET);
+  const CLinkInfo* rootLink = m_doc.NewLink(root, nullptr, post ? REQUEST_POST : REQUEST_GET);
   m_doc.SetRootUrl(RootPrefix(root));
-  if (post) rootLink->m_csPostData = postData;
+  if (post) m_doc.UpdateLink(*rootLink, [&](CLinkInfo& r) { r.m_csPostData = postData; });
 
   if (lowerCase) {
     std::vector<std::string> include = m_doc.GetIncludes();

@@ -55,6 +55,7 @@ constexpr std::array<SettingField, 36> kFields = {{
 
 constexpr std::array<const char*, kSessionIdPatternCount> kSessionIdKeys = {
     "SessionIdRegEx", "SessionIdRegEx2", "SessionIdRegEx3", "SessionIdRegEx4", "SessionIdRegEx5"};
+constexpr std::array<const char*, 1> kJavascriptKeys = {"Javascript"};
 
 // The MailSettings keys stand together, from E-Mail on.
 constexpr std::size_t FieldIndex(std::string_view key) {
@@ -113,6 +114,8 @@ CheckSettings ReadCheckSettings(const CWexoApp& app) {
 }
 
 std::span<const char* const> SessionIdPatternKeys() { return kSessionIdKeys; }
+
+std::span<const char* const> JavascriptPatternKeys() { return kJavascriptKeys; }
 
 SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app) {
   SessionIdPatternTexts texts;

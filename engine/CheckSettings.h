@@ -101,6 +101,10 @@ std::span<const char* const> SessionIdPatternKeys();
 // The patterns as [Options] holds them now; an absent key reads as empty.
 SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app);
 
+// The javascript: rewrite, [Options] Javascript: group 1 of its match is the link that a
+// "javascript:" link stands for. Read at each such link, as the session-id patterns.
+std::span<const char* const> JavascriptPatternKeys();
+
 // The User-Agent from the Tolvak setting: the blank after "Tolvak" becomes '/' unless the
 // value begins with "Tolvak ".
 std::string UserAgentFromSetting(std::string value);

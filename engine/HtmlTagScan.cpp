@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,12 +103,35 @@ bool CommentCloses(int& run, char c) {
   return false;
 }
 
+void AppendAll(std::vector<std::string>& to, std::vector<std::string>& from) {
+  if (to.empty())
+    to.swap(from);
+  else
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  from.clear();
+}
+
 class HtmlTagScan {
  public:
   HtmlTagScan(CWexoDoc& doc, const FetchResult& result, platform::LineReader& file)
       : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
 
+  // Scans the page. Its anchors and fragments reach its record in one change at the end,
+  // also when the scan stops early or runs out of memory.
   void Run() {
+    try {
+      Scan();
+    } catch (...) {
+      HandOverNames();
+      throw;
+    }
+    HandOverNames();
+  }
+
+ private:
+  enum class Step { Next, NeedLine, End };
+
+  void Scan() {
     while (!m_eof && ReadRaw()) {
       if (m_carry) {
         EraseFront(m_carryFrom);
@@ -126,8 +150,13 @@ class HtmlTagScan {
     }
   }
 
- private:
-  enum class Step { Next, NeedLine, End };
+  void HandOverNames() {
+    if (m_anchors.empty() && m_fragments.empty()) return;
+    m_doc.UpdateLink(*m_page, [this](CLinkInfo& page) {
+      AppendAll(page.m_saAnchors, m_anchors);
+      AppendAll(page.m_saFragments, m_fragments);
+    });
+  }
 
   // Scans the current line; false when the scan ends before the file does.
   bool ScanLine() {
@@ -232,10 +261,12 @@ class HtmlTagScan {
     }
     if (q != npos) {
       if (!m_titleTaken) {
-        m_page->m_csTitle = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
+        std::string title = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
+        m_doc.UpdateLink(*m_page, [&title](CLinkInfo& page) { page.m_csTitle = std::move(title); });
         m_titleTaken = true;
+      } else {
+        m_doc.RecordChanged(m_page);
       }
-      m_doc.RecordChanged(m_page);
       m_pos = q + 8;
       return Step::Next;
     }
@@ -245,7 +276,7 @@ class HtmlTagScan {
     if (length <= 1024) return Carry(p, resume);
     // A line too long for a title loses eight characters at a time, and the scan starts
     // again, until it is short enough to carry or the tag's '<' has gone.
-    m_page->m_csTitle = "!!! Title too long !!!";
+    m_doc.UpdateLink(*m_page, [](CLinkInfo& page) { page.m_csTitle = "!!! Title too long !!!"; });
     const std::size_t untilShort = (length - 1024 + 7) / 8;
     const std::size_t untilPast = (p - m_pos + m_behind) / 8 + 1;
     // Text of an earlier piece held no tag: a position there scans like the piece's start.
@@ -328,7 +359,7 @@ class HtmlTagScan {
         GetArchiveList(codebase.empty() ? m_base : codebase, tag, archives, CodePage());
         for (std::string& archive : archives) {
           if (archive == fetched) continue;
-          CLinkInfo* archiveRecord = m_doc.AddLink(m_page, archive, CodePage());
+          const CLinkInfo* archiveRecord = m_doc.AddLink(m_page, archive, CodePage());
           std::string archiveBase = archive;
           if (!EndsInSlash(archiveBase)) archiveBase += '/';
           found = inArchive = GetLinkAttribute(archiveBase, tag, link, CodePage());
@@ -340,26 +371,25 @@ class HtmlTagScan {
     } else if (kind != Kind::Other) {
       if (kind == Kind::Meta) {
         std::string value;
-        if (GetCharsetAttribute(tag, value)) {
-          SetCharset(m_page, value);
-          m_doc.RecordChanged(m_page);
-        }
-        if (GetMetaContent(tag, value, "DESCRIPTION")) m_page->m_csDescription = value;
-        if (GetMetaContent(tag, value, "KEYWORDS")) m_page->m_csKeywords = value;
+        if (GetCharsetAttribute(tag, value))
+          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { SetCharset(&page, value); });
+        if (GetMetaContent(tag, value, "DESCRIPTION"))
+          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { page.m_csDescription = value; });
+        if (GetMetaContent(tag, value, "KEYWORDS"))
+          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { page.m_csKeywords = value; });
       }
       found = GetLinkAttribute(m_base, tag, link, CodePage());
       if (found && !link.empty() && link[0] == '#') {
-        m_page->m_saFragments.push_back(link.substr(1));
+        m_fragments.push_back(link.substr(1));
         found = false;
         link.clear();
       }
-      if (kind == Kind::Anchor && GetAttribute("NAME", tag, anchorName, CodePage()))
-        m_page->m_saAnchors.push_back(anchorName);
+      if (kind == Kind::Anchor && GetAttribute("NAME", tag, anchorName, CodePage())) m_anchors.push_back(anchorName);
       if (found && kind == Kind::Image) alt = GetAltText(tag);
     }
 
     std::string value;
-    if (GetAttribute("ID", tag, value, CodePage()) && value != anchorName) m_page->m_saAnchors.push_back(value);
+    if (GetAttribute("ID", tag, value, CodePage()) && value != anchorName) m_anchors.push_back(value);
     if (GetAttribute("STYLE", tag, value, CodePage())) StyleAttributeLink(value);
 
     if (kind == Kind::Base) {
@@ -370,10 +400,11 @@ class HtmlTagScan {
       found = false;
     }
 
-    CLinkInfo* record = nullptr;
+    const CLinkInfo* record = nullptr;
     if (found && link != fetched) {
       record = m_doc.AddLink(m_page, link, CodePage());
-      record->m_bInJar = inArchive;
+      if (record->m_bInJar != std::int32_t{inArchive})
+        m_doc.UpdateLink(*record, [inArchive](CLinkInfo& r) { r.m_bInJar = inArchive; });
       if (inArchive && archiveExternal && record->m_nStatus == STATUS_PENDING)
         m_doc.SetStatus(record, STATUS_JAR_CONTENT, std::string());
     }
@@ -389,11 +420,15 @@ class HtmlTagScan {
     if (kind == Kind::Script && !SkipScript()) return Step::End;
 
     if (record) {
-      if (record->m_csTitle.empty() && !alt.empty()) record->m_csTitle = alt;
+      if (record->m_csTitle.empty() && !alt.empty())
+        m_doc.UpdateLink(*record, [&alt](CLinkInfo& r) { r.m_csTitle = alt; });
       const std::string_view text = tag.Text();
       if (record->m_csTitle.empty() && (text.starts_with("<a ") || text.starts_with("<A "))) {
         const std::size_t close = FindAnchorClose(m_pos);
-        if (close != npos) record->m_csTitle = m_line.substr(m_pos, std::min<std::size_t>(close - m_pos, 255));
+        if (close != npos) {
+          std::string title = m_line.substr(m_pos, std::min<std::size_t>(close - m_pos, 255));
+          m_doc.UpdateLink(*record, [&title](CLinkInfo& r) { r.m_csTitle = std::move(title); });
+        }
       }
     }
     return Step::Next;
@@ -464,7 +499,10 @@ class HtmlTagScan {
 
   CWexoDoc& m_doc;
   const FetchResult& m_result;
-  CLinkInfo* m_page;
+  const CLinkInfo* m_page;
+  // The page's anchors and fragments, in the order found; they reach its record together.
+  std::vector<std::string> m_anchors;
+  std::vector<std::string> m_fragments;
   platform::LineReader& m_file;
   std::string m_base;
   CTagText m_tag;  // the tag being read; its storage serves every tag of the page

@@ -137,7 +137,7 @@ struct FetchResult {
   FetchResult& operator=(const FetchResult& other);
   ~FetchResult();
 
-  CLinkInfo* pLink = nullptr;
+  const CLinkInfo* pLink = nullptr;
   std::string csUrl;
   std::string csRedirectTarget;
   std::uint16_t wRedirectCode = 0;

@@ -60,7 +60,7 @@ bool IsInTempDir(const std::string& path) {
 }
 
 void CWexoDoc::ParseFetchedPage(FetchResult& result) {
-  CLinkInfo* link = result.pLink;
+  const CLinkInfo* link = result.pLink;
   if (!link) return;
   const std::int16_t status = link->m_nStatus;
 
@@ -126,13 +126,14 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
           const ZipEntry* entry = zip.GetEntry(i);
           if (!entry || entry->name.ends_with('/')) continue;
           std::string text = result.csUrl + "/" + entry->name;
-          CLinkInfo* member = AddLink(link, text, link->GetCodePage());
+          const CLinkInfo* member = AddLink(link, text, link->GetCodePage());
           if (!member) continue;
-          // The status change below tells the observer of the whole record.
-          member->m_bInJar = 1;
-          member->m_nSize = entry->uncompressedSize;
-          member->m_bDateKnown = 1;
-          member->m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
+          UpdateLink(*member, [entry](CLinkInfo& m) {
+            m.m_bInJar = 1;
+            m.m_nSize = entry->uncompressedSize;
+            m.m_bDateKnown = 1;
+            m.m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
+          });
           SetStatus(member, 200, std::string());
         }
         // The archive's count of links out changed.
@@ -172,7 +173,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
         note = "out of memory while parsing the page";
       }
       if (note)
-        m_table.SetStatusText(*link, note);
+        m_table.SetStatusText(*m_table.Mutable(*link), note);
       else
         RecordChanged(link);
       file.Close();

@@ -125,7 +125,7 @@ void CWexoDoc::OnUrlDone(const FetchResult& result) {
   if (m_nActiveThreads == 0) m_nElapsed += Now() - m_tCrawlStart;
   NotifyStatusText();
   auto copy = std::make_unique<FetchResult>(result);
-  if (copy->outcome && copy->pLink) ApplyFetchOutcome(*this, copy->pLink, *copy->outcome);
+  if (copy->outcome && copy->pLink) ApplyFetchOutcome(*this, Record(copy->pLink->m_nIndex), *copy->outcome);
   m_paFinished.push_back(std::move(copy));
   if (m_nActiveThreads == 0) ProcessFinishedFetches();
 }
@@ -140,8 +140,9 @@ void CWexoDoc::ProcessFinishedFetches() {
     // Stays queued (and keeps the check from ending) until it has been parsed.
     FetchResult& result = *m_paFinished.front();
     if (result.pLink) {
-      RemoveActive(result.pLink);
-      result.pLink->m_hThread.reset();
+      CLinkInfo* link = Record(result.pLink->m_nIndex);
+      RemoveActive(link);
+      link->m_hThread.reset();
     }
     ParseFetchedPage(result);
     m_paFinished.pop_front();

@@ -4,14 +4,16 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
 #include "algorithms/Regex.h"
+#include "engine/CheckSettings.h"
+#include "engine/SettingPatterns.h"
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileUrl.h"
-#include "platform/Profile.h"
 
 const HtmlEntity HtmlEntityTable[124] = {
     {"quot", "\""},     {"apos", "'"},      {"amp", "&"},       {"lt", "<"},        {"gt", ">"},
@@ -594,12 +596,10 @@ bool ResolveLink(const std::string& pageBase, std::string& link, unsigned codePa
   if (start) link.erase(0, start);
 
   if (platform::AsciiStartsWithNoCase(link, "javascript:")) {
-    const std::string pattern =
-        platform::GetPrivateProfileString("Options", "Javascript", "", platform::SettingsFile());
-    if (!pattern.empty()) {
-      Regex re(pattern);
+    thread_local SettingPatterns javascript(JavascriptPatternKeys());
+    if (const std::unique_ptr<Regex>& re = javascript.Current().front()) {
       const std::string subject = link;
-      if (re.Match(subject)) link = re.Group(1);
+      if (re->Match(subject)) link = re->Group(1);
       if (link.empty()) return false;
     }
   }

@@ -57,7 +57,7 @@ std::int64_t CWexoDoc::GetElapsedSeconds() const {
   return m_nActiveThreads > 0 ? m_nElapsed + Now() - m_tCrawlStart : m_nElapsed;
 }
 
-CLinkInfo* CWexoDoc::NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind) {
+const CLinkInfo* CWexoDoc::NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind) {
   CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind, this);
   NotePending(link);
   return link;

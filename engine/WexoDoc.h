@@ -133,7 +133,7 @@ class CWexoDoc {
   // ---- Changes (user-interface thread), through the table: each tells the observer. A
   // record is named by its const view; the change reaches the table's own record.
   // A new pending record appended to the table; parent is the page that links to it.
-  CLinkInfo* NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind);
+  const CLinkInfo* NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind);
   // Sets a record's status and text (tabs and line breaks become blanks) and moves the counts.
   void SetStatus(const CLinkInfo* link, std::int16_t code, const std::string& text = std::string());
   // Back to pending, with type, size and date cleared.
@@ -183,7 +183,7 @@ class CWexoDoc {
   void FailSimilarHost(const std::string& url, std::int16_t status);
   void ParseFetchedPage(FetchResult& result);
   // The link extractors: every link found reaches the table through AddLink.
-  CLinkInfo* AddLink(const CLinkInfo* page, std::string& link, unsigned codePage);
+  const CLinkInfo* AddLink(const CLinkInfo* page, std::string& link, unsigned codePage);
   void ParseCss(const FetchResult& result, std::string& text, unsigned codePage);
   void ScanHtml(const FetchResult& result, platform::LineReader& file);
   // The end of a check: batch outputs, mail, quit or the report question.

@@ -37,17 +37,13 @@ std::string TrimBlanks(std::string_view s) { return std::string(TrimBlanksAndTab
 // Bytes curl's URL parser refuses (blanks, controls, 8-bit) as %XX; the rest,
 // dots and escapes included, goes to the server as it is.
 std::string EscapeUnsafe(const std::string& s) {
-  static const char hex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(s.size());
   for (unsigned char c : s) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
+    if (c <= 0x20 || c >= 0x7F)
+      AppendPercentEscape(out, c);
+    else
       out += static_cast<char>(c);
-    }
   }
   return out;
 }

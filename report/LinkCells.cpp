@@ -74,7 +74,7 @@ void AppendLinkCell(std::string& out, const CWexoDoc& doc, const CLinkInfo& link
   const bool shown = form == LinkCellForm::Shown;
   switch (column) {
     case kColumnAddress: {
-      const std::string& url = doc.GetUrl(link.m_nIndex);
+      const std::string& url = doc.Table().GetUrl(link.m_nIndex);
       if (shown)
         out += AddressText(link, url);
       else

@@ -33,16 +33,16 @@ unsigned char FoldAscii(char c) {
 
 template <bool WithTimeouts>
 bool AnyBroken(const CWexoDoc& doc, const CLinkInfo& page) {
-  for (std::uint32_t t : doc.GetTargets(page))
-    if (IsReportedBroken(doc.GetLink(t)->m_nStatus, WithTimeouts)) return true;
+  for (std::uint32_t t : doc.Table().GetTargets(page))
+    if (IsReportedBroken(doc.Table().GetLink(t)->m_nStatus, WithTimeouts)) return true;
   return false;
 }
 
 template <bool WithTimeouts>
 std::vector<const CLinkInfo*> BrokenTargets(const CWexoDoc& doc, const CLinkInfo& page) {
   std::vector<const CLinkInfo*> broken;
-  for (std::uint32_t t : doc.GetTargets(page))
-    if (IsReportedBroken(doc.GetLink(t)->m_nStatus, WithTimeouts)) broken.push_back(doc.GetLink(t));
+  for (std::uint32_t t : doc.Table().GetTargets(page))
+    if (IsReportedBroken(doc.Table().GetLink(t)->m_nStatus, WithTimeouts)) broken.push_back(doc.Table().GetLink(t));
   return broken;
 }
 
@@ -91,8 +91,9 @@ int CompareUrls(const std::string& a, const std::string& b) {
 }
 
 void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids) {
-  std::stable_sort(ids.begin(), ids.end(),
-                   [&doc](std::uint32_t a, std::uint32_t b) { return CompareUrls(doc.GetUrl(a), doc.GetUrl(b)) < 0; });
+  std::stable_sort(ids.begin(), ids.end(), [&doc](std::uint32_t a, std::uint32_t b) {
+    return CompareUrls(doc.Table().GetUrl(a), doc.Table().GetUrl(b)) < 0;
+  });
 }
 
 std::string DecodeEscapesForHref(std::string_view url) {
@@ -157,7 +158,7 @@ std::span<const ReportWriter::Section> ReportWriter::Sections() {
 }
 
 ReportWriter::ReportWriter(const CWexoDoc& doc, platform::TextFileWriter& out, const BuildStamp& built)
-    : m_doc(doc), m_settings(doc.Settings()), m_out(out), m_built(built) {}
+    : m_doc(doc), m_table(doc.Table()), m_settings(doc.Settings()), m_out(out), m_built(built) {}
 
 bool ReportWriter::Applies(const Section& section) const {
   if (!section.write || m_settings.*section.option == 0) return false;
@@ -169,7 +170,7 @@ void ReportWriter::Write() {
   const std::string link = m_doc.App().GetProfileString("Options", "SponsorLink", "");
   if (!name.empty())
     m_sponsor = link.empty() ? "by <b>" + name + "</b> " : "by <b><a href=\"" + link + "\">" + name + "</a></b> ";
-  for (const std::string& url : m_doc.GetUrls()) {
+  for (const std::string& url : m_table.GetUrls()) {
     if (url.starts_with("ftp://") || url.starts_with("gopher://")) {
       m_hasFtpGopher = true;
       break;
@@ -177,8 +178,8 @@ void ReportWriter::Write() {
   }
 
   WriteHead();
-  const std::vector<std::size_t> included = CountPrefixMatches(m_doc.GetUrls(), m_doc.GetIncludes());
-  const std::vector<std::size_t> excluded = CountPrefixMatches(m_doc.GetUrls(), m_doc.GetExcludes());
+  const std::vector<std::size_t> included = CountPrefixMatches(m_table.GetUrls(), m_doc.GetIncludes());
+  const std::vector<std::size_t> excluded = CountPrefixMatches(m_table.GetUrls(), m_doc.GetExcludes());
   if (!m_doc.GetIncludes().empty()) {
     m_out.Write("Consider URLs beginning with this as 'internal':\n<pre>\n");
     WritePrefixes(m_doc.GetIncludes(), included);
@@ -213,11 +214,11 @@ void ReportWriter::WriteHead() {
       "<a name=\"top\"></a><h1>Broken link report</h1>\n");
   m_out.Write("<h2>Created " + m_sponsor + " with " + kProgramBanner + " on " +
               platform::FormatLocalTime(m_doc.Now(), kTimeFormat) + "</h2>");
-  if (m_doc.GetLinkCount() == 0) return;
+  if (m_table.GetLinkCount() == 0) return;
   m_line = "<h2>Root URL: <a href=\"";
-  AppendHtmlText(m_line, m_doc.GetUrl(0), HtmlQuote::Double);
+  AppendHtmlText(m_line, m_table.GetUrl(0), HtmlQuote::Double);
   m_line += "\">";
-  AppendHtmlText(m_line, m_doc.GetUrl(0));
+  AppendHtmlText(m_line, m_table.GetUrl(0));
   m_line += "</a></h2>\n";
   m_out.Write(m_line);
 }
@@ -296,7 +297,7 @@ void ReportWriter::WriteBrokenEnd(std::size_t count) {
 }
 
 void ReportWriter::WriteBrokenRecord(std::string_view lead, const CLinkInfo& link) {
-  const std::string& url = m_doc.GetUrl(link.m_nIndex);
+  const std::string& url = m_table.GetUrl(link.m_nIndex);
   if (!url.empty()) {
     WriteLinkLine(lead, url);
   } else {
@@ -311,18 +312,18 @@ void ReportWriter::WriteBrokenRecord(std::string_view lead, const CLinkInfo& lin
 void ReportWriter::WriteBrokenByLink() {
   const bool withTimeouts = m_settings.ReportTimeouts != 0;
   std::vector<std::uint32_t> ids;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i)
-    if (IsReportedBroken(m_doc.GetLink(i)->m_nStatus, withTimeouts)) ids.push_back(static_cast<std::uint32_t>(i));
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i)
+    if (IsReportedBroken(m_table.GetLink(i)->m_nStatus, withTimeouts)) ids.push_back(static_cast<std::uint32_t>(i));
   SortByUrl(m_doc, ids);
 
   WriteBrokenStart("<h2><a name=\"bylink\"></a>Broken links, ordered by link:</h2>\n");
   std::size_t count = 0;
   for (std::uint32_t id : ids) {
-    const CLinkInfo& link = *m_doc.GetLink(id);
+    const CLinkInfo& link = *m_table.GetLink(id);
     WriteBrokenRecord("", link);
     m_out.Write("error code: " + std::to_string(link.m_nStatus) + " (" + link.GetStatusText() +
                 "), linked from page(s):\n");
-    for (const std::string& page : m_doc.GetReferrerUrls(link)) {
+    for (const std::string& page : m_table.GetReferrerUrls(link)) {
       WriteLinkLine("\t", page);
       ++count;
     }
@@ -334,8 +335,8 @@ void ReportWriter::WriteBrokenByLink() {
 void ReportWriter::WriteBrokenByPage() {
   const bool withTimeouts = m_settings.ReportTimeouts != 0;
   std::vector<std::uint32_t> pages;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& page = *m_doc.GetLink(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& page = *m_table.GetLink(i);
     if (withTimeouts ? HasBrokenLinks(m_doc, page) : HasBrokenLinksNoTimeouts(m_doc, page))
       pages.push_back(static_cast<std::uint32_t>(i));
   }
@@ -344,8 +345,8 @@ void ReportWriter::WriteBrokenByPage() {
   WriteBrokenStart("<h2><a name=\"bypage\"></a>Broken links, ordered by page:</h2>\n");
   std::size_t count = 0;
   for (std::uint32_t id : pages) {
-    const CLinkInfo& page = *m_doc.GetLink(id);
-    WriteLinkLine("", m_doc.GetUrl(id));
+    const CLinkInfo& page = *m_table.GetLink(id);
+    WriteLinkLine("", m_table.GetUrl(id));
     for (const CLinkInfo* target : withTimeouts ? GetBrokenLinks(m_doc, page) : GetBrokenLinksNoTimeouts(m_doc, page)) {
       WriteBrokenRecord("\t", *target);
       m_out.Write("\t  \\_____ error code: " + std::to_string(target->m_nStatus) + " (" + target->GetStatusText() +

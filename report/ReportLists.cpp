@@ -175,8 +175,8 @@ void ReportWriter::WriteRedirects() {
     records.try_emplace(targets[i]);
   }
   if (!records.empty())
-    for (std::size_t id = 0; id < m_doc.GetLinkCount(); ++id)
-      if (const auto at = records.find(m_doc.GetUrl(id)); at != records.end())
+    for (std::size_t id = 0; id < m_table.GetLinkCount(); ++id)
+      if (const auto at = records.find(m_table.GetUrl(id)); at != records.end())
         at->second.push_back(static_cast<std::uint32_t>(id));
 
   RedirectLoopCheck loopCheck(m_doc);
@@ -195,11 +195,11 @@ void ReportWriter::WriteRedirects() {
     }
     const std::vector<std::uint32_t>& atTarget = records.find(targets[i])->second;
     if (std::any_of(atTarget.begin(), atTarget.end(),
-                    [this](std::uint32_t id) { return IsBrokenStatus(m_doc.GetLink(id)->m_nStatus); }))
+                    [this](std::uint32_t id) { return IsBrokenStatus(m_table.GetLink(id)->m_nStatus); }))
       m_out.Write("<b>The redirection target URL is broken!</b>\n");
     m_out.Write("linked from page(s):\n");
     for (std::uint32_t id : records.find(sources[i])->second) {
-      for (const std::string& page : m_doc.GetReferrerUrls(*m_doc.GetLink(id))) WriteLinkLine("\t", page);
+      for (const std::string& page : m_table.GetReferrerUrls(*m_table.GetLink(id))) WriteLinkLine("\t", page);
       m_out.Write("\n");
     }
   }
@@ -212,7 +212,7 @@ void ReportWriter::WriteFtpGopher() {
       "<h2><a name=\"ftpgopher\"></a>List of ftp and gopher URLs</h2><pre>\n"
       "Because the checking of ftp and gopher URLs is unreliable,\n"
       "here is the list to give you the possibility to check them yourself.\n\n");
-  for (const std::string& url : m_doc.GetUrls())
+  for (const std::string& url : m_table.GetUrls())
     if (url.starts_with("ftp://") || url.starts_with("gopher://")) WriteLinkLine("", url);
   m_out.Write(kListEnd);
   WriteSectionEnd();
@@ -220,9 +220,9 @@ void ReportWriter::WriteFtpGopher() {
 
 void ReportWriter::WriteValid() {
   m_out.Write("<h2><a name=\"valid\"></a>List of valid internal URLs you can submit to a search engine:</h2>\n<pre>");
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& link = *m_doc.GetLink(i);
-    const std::string& url = m_doc.GetUrl(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& link = *m_table.GetLink(i);
+    const std::string& url = m_table.GetUrl(i);
     const bool page = link.m_csMimeType == "text/plain" || (link.IsParsableType() && link.m_csMimeType != "text/css");
     if (page && link.m_nStatus == 200 && url.starts_with("http") && m_doc.IsInternal(url) && !m_doc.IsExcluded(url))
       WriteLinkLine("", url);
@@ -254,8 +254,8 @@ void ReportWriter::WriteBrokenLocal() {
       "<pre>");
   // Only pages with anchors or fragments can have a line.
   std::vector<std::uint32_t> pages;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& link = *m_doc.GetLink(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& link = *m_table.GetLink(i);
     if (link.m_saAnchors.size() >= 2 || !link.m_saFragments.empty()) pages.push_back(static_cast<std::uint32_t>(i));
   }
   SortByUrl(m_doc, pages);
@@ -263,8 +263,8 @@ void ReportWriter::WriteBrokenLocal() {
   std::size_t count = 0;
   std::unordered_map<std::string_view, std::uint32_t> occurrences;
   for (std::uint32_t id : pages) {
-    const CLinkInfo& page = *m_doc.GetLink(id);
-    const std::string& url = m_doc.GetUrl(id);
+    const CLinkInfo& page = *m_table.GetLink(id);
+    const std::string& url = m_table.GetUrl(id);
     bool any = false;
     occurrences.clear();
     for (const std::string& anchor : page.m_saAnchors) ++occurrences[anchor];

@@ -50,7 +50,11 @@ struct Candidate {
 class OrphanSearch {
  public:
   OrphanSearch(const CWexoDoc& doc, platform::TextFileWriter& out)
-      : m_doc(doc), m_out(out), m_root(doc.GetRootUrl()), m_decodedRoot(DecodePercentEscapes(doc.GetRootUrl())) {
+      : m_doc(doc),
+        m_table(doc.Table()),
+        m_out(out),
+        m_root(doc.GetRootUrl()),
+        m_decodedRoot(DecodePercentEscapes(doc.GetRootUrl())) {
     if (!platform::PathFromFileUrl(m_root, m_rootPath)) m_rootPath.clear();
   }
 
@@ -106,6 +110,7 @@ class OrphanSearch {
   }
 
   const CWexoDoc& m_doc;
+  const LinkTable& m_table;
   platform::TextFileWriter& m_out;
   const std::string& m_root;
   const std::string m_decodedRoot;
@@ -154,10 +159,10 @@ void OrphanSearch::ConnectFtp() {
 // Phase 1: the folders of the correct internal URLs.
 void OrphanSearch::CollectFolders() {
   std::string path;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
     if (!Poll()) return;
-    const CLinkInfo& link = *m_doc.GetLink(i);
-    const std::string& url = m_doc.GetUrl(i);
+    const CLinkInfo& link = *m_table.GetLink(i);
+    const std::string& url = m_table.GetUrl(i);
     if (link.m_nStatus != 200 || link.m_bInJar || !m_doc.IsInternal(url) || m_doc.IsExcluded(url)) continue;
     if (IsHttp(url)) {
       std::string_view folder(url);
@@ -288,10 +293,10 @@ void OrphanSearch::RemoveLinked() {
     return it == exact.end() ? UINT32_MAX : it->second;
   };
   std::string path;
-  for (std::size_t r = 0; r < m_doc.GetLinkCount(); ++r) {
+  for (std::size_t r = 0; r < m_table.GetLinkCount(); ++r) {
     if (!Poll()) return;
-    const CLinkInfo& link = *m_doc.GetLink(r);
-    const std::string& url = m_doc.GetUrl(r);
+    const CLinkInfo& link = *m_table.GetLink(r);
+    const std::string& url = m_table.GetUrl(r);
     if (link.m_nStatus != 200 || !m_doc.IsInternal(url) || m_doc.IsExcluded(url)) continue;
     if (platform::PathFromFileUrl(url, path)) {
       const std::string text = "file://" + path;

@@ -42,7 +42,7 @@ Listed HowListed(const CWexoDoc& doc, const CLinkInfo& link, const std::string& 
 
 void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFileWriter& out, int minDepth,
                   IAbortBox& box, std::chrono::milliseconds pumpEvery) {
-  const std::size_t n = doc.GetLinkCount();
+  const std::size_t n = doc.Table().GetLinkCount();
   if (n == 0 || page.m_nIndex >= n) return;
   PumpPacer pacer(box, pumpEvery);
 
@@ -51,9 +51,9 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
   std::vector<Listed> listed(n, Listed::No);
   std::vector<std::uint32_t> first(n + 1, 0);
   for (std::size_t id = 0; id < n; ++id) {
-    const CLinkInfo& link = *doc.GetLink(id);
+    const CLinkInfo& link = *doc.Table().GetLink(id);
     if (link.m_dwaReferrers.empty()) continue;
-    listed[id] = HowListed(doc, link, doc.GetUrl(id));
+    listed[id] = HowListed(doc, link, doc.Table().GetUrl(id));
     if (listed[id] == Listed::No) continue;
     for (std::uint32_t referrer : link.m_dwaReferrers)
       if (referrer < n) ++first[referrer + 1];
@@ -68,7 +68,7 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
     std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
     for (std::size_t id = 0; id < n; ++id) {
       if (listed[id] == Listed::No) continue;
-      for (std::uint32_t referrer : doc.GetLink(id)->m_dwaReferrers)
+      for (std::uint32_t referrer : doc.Table().GetLink(id)->m_dwaReferrers)
         if (referrer < n) children[next[referrer]++] = static_cast<std::uint32_t>(id);
     }
   }
@@ -93,14 +93,14 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
       continue;
     }
     const std::uint32_t id = children[level.next++];
-    const CLinkInfo& child = *doc.GetLink(id);
+    const CLinkInfo& child = *doc.Table().GetLink(id);
     if (child.m_nLevel >= level.depth) {
       if (!level.opened) {
         out.Write("<ul>\n");
         level.opened = true;
       }
       line = "<li><a href=\"";
-      AppendHtmlText(line, DecodeEscapesForHref(doc.GetUrl(id)), HtmlQuote::Double);
+      AppendHtmlText(line, DecodeEscapesForHref(doc.Table().GetUrl(id)), HtmlQuote::Double);
       line += "\">";
       AppendHtmlText(line, ShownPageText(child.m_csTitle, child.GetCodePage()));
       line += "</a>\n";
@@ -121,14 +121,14 @@ void ReportWriter::WriteSiteMapSection() {
       "<h2><a name=\"sitemap\"></a>Site Map of valid HTML pages with a title:</h2>\n"
       "<p>Note: if you upload this Site Map to your web page, exclude its URL or delete its page before checking, "
       "to prevent the software from checking the Site Map itself!</p>\n");
-  if (m_doc.GetLinkCount() > 0) {
-    const CLinkInfo& root = *m_doc.GetLink(0);
+  if (m_table.GetLinkCount() > 0) {
+    const CLinkInfo& root = *m_table.GetLink(0);
     // Without a title the root is shown by its URL, as stored.
     const std::string text = root.m_csTitle.empty()
-                                 ? ConvertCodePage(m_doc.GetUrl(0), root.GetCodePage(), kUtf8CodePage)
+                                 ? ConvertCodePage(m_table.GetUrl(0), root.GetCodePage(), kUtf8CodePage)
                                  : ShownPageText(root.m_csTitle, root.GetCodePage());
     m_line = "<a href=\"";
-    AppendHref(m_doc.GetUrl(0), HtmlQuote::Double);
+    AppendHref(m_table.GetUrl(0), HtmlQuote::Double);
     m_line += "\">";
     AppendHtmlText(m_line, text);
     m_line += "</a>\n";

@@ -98,9 +98,9 @@ void ReportWriter::MimeTypeStatistics() {
   std::unordered_map<std::string_view, std::size_t> byType;
   int totalCount = 0;
   std::int64_t totalSize = 0;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& link = *m_doc.GetLink(i);
-    const std::string& url = m_doc.GetUrl(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& link = *m_table.GetLink(i);
+    const std::string& url = m_table.GetUrl(i);
     if (link.m_nStatus != 200 || !m_doc.IsInternal(url) || m_doc.IsExcluded(url)) continue;
     const auto [at, added] = byType.try_emplace(link.m_csMimeType, groups.size());
     if (added) groups.push_back(MimeGroup{.type = link.m_csMimeType});
@@ -142,9 +142,9 @@ void ReportWriter::MimeTypeStatistics() {
               " Bytes</td><td>(" + std::to_string(group.total / 1024) + " KB)</td><td align=right>" +
               Percent(group.total, totalSize) + "%</td>";
     m_line += "<td align=right><a href=\"";
-    if (group.hasSmallest) AppendHref(m_doc.GetUrl(group.smallestId), HtmlQuote::Double);
+    if (group.hasSmallest) AppendHref(m_table.GetUrl(group.smallestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.smallest) + " Bytes</a></td><td align=right><a href=\"";
-    if (group.hasLargest) AppendHref(m_doc.GetUrl(group.largestId), HtmlQuote::Double);
+    if (group.hasLargest) AppendHref(m_table.GetUrl(group.largestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.largest) + " Bytes</a></td><td align=right>" + std::to_string(average) +
               " Bytes</td><td>(" + std::to_string(average / 1024) + " KB)</td>";
     if (group.type == "text/html")
@@ -169,8 +169,8 @@ void ReportWriter::ResultTypeStatistics() {
   std::vector<ResultGroup> groups;
   std::unordered_map<std::string, std::size_t> byText;
   std::unordered_map<std::int16_t, std::size_t> byStatus;  // a status's text is looked up once
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const std::int16_t status = m_doc.GetLink(i)->m_nStatus;
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const std::int16_t status = m_table.GetLink(i)->m_nStatus;
     auto known = byStatus.find(status);
     if (known == byStatus.end()) {
       std::string text = StatusText(status);
@@ -181,7 +181,7 @@ void ReportWriter::ResultTypeStatistics() {
     ++groups[known->second].count;
   }
 
-  const auto records = static_cast<std::int64_t>(m_doc.GetLinkCount());
+  const auto records = static_cast<std::int64_t>(m_table.GetLinkCount());
   m_out.Write("<h3>All pages, by result type:</h3>\n<table border=1 cellpadding=5 cellspacing=1>");
   for (const ResultGroup& group : groups) {
     m_line = "<tr><td>";
@@ -199,8 +199,8 @@ void ReportWriter::DuplicateCheck() {
   // table again.
   RecordGroups<Md5Digest, DigestHash> contents;
   RecordGroups<std::string_view> titles, descriptions;
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& link = *m_doc.GetLink(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& link = *m_table.GetLink(i);
     if (!link.m_pDigest) continue;
     const auto id = static_cast<std::uint32_t>(i);
     contents.Add(*link.m_pDigest, id);
@@ -215,7 +215,7 @@ void ReportWriter::DuplicateCheck() {
   const auto writeGroup = [&](std::string_view heading, std::span<const std::uint32_t> members) {
     m_out.Write(heading);
     for (std::uint32_t id : members) {
-      EscapeLink(m_doc.GetUrl(id), HtmlQuote::Single);
+      EscapeLink(m_table.GetUrl(id), HtmlQuote::Single);
       m_out.Write("<a href='" + m_href + "'>" + m_text + "</a>\n");
     }
     m_out.Write("\n");
@@ -241,8 +241,8 @@ void ReportWriter::DuplicateCheck() {
   };
 
   m_out.Write("<h3>Duplicates detected:</h3>\n<pre>");
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i) {
-    const CLinkInfo& link = *m_doc.GetLink(i);
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    const CLinkInfo& link = *m_table.GetLink(i);
     if (!link.m_pDigest) continue;
     auto& content = contents.Find(*link.m_pDigest);
     if (content.state == RecordGroups<Md5Digest, DigestHash>::kAbsent) {

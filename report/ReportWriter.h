@@ -13,6 +13,7 @@
 
 class CLinkInfo;
 class CWexoDoc;
+class LinkTable;
 struct CheckSettings;
 namespace platform {
 class TextFileWriter;
@@ -76,6 +77,7 @@ class ReportWriter {
   void Flush();
 
   const CWexoDoc& m_doc;
+  const LinkTable& m_table;
   const CheckSettings& m_settings;
   platform::TextFileWriter& m_out;
   const BuildStamp& m_built;

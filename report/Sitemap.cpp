@@ -80,9 +80,9 @@ bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
     out.Write("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n");
     const std::string today = platform::FormatLocalTime(doc.Now(), kDateFormat);
     std::string entry;
-    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
-      const CLinkInfo& link = *doc.GetLink(i);
-      const std::string& url = doc.GetUrl(i);
+    for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.Table().GetLink(i);
+      const std::string& url = doc.Table().GetUrl(i);
       if (!InSitemap(doc, link, url)) continue;
       std::string lastmod = today;
       if (link.m_bDateKnown) {
@@ -110,15 +110,15 @@ bool ExportGraphViz(const CWexoDoc& doc, const std::string& path) {
     const std::string_view prefix = doc.GetRootUrl();
     std::string target;
     std::string edge;
-    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
-      const CLinkInfo& link = *doc.GetLink(i);
+    for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.Table().GetLink(i);
       if (link.m_nStatus != 200 || link.m_dwaReferrers.empty()) continue;
       target.clear();
-      AppendQuotedName(target, NodeName(doc.GetUrl(i), prefix));
+      AppendQuotedName(target, NodeName(doc.Table().GetUrl(i), prefix));
       for (const std::uint32_t r : link.m_dwaReferrers) {
-        if (doc.GetLink(r)->m_nStatus != 200) continue;
+        if (doc.Table().GetLink(r)->m_nStatus != 200) continue;
         edge.assign("  ");
-        AppendQuotedName(edge, NodeName(doc.GetUrl(r), prefix));
+        AppendQuotedName(edge, NodeName(doc.Table().GetUrl(r), prefix));
         edge += " -> ";
         edge += target;
         edge += ";\n";

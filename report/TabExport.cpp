@@ -36,10 +36,10 @@ bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
         "\tDuration\tCharset\tDescription\tKeywords\n");
     std::string row;
     char number[32];
-    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
-      const CLinkInfo& link = *doc.GetLink(i);
+    for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.Table().GetLink(i);
       row.clear();
-      row += doc.GetUrl(i);
+      row += doc.Table().GetUrl(i);
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
       row += number;
       for (int column = kColumnStatus; column < kLinkColumnCount; ++column) {
@@ -59,17 +59,17 @@ bool ExportPageMap(const CWexoDoc& doc, const std::string& path) {
         "\tOriginPageTitle\n");
     std::string row;
     char number[32];
-    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) {
-      const CLinkInfo& link = *doc.GetLink(i);
+    for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+      const CLinkInfo& link = *doc.Table().GetLink(i);
       if (link.m_dwaReferrers.empty()) continue;
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
       const std::string statusText = StatusText(link.m_nStatus);
       for (std::uint32_t r : link.m_dwaReferrers) {
-        const CLinkInfo& origin = *doc.GetLink(r);
+        const CLinkInfo& origin = *doc.Table().GetLink(r);
         row.clear();
-        row += doc.GetUrl(r);
+        row += doc.Table().GetUrl(r);
         row += '\t';
-        row += doc.GetUrl(i);
+        row += doc.Table().GetUrl(i);
         row += number;
         row += statusText;
         row += '\t';

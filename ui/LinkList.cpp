@@ -55,7 +55,7 @@ LinkListCtrl::LinkListCtrl(wxWindow* parent, CWexoDoc& doc)
     : wxListCtrl(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                  wxLC_REPORT | wxLC_VIRTUAL | wxLC_SINGLE_SEL | wxBORDER_SUNKEN),
       m_doc(doc),
-      m_rows(doc),
+      m_rows(doc.Table()),
       m_updateTimer(this) {
   for (const Column& c : kColumns) AppendColumn(c.header, c.align, c.width);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { FlushUpdates(); });
@@ -136,7 +136,7 @@ void LinkListCtrl::FlushUpdates() {
 
 void LinkListCtrl::RecordsAdded(std::size_t first, std::size_t count) {
   const bool rootsWaited = m_rows.RootsWaiting();
-  if (!m_rows.RecordsAdded(first, count)) return;
+  if (!m_rows.RecordsAdded(first, count, m_doc.Settings().ShowBrokenOnly != 0)) return;
   // Roots come by the thousand from a URL list: they go on top together once the burst is over.
   if (!rootsWaited && m_rows.RootsWaiting()) CallAfter([this] { FlushTopRows(); });
   m_countPending = true;
@@ -178,8 +178,8 @@ void LinkListCtrl::DeleteAllRows() {
 
 void LinkListCtrl::RebuildList() {
   wxBusyCursor busy;
-  ChangeRows([](LinkRows& rows) {
-    rows.Rebuild();
+  ChangeRows([this](LinkRows& rows) {
+    rows.Rebuild(m_doc.Settings().ShowBrokenOnly != 0);
     return true;
   });
   UpdateSortArrows();

@@ -210,15 +210,19 @@ void SaveLargeCheck(const fs::path& path, int pages) {
   context.app = &app;
   CWexoDoc doc{context};
   doc.SetRootUrl("http://127.0.0.1:1/");
-  CLinkInfo* top = doc.NewLink("http://127.0.0.1:1/", nullptr, REQUEST_GET);
+  const CLinkInfo* top = doc.NewLink("http://127.0.0.1:1/", nullptr, REQUEST_GET);
   doc.SetStatus(top, 200, "OK");
-  top->m_csMimeType = "text/html";
-  top->m_csTitle = "Top";
+  doc.UpdateLink(*top, [&](CLinkInfo& r) {
+    r.m_csMimeType = "text/html";
+    r.m_csTitle = "Top";
+  });
   for (int i = 0; i < pages; ++i) {
-    CLinkInfo* page = doc.NewLink("http://127.0.0.1:1/page" + std::to_string(i) + ".html", top, REQUEST_GET);
+    const CLinkInfo* page = doc.NewLink("http://127.0.0.1:1/page" + std::to_string(i) + ".html", top, REQUEST_GET);
     doc.SetStatus(page, 200, "OK");
-    page->m_csMimeType = "text/html";
-    page->m_csTitle = "Page " + std::to_string(i);
+    doc.UpdateLink(*page, [&](CLinkInfo& r) {
+      r.m_csMimeType = "text/html";
+      r.m_csTitle = "Page " + std::to_string(i);
+    });
   }
   std::string error;
   ASSERT_TRUE(SaveDocumentFile(doc, path.string(), error)) << error;

@@ -66,11 +66,11 @@ std::size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-CLinkInfo* Add(CWexoDoc& doc, const std::string& url, CLinkInfo* parent, std::int16_t status,
-               const std::string& mime = "text/html") {
-  CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
+const CLinkInfo* Add(CWexoDoc& doc, const std::string& url, const CLinkInfo* parent, std::int16_t status,
+                     const std::string& mime = "text/html") {
+  const CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
   doc.SetStatus(link, status);
-  link->m_csMimeType = mime;
+  doc.UpdateLink(*link, [&](CLinkInfo& r) { r.m_csMimeType = mime; });
   return link;
 }
 
@@ -96,9 +96,11 @@ class SitemapTools : public ::testing::Test {
 struct OddSite {
   OddSite() {
     doc.SetRootUrl("http://127.0.0.1:8080/site/");
-    CLinkInfo* root = Add(doc, "http://127.0.0.1:8080/site/", nullptr, 200);
-    root->m_bDateKnown = 1;
-    root->m_tDate = 1600000000;
+    const CLinkInfo* root = Add(doc, "http://127.0.0.1:8080/site/", nullptr, 200);
+    doc.UpdateLink(*root, [&](CLinkInfo& r) {
+      r.m_bDateKnown = 1;
+      r.m_tDate = 1600000000;
+    });
     const std::string odd[] = {
         "http://127.0.0.1:8080/site/a b.htm",
         "http://127.0.0.1:8080/site/tab\there.htm",
@@ -114,7 +116,7 @@ struct OddSite {
         "http://127.0.0.1:8080/site/back\\slash\\",
         "http://127.0.0.1:8080/site/doc.pdf",
     };
-    CLinkInfo* previous = root;
+    const CLinkInfo* previous = root;
     for (const std::string& url : odd)
       previous = Add(doc, url, previous, 200, url.ends_with(".pdf") ? "application/pdf" : "text/html");
     // Not in the sitemap, but in the graph: a style sheet.
@@ -198,7 +200,7 @@ TEST_F(SitemapTools, DotReadsNamesLongerThanItsStringLimit) {
   QuietContext context;
   CWexoDoc doc(context.Context());
   doc.SetRootUrl("http://h/");
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   const std::string name = std::string(20000, 'x') + "\"\\" + std::string(20000, 'y');
   Add(doc, "http://h/" + name, root, 200);
   const std::string path = (dir / "long.gv").string();

@@ -52,10 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto doc = engine.NewDoc();
   doc->SetRootUrl("http://site.test/");
   doc->SetIncludes({"http://site.test/"});
-  CLinkInfo* page = doc->NewLink("http://site.test/", nullptr, REQUEST_GET);
+  const CLinkInfo* page = doc->NewLink("http://site.test/", nullptr, REQUEST_GET);
   doc->SetStatus(page, 200);
-  page->m_csMimeType = "text/html";
-  CLinkInfo* last = page;
+  doc->UpdateLink(*page, [](CLinkInfo& r) { r.m_csMimeType = "text/html"; });
+  const CLinkInfo* last = page;
+  auto change = [&](auto&& write) { doc->UpdateLink(*last, write); };
   fuzz::Input in(data, size);
   while (!in.Empty()) {
     const std::uint8_t what = in.Byte();
@@ -66,16 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (doc->FindLink(text)) break;
         last = doc->NewLink(text, page, REQUEST_GET);
         doc->SetStatus(last, kStatuses[(what / 8) % std::size(kStatuses)], what & 0x80 ? text : std::string());
-        last->m_csMimeType = what & 0x40 ? "text/html" : "image/png";
+        change([what](CLinkInfo& r) { r.m_csMimeType = what & 0x40 ? "text/html" : "image/png"; });
         if (what & 0x20) page = last;
         break;
       }
-      case 2: last->m_csTitle = text; break;
-      case 3: last->m_csDescription = text; break;
-      case 4: last->m_csMimeType = text; break;
+      case 2: change([&](CLinkInfo& r) { r.m_csTitle = text; }); break;
+      case 3: change([&](CLinkInfo& r) { r.m_csDescription = text; }); break;
+      case 4: change([&](CLinkInfo& r) { r.m_csMimeType = text; }); break;
       case 5: doc->AddRedirect(last->GetUrl(), text, 301 + what / 8 % 8); break;
-      case 6: last->m_saAnchors.push_back(text); break;
-      case 7: last->m_saFragments.push_back(text); break;
+      case 6: change([&](CLinkInfo& r) { r.m_saAnchors.push_back(text); }); break;
+      case 7: change([&](CLinkInfo& r) { r.m_saFragments.push_back(text); }); break;
     }
   }
   FUZZ_CHECK(vCreateReport(*doc, path, BuildStamp{"Jan  2 2025", "03:04:05"}));

@@ -51,8 +51,8 @@ class ListViewTest : public GuiTest {
     for (int c = 0; c < kLinkColumnCount; ++c) texts.push_back(list->GetItemText(row, c).utf8_string());
     return texts;
   }
-  CLinkInfo* Add(CWexoDoc& doc, const std::string& url, std::int16_t status, const std::string& text = "") {
-    CLinkInfo* link = doc.NewLink(url, doc.GetLink(1), REQUEST_GET);
+  const CLinkInfo* Add(CWexoDoc& doc, const std::string& url, std::int16_t status, const std::string& text = "") {
+    const CLinkInfo* link = doc.NewLink(url, doc.GetLink(1), REQUEST_GET);
     doc.SetStatus(link, status, text);
     return link;
   }
@@ -86,9 +86,9 @@ TEST_F(ListViewTest, RowsHoldEveryColumnOfTheirRecord) {
     l.m_nDurationMs = 250;
     l.m_csDescription = "A \xFF page";
   });
-  CLinkInfo* lost = Add(doc, "http://nothing.invalid/", 12007, "no \xFF host");
-  CLinkInfo* moved = Add(doc, "http://example.com/old", 301, "http://example.com/new");
-  CLinkInfo* mail = Add(doc, "mailto:team@example.com", STATUS_MAIL_HOST_OK);
+  const CLinkInfo* lost = Add(doc, "http://nothing.invalid/", 12007, "no \xFF host");
+  const CLinkInfo* moved = Add(doc, "http://example.com/old", 301, "http://example.com/new");
+  const CLinkInfo* mail = Add(doc, "mailto:team@example.com", STATUS_MAIL_HOST_OK);
   // The new rows are counted with the list's next update.
   EXPECT_TRUE(PumpUntil([this] { return list->GetItemCount() == 7; }, 5));
   ASSERT_EQ(list->GetItemCount(), 7);
@@ -155,7 +155,7 @@ TEST_F(ListViewTest, RowColoursFollowTheStatus) {
       {12007, wxColour(255, 0, 0)},
   };
   for (const auto& [status, colour] : table) {
-    CLinkInfo* link = Add(doc, "http://example.com/" + std::to_string(status), status);
+    const CLinkInfo* link = Add(doc, "http://example.com/" + std::to_string(status), status);
     wxItemAttr* attr = list->OnGetItemAttr(list->RowOf(*link));
     ASSERT_NE(attr, nullptr);
     EXPECT_EQ(attr->GetTextColour(), colour) << status;
@@ -166,10 +166,13 @@ TEST_F(ListViewTest, SortsByEveryColumnBothWays) {
   ASSERT_TRUE(Start());
   CWexoDoc& doc = CheckSite();
   for (int i = 0; i < 6; ++i) {
-    CLinkInfo* link = Add(doc, "http://example.com/" + std::string(1, static_cast<char>('f' - i)), i % 2 ? 404 : 200);
-    link->m_nSize = i * 7 % 5;
-    link->m_csTitle = std::string(1, static_cast<char>('a' + i * 3 % 4));
-    link->m_tsDuration = i % 3;
+    const CLinkInfo* link =
+        Add(doc, "http://example.com/" + std::string(1, static_cast<char>('f' - i)), i % 2 ? 404 : 200);
+    doc.UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_nSize = i * 7 % 5;
+      r.m_csTitle = std::string(1, static_cast<char>('a' + i * 3 % 4));
+      r.m_tsDuration = i % 3;
+    });
   }
   const CLinkInfo* selected = doc.GetLink(4);
   list->SelectRow(list->RowOf(*selected));
@@ -178,7 +181,7 @@ TEST_F(ListViewTest, SortsByEveryColumnBothWays) {
       list->SortByColumn(column);
       EXPECT_EQ(SortColumnKey, key);
       for (long r = 1; r < list->GetItemCount(); ++r)
-        EXPECT_LE(CompareLinks(doc, *list->RecordAt(r - 1), *list->RecordAt(r), key), 0) << column << " " << r;
+        EXPECT_LE(CompareLinks(doc.Table(), *list->RecordAt(r - 1), *list->RecordAt(r), key), 0) << column << " " << r;
       EXPECT_EQ(list->RecordAt(list->SelectedRow()), selected);
       EXPECT_EQ(list->RowOf(*selected), list->SelectedRow());
     }
@@ -202,7 +205,7 @@ TEST_F(ListViewTest, SortsByEveryColumnBothWays) {
 TEST_F(ListViewTest, BrokenOnlyInsertsInOneBatchAndKeepsTheSelection) {
   ASSERT_TRUE(Start());
   CWexoDoc& doc = CheckSite();
-  std::vector<CLinkInfo*> added;
+  std::vector<const CLinkInfo*> added;
   for (int i = 0; i < 8; ++i) added.push_back(Add(doc, "http://example.com/p" + std::to_string(i), STATUS_PENDING));
   doc.ToggleShowBrokenOnly();
   // Only the broken record (missing.html) is left.
@@ -236,7 +239,8 @@ TEST_F(ListViewTest, BrokenOnlyInsertsInOneBatchAndKeepsTheSelection) {
 TEST_F(ListViewTest, AutoSizeFitsTheWidestCellOrTheHeader) {
   ASSERT_TRUE(Start());
   CWexoDoc& doc = CheckSite();
-  Add(doc, "http://example.com/t", 200)->m_csTitle = "A title much wider than its header";
+  doc.UpdateLink(*Add(doc, "http://example.com/t", 200),
+                 [](CLinkInfo& r) { r.m_csTitle = "A title much wider than its header"; });
   list->AutoSizeAllColumns();
   EXPECT_EQ(list->GetColumnWidth(4), list->GetTextExtent("A title much wider than its header").GetWidth() + 13);
   // No cell of Keywords has text: the header decides.

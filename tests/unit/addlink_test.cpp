@@ -18,18 +18,20 @@ class AddLinkTest : public ::testing::Test {
     page = doc->NewLink("http://www.example.com/index.html", nullptr, REQUEST_GET);
   }
 
-  CLinkInfo* Add(std::string link, CLinkInfo* from = nullptr) { return doc->AddLink(from ? from : page, link, 0); }
+  const CLinkInfo* Add(std::string link, const CLinkInfo* from = nullptr) {
+    return doc->AddLink(from ? from : page, link, 0);
+  }
 
   TempIni ini;
   ScriptedHost host;
   ScriptedView view;
   std::unique_ptr<CWexoDoc> doc;
-  CLinkInfo* page = nullptr;
+  const CLinkInfo* page = nullptr;
 };
 
 TEST_F(AddLinkTest, CountsEveryLinkAndEachReferrerOnce) {
-  CLinkInfo* a = Add("http://www.example.com/a.html");
-  CLinkInfo* again = Add("http://www.example.com/a.html");
+  const CLinkInfo* a = Add("http://www.example.com/a.html");
+  const CLinkInfo* again = Add("http://www.example.com/a.html");
   EXPECT_EQ(a, again);
   EXPECT_EQ(page->m_nLinksOut, 2u);
   EXPECT_EQ(a->m_dwaReferrers, std::vector<std::uint32_t>{page->m_nIndex});
@@ -37,7 +39,7 @@ TEST_F(AddLinkTest, CountsEveryLinkAndEachReferrerOnce) {
   EXPECT_EQ(doc->GetLinkCount(), 2u);
 
   // A second page adds itself as referrer; the first page again changes nothing.
-  CLinkInfo* other = Add("http://www.example.com/b.html");
+  const CLinkInfo* other = Add("http://www.example.com/b.html");
   Add("http://www.example.com/a.html", other);
   Add("http://www.example.com/a.html");
   EXPECT_EQ(a->m_dwaReferrers, (std::vector<std::uint32_t>{page->m_nIndex, other->m_nIndex}));
@@ -46,9 +48,9 @@ TEST_F(AddLinkTest, CountsEveryLinkAndEachReferrerOnce) {
 }
 
 TEST_F(AddLinkTest, KnownRecordKeepsItsState) {
-  CLinkInfo* a = Add("http://www.example.com/a.html");
+  const CLinkInfo* a = Add("http://www.example.com/a.html");
   doc->SetStatus(a, 404, "Not Found");
-  a->m_wRequestKind = REQUEST_HEAD;
+  doc->UpdateLink(*a, [&](CLinkInfo& r) { r.m_wRequestKind = REQUEST_HEAD; });
   const std::size_t rows = view.rows.size();
   EXPECT_EQ(Add("http://www.example.com:80/a.html"), a);  // the same canonical URL
   EXPECT_EQ(a->m_nStatus, 404);
@@ -66,21 +68,21 @@ TEST_F(AddLinkTest, RequestKindByExtension) {
       {"http://other.example.org/page.html", REQUEST_HEAD},  // external
   };
   for (const auto& [url, kind] : cases) {
-    CLinkInfo* link = Add(url);
+    const CLinkInfo* link = Add(url);
     EXPECT_EQ(link->m_wRequestKind, kind) << url;
     EXPECT_EQ(link->m_nStatus, 0) << url;
   }
 }
 
 TEST_F(AddLinkTest, SkipStatuses) {
-  CLinkInfo* excluded = Add("http://www.example.com/private/x.html");
+  const CLinkInfo* excluded = Add("http://www.example.com/private/x.html");
   EXPECT_EQ(excluded->m_nStatus, STATUS_USER_SKIP);
-  CLinkInfo* external = Add("http://other.example.org/");
+  const CLinkInfo* external = Add("http://other.example.org/");
   EXPECT_EQ(external->m_nStatus, 0);
   EXPECT_EQ(external->m_wRequestKind, REQUEST_HEAD);
 
   ChangeSettings(*doc, [](CheckSettings& s) { s.CheckExternal = 0; });
-  CLinkInfo* skipped = Add("http://third.example.org/");
+  const CLinkInfo* skipped = Add("http://third.example.org/");
   EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(skipped->m_wRequestKind, REQUEST_HEAD);
   EXPECT_EQ(Add("http://www.example.com/private/y.html")->m_nStatus, STATUS_USER_SKIP);
@@ -89,15 +91,15 @@ TEST_F(AddLinkTest, SkipStatuses) {
 }
 
 TEST_F(AddLinkTest, RowsAndCharset) {
-  SetCharset(page, "ISO-8859-2");
-  CLinkInfo* a = Add("http://www.example.com/a.html");
+  doc->UpdateLink(*page, [&](CLinkInfo& r) { SetCharset(&r, "ISO-8859-2"); });
+  const CLinkInfo* a = Add("http://www.example.com/a.html");
   EXPECT_EQ(a->GetCharsetName(), "iso-8859-2");
   EXPECT_EQ(a->GetCodePage(), page->GetCodePage());
   ASSERT_EQ(view.rows.size(), 2u);  // the page, then the link: the list hears of each record
   EXPECT_EQ(view.rows[1], a);
 
-  CLinkInfo* orphanPage = doc->NewLink("http://www.example.com/plain.html", nullptr, REQUEST_GET);
-  CLinkInfo* b = Add("http://www.example.com/b.html", orphanPage);
+  const CLinkInfo* orphanPage = doc->NewLink("http://www.example.com/plain.html", nullptr, REQUEST_GET);
+  const CLinkInfo* b = Add("http://www.example.com/b.html", orphanPage);
   EXPECT_EQ(b->GetCharsetName(), "");
 
   Add("http://www.example.com/c.html");
@@ -115,8 +117,8 @@ TEST_F(AddLinkTest, MakeLowerCaseOnlyForInternalLinks) {
 
 TEST_F(AddLinkTest, SessionIdPatterns) {
   ini.Set("Options", "SessionIdRegEx", "^(.*[?&])sid=[0-9a-z]*&?(.*)$");
-  CLinkInfo* one = Add("http://www.example.com/shop.html?sid=abc123&item=7");
-  CLinkInfo* two = Add("http://www.example.com/shop.html?sid=zz99&item=7");
+  const CLinkInfo* one = Add("http://www.example.com/shop.html?sid=abc123&item=7");
+  const CLinkInfo* two = Add("http://www.example.com/shop.html?sid=zz99&item=7");
   EXPECT_EQ(one, two);
   EXPECT_EQ(one->GetUrl(), "http://www.example.com/shop.html?item=7");
   // An external link keeps its parameter.

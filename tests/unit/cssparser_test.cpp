@@ -17,7 +17,7 @@ class CssParserTest : public ::testing::Test {
   std::vector<std::string> Parse(std::string text, std::uint32_t* linksOut = nullptr) {
     CWexoDoc doc{host.Context()};
     doc.SetRootUrl("http://www.example.com/");
-    CLinkInfo* page = doc.NewLink(kSheet, nullptr, REQUEST_GET);
+    const CLinkInfo* page = doc.NewLink(kSheet, nullptr, REQUEST_GET);
     FetchResult result;
     result.pLink = page;
     result.csUrl = kSheet;

@@ -252,28 +252,34 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   {
     CWexoDoc doc{host.Context()};
     view.Attach(doc);
-    CLinkInfo* root = doc.NewLink("http://example.com/", nullptr, REQUEST_GET);
-    CLinkInfo* page = doc.NewLink("http://example.com/a.html", root, REQUEST_HEAD);
-    root->m_nSize = 0x123456789;
-    root->m_csMimeType = "text/html";
-    root->m_bDateKnown = 1;
-    root->m_tDate = 1700000000;
+    const CLinkInfo* root = doc.NewLink("http://example.com/", nullptr, REQUEST_GET);
+    const CLinkInfo* page = doc.NewLink("http://example.com/a.html", root, REQUEST_HEAD);
+    doc.UpdateLink(*root, [](CLinkInfo& r) {
+      r.m_nSize = 0x123456789;
+      r.m_csMimeType = "text/html";
+      r.m_bDateKnown = 1;
+      r.m_tDate = 1700000000;
+    });
     doc.SetStatus(root, 200);
-    root->m_nLinksOut = 1;
-    InternServerName(root, "Apache");
-    root->m_csTitle = title;
-    root->m_tsDuration = 3;
-    root->m_nDurationMs = 250;
-    SetCharset(root, "UTF-8");
-    root->m_csDescription = description;
-    root->m_csKeywords = keywords;
-    root->m_pDigest = std::make_unique<Md5Digest>();
-    for (int i = 0; i < 16; ++i) (*root->m_pDigest)[i] = static_cast<std::uint8_t>(i);
-    root->m_saAnchors = {"top"};
+    doc.UpdateLink(*root, [&](CLinkInfo& r) {
+      r.m_nLinksOut = 1;
+      InternServerName(&r, "Apache");
+      r.m_csTitle = title;
+      r.m_tsDuration = 3;
+      r.m_nDurationMs = 250;
+      SetCharset(&r, "UTF-8");
+      r.m_csDescription = description;
+      r.m_csKeywords = keywords;
+      r.m_pDigest = std::make_unique<Md5Digest>();
+      for (int i = 0; i < 16; ++i) (*r.m_pDigest)[i] = static_cast<std::uint8_t>(i);
+      r.m_saAnchors = {"top"};
+    });
     doc.SetStatus(page, STATUS_BUSY, statusText);
-    page->m_bInJar = 1;
-    page->m_saAnchors.assign(65534, std::string());
-    page->m_saFragments.assign(65535, std::string());
+    doc.UpdateLink(*page, [](CLinkInfo& r) {
+      r.m_bInJar = 1;
+      r.m_saAnchors.assign(65534, std::string());
+      r.m_saFragments.assign(65535, std::string());
+    });
 
     ChangeSettings(doc, [](CheckSettings& s) {
       s.CheckExternal = 0;
@@ -532,9 +538,9 @@ TEST_F(DocumentFileTest, InFlightRecordsComeBackPendingAndAreFetchedAgain) {
       [&] { return now; });
   {
     CWexoDoc doc{context};
-    CLinkInfo* done = doc.NewLink("http://h/done", nullptr, REQUEST_GET);
-    CLinkInfo* queued = doc.NewLink("http://h/queued", nullptr, REQUEST_GET);
-    CLinkInfo* running = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
+    const CLinkInfo* done = doc.NewLink("http://h/done", nullptr, REQUEST_GET);
+    const CLinkInfo* queued = doc.NewLink("http://h/queued", nullptr, REQUEST_GET);
+    const CLinkInfo* running = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
     doc.SetStatus(done, 200);
     // The worker has handed over its final status, but the page waits for the pump.
     doc.SetStatus(queued, 200);
@@ -703,13 +709,15 @@ TEST_F(DocumentFileTest, AFileIsReadInBlocksAsItIsParsed) {
   const std::string path = dir + "/blocks.wxo";
   {
     CWexoDoc doc{host.Context()};
-    CLinkInfo* top = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+    const CLinkInfo* top = doc.NewLink("http://h/", nullptr, REQUEST_GET);
     doc.SetStatus(top, 200, "OK");
-    top->m_csTitle = std::string(300000, 'T');
+    doc.UpdateLink(*top, [](CLinkInfo& r) { r.m_csTitle = std::string(300000, 'T'); });
     for (int i = 0; i < 3000; ++i) {
-      CLinkInfo* page = doc.NewLink("http://h/" + std::to_string(i), top, REQUEST_GET);
+      const CLinkInfo* page = doc.NewLink("http://h/" + std::to_string(i), top, REQUEST_GET);
       doc.SetStatus(page, 200, "OK");
-      page->m_csTitle = std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+      doc.UpdateLink(*page, [i](CLinkInfo& r) {
+        r.m_csTitle = std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+      });
     }
     std::string error;
     ASSERT_TRUE(SaveDocumentFile(doc, path, error)) << error;

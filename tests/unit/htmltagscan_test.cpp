@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,8 +36,8 @@ class HtmlTagScanTest : public ::testing::Test {
   ~HtmlTagScanTest() override { ::unlink(m_path.c_str()); }
 
   // Scans body as the page kPage of a fresh document, lines longer than pieceLimit (when not 0)
-  // handed over in pieces.
-  void Scan(const std::string& body, std::size_t pieceLimit = 0) {
+  // handed over in pieces. The view hears of the document's changes, or observer when given.
+  void Scan(const std::string& body, std::size_t pieceLimit = 0, IDocumentObserver* observer = nullptr) {
     std::FILE* f = std::fopen(m_path.c_str(), "wb");
     std::fwrite(body.data(), 1, body.size(), f);
     std::fclose(f);
@@ -44,6 +45,7 @@ class HtmlTagScanTest : public ::testing::Test {
     doc->SetRootUrl("http://www.example.com/");
     view.Attach(*doc);
     view.rows.clear();
+    if (observer) doc->AttachView(nullptr, nullptr, observer);
     page = doc->NewLink(kPage, nullptr, REQUEST_GET);
     FetchResult result;
     result.pLink = page;
@@ -78,7 +80,7 @@ class HtmlTagScanTest : public ::testing::Test {
   ScriptedHost host;
   ScriptedView view;
   std::unique_ptr<CWexoDoc> doc;
-  CLinkInfo* page = nullptr;
+  const CLinkInfo* page = nullptr;
   std::string m_path;
 };
 
@@ -336,6 +338,46 @@ TEST_F(HtmlTagScanTest, AnchorsFragmentsAndTitles) {
   // The anchor never closes: no title from it; the ALT text of a later image fills it.
   EXPECT_EQ(Record(kDir + "u.html")->m_csTitle, "Alt for u");
   EXPECT_EQ(page->m_nLinksOut, 2u);
+}
+
+// What the scan writes in the page and in the records it finds reaches them through the
+// document: the list hears of each record after its last change, so a row never shows less
+// than its record holds.
+TEST_F(HtmlTagScanTest, TheListHearsOfEveryRecordAfterItsLastChange) {
+  class Snapshots : public IDocumentObserver {
+   public:
+    void RecordsAdded(std::size_t, std::size_t) override {}
+    void RecordChanged(const CLinkInfo& link) override { last[link.m_nIndex] = Of(link); }
+    void TableReset() override {}
+    void StatusText(const std::string&) override {}
+    static std::string Of(const CLinkInfo& link) {
+      return link.m_csTitle + "|" + link.m_csDescription + "|" + link.m_csKeywords + "|" + link.GetCharsetName() + "|" +
+             std::to_string(link.m_saAnchors.size()) + "|" + std::to_string(link.m_saFragments.size()) + "|" +
+             std::to_string(link.GetLinksOutCount()) + "|" + std::to_string(link.m_bInJar);
+    }
+    std::map<std::uint32_t, std::string> last;
+  } snapshots;
+  Scan(CrLf({
+           "<title>T</title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-2\">",
+           "<meta name=\"description\" content=\"D\"><meta name=\"keywords\" content=\"K\">",
+           "<a name=n href=\"a.html\">A text</a><img src=\"b.png\" alt=\"B\"><p id=p><a href=\"#n\">",
+           "<applet code=\"C.class\" archive=\"x.jar\"></applet>",
+       }),
+       0, &snapshots);
+  doc->AttachView(nullptr, nullptr, nullptr);  // the snapshots go before the document
+  EXPECT_EQ(page->m_csTitle, "T");
+  EXPECT_EQ(page->GetCharsetName(), "iso-8859-2");
+  EXPECT_EQ(page->m_saAnchors, (Strings{"n", "p"}));
+  EXPECT_EQ(page->m_saFragments, Strings{"n"});
+  EXPECT_EQ(Record(kDir + "a.html")->m_csTitle, "A text");
+  EXPECT_EQ(Record(kDir + "b.png")->m_csTitle, "B");
+  EXPECT_EQ(Record(kDir + "x.jar/C.class")->m_bInJar, 1);
+  ASSERT_EQ(doc->GetLinkCount(), 5u);
+  for (std::size_t i = 0; i < doc->GetLinkCount(); ++i) {
+    const CLinkInfo& link = *doc->GetLink(i);
+    ASSERT_TRUE(snapshots.last.count(link.m_nIndex)) << link.GetUrl();
+    EXPECT_EQ(snapshots.last[link.m_nIndex], Snapshots::Of(link)) << link.GetUrl();
+  }
 }
 
 TEST_F(HtmlTagScanTest, EmptyHrefIsALinkOfItsOwn) {

@@ -54,8 +54,8 @@ class LinkInfoTest : public ::testing::Test {
 };
 
 TEST_F(LinkInfoTest, NewRecordEntersTableAndCounts) {
-  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
-  CLinkInfo* child = doc.NewLink("http://h/a.html", root, REQUEST_HEAD);
+  const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* child = doc.NewLink("http://h/a.html", root, REQUEST_HEAD);
   EXPECT_EQ(root->m_nIndex, 0u);
   EXPECT_EQ(child->m_nIndex, 1u);
   EXPECT_EQ(child->GetUrl(), "http://h/a.html");
@@ -69,8 +69,8 @@ TEST_F(LinkInfoTest, NewRecordEntersTableAndCounts) {
 }
 
 TEST_F(LinkInfoTest, StatusMovesCountsAndCleansText) {
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   doc.SetStatus(a, -1);
   doc.SetStatus(a, 200, "OK\r\n");
   EXPECT_EQ(a->m_csStatusText, "OK  ");
@@ -80,7 +80,7 @@ TEST_F(LinkInfoTest, StatusMovesCountsAndCleansText) {
   EXPECT_EQ(doc.GetPendingCount(), 1);
   EXPECT_EQ(doc.GetFinishedCount(), 1);
 
-  a->m_hInternet = 42;
+  doc.UpdateLink(*a, [&](CLinkInfo& r) { r.m_hInternet = 42; });
   doc.SetStatus(a, 200);
   EXPECT_EQ(a->m_hInternet, 42u) << "200 keeps the session for the worker to close";
   doc.SetStatus(a, 404);
@@ -90,12 +90,14 @@ TEST_F(LinkInfoTest, StatusMovesCountsAndCleansText) {
 TEST_F(LinkInfoTest, ResetKeepsWhatThePageTold) {
   ScriptedView view;
   view.Attach(doc);
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  a->m_csMimeType = "text/html";
-  a->m_csTitle = "T";
-  a->m_nSize = 10;
-  a->m_bDateKnown = 1;
-  a->IncrementAttempts();
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  doc.UpdateLink(*a, [&](CLinkInfo& r) {
+    r.m_csMimeType = "text/html";
+    r.m_csTitle = "T";
+    r.m_nSize = 10;
+    r.m_bDateKnown = 1;
+    r.IncrementAttempts();
+  });
   doc.SetStatus(a, 500, "boom");
   doc.ResetRecord(a);
   EXPECT_EQ(a->m_nStatus, 0);
@@ -109,11 +111,11 @@ TEST_F(LinkInfoTest, ResetKeepsWhatThePageTold) {
 }
 
 TEST_F(LinkInfoTest, AddReferrerOnceAndLowersDepth) {
-  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
-  CLinkInfo* deep = doc.NewLink("http://h/deep", nullptr, REQUEST_GET);
-  deep->m_nLevel = 5;
-  CLinkInfo* seven = doc.NewLink("http://h/seven", nullptr, REQUEST_GET);
-  seven->m_nLevel = 7;
+  const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* deep = doc.NewLink("http://h/deep", nullptr, REQUEST_GET);
+  doc.UpdateLink(*deep, [&](CLinkInfo& r) { r.m_nLevel = 5; });
+  const CLinkInfo* seven = doc.NewLink("http://h/seven", nullptr, REQUEST_GET);
+  doc.UpdateLink(*seven, [&](CLinkInfo& r) { r.m_nLevel = 7; });
   doc.AddReferrer(deep, seven);
   EXPECT_EQ(deep->m_nLevel, 5);
   doc.AddReferrer(deep, root);
@@ -122,10 +124,10 @@ TEST_F(LinkInfoTest, AddReferrerOnceAndLowersDepth) {
   EXPECT_EQ(deep->GetLinksInCount(), 2u);
 
   // A popular page: many referrers, each once, however often its pages are parsed again.
-  std::vector<CLinkInfo*> pages;
+  std::vector<const CLinkInfo*> pages;
   for (int i = 0; i < 100; ++i) pages.push_back(doc.NewLink("http://h/p" + std::to_string(i), nullptr, REQUEST_GET));
   for (int pass = 0; pass < 3; ++pass)
-    for (CLinkInfo* p : pages) doc.AddReferrer(root, p);
+    for (const CLinkInfo* p : pages) doc.AddReferrer(root, p);
   EXPECT_EQ(root->GetLinksInCount(), 100u);
   // Two results held at once stay apart.
   const auto urls = doc.GetReferrerUrls(*root);
@@ -138,11 +140,11 @@ TEST_F(LinkInfoTest, AddReferrerOnceAndLowersDepth) {
 TEST_F(LinkInfoTest, EachPageAndTargetPairOnceWhilePagesAreScanned) {
   // New records found on a page, links to known ones, a second page in between, the targets
   // sorted while the page is scanned: every pair is entered once, on both sides.
-  CLinkInfo* page = doc.NewLink("http://h/", nullptr, REQUEST_GET);
-  CLinkInfo* other = doc.NewLink("http://h/other", nullptr, REQUEST_GET);
-  std::vector<CLinkInfo*> known;
+  const CLinkInfo* page = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* other = doc.NewLink("http://h/other", nullptr, REQUEST_GET);
+  std::vector<const CLinkInfo*> known;
   for (int i = 0; i < 50; ++i) known.push_back(doc.NewLink("http://h/k" + std::to_string(i), nullptr, REQUEST_GET));
-  std::vector<CLinkInfo*> found;
+  std::vector<const CLinkInfo*> found;
   for (int round = 0; round < 3; ++round) {
     for (int i = 0; i < 50; ++i) {
       if (round == 0) found.push_back(doc.NewLink("http://h/n" + std::to_string(i), page, REQUEST_GET));
@@ -161,10 +163,10 @@ TEST_F(LinkInfoTest, EachPageAndTargetPairOnceWhilePagesAreScanned) {
 }
 
 TEST_F(LinkInfoTest, LinksOutInTableOrder) {
-  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
-  CLinkInfo* early = doc.NewLink("http://h/early", nullptr, REQUEST_GET);
+  const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* early = doc.NewLink("http://h/early", nullptr, REQUEST_GET);
   doc.NewLink("http://h/a", root, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   doc.AddReferrer(b, root);
   doc.AddReferrer(early, root);  // found last, but earlier in the table
   doc.AddReferrer(early, root);
@@ -183,19 +185,19 @@ TEST_F(LinkInfoTest, LocalFileContentTypeFromExtension) {
 }
 
 TEST_F(LinkInfoTest, ParsableTypes) {
-  CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   const std::pair<const char*, bool> cases[] = {
       {"text/html", true},  {"text/vnd.wap.wml", true},          {"application/xhtml+xml", true}, {"text/css", true},
       {"Text/HTML", false}, {"text/html; charset=utf-8", false}, {"application/pdf", false},      {"", false},
   };
   for (const auto& [type, parsable] : cases) {
-    a->m_csMimeType = type;
+    doc.UpdateLink(*a, [&](CLinkInfo& r) { r.m_csMimeType = type; });
     EXPECT_EQ(a->IsParsableType(), parsable) << type;
   }
 }
 
 TEST_F(LinkInfoTest, NonHtmlTypes) {
-  CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* a = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   const std::pair<const char*, bool> cases[] = {
       {"application/pdf", true},
       {"text/plain", true},
@@ -209,33 +211,33 @@ TEST_F(LinkInfoTest, NonHtmlTypes) {
       {"", false},
   };
   for (const auto& [type, nonHtml] : cases) {
-    a->m_csMimeType = type;
+    doc.UpdateLink(*a, [&](CLinkInfo& r) { r.m_csMimeType = type; });
     EXPECT_EQ(a->IsNonHtmlType(), nonHtml) << type;
   }
 }
 
 TEST_F(LinkInfoTest, ServerNamesAndCharsetsAreShared) {
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
   EXPECT_EQ(a->GetServer(), "");
   EXPECT_EQ(a->GetCharsetName(), "");
   EXPECT_EQ(a->GetCodePage(), 0u);
-  InternServerName(a, "nginx/1.22");
-  InternServerName(b, "nginx/1.22");
+  doc.UpdateLink(*a, [&](CLinkInfo& r) { InternServerName(&r, "nginx/1.22"); });
+  doc.UpdateLink(*b, [&](CLinkInfo& r) { InternServerName(&r, "nginx/1.22"); });
   EXPECT_EQ(a->GetServerName(), b->GetServerName());
   EXPECT_EQ(b->GetServer(), "nginx/1.22");
 
-  SetCharset(a, "UTF-8");
-  SetCharset(b, "utf-8");
+  doc.UpdateLink(*a, [&](CLinkInfo& r) { SetCharset(&r, "UTF-8"); });
+  doc.UpdateLink(*b, [&](CLinkInfo& r) { SetCharset(&r, "utf-8"); });
   EXPECT_EQ(a->GetCharset(), b->GetCharset());
   EXPECT_EQ(a->GetCharsetName(), "utf-8");
   EXPECT_EQ(a->GetCodePage(), 65001u);
-  SetCharset(a, "x-no-such-charset");
+  doc.UpdateLink(*a, [&](CLinkInfo& r) { SetCharset(&r, "x-no-such-charset"); });
   EXPECT_EQ(a->GetCodePage(), 0u);
   EXPECT_EQ(a->GetCharset()->m_csFontName, "");
-  SetCharset(b, "");
+  doc.UpdateLink(*b, [&](CLinkInfo& r) { SetCharset(&r, ""); });
   EXPECT_EQ(b->GetCodePage(), 0u);
-  SetCharset(b, "ISO-8859-1");
+  doc.UpdateLink(*b, [&](CLinkInfo& r) { SetCharset(&r, "ISO-8859-1"); });
   EXPECT_EQ(b->GetCodePage(), 28591u);
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/Charset.h"
 #include "engine/LinkInfo.h"
+#include "engine/LinkTable.h"
 #include "engine/WexoDoc.h"
 #include "ui/rows/LinkRows.h"
 #include "unit/support/ScriptedHost.h"
@@ -20,14 +21,16 @@ using Paths = std::vector<std::string>;
 // Passes the table's notices on to the rows, as the list view does.
 class RowsObserver : public IDocumentObserver {
  public:
-  explicit RowsObserver(LinkRows& rows) : m_rows(rows) {}
-  void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count); }
+  RowsObserver(const CWexoDoc& doc, LinkRows& rows) : m_doc(doc), m_rows(rows) {}
+  void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count, BrokenOnly()); }
   void RecordChanged(const CLinkInfo&) override {}
-  void TableReset() override { m_rows.Rebuild(); }
+  void TableReset() override { m_rows.Rebuild(BrokenOnly()); }
   void RecordWantsRow(const CLinkInfo& link) override { m_rows.WantRow(link); }
   void StatusText(const std::string&) override {}
+  bool BrokenOnly() const { return m_doc.Settings().ShowBrokenOnly != 0; }
 
  private:
+  const CWexoDoc& m_doc;
   LinkRows& m_rows;
 };
 
@@ -44,9 +47,9 @@ class LinkRowsTest : public ::testing::Test {
   }
 
   // A root (no parent: level 0) or a link found on parent's page.
-  CLinkInfo* Record(const std::string& path, CLinkInfo* parent = nullptr, std::int16_t status = STATUS_PENDING,
-                    const std::string& text = "") {
-    CLinkInfo* link = doc.NewLink("http://h/" + path, parent, REQUEST_GET);
+  const CLinkInfo* Record(const std::string& path, const CLinkInfo* parent = nullptr,
+                          std::int16_t status = STATUS_PENDING, const std::string& text = "") {
+    const CLinkInfo* link = doc.NewLink("http://h/" + path, parent, REQUEST_GET);
     if (status != STATUS_PENDING) doc.SetStatus(link, status, text);
     return link;
   }
@@ -71,12 +74,12 @@ class LinkRowsTest : public ::testing::Test {
   TempIni ini;
   ScriptedHost host;
   CWexoDoc doc{host.Context()};
-  LinkRows rows{doc};
-  RowsObserver observer{rows};
+  LinkRows rows{doc.Table()};
+  RowsObserver observer{doc, rows};
 };
 
 TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
-  CLinkInfo* home = Record("");
+  const CLinkInfo* home = Record("");
   Record("a", home);
   Record("b", home);
   // The root waits for the end of its burst; links found on pages have their rows at once.
@@ -93,10 +96,10 @@ TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
   EXPECT_EQ(Rows(), (Paths{"list2", "list1", "", "a", "b", "c"}));
   EXPECT_FALSE(rows.PlaceRoots());
   // A rebuild lists the table in its order.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "a", "b", "list1", "c", "list2"}));
   // A record that waits as a root wants no second row.
-  CLinkInfo* late = Record("list3");
+  const CLinkInfo* late = Record("list3");
   EXPECT_FALSE(rows.WantRow(*late));
   EXPECT_FALSE(rows.InsertWanted());
   EXPECT_TRUE(rows.PlaceRoots());
@@ -105,7 +108,7 @@ TEST_F(LinkRowsTest, RowsFollowTheTableWithRootsOnTopNewestFirst) {
 
 TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
   // Four records in table order b, C, a, d, with ties in most columns.
-  CLinkInfo* r[] = {Record("b"), Record("C"), Record("a"), Record("d")};
+  const CLinkInfo* r[] = {Record("b"), Record("C"), Record("a"), Record("d")};
   doc.SetStatus(r[0], 200);
   doc.SetStatus(r[1], 404, "Not Found");
   doc.SetStatus(r[2], 200);
@@ -127,20 +130,22 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
   const char* description[] = {"", "zeta", "Eta", "eta"};
   const char* keywords[] = {"link", "check", "Link", "a"};
   for (int i = 0; i < 4; ++i) {
-    r[i]->m_csMimeType = mime[i];
-    r[i]->m_nSize = size[i];
-    r[i]->m_csTitle = title[i];
-    r[i]->m_bDateKnown = dateKnown[i];
-    r[i]->m_tDate = date[i];
-    r[i]->m_nLevel = level[i];
-    r[i]->m_nLinksOut = out[i];
-    r[i]->m_dwaReferrers.assign(in[i], 0);
-    r[i]->SetServerName(server[i]);
-    r[i]->m_tsDuration = seconds[i];
-    r[i]->m_nDurationMs = ms[i];
-    r[i]->SetCharsetInfo(charset[i]);
-    r[i]->m_csDescription = description[i];
-    r[i]->m_csKeywords = keywords[i];
+    doc.UpdateLink(*r[i], [&](CLinkInfo& rec) {
+      rec.m_csMimeType = mime[i];
+      rec.m_nSize = size[i];
+      rec.m_csTitle = title[i];
+      rec.m_bDateKnown = dateKnown[i];
+      rec.m_tDate = date[i];
+      rec.m_nLevel = level[i];
+      rec.m_nLinksOut = out[i];
+      rec.m_dwaReferrers.assign(in[i], 0);
+      rec.SetServerName(server[i]);
+      rec.m_tsDuration = seconds[i];
+      rec.m_nDurationMs = ms[i];
+      rec.SetCharsetInfo(charset[i]);
+      rec.m_csDescription = description[i];
+      rec.m_csKeywords = keywords[i];
+    });
   }
   const struct {
     int column;
@@ -170,7 +175,7 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
       {14, {"d", "C", "b", "a"}, {"b", "a", "C", "d"}},
   };
   for (const auto& c : cases) {
-    rows.Rebuild();
+    rows.Rebuild(observer.BrokenOnly());
     ASSERT_EQ(Rows(), (Paths{"b", "C", "a", "d"}));
     rows.SortByColumn(c.column);
     EXPECT_EQ(SortColumnKey, c.column + 1);
@@ -191,13 +196,13 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
 
 TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
   CWexoDoc other{host.Context()};
-  LinkRows otherRows{other};
+  LinkRows otherRows{other.Table()};
   for (const char* path : {"y", "x"}) {
     Record(path);
     other.NewLink(std::string("http://o/") + path, nullptr, REQUEST_GET);
   }
-  rows.Rebuild();
-  otherRows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
+  otherRows.Rebuild(false);
   rows.SortByColumn(0);
   EXPECT_EQ(Rows(), (Paths{"x", "y"}));
   // The other list is sorted descending by the same click.
@@ -207,28 +212,28 @@ TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
   // Another column starts ascending; any rebuild unsorts every list.
   rows.SortByColumn(3);
   EXPECT_EQ(SortColumnKey, 4);
-  otherRows.Rebuild();
+  otherRows.Rebuild(false);
   EXPECT_EQ(SortColumnKey, 0);
   rows.SortByColumn(3);
   EXPECT_EQ(SortColumnKey, 4);
 }
 
 TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
-  CLinkInfo* home = Record("", nullptr, 200);
+  const CLinkInfo* home = Record("", nullptr, 200);
   Record("lost", home, 404);
-  CLinkInfo* p1 = Record("p1", home);
+  const CLinkInfo* p1 = Record("p1", home);
   Record("busy", home, STATUS_BUSY);
-  CLinkInfo* p2 = Record("p2", home);
+  const CLinkInfo* p2 = Record("p2", home);
   Record("external", home, STATUS_SKIP_EXTERNAL);
   Record("mail", home, STATUS_MAIL_HOST_OK);
   Record("nohost", home, 12007);
-  CLinkInfo* p3 = Record("p3", home);
+  const CLinkInfo* p3 = Record("p3", home);
   doc.ToggleShowBrokenOnly();
   // Status above 0 and not 200: pending, busy, skipped and ok records are hidden.
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
   // A new record and a record that becomes broken get no row until the next rebuild.
-  EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1));
-  CLinkInfo* late = Record("late", home, 500);
+  EXPECT_FALSE(rows.RecordsAdded(doc.GetLinkCount() - 1, 1, observer.BrokenOnly()));
+  const CLinkInfo* late = Record("late", home, 500);
   doc.SetStatus(p2, 404);
   EXPECT_EQ(Rows(), (Paths{"lost", "nohost"}));
   // Records that want a row wait for one batch, which merges them in table order.
@@ -247,7 +252,7 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
   EXPECT_TRUE(rows.InsertWanted());
   EXPECT_EQ(Rows(), (Paths{"lost", "p1", "nohost", "p3", "late"}));
   // A rebuild lists what is broken now.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"lost", "p1", "p2", "nohost", "p3", "late"}));
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(rows.Count(), doc.GetLinkCount());
@@ -255,10 +260,10 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
 }
 
 TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
-  CLinkInfo* home = Record("", nullptr, 404);
-  CLinkInfo* b = Record("b", home);
+  const CLinkInfo* home = Record("", nullptr, 404);
+  const CLinkInfo* b = Record("b", home);
   Record("c", home, 404);
-  CLinkInfo* a = Record("a", home);
+  const CLinkInfo* a = Record("a", home);
   doc.ToggleShowBrokenOnly();
   rows.SortByColumn(0);
   rows.SortByColumn(0);
@@ -271,11 +276,11 @@ TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
 }
 
 TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
-  CLinkInfo* home = Record("", nullptr, 200);
-  CLinkInfo* b = Record("b", home, 404);
-  CLinkInfo* z = Record("z", home, 200);
-  CLinkInfo* a = Record("a", home, 404);
-  rows.Rebuild();
+  const CLinkInfo* home = Record("", nullptr, 200);
+  const CLinkInfo* b = Record("b", home, 404);
+  const CLinkInfo* z = Record("z", home, 200);
+  const CLinkInfo* a = Record("a", home, 404);
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(rows.SelectedRow(), -1);
   rows.Select(rows.RowOf(*z));
   EXPECT_EQ(Selected(), z);
@@ -283,7 +288,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
     rows.SortByColumn(column);
     EXPECT_EQ(Selected(), z) << column;
   }
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "b", "z", "a"}));
   EXPECT_EQ(rows.SelectedRow(), 2);
   // Roots placed on top, a row removed above it.
@@ -306,7 +311,7 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
   // A record that loses its row loses the selection for good.
   rows.Select(rows.RowOf(*b));
   doc.SetStatus(b, 200);
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(rows.SelectedRow(), -1);
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(rows.SelectedRow(), -1);
@@ -317,14 +322,14 @@ TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
   rows.Clear();
   EXPECT_EQ(rows.SelectedRow(), -1);
   // Rows outside the list select nothing.
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   rows.Select(static_cast<long>(rows.Count()));
   EXPECT_EQ(rows.SelectedRow(), -1);
 }
 
 TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
-  CLinkInfo* home = Record("", nullptr, 404);
-  CLinkInfo* a = Record("a", home, 500);
+  const CLinkInfo* home = Record("", nullptr, 404);
+  const CLinkInfo* a = Record("a", home, 500);
   Record("b", home, 200);
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(Rows(), (Paths{"", "a"}));
@@ -338,8 +343,34 @@ TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
   doc.SetStatus(a, STATUS_PENDING);
   doc.SetStatus(a, 404);
   EXPECT_EQ(Rows(), Paths{});
-  rows.Rebuild();
+  rows.Rebuild(observer.BrokenOnly());
   EXPECT_EQ(Rows(), (Paths{"", "a"}));
+}
+
+// The rows need the table alone: no document, no settings.
+TEST(LinkRowsOfATable, RowsFilterAndSortFromTheTableAlone) {
+  SortColumnKey = 0;
+  LinkTable table;
+  for (const char* url : {"http://h/b", "http://h/a", "http://h/c"}) table.Add(url, nullptr, REQUEST_GET, nullptr);
+  table.SetStatus(*table.Mutable(1), 404, "");
+  LinkRows rows(table);
+  auto urls = [&] {
+    Paths out;
+    for (long row = 0; row < static_cast<long>(rows.Count()); ++row)
+      out.push_back(table.GetUrl(rows.RecordAt(row)->m_nIndex));
+    return out;
+  };
+  EXPECT_FALSE(rows.RecordsAdded(0, 3, true)) << "only broken records shown: they wait for a rebuild";
+  EXPECT_TRUE(rows.RecordsAdded(0, 3, false));
+  EXPECT_TRUE(rows.PlaceRoots());
+  EXPECT_EQ(urls(), (Paths{"http://h/c", "http://h/a", "http://h/b"}));
+  rows.Rebuild(true);
+  EXPECT_EQ(urls(), Paths{"http://h/a"});
+  rows.Rebuild(false);
+  rows.SortByColumn(kColumnAddress);
+  EXPECT_EQ(urls(), (Paths{"http://h/a", "http://h/b", "http://h/c"}));
+  EXPECT_LT(CompareLinks(table, *table.GetLink(1), *table.GetLink(0), kColumnAddress + 1), 0);
+  SortColumnKey = 0;
 }
 
 }  // namespace

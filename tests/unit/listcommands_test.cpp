@@ -22,11 +22,13 @@ class ListCommandsTest : public ::testing::Test {
     doc->SetRootUrl("http://www.example.com/");
     view.Attach(*doc);
   }
-  CLinkInfo* Add(const std::string& url, std::int16_t status, const std::string& type = "",
-                 const std::string& title = "") {
-    CLinkInfo* link = doc->NewLink(url, nullptr, REQUEST_GET);
-    link->m_csMimeType = type;
-    link->m_csTitle = title;
+  const CLinkInfo* Add(const std::string& url, std::int16_t status, const std::string& type = "",
+                       const std::string& title = "") {
+    const CLinkInfo* link = doc->NewLink(url, nullptr, REQUEST_GET);
+    doc->UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_csMimeType = type;
+      r.m_csTitle = title;
+    });
     doc->SetStatus(link, status);
     return link;
   }
@@ -96,7 +98,7 @@ TEST_F(ListCommandsTest, MenuEntriesFollowTheRecord) {
 }
 
 TEST_F(ListCommandsTest, CategoryEntriesFromTheDirectorysReferrers) {
-  CLinkInfo* target = Add("http://www.example.com/t.html", 404);
+  const CLinkInfo* target = Add("http://www.example.com/t.html", 404);
   const std::string longCategory = "Computers/" + std::string(90, 'x');
   const std::vector<std::string> referrers = {
       "http://www.dmoz.org/Arts/",           "http://www.example.com/",    "http://www.dmoz.org/Science/Math/",
@@ -123,7 +125,7 @@ TEST_F(ListCommandsTest, CategoryEntriesFromTheDirectorysReferrers) {
             "http://editors.dmoz.org/editors/editurl.cgi?url=http://www.example.com/t.html&cat=Science/Math/");
 
   // The directory's own pages get no category entries.
-  CLinkInfo* own = Add("http://www.dmoz.org/Arts/Music/", 200);
+  const CLinkInfo* own = Add("http://www.dmoz.org/Arts/Music/", 200);
   doc->AddReferrer(own, doc->FindLink("http://www.dmoz.org/Arts/"));
   EXPECT_TRUE(DirectoryCategories(*doc, *own).empty());
 }

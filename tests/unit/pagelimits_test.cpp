@@ -60,9 +60,9 @@ class PageLimitsTest : public ::testing::Test {
   }
 
   // Parses the body file as the fetched page kPage, as the pump does.
-  CLinkInfo* Parse() {
-    CLinkInfo* page = doc.NewLink(kPage + "?" + std::to_string(++m_pages), nullptr, REQUEST_GET);
-    page->m_csMimeType = "text/html";
+  const CLinkInfo* Parse() {
+    const CLinkInfo* page = doc.NewLink(kPage + "?" + std::to_string(++m_pages), nullptr, REQUEST_GET);
+    doc.UpdateLink(*page, [](CLinkInfo& r) { r.m_csMimeType = "text/html"; });
     doc.SetStatus(page, 200);
     FetchResult result;
     result.pLink = page;
@@ -86,7 +86,7 @@ TEST_F(PageLimitsTest, ABodyIsParsedToTheLimit) {
   const std::string late = "<a href=\"late.html\">";
   // Exactly the limit: all of it is read.
   WriteBody(limit, {{0, "<a href=\"first.html\">"}, {limit - late.size(), late}});
-  CLinkInfo* page = Parse();
+  const CLinkInfo* page = Parse();
   EXPECT_EQ(page->m_nStatus, 200);
   EXPECT_EQ(page->m_csStatusText, "");
   EXPECT_NE(doc.FindLink(kDir + "first.html"), nullptr);
@@ -104,14 +104,15 @@ TEST_F(PageLimitsTest, ABodyIsParsedToTheLimit) {
 TEST_F(PageLimitsTest, RunningOutOfMemoryEndsOnlyThatPage) {
   // A title that never closes takes its whole (one-line) page into memory.
   const std::string body =
-      "<a href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
+      "<a name=kept href=\"found.html\">found</a><title>" + std::string(20 << 20, 't') + "<a href=\"after.html\">";
   WriteBody(body.size(), {{0, body}});
   g_failFrom = std::size_t{8} << 20;
-  CLinkInfo* page = Parse();
+  const CLinkInfo* page = Parse();
   g_failFrom = SIZE_MAX;
   EXPECT_EQ(page->m_nStatus, 200);
   EXPECT_EQ(page->m_csStatusText, "out of memory while parsing the page");
   EXPECT_NE(doc.FindLink(kDir + "found.html"), nullptr);
+  EXPECT_EQ(page->m_saAnchors, std::vector<std::string>{"kept"}) << "what the scan found is kept";
   EXPECT_EQ(doc.FindLink(kDir + "after.html"), nullptr);
 
   // With the memory back, the same page parses to its end.

@@ -62,12 +62,14 @@ class ReportTest : public ::testing::Test {
     return std::make_unique<CWexoDoc>(host.Context(nullptr, [] { return kPinnedTime; }));
   }
 
-  CLinkInfo* Page(CWexoDoc& doc, const std::string& url, const CLinkInfo* parent, std::int16_t status,
-                  const std::string& type = "text/html", std::int64_t size = 0) {
-    CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
+  const CLinkInfo* Page(CWexoDoc& doc, const std::string& url, const CLinkInfo* parent, std::int16_t status,
+                        const std::string& type = "text/html", std::int64_t size = 0) {
+    const CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
     doc.SetStatus(link, status);
-    link->m_csMimeType = type;
-    link->m_nSize = size;
+    doc.UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_csMimeType = type;
+      r.m_nSize = size;
+    });
     return link;
   }
 
@@ -77,36 +79,44 @@ class ReportTest : public ::testing::Test {
     doc->SetRootUrl("http://site.test/");
     doc->SetIncludes({"http://site.test/", "http://site.test/old/", "http://nowhere.test/"});
     doc->SetExcludes({"http://site.test/private/"});
-    CLinkInfo* root = Page(*doc, "http://site.test/", nullptr, 200, "text/html", 1000);  // untitled
-    root->m_nDurationMs = 600;
-    root->m_pDigest = std::make_unique<Md5Digest>(Digest(1));
-    CLinkInfo* old = Page(*doc, "http://site.test/old/", nullptr, 404, "");
-    old->m_csTitle = "";
-    CLinkInfo* a = Page(*doc, "http://site.test/a.html", root, 200, "text/html", 3000);
-    a->m_csTitle = "a<b & 'c' \xE9";
-    a->m_csDescription = "Same description";
-    a->m_nDurationMs = 600;
-    a->m_pDigest = std::make_unique<Md5Digest>(Digest(2));
-    SetCharset(a, "ISO-8859-1");
-    CLinkInfo* b = Page(*doc, "http://site.test/b.html", root, 200, "text/html", 2000);
-    b->m_csTitle = a->m_csTitle;
-    b->m_csDescription = "Same description";
-    b->m_tsDuration = 1;
-    b->m_pDigest = std::make_unique<Md5Digest>(Digest(3));
-    SetCharset(b, "ISO-8859-1");
-    CLinkInfo* copy = Page(*doc, "http://site.test/copy.html", a, 200, "text/html", 1000);
-    copy->m_csTitle = "Copy";
-    copy->m_pDigest = std::make_unique<Md5Digest>(Digest(1));
-    CLinkInfo* d = Page(*doc, "http://site.test/d.html", root, 200, "text/html", 10);
-    d->m_csTitle = "Only a slow link";
+    const CLinkInfo* root = Page(*doc, "http://site.test/", nullptr, 200, "text/html", 1000);  // untitled
+    doc->UpdateLink(*root, [&](CLinkInfo& r) {
+      r.m_nDurationMs = 600;
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(1));
+    });
+    const CLinkInfo* old = Page(*doc, "http://site.test/old/", nullptr, 404, "");
+    doc->UpdateLink(*old, [&](CLinkInfo& r) { r.m_csTitle = ""; });
+    const CLinkInfo* a = Page(*doc, "http://site.test/a.html", root, 200, "text/html", 3000);
+    doc->UpdateLink(*a, [&](CLinkInfo& r) {
+      r.m_csTitle = "a<b & 'c' \xE9";
+      r.m_csDescription = "Same description";
+      r.m_nDurationMs = 600;
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(2));
+      SetCharset(&r, "ISO-8859-1");
+    });
+    const CLinkInfo* b = Page(*doc, "http://site.test/b.html", root, 200, "text/html", 2000);
+    doc->UpdateLink(*b, [&](CLinkInfo& r) {
+      r.m_csTitle = a->m_csTitle;
+      r.m_csDescription = "Same description";
+      r.m_tsDuration = 1;
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(3));
+      SetCharset(&r, "ISO-8859-1");
+    });
+    const CLinkInfo* copy = Page(*doc, "http://site.test/copy.html", a, 200, "text/html", 1000);
+    doc->UpdateLink(*copy, [&](CLinkInfo& r) {
+      r.m_csTitle = "Copy";
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(1));
+    });
+    const CLinkInfo* d = Page(*doc, "http://site.test/d.html", root, 200, "text/html", 10);
+    doc->UpdateLink(*d, [&](CLinkInfo& r) { r.m_csTitle = "Only a slow link"; });
     Page(*doc, "http://site.test/style.css", root, 200, "text/css", 700);
     Page(*doc, "http://site.test/logo.png", root, 200, "image/png", 0);
-    CLinkInfo* upper = Page(*doc, "http://site.test/Missing.html", root, 404, "");
-    upper->m_csTitle = "Missing <page> & 'x' \xE9";
+    const CLinkInfo* upper = Page(*doc, "http://site.test/Missing.html", root, 404, "");
+    doc->UpdateLink(*upper, [&](CLinkInfo& r) { r.m_csTitle = "Missing <page> & 'x' \xE9"; });
     doc->AddReferrer(upper, a);
     doc->AddReferrer(upper, b);
-    CLinkInfo* lower = Page(*doc, "http://site.test/missing.html", a, 410, "");
-    lower->m_csTitle = "lower";
+    const CLinkInfo* lower = Page(*doc, "http://site.test/missing.html", a, 410, "");
+    doc->UpdateLink(*lower, [&](CLinkInfo& r) { r.m_csTitle = "lower"; });
     Page(*doc, "http://site.test/slow.html", root, 12002, "");
     doc->AddReferrer(doc->FindLink("http://site.test/slow.html"), d);
     Page(*doc, "http://site.test/hung.html", b, 12017, "");
@@ -126,10 +136,12 @@ class ReportTest : public ::testing::Test {
     const CLinkInfo* root = doc.GetLink(0);
     const CLinkInfo* a = doc.FindLink("http://site.test/a.html");
     const CLinkInfo* copy = doc.FindLink("http://site.test/copy.html");
-    Page(doc, "http://site.test/x", root, 301)->m_csTitle = "Moved for good";
-    Page(doc, "http://site.test/moved", a, 302)->m_csTitle = "Moved for now";
-    Page(doc, "http://site.test/doc.pdf", a, 200, "application/pdf")->m_csTitle = "A document";
-    Page(doc, "http://site.test/deep.html", copy, 200)->m_csTitle = "Deep <one>";
+    doc.UpdateLink(*Page(doc, "http://site.test/x", root, 301), [](CLinkInfo& r) { r.m_csTitle = "Moved for good"; });
+    doc.UpdateLink(*Page(doc, "http://site.test/moved", a, 302), [](CLinkInfo& r) { r.m_csTitle = "Moved for now"; });
+    doc.UpdateLink(*Page(doc, "http://site.test/doc.pdf", a, 200, "application/pdf"),
+                   [](CLinkInfo& r) { r.m_csTitle = "A document"; });
+    doc.UpdateLink(*Page(doc, "http://site.test/deep.html", copy, 200),
+                   [](CLinkInfo& r) { r.m_csTitle = "Deep <one>"; });
     Page(doc, "http://site.test/readme.txt", root, 200, "text/plain");
     Page(doc, "ftp://files.test/pub/a.txt", root, 200, "");
     Page(doc, "gopher://gopher.test/1/", root, 12007, "");
@@ -149,15 +161,20 @@ class ReportTest : public ::testing::Test {
     // A page whose URL holds escapes that decoded would point elsewhere, with a title of
     // character references, shared by a second page; a broken link of it with more such
     // escapes, a control byte's escape and the same references in its link text.
-    CLinkInfo* odd = Page(doc, kOddUrl, root, 200, "text/html", 20);
-    odd->m_csTitle = "Tom &amp; Jerry &eacute; &#8212;";
-    odd->m_pDigest = std::make_unique<Md5Digest>(Digest(4));
-    odd->m_saAnchors = {"T&amp;J", "T&amp;J"};
-    odd->m_saFragments = {"&lt;b&gt;"};
-    CLinkInfo* tom = Page(doc, "http://site.test/tom.html", root, 200, "text/html", 20);
-    tom->m_csTitle = odd->m_csTitle;
-    tom->m_pDigest = std::make_unique<Md5Digest>(Digest(5));
-    Page(doc, "http://site.test/gone%23%3f%2F%25%0a%20%C3%A9.html", odd, 404, "")->m_csTitle = "Tom &amp; Jerry";
+    const CLinkInfo* odd = Page(doc, kOddUrl, root, 200, "text/html", 20);
+    doc.UpdateLink(*odd, [&](CLinkInfo& r) {
+      r.m_csTitle = "Tom &amp; Jerry &eacute; &#8212;";
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(4));
+      r.m_saAnchors = {"T&amp;J", "T&amp;J"};
+      r.m_saFragments = {"&lt;b&gt;"};
+    });
+    const CLinkInfo* tom = Page(doc, "http://site.test/tom.html", root, 200, "text/html", 20);
+    doc.UpdateLink(*tom, [&](CLinkInfo& r) {
+      r.m_csTitle = odd->m_csTitle;
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(5));
+    });
+    doc.UpdateLink(*Page(doc, "http://site.test/gone%23%3f%2F%25%0a%20%C3%A9.html", odd, 404, ""),
+                   [](CLinkInfo& r) { r.m_csTitle = "Tom &amp; Jerry"; });
     doc.AddRedirect("http://site.test/r%3F1", kOddUrl, 301);
   }
 
@@ -251,9 +268,9 @@ TEST_F(ReportTest, EmptyTableGivesAReportWithoutRootLine) {
 TEST_F(ReportTest, MimeTableEdgeCases) {
   auto doc = NewDoc();
   doc->SetRootUrl("http://h/");
-  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200, "text/html", 0);
-  root->m_nDurationMs = 500;
-  Page(*doc, "http://h/x", root, 200, "text/html", 0)->m_nDurationMs = 500;
+  const CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200, "text/html", 0);
+  doc->UpdateLink(*root, [&](CLinkInfo& r) { r.m_nDurationMs = 500; });
+  doc->UpdateLink(*Page(*doc, "http://h/x", root, 200, "text/html", 0), [](CLinkInfo& r) { r.m_nDurationMs = 500; });
   Page(*doc, "http://h/y", root, 200, "text/plain", 0);
   const std::string text = Report(*doc);
   // An accumulator of exactly 1000 ms is not carried; 0 of 0 bytes is 0.00%.
@@ -278,11 +295,13 @@ TEST_F(ReportTest, DuplicateGroupsAreWrittenOnceAtTheirSecondRecord) {
                {"http://h/4", 1, "U"},
                {"http://h/5", 3, ""}};
   for (const auto& p : pages) {
-    CLinkInfo* link = Page(*doc, p.url, doc->GetLinkCount() ? doc->GetLink(0) : nullptr, 200);
-    link->m_csTitle = p.title;
-    link->m_pDigest = std::make_unique<Md5Digest>(Digest(p.body));
+    const CLinkInfo* link = Page(*doc, p.url, doc->GetLinkCount() ? doc->GetLink(0) : nullptr, 200);
+    doc->UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_csTitle = p.title;
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(p.body));
+    });
   }
-  Page(*doc, "http://h/no-digest", doc->GetLink(0), 200)->m_csTitle = "T";
+  doc->UpdateLink(*Page(*doc, "http://h/no-digest", doc->GetLink(0), 200), [](CLinkInfo& r) { r.m_csTitle = "T"; });
   const std::string text = Report(*doc);
   // A page whose body repeats an earlier one starts no title group but is listed in one.
   EXPECT_NE(text.find("<pre>Duplicate title (T):\r\n<a href='http://h/'>http://h/</a>\r\n<a "
@@ -343,7 +362,7 @@ TEST_F(ReportTest, EmptyRedirectListWritesTheFrameOnly) {
 TEST_F(ReportTest, ALongRedirectCycleKeepsItsReportSmall) {
   auto doc = NewDoc();
   doc->SetRootUrl("http://h/");
-  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
   constexpr int kCycle = 2000;
   const auto url = [](int i) { return "http://h/r" + std::to_string(i % kCycle); };
   for (int i = 0; i < kCycle; ++i) {
@@ -377,19 +396,21 @@ TEST_F(ReportTest, ALongRedirectCycleKeepsItsReportSmall) {
 TEST_F(ReportTest, TitlesAndNamesShowTheirReferencesDecodedAndEscapedOnce) {
   auto doc = NewDoc();
   doc->SetRootUrl("http://h/");
-  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
   const char* title = "Caf\xE9 &eacute; &lt;b&gt; &amp;amp; &#x263A; &bogus;";
   const char* shown = "Caf\xC3\xA9 \xC3\xA9 &lt;b&gt; &amp;amp; \xE2\x98\xBA &amp;bogus;";
   for (std::uint8_t body : {1, 2}) {
-    CLinkInfo* page = Page(*doc, "http://h/" + std::to_string(body), root, 200);
-    SetCharset(page, "ISO-8859-1");
-    page->m_csTitle = title;
-    page->m_csDescription = "A &amp; B";
-    page->m_pDigest = std::make_unique<Md5Digest>(Digest(body));
-    page->m_saAnchors = {"&lt;i&gt;", "&lt;i&gt;"};
-    page->m_saFragments = {"&quot;x&#39;"};
+    const CLinkInfo* page = Page(*doc, "http://h/" + std::to_string(body), root, 200);
+    doc->UpdateLink(*page, [&](CLinkInfo& r) {
+      SetCharset(&r, "ISO-8859-1");
+      r.m_csTitle = title;
+      r.m_csDescription = "A &amp; B";
+      r.m_pDigest = std::make_unique<Md5Digest>(Digest(body));
+      r.m_saAnchors = {"&lt;i&gt;", "&lt;i&gt;"};
+      r.m_saFragments = {"&quot;x&#39;"};
+    });
   }
-  Page(*doc, "http://h/gone", root, 404)->m_csTitle = "&lt;b&gt; &eacute;";
+  doc->UpdateLink(*Page(*doc, "http://h/gone", root, 404), [](CLinkInfo& r) { r.m_csTitle = "&lt;b&gt; &eacute;"; });
   const std::string text = Report(*doc);
   EXPECT_NE(Section(text, "sitemap").find("<li><a href=\"http://h/1\">" + std::string(shown) + "</a>\r\n"),
             std::string::npos)
@@ -409,10 +430,12 @@ TEST_F(ReportTest, TitlesAndNamesShowTheirReferencesDecodedAndEscapedOnce) {
 TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel) {
   auto doc = NewDoc();
   doc->SetRootUrl("http://h/");
-  CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
-  CLinkInfo* child = Page(*doc, "http://h/c", root, 200);
-  child->m_csTitle = "C";
-  child->m_dwaReferrers.push_back(0);  // as a document file may hold it
+  const CLinkInfo* root = Page(*doc, "http://h/", nullptr, 200);
+  const CLinkInfo* child = Page(*doc, "http://h/c", root, 200);
+  doc->UpdateLink(*child, [&](CLinkInfo& r) {
+    r.m_csTitle = "C";
+    r.m_dwaReferrers.push_back(0);  // as a document file may hold it
+  });
   doc->AddReferrer(root, child);
   EXPECT_NE(
       Report(*doc).find("<a href=\"http://h/\">http://h/</a>\r\n<ul>\r\n"
@@ -420,8 +443,11 @@ TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel
                         "</ul>\r\n\r\n\r\n<p class"),
       std::string::npos);
   // A page at the deepest level: the level below it is beyond every record's depth.
-  root->m_csTitle = "R";
-  root->m_nLevel = child->m_nLevel = 32767;
+  doc->UpdateLink(*root, [](CLinkInfo& r) {
+    r.m_csTitle = "R";
+    r.m_nLevel = 32767;
+  });
+  doc->UpdateLink(*child, [](CLinkInfo& r) { r.m_nLevel = 32767; });
   EXPECT_NE(Report(*doc).find("<a href=\"http://h/\">R</a>\r\n\r\n\r\n<p class"), std::string::npos);
 }
 

@@ -332,9 +332,9 @@ TEST(HostPrefix, LiteralPrefixAgreesWithTheGeneralCase) {
 TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
   auto doc = NewDoc(0, 1);
   ChangeSettings(*doc, [](CheckSettings& s) { s.MaxRetry = 0; });
-  CLinkInfo* a = doc->NewLink("http://down/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc->NewLink("http://down/b", nullptr, REQUEST_GET);
-  CLinkInfo* c = doc->NewLink("http://up/c", nullptr, REQUEST_GET);
+  const CLinkInfo* a = doc->NewLink("http://down/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc->NewLink("http://down/b", nullptr, REQUEST_GET);
+  const CLinkInfo* c = doc->NewLink("http://up/c", nullptr, REQUEST_GET);
   view.rows = {a, b, c};
   view.rowsPerPage = 0;
   view.selectedRow = 0;
@@ -357,22 +357,18 @@ TEST_F(SchedulerTest, HostFailureOfAResultSpreads) {
 TEST_F(SchedulerTest, MailHostOkSpreadsToTheSameDomain) {
   auto doc = NewDoc(0, 1);
   ChangeSettings(*doc, [](CheckSettings& s) { s.MaxRetry = 0; });
-  CLinkInfo* checked = doc->NewLink("mailto:a@example.com", nullptr, REQUEST_GET);
-  CLinkInfo* pending = doc->NewLink("mailto:b@example.com", nullptr, REQUEST_GET);
-  CLinkInfo* failed = doc->NewLink("mailto:c@example.com", nullptr, REQUEST_GET);
-  CLinkInfo* otherCase = doc->NewLink("mailto:d@Example.com", nullptr, REQUEST_GET);
-  CLinkInfo* busy = doc->NewLink("mailto:e@example.com", nullptr, REQUEST_GET);
-  CLinkInfo* noAt = doc->NewLink("mailto:example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* checked = doc->NewLink("mailto:a@example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* pending = doc->NewLink("mailto:b@example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* failed = doc->NewLink("mailto:c@example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* otherCase = doc->NewLink("mailto:d@Example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* busy = doc->NewLink("mailto:e@example.com", nullptr, REQUEST_GET);
+  const CLinkInfo* noAt = doc->NewLink("mailto:example.com", nullptr, REQUEST_GET);
   doc->SetStatus(failed, 12007);
   doc->SetStatus(busy, -1);
-  doc->SetStatus(checked, -1);
-  checked->IncrementAttempts();
-  DocumentTestAccess::AddActive(*doc, checked);
-  ++DocumentTestAccess::ActiveThreads(*doc);
-  FetchRequest r;
-  r.pLink = checked;
-  r.url = checked->GetUrl();
-  FakeWorkers::Finish(*doc, r, STATUS_MAIL_HOST_OK);
+  doc->ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 1u);
+  ASSERT_EQ(workers.started[0].pLink, checked);
+  FakeWorkers::Finish(*doc, workers.started[0], STATUS_MAIL_HOST_OK);
   EXPECT_EQ(pending->m_nStatus, STATUS_MAIL_HOST_OK);
   EXPECT_EQ(failed->m_nStatus, STATUS_MAIL_HOST_OK);
   EXPECT_EQ(otherCase->m_nStatus, 0);

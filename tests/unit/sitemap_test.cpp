@@ -50,12 +50,14 @@ class SitemapTest : public ::testing::Test {
     std::filesystem::remove_all(dir);
   }
 
-  CLinkInfo* Add(CWexoDoc& doc, const std::string& url, CLinkInfo* parent, std::int16_t status,
-                 const std::string& mime = "text/html", const std::string& title = "t") {
-    CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
+  const CLinkInfo* Add(CWexoDoc& doc, const std::string& url, const CLinkInfo* parent, std::int16_t status,
+                       const std::string& mime = "text/html", const std::string& title = "t") {
+    const CLinkInfo* link = doc.NewLink(url, parent, REQUEST_GET);
     doc.SetStatus(link, status);
-    link->m_csMimeType = mime;
-    link->m_csTitle = title;
+    doc.UpdateLink(*link, [&](CLinkInfo& r) {
+      r.m_csMimeType = mime;
+      r.m_csTitle = title;
+    });
     return link;
   }
 
@@ -99,9 +101,11 @@ TEST(EscapeHtml, EntitiesAndHighBytes) {
 TEST_F(SitemapTest, WholeFile) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/dir/");
-  CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
-  root->m_bDateKnown = 1;
-  root->m_tDate = kModified;
+  const CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
+  doc.UpdateLink(*root, [&](CLinkInfo& r) {
+    r.m_bDateKnown = 1;
+    r.m_tDate = kModified;
+  });
   Add(doc, "http://h/dir/a.pdf", root, 200, "application/pdf");
   EXPECT_EQ(Sitemap(doc),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
@@ -127,7 +131,7 @@ TEST_F(SitemapTest, InclusionRules) {
   doc.SetRootUrl("http://h/dir/");
   doc.SetIncludes({"https://h/dir/", "ftp://h/", "file:///site/"});
   doc.SetExcludes({"http://h/dir/private/"});
-  CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   const struct {
     const char* url;
     const char* mime;
@@ -166,7 +170,7 @@ TEST_F(SitemapTest, InclusionRules) {
 TEST_F(SitemapTest, PriorityGoesByTableIndex) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/");
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   Add(doc, "http://h/a.htm", root, 200);
   std::string xml = Sitemap(doc);
   EXPECT_EQ(xml.find("<priority>0.9</priority>"), xml.find("<priority>"));
@@ -195,9 +199,11 @@ TEST_F(SitemapTest, LastModified) {
   for (const auto& c : cases) {
     CWexoDoc doc{host.Context()};
     doc.SetRootUrl("http://h/");
-    CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
-    root->m_bDateKnown = c.known;
-    root->m_tDate = c.date;
+    const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+    doc.UpdateLink(*root, [&](CLinkInfo& r) {
+      r.m_bDateKnown = c.known;
+      r.m_tDate = c.date;
+    });
     const std::string xml = Sitemap(doc);
     EXPECT_NE(xml.find(std::string("<lastmod>") + c.lastmod + "</lastmod>"), std::string::npos) << c.date << xml;
   }
@@ -217,7 +223,7 @@ TEST_F(SitemapTest, LocIsEscaped) {
       {std::string("http://h/n\0n", 12), "http://h/n%00n"},
       {"http://h/100%25", "http://h/100%25"},
   };
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   std::vector<std::string> expected = {"http://h/"};
   for (const auto& c : cases) {
     Add(doc, c.url, root, 200);
@@ -239,7 +245,7 @@ TEST_F(SitemapTest, EmptyOrAllBroken) {
   EXPECT_EQ(Sitemap(doc), empty);
   EXPECT_EQ(Graph(doc), emptyGraph);
 
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 500);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 500);
   Add(doc, "http://h/a.htm", root, 404);
   Add(doc, "http://h/b.htm", root, 12029);
   EXPECT_EQ(Sitemap(doc), empty);
@@ -261,7 +267,7 @@ TEST_F(SitemapTest, GraphNodeNames) {
   };
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/dir/");
-  CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
   std::string expected = "digraph G\r\n{\r\n";
   for (const auto& c : cases) {
     Add(doc, c.url, root, 200);
@@ -274,16 +280,16 @@ TEST_F(SitemapTest, GraphNodeNames) {
 TEST_F(SitemapTest, GraphEdgesOfValidPairsOnly) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/");
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
-  CLinkInfo* a = Add(doc, "http://h/a.htm", root, 200);
-  CLinkInfo* broken = Add(doc, "http://h/broken.htm", root, 404);
-  CLinkInfo* b = Add(doc, "http://h/b.htm", a, 200);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+  const CLinkInfo* a = Add(doc, "http://h/a.htm", root, 200);
+  const CLinkInfo* broken = Add(doc, "http://h/broken.htm", root, 404);
+  const CLinkInfo* b = Add(doc, "http://h/b.htm", a, 200);
   doc.AddReferrer(b, broken);  // from a page that is not 200: no edge
   doc.AddReferrer(b, root);
   Add(doc, "http://h/missing.htm", b, 404);  // a broken target: no edge
   Add(doc, "http://h/skipped.htm", b, STATUS_SKIP_EXTERNAL);
   // A pair held twice by the referrer list is written twice.
-  a->m_dwaReferrers.push_back(root->m_nIndex);
+  doc.UpdateLink(*a, [&](CLinkInfo& r) { r.m_dwaReferrers.push_back(root->m_nIndex); });
   EXPECT_EQ(Graph(doc),
             "digraph G\r\n{\r\n"
             "  \"http://h/\" -> \"a.htm\";\r\n"
@@ -296,7 +302,7 @@ TEST_F(SitemapTest, GraphEdgesOfValidPairsOnly) {
 TEST_F(SitemapTest, LongGraphNamesAreWrittenInPieces) {
   CWexoDoc doc{host.Context()};
   doc.SetRootUrl("http://h/");
-  CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
+  const CLinkInfo* root = Add(doc, "http://h/", nullptr, 200);
   // Multi-byte characters and escapes straddle the cut points.
   std::string tail;
   while (tail.size() < 40000) tail += "\xC3\xA9\"\\abc";

@@ -36,27 +36,31 @@ class TabExportTest : public ::testing::Test {
 
 TEST_F(TabExportTest, RowsAndFields) {
   CWexoDoc doc{host.Context()};
-  CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
   doc.SetStatus(root, 200, "OK");
-  root->m_csMimeType = "text/html";
-  root->m_nSize = 1234;
-  root->m_csTitle = "Home";
-  root->m_bDateKnown = 1;
-  root->m_tDate = 1700000000;  // 14.11.2023 22:13:20 UTC
-  root->m_nLinksOut = 3;
-  root->m_tsDuration = 75;
-  root->m_nDurationMs = 4;
-  InternServerName(root, "nginx");
-  SetCharset(root, "UTF-8");
-  root->m_csDescription = "d";
-  root->m_csKeywords = "k";
-  CLinkInfo* empty = doc.NewLink("http://h/empty", root, REQUEST_GET);
+  doc.UpdateLink(*root, [&](CLinkInfo& r) {
+    r.m_csMimeType = "text/html";
+    r.m_nSize = 1234;
+    r.m_csTitle = "Home";
+    r.m_bDateKnown = 1;
+    r.m_tDate = 1700000000;  // 14.11.2023 22:13:20 UTC
+    r.m_nLinksOut = 3;
+    r.m_tsDuration = 75;
+    r.m_nDurationMs = 4;
+    InternServerName(&r, "nginx");
+    SetCharset(&r, "UTF-8");
+    r.m_csDescription = "d";
+    r.m_csKeywords = "k";
+  });
+  const CLinkInfo* empty = doc.NewLink("http://h/empty", root, REQUEST_GET);
   doc.SetStatus(empty, 200);
-  empty->m_tsDuration = 3723;
-  CLinkInfo* missing = doc.NewLink("http://h/missing", root, REQUEST_HEAD);
+  doc.UpdateLink(*empty, [&](CLinkInfo& r) { r.m_tsDuration = 3723; });
+  const CLinkInfo* missing = doc.NewLink("http://h/missing", root, REQUEST_HEAD);
   doc.SetStatus(missing, 404, "Not Found");
-  missing->m_nSize = 99;
-  missing->m_bDateKnown = 1;
+  doc.UpdateLink(*missing, [&](CLinkInfo& r) {
+    r.m_nSize = 99;
+    r.m_bDateKnown = 1;
+  });
   doc.SetStatus(doc.NewLink("http://x/", root, REQUEST_HEAD), STATUS_SKIP_EXTERNAL);
 
   const std::string path = (dir / "all.txt").string();
@@ -83,10 +87,10 @@ TEST_F(TabExportTest, RowsAndFields) {
 
 TEST_F(TabExportTest, PageMapRowsFollowReferrerOrder) {
   CWexoDoc doc{host.Context()};
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
-  CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
-  CLinkInfo* target = doc.NewLink("http://h/t", c, REQUEST_GET);
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  const CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
+  const CLinkInfo* target = doc.NewLink("http://h/t", c, REQUEST_GET);
   doc.AddReferrer(target, a);
   doc.AddReferrer(target, b);
   const std::string map = (dir / "map.txt").string();
@@ -116,15 +120,17 @@ TEST_F(TabExportTest, FailedWriteKeepsTheOldFile) {
 // bytes, the list shows valid UTF-8 with escapes and character references decoded.
 TEST_F(TabExportTest, ListAndExportShareTheCells) {
   CWexoDoc doc{host.Context()};
-  CLinkInfo* page = doc.NewLink("http://h/caf%C3%A9", nullptr, REQUEST_GET);
+  const CLinkInfo* page = doc.NewLink("http://h/caf%C3%A9", nullptr, REQUEST_GET);
   doc.SetStatus(page, 200, "bad \xFF");
-  SetCharset(page, "windows-1252");
-  page->m_csTitle = "Caf\xE9 &amp; more";
-  page->m_nSize = 7;
-  page->m_bDateKnown = 1;
-  page->m_tDate = 1700000000;
-  CLinkInfo* next = doc.NewLink("http://h/next", page, REQUEST_GET);
-  next->m_tsDuration = 75;
+  doc.UpdateLink(*page, [&](CLinkInfo& r) {
+    SetCharset(&r, "windows-1252");
+    r.m_csTitle = "Caf\xE9 &amp; more";
+    r.m_nSize = 7;
+    r.m_bDateKnown = 1;
+    r.m_tDate = 1700000000;
+  });
+  const CLinkInfo* next = doc.NewLink("http://h/next", page, REQUEST_GET);
+  doc.UpdateLink(*next, [&](CLinkInfo& r) { r.m_tsDuration = 75; });
   const struct {
     const CLinkInfo* link;
     int column;

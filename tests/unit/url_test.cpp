@@ -12,7 +12,9 @@
 #include <set>
 #include <string>
 
+#include "algorithms/Regex.h"
 #include "engine/Application.h"
+#include "engine/SettingPatterns.h"
 #include "platform/CodePage.h"
 #include "unit/support/TestLocale.h"
 
@@ -136,6 +138,32 @@ TEST_F(UrlSettings, ResolveLinkJavascriptOption) {
   // The option is read at every call.
   ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Javascript", "^(javascript):"));
   CheckResolve({B, "javascript:openWin('p.html')", 0, true, "http://a/b/javascript"});
+}
+
+// A pattern is compiled once and again only when its text changes; the settings file is looked
+// at for every use, so a change takes effect at the next one.
+TEST_F(UrlSettings, SettingPatternsAreCompiledOnceAndFollowTheFile) {
+  static constexpr const char* kKeys[] = {"First", "Second"};
+  SettingPatterns patterns(kKeys);
+  auto current = [&] {
+    const auto now = patterns.Current();
+    return std::vector<const Regex*>{now[0].get(), now[1].get()};
+  };
+  EXPECT_EQ(current(), (std::vector<const Regex*>{nullptr, nullptr})) << "no settings: no patterns";
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "First", "^a(b)"));
+  const std::vector<const Regex*> first = current();
+  ASSERT_NE(first[0], nullptr);
+  EXPECT_EQ(first[1], nullptr);
+  EXPECT_EQ(current(), first) << "unchanged texts keep their compiled patterns";
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "Second", "c"));
+  const std::vector<const Regex*> both = current();
+  EXPECT_EQ(both[0], first[0]);
+  ASSERT_NE(both[1], nullptr);
+  std::string subject = "abc";
+  EXPECT_TRUE(patterns.Current()[0]->Match(subject));
+  EXPECT_EQ(patterns.Current()[0]->Group(1), "b");
+  ASSERT_TRUE(CWexoApp().WriteProfileString("Options", "First", ""));
+  EXPECT_EQ(current(), (std::vector<const Regex*>{nullptr, both[1]})) << "an emptied setting has no pattern";
 }
 
 struct CanonCase {

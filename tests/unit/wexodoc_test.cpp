@@ -98,6 +98,10 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
   const SessionIdPatternTexts patterns = ReadSessionIdPatterns(host.app);
   for (std::size_t i = 0; i < sessionKeys.size(); ++i)
     EXPECT_EQ(patterns[i], std::string("pattern of ") + sessionKeys[i]);
+  // So is the javascript: rewrite.
+  ASSERT_EQ(JavascriptPatternKeys().size(), 1u);
+  EXPECT_STREQ(JavascriptPatternKeys()[0], "Javascript");
+  EXPECT_EQ(FindSettingField("Javascript"), nullptr);
   CWexoDoc doc{host.Context()};
   const CheckSettings& s = doc.Settings();
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -198,16 +202,16 @@ TEST_F(DocTest, InternalAndExcluded) {
 TEST_F(DocTest, RecheckBrokenResetsOnlyBrokenIdleRecords) {
   CWexoDoc doc{host.Context()};
   view.Attach(doc);
-  CLinkInfo* ok = doc.NewLink("http://h/ok", nullptr, REQUEST_GET);
+  const CLinkInfo* ok = doc.NewLink("http://h/ok", nullptr, REQUEST_GET);
   doc.SetStatus(ok, 200);
   doc.RecheckBroken();
   EXPECT_EQ(view.schedulePosts, 0) << "nothing broken, nothing posted";
 
-  CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
-  CLinkInfo* inFlight = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
-  CLinkInfo* skipped = doc.NewLink("http://x/", nullptr, REQUEST_GET);
+  const CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
+  const CLinkInfo* inFlight = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
+  const CLinkInfo* skipped = doc.NewLink("http://x/", nullptr, REQUEST_GET);
   doc.SetStatus(broken, 404, "Not Found");
-  broken->m_csMimeType = "text/html";
+  doc.UpdateLink(*broken, [](CLinkInfo& r) { r.m_csMimeType = "text/html"; });
   doc.SetStatus(inFlight, 500);  // its worker has not been handed over yet
   DocumentTestAccess::AddActive(doc, inFlight);
   doc.SetStatus(skipped, STATUS_SKIP_EXTERNAL);
@@ -231,10 +235,10 @@ TEST_F(DocTest, ToggleCheckExternal) {
   view.Attach(doc);
   doc.SetRootUrl("http://h/");
   doc.SetExcludes({"http://h/skip/"});
-  CLinkInfo* internal = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* external = doc.NewLink("http://other/", nullptr, REQUEST_HEAD);
-  CLinkInfo* excluded = doc.NewLink("http://h/skip/x", nullptr, REQUEST_GET);
-  CLinkInfo* busy = doc.NewLink("http://busy/", nullptr, REQUEST_HEAD);
+  const CLinkInfo* internal = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* external = doc.NewLink("http://other/", nullptr, REQUEST_HEAD);
+  const CLinkInfo* excluded = doc.NewLink("http://h/skip/x", nullptr, REQUEST_GET);
+  const CLinkInfo* busy = doc.NewLink("http://busy/", nullptr, REQUEST_HEAD);
   doc.SetStatus(busy, -1);
 
   doc.ToggleCheckExternal();
@@ -272,11 +276,11 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
   EXPECT_TRUE(doc.CanCloseFrame());
   EXPECT_EQ(view.closings, 1);
 
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
-  CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
-  for (CLinkInfo* link : {a, b, c}) {
-    link->m_hThread = std::make_shared<CWorkerThread>();
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  const CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
+  for (const CLinkInfo* link : {a, b, c}) {
+    doc.UpdateLink(*link, [](CLinkInfo& r) { r.m_hThread = std::make_shared<CWorkerThread>(); });
     DocumentTestAccess::AddActive(doc, link);
   }
   c->m_hThread->SetExitCode(0);
@@ -297,9 +301,9 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
 TEST_F(DocTest, ActiveListKeepsStartOrderThroughRemovals) {
   CWexoDoc doc{host.Context()};
   CWexoDoc other{host.Context()};
-  CLinkInfo* stranger = other.NewLink("http://h/stranger", nullptr, REQUEST_GET);
+  const CLinkInfo* stranger = other.NewLink("http://h/stranger", nullptr, REQUEST_GET);
   DocumentTestAccess::AddActive(other, stranger);
-  std::vector<CLinkInfo*> links;
+  std::vector<const CLinkInfo*> links;
   for (int i = 0; i < 300; ++i) {
     links.push_back(doc.NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
     DocumentTestAccess::AddActive(doc, links.back());
@@ -326,7 +330,7 @@ TEST_F(DocTest, ActiveListKeepsStartOrderThroughRemovals) {
   DocumentTestAccess::RemoveActive(doc, links[3]);
   DocumentTestAccess::AddActive(doc, links[3]);
   EXPECT_TRUE(doc.ActiveThreadsMessage().ends_with("http://h/298\nhttp://h/3\n"));
-  for (CLinkInfo* link : links) DocumentTestAccess::RemoveActive(doc, link);
+  for (const CLinkInfo* link : links) DocumentTestAccess::RemoveActive(doc, link);
   EXPECT_TRUE(DocumentTestAccess::Active(doc).empty());
   EXPECT_TRUE(other.IsActive(stranger));
 }
@@ -341,13 +345,13 @@ TEST_F(DocTest, OnCloseDocumentTellsTheList) {
 
 TEST_F(DocTest, CloseAllHandlesTakesEachHandleOnce) {
   CWexoDoc doc{host.Context()};
-  CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
-  a->m_hInternet = 0xdead0001;  // not a live session: closing it is passed over
+  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
+  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
+  doc.UpdateLink(*a, [](CLinkInfo& r) { r.m_hInternet = 0xdead0001; });  // not a live session: passed over
   doc.CloseAllHandles();
   EXPECT_EQ(a->m_hInternet, 0u);
   EXPECT_EQ(b->m_hInternet, 0u);
-  EXPECT_EQ(a->TakeInternetHandle(), 0u);
+  doc.UpdateLink(*a, [](CLinkInfo& r) { EXPECT_EQ(r.TakeInternetHandle(), 0u); });
 }
 
 TEST(UrlMap, FindSetDuplicatesAndGrowth) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/LinkInfo.h"
-#include "engine/WexoDoc.h"
+#include "engine/LinkTable.h"
 
 int SortColumnKey = 0;
 
@@ -19,7 +19,7 @@ constexpr std::int32_t kWaiting = -2;
 
 int Sign(std::int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
-int CompareAscending(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int column) {
+int CompareAscending(const LinkTable& table, const CLinkInfo& a, const CLinkInfo& b, int column) {
   auto text = [](const std::string& x, const std::string& y) { return ::strcasecmp(x.c_str(), y.c_str()); };
   switch (column) {
     case kColumnStatus: {
@@ -49,23 +49,21 @@ int CompareAscending(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b
     case kColumnKeywords: return text(a.m_csKeywords, b.m_csKeywords);
     default: break;
   }
-  return text(doc.GetUrl(a.m_nIndex), doc.GetUrl(b.m_nIndex));
+  return text(table.GetUrl(a.m_nIndex), table.GetUrl(b.m_nIndex));
 }
 
 }  // namespace
 
-int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int key) {
-  if (key < 0) return CompareAscending(doc, b, a, -key - 1);
-  return CompareAscending(doc, a, b, key - 1);
+int CompareLinks(const LinkTable& table, const CLinkInfo& a, const CLinkInfo& b, int key) {
+  if (key < 0) return CompareAscending(table, b, a, -key - 1);
+  return CompareAscending(table, a, b, key - 1);
 }
 
-LinkRows::LinkRows(const CWexoDoc& doc) : m_doc(doc) {}
-
-bool LinkRows::ShowsOnlyBroken() const { return m_doc.Settings().ShowBrokenOnly != 0; }
+LinkRows::LinkRows(const LinkTable& table) : m_table(table) {}
 
 const CLinkInfo* LinkRows::RecordAt(long row) const {
   if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) return nullptr;
-  return m_doc.GetLink(m_rows[static_cast<std::size_t>(row)]);
+  return m_table.GetLink(m_rows[static_cast<std::size_t>(row)]);
 }
 
 long LinkRows::RowOf(const CLinkInfo& link) const {
@@ -81,7 +79,7 @@ void LinkRows::Select(long row) {
   m_selected = row >= 0 && static_cast<std::size_t>(row) < m_rows.size() ? m_rows[static_cast<std::size_t>(row)] : -1;
 }
 
-void LinkRows::CoverTable() { m_rowOf.resize(m_doc.GetLinkCount(), -1); }
+void LinkRows::CoverTable() { m_rowOf.resize(m_table.GetLinkCount(), -1); }
 
 void LinkRows::IndexFrom(std::size_t from) {
   CoverTable();
@@ -89,11 +87,11 @@ void LinkRows::IndexFrom(std::size_t from) {
   if (SelectedRow() < 0) m_selected = -1;
 }
 
-bool LinkRows::RecordsAdded(std::size_t first, std::size_t count) {
+bool LinkRows::RecordsAdded(std::size_t first, std::size_t count, bool brokenOnly) {
   CoverTable();
-  if (ShowsOnlyBroken()) return false;
+  if (brokenOnly) return false;
   for (std::size_t i = first; i < first + count; ++i) {
-    if (m_doc.GetLink(i)->m_nLevel == 0) {
+    if (m_table.GetLink(i)->m_nLevel == 0) {
       m_roots.push_back(static_cast<std::uint32_t>(i));
       m_rowOf[i] = kWaiting;
       continue;
@@ -157,18 +155,17 @@ void LinkRows::Clear() {
   m_rows.clear();
   m_wanted.clear();
   m_roots.clear();
-  m_rowOf.assign(m_doc.GetLinkCount(), -1);
+  m_rowOf.assign(m_table.GetLinkCount(), -1);
   m_selected = -1;
 }
 
-void LinkRows::Rebuild() {
-  const bool brokenOnly = ShowsOnlyBroken();
+void LinkRows::Rebuild(bool brokenOnly) {
   const std::int64_t selected = m_selected;
   Clear();
   m_selected = selected;
-  m_rows.reserve(m_doc.GetLinkCount());
-  for (std::size_t i = 0; i < m_doc.GetLinkCount(); ++i)
-    if (!brokenOnly || m_doc.GetLink(i)->IsBroken()) m_rows.push_back(static_cast<std::uint32_t>(i));
+  m_rows.reserve(m_table.GetLinkCount());
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i)
+    if (!brokenOnly || m_table.GetLink(i)->IsBroken()) m_rows.push_back(static_cast<std::uint32_t>(i));
   SortColumnKey = 0;
   IndexFrom(0);
 }
@@ -178,7 +175,7 @@ void LinkRows::SortByColumn(int column) {
   int key = column + 1;
   if (SortColumnKey == key) key = -(column + 1);
   std::stable_sort(m_rows.begin(), m_rows.end(), [this, key](std::uint32_t a, std::uint32_t b) {
-    return CompareLinks(m_doc, *m_doc.GetLink(a), *m_doc.GetLink(b), key) < 0;
+    return CompareLinks(m_table, *m_table.GetLink(a), *m_table.GetLink(b), key) < 0;
   });
   SortColumnKey = key;
   IndexFrom(0);

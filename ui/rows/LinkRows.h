@@ -13,11 +13,11 @@
 #include "engine/LinkColumns.h"
 
 class CLinkInfo;
-class CWexoDoc;
+class LinkTable;
 
-// Ascending order of two records on a column; key is column + 1 (ascending) or -(column + 1)
-// (descending). Negative, 0 or positive.
-int CompareLinks(const CWexoDoc& doc, const CLinkInfo& a, const CLinkInfo& b, int key);
+// Ascending order of two records of a table on a column; key is column + 1 (ascending) or
+// -(column + 1) (descending). Negative, 0 or positive.
+int CompareLinks(const LinkTable& table, const CLinkInfo& a, const CLinkInfo& b, int key);
 
 // The sort key shared by every list: 0 unsorted, column + 1 ascending, -(column + 1)
 // descending.
@@ -25,7 +25,7 @@ extern int SortColumnKey;
 
 class LinkRows {
  public:
-  explicit LinkRows(const CWexoDoc& doc);
+  explicit LinkRows(const LinkTable& table);
 
   std::size_t Count() const { return m_rows.size(); }
   // The record of a row; nullptr outside the rows.
@@ -40,9 +40,9 @@ class LinkRows {
 
   // Records [first, first + count) were appended to the table. Links found on pages get their
   // rows at the end at once; roots (level 0, from a URL list by the thousand) wait to go on
-  // top together (PlaceRoots). False, and no row, while only broken records are shown: new
-  // records then wait for the next Rebuild.
-  bool RecordsAdded(std::size_t first, std::size_t count);
+  // top together (PlaceRoots). False, and no row, while only broken records are shown
+  // (brokenOnly): new records then wait for the next Rebuild.
+  bool RecordsAdded(std::size_t first, std::size_t count, bool brokenOnly);
   bool RootsWaiting() const { return !m_roots.empty(); }
   // The waiting roots go on top, the newest first. False when none waited.
   bool PlaceRoots();
@@ -57,21 +57,20 @@ class LinkRows {
   bool Remove(const CLinkInfo& link);
   // Every row goes, and every record waiting for one; the records stay.
   void Clear();
-  // Every record in table order gets a row, or only the broken ones while only broken
-  // records are shown; every list is unsorted afterwards.
-  void Rebuild();
+  // Every record in table order gets a row, or only the broken ones (brokenOnly); every list
+  // is unsorted afterwards.
+  void Rebuild(bool brokenOnly);
   // As a click on a column's header: ascending, or descending when the list is sorted
   // ascending on that column already. Rows that compare equal keep their order.
   void SortByColumn(int column);
 
  private:
-  bool ShowsOnlyBroken() const;
   // The record-to-row index covers every record of the table.
   void CoverTable();
   // The record-to-row index of rows [from, end) is set again.
   void IndexFrom(std::size_t from);
 
-  const CWexoDoc& m_doc;
+  const LinkTable& m_table;
   std::vector<std::uint32_t> m_rows;    // record index of each row
   std::vector<std::int32_t> m_rowOf;    // row of each record; -1 none, kWaiting waits for one
   std::vector<std::uint32_t> m_wanted;  // records waiting for a row in the next batch
