@@ -164,7 +164,7 @@ void BM_ParseCss(benchmark::State& state, const PageCase& sheet) {
   for (auto _ : state) {
     state.PauseTiming();
     auto table = std::make_unique<PageTable>(sheet);
-    table->result.pLink->m_csMimeType = "text/css";
+    table->doc->UpdateLink(*table->result.pLink, [](CLinkInfo& link) { link.m_csMimeType = "text/css"; });
     std::string work = text;
     state.ResumeTiming();
     table->doc->ParseCss(table->result, work, 0);

@@ -68,7 +68,7 @@ void RemoveComments(std::string& text) {
 }  // namespace
 
 void CWexoDoc::ParseCss(const FetchResult& result, std::string& text, unsigned codePage) {
-  CLinkInfo* page = result.pLink;
+  const CLinkInfo* page = result.pLink;
   auto add = [&](std::string link) {
     if (!link.empty()) ResolveLink(result.csUrl, link, codePage);
     // A reference to a place in the sheet's own document (an SVG paint server) is no link.

@@ -23,7 +23,7 @@ struct FetchSettings : CheckSettings {
 };
 
 struct FetchRequest {
-  CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
+  const CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
   IUiThread* ui = nullptr;     // receives the hand-over
   IWexoHost* host = nullptr;   // the credential and certificate dialogs; nullptr: none
   std::string url;

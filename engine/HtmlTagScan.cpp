@@ -104,8 +104,9 @@ bool CommentCloses(int& run, char c) {
 
 class HtmlTagScan {
  public:
-  HtmlTagScan(CWexoDoc& doc, const FetchResult& result, platform::LineReader& file)
-      : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
+  // page is the writable record of result.pLink.
+  HtmlTagScan(CWexoDoc& doc, CLinkInfo& page, const FetchResult& result, platform::LineReader& file)
+      : m_doc(doc), m_result(result), m_page(&page), m_file(file), m_base(result.csUrl) {}
 
   void Run() {
     while (!m_eof && ReadRaw()) {
@@ -497,5 +498,5 @@ class HtmlTagScan {
 
 void CWexoDoc::ScanHtml(const FetchResult& result, platform::LineReader& file) {
   if (!result.pLink) return;
-  HtmlTagScan(*this, result, file).Run();
+  HtmlTagScan(*this, *m_table.Mutable(*result.pLink), result, file).Run();
 }

@@ -64,8 +64,7 @@ bool CWexoDoc::StartUrlList() {
     NewLink(url, nullptr, REQUEST_GET);
   }
   file.Close();
-  m_bPaused = false;
-  m_bRunning = true;
+  MarkRunning();
   if (m_pUi) m_pUi->PostSchedule();
   return true;
 }
@@ -118,8 +117,7 @@ void CWexoDoc::StartAtRoot(std::string root, bool post, const std::string& postD
     for (std::string& s : m_saInclude) s = ToLowerInCodePage(s, 0);
     for (std::string& s : m_saExclude) s = ToLowerInCodePage(s, 0);
   }
-  m_bPaused = false;
-  m_bRunning = true;
+  MarkRunning();
   if (App().m_bRetryBroken) RecheckBroken();
   if (m_pUi) m_pUi->PostSchedule();
 }

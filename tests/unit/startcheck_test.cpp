@@ -44,7 +44,7 @@ TEST_F(StartCheckTest, CommandLineRootWithoutProfile) {
   EXPECT_EQ(doc->Settings().AskPassword, 0);
   EXPECT_EQ(doc->Settings().MaxLevel, 4);
   EXPECT_TRUE(doc->Includes().empty());
-  EXPECT_TRUE(DocumentTestAccess::Running(*doc));
+  EXPECT_TRUE(doc->IsRunning());
   EXPECT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.schedulePosts, 1);
 }
