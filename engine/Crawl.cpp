@@ -125,7 +125,7 @@ bool Crawl::StartFetch(CLinkInfo& link, const RequestFiller& fill) {
 
   FetchRequest request;
   request.pLink = &link;
-  request.url = link.GetUrl();
+  request.url = m_table.GetUrl(link.m_nIndex);
   if (!link.m_dwaReferrers.empty()) request.referrerUrl = m_table.GetUrl(link.m_dwaReferrers.front());
   request.postData = link.m_csPostData;
   request.requestKind = link.m_wRequestKind;

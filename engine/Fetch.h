@@ -24,8 +24,8 @@ struct FetchSettings : CheckSettings {
 
 struct FetchRequest {
   const CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
-  IUiThread* ui = nullptr;     // receives the hand-over
-  IWexoHost* host = nullptr;   // the credential and certificate dialogs; nullptr: none
+  IUiThread* ui = nullptr;           // receives the hand-over
+  IWexoHost* host = nullptr;         // the credential and certificate dialogs; nullptr: none
   std::string url;
   std::string referrerUrl;  // the first referrer's URL, "" when none
   std::string postData;
