@@ -26,7 +26,7 @@ void BM_TickAndPump(benchmark::State& state) {
   })};
   view.Attach(doc);
   doc.SetRootUrl("http://h/");
-  DocumentTestAccess::Running(doc) = true;
+  doc.MarkRunning();
   const auto records = static_cast<std::size_t>(state.range(0));
   for (std::size_t i = 0; i < records; ++i) doc.NewLink("http://h/p" + std::to_string(i), nullptr, REQUEST_GET);
   std::size_t handled = 0;

@@ -254,8 +254,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
 
   // Everything is read and checked first; the document changes only once the whole file
   // has proved sound.
-  if (m_nActiveThreads != 0 || !m_paActive.empty() || !m_paFinished.empty())
-    ar.Fail("the document still has workers running");
+  if (!m_crawl.IsIdle()) ar.Fail("the document still has workers running");
   std::vector<std::string> urls = ar.ReadStringArray();
   const std::uint64_t count = ar.ReadCount(kMinRecordBytes);
   if (count != urls.size())
@@ -295,7 +294,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
   }
 
   CheckSettings settings = m_settings;
-  std::int64_t elapsed = m_nElapsed;
+  std::int64_t elapsed = m_crawl.GetElapsedSeconds();
   LoadSettings(ar, version, settings, elapsed);
 
   std::vector<std::string> redirectSources = ar.ReadStringArray();
@@ -318,13 +317,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
   // --- apply ---
   for (std::size_t i = 0; i < links.size(); ++i) AttachTexts(links[i].get(), texts[i]);
   m_table.Restore(std::move(urls), std::move(links), this);
-  m_pendingIndex.clear();
-  m_inPendingIndex.assign(m_table.GetLinkCount(), false);
-  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-    if (m_table.GetLink(i)->m_nStatus != STATUS_PENDING) continue;
-    m_inPendingIndex[i] = true;
-    m_pendingIndex.push_back(static_cast<std::uint32_t>(i));
-  }
+  m_crawl.RebuildPending();
 
   // The file's settings where it has them; Threads stays as the settings file gives it.
   const std::int16_t threads = m_settings.Threads;
@@ -334,7 +327,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
   m_settings.ShowBrokenOnly = showBrokenOnly;
   // A reopened check never mails its report.
   if (version > 2) m_settings.EMail = 0;
-  m_nElapsed = elapsed;
+  m_crawl.SetElapsedSeconds(elapsed);
   m_csRootUrl = std::move(rootUrl);
   m_saRedirectSources = std::move(redirectSources);
   m_saRedirectTargets = std::move(redirectTargets);
@@ -344,10 +337,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
     m_saExclude = std::move(exclude);
   }
 
-  m_nActiveThreads = 0;
-  m_bPaused = false;
-  m_bRunning = true;
-  m_bFinished = false;
+  m_crawl.MarkRunning();
   NotifyTableReset();
   if (m_pUi) m_pUi->PostSchedule();
 }
@@ -421,8 +411,7 @@ bool CWexoDoc::OnOpenDocument(const std::string& path) {
   }
   if (App().m_bBatch) {
     m_bBatch = true;
-    m_bPaused = false;
-    m_bRunning = true;
+    MarkRunning();
     RecheckBroken();
     // A broken-only list loses every row: the broken records are pending again.
     if (m_settings.ShowBrokenOnly) NotifyTableReset();

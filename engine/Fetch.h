@@ -23,9 +23,9 @@ struct FetchSettings : CheckSettings {
 };
 
 struct FetchRequest {
-  CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
-  IUiThread* ui = nullptr;     // receives the hand-over
-  IWexoHost* host = nullptr;   // the credential and certificate dialogs; nullptr: none
+  const CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
+  IUiThread* ui = nullptr;           // receives the hand-over
+  IWexoHost* host = nullptr;         // the credential and certificate dialogs; nullptr: none
   std::string url;
   std::string referrerUrl;  // the first referrer's URL, "" when none
   std::string postData;

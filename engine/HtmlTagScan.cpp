@@ -113,8 +113,9 @@ void AppendAll(std::vector<std::string>& to, std::vector<std::string>& from) {
 
 class HtmlTagScan {
  public:
-  HtmlTagScan(CWexoDoc& doc, const FetchResult& result, platform::LineReader& file)
-      : m_doc(doc), m_result(result), m_page(result.pLink), m_file(file), m_base(result.csUrl) {}
+  // page is the writable record of result.pLink.
+  HtmlTagScan(CWexoDoc& doc, CLinkInfo& page, const FetchResult& result, platform::LineReader& file)
+      : m_doc(doc), m_result(result), m_page(&page), m_file(file), m_base(result.csUrl) {}
 
   // Scans the page. Its anchors and fragments reach its record in one change at the end,
   // also when the scan stops early or runs out of memory.
@@ -535,5 +536,5 @@ class HtmlTagScan {
 
 void CWexoDoc::ScanHtml(const FetchResult& result, platform::LineReader& file) {
   if (!result.pLink) return;
-  HtmlTagScan(*this, result, file).Run();
+  HtmlTagScan(*this, *m_table.Mutable(*result.pLink), result, file).Run();
 }

@@ -78,16 +78,17 @@ class CLinkInfo {
   bool IsBroken() const { return IsBrokenStatus(m_nStatus); }
 
   // Takes the session handle out of the record; whoever gets a non-zero value closes it.
-  // Any thread: the worker stores the handle, the stop command and the pump take it.
-  platform::HINTERNET TakeInternetHandle() { return m_hInternet.exchange(0, std::memory_order_acq_rel); }
+  // Any thread: the worker stores the handle, the stop command and the pump take it. The
+  // handle is the one member a worker touches, so it can be reached through a const record.
+  platform::HINTERNET TakeInternetHandle() const { return m_hInternet.exchange(0, std::memory_order_acq_rel); }
 
   std::vector<std::uint32_t> m_dwaReferrers;
   // The records this page links to (see CWexoDoc::GetTargets); rebuilt when a file is loaded.
   mutable std::vector<std::uint32_t> m_dwaTargets;
   mutable bool m_bTargetsInOrder = true;
   std::uint32_t m_nIndex = 0;
-  // The record's place in its document's active list (CWexoDoc::IsActive); kNotActive when
-  // it has none.
+  // The record's place in its crawl's active list (Crawl::IsActive); kNotActive when it has
+  // none.
   static constexpr std::uint32_t kNotActive = 0xFFFFFFFFu;
   std::uint32_t m_nActiveSlot = kNotActive;
   std::uint16_t m_wRequestKind = REQUEST_GET;
@@ -106,7 +107,7 @@ class CLinkInfo {
   std::string m_csStatusText;
   std::vector<std::string> m_saAnchors;
   std::vector<std::string> m_saFragments;
-  std::atomic<platform::HINTERNET> m_hInternet{0};
+  mutable std::atomic<platform::HINTERNET> m_hInternet{0};
   std::uint32_t m_nLinksOut = 0;
   const CWexoDoc* m_pDoc = nullptr;  // the table that holds the record's URL
   // Shared with the running worker, which sets its exit code; the rest of the record is
@@ -137,7 +138,7 @@ struct FetchResult {
   FetchResult& operator=(const FetchResult& other);
   ~FetchResult();
 
-  const CLinkInfo* pLink = nullptr;
+  const CLinkInfo* pLink = nullptr;  // the record fetched; written only through its table
   std::string csUrl;
   std::string csRedirectTarget;
   std::uint16_t wRedirectCode = 0;

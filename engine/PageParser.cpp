@@ -64,7 +64,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (!link) return;
   const std::int16_t status = link->m_nStatus;
 
-  if (!m_bPaused && link->GetAttempts() <= static_cast<std::uint16_t>(m_settings.MaxRetry) && !NeverRetried(status)) {
+  if (!IsPaused() && link->GetAttempts() <= static_cast<std::uint16_t>(m_settings.MaxRetry) && !NeverRetried(status)) {
     ResetRecord(link);
     // A failed fetch keeps no body, but a stray temporary file must not stay behind.
     if (result.bBodyIsTemp && !result.csBodyFile.empty() && IsInTempDir(result.csBodyFile))
@@ -144,8 +144,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       if (result.body) {
         file.OpenText(result.body, result.csUrl);
       } else if (!file.Open(result.csBodyFile)) {
-        const bool paused = m_bPaused;
-        m_bPaused = true;
+        const bool paused = IsPaused();
+        SetPaused(true);
         char buffer[4096];
         std::snprintf(buffer, sizeof buffer,
                       "Internal error: Could not open %s '%s' to read content of URL '%s', cause: %s",
@@ -153,7 +153,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
                       platform::FileErrorText(file.ErrorNumber()).c_str());
         Host().MessageBox(buffer, BoxKind::Error);
         Host().RaiseExitCode(kExitFailed);
-        m_bPaused = paused;
+        SetPaused(paused);
         SetStatus(link, 2, buffer);
         return;
       }

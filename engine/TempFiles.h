@@ -37,5 +37,8 @@ std::string ReportFileCreateError(const std::string& fileName, int err);
 // files) it returns false with a one-line reason in error and the errno value in *osError.
 bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError = nullptr);
 
+// The path begins with the private temporary folder.
+bool IsInTempDir(const std::string& path);
+
 // The trace log "wexolog.txt" in the temporary folder; "" when that folder cannot be used.
 std::string GetLogFilePath();

@@ -1,16 +1,14 @@
 #include "engine/WexoDoc.h"
 
-#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 
 #include "engine/Application.h"
 #include "engine/Clock.h"
+#include "engine/FetchWorker.h"
 #include "platform/InetHandle.h"
 
 namespace {
-
-bool Startable(const CLinkInfo* link) { return link->m_nStatus == 0 && !link->m_bInJar; }
 
 bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -35,14 +33,15 @@ std::string GetDomain(std::string_view url) {
   return std::string(key);
 }
 
-CWexoDoc::CWexoDoc(const EngineContext& context) : m_ctx(context) { m_settings = ReadCheckSettings(*m_ctx.app); }
-
-CWexoDoc::~CWexoDoc() {
-  // Results that were never parsed still own their temporary bodies.
-  for (const auto& result : m_paFinished)
-    if (result && result->bBodyIsTemp && !result->csBodyFile.empty() && IsInTempDir(result->csBodyFile))
-      ::unlink(result->csBodyFile.c_str());
+CWexoDoc::CWexoDoc(const EngineContext& context)
+    : m_ctx(context),
+      m_crawl(m_table, m_ctx.launcher ? m_ctx.launcher : WorkerLauncher(LaunchFetchWorker),
+              m_ctx.clock ? m_ctx.clock : Crawl::Clock(NowSeconds)) {
+  m_settings = ReadCheckSettings(*m_ctx.app);
+  m_crawl.SetWorkerCountListener([this](int) { NotifyStatusText(); });
 }
+
+CWexoDoc::~CWexoDoc() = default;
 
 void CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer) {
   m_pUi = ui;
@@ -53,24 +52,17 @@ void CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver
 
 std::int64_t CWexoDoc::Now() const { return m_ctx.clock ? m_ctx.clock() : NowSeconds(); }
 
-std::int64_t CWexoDoc::GetElapsedSeconds() const {
-  return m_nActiveThreads > 0 ? m_nElapsed + Now() - m_tCrawlStart : m_nElapsed;
-}
-
 const CLinkInfo* CWexoDoc::NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind) {
   CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind, this);
-  NotePending(link);
+  m_crawl.NotePending(*link);
   return link;
 }
 
 void CWexoDoc::SetStatus(const CLinkInfo* link, std::int16_t code, const std::string& text) {
-  const std::int16_t old = m_table.SetStatus(*m_table.Mutable(*link), code, text);
-  if (code == STATUS_PENDING && old != STATUS_PENDING) NotePending(link);
+  m_crawl.SetStatus(*link, code, text);
 }
 
-void CWexoDoc::ResetRecord(const CLinkInfo* link) {
-  if (m_table.Reset(*m_table.Mutable(*link)) != STATUS_PENDING) NotePending(link);
-}
+void CWexoDoc::ResetRecord(const CLinkInfo* link) { m_crawl.ResetRecord(*link); }
 
 void CWexoDoc::AddReferrer(const CLinkInfo* target, const CLinkInfo* page) {
   m_table.AddReferrer(*m_table.Mutable(*target), *m_table.Mutable(*page));
@@ -120,28 +112,16 @@ void CWexoDoc::ToggleShowBrokenOnly() {
 }
 
 void CWexoDoc::StartRunning() {
-  m_bRunning = true;
-  m_bFinished = false;
-  m_bPaused = false;
+  m_crawl.MarkRunning();
   NotifyRowsChanged();
   if (m_pUi) m_pUi->PostSchedule();
 }
 
-void CWexoDoc::Pause() {
-  m_bRunning = false;
-  m_bPaused = true;
-}
+void CWexoDoc::Pause() { m_crawl.Pause(); }
 
 void CWexoDoc::Continue() {
-  m_bPaused = false;
-  m_bRunning = true;
-  m_bFinished = false;
+  m_crawl.MarkRunning();
   if (m_pUi) m_pUi->PostSchedule();
-}
-
-void CWexoDoc::MarkFinished() {
-  m_bRunning = false;
-  m_bFinished = true;
 }
 
 void CWexoDoc::CountAllFinished() {
@@ -152,20 +132,12 @@ void CWexoDoc::CountAllFinished() {
 }
 
 void CWexoDoc::RecheckBroken() {
-  bool any = false;
-  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-    const CLinkInfo* link = m_table.GetLink(i);
-    // A record whose worker has not been handed over yet already shows its final status;
-    // resetting it now would start a second worker on it.
-    if (link->IsBroken() && !IsActive(link)) SetStatus(link, STATUS_PENDING, std::string());
-    if (link->m_nStatus == 0) any = true;
-  }
-  if (any) StartRunning();
+  if (m_crawl.RequeueBroken()) StartRunning();
 }
 
 void CWexoDoc::CloseAllHandles() {
   for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-    const platform::HINTERNET h = Record(i)->TakeInternetHandle();
+    const platform::HINTERNET h = m_table.GetLink(i)->TakeInternetHandle();
     if (h) platform::InternetCloseHandle(h);
   }
 }
@@ -173,76 +145,33 @@ void CWexoDoc::CloseAllHandles() {
 void CWexoDoc::ToggleCheckExternal() {
   m_settings.CheckExternal = !m_settings.CheckExternal;
   if (m_settings.CheckExternal) {
-    bool any = false;
-    for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-      const CLinkInfo* link = m_table.GetLink(i);
-      if (link->m_nStatus == STATUS_SKIP_EXTERNAL) SetStatus(link, STATUS_PENDING, std::string());
-      if (link->m_nStatus == 0) any = true;
-    }
-    if (any) StartRunning();
+    if (m_crawl.RequeueSkippedExternal()) StartRunning();
   } else {
-    for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
-      const CLinkInfo* link = m_table.GetLink(i);
-      if (link->m_nStatus != 0) continue;
-      const std::string& url = m_table.GetUrl(i);
-      if (!IsInternal(url) || IsExcluded(url)) SetStatus(link, STATUS_SKIP_EXTERNAL, std::string());
-    }
+    m_crawl.SkipPendingOutside([this](const std::string& url) { return !IsInternal(url) || IsExcluded(url); });
     NotifyRowsChanged();
   }
-}
-
-void CWexoDoc::AddActive(CLinkInfo* link) {
-  if (IsActive(link)) return;
-  link->m_nActiveSlot = static_cast<std::uint32_t>(m_paActive.size());
-  m_paActive.push_back(link);
-}
-
-void CWexoDoc::RemoveActive(CLinkInfo* link) {
-  if (!IsActive(link)) return;
-  m_paActive[link->m_nActiveSlot] = nullptr;
-  link->m_nActiveSlot = CLinkInfo::kNotActive;
-  ++m_nActiveHoles;
-  while (!m_paActive.empty() && !m_paActive.back()) {
-    m_paActive.pop_back();
-    --m_nActiveHoles;
-  }
-  // Closing up costs the list's length, paid for by the removals that made its holes.
-  if (m_nActiveHoles < 64 || 2 * m_nActiveHoles < m_paActive.size()) return;
-  std::size_t kept = 0;
-  for (CLinkInfo* active : m_paActive) {
-    if (!active) continue;
-    active->m_nActiveSlot = static_cast<std::uint32_t>(kept);
-    m_paActive[kept++] = active;
-  }
-  m_paActive.resize(kept);
-  m_nActiveHoles = 0;
-}
-
-bool CWexoDoc::IsActive(const CLinkInfo* link) const {
-  return link->m_nActiveSlot < m_paActive.size() && m_paActive[link->m_nActiveSlot] == link;
 }
 
 std::string CWexoDoc::ActiveThreadsMessage() const {
   std::string text =
       "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
       "Active threads: \n\n";
-  for (const CLinkInfo* link : m_paActive) {
-    if (!link) continue;
-    text += link->GetUrl();
+  m_crawl.ForEachActive([&text](const CLinkInfo& link) {
+    text += link.GetUrl();
     // Only a thread that has ended has an exit code to show; a running one shows its URL alone.
-    if (link->m_hThread && link->m_hThread->GetExitCode() != CWorkerThread::kStillActive) {
+    if (link.m_hThread && link.m_hThread->GetExitCode() != CWorkerThread::kStillActive) {
       char status[32];
       std::snprintf(status, sizeof status, "\t\t(Thread Status: %lx)",
-                    static_cast<unsigned long>(link->m_hThread->GetExitCode()));
+                    static_cast<unsigned long>(link.m_hThread->GetExitCode()));
       text += status;
     }
     text += "\n";
-  }
+  });
   return text;
 }
 
 bool CWexoDoc::CanCloseFrame() {
-  if (m_nActiveThreads == 0) {
+  if (m_crawl.GetActiveThreadCount() == 0) {
     if (m_pObserver) m_pObserver->DocumentClosing();
     return true;
   }
@@ -254,36 +183,4 @@ bool CWexoDoc::OnFileClose() { return CanCloseFrame(); }
 
 void CWexoDoc::OnCloseDocument() {
   if (m_pObserver) m_pObserver->DocumentClosing();
-}
-
-void CWexoDoc::NotePending(const CLinkInfo* link) {
-  const std::uint32_t index = link->m_nIndex;
-  if (m_inPendingIndex.size() <= index) m_inPendingIndex.resize(index + 1 + index / 2, false);
-  if (m_inPendingIndex[index]) return;
-  m_inPendingIndex[index] = true;
-  m_pendingIndex.push_back(index);
-}
-
-CLinkInfo* CWexoDoc::DrawPending() {
-  while (!m_pendingIndex.empty()) {
-    std::uniform_int_distribution<std::size_t> pick(0, m_pendingIndex.size() - 1);
-    const std::size_t at = pick(m_random);
-    const std::uint32_t index = m_pendingIndex[at];
-    if (index < m_table.GetLinkCount() && Startable(m_table.GetLink(index))) return Record(index);
-    // No longer a candidate: drop it; it comes back when its status returns to 0.
-    m_pendingIndex[at] = m_pendingIndex.back();
-    m_pendingIndex.pop_back();
-    m_inPendingIndex[index] = false;
-  }
-  return nullptr;
-}
-
-bool CWexoDoc::AnyStartablePending() {
-  while (!m_pendingIndex.empty()) {
-    const std::uint32_t index = m_pendingIndex.back();
-    if (index < m_table.GetLinkCount() && Startable(m_table.GetLink(index))) return true;
-    m_pendingIndex.pop_back();
-    m_inPendingIndex[index] = false;
-  }
-  return false;
 }

@@ -7,26 +7,23 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/CheckSettings.h"
+#include "engine/Crawl.h"
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
 #include "engine/LinkTable.h"
+#include "engine/TempFiles.h"
 #include "platform/TextFile.h"
 
 namespace platform {
 class CArchive;
 }
-
-// The path begins with the private temporary folder.
-bool IsInTempDir(const std::string& path);
 
 // The key that DomainMatch compares: the last two labels of an http or https host.
 std::string GetDomain(std::string_view url);
@@ -101,31 +98,35 @@ class CWexoDoc {
   CWexoApp& App() const { return *m_ctx.app; }
   std::int64_t Now() const;
 
-  bool IsPaused() const { return m_bPaused; }
-  bool IsRunning() const { return m_bRunning; }
-  bool IsFinished() const { return m_bFinished; }
+  // The crawl's state, read-only: its workers, queued results and running state.
+  const Crawl& GetCrawl() const { return m_crawl; }
+  bool IsPaused() const { return m_crawl.IsPaused(); }
+  bool IsRunning() const { return m_crawl.IsRunning(); }
+  bool IsFinished() const { return m_crawl.IsFinished(); }
   bool IsBatch() const { return m_bBatch; }
-  void SetPaused(bool paused) { m_bPaused = paused; }
+  void SetPaused(bool paused) { m_crawl.SetPaused(paused); }
   void SetBatch(bool batch) { m_bBatch = batch; }
   // Running again after a command produced pending records: posts a scheduler tick.
   void StartRunning();
+  // Running, neither paused nor finished; posts nothing (the caller posts the first tick).
+  void MarkRunning() { m_crawl.MarkRunning(); }
+  // The check has ended: ticks start nothing until it runs again.
+  void MarkFinished() { m_crawl.MarkFinished(); }
   // The view's pause (no new workers start; running ones finish) and continue (a scheduler
   // tick is posted).
   void Pause();
   void Continue();
-  // The check has ended: nothing runs until a command produces pending records again.
-  void MarkFinished();
   // The end of an interactive check: every record counts as finished, and the status bar
   // and the visible rows are drawn again.
   void CountAllFinished();
-  int GetActiveThreadCount() const { return m_nActiveThreads; }
+  int GetActiveThreadCount() const { return m_crawl.GetActiveThreadCount(); }
   // Records with status 0 or -1, and all others.
   std::int32_t GetPendingCount() const { return m_table.GetPendingCount(); }
   std::int32_t GetFinishedCount() const { return m_table.GetFinishedCount(); }
   // Seconds of checking over all runs, the running one included.
-  std::int64_t GetElapsedSeconds() const;
+  std::int64_t GetElapsedSeconds() const { return m_crawl.GetElapsedSeconds(); }
   // The record's worker runs, or its result waits for the pump.
-  bool IsActive(const CLinkInfo* link) const;
+  bool IsActive(const CLinkInfo* link) const { return m_crawl.IsActive(*link); }
 
   bool IsInternal(std::string_view url) const;
   bool IsExcluded(std::string_view url) const;
@@ -176,7 +177,7 @@ class CWexoDoc {
   void ScheduleFetches();
   void ProcessFinishedFetches();
   // Handed-over results that wait for ProcessFinishedFetches.
-  std::size_t WaitingResultCount() const { return m_paFinished.size(); }
+  std::size_t WaitingResultCount() const { return m_crawl.WaitingResultCount(); }
   // The hand-over of a finished fetch.
   void OnUrlDone(const FetchResult& result);
   void RequeueAuthRequired(const std::string& url);
@@ -189,20 +190,13 @@ class CWexoDoc {
   // The end of a check: batch outputs, mail, quit or the report question.
   void EndOfCheck();
   // Seeds this document's random picks.
-  void SeedRandom(unsigned seed) { m_random.seed(seed); }
+  void SeedRandom(unsigned seed) { m_crawl.SeedRandom(seed); }
 
  private:
-  // Tests put a document into states that only running workers reach.
-  friend struct DocumentTestAccess;
-
-  bool StartFetch(CLinkInfo* link);
-  CLinkInfo* DrawPending();
-  bool AnyStartablePending();
-  void NotePending(const CLinkInfo* link);
+  // What a worker's request takes from the document: settings, root and where it hands over.
+  void FillRequest(FetchRequest& request) const;
   // The writable record (the engine's own passes).
   CLinkInfo* Record(std::size_t index) { return m_table.Mutable(index); }
-  void AddActive(CLinkInfo* link);
-  void RemoveActive(CLinkInfo* link);
   void NotifyStatusText();
   void NotifyTableReset();
   // The records changed but not which rows the list shows: the view is drawn again.
@@ -216,33 +210,13 @@ class CWexoDoc {
 
   std::vector<std::string> m_saInclude;
   std::vector<std::string> m_saExclude;
-  bool m_bPaused = false;
-  bool m_bRunning = false;
-  bool m_bFinished = false;
   bool m_bBatch = false;
   std::string m_strPathName;
   LinkTable m_table;
+  // Declared after the table it works on, so it goes first.
+  Crawl m_crawl;
   std::string m_csRootUrl;
-  // Records whose worker runs or whose result waits, in the order they started. A record
-  // knows its slot, so membership and removal cost O(1): a removed record leaves a hole
-  // (nullptr) until the holes are the larger part and the list is closed up.
-  std::vector<CLinkInfo*> m_paActive;
-  std::size_t m_nActiveHoles = 0;
-  std::int16_t m_nActiveThreads = 0;
-  std::int64_t m_tCrawlStart = 0;
-  std::int64_t m_nElapsed = 0;
   std::vector<std::string> m_saRedirectSources;
   std::vector<std::string> m_saRedirectTargets;
   std::vector<std::uint16_t> m_waRedirectCodes;
-  // Results handed over and not yet parsed, oldest first.
-  std::deque<std::unique_ptr<FetchResult>> m_paFinished;
-
-  // Records that may be pending (status 0); entries are checked when drawn.
-  std::vector<std::uint32_t> m_pendingIndex;
-  std::vector<bool> m_inPendingIndex;
-  std::mt19937 m_random{12345u};
-  // This document's one-second clock of the pump.
-  std::int64_t m_tLastPump = 0;
-  bool m_bInPump = false;
-  std::vector<const CLinkInfo*> m_visibleScratch;
 };

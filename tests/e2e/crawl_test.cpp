@@ -18,7 +18,6 @@
 #include "platform/Profile.h"
 #include "report/Outputs.h"
 #include "report/Sitemap.h"
-#include "unit/support/DocumentTestAccess.h"
 
 namespace {
 
@@ -131,7 +130,7 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
     HeadlessView view(host, *docs[0]);
     ASSERT_TRUE(docs[0]->OnNewDocument(CheckStart::CommandLine));
     EXPECT_EQ(host.Run(docs), 0);
-    EXPECT_TRUE(DocumentTestAccess::Finished(*docs[0]));
+    EXPECT_TRUE(docs[0]->IsFinished());
     const std::string dot = (dir / "graph.dot").string();
     ASSERT_TRUE(ExportGraphViz(*docs[0], dot));
     EXPECT_EQ(Shell("dot -Tcanon '" + dot + "' > /dev/null 2>&1"), 0) << ReadAll(dot);

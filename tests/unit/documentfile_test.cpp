@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +16,7 @@
 #include "engine/FetchWorker.h"
 #include "engine/WexoDoc.h"
 #include "platform/Archive.h"
+#include "unit/support/FakeWorkers.h"
 #include "unit/support/ScriptedHost.h"
 
 namespace {
@@ -245,14 +248,46 @@ class DocumentFileTest : public ::testing::Test {
   ScriptedView view;
 };
 
+// Files this process writes stop at a size for as long as it lives; a write past it fails
+// (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(std::size_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_saved;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_savedSignal);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit m_saved{};
+  void (*m_savedSignal)(int) = SIG_DFL;
+};
+
 // --- the golden file ---
 
 TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   const std::string title(254, 't'), description(255, 'd'), keywords(65533, 'k'), statusText(65534, 's');
   {
-    CWexoDoc doc{host.Context()};
+    std::int64_t now = 1000;
+    FakeWorkers workers;
+    CWexoDoc doc{host.Context(workers.Launcher(), [&now] { return now; })};
     view.Attach(doc);
     const CLinkInfo* root = doc.NewLink("http://example.com/", nullptr, REQUEST_GET);
+    // Ninety seconds of checking: the root's fetch.
+    doc.MarkRunning();
+    doc.ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 1u);
+    now += 90;
+    FakeWorkers::Finish(doc, workers.started[0], 200);
+    ASSERT_EQ(doc.GetElapsedSeconds(), 90);
     const CLinkInfo* page = doc.NewLink("http://example.com/a.html", root, REQUEST_HEAD);
     doc.UpdateLink(*root, [](CLinkInfo& r) {
       r.m_nSize = 0x123456789;
@@ -313,7 +348,6 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
       s.PassiveFtp = 1;
     });
     doc.SetRootUrl("http://example.com/");
-    DocumentTestAccess::Elapsed(doc) = 90;
     doc.AddRedirect("http://example.com/old", "http://example.com/new", 301);
     doc.SetIncludes({"http://cdn.example.com/"});
     doc.SetExcludes({"http://example.com/private/"});
@@ -434,7 +468,7 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   EXPECT_EQ(doc->GetFinishedCount(), 1);
   EXPECT_EQ(doc->Settings().CheckExternal, 0);
   EXPECT_EQ(doc->Settings().ShowBrokenOnly, 0);
-  EXPECT_EQ(DocumentTestAccess::ActiveThreads(*doc), 0);
+  EXPECT_EQ(doc->GetActiveThreadCount(), 0);
   EXPECT_EQ(doc->Settings().Threads, 7) << "Threads comes from the settings, not the file";
   EXPECT_EQ(doc->GetRootUrl(), "http://example.com/");
   EXPECT_EQ(doc->Settings().AskPassword, 2);
@@ -455,7 +489,7 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   EXPECT_EQ(doc->Settings().ReportBrokenLocal, 12);
   EXPECT_EQ(doc->Settings().ReportStatistics, 13);
   EXPECT_EQ(doc->Settings().ReportOrphans, 14);
-  EXPECT_EQ(DocumentTestAccess::Elapsed(*doc), 90);
+  EXPECT_EQ(doc->GetElapsedSeconds(), 90);
   EXPECT_EQ(doc->Settings().AllowCookies, 15);
   EXPECT_EQ(doc->Settings().FailSimilarHosts, 16);
   EXPECT_EQ(doc->Settings().ExcludeMSO, 17);
@@ -470,7 +504,7 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   EXPECT_EQ(doc->GetIncludes(), std::vector<std::string>{"http://cdn.example.com/"});
   EXPECT_EQ(doc->GetExcludes(), std::vector<std::string>{"http://example.com/private/"});
 
-  EXPECT_TRUE(DocumentTestAccess::Running(*doc));
+  EXPECT_TRUE(doc->IsRunning());
   EXPECT_FALSE(doc->IsPaused());
   EXPECT_FALSE(doc->IsModified());
   EXPECT_EQ(v2.resets, 1) << "the list builds its rows from the loaded table";
@@ -538,23 +572,35 @@ TEST_F(DocumentFileTest, InFlightRecordsComeBackPendingAndAreFetchedAgain) {
       [&] { return now; });
   {
     CWexoDoc doc{context};
+    ScriptedView first;
+    first.Attach(doc);
+    doc.MarkRunning();
+    // A first run of ten seconds fetches one record.
     const CLinkInfo* done = doc.NewLink("http://h/done", nullptr, REQUEST_GET);
+    doc.ScheduleFetches();
+    ASSERT_EQ(started.size(), 1u);
+    now += 10;
+    doc.OnUrlDone(FakeWorkers::Result(started[0], 200));
+    ASSERT_EQ(done->m_nStatus, 200);
+    // The second has run for thirty seconds: one worker has handed over its final status,
+    // but the page waits for the pump; the other still runs.
     const CLinkInfo* queued = doc.NewLink("http://h/queued", nullptr, REQUEST_GET);
     const CLinkInfo* running = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
-    doc.SetStatus(done, 200);
-    // The worker has handed over its final status, but the page waits for the pump.
-    doc.SetStatus(queued, 200);
-    DocumentTestAccess::AddActive(doc, queued);
-    doc.SetStatus(running, STATUS_BUSY);
-    DocumentTestAccess::AddActive(doc, running);
-    DocumentTestAccess::ActiveThreads(doc) = 2;
-    DocumentTestAccess::Elapsed(doc) = 10;
-    DocumentTestAccess::CrawlStart(doc) = now - 30;
+    started.clear();
+    doc.ScheduleFetches();
+    ASSERT_EQ(started.size(), 2u);
+    ASSERT_EQ(started[0].pLink, queued);
+    now += 30;
+    doc.OnUrlDone(FakeWorkers::Result(started[0], 200));
+    ASSERT_EQ(queued->m_nStatus, 200);
+    ASSERT_TRUE(doc.IsActive(queued));
+    ASSERT_EQ(running->m_nStatus, STATUS_BUSY);
+    ASSERT_EQ(doc.GetElapsedSeconds(), 40);
     std::string error;
     ASSERT_TRUE(SaveDocumentFile(doc, dir + "/busy.wxo", error)) << error;
-    DocumentTestAccess::RemoveActive(doc, queued);
-    DocumentTestAccess::RemoveActive(doc, running);
-    EXPECT_EQ(DocumentTestAccess::Elapsed(doc), 10) << "saving leaves the running check alone";
+    EXPECT_EQ(doc.GetElapsedSeconds(), 40) << "saving leaves the running check alone";
+    EXPECT_TRUE(doc.IsActive(queued));
+    started.clear();
   }
   auto doc = std::make_unique<CWexoDoc>(context);
   view.Attach(*doc);
@@ -565,8 +611,8 @@ TEST_F(DocumentFileTest, InFlightRecordsComeBackPendingAndAreFetchedAgain) {
   EXPECT_EQ(doc->GetLink(2)->m_nStatus, STATUS_PENDING);
   EXPECT_EQ(doc->GetPendingCount(), 2);
   EXPECT_EQ(doc->GetFinishedCount(), 1);
-  EXPECT_EQ(DocumentTestAccess::ActiveThreads(*doc), 0);
-  EXPECT_EQ(DocumentTestAccess::Elapsed(*doc), 40) << "the running stretch is included";
+  EXPECT_EQ(doc->GetActiveThreadCount(), 0);
+  EXPECT_EQ(doc->GetElapsedSeconds(), 40) << "the running stretch is included";
   EXPECT_EQ(view.schedulePosts, 1);
 
   // The next tick fetches exactly the two that were in flight.
@@ -576,15 +622,8 @@ TEST_F(DocumentFileTest, InFlightRecordsComeBackPendingAndAreFetchedAgain) {
   std::sort(urls.begin(), urls.end());
   EXPECT_EQ(urls, (std::vector<std::string>{"http://h/queued", "http://h/running"}));
   // Drain the workers so the document can go.
-  for (const auto& r : started) {
-    FetchResult result;
-    result.pLink = r.pLink;
-    result.csUrl = r.url;
-    result.outcome = std::make_unique<FetchOutcome>();
-    result.outcome->status = 404;
-    doc->OnUrlDone(result);
-  }
-  while (DocumentTestAccess::HasQueuedResults(*doc)) doc->ProcessFinishedFetches();
+  for (const auto& r : started) doc->OnUrlDone(FakeWorkers::Result(r, 404));
+  while (doc->WaitingResultCount() != 0) doc->ProcessFinishedFetches();
 }
 
 TEST_F(DocumentFileTest, FinishedCheckAsksItsEndQuestionAgain) {
@@ -598,7 +637,7 @@ TEST_F(DocumentFileTest, FinishedCheckAsksItsEndQuestionAgain) {
   ASSERT_TRUE(doc->OnOpenDocument(dir + "/done.wxo"));
   EXPECT_EQ(view.schedulePosts, 1);
   doc->ScheduleFetches();
-  EXPECT_TRUE(DocumentTestAccess::Finished(*doc));
+  EXPECT_TRUE(doc->IsFinished());
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0], "Link tolvak finished. Do you want a report?");
 }
@@ -629,7 +668,7 @@ TEST_F(DocumentFileTest, BatchOpenRechecksOnlyBrokenLinks) {
       EXPECT_EQ(doc->GetLink(3)->m_nStatus, 0);
       EXPECT_EQ(doc->GetPendingCount(), batch ? 2 : 1);
       EXPECT_EQ(doc->GetFinishedCount(), batch ? 2 : 3);
-      EXPECT_TRUE(DocumentTestAccess::Running(*doc));
+      EXPECT_TRUE(doc->IsRunning());
       EXPECT_GE(v.schedulePosts, batch ? 2 : 1);
       EXPECT_EQ(doc->Settings().ShowBrokenOnly, brokenOnly);
       // The list builds its rows again from the loaded table (it filters them itself).
@@ -668,19 +707,21 @@ TEST_F(DocumentFileTest, FailedSaveKeepsThePreviousFile) {
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   const std::string before = Read(path);
 
-  CWexoDoc broken{host.Context()};
-  broken.NewLink("http://h/", nullptr, REQUEST_GET);
-  broken.NewLink("http://h/x", nullptr, REQUEST_GET);
-  DocumentTestAccess::Urls(broken).push_back("http://h/extra");  // no record for this URL
+  CWexoDoc bigger{host.Context()};
+  bigger.NewLink("http://h/", nullptr, REQUEST_GET);
+  bigger.NewLink("http://h/x", nullptr, REQUEST_GET);
   std::string error;
-  EXPECT_FALSE(SaveDocumentFile(broken, path, error));
+  {
+    // The writes fail half-way: the bigger document does not fit the limit.
+    FileSizeLimit limit(before.size());
+    EXPECT_FALSE(SaveDocumentFile(bigger, path, error));
+  }
   EXPECT_NE(error.find("keep.wxo"), std::string::npos) << error;
   EXPECT_EQ(Read(path), before);
-  EXPECT_FALSE(SaveDocumentFile(broken, dir + "/missing/x.wxo", error));
+  EXPECT_FALSE(SaveDocumentFile(bigger, dir + "/missing/x.wxo", error));
 
   // A good save replaces the file and keeps its mode; no temporary file is left behind.
-  DocumentTestAccess::Urls(broken).pop_back();
-  ASSERT_TRUE(SaveDocumentFile(broken, path, error)) << error;
+  ASSERT_TRUE(SaveDocumentFile(bigger, path, error)) << error;
   EXPECT_NE(Read(path), before);
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -778,7 +819,7 @@ TEST_F(DocumentFileTest, OlderSettingsVersions) {
     EXPECT_EQ(doc->Settings().ReportBrokenLocal, v > 4 ? 121 : defaults.Settings().ReportBrokenLocal);
     EXPECT_EQ(doc->Settings().ReportStatistics, v > 6 ? 122 : defaults.Settings().ReportStatistics);
     EXPECT_EQ(doc->Settings().ReportOrphans, v > 6 ? 123 : defaults.Settings().ReportOrphans);
-    EXPECT_EQ(DocumentTestAccess::Elapsed(*doc), v > 8 ? 90 : 0);
+    EXPECT_EQ(doc->GetElapsedSeconds(), v > 8 ? 90 : 0);
     EXPECT_EQ(doc->Settings().AllowCookies, v > 9 ? 130 : defaults.Settings().AllowCookies);
     EXPECT_EQ(doc->Settings().MakeLowerCase, v > 9 ? 135 : defaults.Settings().MakeLowerCase);
     EXPECT_EQ(doc->Settings().MaxRetry, v > 9 ? 136 : defaults.Settings().MaxRetry);
@@ -855,7 +896,7 @@ TEST_F(DocumentFileTest, TruncatedFilesFailAndApplyNothing) {
   EXPECT_TRUE(doc->GetRedirectSources().empty());
   EXPECT_TRUE(view.rows.empty());
   EXPECT_EQ(view.schedulePosts, 0);
-  EXPECT_FALSE(DocumentTestAccess::Running(*doc));
+  EXPECT_FALSE(doc->IsRunning());
 
   // The same through the program's open step: a message, no document.
   const std::string path = Write("cut.wxo", whole.substr(0, whole.size() - 1));

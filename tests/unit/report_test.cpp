@@ -463,7 +463,7 @@ TEST_F(ReportTest, AbortedSiteMapClosesItsListsAndHoldsOtherDocuments) {
   view.Attach(*other);
   other->SetRootUrl("http://o/");
   other->NewLink("http://o/", nullptr, REQUEST_GET);
-  DocumentTestAccess::Running(*other) = true;
+  other->MarkRunning();
   other->ScheduleFetches();
   ASSERT_EQ(started.size(), 1u);
 
@@ -479,7 +479,7 @@ TEST_F(ReportTest, AbortedSiteMapClosesItsListsAndHoldsOtherDocuments) {
     other->OnUrlDone(result);
     other->ProcessFinishedFetches();
     other->ScheduleFetches();
-    heldDuringPass = DocumentTestAccess::QueuedResults(*other) == 1 && !other->IsFinished() && host.boxes.empty();
+    heldDuringPass = other->WaitingResultCount() == 1 && !other->IsFinished() && host.boxes.empty();
   };
   const std::string text = Report(*Fixture());
   EXPECT_GE(host.pumps, 1);
@@ -499,7 +499,7 @@ TEST_F(ReportTest, AbortedSiteMapClosesItsListsAndHoldsOtherDocuments) {
   EXPECT_TRUE(heldDuringPass);
   EXPECT_FALSE(host.app.InLongPass());
   other->ProcessFinishedFetches();
-  EXPECT_EQ(DocumentTestAccess::QueuedResults(*other), 0u);
+  EXPECT_EQ(other->WaitingResultCount(), 0u);
   other->ScheduleFetches();
   EXPECT_TRUE(other->IsFinished());
   EXPECT_EQ(host.boxes, std::vector<std::string>{"Link tolvak finished. Do you want a report?"});

@@ -7,6 +7,7 @@
 
 #include "engine/UrlMap.h"
 #include "engine/WexoDoc.h"
+#include "unit/support/FakeWorkers.h"
 #include "unit/support/ScriptedHost.h"
 
 namespace {
@@ -200,22 +201,31 @@ TEST_F(DocTest, InternalAndExcluded) {
 }
 
 TEST_F(DocTest, RecheckBrokenResetsOnlyBrokenIdleRecords) {
-  CWexoDoc doc{host.Context()};
+  FakeWorkers workers;
+  CWexoDoc doc{host.Context(workers.Launcher())};
   view.Attach(doc);
   const CLinkInfo* ok = doc.NewLink("http://h/ok", nullptr, REQUEST_GET);
   doc.SetStatus(ok, 200);
   doc.RecheckBroken();
   EXPECT_EQ(view.schedulePosts, 0) << "nothing broken, nothing posted";
 
-  const CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
+  // Two workers run; one hands over its final 500, which waits for the pump.
   const CLinkInfo* inFlight = doc.NewLink("http://h/running", nullptr, REQUEST_GET);
+  doc.NewLink("http://h/slow", nullptr, REQUEST_GET);
+  doc.MarkRunning();
+  doc.ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 2u);
+  ASSERT_EQ(workers.started[0].pLink, inFlight) << "the visible rows go first, top to bottom";
+  FakeWorkers::Finish(doc, workers.started[0], 500);
+  ASSERT_EQ(inFlight->m_nStatus, 500);
+  ASSERT_TRUE(doc.IsActive(inFlight));
+
+  const CLinkInfo* broken = doc.NewLink("http://h/404", nullptr, REQUEST_GET);
   const CLinkInfo* skipped = doc.NewLink("http://x/", nullptr, REQUEST_GET);
   doc.SetStatus(broken, 404, "Not Found");
   doc.UpdateLink(*broken, [](CLinkInfo& r) { r.m_csMimeType = "text/html"; });
-  doc.SetStatus(inFlight, 500);  // its worker has not been handed over yet
-  DocumentTestAccess::AddActive(doc, inFlight);
   doc.SetStatus(skipped, STATUS_SKIP_EXTERNAL);
-  DocumentTestAccess::Finished(doc) = true;
+  doc.MarkFinished();
   doc.SetPaused(true);
   doc.RecheckBroken();
   EXPECT_EQ(broken->m_nStatus, 0);
@@ -223,11 +233,11 @@ TEST_F(DocTest, RecheckBrokenResetsOnlyBrokenIdleRecords) {
   EXPECT_EQ(inFlight->m_nStatus, 500);
   EXPECT_EQ(skipped->m_nStatus, STATUS_SKIP_EXTERNAL);
   EXPECT_EQ(ok->m_nStatus, 200);
-  EXPECT_TRUE(DocumentTestAccess::Running(doc));
-  EXPECT_FALSE(DocumentTestAccess::Finished(doc));
+  EXPECT_TRUE(doc.IsRunning());
+  EXPECT_FALSE(doc.IsFinished());
   EXPECT_FALSE(doc.IsPaused());
   EXPECT_EQ(view.schedulePosts, 1);
-  EXPECT_EQ(doc.GetPendingCount(), 1);
+  EXPECT_EQ(doc.GetPendingCount(), 2) << "the record reset and the one whose worker runs";
 }
 
 TEST_F(DocTest, ToggleCheckExternal) {
@@ -251,13 +261,12 @@ TEST_F(DocTest, ToggleCheckExternal) {
 
   doc.SetStatus(internal, 200);
   doc.SetStatus(busy, 200);
-  DocumentTestAccess::Finished(doc) = true;
-  DocumentTestAccess::Running(doc) = false;
+  doc.MarkFinished();
   doc.ToggleCheckExternal();
   EXPECT_EQ(external->m_nStatus, 0);
   EXPECT_EQ(excluded->m_nStatus, 0);
-  EXPECT_TRUE(DocumentTestAccess::Running(doc));
-  EXPECT_FALSE(DocumentTestAccess::Finished(doc));
+  EXPECT_TRUE(doc.IsRunning());
+  EXPECT_FALSE(doc.IsFinished());
   EXPECT_EQ(view.schedulePosts, 1);
 }
 
@@ -271,20 +280,19 @@ TEST_F(DocTest, ShowBrokenOnlyIsWrittenBack) {
 }
 
 TEST_F(DocTest, CloseGuardListsRunningWorkers) {
-  CWexoDoc doc{host.Context()};
+  FakeWorkers workers;
+  CWexoDoc doc{host.Context(workers.Launcher())};
   view.Attach(doc);
   EXPECT_TRUE(doc.CanCloseFrame());
   EXPECT_EQ(view.closings, 1);
 
-  const CLinkInfo* a = doc.NewLink("http://h/a", nullptr, REQUEST_GET);
-  const CLinkInfo* b = doc.NewLink("http://h/b", nullptr, REQUEST_GET);
-  const CLinkInfo* c = doc.NewLink("http://h/c", nullptr, REQUEST_GET);
-  for (const CLinkInfo* link : {a, b, c}) {
-    doc.UpdateLink(*link, [](CLinkInfo& r) { r.m_hThread = std::make_shared<CWorkerThread>(); });
-    DocumentTestAccess::AddActive(doc, link);
-  }
-  c->m_hThread->SetExitCode(0);
-  DocumentTestAccess::ActiveThreads(doc) = 3;
+  for (const char* url : {"http://h/a", "http://h/b", "http://h/c"}) doc.NewLink(url, nullptr, REQUEST_GET);
+  doc.MarkRunning();
+  doc.ScheduleFetches();
+  ASSERT_EQ(workers.started.size(), 3u);
+  const std::shared_ptr<CWorkerThread> c = workers.started[2].thread;
+  ASSERT_EQ(doc.GetLink(2)->m_hThread, c) << "the record shares its worker's state";
+  c->SetExitCode(0);
   EXPECT_FALSE(doc.CanCloseFrame());
   EXPECT_FALSE(doc.OnFileClose());
   ASSERT_EQ(host.boxes.size(), 2u);
@@ -292,47 +300,10 @@ TEST_F(DocTest, CloseGuardListsRunningWorkers) {
             "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
             "Active threads: \n\nhttp://h/a\nhttp://h/b\nhttp://h/c\t\t(Thread Status: 0)\n");
   // An ended thread shows its exit code in hexadecimal.
-  c->m_hThread->SetExitCode(0x1F);
+  c->SetExitCode(0x1F);
   EXPECT_FALSE(doc.CanCloseFrame());
   EXPECT_NE(host.boxes.back().find("http://h/c\t\t(Thread Status: 1f)\n"), std::string::npos) << host.boxes.back();
   EXPECT_EQ(view.closings, 1);
-}
-
-TEST_F(DocTest, ActiveListKeepsStartOrderThroughRemovals) {
-  CWexoDoc doc{host.Context()};
-  CWexoDoc other{host.Context()};
-  const CLinkInfo* stranger = other.NewLink("http://h/stranger", nullptr, REQUEST_GET);
-  DocumentTestAccess::AddActive(other, stranger);
-  std::vector<const CLinkInfo*> links;
-  for (int i = 0; i < 300; ++i) {
-    links.push_back(doc.NewLink("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
-    DocumentTestAccess::AddActive(doc, links.back());
-  }
-  DocumentTestAccess::AddActive(doc, links[5]);  // already there: stays in its place
-  EXPECT_FALSE(doc.IsActive(stranger)) << "another document's record, whatever its slot";
-  // Removals from the front, the middle and the end, enough to close up the list on the way.
-  std::string expected;
-  for (int i = 0; i < 300; ++i) {
-    if (i % 7 == 3 || i == 298) {
-      expected += "http://h/" + std::to_string(i) + "\n";
-      continue;
-    }
-    DocumentTestAccess::RemoveActive(doc, links[i]);
-    DocumentTestAccess::RemoveActive(doc, links[i]);  // a second removal changes nothing
-  }
-  for (int i = 0; i < 300; ++i) EXPECT_EQ(doc.IsActive(links[i]), i % 7 == 3 || i == 298) << i;
-  DocumentTestAccess::ActiveThreads(doc) = 1;
-  EXPECT_FALSE(doc.CanCloseFrame());
-  ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0], doc.ActiveThreadsMessage());
-  EXPECT_TRUE(doc.ActiveThreadsMessage().ends_with("Active threads: \n\n" + expected));
-  // Started again after its removal, a record goes to the end.
-  DocumentTestAccess::RemoveActive(doc, links[3]);
-  DocumentTestAccess::AddActive(doc, links[3]);
-  EXPECT_TRUE(doc.ActiveThreadsMessage().ends_with("http://h/298\nhttp://h/3\n"));
-  for (const CLinkInfo* link : links) DocumentTestAccess::RemoveActive(doc, link);
-  EXPECT_TRUE(DocumentTestAccess::Active(doc).empty());
-  EXPECT_TRUE(other.IsActive(stranger));
 }
 
 // Closing the document: the list stores what it keeps before the framework closes it.

@@ -13,7 +13,6 @@
 #include "engine/EngineContext.h"
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
-#include "unit/support/DocumentTestAccess.h"
 
 class CWexoDoc;
 struct CheckSettings;
