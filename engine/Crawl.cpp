@@ -250,10 +250,13 @@ void Crawl::ResetRecord(const CLinkInfo& link) {
   if (m_table.Reset(*m_table.Mutable(link)) != STATUS_PENDING) NotePending(link);
 }
 
-void Crawl::RequeueAuthRequired(const std::string& url) {
+const std::vector<std::uint32_t>* Crawl::RecordsOfServer(const std::string& url) const {
   const std::string prefix = HostPrefixOf(url);
-  if (prefix.empty()) return;
-  const std::vector<std::uint32_t>* records = m_table.RecordsOfHost(prefix);
+  return prefix.empty() ? nullptr : m_table.RecordsOfHost(prefix);
+}
+
+void Crawl::RequeueAuthRequired(const std::string& url) {
+  const std::vector<std::uint32_t>* records = RecordsOfServer(url);
   if (!records) return;
   for (std::uint32_t index : *records) {
     const CLinkInfo& link = *m_table.GetLink(index);
@@ -265,9 +268,7 @@ void Crawl::RequeueAuthRequired(const std::string& url) {
 
 void Crawl::FailSimilarHost(const std::string& url, std::int16_t status,
                             const std::function<void(const CLinkInfo&)>& failed) {
-  const std::string prefix = HostPrefixOf(url);
-  if (prefix.empty()) return;
-  const std::vector<std::uint32_t>* records = m_table.RecordsOfHost(prefix);
+  const std::vector<std::uint32_t>* records = RecordsOfServer(url);
   if (!records) return;
   for (std::uint32_t index : *records) {
     const CLinkInfo& link = *m_table.GetLink(index);

@@ -115,6 +115,8 @@ class Crawl {
   // Sends the records again picks back to pending; true when any record is pending then.
   bool RequeueWhere(const std::function<bool(const CLinkInfo&)>& again);
   bool StartFetch(CLinkInfo& link, const RequestFiller& fill);
+  // The records of a URL's "scheme://host[:port]/"; nullptr when it has none.
+  const std::vector<std::uint32_t>* RecordsOfServer(const std::string& url) const;
   CLinkInfo* DrawPending();
   bool AnyStartablePending();
   void AddActive(CLinkInfo& link);
