@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -78,12 +79,7 @@ class Connection : public CRQZSMTPConnection {
 class MailTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dns = new PeerProcess;
-    std::string error;
-    ASSERT_TRUE(dns->Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--a", "mail.test,127.0.0.1"},
-                           std::chrono::seconds(20), &error))
-        << error;
-    dnsServer = "127.0.0.1:" + std::to_string(dns->Port());
+    // The folder first: when the DNS peer does not start, each test fails on its own.
     dir = new fs::path(fs::temp_directory_path() / ("wexo-mail-e2e-" + std::to_string(getpid())));
     fs::create_directories(*dir);
     // Every byte value, twice, and a CR LF that must not be touched.
@@ -92,6 +88,13 @@ class MailTest : public ::testing::Test {
     bytes += "\r\n.\r\n";
     attachment = new std::string(bytes);
     std::ofstream(*dir / "data.bin", std::ios::binary) << bytes;
+    auto peer = std::make_unique<PeerProcess>();
+    std::string error;
+    ASSERT_TRUE(peer->Start({"/usr/bin/python3", PeerScript("dns_peer.py"), "--a", "mail.test,127.0.0.1"},
+                            std::chrono::seconds(20), &error))
+        << error;
+    dns = peer.release();
+    dnsServer = "127.0.0.1:" + std::to_string(dns->Port());
   }
   static void TearDownTestSuite() {
     unsetenv("WEXO_DNS_SERVER");

@@ -64,27 +64,27 @@ def main():
 
     dnsmasq = shutil.which("dnsmasq") or "/usr/sbin/dnsmasq"
     work = tempfile.mkdtemp(prefix="wexo-dns-")
-    port = free_port()
-    cmd = [dnsmasq, "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
-           "--no-poll", "--bind-interfaces", "--listen-address=127.0.0.1", f"--port={port}",
-           f"--pid-file={work}/dnsmasq.pid", f"--local=/{args.local}/", "--log-facility=-"]
-    if os.geteuid() == 0:
-        cmd.append("--user=root")
-    for mx in args.mx:
-        domain, _, host = mx.partition(",")
-        cmd.append(f"--mx-host={domain},{host},10")
-    for a in args.a:
-        cmd.append(f"--host-record={a}")
-    if args.log_queries:
-        cmd.append("--log-queries")
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE if args.log_queries else None, text=True)
+    def command(port):
+        cmd = [dnsmasq, "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+               "--no-poll", "--bind-interfaces", "--listen-address=127.0.0.1", f"--port={port}",
+               f"--pid-file={work}/dnsmasq.pid", f"--local=/{args.local}/", "--log-facility=-"]
+        if os.geteuid() == 0:
+            cmd.append("--user=root")
+        for mx in args.mx:
+            domain, _, host = mx.partition(",")
+            cmd.append(f"--mx-host={domain},{host},10")
+        for a in args.a:
+            cmd.append(f"--host-record={a}")
+        if args.log_queries:
+            cmd.append("--log-queries")
+        return cmd
+
     # The log goes out only after the port line; what came before waits.
     ready = threading.Event()
     held = []
     held_lock = threading.Lock()
 
-    def echo():
+    def echo(proc):
         for line in proc.stderr:
             with held_lock:
                 if not ready.is_set():
@@ -93,28 +93,44 @@ def main():
             sys.stdout.write(line)
             sys.stdout.flush()
 
-    if args.log_queries:
-        threading.Thread(target=echo, daemon=True).start()
+    running = []
 
     def stop(*_):
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
+        for proc in running:
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
         shutil.rmtree(work, ignore_errors=True)
         sys.exit(0)
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
-    deadline = time.time() + 15
-    while time.time() < deadline:
-        if proc.poll() is not None:
-            stop()
-        if answers(port):
+    # A port that was free when chosen may be taken before dnsmasq binds it; dnsmasq then ends
+    # at once and another port is tried.
+    for _ in range(5):
+        port = free_port()
+        proc = subprocess.Popen(command(port), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE if args.log_queries else None, text=True)
+        running.append(proc)
+        if args.log_queries:
+            threading.Thread(target=echo, args=(proc,), daemon=True).start()
+        deadline = time.time() + 15
+        answered = False
+        while time.time() < deadline and proc.poll() is None:
+            answered = answers(port)
+            if answered:
+                break
+            time.sleep(0.05)
+        if answered:
             break
-        time.sleep(0.05)
+        if proc.poll() is None:
+            stop()
+        proc.wait()
+        with held_lock:
+            held.clear()
     else:
         stop()
     with held_lock:
