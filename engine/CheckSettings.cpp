@@ -117,13 +117,6 @@ std::span<const char* const> SessionIdPatternKeys() { return kSessionIdKeys; }
 
 std::span<const char* const> JavascriptPatternKeys() { return kJavascriptKeys; }
 
-SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app) {
-  SessionIdPatternTexts texts;
-  for (std::size_t i = 0; i < kSessionIdKeys.size(); ++i)
-    texts[i] = app.GetProfileString("Options", kSessionIdKeys[i], "");
-  return texts;
-}
-
 std::span<const SettingField> MailSettingFields() {
   return std::span<const SettingField>(kFields).subspan(kFirstMailField, kMailFieldCount);
 }

@@ -2,7 +2,6 @@
 // settings reader, the document file and the options pages share.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -93,13 +92,10 @@ void WriteMailSettings(const CWexoApp& app, const std::string& section, const Ma
 
 // The session-id patterns, [Options] SessionIdRegEx and SessionIdRegEx2 to SessionIdRegEx5,
 // applied in this order to every internal link added. They are read at each use: a changed
-// settings file takes effect at the next link.
+// settings file takes effect at the next link (SettingPatterns keeps them compiled).
 inline constexpr std::size_t kSessionIdPatternCount = 5;
-using SessionIdPatternTexts = std::array<std::string, kSessionIdPatternCount>;
 // Their keys, in the order they apply.
 std::span<const char* const> SessionIdPatternKeys();
-// The patterns as [Options] holds them now; an absent key reads as empty.
-SessionIdPatternTexts ReadSessionIdPatterns(const CWexoApp& app);
 
 // The javascript: rewrite, [Options] Javascript: group 1 of its match is the link that a
 // "javascript:" link stands for. Read at each such link, as the session-id patterns.

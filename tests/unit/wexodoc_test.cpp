@@ -5,6 +5,8 @@
 #include <set>
 #include <variant>
 
+#include "algorithms/Regex.h"
+#include "engine/SettingPatterns.h"
 #include "engine/UrlMap.h"
 #include "engine/WexoDoc.h"
 #include "unit/support/FakeWorkers.h"
@@ -94,11 +96,18 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
     EXPECT_EQ(sessionKeys[i], "SessionIdRegEx" + std::to_string(i + 1));
   for (const char* key : sessionKeys) {
     EXPECT_EQ(FindSettingField(key), nullptr) << key;
-    ini.Set("Options", key, (std::string("pattern of ") + key).c_str());
+    ini.Set("Options", key, (std::string("^pattern of ") + key + "$").c_str());
   }
-  const SessionIdPatternTexts patterns = ReadSessionIdPatterns(host.app);
-  for (std::size_t i = 0; i < sessionKeys.size(); ++i)
-    EXPECT_EQ(patterns[i], std::string("pattern of ") + sessionKeys[i]);
+  SettingPatterns sessionIds(sessionKeys);
+  const auto patterns = sessionIds.Current();
+  ASSERT_EQ(patterns.size(), sessionKeys.size());
+  for (std::size_t i = 0; i < sessionKeys.size(); ++i) {
+    ASSERT_TRUE(patterns[i]) << sessionKeys[i];
+    for (std::size_t j = 0; j < sessionKeys.size(); ++j) {
+      const std::string subject = std::string("pattern of ") + sessionKeys[j];
+      EXPECT_EQ(patterns[i]->Match(subject), i == j) << sessionKeys[i] << " on " << subject;
+    }
+  }
   // So is the javascript: rewrite.
   ASSERT_EQ(JavascriptPatternKeys().size(), 1u);
   EXPECT_STREQ(JavascriptPatternKeys()[0], "Javascript");
