@@ -15,7 +15,8 @@
 #include "engine/FileRemoval.h"
 #include "engine/WexoDoc.h"
 #include "platform/Inet.h"
-#include "platform/OutputFile.h"
+#include "platform/SignalCleanup.h"
+#include "platform/TempDir.h"
 #include "report/Outputs.h"
 
 namespace {
@@ -44,8 +45,10 @@ int main(int argc, char** argv) {
   ParseCommandLine(info, args);
   CWexoApp app;
   const bool batch = ApplyCommandLine(info, app);
-  // A batch run stopped with Ctrl+C or kill leaves no half-written output behind.
-  if (batch) platform::RemoveTemporaryOutputsOnSignal();
+  // A run stopped with Ctrl+C, kill or a closed terminal leaves no body or half-written
+  // output behind; what a run killed outright left is removed by the next one.
+  platform::CleanUpOnSignals();
+  platform::RemoveDeadRunFolders();
 
   HeadlessHost host;
   ReportOutputs outputs;

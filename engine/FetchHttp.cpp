@@ -22,6 +22,7 @@
 #include "engine/Url.h"
 #include "platform/AsciiText.h"
 #include "platform/NamedMutex.h"
+#include "platform/TextFile.h"
 
 using namespace platform;
 
@@ -137,7 +138,10 @@ struct BodyFileError {
   bool noFile = false;  // the file could not be created: nothing was written
 };
 
+// Body files are the run's temporary files: one that cannot be written means the folder is full
+// or broken.
 BodyFileError WriteError(const std::string& path, int err) {
+  NoteTempFolderUnusable(path + ": " + platform::FileErrorText(err));
   return {FileErrorStatus(err), Cut("could not write '" + path + "': " + std::strerror(err), kShortMessage)};
 }
 

@@ -105,6 +105,7 @@ bool WriteListing(FetchJob& job, const std::string& path) {
   }
   if (!file.Close()) {
     const int err = file.ErrorNumber();
+    NoteTempFolderUnusable(result.csBodyFile + ": " + platform::FileErrorText(err));
     job.Finish(FileErrorStatus(err), file.Error().substr(0, kShortMessage));
     std::remove(result.csBodyFile.c_str());
     result.csBodyFile.clear();

@@ -3,6 +3,8 @@
 
 #include "engine/Application.h"
 #include "engine/Fetch.h"
+#include "engine/Host.h"
+#include "engine/TempFiles.h"
 #include "engine/WexoDoc.h"
 
 namespace {
@@ -37,6 +39,12 @@ void CWexoDoc::ScheduleFetches() {
 void CWexoDoc::OnUrlDone(const FetchResult& result) {
   FetchResult& queued = m_crawl.HandOver(result);
   if (queued.outcome && queued.pLink) ApplyFetchOutcome(*this, m_table.Mutable(*queued.pLink), *queued.outcome);
+  // Every page too large for memory fails alike: said once, and a batch run exits 1.
+  std::string note;
+  if (TakeTempFolderNote(note)) {
+    std::fprintf(stderr, "wexo: %s\n", note.c_str());
+    if (m_bBatch) Host().RaiseExitCode(kExitFailed);
+  }
   if (m_crawl.GetActiveThreadCount() == 0) ProcessFinishedFetches();
 }
 

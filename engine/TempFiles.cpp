@@ -3,10 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
-#include <cstring>
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 #include "platform/TempDir.h"
 #include "platform/TextFile.h"
@@ -51,19 +52,59 @@ std::string ReportFileCreateError(const std::string& fileName, int err) {
   return ReportFileCreateError(fileName, platform::FileErrorText(err), FileExceptionCauseOf(err), err);
 }
 
-bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError) {
+namespace {
+
+std::mutex noteLock;
+std::string noteReason;
+bool noted = false;
+bool noteTaken = false;
+
+}  // namespace
+
+void NoteTempFolderUnusable(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(noteLock);
+  if (noted) return;
+  noted = true;
+  noteReason = reason;
+}
+
+bool TakeTempFolderNote(std::string& sentence) {
+  std::lock_guard<std::mutex> lock(noteLock);
+  if (!noted || noteTaken) return false;
+  noteTaken = true;
+  const std::string folder = platform::PrivateTempFolder();
+  std::string reason = noteReason;
+  // "<folder>: <why>" needs the folder only once.
+  if (reason.starts_with(folder + ": ")) reason.erase(0, folder.size() + 2);
+  sentence = "The temporary folder " + folder + " cannot be used (" + reason +
+             "), so pages larger than 1 MiB are not checked.";
+  return true;
+}
+
+bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError, TempFileLife life) {
   path.clear();
   error.clear();
-  auto fail = [&](int err, std::string text) {
+  auto fail = [&](int err, std::string text, const std::string& reason) {
     error = std::move(text);
     if (osError) *osError = err;
+    // Out of descriptors is the process's trouble, not the folder's.
+    if (life == TempFileLife::Run && err != EMFILE && err != ENFILE) NoteTempFolderUnusable(reason);
     return false;
   };
 
   std::string dir, why;
-  if (!platform::GetTempPath(dir, why)) {
+  std::optional<platform::RunTempFolder> run;
+  if (life == TempFileLife::Run) {
+    run.emplace();
+    if (run->Ok()) dir = run->Path();
+    why = run->Error();
+    errno = run->ErrorNumber();
+  } else {
+    platform::GetTempPath(dir, why);
+  }
+  if (dir.empty()) {
     int err = errno;
-    return fail(err, "The temporary folder cannot be used: " + why);
+    return fail(err, "The temporary folder cannot be used: " + why, why);
   }
 
   uuid_t uuid;
@@ -71,29 +112,28 @@ bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError) {
   char text[37];
   uuid_unparse_lower(uuid, text);
   // Sixteen subfolders: many workers creating and removing files in one folder contend for
-  // its lock. Only we can create inside the private folder, so the subfolders are ours too.
+  // its lock.
   dir += text[0];
-  dir += '/';
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (!platform::MakePrivateFolder(dir, why)) {
     int err = errno;
-    return fail(err, "The temporary folder cannot be used: " + dir + ": " + std::strerror(err));
+    return fail(err, "The temporary folder cannot be used: " + why, why);
   }
-  std::string name = dir + "QMV-" + text + ".tmp";
+  std::string name = dir + "/QMV-" + text + ".tmp";
 
   int fd = platform::CreateExclusiveFile(name);
   if (fd < 0) {
     int err = errno;
-    if (err == EEXIST) return fail(err, "File " + name + " exists");
+    if (err == EEXIST) return fail(err, "File " + name + " exists", name + ": " + platform::FileErrorText(err));
     std::string report = ReportFileCreateError(name, err);
     if (!report.empty() && report.back() == '\n') report.pop_back();
-    return fail(err, report);
+    return fail(err, report, name + ": " + platform::FileErrorText(err));
   }
   if (::close(fd) != 0) {
     int err = errno;
     ::unlink(name.c_str());
     std::string report = ReportFileCreateError(name, err);
     report.pop_back();
-    return fail(err, report);
+    return fail(err, report, name + ": " + platform::FileErrorText(err));
   }
   if (osError) *osError = 0;
   path = std::move(name);

@@ -32,10 +32,24 @@ std::string ReportFileCreateError(const std::string& fileName, const std::string
 // The same for a failure with errno value err.
 std::string ReportFileCreateError(const std::string& fileName, int err);
 
-// Creates a new, empty file "QMV-<uuid>.tmp" in the temporary folder that nobody else has.
-// On success path is its full path; on failure (folder unusable, disk full, too many open
-// files) it returns false with a one-line reason in error and the errno value in *osError.
-bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError = nullptr);
+// How long a temporary file is wanted: for this run only (a body waiting for the parser; it
+// goes with the run, on a signal too), or beyond it (a report a browser shows later).
+enum class TempFileLife { Run, Lasting };
+
+// Creates a new, empty file "QMV-<uuid>.tmp" in the temporary folder that nobody else has: in
+// the run's folder, or for a lasting file in the private folder itself. On success path is its
+// full path; on failure (folder unusable, disk full, too many open files) it returns false with
+// a one-line reason in error and the errno value in *osError. A run file that cannot be made
+// is noted for TakeTempFolderNote.
+bool CreateUniqueTempFile(std::string& path, std::string& error, int* osError = nullptr,
+                          TempFileLife life = TempFileLife::Run);
+
+// A body that could not be kept in the temporary folder: reason names what failed and why
+// ("<path>: No space left on device"). Only the first note of the process is kept. Any thread.
+void NoteTempFolderUnusable(const std::string& reason);
+// The sentence that tells of the first note, once per process: false when there is none or
+// it was taken already.
+bool TakeTempFolderNote(std::string& sentence);
 
 // The path begins with the private temporary folder.
 bool IsInTempDir(const std::string& path);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <signal.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+
+#include "platform/SignalCleanup.h"
 
 namespace platform {
 namespace {
@@ -40,73 +41,11 @@ bool IsProcFolder(const std::string& folder) {
   return ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
-// ---- temporary names the signal handler removes ----
+// ---- temporary names the signal cleanup removes ----
 
-constexpr int kSlots = 16;
+int ArmTemp(const std::string& name) { return ArmOnSignal(name); }
 
-struct TempSlot {
-  std::atomic<bool> used{false};
-  std::atomic<unsigned> version{0};  // odd while the name changes
-  std::atomic<bool> armed{false};
-  char name[PATH_MAX];
-};
-
-TempSlot tempSlots[kSlots];
-static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-
-// Keeps name for the handler; -1 when every slot is taken (the name is unique all the same).
-int ArmTemp(const std::string& name) {
-  if (name.size() >= PATH_MAX) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    TempSlot& slot = tempSlots[i];
-    bool expected = false;
-    if (!slot.used.compare_exchange_strong(expected, true)) continue;
-    slot.version.fetch_add(1);
-    for (std::size_t k = 0; k <= name.size(); ++k) slot.name[k] = name.c_str()[k];
-    slot.armed.store(true);
-    slot.version.fetch_add(1);
-    return i;
-  }
-  return -1;
-}
-
-void DisarmTemp(int& index) {
-  if (index < 0) return;
-  TempSlot& slot = tempSlots[index];
-  slot.version.fetch_add(1);
-  slot.armed.store(false);
-  slot.version.fetch_add(1);
-  slot.used.store(false);
-  index = -1;
-}
-
-// Async-signal-safe: atomics, a copy, unlink, sigaction and raise only.
-void RemoveTempsAndDie(int sig) {
-  const int saved = errno;
-  for (TempSlot& slot : tempSlots) {
-    // A name being changed on another thread is waited for a little, never for ever: the
-    // handler may have interrupted that very change.
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-      const unsigned before = slot.version.load();
-      if (before & 1u) continue;
-      if (!slot.armed.load()) break;
-      char name[PATH_MAX];
-      std::size_t k = 0;
-      for (; k + 1 < sizeof name && slot.name[k]; ++k) name[k] = slot.name[k];
-      name[k] = '\0';
-      if (slot.version.load() != before) continue;
-      ::unlink(name);
-      break;
-    }
-  }
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  ::sigemptyset(&dfl.sa_mask);
-  ::sigaction(sig, &dfl, nullptr);
-  errno = saved;
-  // Blocked while the handler runs: it ends the process once the handler returns.
-  ::raise(sig);
-}
+void DisarmTemp(int& index) { DisarmOnSignal(index); }
 
 }  // namespace
 
@@ -314,20 +253,6 @@ bool OutputFile::Commit() {
   m_temp.clear();
   Discard();
   return true;
-}
-
-void RemoveTemporaryOutputsOnSignal() {
-  for (const int sig : {SIGINT, SIGTERM}) {
-    struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = RemoveTempsAndDie;
-    ::sigemptyset(&action.sa_mask);
-    ::sigaddset(&action.sa_mask, SIGINT);
-    ::sigaddset(&action.sa_mask, SIGTERM);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(sig, &action, nullptr);
-  }
 }
 
 }  // namespace platform

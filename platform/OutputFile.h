@@ -66,16 +66,12 @@ class OutputFile {
   int m_errno = 0;
   bool m_inPlace = false;
   bool m_sync = false;  // a regular file: synced before it counts as written
-  int m_slot = -1;      // the temporary name kept for the signal handler
+  int m_slot = -1;      // the temporary name kept for the signal cleanup
   std::string m_target;
   std::string m_temp;
 };
 
 // The folder part of path: "." without one, "/" for a file in the root.
 std::string ParentFolder(const std::string& path);
-
-// From now on SIGINT and SIGTERM remove the temporary files of the outputs being written, then
-// end the process as the signal would. A signal that is ignored stays ignored.
-void RemoveTemporaryOutputsOnSignal();
 
 }  // namespace platform

@@ -22,12 +22,13 @@ namespace {
 constexpr const char* kSource = "WexoDoc";
 constexpr const char* kReports = "reports";
 
-// A fresh, empty report file: a unique temporary file given the extension ".htm". From the
+// A fresh, empty report file: a unique temporary file, kept beyond the run (a browser shows
+// it), given the extension ".htm". From the
 // rename on, the .htm path is the report's whether or not the rename worked (the report
 // then creates it). "" after the failure was shown.
 std::string MakeReportFile(IWexoHost& host) {
   std::string temp, error;
-  if (!CreateUniqueTempFile(temp, error)) {
+  if (!CreateUniqueTempFile(temp, error, nullptr, TempFileLife::Lasting)) {
     host.MessageBox(error, BoxKind::Error);
     return {};
   }

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -23,8 +22,6 @@
 #include "engine/Application.h"
 #include "engine/DocumentFile.h"
 #include "engine/WexoDoc.h"
-
-extern char** environ;
 
 namespace {
 
@@ -228,45 +225,6 @@ void SaveLargeCheck(const fs::path& path, int pages) {
   ASSERT_TRUE(SaveDocumentFile(doc, path.string(), error)) << error;
 }
 
-// Runs wexo with args in folder and returns its pid: the signal must reach the program itself.
-pid_t SpawnWexo(const fs::path& folder, const std::vector<std::string>& args) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string var = *e;
-    if (!var.starts_with("DISPLAY=") && !var.starts_with("WAYLAND_DISPLAY=") && !var.starts_with("WEXO_INI=") &&
-        !var.starts_with("TMPDIR="))
-      env.push_back(var);
-  }
-  env.push_back("WEXO_INI=" + (folder / "wexo.ini").string());
-  env.push_back("TMPDIR=" + folder.string());
-  std::vector<std::string> argv{WEXO_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv, cenv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  for (std::string& e : env) cenv.push_back(e.data());
-  cenv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, (folder / "err.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // Default dispositions, whatever the test runner ignores.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, WEXO_EXE, &actions, &attr, cargv.data(), cenv.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  return pid;
-}
-
 // Whether folder holds a temporary file of output (a hidden name beginning ".<output>.").
 bool HasTemporaryOf(const fs::path& folder, const std::string& output) {
   for (const auto& entry : fs::directory_iterator(folder))
@@ -280,10 +238,13 @@ TEST_F(OutputPaths, AStoppedRunLeavesNoTemporaryOutput) {
     int signal;
     const char* flag;
     const char* output;
-  } cases[] = {{SIGTERM, "-report", "r.htm"}, {SIGINT, "-report", "r.htm"}, {SIGTERM, "-save", "copy.wxo"}};
+  } cases[] = {{SIGTERM, "-report", "r.htm"},
+               {SIGINT, "-report", "r.htm"},
+               {SIGHUP, "-report", "r.htm"},
+               {SIGTERM, "-save", "copy.wxo"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.flag) + " " + strsignal(c.signal));
-    const pid_t pid = SpawnWexo(dir, {"large.wxo", c.flag, c.output});
+    const pid_t pid = wexo_test::SpawnWexo(dir, {"large.wxo", c.flag, c.output});
     ASSERT_GT(pid, 0);
     bool seen = false;
     int status = 0;

@@ -434,13 +434,19 @@ def hang(h, m):
 
 @route(r"/hang-body")
 def hang_body(h, m):
-    """Headers and a first piece of the body, then nothing."""
+    """Headers and a first piece of the body, then nothing.
+    ?first=<bytes of the piece>&length=<Content-Length>: a piece larger than the default."""
+    first = int(h.arg("first", "6"))
     h.send_response(200)
     h.send_header("Content-Type", "text/html")
-    h.send_header("Content-Length", "100000")
+    h.send_header("Content-Length", h.arg("length", "100000"))
     h.end_headers()
-    h.wfile.write(b"<html>")
-    h.wfile.flush()
+    try:
+        h.wfile.write(b"<html>" + b"x" * max(0, first - 6))
+        h.wfile.flush()
+    except OSError:
+        h.close_connection = True
+        return
     h.wait_for_client_close(float(h.arg("limit", "120")))
 
 

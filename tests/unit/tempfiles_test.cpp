@@ -1,17 +1,21 @@
 #include "engine/TempFiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/TempDir.h"
@@ -66,28 +70,38 @@ TEST_F(TempFilesTest, PrivateFolderInTmpdir) {
 }
 
 TEST_F(TempFilesTest, UniqueFilesAreDistinctEmptyAndPrivate) {
-  std::string a, b, error;
-  ASSERT_TRUE(CreateUniqueTempFile(a, error)) << error;
-  ASSERT_TRUE(CreateUniqueTempFile(b, error)) << error;
-  EXPECT_NE(a, b);
-  for (const std::string& p : {a, b}) {
-    // Inside the private folder, in one of its sixteen subfolders.
-    const std::string dir = priv_ + "/";
-    ASSERT_EQ(p.compare(0, dir.size(), dir), 0) << p;
-    ASSERT_EQ(p[dir.size() + 1], '/') << p;
-    struct stat sub;
-    ASSERT_EQ(lstat(p.substr(0, dir.size() + 1).c_str(), &sub), 0);
-    EXPECT_TRUE(S_ISDIR(sub.st_mode));
-    EXPECT_EQ(sub.st_mode & 07777, 0700u);
-    std::string name = p.substr(dir.size() + 2);
-    EXPECT_EQ(name.rfind("QMV-", 0), 0u) << name;
-    EXPECT_EQ(name.size(), 4u + 36u + 4u) << name;
-    EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
-    struct stat st;
-    ASSERT_EQ(lstat(p.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_size, 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // A run's file goes in the run's folder, a lasting one in the private folder itself; both in
+  // one of sixteen subfolders.
+  const platform::RunTempFolder run;
+  ASSERT_TRUE(run.Ok()) << run.Error();
+  const std::string runDir = run.Path();
+  ASSERT_EQ(runDir.rfind(priv_ + "/run-" + std::to_string(getpid()) + "-", 0), 0u) << runDir;
+  ASSERT_EQ(runDir.find('/', priv_.size() + 1), runDir.size() - 1) << runDir;
+  EXPECT_EQ(ModeOf(runDir) & 07777, 0700u);
+  for (const auto& [life, dir] :
+       {std::pair{TempFileLife::Run, runDir}, std::pair{TempFileLife::Lasting, priv_ + "/"}}) {
+    SCOPED_TRACE(dir);
+    std::string a, b, error;
+    ASSERT_TRUE(CreateUniqueTempFile(a, error, nullptr, life)) << error;
+    ASSERT_TRUE(CreateUniqueTempFile(b, error, nullptr, life)) << error;
+    EXPECT_NE(a, b);
+    for (const std::string& p : {a, b}) {
+      ASSERT_EQ(p.compare(0, dir.size(), dir), 0) << p;
+      ASSERT_EQ(p[dir.size() + 1], '/') << p;
+      struct stat sub;
+      ASSERT_EQ(lstat(p.substr(0, dir.size() + 1).c_str(), &sub), 0);
+      EXPECT_TRUE(S_ISDIR(sub.st_mode));
+      EXPECT_EQ(sub.st_mode & 07777, 0700u);
+      std::string name = p.substr(dir.size() + 2);
+      EXPECT_EQ(name.rfind("QMV-", 0), 0u) << name;
+      EXPECT_EQ(name.size(), 4u + 36u + 4u) << name;
+      EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+      struct stat st;
+      ASSERT_EQ(lstat(p.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(st.st_size, 0);
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
   }
 }
 
@@ -159,11 +173,104 @@ TEST_F(TempFilesTest, FolderOfAnotherUserIsRefused) {
   EXPECT_EQ(ModeOf(priv_) & 07777, 0700u);
 }
 
-TEST_F(TempFilesTest, OpenFolderOfOursIsMadePrivate) {
-  ASSERT_EQ(mkdir(priv_.c_str(), 0700), 0);
-  ASSERT_EQ(chmod(priv_.c_str(), 0777), 0);
-  EXPECT_EQ(platform::GetTempPath(), priv_ + "/");
-  EXPECT_EQ(ModeOf(priv_) & 07777, 0700u);
+TEST_F(TempFilesTest, AFolderOfOursNotPrivateIsRefusedAsItIs) {
+  // Whoever could enter it may have left something inside: it is neither used nor repaired.
+  for (const mode_t mode : {0777, 0750, 0701, 0500, 01700}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(mkdir(priv_.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(priv_.c_str(), mode), 0);
+    std::string path = "unchanged", error;
+    EXPECT_FALSE(platform::GetTempPath(path, error));
+    EXPECT_EQ(path, "");
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+    EXPECT_EQ(error, priv_ + " has mode " + text + ", not 0700");
+    EXPECT_EQ(ModeOf(priv_) & 07777, mode);
+    std::string file, why;
+    EXPECT_FALSE(CreateUniqueTempFile(file, why));
+    EXPECT_EQ(ModeOf(priv_) & 07777, mode);
+    ASSERT_EQ(rmdir(priv_.c_str()), 0);
+  }
+}
+
+TEST_F(TempFilesTest, UnsafeSubfoldersAreRefused) {
+  const std::string elsewhere = base_ + "/elsewhere";
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0777), 0);
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* name;
+    bool (*make)(const std::string& sub, const std::string& elsewhere);
+    const char* reason;
+  } cases[] = {
+      {"link to another folder",
+       [](const std::string& sub, const std::string& e) { return symlink(e.c_str(), sub.c_str()) == 0; },
+       " is a symbolic link"},
+      {"plain file", [](const std::string& sub, const std::string&) { return bool(std::ofstream(sub) << "x"); },
+       " is not a directory"},
+      {"open to all",
+       [](const std::string& sub, const std::string&) {
+         return mkdir(sub.c_str(), 0700) == 0 && chmod(sub.c_str(), 0777) == 0;
+       },
+       " has mode 0777, not 0700"},
+      {"another user's",
+       [](const std::string& sub, const std::string&) {
+         return mkdir(sub.c_str(), 0700) == 0 && chown(sub.c_str(), 4242, 4242) == 0;
+       },
+       " belongs to user 4242, not to us"},
+  };
+  const platform::RunTempFolder run;
+  ASSERT_TRUE(run.Ok()) << run.Error();
+  for (const auto& [life, dir] :
+       {std::pair{TempFileLife::Run, run.Path()}, std::pair{TempFileLife::Lasting, priv_ + "/"}}) {
+    for (const auto& c : cases) {
+      if (!root && std::string(c.name) == "another user's") continue;
+      SCOPED_TRACE(dir + ": " + c.name);
+      // The file's subfolder follows from its random name: every one is planted.
+      for (const char x : std::string("0123456789abcdef")) ASSERT_TRUE(c.make(dir + x, elsewhere));
+      std::string file, error;
+      int osError = 0;
+      EXPECT_FALSE(CreateUniqueTempFile(file, error, &osError, life));
+      EXPECT_EQ(file, "");
+      EXPECT_NE(osError, 0);
+      EXPECT_NE(error.find(dir), std::string::npos) << error;
+      EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+      EXPECT_EQ(EntriesIn(elsewhere), 0u);
+      for (const char x : std::string("0123456789abcdef"))
+        ASSERT_EQ(std::system(("rm -rf '" + dir + x + "'").c_str()), 0);
+    }
+  }
+}
+
+TEST_F(TempFilesTest, DeadRunsFoldersGoLiveRunsStay) {
+  std::string own, error;
+  ASSERT_TRUE(CreateUniqueTempFile(own, error)) << error;
+  const std::string dir = priv_ + "/";
+  const auto plant = [&](const std::string& run) {
+    ASSERT_EQ(mkdir((dir + run).c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir + run + "/a").c_str(), 0700), 0);
+    std::ofstream(dir + run + "/a/QMV-body.tmp") << "body";
+  };
+  // Dead: a lock nobody holds. Alive: a lock held (here by another descriptor of ours, as
+  // another process would). A folder without a lock, and a lock never given its name, are left
+  // by a run that died half-way.
+  plant("run-1-dead");
+  std::ofstream(dir + "run-1-dead.lock");
+  plant("run-2-live");
+  std::ofstream(dir + "run-2-live.lock");
+  const int held = open((dir + "run-2-live.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  plant("run-3-unlocked");
+  std::ofstream(dir + ".run-4-x.new");
+  std::ofstream(dir + "wexolog.txt") << "log";
+
+  platform::RemoveDeadRunFolders();
+  for (const char* gone : {"run-1-dead", "run-1-dead.lock", "run-3-unlocked", ".run-4-x.new"})
+    EXPECT_NE(access((dir + gone).c_str(), F_OK), 0) << gone;
+  for (const char* kept : {"run-2-live/a/QMV-body.tmp", "run-2-live.lock", "wexolog.txt"})
+    EXPECT_EQ(access((dir + kept).c_str(), F_OK), 0) << kept;
+  EXPECT_EQ(access(own.c_str(), F_OK), 0) << "this run's own file was taken";
+  close(held);
 }
 
 TEST_F(TempFilesTest, FailuresAreReturnedWithTheirReason) {

@@ -85,11 +85,15 @@ void UsePrivateTempDir() {
 }
 
 std::vector<std::string> TempFolderFiles() {
-  // Files anywhere below the temporary folder (it spreads them over subfolders).
+  // Files anywhere below the temporary folder (it spreads them over subfolders), but for the
+  // lock that tells other runs this one is alive.
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(platform::GetTempPath(), ec))
-    if (!entry.is_directory()) names.push_back(entry.path().string());
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(platform::GetTempPath(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_directory() && !(name.starts_with("run-") && name.ends_with(".lock")))
+      names.push_back(entry.path().string());
+  }
   return names;
 }
 

@@ -1,9 +1,14 @@
 #include "e2e/support/WexoRun.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+extern char** environ;
 
 namespace wexo_test {
 
@@ -28,6 +33,45 @@ int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home,
       "cd '" + cwd.string() + "' && " + limit + WexoCommand(home, args) + " > out.log 2> err.log";
   const int rc = Shell(command);
   return rc == 124 ? -1 : rc;
+}
+
+pid_t SpawnWexo(const std::filesystem::path& folder, const std::vector<std::string>& args) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string var = *e;
+    if (!var.starts_with("DISPLAY=") && !var.starts_with("WAYLAND_DISPLAY=") && !var.starts_with("WEXO_INI=") &&
+        !var.starts_with("TMPDIR="))
+      env.push_back(var);
+  }
+  env.push_back("WEXO_INI=" + (folder / "wexo.ini").string());
+  env.push_back("TMPDIR=" + folder.string());
+  std::vector<std::string> argv{WEXO_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv, cenv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  for (std::string& e : env) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, (folder / "err.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, sig);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, WEXO_EXE, &actions, &attr, cargv.data(), cenv.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return pid;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

@@ -2,6 +2,8 @@
 // temporary folder of the test's own.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -19,6 +21,12 @@ int RunWexo(const std::filesystem::path& cwd, const std::filesystem::path& home,
 // no display, a time limit), without its folder, limit and redirections: for commands that
 // run several at once or inside another command.
 std::string WexoCommand(const std::filesystem::path& home, const std::string& args);
+
+// Starts `wexo <args>` as RunWexo would, with folder as its working folder and home, stdout to
+// /dev/null and stderr to <folder>/err.log, and SIGINT, SIGTERM and SIGHUP at their defaults
+// whatever the test runner ignores; returns its pid (-1 when it could not start) without
+// waiting, so that a signal can reach the program itself.
+pid_t SpawnWexo(const std::filesystem::path& folder, const std::vector<std::string>& args);
 
 // A shell command's exit code, -1 when it did not exit normally.
 int Shell(const std::string& command);
