@@ -24,8 +24,8 @@ struct OutputTarget {
   struct stat st {};      // of what path leads to, when it exists
 };
 
-// Resolves path; false with errno set (EISDIR for a folder, EACCES for a link the kernel
-// would not follow, ELOOP, ...).
+// Resolves path a part at a time; false with errno set (EISDIR for a folder, EACCES for a
+// link on the way that the kernel's rule would not follow, ELOOP, ENOTDIR, ...).
 bool ResolveOutput(const std::string& path, OutputTarget& target);
 
 // An output being written. A regular file (or nothing yet) at the path gets a unique

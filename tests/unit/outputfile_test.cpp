@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -11,17 +12,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "unit/support/LocalUser.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::OutputFile;
+using wexo_test::AsUser;
+using wexo_test::LocalUser;
 
 // Users that own nothing else on the machine: the planter of links and a folder's owner.
 constexpr uid_t kStranger = 23456;
@@ -174,6 +181,56 @@ TEST_F(OutputFileTest, LinksInAStickyFolderAreFollowedOnlyWhenNobodyCouldPlantTh
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(Names(folder), std::vector<std::string>{"report.htm"});
   }
+}
+
+// The same rule for every link the path leads through, not just its last part: another user's
+// link used as a folder (/tmp/dl -> their choice, then /tmp/dl/victim.txt), or met inside the
+// text of a link of ours. The other user is a real account that plants its links itself.
+TEST_F(OutputFileTest, EveryLinkOnThePathKeepsTheStickyFolderRule) {
+  LocalUser other;
+  if (!IsRoot() || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  const fs::path victim = dir / "victim";  // root's folder that the links lead to
+  fs::create_directories(victim);
+  // Shared folders: sticky and world-writable, root's and the other user's; one open to all.
+  for (const char* name : {"shared", "theirs", "open"}) {
+    ASSERT_TRUE(fs::create_directory(dir / name));
+    ASSERT_EQ(::chmod((dir / name).c_str(), std::string(name) == "open" ? 0777 : 01777), 0);
+  }
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), other.uid, other.gid), 0);
+  const auto plant = [&](const std::string& to, const fs::path& at) {
+    return AsUser(other, [&] { return ::symlink(to.c_str(), at.c_str()) == 0; });
+  };
+  for (const char* name : {"shared", "theirs", "open"}) ASSERT_EQ(plant(victim.string(), dir / name / "dl"), 0);
+  ASSERT_EQ(plant("../victim", dir / "shared" / "rel"), 0);
+  // Links of ours: one in the sticky folder, two elsewhere whose texts pass through theirs.
+  ASSERT_EQ(::symlink(victim.c_str(), (dir / "shared" / "ours").c_str()), 0);
+  ASSERT_EQ(::symlink("shared/dl/via-text.txt", (dir / "via-text").c_str()), 0);
+  ASSERT_EQ(::symlink("shared/dl", (dir / "via-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("../shared/./rel/", (dir / "open" / "dotted").c_str()), 0);
+
+  struct Case {
+    const char* path;   // under dir
+    const char* lands;  // the file written in victim, or nullptr when the output must fail
+  } cases[] = {
+      {"shared/dl/victim.txt", nullptr},
+      {"shared/rel/relative.txt", nullptr},
+      {"via-text", nullptr},
+      {"via-folder/chained.txt", nullptr},
+      {"open/dotted/dotted.txt", nullptr},
+      {"shared/ours/ours.txt", "ours.txt"},
+      {"theirs/dl/folder-owner.txt", "folder-owner.txt"},
+      {"open/dl/not-sticky.txt", "not-sticky.txt"},
+  };
+  std::vector<std::string> written;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(Output(dir / c.path, "out"), c.lands ? 0 : EACCES);
+    if (c.lands) written.push_back(c.lands);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(Names(victim), written);
+  }
+  EXPECT_EQ(Names(dir / "shared"), (std::vector<std::string>{"dl", "ours", "rel"}));
 }
 
 TEST_F(OutputFileTest, AFifoIsWrittenInPlaceAndWithoutAReaderFailsAtOnce) {
