@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -333,8 +334,15 @@ bool OutputFile::OpenReplacing(const OutputTarget& target, mode_t newMode) {
 bool OutputFile::OpenRewriting(const OutputTarget& target) {
   const int fd = ::open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
+  // Held until the output is complete, so runs rewriting one file take turns instead of
+  // writing into each other's output; the settings writer locks the same way.
+  int locked = target.locked ? 0 : -1;
+  while (locked != 0) {
+    locked = ::flock(fd, LOCK_EX);
+    if (locked != 0 && errno != EINTR) break;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino ||
+  if (locked != 0 || ::fstat(fd, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino ||
       ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return false;

@@ -519,6 +519,7 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     return false;
   }
   target = locked;
+  target.locked = true;
 
   std::string text;
   bool ok = ReadAll(fd, text);

@@ -334,4 +334,68 @@ TEST_F(OutputFileTest, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
   EXPECT_EQ(Names(folder), std::vector<std::string>{"out.txt"});
 }
 
+// Whether pid waits for a file lock (a "->" line of /proc/locks).
+bool WaitsForALock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  const std::string mark = " " + std::to_string(pid) + " ";
+  for (std::string line; std::getline(locks, line);)
+    if (line.find("->") != std::string::npos && line.find(mark) != std::string::npos) return true;
+  return false;
+}
+
+// Two runs rewriting one such file at once take turns: the second waits for the first's lock
+// and then writes its own output whole, never into the middle of the first one's.
+TEST_F(OutputFileTest, RewritesInPlaceOfOneFileTakeTurns) {
+  LocalUser other;
+  if (!IsRoot() || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  const fs::path folder = dir / "readonly";
+  fs::create_directories(folder);
+  const fs::path path = folder / "out.txt";
+  Put(path, "old");
+  ASSERT_EQ(::chown(path.c_str(), other.uid, other.gid), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);  // root's folder: the other user may not add a name
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+
+  int started[2], resume[2];
+  ASSERT_EQ(::pipe(started), 0);
+  ASSERT_EQ(::pipe(resume), 0);
+  // The first run stops half way through its output until told to go on.
+  const pid_t first = wexo_test::StartAsUser(other, [&] {
+    OutputFile out;
+    char go = 0;
+    const bool ok = out.Open(path.string()) && out.InPlace() && WriteAll(out, "first half, ") &&
+                    ::write(started[1], "s", 1) == 1 && ::read(resume[0], &go, 1) == 1 &&
+                    WriteAll(out, "second half") && out.Commit();
+    return ok;
+  });
+  ASSERT_GT(first, 0);
+  char mark = 0;
+  ASSERT_EQ(::read(started[0], &mark, 1), 1);
+  // The file is locked while the first run writes it.
+  const int probe = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(probe, 0);
+  EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0);
+  ::close(probe);
+
+  const pid_t second = wexo_test::StartAsUser(other, [&] { return Output(path, "second run") == 0; });
+  ASSERT_GT(second, 0);
+  // The second run either waits for the lock or, without one, has written already.
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 600000 && !ended && !WaitsForALock(second); ++i) {
+    ended = ::waitpid(second, &status, WNOHANG) == second;
+    if (!ended) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  ASSERT_EQ(::write(resume[1], "g", 1), 1);
+  EXPECT_EQ(wexo_test::ExitCode(first), 0);
+  if (!ended) {
+    EXPECT_EQ(wexo_test::ExitCode(second), 0);
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int fd : {started[0], started[1], resume[0], resume[1]}) ::close(fd);
+  EXPECT_EQ(Get(path), "second run");
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"out.txt"});
+}
+
 }  // namespace
