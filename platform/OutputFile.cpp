@@ -82,25 +82,10 @@ void DisarmTemp(int& index) {
   index = -1;
 }
 
-// Async-signal-safe: atomics, a copy, unlink, sigaction and raise only.
+// Async-signal-safe: atomics, a copy, sigaction and raise only, besides the removal.
 void RemoveTempsAndDie(int sig) {
   const int saved = errno;
-  for (TempSlot& slot : tempSlots) {
-    // A name being changed on another thread is waited for a little, never for ever: the
-    // handler may have interrupted that very change.
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-      const unsigned before = slot.version.load();
-      if (before & 1u) continue;
-      if (!slot.armed.load()) break;
-      char name[PATH_MAX];
-      std::size_t k = 0;
-      for (; k + 1 < sizeof name && slot.name[k]; ++k) name[k] = slot.name[k];
-      name[k] = '\0';
-      if (slot.version.load() != before) continue;
-      ::unlink(name);
-      break;
-    }
-  }
+  RemoveTemporaryOutputs();
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   ::sigemptyset(&dfl.sa_mask);
@@ -117,6 +102,25 @@ std::string ParentFolder(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+void RemoveTemporaryOutputs() {
+  for (TempSlot& slot : tempSlots) {
+    // A name being changed on another thread is waited for a little, never for ever: the
+    // handler may have interrupted that very change.
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+      const unsigned before = slot.version.load();
+      if (before & 1u) continue;
+      if (!slot.armed.load()) break;
+      char name[PATH_MAX];
+      std::size_t k = 0;
+      for (; k + 1 < sizeof name && slot.name[k]; ++k) name[k] = slot.name[k];
+      name[k] = '\0';
+      if (slot.version.load() != before) continue;
+      ::unlink(name);
+      break;
+    }
+  }
 }
 
 namespace {

@@ -79,6 +79,10 @@ class OutputFile {
 // The folder part of path: "." without one, "/" for a file in the root.
 std::string ParentFolder(const std::string& path);
 
+// Removes the temporary files of the outputs being written, leaving their targets as they
+// were. Async-signal-safe: for a signal handler that ends the process.
+void RemoveTemporaryOutputs();
+
 // From now on SIGINT and SIGTERM remove the temporary files of the outputs being written, then
 // end the process as the signal would. A signal that is ignored stays ignored.
 void RemoveTemporaryOutputsOnSignal();

@@ -102,6 +102,19 @@ TEST_F(OutputFileTest, AFileIsReplacedOnlyOnceTheNewOneIsComplete) {
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"fresh.txt", "out.txt"}));
 }
 
+// What a signal handler that ends the process calls: the temporary files go, targets stay.
+TEST_F(OutputFileTest, TemporaryOutputsCanBeRemovedBeforeTheyAreComplete) {
+  const fs::path path = dir / "out.txt";
+  Put(path, "old");
+  OutputFile out;
+  ASSERT_TRUE(out.Open(path.string()));
+  ASSERT_TRUE(WriteAll(out, "half"));
+  ASSERT_EQ(Names(dir).size(), 2u);
+  platform::RemoveTemporaryOutputs();
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(Get(path), "old");
+}
+
 TEST_F(OutputFileTest, WritersOfOnePathNeverShareATemporaryFile) {
   const fs::path path = dir / "t.map";
   Put(path, "old");
