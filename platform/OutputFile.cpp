@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <vector>
 
 #include "platform/SignalCleanup.h"
 
@@ -56,28 +58,91 @@ std::string ParentFolder(const std::string& path) {
   return path.substr(0, slash);
 }
 
+namespace {
+
+// A path built from folders that are no links: "" stands for the current folder.
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// The folder above folder. Every part of folder is a real folder, not a link, so dropping the
+// last part is what the kernel's ".." does there.
+std::string Above(const std::string& folder) {
+  if (folder == "/") return folder;
+  const std::size_t slash = folder.rfind('/');
+  const std::string last = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  if (folder.empty() || last == "..") return Join(folder, "..");
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+// Puts the parts of text on parts, the first part last, so they come off in order. A text
+// ending in '/' names a folder: it ends in "." then.
+void PushParts(const std::string& text, std::vector<std::string>& parts) {
+  if (!text.empty() && text.back() == '/') parts.push_back(".");
+  std::size_t end = text.size();
+  while (end > 0) {
+    const std::size_t slash = text.rfind('/', end - 1);
+    const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+    if (end > begin) parts.push_back(text.substr(begin, end - begin));
+    if (slash == std::string::npos) break;
+    end = slash;
+  }
+}
+
+}  // namespace
+
+// Walks path a part at a time, as the kernel does, so the link rule holds for every link on the
+// way (a link used as a folder, and the links inside a link's text), not only for the last.
+// The parts met are checked by name, not held open: a part that changes meanwhile could only be
+// changed by the user who owns it, whose links the rule follows anyway.
 bool ResolveOutput(const std::string& path, OutputTarget& target) {
   target = OutputTarget{};
-  std::string current = path;
-  for (int links = 0;; ++links) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  std::vector<std::string> parts;
+  PushParts(path, parts);
+  std::string folder = path.front() == '/' ? "/" : "";
+  int links = 0;
+  while (!parts.empty()) {
+    const std::string name = std::move(parts.back());
+    parts.pop_back();
+    if (name == "." || name == "..") {
+      if (name == "..") folder = Above(folder);
+      if (parts.empty()) {
+        errno = EISDIR;
+        return false;
+      }
+      continue;
+    }
+    const std::string current = Join(folder, name);
     struct stat st;
     if (::lstat(current.c_str(), &st) != 0) {
       if (errno != ENOENT) return false;
+      // Nothing there yet (or a folder on the way missing): named as given from here on.
+      std::string rest = current;
+      while (!parts.empty()) {
+        rest += "/" + parts.back();
+        parts.pop_back();
+      }
       target.kind = OutputTarget::Kind::Missing;
-      target.path = current;
+      target.path = rest;
       return true;
     }
     if (S_ISLNK(st.st_mode)) {
-      if (links >= kMaxLinks) {
+      if (++links > kMaxLinks) {
         errno = ELOOP;
         return false;
       }
-      const std::string folder = ParentFolder(current);
-      if (!MayFollow(folder, st)) {
+      const std::string where = folder.empty() ? "." : folder;
+      if (!MayFollow(where, st)) {
         errno = EACCES;
         return false;
       }
-      if (IsProcFolder(folder)) {
+      if (parts.empty() && IsProcFolder(where)) {
         // Opened by this name: the kernel knows what such a link stands for.
         if (::stat(current.c_str(), &target.st) != 0) return false;
         if (S_ISDIR(target.st.st_mode)) {
@@ -97,11 +162,24 @@ bool ResolveOutput(const std::string& path, OutputTarget& target) {
         return false;
       }
       const std::string text(link, static_cast<std::size_t>(n));
-      current = text.front() == '/' ? text : folder + "/" + text;
+      if (text.empty()) {
+        errno = ENOENT;
+        return false;
+      }
+      if (text.front() == '/') folder.assign(1, '/');
+      PushParts(text, parts);
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
+      if (parts.empty()) {
+        errno = EISDIR;
+        return false;
+      }
+      folder = current;
+      continue;
+    }
+    if (!parts.empty()) {
+      errno = ENOTDIR;
       return false;
     }
     target.kind = S_ISREG(st.st_mode) ? OutputTarget::Kind::Regular : OutputTarget::Kind::Special;
@@ -109,6 +187,8 @@ bool ResolveOutput(const std::string& path, OutputTarget& target) {
     target.st = st;
     return true;
   }
+  errno = EISDIR;  // not reached: the last part always decides
+  return false;
 }
 
 OutputFile::~OutputFile() { Discard(); }
@@ -193,8 +273,15 @@ bool OutputFile::OpenReplacing(const OutputTarget& target, mode_t newMode) {
 bool OutputFile::OpenRewriting(const OutputTarget& target) {
   const int fd = ::open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
+  // Held until the output is complete, so runs rewriting one file take turns instead of
+  // writing into each other's output; the settings writer locks the same way.
+  int locked = target.locked ? 0 : -1;
+  while (locked != 0) {
+    locked = ::flock(fd, LOCK_EX);
+    if (locked != 0 && errno != EINTR) break;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino ||
+  if (locked != 0 || ::fstat(fd, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino ||
       ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return false;

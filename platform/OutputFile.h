@@ -22,18 +22,23 @@ struct OutputTarget {
   std::string path;
   bool openFile = false;  // path is such a /proc link
   struct stat st {};      // of what path leads to, when it exists
+  // The caller holds the file's exclusive flock already (the settings writer does): a rewrite
+  // in place does not take it again.
+  bool locked = false;
 };
 
-// Resolves path; false with errno set (EISDIR for a folder, EACCES for a link the kernel
-// would not follow, ELOOP, ...).
+// Resolves path a part at a time; false with errno set (EISDIR for a folder, EACCES for a
+// link on the way that the kernel's rule would not follow, ELOOP, ENOTDIR, ...).
 bool ResolveOutput(const std::string& path, OutputTarget& target);
 
 // An output being written. A regular file (or nothing yet) at the path gets a unique
 // temporary file beside it, renamed over it by Commit once complete, so a failure or a
 // concurrent writer never leaves a mixed or partial file; the new file keeps the old one's
 // mode and, where we may set it, its owner. A device or FIFO is written in place, and a FIFO
-// without a reader fails to open rather than wait. Without Commit nothing is replaced and the
-// temporary file is removed.
+// without a reader fails to open rather than wait. A file of ours in a folder we may not write
+// to is rewritten in place under an exclusive flock, waited for, so runs take turns; such a
+// rewrite cannot keep the old file when it fails half way. Without Commit nothing is replaced
+// and the temporary file is removed.
 class OutputFile {
  public:
   OutputFile() = default;

@@ -510,8 +510,16 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   struct stat st;
   int fd = OpenLocked(target.path, !deleting, st);
   if (fd < 0) return deleting && errno == ENOENT;  // nothing to delete from
-  target.kind = OutputTarget::Kind::Regular;
-  target.st = st;
+  // The path is walked again now that the file exists: a folder made for it on the way may have
+  // been taken by a link meanwhile, and the link rule holds for the file we locked.
+  OutputTarget locked;
+  if (!ResolveOutput(path, locked) || locked.kind != OutputTarget::Kind::Regular || locked.st.st_dev != st.st_dev ||
+      locked.st.st_ino != st.st_ino) {
+    ::close(fd);
+    return false;
+  }
+  target = locked;
+  target.locked = true;
 
   std::string text;
   bool ok = ReadAll(fd, text);

@@ -22,6 +22,7 @@
 #include "engine/Application.h"
 #include "engine/DocumentFile.h"
 #include "engine/WexoDoc.h"
+#include "unit/support/LocalUser.h"
 
 namespace {
 
@@ -121,6 +122,35 @@ TEST_F(OutputPaths, ALinkPlantedByAnotherUserInAStickyFolderIsNotFollowed) {
   EXPECT_NE(Err().find("Could not open file '" + link.string() + ".tmp' for writing"), std::string::npos) << Err();
   EXPECT_EQ(ReadAll(dir / "victim"), "precious");
   EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// Another user's link used as a folder of the path (/tmp/dl -> their choice, then
+// -export /tmp/dl/victim.txt) steers nothing: every output fails and the folder it leads to
+// stays as it was. The other user plants the link itself.
+TEST_F(OutputPaths, AnotherUsersLinkInAStickyFolderIsNotFollowedAsAFolderEither) {
+  wexo_test::LocalUser other;
+  if (::geteuid() != 0 || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  const fs::path shared = dir / "shared", victim = dir / "victim";
+  fs::create_directories(shared);
+  fs::create_directories(victim);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  Write(victim / "victim.txt", "precious");
+  ASSERT_EQ(wexo_test::AsUser(other, [&] { return ::symlink(victim.c_str(), (shared / "dl").c_str()) == 0; }), 0);
+  for (const Output& output : kOutputs) {
+    SCOPED_TRACE(output.flag);
+    const std::string path = (shared / "dl" / "victim.txt").string();
+    EXPECT_EQ(Run("-url " + root + " " + output.flag + " " + path), 1);
+    if (std::string(output.flag) == "-report")
+      EXPECT_NE(Err().find("Could not create file '" + path + "' for report, errno 13: Permission denied"),
+                std::string::npos)
+          << Err();
+    if (std::string(output.flag) == "-export")
+      EXPECT_NE(Err().find("Could not open file '" + path + ".tmp' for writing"), std::string::npos) << Err();
+  }
+  EXPECT_EQ(ReadAll(victim / "victim.txt"), "precious");
+  EXPECT_EQ(Temporaries(victim), std::vector<std::string>{});
+  EXPECT_EQ(std::distance(fs::directory_iterator(victim), fs::directory_iterator()), 1);
 }
 
 TEST_F(OutputPaths, AFifoGetsTheBytesInPlaceAndWithoutAReaderFailsAtOnce) {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -11,17 +12,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "unit/support/LocalUser.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::OutputFile;
+using wexo_test::AsUser;
+using wexo_test::LocalUser;
 
 // Users that own nothing else on the machine: the planter of links and a folder's owner.
 constexpr uid_t kStranger = 23456;
@@ -176,6 +183,56 @@ TEST_F(OutputFileTest, LinksInAStickyFolderAreFollowedOnlyWhenNobodyCouldPlantTh
   }
 }
 
+// The same rule for every link the path leads through, not just its last part: another user's
+// link used as a folder (/tmp/dl -> their choice, then /tmp/dl/victim.txt), or met inside the
+// text of a link of ours. The other user is a real account that plants its links itself.
+TEST_F(OutputFileTest, EveryLinkOnThePathKeepsTheStickyFolderRule) {
+  LocalUser other;
+  if (!IsRoot() || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  const fs::path victim = dir / "victim";  // root's folder that the links lead to
+  fs::create_directories(victim);
+  // Shared folders: sticky and world-writable, root's and the other user's; one open to all.
+  for (const char* name : {"shared", "theirs", "open"}) {
+    ASSERT_TRUE(fs::create_directory(dir / name));
+    ASSERT_EQ(::chmod((dir / name).c_str(), std::string(name) == "open" ? 0777 : 01777), 0);
+  }
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), other.uid, other.gid), 0);
+  const auto plant = [&](const std::string& to, const fs::path& at) {
+    return AsUser(other, [&] { return ::symlink(to.c_str(), at.c_str()) == 0; });
+  };
+  for (const char* name : {"shared", "theirs", "open"}) ASSERT_EQ(plant(victim.string(), dir / name / "dl"), 0);
+  ASSERT_EQ(plant("../victim", dir / "shared" / "rel"), 0);
+  // Links of ours: one in the sticky folder, two elsewhere whose texts pass through theirs.
+  ASSERT_EQ(::symlink(victim.c_str(), (dir / "shared" / "ours").c_str()), 0);
+  ASSERT_EQ(::symlink("shared/dl/via-text.txt", (dir / "via-text").c_str()), 0);
+  ASSERT_EQ(::symlink("shared/dl", (dir / "via-folder").c_str()), 0);
+  ASSERT_EQ(::symlink("../shared/./rel/", (dir / "open" / "dotted").c_str()), 0);
+
+  struct Case {
+    const char* path;   // under dir
+    const char* lands;  // the file written in victim, or nullptr when the output must fail
+  } cases[] = {
+      {"shared/dl/victim.txt", nullptr},
+      {"shared/rel/relative.txt", nullptr},
+      {"via-text", nullptr},
+      {"via-folder/chained.txt", nullptr},
+      {"open/dotted/dotted.txt", nullptr},
+      {"shared/ours/ours.txt", "ours.txt"},
+      {"theirs/dl/folder-owner.txt", "folder-owner.txt"},
+      {"open/dl/not-sticky.txt", "not-sticky.txt"},
+  };
+  std::vector<std::string> written;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(Output(dir / c.path, "out"), c.lands ? 0 : EACCES);
+    if (c.lands) written.push_back(c.lands);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(Names(victim), written);
+  }
+  EXPECT_EQ(Names(dir / "shared"), (std::vector<std::string>{"dl", "ours", "rel"}));
+}
+
 TEST_F(OutputFileTest, AFifoIsWrittenInPlaceAndWithoutAReaderFailsAtOnce) {
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -274,6 +331,70 @@ TEST_F(OutputFileTest, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(Get(path), "new");
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"out.txt"});
+}
+
+// Whether pid waits for a file lock (a "->" line of /proc/locks).
+bool WaitsForALock(pid_t pid) {
+  std::ifstream locks("/proc/locks");
+  const std::string mark = " " + std::to_string(pid) + " ";
+  for (std::string line; std::getline(locks, line);)
+    if (line.find("->") != std::string::npos && line.find(mark) != std::string::npos) return true;
+  return false;
+}
+
+// Two runs rewriting one such file at once take turns: the second waits for the first's lock
+// and then writes its own output whole, never into the middle of the first one's.
+TEST_F(OutputFileTest, RewritesInPlaceOfOneFileTakeTurns) {
+  LocalUser other;
+  if (!IsRoot() || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  const fs::path folder = dir / "readonly";
+  fs::create_directories(folder);
+  const fs::path path = folder / "out.txt";
+  Put(path, "old");
+  ASSERT_EQ(::chown(path.c_str(), other.uid, other.gid), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);  // root's folder: the other user may not add a name
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+
+  int started[2], resume[2];
+  ASSERT_EQ(::pipe(started), 0);
+  ASSERT_EQ(::pipe(resume), 0);
+  // The first run stops half way through its output until told to go on.
+  const pid_t first = wexo_test::StartAsUser(other, [&] {
+    OutputFile out;
+    char go = 0;
+    const bool ok = out.Open(path.string()) && out.InPlace() && WriteAll(out, "first half, ") &&
+                    ::write(started[1], "s", 1) == 1 && ::read(resume[0], &go, 1) == 1 &&
+                    WriteAll(out, "second half") && out.Commit();
+    return ok;
+  });
+  ASSERT_GT(first, 0);
+  char mark = 0;
+  ASSERT_EQ(::read(started[0], &mark, 1), 1);
+  // The file is locked while the first run writes it.
+  const int probe = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(probe, 0);
+  EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0);
+  ::close(probe);
+
+  const pid_t second = wexo_test::StartAsUser(other, [&] { return Output(path, "second run") == 0; });
+  ASSERT_GT(second, 0);
+  // The second run either waits for the lock or, without one, has written already.
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 600000 && !ended && !WaitsForALock(second); ++i) {
+    ended = ::waitpid(second, &status, WNOHANG) == second;
+    if (!ended) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  ASSERT_EQ(::write(resume[1], "g", 1), 1);
+  EXPECT_EQ(wexo_test::ExitCode(first), 0);
+  if (!ended) {
+    EXPECT_EQ(wexo_test::ExitCode(second), 0);
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int fd : {started[0], started[1], resume[0], resume[1]}) ::close(fd);
+  EXPECT_EQ(Get(path), "second run");
   EXPECT_EQ(Names(folder), std::vector<std::string>{"out.txt"});
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/Application.h"
+#include "unit/support/LocalUser.h"
 
 namespace {
 
@@ -227,6 +228,30 @@ TEST_F(ProfileTest, ASettingsFileThatIsNoFileReadsAsMissing) {
   struct stat st;
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// The settings writer follows links by the outputs' rule: another user's link in a sticky,
+// world-writable folder is not followed, also where it stands for a folder on the way. A file
+// of the other user's own in a folder it may not write to is rewritten in place.
+TEST_F(ProfileTest, WritesKeepTheOutputsRulesForLinksAndReadOnlyFolders) {
+  wexo_test::LocalUser other;
+  if (geteuid() != 0 || !wexo_test::SecondLocalUser(other)) GTEST_SKIP() << "a second user needs root";
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  const std::string shared = dir_ + "/shared", victim = dir_ + "/victim";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(victim.c_str(), 0755), 0);
+  Put(victim + "/wexo.ini", "[A]\na=1\n");
+  ASSERT_EQ(wexo_test::AsUser(other, [&] { return symlink(victim.c_str(), (shared + "/dl").c_str()) == 0; }), 0);
+  EXPECT_FALSE(WritePrivateProfileString("A", "b", "2", shared + "/dl/wexo.ini"));
+  EXPECT_FALSE(WritePrivateProfileString("A", "b", "2", shared + "/dl/new.ini"));
+  EXPECT_EQ(Get(victim + "/wexo.ini"), "[A]\na=1\n");
+  EXPECT_EQ(std::system(("test $(ls -A '" + victim + "' | wc -l) -eq 1").c_str()), 0);
+
+  ASSERT_EQ(chown((victim + "/wexo.ini").c_str(), other.uid, other.gid), 0);
+  EXPECT_EQ(wexo_test::AsUser(other, [&] { return WritePrivateProfileString("A", "b", "2", victim + "/wexo.ini"); }),
+            0);
+  EXPECT_EQ(Get(victim + "/wexo.ini"), "[A]\na=1\nb=2\n");
 }
 
 TEST_F(ProfileTest, RewriteKeepsModeAndFollowsSymlink) {
