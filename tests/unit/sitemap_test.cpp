@@ -89,7 +89,8 @@ TEST(EscapeHtml, EntitiesAndHighBytes) {
       {"caf\xE9", "caf%E9"},
       {"\x80\xFF\xC3\xA9", "%80%FF%C3%A9"},
       {"%E9", "%E9"},
-      {std::string("a\x01\x7F\0b", 5), std::string("a\x01\x7F\0b", 5)},  // only the listed bytes change
+      {std::string("a\x01\x7F\0b", 5), "a%01%7F%00b"},  // control bytes, as the high bytes
+      {"a\tb c", "a%09b c"},
   };
   for (const auto& c : cases) {
     std::string text = c.in;
