@@ -67,9 +67,10 @@ class HtmlEscapeRules {
 };
 
 // The rules of each output.
-// Link texts of the report's broken-link sections (EscapeHtml).
-inline constexpr HtmlEscapeRules kEscapeHtmlRules{HtmlEscapeRules::Apostrophe::Named,
-                                                  HtmlEscapeRules::HighBytes::Percent, HtmlEscapeRules::Controls::Kept};
+// Link texts of the report's broken-link sections (EscapeHtml); control bytes, which no
+// HTML page may hold, as percent escapes like the bytes of 0x80 and above.
+inline constexpr HtmlEscapeRules kEscapeHtmlRules{
+    HtmlEscapeRules::Apostrophe::Named, HtmlEscapeRules::HighBytes::Percent, HtmlEscapeRules::Controls::Percent};
 // The sitemap's <loc>: as EscapeHtml, and control bytes and blanks, which a URL may not hold
 // and which would make the XML unreadable, as percent escapes.
 inline constexpr HtmlEscapeRules kSitemapLocRules{HtmlEscapeRules::Apostrophe::Named,
@@ -81,17 +82,23 @@ inline constexpr HtmlEscapeRules kHtmlTextRules{
     HtmlEscapeRules::Apostrophe::Kept, HtmlEscapeRules::HighBytes::ValidUtf8, HtmlEscapeRules::Controls::Percent};
 inline constexpr HtmlEscapeRules kHtmlSingleQuotedRules{
     HtmlEscapeRules::Apostrophe::Numeric, HtmlEscapeRules::HighBytes::ValidUtf8, HtmlEscapeRules::Controls::Percent};
-// Names and paths in a generated folder listing: the markup characters only; the names are
-// the folder's bytes.
-inline constexpr HtmlEscapeRules kFolderListingRules{HtmlEscapeRules::Apostrophe::Kept,
-                                                     HtmlEscapeRules::HighBytes::Kept, HtmlEscapeRules::Controls::Kept};
+// The markup characters only, every other byte as it is: names and paths in a generated
+// folder listing (the folder's bytes), and a redirect's target in the link that the page
+// parser reads (decoded once there, so it comes back whole).
+inline constexpr HtmlEscapeRules kMarkupOnlyRules{HtmlEscapeRules::Apostrophe::Kept, HtmlEscapeRules::HighBytes::Kept,
+                                                  HtmlEscapeRules::Controls::Kept};
+inline constexpr const HtmlEscapeRules& kFolderListingRules = kMarkupOnlyRules;
+
+// The length of the valid UTF-8 sequence of more than one byte at text[i] (no overlong forms,
+// surrogates or code points beyond U+10FFFF), or 0 when none starts there (ASCII included).
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
 
 // Appends text escaped by rules.
 void AppendHtmlEscaped(std::string& out, std::string_view text, const HtmlEscapeRules& rules);
 
-// In place: '"', '&', '\'', '<' and '>' become their entities, bytes of 0x80 and above a
-// percent escape ("%E9"), so the result is ASCII (kEscapeHtmlRules). Text without anything
-// to escape is not copied.
+// In place: '"', '&', '\'', '<' and '>' become their entities, bytes of 0x80 and above and
+// control bytes (C0 and DEL) a percent escape ("%E9"), so the result is printable ASCII
+// (kEscapeHtmlRules). Text without anything to escape is not copied.
 void EscapeHtml(std::string& text);
 
 // Where a text goes in the markup: element content, or an attribute value quoted with '"'

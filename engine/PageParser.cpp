@@ -11,6 +11,7 @@
 #include "engine/Fetch.h"
 #include "engine/FileRemoval.h"
 #include "engine/Host.h"
+#include "engine/HtmlEscape.h"
 #include "engine/ReadLine.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
@@ -98,7 +99,10 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
     std::string target = result.csRedirectTarget;
     ResolveLink(result.csUrl, target, link->GetCodePage());
     AddRedirect(result.csUrl, target, result.wRedirectCode);
-    const std::string redirect = "\n<a href=\"" + target + "\">redir</a>";
+    // The target as markup that reads back whole: a '"' or '>' in it would end the link.
+    std::string redirect = "\n<a href=\"";
+    AppendHtmlEscaped(redirect, target, kMarkupOnlyRules);
+    redirect += "\">redir</a>";
     if (result.csBodyFile.empty()) {
       // As the file would hold it: every line break as CR LF.
       if (!result.body) result.body = std::make_shared<std::string>();

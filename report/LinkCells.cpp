@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <string_view>
 
+#include "engine/HtmlEscape.h"
 #include "engine/LinkInfo.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/LocalTime.h"
 
@@ -54,39 +56,60 @@ std::string AddressText(const CLinkInfo& link, const std::string& url) {
   return out;
 }
 
-void AppendText(std::string& out, const std::string& text, bool shown) {
-  if (shown)
-    out += ToUtf8(platform::kCpUtf8, text);
-  else
-    out += text;
+// The URL with its control bytes and the bytes that are no UTF-8 as percent escapes.
+void AppendExportedUrl(std::string& out, std::string_view url) {
+  for (std::size_t i = 0; i < url.size();) {
+    const auto c = static_cast<unsigned char>(url[i]);
+    if (c >= 0x80) {
+      if (const std::size_t length = Utf8SequenceLength(url, i)) {
+        out.append(url, i, length);
+        i += length;
+        continue;
+      }
+    }
+    if (c < 0x20 || c >= 0x7F)
+      platform::AppendPercentEscape(out, c);
+    else
+      out += static_cast<char>(c);
+    ++i;
+  }
 }
 
-void AppendPageText(std::string& out, const CLinkInfo& link, const std::string& text, bool shown) {
-  if (shown)
-    out += PageText(link, text);
-  else
-    out += text;
+// The control characters (C0, DEL and C1) of the valid UTF-8 text from from on as blanks.
+void BlankControls(std::string& out, std::size_t from) {
+  std::size_t to = from;
+  for (std::size_t i = from; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    if (c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) < 0xA0) {
+      ++i;  // U+0080 to U+009F
+      out[to++] = ' ';
+    } else {
+      out[to++] = c < 0x20 || c == 0x7F ? ' ' : out[i];
+    }
+  }
+  out.resize(to);
 }
 
 }  // namespace
 
 void AppendLinkCell(std::string& out, const CWexoDoc& doc, const CLinkInfo& link, int column, LinkCellForm form) {
   const bool shown = form == LinkCellForm::Shown;
+  const std::size_t from = out.size();
   switch (column) {
     case kColumnAddress: {
       const std::string& url = doc.Table().GetUrl(link.m_nIndex);
       if (shown)
         out += AddressText(link, url);
       else
-        out += url;
-      break;
+        AppendExportedUrl(out, url);
+      return;  // an exported address has no control character left
     }
     case kColumnStatus: out += StatusText(link.m_nStatus); break;
-    case kColumnType: AppendText(out, link.m_csMimeType, shown); break;
+    case kColumnType: out += ToUtf8(platform::kCpUtf8, link.m_csMimeType); break;
     case kColumnSize:
       if (link.m_nStatus == 200 && link.m_nSize != 0) out += std::to_string(link.m_nSize);
       break;
-    case kColumnTitle: AppendPageText(out, link, link.m_csTitle, shown); break;
+    case kColumnTitle: out += PageText(link, link.m_csTitle); break;
     case kColumnDate:
       // Stored dates are UTC: shown and written in local time.
       if (link.m_nStatus == 200 && link.m_bDateKnown) out += platform::FormatLocalTime(link.m_tDate, kDateFormat);
@@ -101,18 +124,19 @@ void AppendLinkCell(std::string& out, const CWexoDoc& doc, const CLinkInfo& link
       if (link.GetLinksInCount() > 0) out += std::to_string(link.GetLinksInCount());
       break;
     case kColumnServer:
-      if (const std::string* server = link.GetServerName()) AppendText(out, *server, shown);
+      if (const std::string* server = link.GetServerName()) out += ToUtf8(platform::kCpUtf8, *server);
       break;
-    case kColumnError: AppendText(out, link.m_csStatusText, shown); break;
+    case kColumnError: out += ToUtf8(platform::kCpUtf8, link.m_csStatusText); break;
     case kColumnDuration:
       if (!shown || link.m_tsDuration > 0 || link.m_nDurationMs > 0)
         out += FormatDuration(link.m_tsDuration, link.m_nDurationMs);
       break;
     case kColumnCharset: out += link.GetCharsetName(); break;
-    case kColumnDescription: AppendPageText(out, link, link.m_csDescription, shown); break;
-    case kColumnKeywords: AppendPageText(out, link, link.m_csKeywords, shown); break;
+    case kColumnDescription: out += PageText(link, link.m_csDescription); break;
+    case kColumnKeywords: out += PageText(link, link.m_csKeywords); break;
     default: break;
   }
+  if (!shown) BlankControls(out, from);
 }
 
 std::string LinkCellText(const CWexoDoc& doc, const CLinkInfo& link, int column) {

@@ -10,13 +10,16 @@
 class CLinkInfo;
 class CWexoDoc;
 
-// How a cell's text is made.
+// How a cell's text is made. Both forms give valid UTF-8 (invalid input bytes become U+FFFD)
+// with titles, descriptions and keywords read in the record's code page and their character
+// references decoded.
 enum class LinkCellForm {
-  // The record's bytes as the table holds them (the TAB exports).
-  Stored,
-  // Valid UTF-8 for the list (invalid input bytes become U+FFFD): the address with its
-  // escapes decoded, titles, descriptions and keywords in the record's code page with their
-  // character references decoded, and a duration of 0 left empty.
+  // The TAB exports, read by spreadsheets and scripts: no field holds a control character,
+  // so none can split a field or a row. The address as stored, with its control bytes and
+  // the bytes that are no UTF-8 as percent escapes (the same URL to any reader); control
+  // characters of every other text as blanks.
+  Exported,
+  // The list: the address with its escapes decoded, and a duration of 0 left empty.
   Shown,
 };
 

@@ -9,7 +9,6 @@
 #include "engine/CheckSettings.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
-#include "platform/AsciiText.h"
 #include "platform/InetError.h"
 #include "platform/LocalTime.h"
 #include "platform/TextFile.h"
@@ -94,25 +93,6 @@ void SortByUrl(const CWexoDoc& doc, std::vector<std::uint32_t>& ids) {
   std::stable_sort(ids.begin(), ids.end(), [&doc](std::uint32_t a, std::uint32_t b) {
     return CompareUrls(doc.Table().GetUrl(a), doc.Table().GetUrl(b)) < 0;
   });
-}
-
-std::string DecodeEscapesForHref(std::string_view url) {
-  std::string out;
-  out.reserve(url.size());
-  for (std::size_t i = 0; i < url.size(); ++i) {
-    const int high = url[i] == '%' && i + 2 < url.size() ? platform::AsciiHexValue(url[i + 1]) : -1;
-    const int low = high >= 0 ? platform::AsciiHexValue(url[i + 2]) : -1;
-    const int byte = high * 16 + low;
-    // A browser reads '\' as '/' in the URLs of web sites and files.
-    if (low < 0 || byte < 0x20 || byte == 0x7F || byte == '%' || byte == '#' || byte == '?' || byte == '/' ||
-        byte == '\\') {
-      out += url[i];
-      continue;
-    }
-    out += static_cast<char>(byte);
-    i += 2;
-  }
-  return out;
 }
 
 std::string ShownPageText(const std::string& text, unsigned codePage) {
@@ -253,20 +233,11 @@ void ReportWriter::WriteFooter() {
 void ReportWriter::EscapeLink(const std::string& url, HtmlQuote quote) {
   m_text.clear();
   m_href.clear();
-  if (url.find('%') == std::string::npos) {  // most URLs: href and text alike, nothing to decode
-    AppendHtmlText(m_text, url, quote);
-    m_href = m_text;
-    return;
-  }
-  AppendHtmlText(m_text, DecodePercentEscapes(url), quote);
-  AppendHtmlText(m_href, DecodeEscapesForHref(url), quote);
-}
-
-void ReportWriter::AppendHref(const std::string& url, HtmlQuote quote) {
-  if (url.find('%') == std::string::npos)
-    AppendHtmlText(m_line, url, quote);
+  AppendHtmlText(m_href, url, quote);
+  if (url.find('%') == std::string::npos)  // most URLs: href and text alike, nothing to decode
+    m_text = m_href;
   else
-    AppendHtmlText(m_line, DecodeEscapesForHref(url), quote);
+    AppendHtmlText(m_text, DecodePercentEscapes(url), quote);
 }
 
 void ReportWriter::WriteLinkLine(std::string_view lead, const std::string& url) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -40,11 +39,6 @@ bool HasBrokenLinks(const CWexoDoc& doc, const CLinkInfo& page);
 bool HasBrokenLinksNoTimeouts(const CWexoDoc& doc, const CLinkInfo& page);
 std::vector<const CLinkInfo*> GetBrokenLinks(const CWexoDoc& doc, const CLinkInfo& page);
 std::vector<const CLinkInfo*> GetBrokenLinksNoTimeouts(const CWexoDoc& doc, const CLinkInfo& page);
-
-// A stored URL as the href of its link line: its escapes decoded as in the link's text, except
-// those that would make the link point elsewhere once decoded ("%25", "%23", "%3F", "%2F",
-// "%5C", either case) and those of control bytes, which stay as stored.
-std::string DecodeEscapesForHref(std::string_view url);
 
 // Compares two URLs byte by byte with ASCII letters folded to lower case (below 0, 0, above 0),
 // never by the process locale.

@@ -100,7 +100,7 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
         level.opened = true;
       }
       line = "<li><a href=\"";
-      AppendHtmlText(line, DecodeEscapesForHref(doc.Table().GetUrl(id)), HtmlQuote::Double);
+      AppendHtmlText(line, doc.Table().GetUrl(id), HtmlQuote::Double);
       line += "\">";
       AppendHtmlText(line, ShownPageText(child.m_csTitle, child.GetCodePage()));
       line += "</a>\n";
@@ -128,7 +128,7 @@ void ReportWriter::WriteSiteMapSection() {
                                  ? ConvertCodePage(m_table.GetUrl(0), root.GetCodePage(), kUtf8CodePage)
                                  : ShownPageText(root.m_csTitle, root.GetCodePage());
     m_line = "<a href=\"";
-    AppendHref(m_table.GetUrl(0), HtmlQuote::Double);
+    AppendHtmlText(m_line, m_table.GetUrl(0), HtmlQuote::Double);
     m_line += "\">";
     AppendHtmlText(m_line, text);
     m_line += "</a>\n";

@@ -142,9 +142,9 @@ void ReportWriter::MimeTypeStatistics() {
               " Bytes</td><td>(" + std::to_string(group.total / 1024) + " KB)</td><td align=right>" +
               Percent(group.total, totalSize) + "%</td>";
     m_line += "<td align=right><a href=\"";
-    if (group.hasSmallest) AppendHref(m_table.GetUrl(group.smallestId), HtmlQuote::Double);
+    if (group.hasSmallest) AppendHtmlText(m_line, m_table.GetUrl(group.smallestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.smallest) + " Bytes</a></td><td align=right><a href=\"";
-    if (group.hasLargest) AppendHref(m_table.GetUrl(group.largestId), HtmlQuote::Double);
+    if (group.hasLargest) AppendHtmlText(m_line, m_table.GetUrl(group.largestId), HtmlQuote::Double);
     m_line += "\">" + std::to_string(group.largest) + " Bytes</a></td><td align=right>" + std::to_string(average) +
               " Bytes</td><td>(" + std::to_string(average / 1024) + " KB)</td>";
     if (group.type == "text/html")

@@ -69,11 +69,9 @@ class ReportWriter {
   // "<a href='H#N'>U#N</a>" and the rest of the line, with H and U the page URL as href and
   // as text and N a name on the page (ShownName).
   void WriteLocalLink(const std::string& url, const std::string& name, std::string_view rest);
-  // m_href and m_text: a stored URL as its link's href (DecodeEscapesForHref) and as its
-  // text (every escape decoded), each escaped for quote.
+  // m_href and m_text: a stored URL as its link's href (as stored, so the browser asks for
+  // what was checked) and as its text (every escape decoded), each escaped for quote.
   void EscapeLink(const std::string& url, HtmlQuote quote);
-  // Appends the URL as a link's href to m_line, escaped for quote.
-  void AppendHref(const std::string& url, HtmlQuote quote);
   void Flush();
 
   const CWexoDoc& m_doc;

@@ -1,8 +1,12 @@
 #include "report/Sitemap.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "engine/HtmlEscape.h"
 #include "engine/WexoDoc.h"
@@ -26,6 +30,38 @@ std::string LocText(const std::string& url) {
   loc.reserve(url.size() + 8);
   AppendHtmlEscaped(loc, url, kSitemapLocRules);
   return loc;
+}
+
+// What the protocol allows: a URL of fewer than 2,048 characters, and at most 50,000 URLs in a
+// file; a site with more has files of 50,000 URLs named by a sitemap index.
+constexpr std::size_t kMaxLocLength = 2047;
+constexpr std::size_t kMaxUrlsPerFile = 50000;
+
+// The length of the URL that a loc holds (its escapes written out, an entity one character),
+// without making it.
+std::size_t LocLength(std::string_view url) {
+  std::size_t length = 0;
+  for (const char c : url)
+    length += kSitemapLocRules.ActionOf(static_cast<unsigned char>(c)) == HtmlEscapeRules::Action::Percent ? 3 : 1;
+  return length;
+}
+
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr std::string_view kNamespace = "xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\"";
+
+// The file of part number beside path: "sitemap.xml" gives "sitemap-1.xml", "sitemap-2.xml" ...
+std::filesystem::path PartPath(const std::filesystem::path& path, std::size_t number) {
+  std::filesystem::path part = path;
+  part.replace_filename(path.stem().string() + "-" + std::to_string(number) + path.extension().string());
+  return part;
+}
+
+// The URL a part has on the site: beside the checked site's root, where the index is meant to
+// be put as well.
+std::string PartUrl(const CWexoDoc& doc, const std::filesystem::path& part) {
+  const std::string& root = doc.GetRootUrl();
+  const std::size_t slash = root.rfind('/');
+  return (slash == std::string::npos ? root : root.substr(0, slash + 1)) + part.filename().string();
 }
 
 // A W3C date "YYYY-MM-DD"; years before 1000 or beyond 9999, or a time that cannot be
@@ -72,18 +108,15 @@ void AppendQuotedName(std::string& out, std::string_view name) {
   out += '"';
 }
 
-}  // namespace
-
-bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
-  return WriteExport(doc.Host(), path, [&doc](platform::TextFileWriter& out) {
-    out.Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    out.Write("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n");
+// Writes a urlset file of the records ids.
+bool WriteUrlSet(const CWexoDoc& doc, const std::string& path, std::span<const std::uint32_t> ids) {
+  return WriteExport(doc.Host(), path, [&doc, ids](platform::TextFileWriter& out) {
+    out.Write(kXmlDeclaration);
+    out.Write("<urlset " + std::string(kNamespace) + ">\n");
     const std::string today = platform::FormatLocalTime(doc.Now(), kDateFormat);
     std::string entry;
-    for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+    for (const std::uint32_t i : ids) {
       const CLinkInfo& link = *doc.Table().GetLink(i);
-      const std::string& url = doc.Table().GetUrl(i);
-      if (!InSitemap(doc, link, url)) continue;
       std::string lastmod = today;
       if (link.m_bDateKnown) {
         lastmod = platform::FormatLocalTime(link.m_tDate, kDateFormat);
@@ -91,7 +124,7 @@ bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
       }
       entry.clear();
       entry += "\t<url>\n\t\t<loc>";
-      entry += LocText(url);
+      entry += LocText(doc.Table().GetUrl(i));
       entry += "</loc>\n\t\t<lastmod>";
       entry += lastmod;
       entry += "</lastmod>\n\t\t<changefreq>monthly</changefreq>\n";
@@ -101,6 +134,39 @@ bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
       out.Write(entry);
     }
     out.Write("</urlset>\n");
+  });
+}
+
+}  // namespace
+
+bool ExportSitemap(const CWexoDoc& doc, const std::string& path) {
+  std::vector<std::uint32_t> ids;
+  for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
+    const std::string& url = doc.Table().GetUrl(i);
+    if (InSitemap(doc, *doc.Table().GetLink(i), url) && LocLength(url) <= kMaxLocLength)
+      ids.push_back(static_cast<std::uint32_t>(i));
+  }
+  if (ids.size() <= kMaxUrlsPerFile) return WriteUrlSet(doc, path, ids);
+
+  // The parts first, so the index never names a file that is not there.
+  std::vector<std::filesystem::path> parts;
+  for (std::size_t first = 0; first < ids.size(); first += kMaxUrlsPerFile) {
+    parts.push_back(PartPath(path, parts.size() + 1));
+    const std::size_t count = std::min(kMaxUrlsPerFile, ids.size() - first);
+    if (!WriteUrlSet(doc, parts.back().string(), std::span<const std::uint32_t>(ids).subspan(first, count)))
+      return false;
+  }
+  return WriteExport(doc.Host(), path, [&doc, &parts](platform::TextFileWriter& out) {
+    out.Write(kXmlDeclaration);
+    out.Write("<sitemapindex " + std::string(kNamespace) + ">\n");
+    std::string entry;
+    for (const std::filesystem::path& part : parts) {
+      entry = "\t<sitemap>\n\t\t<loc>";
+      entry += LocText(PartUrl(doc, part));
+      entry += "</loc>\n\t</sitemap>\n";
+      out.Write(entry);
+    }
+    out.Write("</sitemapindex>\n");
   });
 }
 

@@ -39,12 +39,12 @@ bool ExportTabFile(const CWexoDoc& doc, const std::string& path) {
     for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
       const CLinkInfo& link = *doc.Table().GetLink(i);
       row.clear();
-      row += doc.Table().GetUrl(i);
+      AppendLinkCell(row, doc, link, kColumnAddress, LinkCellForm::Exported);
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
       row += number;
       for (int column = kColumnStatus; column < kLinkColumnCount; ++column) {
         if (column != kColumnStatus) row += '\t';
-        AppendLinkCell(row, doc, link, column, LinkCellForm::Stored);
+        AppendLinkCell(row, doc, link, column, LinkCellForm::Exported);
       }
       row += '\n';
       out.Write(row);
@@ -62,22 +62,23 @@ bool ExportPageMap(const CWexoDoc& doc, const std::string& path) {
     for (std::size_t i = 0; i < doc.Table().GetLinkCount(); ++i) {
       const CLinkInfo& link = *doc.Table().GetLink(i);
       if (link.m_dwaReferrers.empty()) continue;
+      // What the rows of this record share: its URL, status and title.
+      std::string linked = "\t";
+      AppendLinkCell(linked, doc, link, kColumnAddress, LinkCellForm::Exported);
       std::snprintf(number, sizeof number, "\t%hd\t", link.m_nStatus);
-      const std::string statusText = StatusText(link.m_nStatus);
+      linked += number;
+      linked += StatusText(link.m_nStatus);
+      linked += '\t';
+      AppendLinkCell(linked, doc, link, kColumnTitle, LinkCellForm::Exported);
+      linked += '\t';
       for (std::uint32_t r : link.m_dwaReferrers) {
         const CLinkInfo& origin = *doc.Table().GetLink(r);
         row.clear();
-        row += doc.Table().GetUrl(r);
+        AppendLinkCell(row, doc, origin, kColumnAddress, LinkCellForm::Exported);
+        row += linked;
+        AppendLinkCell(row, doc, origin, kColumnDate, LinkCellForm::Exported);
         row += '\t';
-        row += doc.Table().GetUrl(i);
-        row += number;
-        row += statusText;
-        row += '\t';
-        row += link.m_csTitle;
-        row += '\t';
-        AppendLinkCell(row, doc, origin, kColumnDate, LinkCellForm::Stored);
-        row += '\t';
-        row += origin.m_csTitle;
+        AppendLinkCell(row, doc, origin, kColumnTitle, LinkCellForm::Exported);
         row += '\n';
         out.Write(row);
       }

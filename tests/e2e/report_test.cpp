@@ -6,9 +6,11 @@
 #include <unistd.h>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 
+#include "e2e/support/HttpPeer.h"
 #include "e2e/support/PeerProcess.h"
 #include "e2e/support/WexoRun.h"
 
@@ -68,14 +70,14 @@ class ReportRun : public ::testing::Test {
 
   int Tidy() { return Shell("tidy -e -q '" + (dir / "report.htm").string() + "' 2> /dev/null"); }
 
-  // The DOM that headless Chromium builds from the report.
-  std::string Dom() {
+  // The DOM that headless Chromium builds from the report (or another page of the folder).
+  std::string Dom(const std::string& page = "report.htm") {
     const std::string profile = (dir / "chromium-profile").string();
     const std::string dom = (dir / "dom.html").string();
     Shell(
         "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
         "--disable-component-update --disable-sync --no-first-run --user-data-dir='" +
-        profile + "' --dump-dom 'file://" + (dir / "report.htm").string() + "' > '" + dom + "' 2> /dev/null");
+        profile + "' --dump-dom 'file://" + (dir / page).string() + "' > '" + dom + "' 2> /dev/null");
     return ReadAll(dom);
   }
 
@@ -254,6 +256,147 @@ TEST_F(ReportRun, LinksOpenTheCheckedPagesAndTitlesReadAsShown) {
   }
   EXPECT_EQ(files, 7u) << map;
   EXPECT_NE(map.find("hash%23x.html\">hash#x.html</a>"), std::string::npos) << map;
+}
+
+// A query and a path as the server wrote them into its links, and redirects whose targets
+// hold '<', '>' and '"'. Opened from the report in a browser, every link asks the server for
+// the URL that was checked; the redirect targets are recorded, checked and reported whole.
+TEST_F(ReportRun, LinksAskTheServerForTheCheckedUrlsAndRedirectTargetsStayWhole) {
+  const std::filesystem::path site = dir / "site";
+  wexo_test::Write(site / "index.html",
+                   "<html><head><title>links</title></head><body>\n"
+                   "<a href=\"page.txt?a=b%26c\">1</a> <a href=\"page.txt?x=%3D%2B\">2</a>\n"
+                   "<a href=\"end%20\">3</a> <a href=\"r1\">4</a> <a href=\"r2\">5</a>\n"
+                   "</body></html>\n");
+  wexo_test::Write(site / "page.txt", "text\n");
+  const std::string log = (dir / "access.log").string();
+  wexo_test::PeerProcess nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", site.string(),
+                           "--lifetime", "300", "--access-log", log, "--extra",
+                           "location = /r1 { return 302 \"/t.html?a=1&b=<2>\"; } "
+                           "location = /r2 { return 302 \"/page.txt?q=\\\"y\\\"\"; }"},
+                          std::chrono::seconds(20), &error))
+      << error;
+  const std::string base = "http://127.0.0.1:" + std::to_string(nginx.Port());
+  // The request targets the server has logged since the given size of its log.
+  const auto requests = [&log](std::size_t from) {
+    const std::string text = ReadAll(log);
+    std::set<std::string> targets;
+    const std::string tail = text.substr(std::min(from, text.size()));
+    const std::regex line("\"(GET|HEAD) ([^ ]*) HTTP/1\\.[01]\"");
+    for (auto at = std::sregex_iterator(tail.begin(), tail.end(), line); at != std::sregex_iterator(); ++at)
+      targets.insert((*at)[2].str());
+    return targets;
+  };
+
+  const std::string report = (dir / "report.htm").string();
+  ASSERT_EQ(wexo_test::RunWexo(dir, dir, "-url '" + base + "/index.html' -report '" + report + "' -export all.txt"), 0)
+      << ReadAll(dir / "err.log");
+  const std::string text = ReadAll(report);
+  const auto rows = wexo_test::Rows(ReadAll(dir / "all.txt"));
+
+  // The redirect targets as the server sent them: records, checked, and in the report.
+  const std::string target = base + "/t.html?a=1&b=<2>";
+  const std::string quoted = base + "/page.txt?q=\"y\"";
+  ASSERT_TRUE(rows.contains(target)) << ReadAll(dir / "all.txt");
+  EXPECT_EQ(rows.at(target)[1], "404");
+  ASSERT_TRUE(rows.contains(quoted)) << ReadAll(dir / "all.txt");
+  EXPECT_EQ(rows.at(quoted)[1], "200");
+  EXPECT_FALSE(rows.contains(base + "/t.html?a=1&b=<2")) << ReadAll(dir / "all.txt");
+  EXPECT_FALSE(rows.contains(base + "/page.txt?q=")) << ReadAll(dir / "all.txt");
+  const std::string redir = Section(text, "redir");
+  const std::string shown = base + "/t.html?a=1&amp;b=&lt;2&gt;";
+  EXPECT_NE(redir.find("redirected to: <a href=\"" + shown + "\" TARGET=_blank>" + shown +
+                       "</a>\r\nstatus code: 302 (object temporarily moved)\r\n"
+                       "<b>The redirection target URL is broken!</b>\r\n"),
+            std::string::npos)
+      << redir;
+  EXPECT_NE(redir.find("redirected to: <a href=\"" + base + "/page.txt?q=&quot;y&quot;\""), std::string::npos) << redir;
+  const std::set<std::string> checked = requests(0);
+  EXPECT_TRUE(checked.contains("/t.html?a=1&b=<2>") || checked.contains("/t.html?a=1&b=%3C2%3E"))
+      << "the whole redirect target was not checked";
+  EXPECT_NE(Section(text, "valid")
+                .find("<a href=\"" + base + "/page.txt?a=b%26c\" TARGET=_blank>" + base + "/page.txt?a=b&amp;c</a>"),
+            std::string::npos)
+      << Section(text, "valid");
+
+  // The report opened in Chromium, each of its links to the server followed in a frame of its
+  // own, as a click on it navigates.
+  const std::string follow =
+      "<script>for (const a of Array.from(document.querySelectorAll('a[href]'))) if (a.href.startsWith('" + base +
+      "/')) { const f = document.createElement('iframe'); f.src = a.href; document.body.appendChild(f); }</script>";
+  std::string opened = text;
+  opened.insert(opened.rfind("</body>"), follow);
+  wexo_test::Write(dir / "follow.htm", opened);
+  const std::size_t before = ReadAll(log).size();
+  ASSERT_NE(Dom("follow.htm").find("<h1>Broken link report</h1>"), std::string::npos) << "no DOM from chromium";
+  const std::set<std::string> asked = requests(before);
+  for (const char* url : {"/page.txt?a=b%26c", "/page.txt?x=%3D%2B", "/end%20", "/r1", "/r2"})
+    EXPECT_TRUE(asked.contains(url)) << url;
+  for (const char* other : {"/page.txt?a=b&c", "/page.txt?x==+", "/end"}) EXPECT_FALSE(asked.contains(other)) << other;
+  // Every checked URL that a browser sends as it stands.
+  for (const auto& [url, fields] : rows) {
+    if (!url.starts_with(base + "/") || url.find_first_of("<>\" ") != std::string::npos) continue;
+    EXPECT_TRUE(asked.contains(url.substr(base.size()))) << url;
+  }
+}
+
+// Control bytes in titles, link texts and file names, and a Latin-1 page among UTF-8 ones: the
+// report stays valid HTML and the TAB exports read as UTF-8, one row per record.
+TEST_F(ReportRun, ControlBytesAndLatin1TextsLeaveReportAndExportsReadable) {
+  const std::filesystem::path site = dir / "site";
+  wexo_test::Write(site / "index.html",
+                   "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+                   "<title>Caf\xE9 \x01 start \x1B[1m</title>"
+                   "<meta name=\"description\" content=\"D\xE9j\xE0 \x02 vu\"></head><body>\n"
+                   "<a href=\"gone.html\">gone \x1B[31m \x01 text \x7F</a>\n"
+                   "<a href=\"ctl%01name.html\">file</a>\n"
+                   "<a href=\"utf8.html\">utf8</a>\n"
+                   "</body></html>\n");
+  wexo_test::Write(site / "ctl\x01name.html", "<html><head><title>bell \x07 title</title></head></html>\n");
+  wexo_test::Write(site / "utf8.html",
+                   "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+                   "<title>Caf\xC3\xA9 \xC2\x9B</title></head></html>\n");
+  const std::string report = (dir / "report.htm").string();
+  ASSERT_EQ(wexo_test::RunWexo(dir, dir,
+                               "-url 'file://" + (site / "index.html").string() + "' -report '" + report +
+                                   "' -export all.txt -map map.txt"),
+            0)
+      << ReadAll(dir / "err.log");
+  const std::string text = ReadAll(report);
+  ASSERT_NE(text.find("link text: gone %1B[31m %01 text %7F\r\n"), std::string::npos) << Section(text, "bylink");
+  EXPECT_EQ(SgmlErrors(), "");
+
+  // Python reads each export as UTF-8 (failing on anything else) and counts rows and fields.
+  const std::string script = (dir / "read.py").string();
+  wexo_test::Write(script,
+                   "import csv, sys\n"
+                   "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', errors='strict', newline=''),"
+                   " delimiter='\\t'))\n"
+                   "bad = [c for r in rows for f in r for c in f if ord(c) < 32 or 127 <= ord(c) < 160]\n"
+                   "print(len(rows), sorted(set(len(r) for r in rows)), len(bad))\n"
+                   "for r in rows: print('|'.join(r))\n");
+  for (const auto& [file, shape] : {std::pair{"all.txt", "5 [16] 0\n"}, std::pair{"map.txt", "4 [7] 0\n"}}) {
+    ASSERT_EQ(Shell("/usr/bin/python3 '" + script + "' '" + (dir / file).string() + "' > '" +
+                    (dir / "read.out").string() + "' 2>&1"),
+              0)
+        << file << ": " << ReadAll(dir / "read.out");
+    const std::string read = ReadAll(dir / "read.out");
+    EXPECT_TRUE(read.starts_with(shape)) << file << ": " << read;
+    EXPECT_NE(read.find("|Caf\xC3\xA9   start  [1m"), std::string::npos) << file << ": " << read;
+  }
+  const auto rows = wexo_test::Rows(ReadAll(dir / "all.txt"));
+  const auto index = rows.find("file://" + (site / "index.html").string());
+  ASSERT_NE(index, rows.end());
+  EXPECT_EQ(index->second[14], "D\xC3\xA9j\xC3\xA0   vu");
+  const auto named = rows.find("file://" + (site / "ctl%01name.html").string());
+  ASSERT_NE(named, rows.end()) << ReadAll(dir / "all.txt");
+  EXPECT_EQ(named->second[1], "200");
+  EXPECT_EQ(named->second[5], "bell   title");
+  const auto utf8 = rows.find("file://" + (site / "utf8.html").string());
+  ASSERT_NE(utf8, rows.end());
+  EXPECT_EQ(utf8->second[5], "Caf\xC3\xA9  ");
 }
 
 }  // namespace

@@ -181,6 +181,41 @@ TEST_F(SitemapTools, SitemapValidatesAgainstTheProtocolSchema) {
   EXPECT_NE(run.exitCode, 0);
 }
 
+// A site of more than 50,000 URLs, one of them too long for a loc: the chosen file is an index
+// that the protocol's index schema accepts, naming files beside it that its sitemap schema
+// accepts and that together hold every URL but the long one.
+TEST_F(SitemapTools, LargeSitesGiveAnIndexAndFilesThatValidate) {
+  QuietContext context;
+  CWexoDoc doc{context.Context()};
+  doc.SetRootUrl("http://127.0.0.1:8080/site/");
+  const CLinkInfo* root = Add(doc, "http://127.0.0.1:8080/site/", nullptr, 200);
+  constexpr int kUrls = 100001;
+  for (int i = 1; i < kUrls; ++i) Add(doc, "http://127.0.0.1:8080/site/p" + std::to_string(i) + ".htm", root, 200);
+  Add(doc, "http://127.0.0.1:8080/site/" + std::string(2100, 'x') + ".htm", root, 200);
+  const std::string path = (dir / "sitemap.xml").string();
+  ASSERT_TRUE(ExportSitemap(doc, path));
+
+  const std::string schemas = WEXO_SOURCE_DIR "/tests/fixtures/";
+  ToolRun run = RunTool(dir, {"xmllint", "--noout", "--schema", schemas + "sitemap-index-0.9.xsd", path});
+  EXPECT_EQ(run.exitCode, 0) << run.err << ReadAll(path);
+  run = RunTool(dir, {"xmllint", "--xpath", "//*[local-name()='loc']/text()", path});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "http://127.0.0.1:8080/site/sitemap-1.xml\nhttp://127.0.0.1:8080/site/sitemap-2.xml\n"
+            "http://127.0.0.1:8080/site/sitemap-3.xml\n");
+  std::size_t urls = 0;
+  for (const char* part : {"sitemap-1.xml", "sitemap-2.xml", "sitemap-3.xml"}) {
+    const std::string file = (dir / part).string();
+    run = RunTool(dir, {"xmllint", "--noout", "--schema", schemas + "sitemap-0.9.xsd", file});
+    EXPECT_EQ(run.exitCode, 0) << part << run.err.substr(0, 2000);
+    run = RunTool(dir, {"xmllint", "--xpath", "count(/*[local-name()='urlset']/*[local-name()='url'])", file});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    urls += std::stoul(run.out);
+  }
+  EXPECT_EQ(urls, static_cast<std::size_t>(kUrls));
+  EXPECT_EQ(ReadAll(dir / "sitemap-3.xml").find("xxxx"), std::string::npos);
+}
+
 TEST_F(SitemapTools, GraphIsReadByDot) {
   OddSite site;
   const std::string path = (dir / "graph.gv").string();

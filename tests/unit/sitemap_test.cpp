@@ -89,7 +89,8 @@ TEST(EscapeHtml, EntitiesAndHighBytes) {
       {"caf\xE9", "caf%E9"},
       {"\x80\xFF\xC3\xA9", "%80%FF%C3%A9"},
       {"%E9", "%E9"},
-      {std::string("a\x01\x7F\0b", 5), std::string("a\x01\x7F\0b", 5)},  // only the listed bytes change
+      {std::string("a\x01\x7F\0b", 5), "a%01%7F%00b"},  // control bytes, as the high bytes
+      {"a\tb c", "a%09b c"},
   };
   for (const auto& c : cases) {
     std::string text = c.in;
@@ -232,6 +233,90 @@ TEST_F(SitemapTest, LocIsEscaped) {
   const std::string xml = Sitemap(doc);
   EXPECT_EQ(Locs(xml), expected);
   for (char ch : xml) EXPECT_TRUE(ch == '\r' || ch == '\n' || ch == '\t' || (ch >= 0x20 && ch < 0x7F)) << int(ch);
+}
+
+// A loc holds a URL of fewer than 2,048 characters, counted as a reader gets it back: an
+// entity is one character, a byte written as its escape three.
+TEST_F(SitemapTest, UrlsOf2048CharactersOrMoreAreLeftOut) {
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/");
+  const std::string base = "http://h/";  // 9 characters
+  const struct {
+    std::string url;
+    bool listed;
+  } cases[] = {
+      {base + std::string(2038, 'a'), true},
+      {base + std::string(2039, 'b'), false},
+      {base + std::string(2037, 'c') + "&", true},          // "&amp;" in the file, one character of the URL
+      {base + std::string(2033, 'd') + "\xC3\xA9", false},  // "%C3%A9": 2,048 characters
+      {base + std::string(2032, 'e') + "\xC3\xA9", true},
+      {base + std::string(3000, 'f'), false},
+  };
+  const CLinkInfo* root = Add(doc, base, nullptr, 200);
+  std::vector<std::string> expected = {base};
+  for (const auto& c : cases) {
+    Add(doc, c.url, root, 200);
+    if (c.listed) expected.push_back(c.url);
+  }
+  std::vector<std::string> locs = Locs(Sitemap(doc));
+  for (std::string& loc : locs) {
+    for (std::size_t at; (at = loc.find("&amp;")) != std::string::npos;) loc.replace(at, 5, "&");
+    for (std::size_t at; (at = loc.find("%C3%A9")) != std::string::npos;) loc.replace(at, 6, "\xC3\xA9");
+  }
+  EXPECT_EQ(locs, expected);
+}
+
+// Up to 50,000 URLs the sitemap is one file, as it has always been. Beyond, the chosen file is
+// a sitemap index that names files of 50,000 URLs each, beside it, by their URLs beside the
+// root's folder.
+TEST_F(SitemapTest, MoreThan50000UrlsGoToFilesNamedByAnIndex) {
+  CWexoDoc doc{host.Context()};
+  doc.SetRootUrl("http://h/dir/");
+  const CLinkInfo* root = Add(doc, "http://h/dir/", nullptr, 200);
+  for (int i = 1; i < 50000; ++i) Add(doc, "http://h/dir/" + std::to_string(i), root, 200);
+  Add(doc, "http://h/dir/" + std::string(3000, 'x'), root, 200);  // left out, so not counted
+  Add(doc, "http://h/dir/gone", root, 404);
+
+  std::string xml = Sitemap(doc);
+  EXPECT_TRUE(
+      xml.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                      "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\r\n\t<url>\r\n"));
+  EXPECT_TRUE(xml.ends_with("\t</url>\r\n</urlset>\r\n"));
+  EXPECT_EQ(Locs(xml).size(), 50000u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "sitemap-1.xml"));
+
+  for (int i = 50000; i < 100001; ++i) Add(doc, "http://h/dir/" + std::to_string(i), root, 200);
+  xml = Sitemap(doc);
+  EXPECT_EQ(xml,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+            "<sitemapindex xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\r\n"
+            "\t<sitemap>\r\n\t\t<loc>http://h/dir/sitemap-1.xml</loc>\r\n\t</sitemap>\r\n"
+            "\t<sitemap>\r\n\t\t<loc>http://h/dir/sitemap-2.xml</loc>\r\n\t</sitemap>\r\n"
+            "\t<sitemap>\r\n\t\t<loc>http://h/dir/sitemap-3.xml</loc>\r\n\t</sitemap>\r\n"
+            "</sitemapindex>\r\n");
+  std::vector<std::string> all;
+  for (const char* part : {"sitemap-1.xml", "sitemap-2.xml", "sitemap-3.xml"}) {
+    const std::string text = ReadAll((dir / part).string());
+    EXPECT_TRUE(text.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<urlset ")) << part;
+    EXPECT_TRUE(text.ends_with("</urlset>\r\n")) << part;
+    const std::vector<std::string> locs = Locs(text);
+    EXPECT_EQ(locs.size(), std::string(part) == "sitemap-3.xml" ? 1u : 50000u) << part;
+    all.insert(all.end(), locs.begin(), locs.end());
+  }
+  ASSERT_EQ(all.size(), 100001u);
+  EXPECT_EQ(all.front(), "http://h/dir/");
+  for (int i = 1; i < 100001; ++i) EXPECT_EQ(all[i], "http://h/dir/" + std::to_string(i));
+  EXPECT_EQ(ReadAll((dir / "sitemap-1.xml").string()).find("<priority>0.9</priority>"),
+            ReadAll((dir / "sitemap-1.xml").string()).find("<priority>"));
+  EXPECT_EQ(ReadAll((dir / "sitemap-2.xml").string()).find("0.9</priority>"), std::string::npos);
+  for (const char* leftover : {"sitemap.xml.tmp", "sitemap-1.xml.tmp", "sitemap-4.xml"})
+    EXPECT_FALSE(std::filesystem::exists(dir / leftover)) << leftover;
+  EXPECT_TRUE(host.boxes.empty());
+
+  // A name without an extension keeps that form.
+  ASSERT_TRUE(ExportSitemap(doc, (dir / "map").string()));
+  EXPECT_NE(ReadAll((dir / "map").string()).find("<loc>http://h/dir/map-3</loc>"), std::string::npos);
+  EXPECT_EQ(Locs(ReadAll((dir / "map-3").string())).size(), 1u);
 }
 
 TEST_F(SitemapTest, EmptyOrAllBroken) {

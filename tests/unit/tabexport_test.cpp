@@ -6,6 +6,7 @@
 
 #include "engine/Charset.h"
 #include "engine/WexoDoc.h"
+#include "platform/CodePage.h"
 #include "report/LinkCells.h"
 #include "report/TabExport.h"
 #include "unit/support/ScriptedHost.h"
@@ -116,8 +117,9 @@ TEST_F(TabExportTest, FailedWriteKeepsTheOldFile) {
   EXPECT_EQ(host.boxes[1], "Could not open file '" + (dir / "no-such-folder" / "x.txt").string() + ".tmp' for writing");
 }
 
-// The list and the TAB export make their cells in one place: the export writes the table's
-// bytes, the list shows valid UTF-8 with escapes and character references decoded.
+// The list and the TAB export make their cells in one place: both give valid UTF-8 with the
+// texts as the page showed them; the list shows the address with its escapes decoded, the
+// export writes it as stored.
 TEST_F(TabExportTest, ListAndExportShareTheCells) {
   CWexoDoc doc{host.Context()};
   const CLinkInfo* page = doc.NewLink("http://h/caf%C3%A9", nullptr, REQUEST_GET);
@@ -134,16 +136,16 @@ TEST_F(TabExportTest, ListAndExportShareTheCells) {
   const struct {
     const CLinkInfo* link;
     int column;
-    std::string stored, shown;
+    std::string exported, shown;
   } cases[] = {
       {page, kColumnAddress, "http://h/caf%C3%A9", "http://h/caf\xC3\xA9"},
       {page, kColumnStatus, "ok", "ok"},
       {page, kColumnSize, "7", "7"},
-      {page, kColumnTitle, "Caf\xE9 &amp; more", "Caf\xC3\xA9 & more"},
+      {page, kColumnTitle, "Caf\xC3\xA9 & more", "Caf\xC3\xA9 & more"},
       {page, kColumnDate, "14.11.2023  22:13:20", "14.11.2023  22:13:20"},
       {page, kColumnLevel, "0", "0"},
       {page, kColumnLinksIn, "", ""},
-      {page, kColumnError, "bad \xFF", "bad \xEF\xBF\xBD"},
+      {page, kColumnError, "bad \xEF\xBF\xBD", "bad \xEF\xBF\xBD"},
       {page, kColumnDuration, "00:00.000", ""},
       {next, kColumnDuration, "01:15.000", "01:15.000"},
       {next, kColumnLinksIn, "1", "1"},
@@ -151,10 +153,77 @@ TEST_F(TabExportTest, ListAndExportShareTheCells) {
       {next, kLinkColumnCount, "", ""},
   };
   for (const auto& c : cases) {
-    std::string stored = "x";
-    AppendLinkCell(stored, doc, *c.link, c.column, LinkCellForm::Stored);
-    EXPECT_EQ(stored, "x" + c.stored) << c.column;
+    std::string exported = "x";
+    AppendLinkCell(exported, doc, *c.link, c.column, LinkCellForm::Exported);
+    EXPECT_EQ(exported, "x" + c.exported) << c.column;
     EXPECT_EQ(LinkCellText(doc, *c.link, c.column), c.shown) << c.column;
+  }
+}
+
+// What pages and links bring along cannot break the exports: the texts of a Latin-1 page are
+// written in UTF-8 like every other row, and control characters, which would split a field or
+// a row or stop a reader, become blanks in texts and escapes in addresses.
+TEST_F(TabExportTest, RowsAreUtf8WithoutControlCharacters) {
+  CWexoDoc doc{host.Context()};
+  const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+  doc.SetStatus(root, 200, "OK");
+  doc.UpdateLink(*root, [&](CLinkInfo& r) {
+    SetCharset(&r, "ISO-8859-1");
+    r.m_csTitle =
+        "Caf\xE9 \x01"
+        "a\x1B[1mb &#7;c &eacute;";
+    r.m_csDescription = std::string(
+        "d\xE9\0s\x7F"
+        "c",
+        6);
+    r.m_csKeywords = "k\x85w";  // a C1 control in Latin-1
+  });
+  const CLinkInfo* utf8 = doc.NewLink(std::string("http://h/ctl\x01\x7F\xC3\xA9\xE9\x1F", 18), root, REQUEST_GET);
+  doc.SetStatus(utf8, 200, std::string("err\x02or \xFF", 8));
+  doc.UpdateLink(*utf8, [&](CLinkInfo& r) {
+    SetCharset(&r, "UTF-8");
+    r.m_csTitle =
+        "Caf\xC3\xA9 \xC2\x9B"
+        "x";
+    InternServerName(&r, "srv\x01");
+  });
+
+  const std::string all = (dir / "all.txt").string();
+  ASSERT_TRUE(ExportTabFile(doc, all));
+  const std::string text = ReadAll(all);
+  EXPECT_NE(text.find("http://h/\t200\tok\t\t\tCaf\xC3\xA9  a [1mb  c \xC3\xA9\t"), std::string::npos) << text;
+  EXPECT_NE(text.find("\tOK\t00:00.000\tiso-8859-1\td\xC3\xA9 s c\tk w\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("http://h/ctl%01%7F\xC3\xA9%E9%1F\t200\tok\t\t\tCaf\xC3\xA9  x\t"), std::string::npos) << text;
+  EXPECT_NE(text.find("\tsrv \terr or \xEF\xBF\xBD\t"), std::string::npos) << text;
+
+  const std::string map = (dir / "map.txt").string();
+  ASSERT_TRUE(ExportPageMap(doc, map));
+  EXPECT_NE(ReadAll(map).find("\r\nhttp://h/\thttp://h/ctl%01%7F\xC3\xA9%E9%1F\t200\tok\tCaf\xC3\xA9  x\t\t"
+                              "Caf\xC3\xA9  a [1mb  c \xC3\xA9\r\n"),
+            std::string::npos)
+      << ReadAll(map);
+
+  for (const std::string& file : {all, map}) {
+    const std::string exported = ReadAll(file);
+    std::size_t rows = 0;
+    for (std::size_t i = 0; i < exported.size(); ++i) {
+      const auto c = static_cast<unsigned char>(exported[i]);
+      if (c == '\r') {
+        EXPECT_EQ(exported[i + 1], '\n') << file;
+        ++rows;
+        ++i;
+        continue;
+      }
+      EXPECT_TRUE(c >= 0x20 || c == '\t') << file << " byte " << static_cast<int>(c) << " at " << i;
+      EXPECT_NE(c, 0x7F) << file;
+    }
+    EXPECT_EQ(rows, file == all ? 3u : 2u) << exported;
+    // Every byte sequence is UTF-8: decoding to UTF-16 and back gives the same bytes.
+    std::u16string wide;
+    std::string back;
+    ASSERT_TRUE(platform::MultiByteToWide(platform::kCpUtf8, exported, wide));
+    platform::WideToMultiByte(platform::kCpUtf8, wide, back);
+    EXPECT_EQ(back, exported) << file;
   }
 }
 
