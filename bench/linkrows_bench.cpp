@@ -47,7 +47,6 @@ void BM_WantedRowsInOneBatch(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     t.ShowBrokenOnly(true);
-    SortColumnKey = 0;
     t.rows->Rebuild(false);
     state.ResumeTiming();
     // Every pending record wants its row, as when a failed host fails them at once.

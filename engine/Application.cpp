@@ -1,5 +1,6 @@
 #include "engine/Application.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/AsciiText.h"
@@ -54,6 +55,7 @@ bool CWexoApp::WriteProfileBinary(const char* section, const char* entry, const 
 }
 
 int CWexoApp::FetchTimeout() {
-  if (m_nTimeout < 0) m_nTimeout = GetProfileInt("Options", "timeout", 60);
+  // Below a second, every running fetch would be cut off at the next pass.
+  if (m_nTimeout < 0) m_nTimeout = std::max(GetProfileInt("Options", "timeout", 60), 1);
   return m_nTimeout;
 }

@@ -22,7 +22,8 @@ class CWexoApp {
   bool GetProfileBinary(const char* section, const char* entry, std::vector<std::uint8_t>& data) const;
   bool WriteProfileBinary(const char* section, const char* entry, const std::uint8_t* data, std::size_t size) const;
 
-  // The [Options] timeout, read once per program run by the first pump pass.
+  // The [Options] timeout in seconds, read once per program run by the first pump pass; at
+  // least 1.
   int FetchTimeout();
 
   // While a long pass of a report pumps events, no document parses a result or starts a

@@ -16,7 +16,8 @@ constexpr int kFlag = 1;
 // In the order the document reads them; a string's default is defaultText.
 constexpr std::array<SettingField, 36> kFields = {{
     {"ShowBrokenOnly", &S::ShowBrokenOnly, 0, nullptr, 0, kFlag},
-    {"Threads", &S::Threads, 30, nullptr, 1, 100},
+    // Out of range, these two would start no worker, or ask for one broken link thousands of times.
+    {"Threads", &S::Threads, 30, nullptr, 1, 100, true},
     {"AskPassword", &S::AskPassword, 1, nullptr, 0, kFlag},
     {"RedirectIsError", &S::RedirectIsError, 0, nullptr, 0, kFlag},
     {"ReportBroken1", &S::ReportBroken1, 1, nullptr, 0, kFlag},
@@ -33,7 +34,7 @@ constexpr std::array<SettingField, 36> kFields = {{
     {"AllowCookies", &S::AllowCookies, 0, nullptr, 0, kFlag},
     {"ExcludeMSO", &S::ExcludeMSO, 0, nullptr, 0, kFlag},
     {"FailSimilarHosts", &S::FailSimilarHosts, 1, nullptr, 0, kFlag},
-    {"MaxRetry", &S::MaxRetry, 1, nullptr, 0, 10},
+    {"MaxRetry", &S::MaxRetry, 1, nullptr, 0, 10, true},
     {"ListLocalDirectories", &S::ListLocalDirectories, 0, nullptr, 0, kFlag},
     {"AllowLocalFilesInRemoteCheck", &S::AllowLocalFilesInRemoteCheck, 0, nullptr, 0, kFlag},
     {"MakeLowerCase", &S::MakeLowerCase, 0, nullptr, 0, kFlag},
@@ -70,13 +71,12 @@ static_assert(std::string_view(kFields[kFirstMailField].key) == "E-Mail" &&
 
 void ReadFields(const CWexoApp& app, const char* section, std::span<const SettingField> fields, CheckSettings& s) {
   for (const SettingField& f : fields) {
-    std::visit(
-        SettingVisitor{
-            [&](std::int32_t S::*m) { s.*m = app.GetProfileInt(section, f.key, f.defaultInt); },
-            [&](std::int16_t S::*m) { s.*m = ToInt16Saturated(app.GetProfileInt(section, f.key, f.defaultInt)); },
-            [&](std::string S::*m) { s.*m = app.GetProfileString(section, f.key, f.defaultText); },
-        },
-        f.member);
+    std::visit(SettingVisitor{
+                   [&](std::int32_t S::*m) { s.*m = ReadSettingInt(app, section, f); },
+                   [&](std::int16_t S::*m) { s.*m = ToInt16Saturated(ReadSettingInt(app, section, f)); },
+                   [&](std::string S::*m) { s.*m = app.GetProfileString(section, f.key, f.defaultText); },
+               },
+               f.member);
   }
 }
 
@@ -104,6 +104,11 @@ const SettingField* FindSettingField(std::string_view key) {
 
 std::int16_t ToInt16Saturated(long long value) {
   return static_cast<std::int16_t>(std::clamp<long long>(value, INT16_MIN, INT16_MAX));
+}
+
+int ReadSettingInt(const CWexoApp& app, const char* section, const SettingField& field) {
+  const int value = app.GetProfileInt(section, field.key, field.defaultInt);
+  return field.clamped ? std::clamp(value, field.min, field.max) : value;
 }
 
 CheckSettings ReadCheckSettings(const CWexoApp& app) {

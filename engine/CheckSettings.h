@@ -53,8 +53,8 @@ struct CheckSettings : MailSettings {
 // depth of 40000 reads as 32767 instead of wrapping to a negative depth.
 std::int16_t ToInt16Saturated(long long value);
 
-// One [Options] key of CheckSettings. Integers outside [min, max] are kept as read; the
-// range is what the options pages accept.
+// One [Options] key of CheckSettings. The range is what the options pages accept; integers
+// outside it are kept as read, but for the keys that read as the nearest bound (clamped).
 struct SettingField {
   const char* key;
   std::variant<std::int32_t CheckSettings::*, std::int16_t CheckSettings::*, std::string CheckSettings::*> member;
@@ -62,6 +62,7 @@ struct SettingField {
   const char* defaultText;  // for strings
   int min;
   int max;
+  bool clamped = false;
 };
 
 // Visits a field's member with one lambda per member type: std::visit(SettingVisitor{...}, f.member).
@@ -79,6 +80,8 @@ const SettingField* FindSettingField(std::string_view key);
 
 // The settings as [Options] holds them now (absent keys give the defaults).
 CheckSettings ReadCheckSettings(const CWexoApp& app);
+// An integer key of a section as the settings reader takes it: clamped keys within range.
+int ReadSettingInt(const CWexoApp& app, const char* section, const SettingField& field);
 
 // The keys of MailSettings, in the table's order.
 std::span<const SettingField> MailSettingFields();

@@ -50,7 +50,6 @@ std::int16_t LinkTable::SetStatus(CLinkInfo& link, std::int16_t code, const std:
   link.m_csStatusText = text;
   for (char& c : link.m_csStatusText)
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  if (code != 200 && code != STATUS_BUSY) link.m_hInternet.store(0, std::memory_order_release);
   const std::int16_t old = link.m_nStatus;
   link.m_nStatus = code;
   const bool wasPending = old == STATUS_PENDING || old == STATUS_BUSY;

@@ -99,7 +99,8 @@ class LinkTable {
   // record's URL is read through owner.
   CLinkInfo* Add(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind, const CWexoDoc* owner);
   // Sets a record's status and text (tabs and line breaks become blanks) and moves the
-  // counts; gives the old status.
+  // counts; gives the old status. The session handle stays: only whoever takes it out closes
+  // it (CLinkInfo::TakeInternetHandle), so a running fetch can still be stopped.
   std::int16_t SetStatus(CLinkInfo& link, std::int16_t code, const std::string& text);
   // Only the text, the code stays.
   void SetStatusText(CLinkInfo& link, const std::string& text);

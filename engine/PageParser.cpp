@@ -65,7 +65,8 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (!link) return;
   const std::int16_t status = link->m_nStatus;
 
-  if (!IsPaused() && link->GetAttempts() <= static_cast<std::uint16_t>(m_settings.MaxRetry) && !NeverRetried(status)) {
+  // Signed: a negative MaxRetry (a document file may hold one) means no retry.
+  if (!IsPaused() && int{link->GetAttempts()} <= int{m_settings.MaxRetry} && !NeverRetried(status)) {
     ResetRecord(link);
     // A failed fetch keeps no body, but a stray temporary file must not stay behind.
     if (result.bBodyIsTemp && !result.csBodyFile.empty() && IsInTempDir(result.csBodyFile))

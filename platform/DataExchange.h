@@ -30,8 +30,10 @@ class IDialogControls {
   virtual void Enable(std::string_view name, bool enabled) = 0;
   virtual bool IsEnabled(std::string_view name) = 0;
   virtual void SetFocus(std::string_view name) = 0;
-  // A message box with an OK button, parented to the dialog.
+  // A message box with an OK button, parented to the dialog: a warning.
   virtual void ShowMessage(const std::string& text) = 0;
+  // The same box with the information icon: what was asked for went well.
+  virtual void ShowInformation(const std::string& text) = 0;
   // The lines of a list box, or the list of a combo box (its text stays); no selection after.
   virtual void SetItems(std::string_view name, const std::vector<std::string>& items) = 0;
   virtual void Show(std::string_view name, bool shown) = 0;

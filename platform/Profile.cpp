@@ -30,6 +30,15 @@ constexpr std::size_t kMaxValue = 4095;
 
 constexpr std::string_view Trim(std::string_view s) { return AsciiTrim(s); }
 
+// Editors on other systems may begin the file with one.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The text after the byte-order mark, if it has one.
+std::string_view WithoutBom(std::string_view text) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  return text;
+}
+
 struct NoCaseHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const {
@@ -112,7 +121,7 @@ std::shared_ptr<const ParsedIni> Parse(std::string_view text) {
   // Always the last section added (or null outside a section and inside a repeated one),
   // so growing the vector never leaves it dangling.
   ParsedSection* current = nullptr;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLine(WithoutBom(text), [&](std::string_view line) {
     LineKind kind = Classify(line);
     if (kind.type == LineKind::Header) {
       auto [it, inserted] = ini->sectionIndex.try_emplace(std::string(kind.name), ini->sections.size());
@@ -183,6 +192,8 @@ void ForgetCached(const std::string& path) {
   generation.fetch_add(1, std::memory_order_release);
 }
 
+// The whole file; false when it cannot be read or is larger than a settings file may be
+// (it may have grown since it was looked at).
 bool ReadAll(int fd, std::string& out) {
   out.clear();
   char buf[65536];
@@ -193,6 +204,7 @@ bool ReadAll(int fd, std::string& out) {
       return false;
     }
     if (n == 0) return true;
+    if (out.size() + static_cast<std::size_t>(n) > kMaxSettingsFileSize) return false;
     out.append(buf, static_cast<std::size_t>(n));
   }
 }
@@ -209,8 +221,9 @@ std::shared_ptr<const ParsedIni> Load(const std::string& path) {
   }
   struct stat st;
   // Anything but a regular file (a FIFO, a device, a folder) reads as missing: never opened,
-  // so it cannot make a read wait.
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  // so it cannot make a read wait. Nor is a file too large for settings read whole.
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uintmax_t>(st.st_size) > kMaxSettingsFileSize) {
     std::lock_guard<std::mutex> lock(CacheMutex());
     Cache()[path] = CacheEntry{FileStamp{}, nullptr, now};
     return nullptr;
@@ -524,9 +537,12 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   std::string text;
   bool ok = ReadAll(fd, text);
   if (ok) {
-    std::vector<RawLine> lines = SplitLines(text);
+    // The byte-order mark stays where it is, out of the way of the first line.
+    const std::string_view body = WithoutBom(text);
+    const std::string_view bom = std::string_view(text).substr(0, text.size() - body.size());
+    std::vector<RawLine> lines = SplitLines(body);
     if (ApplyWrite(lines, section, key, value)) {
-      ok = ReplaceFile(target, JoinLines(lines));
+      ok = ReplaceFile(target, std::string(bom) + JoinLines(lines));
       ForgetCached(path);
     }
   }

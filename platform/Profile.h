@@ -2,10 +2,16 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace platform {
+
+// A settings file larger than this is not read: its readers see the defaults, as for a file
+// that cannot be read, and writes to it fail and leave it as it is. A UTF-8 byte-order mark
+// at the start of a file is no part of its first line, and writes keep it.
+inline constexpr std::size_t kMaxSettingsFileSize = 4u << 20;
 
 // Integer value of [section] key: a leading signed decimal ("12x" is 12), 0 for text
 // without digits, def when the key is missing.

@@ -17,6 +17,16 @@ namespace {
 
 constexpr const char* kBoxCaption = "Wexo";
 
+void ShowBox(wxWindow& parent, const std::string& text, BoxKind kind) {
+  // Through the program's host when there is one, so its box answerer sees dialog messages too.
+  if (auto* app = dynamic_cast<WexoApplication*>(wxApp::GetInstance())) {
+    app->Host().MessageBox(text, kind);
+    return;
+  }
+  const long icon = kind == BoxKind::Info ? wxICON_INFORMATION : wxICON_EXCLAMATION;
+  wxMessageBox(FromUtf8(text), kBoxCaption, wxOK | icon, &parent);
+}
+
 }  // namespace
 
 wxWindow* WxDialogControls::Find(std::string_view name) const {
@@ -89,14 +99,9 @@ void WxDialogControls::SetFocus(std::string_view name) {
   }
 }
 
-void WxDialogControls::ShowMessage(const std::string& text) {
-  // Through the program's host when there is one, so its box answerer sees dialog messages too.
-  if (auto* app = dynamic_cast<WexoApplication*>(wxApp::GetInstance())) {
-    app->Host().MessageBox(text, BoxKind::Warning);
-    return;
-  }
-  wxMessageBox(FromUtf8(text), kBoxCaption, wxOK | wxICON_EXCLAMATION, &m_root);
-}
+void WxDialogControls::ShowMessage(const std::string& text) { ShowBox(m_root, text, BoxKind::Warning); }
+
+void WxDialogControls::ShowInformation(const std::string& text) { ShowBox(m_root, text, BoxKind::Info); }
 
 void WxDialogControls::SetItems(std::string_view name, const std::vector<std::string>& items) {
   wxArrayString lines;

@@ -23,6 +23,7 @@ class WxDialogControls : public IDialogControls {
   bool IsEnabled(std::string_view name) override;
   void SetFocus(std::string_view name) override;
   void ShowMessage(const std::string& text) override;
+  void ShowInformation(const std::string& text) override;
   void SetItems(std::string_view name, const std::vector<std::string>& items) override;
   void Show(std::string_view name, bool shown) override;
 

@@ -83,7 +83,7 @@ void CEMailDlg::SendTestMail() {
   if (!CheckMailPort(show)) return;
   // A settings file not written yet is left out.
   if (SendMail(m_mail, {"This is a Test with your WEXO.INI file attached\r\n", platform::SettingsFile(), ""}, show))
-    show("E-Mail message successfully sent");
+    Controls()->ShowInformation("E-Mail message successfully sent");
 }
 
 namespace {

@@ -195,10 +195,11 @@ void LinkListCtrl::SortByColumn(int column) {
 }
 
 void LinkListCtrl::UpdateSortArrows() {
-  if (SortColumnKey == 0)
+  const int key = m_rows.SortKey();
+  if (key == 0)
     RemoveSortIndicator();
   else
-    ShowSortIndicator(std::abs(SortColumnKey) - 1, SortColumnKey > 0);
+    ShowSortIndicator(std::abs(key) - 1, key > 0);
 }
 
 void LinkListCtrl::OnColumnClick(wxListEvent& event) {

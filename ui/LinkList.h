@@ -56,6 +56,8 @@ class LinkListCtrl : public wxListCtrl {
   // Sorts by a column as a click on its header does: ascending, or descending when the list
   // is already sorted ascending on it.
   void SortByColumn(int column);
+  // This list's sort key (LinkRows::SortKey).
+  int SortKey() const { return m_rows.SortKey(); }
   void UpdateSortArrows();
 
   // [ListCtrl] column widths.

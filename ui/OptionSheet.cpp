@@ -61,7 +61,7 @@ bool COptionPage::OnInitDialog() {
     if (m_pDoc != nullptr) {
       *v.value = FromDocument(*m_pDoc, field);
     } else {
-      const int read = m_app.GetProfileInt("Options", v.key, field.defaultInt);
+      const int read = ReadSettingInt(m_app, "Options", field);
       *v.value = IsShort(field) && !v.wide ? static_cast<std::int16_t>(read) : read;
     }
   }

@@ -60,12 +60,15 @@ class EMailTest : public ::testing::Test {
     dialog.OnInitDialog();
     dialog.OnTest();
     EXPECT_EQ(waits, 0);
+    informations = controls.informations;
     return controls.messages;
   }
 
   fs::path dir;
   std::string previousIni;
   std::string ini;
+  // The boxes of the last Test shown with the information icon.
+  std::vector<std::string> informations;
   wexo_test::PeerProcess smtp;
   CWexoApp app;
 };
@@ -73,6 +76,7 @@ class EMailTest : public ::testing::Test {
 TEST_F(EMailTest, TestMessageCarriesTheSettingsFile) {
   EXPECT_EQ(Test("127.0.0.1", "a@example.org; Bee <b@example.org>"),
             std::vector<std::string>{"E-Mail message successfully sent"});
+  EXPECT_EQ(informations, std::vector<std::string>{"E-Mail message successfully sent"});
   ASSERT_TRUE(wexo_test::WaitForOutput(smtp, "DONE")) << smtp.Output();
   const std::string out = smtp.Output();
   EXPECT_EQ(OutputLines(out, "MAIL "), std::vector<std::string>{"wexo@example.org"});
@@ -110,6 +114,7 @@ TEST_F(EMailTest, FailuresShowTheirBoxes) {
             std::vector<std::string>{
                 "Failed to send e-mail message: 550 5.1.1 <nobody@example.org>: Recipient address rejected"});
   EXPECT_TRUE(OutputLines(smtp.Output(), "DONE").empty()) << smtp.Output();
+  EXPECT_TRUE(informations.empty()) << "failures are warnings";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <wx/propdlg.h>
 #include <wx/slider.h>
 
+#include "e2e/support/PeerProcess.h"
 #include "engine/WexoDoc.h"
 #include "gui/support/GuiApp.h"
 #include "ui/Commands.h"
@@ -218,6 +219,41 @@ TEST_F(OptionDialogsTest, EMailDialogChecksAndReturnsItsFields) {
       EXPECT_EQ(model.m_mail.EMailSubject, "Weekly");
     }
   }
+}
+
+// The Test button against a mail server that takes the message: the box that says so is an
+// information, not a warning; a refused recipient's box stays a warning.
+TEST_F(OptionDialogsTest, TestMailSuccessIsAnInformation) {
+  ASSERT_TRUE(Start());
+  wexo_test::PeerProcess smtp;
+  std::filesystem::create_directories(dir / "mail");
+  std::string error;
+  ASSERT_TRUE(wexo_test::StartMailPeer(smtp, (dir / "mail").string(), &error)) << error;
+  for (const char* to : {"a@example.org", "nobody@example.org"}) {
+    CEMailDlg model(values);
+    model.m_mail.EMail = 1;
+    model.m_mail.EMailSmtpServer = "127.0.0.1";
+    model.m_mail.EMailFrom = "wexo@example.org";
+    model.m_mail.EMailTo = to;
+    boxes.clear();
+    app->CallAfter([&] {
+      auto* dialog = TopLevel("EMailDialog");
+      ASSERT_NE(dialog, nullptr);
+      WxDialogControls controls(*dialog);
+      Click(dialog, controls.Find(CEMailDlg::kTest)->GetId());
+      Click(dialog, wxID_CANCEL);
+    });
+    EXPECT_FALSE(ShowEMailDialog(app->Frame(), model));
+    ASSERT_EQ(boxes.size(), 1u) << to;
+    if (std::string(to) == "a@example.org") {
+      EXPECT_EQ(boxes[0].first, "E-Mail message successfully sent");
+      EXPECT_EQ(boxes[0].second, BoxKind::Info);
+    } else {
+      EXPECT_EQ(boxes[0].first.rfind("Failed to send e-mail message: ", 0), 0u) << boxes[0].first;
+      EXPECT_EQ(boxes[0].second, BoxKind::Warning);
+    }
+  }
+  unsetenv("WEXO_SMTP_PORT");
 }
 
 }  // namespace

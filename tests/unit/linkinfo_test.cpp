@@ -82,9 +82,10 @@ TEST_F(LinkInfoTest, StatusMovesCountsAndCleansText) {
 
   doc.UpdateLink(*a, [&](CLinkInfo& r) { r.m_hInternet = 42; });
   doc.SetStatus(a, 200);
-  EXPECT_EQ(a->m_hInternet, 42u) << "200 keeps the session for the worker to close";
+  EXPECT_EQ(a->m_hInternet, 42u) << "the session is the worker's to close";
   doc.SetStatus(a, 404);
-  EXPECT_EQ(a->m_hInternet, 0u);
+  EXPECT_EQ(a->m_hInternet, 42u) << "only whoever takes the session out closes it";
+  EXPECT_EQ(a->TakeInternetHandle(), 42u);
 }
 
 TEST_F(LinkInfoTest, ResetKeepsWhatThePageTold) {

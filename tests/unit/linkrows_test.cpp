@@ -4,6 +4,7 @@
 // record-to-row index.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,14 +38,10 @@ class RowsObserver : public IDocumentObserver {
 class LinkRowsTest : public ::testing::Test {
  protected:
   LinkRowsTest() {
-    SortColumnKey = 0;
     doc.AttachView(nullptr, nullptr, &observer);
     doc.SetRootUrl("http://h/");
   }
-  ~LinkRowsTest() override {
-    doc.AttachView(nullptr, nullptr, nullptr);
-    SortColumnKey = 0;
-  }
+  ~LinkRowsTest() override { doc.AttachView(nullptr, nullptr, nullptr); }
 
   // A root (no parent: level 0) or a link found on parent's page.
   const CLinkInfo* Record(const std::string& path, const CLinkInfo* parent = nullptr,
@@ -178,13 +175,13 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
     rows.Rebuild(observer.BrokenOnly());
     ASSERT_EQ(Rows(), (Paths{"b", "C", "a", "d"}));
     rows.SortByColumn(c.column);
-    EXPECT_EQ(SortColumnKey, c.column + 1);
+    EXPECT_EQ(rows.SortKey(), c.column + 1);
     EXPECT_EQ(Rows(), c.ascending) << "column " << c.column;
     rows.SortByColumn(c.column);
-    EXPECT_EQ(SortColumnKey, -(c.column + 1));
+    EXPECT_EQ(rows.SortKey(), -(c.column + 1));
     EXPECT_EQ(Rows(), c.descending) << "column " << c.column;
     rows.SortByColumn(c.column);
-    EXPECT_EQ(SortColumnKey, c.column + 1);
+    EXPECT_EQ(rows.SortKey(), c.column + 1);
     EXPECT_EQ(Rows(), c.ascending) << "column " << c.column;
   }
   // Ties keep the order of the sort before: by address descending, then by type.
@@ -194,7 +191,7 @@ TEST_F(LinkRowsTest, EveryColumnSortsBothWaysAndTiesKeepTheirOrder) {
   EXPECT_EQ(Rows(), (Paths{"C", "a", "d", "b"}));
 }
 
-TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
+TEST_F(LinkRowsTest, EachListKeepsItsOwnSortAndARebuildUnsortsOnlyItself) {
   CWexoDoc other{host.Context()};
   LinkRows otherRows{other.Table()};
   for (const char* path : {"y", "x"}) {
@@ -205,17 +202,71 @@ TEST_F(LinkRowsTest, OneSortKeyForEveryListAndARebuildUnsorts) {
   otherRows.Rebuild(false);
   rows.SortByColumn(0);
   EXPECT_EQ(Rows(), (Paths{"x", "y"}));
-  // The other list is sorted descending by the same click.
+  // The first click on the same column in the other list sorts it ascending too.
   otherRows.SortByColumn(0);
-  EXPECT_EQ(SortColumnKey, -1);
-  EXPECT_EQ(other.GetUrl(otherRows.RecordAt(0)->m_nIndex), "http://o/y");
-  // Another column starts ascending; any rebuild unsorts every list.
+  EXPECT_EQ(otherRows.SortKey(), 1);
+  EXPECT_EQ(other.GetUrl(otherRows.RecordAt(0)->m_nIndex), "http://o/x");
+  EXPECT_EQ(rows.SortKey(), 1);
+  // A sort or a rebuild of one list leaves the other's as it was.
   rows.SortByColumn(3);
-  EXPECT_EQ(SortColumnKey, 4);
+  EXPECT_EQ(rows.SortKey(), 4);
+  EXPECT_EQ(otherRows.SortKey(), 1);
   otherRows.Rebuild(false);
-  EXPECT_EQ(SortColumnKey, 0);
+  EXPECT_EQ(otherRows.SortKey(), 0);
+  EXPECT_EQ(rows.SortKey(), 4);
   rows.SortByColumn(3);
-  EXPECT_EQ(SortColumnKey, 4);
+  EXPECT_EQ(rows.SortKey(), -4);
+  rows.Rebuild(observer.BrokenOnly());
+  EXPECT_EQ(rows.SortKey(), 0);
+}
+
+// Two lists of two tables showing broken records only, each sorted or not while the other is
+// sorted, rebuilt or left alone: a new row of the one goes where its own sort says (merged in
+// table order when unsorted, at the end after a sort), whatever the other did last.
+TEST_F(LinkRowsTest, WhereAWantedRowLandsDependsOnItsOwnListAlone) {
+  struct Case {
+    int clicks;         // on this list's address column: 0 unsorted, 1 ascending, 2 descending
+    const char* other;  // what the other list did last: "sort", "rebuild"
+    Paths expected;
+  };
+  const Case cases[] = {
+      {0, "sort", {"a", "b", "c", "d"}},    {0, "rebuild", {"a", "b", "c", "d"}}, {1, "rebuild", {"a", "c", "d", "b"}},
+      {2, "rebuild", {"d", "c", "a", "b"}}, {2, "sort", {"d", "c", "a", "b"}},
+  };
+  for (const Case& c : cases) {
+    CWexoDoc mine{host.Context()}, theirs{host.Context()};
+    LinkRows mineRows{mine.Table()}, theirRows{theirs.Table()};
+    std::vector<const CLinkInfo*> records;
+    for (const char* path : {"a", "b", "c", "d"}) {
+      const CLinkInfo* r = mine.NewLink(std::string("http://h/") + path, nullptr, REQUEST_GET);
+      if (std::string(path) != "b") mine.SetStatus(r, 404);
+      records.push_back(r);
+      theirs.NewLink(std::string("http://o/") + path, nullptr, REQUEST_GET);
+    }
+    mineRows.Rebuild(true);
+    theirRows.Rebuild(false);
+    for (int i = 0; i < c.clicks; ++i) mineRows.SortByColumn(kColumnAddress);
+    if (std::string(c.other) == "sort")
+      theirRows.SortByColumn(kColumnStatus);
+    else
+      theirRows.Rebuild(false);
+    // What the merge needs: a list that counts itself unsorted holds its rows in table order.
+    std::vector<std::uint32_t> before;
+    for (long row = 0; row < static_cast<long>(mineRows.Count()); ++row)
+      before.push_back(mineRows.RecordAt(row)->m_nIndex);
+    if (mineRows.SortKey() == 0) {
+      EXPECT_TRUE(std::is_sorted(before.begin(), before.end()));
+    }
+    mine.SetStatus(records[1], 404);
+    ASSERT_TRUE(mineRows.WantRow(*records[1]));
+    ASSERT_TRUE(mineRows.InsertWanted());
+    Paths got;
+    for (long row = 0; row < static_cast<long>(mineRows.Count()); ++row) {
+      EXPECT_EQ(mineRows.RowOf(*mineRows.RecordAt(row)), row);
+      got.push_back(mine.GetUrl(mineRows.RecordAt(row)->m_nIndex).substr(9));
+    }
+    EXPECT_EQ(got, c.expected) << c.clicks << " " << c.other;
+  }
 }
 
 TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
@@ -272,7 +323,7 @@ TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {
   rows.WantRow(*b);
   EXPECT_TRUE(rows.InsertWanted());
   EXPECT_EQ(Rows(), (Paths{"c", "", "b", "a"}));
-  EXPECT_EQ(SortColumnKey, -1);
+  EXPECT_EQ(rows.SortKey(), -1);
 }
 
 TEST_F(LinkRowsTest, TheSelectionStaysOnItsRecord) {
@@ -349,7 +400,6 @@ TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
 
 // The rows need the table alone: no document, no settings.
 TEST(LinkRowsOfATable, RowsFilterAndSortFromTheTableAlone) {
-  SortColumnKey = 0;
   LinkTable table;
   for (const char* url : {"http://h/b", "http://h/a", "http://h/c"}) table.Add(url, nullptr, REQUEST_GET, nullptr);
   table.SetStatus(*table.Mutable(1), 404, "");
@@ -370,7 +420,6 @@ TEST(LinkRowsOfATable, RowsFilterAndSortFromTheTableAlone) {
   rows.SortByColumn(kColumnAddress);
   EXPECT_EQ(urls(), (Paths{"http://h/a", "http://h/b", "http://h/c"}));
   EXPECT_LT(CompareLinks(table, *table.GetLink(1), *table.GetLink(0), kColumnAddress + 1), 0);
-  SortColumnKey = 0;
 }
 
 }  // namespace

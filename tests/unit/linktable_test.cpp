@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/Inet.h"
+#include "platform/InetHandle.h"
+
 namespace {
 
 // Writes down every notice, in order.
@@ -72,6 +75,32 @@ TEST_F(LinkTableTest, StatusChangesMoveTheCountsAndTellTheObserver) {
     EXPECT_EQ(notices.seen, std::vector<std::string>{"changed 0"});
     EXPECT_TRUE(table.IsModified());
   }
+}
+
+// A status set while a worker runs (by the table's owner, on another record's account) leaves
+// the worker's session in the record: the stop command and the time-out can still take it
+// and close it, and nobody else drops it unclosed.
+TEST_F(LinkTableTest, StatusChangesLeaveTheRunningSessionToWhoeverTakesIt) {
+  CLinkInfo* link = Add("http://h/");
+  platform::CInternetSession session("test");
+  const platform::HINTERNET handle = session.GetHandle();
+  ASSERT_NE(handle, 0u);
+  table.SetStatus(*link, STATUS_BUSY, "");
+  link->m_hInternet = handle;
+  const int codes[] = {404, 12017, 12029, STATUS_SKIP_EXTERNAL, STATUS_USER_SKIP, STATUS_PENDING, 200, STATUS_BUSY};
+  for (int code : codes) {
+    table.SetStatus(*link, static_cast<std::int16_t>(code), "");
+    EXPECT_EQ(link->m_hInternet, handle) << code;
+  }
+  table.Reset(*link);
+  EXPECT_EQ(link->m_hInternet, handle);
+  EXPECT_FALSE(session.IsCancelled());
+  // The one who takes it closes it, once.
+  const platform::HINTERNET taken = link->TakeInternetHandle();
+  EXPECT_EQ(taken, handle);
+  EXPECT_EQ(link->TakeInternetHandle(), 0u);
+  EXPECT_TRUE(platform::InternetCloseHandle(taken));
+  EXPECT_TRUE(session.IsCancelled());
 }
 
 TEST_F(LinkTableTest, TextsLoseTheirBreaksAndResetClearsTheFetchedData) {

@@ -132,6 +132,24 @@ TEST_F(OptionSheetTest, OkAppliesShownPagesToOneDocumentOrToAllAndTheSettingsFil
   }
 }
 
+// Without a document the pages show what a check would use: a count out of range in the
+// settings file as its nearest bound, which OK then accepts.
+TEST_F(OptionSheetTest, OutOfRangeCountsInTheSettingsFileShowAsTheirNearestBound) {
+  ini->Set("Options", "Threads", "500");
+  ini->Set("Options", "MaxRetry", "-1");
+  auto sheet = Open(Opening::NoDocument);
+  ControlTable page1, page2;
+  sheet->PageShown(0, page1);
+  EXPECT_EQ(page1.At("Threads").value, 100);
+  ASSERT_TRUE(sheet->CanLeavePage(0));
+  sheet->PageShown(1, page2);
+  EXPECT_EQ(page2.At("MaxRetry").text, "0");
+  ASSERT_TRUE(sheet->OnOK(1));
+  EXPECT_TRUE(page2.messages.empty());
+  EXPECT_EQ(Ini("Threads"), 100);
+  EXPECT_EQ(Ini("MaxRetry"), 0);
+}
+
 TEST_F(OptionSheetTest, CancelAndUnshownPagesApplyNothing) {
   auto sheet = Open(Opening::View);
   ControlTable page1;

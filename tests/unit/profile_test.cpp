@@ -254,6 +254,45 @@ TEST_F(ProfileTest, WritesKeepTheOutputsRulesForLinksAndReadOnlyFolders) {
   EXPECT_EQ(Get(victim + "/wexo.ini"), "[A]\na=1\nb=2\n");
 }
 
+// An editor's UTF-8 byte-order mark in front of the first section hides nothing, and a write
+// keeps it where it was.
+TEST_F(ProfileTest, AByteOrderMarkIsNoPartOfTheFirstLine) {
+  const std::string bom = "\xEF\xBB\xBF";
+  Put(ini_, bom + "[Options]\r\nThreads=7\r\n[B]\r\nk=v\r\n");
+  EXPECT_EQ(GetPrivateProfileInt("Options", "Threads", 30, ini_), 7);
+  EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, "", ini_), std::string("Options\0B\0", 10));
+  ASSERT_TRUE(WritePrivateProfileString("Options", "Threads", "9", ini_));
+  ASSERT_TRUE(WritePrivateProfileString("Options", "Tolvak", "x", ini_));
+  EXPECT_EQ(Get(ini_), bom + "[Options]\r\nThreads=9\r\nTolvak=x\r\n[B]\r\nk=v\r\n");
+  ASSERT_TRUE(WritePrivateProfileString("Options", nullptr, nullptr, ini_));
+  EXPECT_EQ(Get(ini_), bom + "[B]\r\nk=v\r\n");
+  // A mark alone is an empty file; a mark elsewhere is text of its line.
+  Put(ini_, bom);
+  ASSERT_TRUE(WritePrivateProfileString("S", "k", "v", ini_));
+  EXPECT_EQ(Get(ini_), bom + "[S]\nk=v\n");
+  Put(ini_, "[A]\n" + bom + "[B]\nk=v\n");
+  EXPECT_EQ(GetPrivateProfileString("B", "k", "def", ini_), "def");
+  EXPECT_EQ(GetPrivateProfileString("A", "k", "def", ini_), "v");
+}
+
+// A settings file larger than any real one is never read whole: reads give the defaults, as
+// for a file that cannot be read, and a write fails and leaves the file as it was.
+TEST_F(ProfileTest, AFileTooLargeForSettingsReadsAsUnreadable) {
+  const std::string head = "[Options]\nThreads=7\n";
+  std::string text = head + std::string(platform::kMaxSettingsFileSize - head.size() - 1, ';') + "\n";
+  ASSERT_EQ(text.size(), platform::kMaxSettingsFileSize);
+  Put(ini_, text);
+  EXPECT_EQ(GetPrivateProfileInt("Options", "Threads", 30, ini_), 7) << "the largest file allowed";
+  text.insert(head.size(), ";");
+  Put(ini_, text);
+  EXPECT_EQ(GetPrivateProfileInt("Options", "Threads", 30, ini_), 30);
+  EXPECT_EQ(GetPrivateProfileString("Options", "Threads", "def", ini_), "def");
+  EXPECT_EQ(GetPrivateProfileString(nullptr, nullptr, "", ini_), "");
+  EXPECT_FALSE(WritePrivateProfileString("Options", "Threads", "5", ini_));
+  EXPECT_FALSE(WritePrivateProfileString("Options", nullptr, nullptr, ini_));
+  EXPECT_EQ(Get(ini_), text);
+}
+
 TEST_F(ProfileTest, RewriteKeepsModeAndFollowsSymlink) {
   std::string real = dir_ + "/real.ini";
   Put(real, "[A]\na=1\n");

@@ -229,11 +229,11 @@ struct RetryCase {
 
 TEST_F(SchedulerTest, RetryRule) {
   const RetryCase cases[] = {
-      {1, 404, false, true},    {0, 404, false, false},   {1, 404, true, false},    {1, 500, false, true},
-      {1, 200, false, false},   {1, 401, false, false},   {1, 503, false, false},   {1, 504, false, false},
-      {1, 12002, false, false}, {1, 12007, false, false}, {1, 12017, false, false}, {1, 12029, false, false},
-      {1, 12030, false, false}, {1, 6, false, false},     {1, -3, false, false},    {1, -6, false, true},
-      {1, 12031, false, true},
+      {1, 404, false, true},    {0, 404, false, false},   {1, 404, true, false},       {1, 500, false, true},
+      {1, 200, false, false},   {1, 401, false, false},   {1, 503, false, false},      {1, 504, false, false},
+      {1, 12002, false, false}, {1, 12007, false, false}, {1, 12017, false, false},    {1, 12029, false, false},
+      {1, 12030, false, false}, {1, 6, false, false},     {1, -3, false, false},       {1, -6, false, true},
+      {1, 12031, false, true},  {-1, 404, false, false},  {-32768, 404, false, false},
   };
   for (const RetryCase& c : cases) {
     auto doc = NewDoc(1, 1);

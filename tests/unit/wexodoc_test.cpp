@@ -72,8 +72,47 @@ TEST_F(DocTest, SettingsDefaultsAndOverrides) {
   EXPECT_EQ(doc.Settings().Accept, "text/html");
 }
 
+// Counts that would start no worker, retry a link for ever or cut every fetch off read as the
+// nearest value the options pages allow; the time-out has no upper bound. A value that does
+// not fit 32 bits wraps first, as a settings file's integers do.
+TEST_F(DocTest, OutOfRangeCountsReadAsTheirNearestBound) {
+  const struct {
+    const char* key;
+    const char* value;
+    int read;
+  } cases[] = {
+      {"Threads", "0", 1},       {"Threads", "-5", 1},        {"Threads", "1", 1},          {"Threads", "100", 100},
+      {"Threads", "101", 100},   {"Threads", "40000", 100},   {"Threads", "4294967295", 1}, {"MaxRetry", "-1", 0},
+      {"MaxRetry", "-32768", 0}, {"MaxRetry", "0", 0},        {"MaxRetry", "10", 10},       {"MaxRetry", "11", 10},
+      {"MaxRetry", "70000", 10}, {"timeout", "-1", 1},        {"timeout", "0", 1},          {"timeout", "1", 1},
+      {"timeout", "60", 60},     {"timeout", "86400", 86400},
+  };
+  for (const auto& c : cases) {
+    ini.Set("Options", c.key, c.value);
+    CWexoDoc doc{host.Context()};
+    CWexoApp app;
+    const std::string key = c.key;
+    const int read = key == "Threads"    ? doc.Settings().Threads
+                     : key == "MaxRetry" ? doc.Settings().MaxRetry
+                                         : app.FetchTimeout();
+    EXPECT_EQ(read, c.read) << c.key << "=" << c.value;
+  }
+  // The time-out is read once per program run: a later change waits for the next.
+  ini.Set("Options", "timeout", "0");
+  CWexoApp app;
+  EXPECT_EQ(app.FetchTimeout(), 1);
+  ini.Set("Options", "timeout", "30");
+  EXPECT_EQ(app.FetchTimeout(), 1);
+  EXPECT_EQ(CWexoApp().FetchTimeout(), 30);
+}
+
 TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
   const auto fields = CheckSettingFields();
+  // A value of its own for each integer key; one within range for a key read within it.
+  auto number = [&](std::size_t i) {
+    const SettingField& f = fields[i];
+    return f.clamped ? f.min + static_cast<int>(i) % (f.max - f.min + 1) : static_cast<int>(100 + i);
+  };
   std::set<std::string> keys;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const SettingField& f = fields[i];
@@ -84,7 +123,7 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
     } else {
       EXPECT_LE(f.min, f.defaultInt) << f.key;
       EXPECT_LE(f.defaultInt, f.max) << f.key;
-      ini.Set("Options", f.key, std::to_string(100 + i).c_str());
+      ini.Set("Options", f.key, std::to_string(number(i)).c_str());
     }
   }
   EXPECT_EQ(FindSettingField("timeout"), nullptr) << "read once per program, not per document";
@@ -120,9 +159,9 @@ TEST_F(DocTest, EveryKeyOfTheSettingsTableReachesItsMember) {
     if (auto m = std::get_if<std::string CheckSettings::*>(&f.member))
       EXPECT_EQ(s.**m, std::string("text of ") + f.key);
     else if (auto m32 = std::get_if<std::int32_t CheckSettings::*>(&f.member))
-      EXPECT_EQ(s.**m32, static_cast<std::int32_t>(100 + i));
+      EXPECT_EQ(s.**m32, number(i));
     else
-      EXPECT_EQ(s.**std::get_if<std::int16_t CheckSettings::*>(&f.member), static_cast<std::int16_t>(100 + i));
+      EXPECT_EQ(s.**std::get_if<std::int16_t CheckSettings::*>(&f.member), number(i));
   }
 }
 

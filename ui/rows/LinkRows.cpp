@@ -10,8 +10,6 @@
 #include "engine/LinkInfo.h"
 #include "engine/LinkTable.h"
 
-int SortColumnKey = 0;
-
 namespace {
 
 // A record in the record-to-row index that waits for its row.
@@ -126,10 +124,12 @@ bool LinkRows::InsertWanted() {
   PlaceRoots();
   std::sort(m_wanted.begin(), m_wanted.end());
   std::size_t from = m_rows.size();
-  if (SortColumnKey != 0) {
+  // Unsorted rows are in table order, but roots placed on top break it: only rows in table
+  // order take the new ones merged in.
+  if (m_sortKey != 0 || !std::is_sorted(m_rows.begin(), m_rows.end())) {
     m_rows.insert(m_rows.end(), m_wanted.begin(), m_wanted.end());
   } else {
-    // Unsorted rows are in table order: one merge places every new row.
+    // One merge places every new row.
     std::vector<std::uint32_t> merged;
     merged.reserve(m_rows.size() + m_wanted.size());
     std::merge(m_rows.begin(), m_rows.end(), m_wanted.begin(), m_wanted.end(), std::back_inserter(merged));
@@ -166,17 +166,17 @@ void LinkRows::Rebuild(bool brokenOnly) {
   m_rows.reserve(m_table.GetLinkCount());
   for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i)
     if (!brokenOnly || m_table.GetLink(i)->IsBroken()) m_rows.push_back(static_cast<std::uint32_t>(i));
-  SortColumnKey = 0;
+  m_sortKey = 0;
   IndexFrom(0);
 }
 
 void LinkRows::SortByColumn(int column) {
   PlaceRoots();
   int key = column + 1;
-  if (SortColumnKey == key) key = -(column + 1);
+  if (m_sortKey == key) key = -(column + 1);
   std::stable_sort(m_rows.begin(), m_rows.end(), [this, key](std::uint32_t a, std::uint32_t b) {
     return CompareLinks(m_table, *m_table.GetLink(a), *m_table.GetLink(b), key) < 0;
   });
-  SortColumnKey = key;
+  m_sortKey = key;
   IndexFrom(0);
 }

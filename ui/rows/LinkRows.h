@@ -19,10 +19,6 @@ class LinkTable;
 // -(column + 1) (descending). Negative, 0 or positive.
 int CompareLinks(const LinkTable& table, const CLinkInfo& a, const CLinkInfo& b, int key);
 
-// The sort key shared by every list: 0 unsorted, column + 1 ascending, -(column + 1)
-// descending.
-extern int SortColumnKey;
-
 class LinkRows {
  public:
   explicit LinkRows(const LinkTable& table);
@@ -57,12 +53,15 @@ class LinkRows {
   bool Remove(const CLinkInfo& link);
   // Every row goes, and every record waiting for one; the records stay.
   void Clear();
-  // Every record in table order gets a row, or only the broken ones (brokenOnly); every list
-  // is unsorted afterwards.
+  // Every record in table order gets a row, or only the broken ones (brokenOnly); the list is
+  // unsorted afterwards.
   void Rebuild(bool brokenOnly);
   // As a click on a column's header: ascending, or descending when the list is sorted
   // ascending on that column already. Rows that compare equal keep their order.
   void SortByColumn(int column);
+  // This list's sort: 0 unsorted, column + 1 ascending, -(column + 1) descending. Each list
+  // has its own; what another list does never changes it.
+  int SortKey() const { return m_sortKey; }
 
  private:
   // The record-to-row index covers every record of the table.
@@ -76,4 +75,5 @@ class LinkRows {
   std::vector<std::uint32_t> m_wanted;  // records waiting for a row in the next batch
   std::vector<std::uint32_t> m_roots;   // roots waiting for their rows on top, oldest first
   std::int64_t m_selected = -1;         // record index of the selected row
+  int m_sortKey = 0;                    // unsorted: the rows are in table order, roots aside
 };

@@ -26,6 +26,10 @@ class ControlTable : public IDialogControls {
   bool IsEnabled(std::string_view name) override { return At(name).enabled; }
   void SetFocus(std::string_view name) override { focus = std::string(name); }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowInformation(const std::string& text) override {
+    messages.push_back(text);
+    informations.push_back(text);
+  }
   void SetItems(std::string_view name, const std::vector<std::string>& items) override {
     At(name).items = items;
     At(name).value = -1;
@@ -35,6 +39,7 @@ class ControlTable : public IDialogControls {
   ControlState& At(std::string_view name) { return controls[std::string(name)]; }
 
   std::map<std::string, ControlState> controls;
-  std::vector<std::string> messages;
+  std::vector<std::string> messages;      // every box, in order
+  std::vector<std::string> informations;  // the boxes of them with the information icon
   std::string focus;
 };
