@@ -230,6 +230,7 @@ TEST_F(WindowUseTest, ShowBacklinksOpensItsServicesOneAfterAnother) {
   view->Rows()->FlushUpdates();
   view->Rows()->SelectRow(view->Rows()->RowOf(*link));
   ASSERT_EQ(view->SelectedRecord(), link);
+  boxes.clear();
   Command(ID_SHOW_BACKLINKS);
   std::vector<std::string> expected;
   for (const std::string& address : ServiceAddresses(ID_SHOW_BACKLINKS, url)) {
