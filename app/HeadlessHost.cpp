@@ -30,6 +30,11 @@ void HeadlessHost::Quit(int exitCode) {
   m_wake.notify_all();
 }
 
+bool HeadlessHost::QuitRequested() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_quit;
+}
+
 void HeadlessHost::RaiseExitCode(int exitCode) {
   std::lock_guard<std::mutex> lock(m_lock);
   m_exitCode = std::max(m_exitCode, exitCode);
@@ -126,10 +131,13 @@ int HeadlessHost::Run(std::vector<std::unique_ptr<CWexoDoc>>& documents) {
 
 HeadlessView::HeadlessView(HeadlessHost& host, CWexoDoc& doc)
     : m_host(host), m_doc(doc), m_alive(std::make_shared<bool>(true)) {
-  doc.AttachView(this, nullptr, nullptr);
+  m_handOver = doc.AttachView(this, nullptr, nullptr);
 }
 
-HeadlessView::~HeadlessView() { *m_alive = false; }
+HeadlessView::~HeadlessView() {
+  *m_alive = false;
+  if (m_handOver) m_handOver->Close();
+}
 
 void HeadlessView::PostSchedule() {
   std::weak_ptr<bool> alive = m_alive;
@@ -137,9 +145,4 @@ void HeadlessView::PostSchedule() {
   m_host.Post([alive, doc] {
     if (auto a = alive.lock(); a && *a) doc->ScheduleFetches();
   });
-}
-
-void HeadlessView::SendUrlDone(const FetchResult& result) {
-  CWexoDoc* doc = &m_doc;
-  m_host.Send([doc, &result] { doc->OnUrlDone(result); });
 }

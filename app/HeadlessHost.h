@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "engine/HandOver.h"
 #include "engine/Host.h"
 
 class CWexoDoc;
@@ -20,6 +21,7 @@ class HeadlessHost : public IWexoHost {
   bool AskForReport(const std::string& question) override;
   void Beep() override {}
   void Quit(int exitCode) override;
+  bool QuitRequested() const override;
   void RaiseExitCode(int exitCode) override;
   // Shows nothing; its pump runs what waits in the loop, and the documents' pumps once a
   // second, so workers can hand over while a long pass runs.
@@ -43,7 +45,7 @@ class HeadlessHost : public IWexoHost {
 
   std::vector<std::unique_ptr<CWexoDoc>>* m_documents = nullptr;
   std::chrono::steady_clock::time_point m_nextTick;
-  std::mutex m_lock;
+  mutable std::mutex m_lock;
   std::condition_variable m_wake;
   std::deque<std::function<void()>> m_tasks;
   bool m_quit = false;
@@ -55,14 +57,16 @@ class HeadlessHost : public IWexoHost {
 class HeadlessView : public IUiThread {
  public:
   HeadlessView(HeadlessHost& host, CWexoDoc& doc);
+  // Touches neither host nor document: either may have gone first.
   ~HeadlessView() override;
 
   void PostSchedule() override;
-  void SendUrlDone(const FetchResult& result) override;
 
  private:
   HeadlessHost& m_host;
   CWexoDoc& m_doc;
   // Cleared when the view goes: posted schedules for it are dropped.
   std::shared_ptr<bool> m_alive;
+  // Closed when the view goes: a worker that ends later hands over to nobody.
+  std::shared_ptr<ResultHandOver> m_handOver;
 };

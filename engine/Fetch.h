@@ -13,7 +13,7 @@
 
 class CCharsetInfo;
 class CWexoDoc;
-class IUiThread;
+class ResultHandOver;
 class IWexoHost;
 
 // The settings a worker uses: its document's, copied when the fetch starts.
@@ -23,9 +23,9 @@ struct FetchSettings : CheckSettings {
 };
 
 struct FetchRequest {
-  const CLinkInfo* pLink = nullptr;  // only its session handle is shared with the worker
-  IUiThread* ui = nullptr;           // receives the hand-over
-  IWexoHost* host = nullptr;         // the credential and certificate dialogs; nullptr: none
+  const CLinkInfo* pLink = nullptr;          // only its session handle is shared with the worker
+  std::shared_ptr<ResultHandOver> handOver;  // receives the result; outlives the view
+  IWexoHost* host = nullptr;                 // the credential and certificate dialogs; nullptr: none
   std::string url;
   std::string referrerUrl;  // the first referrer's URL, "" when none
   std::string postData;

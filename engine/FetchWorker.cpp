@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "engine/HandOver.h"
 #include "engine/Host.h"
 #include "engine/SchemeHandlers.h"
 #include "engine/Url.h"
@@ -113,11 +114,14 @@ void FetchWorker(FetchRequest request) {
   // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
-  if (request.ui) {
+  bool taken = false;
+  if (request.handOver) {
     try {
-      request.ui->SendUrlDone(result);
+      taken = request.handOver->SendUrlDone(result);
     } catch (...) {
       // The view could not take the result; nothing is left to do on this thread.
     }
   }
+  // Nobody took the result (its view went): nobody will remove its body either.
+  if (!taken && result.bBodyIsTemp && !result.csBodyFile.empty()) std::remove(result.csBodyFile.c_str());
 }

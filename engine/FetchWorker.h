@@ -7,7 +7,7 @@
 #include "engine/EngineContext.h"
 #include "engine/Fetch.h"
 
-// Fetches request.url and hands one FetchResult to request.ui; never throws.
+// Fetches request.url and hands one FetchResult to request.handOver; never throws.
 void FetchWorker(FetchRequest request);
 
 // Starts a worker thread for a request (the default launcher); false when no thread could

@@ -20,16 +20,14 @@ struct FetchResult;
 enum class BoxKind { Info, Warning, Error, Question, QuestionDefaultNo };
 enum class BoxAnswer { Ok, Yes, No, Cancel };
 
-// The user-interface thread as a worker reaches it. Both calls may come from any thread.
+// The view of a document as the scheduler reaches it. Workers never reach the view: they hand
+// their results to the document's ResultHandOver (engine/HandOver.h), which outlives it.
 class IUiThread {
  public:
   virtual ~IUiThread() = default;
   // Runs the document's scheduler tick later on the user-interface thread; in order, and
-  // dropped once the document is gone.
+  // dropped once the document is gone. Any thread.
   virtual void PostSchedule() = 0;
-  // Hands a finished fetch to the document on the user-interface thread; returns once the
-  // document has taken it.
-  virtual void SendUrlDone(const FetchResult& result) = 0;
 };
 
 // The rows a list shows, as the scheduler prefers them (user-interface thread).
@@ -159,6 +157,9 @@ class IWexoHost {
   // Ends the program once it can. It exits with the highest code asked for, here or by
   // RaiseExitCode, whenever it ends.
   virtual void Quit(int exitCode) = 0;
+  // True once Quit was asked for; any thread. From then on no fetch starts: the running ones
+  // end and hand over, and the program ends.
+  virtual bool QuitRequested() const { return false; }
   // A failure that the exit code tells of was reported: the program goes on, and exits with
   // at least exitCode.
   virtual void RaiseExitCode(int exitCode) = 0;

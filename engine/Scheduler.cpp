@@ -22,7 +22,7 @@ void CWexoDoc::NotifyStatusText() {
 }
 
 void CWexoDoc::FillRequest(FetchRequest& request) const {
-  request.ui = m_pUi;
+  request.handOver = m_handOver;
   request.host = m_ctx.host;
   request.rootUrl = m_csRootUrl;
   static_cast<CheckSettings&>(request.settings) = m_settings;
@@ -31,8 +31,11 @@ void CWexoDoc::FillRequest(FetchRequest& request) const {
 }
 
 void CWexoDoc::ScheduleFetches() {
-  const bool nothingLeft = m_crawl.Tick(m_pRows, m_settings.Threads, App().InLongPass(),
-                                        [this](FetchRequest& request) { FillRequest(request); });
+  // Once the program is to quit, passes that were still waiting start nothing: the quit waits
+  // only for the fetches that run.
+  const bool hold = App().InLongPass() || Host().QuitRequested();
+  const bool nothingLeft =
+      m_crawl.Tick(m_pRows, m_settings.Threads, hold, [this](FetchRequest& request) { FillRequest(request); });
   if (nothingLeft) EndOfCheck();
 }
 

@@ -41,13 +41,24 @@ CWexoDoc::CWexoDoc(const EngineContext& context)
   m_crawl.SetWorkerCountListener([this](int) { NotifyStatusText(); });
 }
 
-CWexoDoc::~CWexoDoc() = default;
+CWexoDoc::~CWexoDoc() {
+  if (m_handOver) m_handOver->Close();
+}
 
-void CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer) {
+std::shared_ptr<ResultHandOver> CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer) {
+  if (m_handOver) m_handOver->Close();
+  m_handOver.reset();
+  if (ui) {
+    IWexoHost* host = m_ctx.host;
+    m_handOver =
+        std::make_shared<ResultHandOver>([host](std::function<void()> task) { host->PostToUiThread(std::move(task)); },
+                                         [this](const FetchResult& result) { OnUrlDone(result); });
+  }
   m_pUi = ui;
   m_pRows = rows;
   m_pObserver = observer;
   m_table.SetObserver(observer);
+  return m_handOver;
 }
 
 std::int64_t CWexoDoc::Now() const { return m_ctx.clock ? m_ctx.clock() : NowSeconds(); }

@@ -15,6 +15,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/Crawl.h"
 #include "engine/EngineContext.h"
+#include "engine/HandOver.h"
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
 #include "engine/LinkTable.h"
@@ -44,9 +45,11 @@ class CWexoDoc {
   CWexoDoc(const CWexoDoc&) = delete;
   CWexoDoc& operator=(const CWexoDoc&) = delete;
 
-  // The list that shows this document: where the scheduler posts and workers hand over, the
-  // rows it prefers, and who hears of changes. Any may be nullptr (no list: nothing runs).
-  void AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
+  // The list that shows this document: where the scheduler posts, the rows it prefers, and who
+  // hears of changes. Any may be nullptr (no list: nothing runs). With ui, the workers started
+  // from now on hand over through the result given back, through the host's user-interface
+  // thread; the view closes it as it goes. The hand-over of an earlier view is closed here.
+  std::shared_ptr<ResultHandOver> AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver* observer);
 
   // A new check, started the way its creator asked for; false when none was started (the
   // dialog was cancelled, the URL list could not be read). The start and the end of a check
@@ -205,6 +208,7 @@ class CWexoDoc {
   EngineContext m_ctx;
   CheckSettings m_settings;
   IUiThread* m_pUi = nullptr;
+  std::shared_ptr<ResultHandOver> m_handOver;
   IPreferredRows* m_pRows = nullptr;
   IDocumentObserver* m_pObserver = nullptr;
 

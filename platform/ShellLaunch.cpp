@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -71,16 +73,13 @@ void Reap(pid_t pid) {
 
 std::atomic<long long> launchBoundMs{10000};
 
-// Launches whose done has not returned yet. Never destroyed: a watcher thread may still be
-// finishing while the process exits.
-struct Watches {
-  std::mutex lock;
-  std::condition_variable done;
-  int count = 0;
-};
-Watches& LaunchWatches() {
-  static Watches* const watches = new Watches;
-  return *watches;
+// A launcher still running after its bound has opened its target; it goes when it ends.
+void ReapLater(pid_t pid) {
+  try {
+    std::thread(Reap, pid).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: one zombie until we exit is better than blocking the caller.
+  }
 }
 
 // Waits for the child to end, at most bound; true with its wait status when it ended.
@@ -108,22 +107,53 @@ bool WaitBounded(pid_t pid, std::chrono::milliseconds bound, int& status) {
   return false;
 }
 
-void Watch(pid_t pid, std::chrono::milliseconds bound, const std::function<void(int)>& done) {
-  int status = 0;
-  const bool ended = WaitBounded(pid, bound, status);
-  done(ended ? ShellExecuteResultOfExit(status) : SHELL_EXECUTE_OK);
-  {
-    Watches& watches = LaunchWatches();
-    std::lock_guard<std::mutex> lock(watches.lock);
-    --watches.count;
-    watches.done.notify_all();
-  }
-  // Still running after the bound: it opened the target; it goes when it ends.
-  if (!ended) Reap(pid);
+// Starts argv (argv[0] found on PATH) under the conditions ShellRun describes; 0 with its pid,
+// or the errno value of the step that failed.
+int Spawn(const std::vector<std::string>& argv, const std::string& folder, pid_t& pid) {
+  if (argv.empty() || argv[0].empty()) return EINVAL;
+  SpawnSetup setup;
+  if (int err = setup.Prepare(folder)) return err;
+  std::vector<std::string> words = argv;
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+  return ::posix_spawnp(&pid, pointers[0], setup.Actions(), setup.Attr(), pointers.data(), environ);
 }
 
-// Starts argv as ShellRun does; with done, a thread watches the child as ShellOpen describes.
-int Launch(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int)> done);
+// The launch steps waiting or running. Never destroyed: its thread may still be leaving while
+// the process exits.
+struct LaunchQueue {
+  std::mutex lock;
+  std::condition_variable idle;
+  std::deque<std::function<void()>> steps;
+  bool working = false;  // a thread runs the steps
+  int unfinished = 0;    // steps queued or running
+};
+LaunchQueue& Launches() {
+  static LaunchQueue* const queue = new LaunchQueue;
+  return *queue;
+}
+
+// Runs the steps until none is left.
+void WorkLaunches() {
+  LaunchQueue& queue = Launches();
+  std::unique_lock<std::mutex> lock(queue.lock);
+  while (!queue.steps.empty()) {
+    std::function<void()> step = std::move(queue.steps.front());
+    queue.steps.pop_front();
+    lock.unlock();
+    try {
+      step();
+    } catch (...) {
+      // A step that failed must not keep the others from running.
+    }
+    // What the step holds goes before it counts as done.
+    step = nullptr;
+    lock.lock();
+    if (--queue.unfinished == 0) queue.idle.notify_all();
+  }
+  queue.working = false;
+}
 
 }  // namespace
 
@@ -132,9 +162,18 @@ int ShellOpen(const std::string& target, const std::string& folder) {
   return ShellRun({"xdg-open", target}, folder);
 }
 
-int ShellOpen(const std::string& target, const std::string& folder, std::function<void(int result)> done) {
+int ShellOpenAndWait(const std::string& target, const std::string& folder, int& result) {
   if (target.empty() || target[0] == '-') return EINVAL;
-  return Launch({"xdg-open", target}, folder, std::move(done));
+  pid_t pid;
+  if (int err = Spawn({"xdg-open", target}, folder, pid)) return err;
+  int status = 0;
+  if (WaitBounded(pid, ShellLaunchBound(), status)) {
+    result = ShellExecuteResultOfExit(status);
+    return 0;
+  }
+  ReapLater(pid);
+  result = SHELL_EXECUTE_OK;
+  return 0;
 }
 
 int ShellExecuteResultOfExit(int waitStatus) {
@@ -152,55 +191,36 @@ std::chrono::milliseconds ShellLaunchBound() { return std::chrono::milliseconds(
 
 void SetShellLaunchBoundForTests(std::chrono::milliseconds bound) { launchBoundMs.store(bound.count()); }
 
-void WaitForShellLaunches() {
-  Watches& watches = LaunchWatches();
-  std::unique_lock<std::mutex> lock(watches.lock);
-  watches.done.wait(lock, [&] { return watches.count == 0; });
+void QueueLaunchStep(std::function<void()> step) {
+  LaunchQueue& queue = Launches();
+  {
+    std::lock_guard<std::mutex> lock(queue.lock);
+    ++queue.unfinished;
+    queue.steps.push_back(std::move(step));
+    if (queue.working) return;
+    queue.working = true;
+  }
+  try {
+    std::thread(WorkLaunches).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the caller works the queue, bounded by the launches' own bounds.
+    WorkLaunches();
+  }
 }
 
-int ShellRun(const std::vector<std::string>& argv, const std::string& folder) { return Launch(argv, folder, nullptr); }
+void WaitForShellLaunches() {
+  LaunchQueue& queue = Launches();
+  std::unique_lock<std::mutex> lock(queue.lock);
+  queue.idle.wait(lock, [&] { return queue.unfinished == 0; });
+}
 
-namespace {
-
-int Launch(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int)> done) {
-  if (argv.empty() || argv[0].empty()) return EINVAL;
-  SpawnSetup setup;
-  if (int err = setup.Prepare(folder)) return err;
-
-  std::vector<std::string> words = argv;
-  std::vector<char*> pointers;
-  for (std::string& word : words) pointers.push_back(word.data());
-  pointers.push_back(nullptr);
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder) {
   pid_t pid;
-  if (int err = ::posix_spawnp(&pid, pointers[0], setup.Actions(), setup.Attr(), pointers.data(), environ)) return err;
-
+  if (int err = Spawn(argv, folder, pid)) return err;
   // The program may stay as long as the window it opened; the caller never waits for it.
-  try {
-    if (done) {
-      Watches& watches = LaunchWatches();
-      {
-        std::lock_guard<std::mutex> lock(watches.lock);
-        ++watches.count;
-      }
-      try {
-        std::thread(Watch, pid, ShellLaunchBound(), done).detach();
-      } catch (...) {
-        std::lock_guard<std::mutex> lock(watches.lock);
-        --watches.count;
-        throw;
-      }
-    } else {
-      std::thread(Reap, pid).detach();
-    }
-  } catch (const std::system_error&) {
-    // No thread to spare: one zombie until we exit is better than blocking the caller. The
-    // launcher started, which is all that is known.
-    if (done) done(SHELL_EXECUTE_OK);
-  }
+  ReapLater(pid);
   return 0;
 }
-
-}  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view command) {
   std::vector<std::string> words;

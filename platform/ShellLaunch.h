@@ -25,13 +25,13 @@ inline constexpr int SHELL_EXECUTE_OK = 42;
 // on PATH or the folder does not exist, EAGAIN or ENOMEM when no process can be made.
 int ShellOpen(const std::string& target, const std::string& folder = "");
 
-// ShellOpen that also tells what became of the launch. xdg-open returns once it has handed the
-// target to the application, so its exit status is the launch's result: a thread of ours waits
-// for it, at most ShellLaunchBound(), and then calls done once with ShellExecuteResultOfExit of
-// the status, or SHELL_EXECUTE_OK when xdg-open still runs (it is reaped later). done runs on
-// that thread (on the caller's, with SHELL_EXECUTE_OK, only when no thread can be made); it is
-// not called when the launcher did not start (the errno value is returned as by ShellOpen).
-int ShellOpen(const std::string& target, const std::string& folder, std::function<void(int result)> done);
+// Starts xdg-open as ShellOpen does and waits for it, at most ShellLaunchBound(). xdg-open
+// returns once it has handed the target to the application, so its exit status is the
+// launch's result: 0 with result = ShellExecuteResultOfExit of the status, or SHELL_EXECUTE_OK
+// when it still runs after the bound (it is reaped when it ends). When the launcher did not
+// start, its errno value as by ShellOpen (result untouched). Blocks: never on the
+// user-interface thread (a launch step runs it).
+int ShellOpenAndWait(const std::string& target, const std::string& folder, int& result);
 
 // The ShellExecute number for a launcher's wait status: SHELL_EXECUTE_OK for exit status 0;
 // xdg-open's 1 (syntax) 13, 2 (file not found) 2, 3 (no tool for the type) 31, 4 (the action
@@ -41,7 +41,15 @@ int ShellExecuteResultOfExit(int waitStatus);
 // How long a launch is waited for (10 s; tests shorten it).
 std::chrono::milliseconds ShellLaunchBound();
 void SetShellLaunchBoundForTests(std::chrono::milliseconds bound);
-// Returns once every done of the launches started so far has returned.
+
+// Launches reach the browser in the order they were asked for: each launch (and whatever must
+// follow it, such as its trace-log lines) is a step, and the steps run one at a time, in the
+// order queued, on a thread of ours. So the caller never waits, and a launcher starts only
+// once the one before it has ended or its bound has passed. Any thread. A step that finds no
+// thread to run on runs on the caller's thread at once.
+void QueueLaunchStep(std::function<void()> step);
+// Returns once every step queued so far has returned. The program calls it before anything a
+// step may reach (its host) goes.
 void WaitForShellLaunches();
 
 // Starts argv[0] (found on PATH) with the arguments argv as they stand, under the same

@@ -28,34 +28,13 @@ constexpr struct {
 
 bool IsFileUrl(const std::string& url) { return url.size() >= 7 && ::strncasecmp(url.c_str(), "file://", 7) == 0; }
 
-// The outcome of one launch: a box for a failure, and the trace-log line either way.
-void ReportLaunch(IWexoHost& host, const std::string& url, const std::string& file, const std::string& folder,
-                  int result) {
-  const std::string text = platform::ShellExecuteResultText(result);
-  if (result <= 32)
-    host.MessageBox("Unable to open browser for '" + url + "': error " + std::to_string(result) + ": " + text,
-                    BoxKind::Warning);
-  const std::string quotedFolder = folder.empty() ? "NULL" : "'" + folder + "'";
-  WriteTraceLog(kSource, 510, "ShellExecute(0x%08lx,'open','%s',NULL,%s,SW_SHOWNORMAL) = %d (%s)\n", 0ul, file.c_str(),
-                quotedFolder.c_str(), result, text.c_str());
-}
-
-}  // namespace
-
-void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, unsigned codePage) {
-  WriteTraceLog(kSource, 538, "vLaunchURL ('%s') start\n", url.c_str());
-  const int useDde = app.GetProfileInt("Options", "UseDDE", 1);
-  WriteTraceLog(kSource, 559, "UseDDE = %d\n", useDde);
-  if (useDde)
-    for (const auto& key : kHandlerKeys) WriteTraceLog(kSource, key.line, key.format, "");
-  // Without a DDE service, command, topic and item, DDE is never tried.
-  LaunchUrlByShellExecute(host, url, codePage);
-}
-
-int LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned codePage) {
+// Opens url and tells its outcome: a box for a failure, and the trace-log line either way.
+// Runs as a launch step.
+void ShellExecuteStep(IWexoHost& host, const std::string& url) {
   std::string file = url;
   std::string folder;
   int err = 0;
+  int result = platform::SHELL_EXECUTE_OK;
   if (IsFileUrl(url) && platform::PathFromFileUrl(url, file)) {
     // The decoded path is absolute, so it never reads as an option of the launcher.
     const std::size_t slash = file.rfind('/');
@@ -63,14 +42,37 @@ int LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned co
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) err = errno;
   }
-  if (err == 0) {
-    // The launcher's exit status is its result: waited for off this thread, told here later.
-    err = platform::ShellOpen(file, folder, [&host, url, file, folder](int result) {
-      host.PostToUiThread([&host, url, file, folder, result] { ReportLaunch(host, url, file, folder, result); });
-    });
-    if (err == 0) return platform::SHELL_EXECUTE_OK;
+  if (err == 0) err = platform::ShellOpenAndWait(file, folder, result);
+  if (err != 0) result = platform::ShellExecuteResult(err);
+  const std::string text = platform::ShellExecuteResultText(result);
+  if (result <= 32) {
+    const std::string box = "Unable to open browser for '" + url + "': error " + std::to_string(result) + ": " + text;
+    host.PostToUiThread([&host, box] { host.MessageBox(box, BoxKind::Warning); });
   }
-  const int result = platform::ShellExecuteResult(err);
-  ReportLaunch(host, url, file, folder, result);
-  return result;
+  const std::string quotedFolder = folder.empty() ? "NULL" : "'" + folder + "'";
+  WriteTraceLog(kSource, 510, "ShellExecute(0x%08lx,'open','%s',NULL,%s,SW_SHOWNORMAL) = %d (%s)\n", 0ul, file.c_str(),
+                quotedFolder.c_str(), result, text.c_str());
+}
+
+}  // namespace
+
+void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, unsigned) {
+  const int useDde = app.GetProfileInt("Options", "UseDDE", 1);
+  platform::QueueLaunchStep([&host, url, useDde] {
+    WriteTraceLog(kSource, 538, "vLaunchURL ('%s') start\n", url.c_str());
+    WriteTraceLog(kSource, 559, "UseDDE = %d\n", useDde);
+    if (useDde)
+      for (const auto& key : kHandlerKeys) WriteTraceLog(kSource, key.line, key.format, "");
+    // Without a DDE service, command, topic and item, DDE is never tried.
+    ShellExecuteStep(host, url);
+  });
+}
+
+void LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned) {
+  platform::QueueLaunchStep([&host, url] { ShellExecuteStep(host, url); });
+}
+
+void QueueTraceLog(const char* source, int line, std::string message) {
+  platform::QueueLaunchStep(
+      [source, line, message = std::move(message)] { WriteTraceLog(source, line, "%s", message.c_str()); });
 }

@@ -1,7 +1,10 @@
 // Opening URLs, reports and help pages in the user's browser, each step written to the
 // trace log (engine/TraceLog.h) under the source name "Wexo".
 //
-// Threads: the user-interface thread; neither call waits for the browser or its launcher.
+// Threads: the user-interface thread; neither call waits for the browser or its launcher. A
+// launch is a step of the launch queue (platform::QueueLaunchStep): launches reach the browser
+// one after the other in the order asked for, and the trace log tells each one whole. The host
+// is called from that queue until platform::WaitForShellLaunches() has returned.
 #pragma once
 
 #include <string>
@@ -15,11 +18,14 @@ class IWexoHost;
 // codePage is passed on and plays no part.
 void vLaunchURL(const CWexoApp& app, IWexoHost& host, const std::string& url, unsigned codePage);
 
-// Hands url to the desktop's default application (platform::ShellOpen). A file URL is
-// opened as its decoded local path, with its folder as the working folder; a path that
-// does not exist fails as the shell's open does (2). A failure shows "Unable to open
-// browser for '<url>': error <n>: <text>", and the trace log gets the result. A launcher that
-// started is waited for off this thread: its outcome is shown and logged later, on the
-// user-interface thread (IWexoHost::PostToUiThread). Returns the ShellExecute result: above
-// 32 when the launch started.
-int LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned codePage);
+// Hands url to the desktop's default application (platform::ShellOpenAndWait) once the
+// launches before it have ended. A file URL is opened as its decoded local path, with its
+// folder as the working folder; a path that does not exist fails as the shell's open does (2).
+// The trace log gets the result once the launcher has ended (or its bound passed); a failure
+// shows "Unable to open browser for '<url>': error <n>: <text>" on the user-interface thread
+// (IWexoHost::PostToUiThread).
+void LaunchUrlByShellExecute(IWexoHost& host, const std::string& url, unsigned codePage);
+
+// Writes a trace-log line in its place among the launches: once the launches asked for before
+// it have ended.
+void QueueTraceLog(const char* source, int line, std::string message);

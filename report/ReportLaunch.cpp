@@ -9,10 +9,10 @@
 #include "engine/CheckSettings.h"
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
-#include "engine/TraceLog.h"
 #include "engine/WexoDoc.h"
 #include "mail/MailSend.h"
 #include "platform/FileUrl.h"
+#include "platform/ShellLaunch.h"
 #include "platform/TempDir.h"
 #include "report/BrowserLaunch.h"
 #include "report/Report.h"
@@ -60,21 +60,28 @@ void vLaunchReport(const CWexoDoc& doc) {
   const CWexoApp& app = doc.App();
   IWexoHost& host = doc.Host();
   const std::string key = doc.GetPathName();
-  WriteTraceLog(kSource, 5412, "vLaunchReport () start\n");
+  // The log tells the steps in their place among the launches: a launch asked for before this
+  // one may still wait for its launcher.
+  QueueTraceLog(kSource, 5412, "vLaunchReport () start\n");
 
-  // The settings file may have been edited by hand: only a report of ours is removed.
+  // The settings file may have been edited by hand: only a report of ours is removed. Once the
+  // launches before have ended: the last of them may be the report that goes now.
   const std::string previous = app.GetProfileString(kReports, key.c_str(), "");
-  if (!previous.empty() && IsOurReportFile(previous)) ::unlink(previous.c_str());
+  if (!previous.empty())
+    platform::QueueLaunchStep([previous] {
+      if (IsOurReportFile(previous)) ::unlink(previous.c_str());
+    });
 
   const std::string path = MakeReportFile(host);
   if (path.empty()) return;
-  WriteTraceLog(kSource, 5451, "vCreateReport () before\n");
+  QueueTraceLog(kSource, 5451, "vCreateReport () before\n");
   vCreateReport(doc, path);
-  WriteTraceLog(kSource, 5462, "vCreateReport () after, csFileName = '%s'\n", path.c_str());
+  QueueTraceLog(kSource, 5462, "vCreateReport () after, csFileName = '" + path + "'\n");
   // Escaped, so that the launch decodes it back to exactly this path.
   vLaunchURL(app, host, platform::FileUrlFromPath(path), 0);
   app.WriteProfileString(kReports, key.c_str(), path.c_str());
-  WriteTraceLog(kSource, 5479, "vLaunchReport () done\n");
+  // Done once its launcher has ended.
+  QueueTraceLog(kSource, 5479, "vLaunchReport () done\n");
 }
 
 bool MailReport(const CWexoDoc& doc) {

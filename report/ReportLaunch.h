@@ -12,7 +12,8 @@ class CWexoDoc;
 // Writes the report and opens it in the browser (vLaunchURL). The previous report launched
 // for the same document file (profile section [reports], keyed by the document's path name,
 // "" for a document never saved) is deleted first, and the new one recorded there. Each
-// step goes to the trace log under the source name "WexoDoc". A report that cannot be
+// step goes to the trace log under the source name "WexoDoc", in its place among the
+// launches (the last line once the browser launch has ended). A report that cannot be
 // written shows its message and is opened all the same; a report file that cannot be made
 // shows an error and ends the launch.
 void vLaunchReport(const CWexoDoc& doc);

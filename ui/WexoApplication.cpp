@@ -8,6 +8,7 @@
 #include "engine/Application.h"
 #include "engine/CheckSettings.h"
 #include "engine/WexoDoc.h"
+#include "platform/ShellLaunch.h"
 #include "ui/MainFrame.h"
 #include "ui/TipDlg.h"
 #include "ui/WexoView.h"
@@ -86,6 +87,9 @@ bool WexoApplication::ProcessShellCommand() {
 }
 
 int WexoApplication::OnExit() {
+  // A browser launch still waiting for its launcher tells its outcome to the host, which goes
+  // with this object; each is bounded. What it posts now is dropped with the loop.
+  platform::WaitForShellLaunches();
   // X drops a selection whose owner has gone: a clipboard manager, where one runs, keeps it.
   if (wxTheClipboard->IsOpened() || wxTheClipboard->Open()) {
     wxTheClipboard->Flush();

@@ -39,7 +39,8 @@ class WexoApplication : public wxApp {
 
  private:
   // Ends the program once a quit was asked for: every session cancelled, every worker handed
-  // over, then the documents closed without questions. Waits while a long pass runs.
+  // over (no new one starts meanwhile), then the documents closed without questions. Waits
+  // while a long pass runs.
   void QuitWhenReady();
   bool ProcessShellCommand();
   void ShowTipAtStartup();

@@ -1,7 +1,6 @@
 #include "ui/WexoView.h"
 
 #include <cstdio>
-#include <future>
 
 #include <wx/app.h>
 #include <wx/filehistory.h>
@@ -108,7 +107,7 @@ CWexoView::CWexoView() : m_statusTimer(this) {
 }
 
 CWexoView::~CWexoView() {
-  *m_alive = false;
+  if (m_handOver) m_handOver->Close();
   if (m_engine) m_engine->AttachView(nullptr, nullptr, nullptr);
   if (CMainFrame* frame = Frame()) frame->ViewClosing(this);
 }
@@ -129,7 +128,7 @@ bool CWexoView::OnCreate(wxDocument* doc, long flags) {
   sizer->Add(m_rows, 1, wxEXPAND);
   frame->SetSizer(sizer);
   SetFrame(frame);
-  m_engine->AttachView(this, this, this);
+  m_handOver = m_engine->AttachView(this, this, this);
   frame->Show(true);
   Activate(true);
   return true;
@@ -152,18 +151,6 @@ void CWexoView::OnActivateView(bool activate, wxView* activeView, wxView*) {
 }
 
 void CWexoView::PostSchedule() { wxQueueEvent(this, new wxThreadEvent(EVT_UM_SCHEDULE)); }
-
-void CWexoView::SendUrlDone(const FetchResult& result) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> taken = done->get_future();
-  std::weak_ptr<bool> alive = m_alive;
-  CWexoDoc* doc = m_engine;
-  wxTheApp->CallAfter([alive, doc, &result, done] {
-    if (auto a = alive.lock(); a && *a && doc) doc->OnUrlDone(result);
-    done->set_value();
-  });
-  taken.wait();
-}
 
 const CLinkInfo* CWexoView::SelectedRecord() { return m_rows ? m_rows->RecordAt(m_rows->SelectedRow()) : nullptr; }
 

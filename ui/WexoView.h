@@ -67,10 +67,8 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   bool OnClose(bool deleteWindow) override;
   void OnActivateView(bool activate, wxView* activeView, wxView* deactiveView) override;
 
-  // IUiThread: the scheduler tick as a queued event to this view (dropped with it); the
-  // hand-over as a call on the user-interface thread that the worker waits for.
+  // IUiThread: the scheduler tick as a queued event to this view (dropped with it).
   void PostSchedule() override;
-  void SendUrlDone(const FetchResult& result) override;
   // IPreferredRows
   const CLinkInfo* SelectedRecord() override;
   void VisibleRecords(std::vector<const CLinkInfo*>& out) override;
@@ -141,8 +139,9 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   static constexpr std::chrono::milliseconds kStatusInterval{250};
   std::chrono::steady_clock::time_point m_tStatusShown;
   wxTimer m_statusTimer;
-  // Cleared when the view goes: a hand-over that arrives later is still answered.
-  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+  // Where the document's workers hand over; closed when the view goes, so a worker that
+  // ends later finds it closed instead of this view.
+  std::shared_ptr<ResultHandOver> m_handOver;
 };
 
 // Adds the list view's commands to the frame's menus: the exports to the file menu, an edit

@@ -49,7 +49,7 @@ class WxHost : public IWexoHost {
   static long BoxStyle(BoxKind kind);
 
   // Set once Quit was asked for. The exit code is the highest one asked for.
-  bool QuitRequested() const { return m_quit; }
+  bool QuitRequested() const override { return m_quit; }
   int ExitCode() const { return m_exitCode; }
   // Ends the program once asked to quit; installed by the application.
   std::function<void()> m_onQuit;

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <cstdlib>
+#include <sstream>
 
 #include <wx/aui/auibook.h>
 #include <wx/button.h>
@@ -22,7 +23,9 @@
 #include "engine/WexoDoc.h"
 #include "gui/support/GuiApp.h"
 #include "gui/support/SilentServer.h"
+#include "platform/ShellLaunch.h"
 #include "ui/Commands.h"
+#include "ui/ContextMenu.h"
 #include "ui/EMailDialog.h"
 #include "ui/MainFrame.h"
 #include "ui/TipDlg.h"
@@ -31,6 +34,14 @@
 namespace {
 
 using namespace wexo_gui;
+
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 const std::string kGuardStart =
     "Wait until all active threads have terminated before closing (press PAUSE and STOP if needed).\n"
@@ -63,9 +74,13 @@ class WindowUseTest : public GuiTest {
     for (const auto& box : boxes) texts.push_back(box.first);
     return texts;
   }
-  // A stand-in for xdg-open first on PATH that exits with status.
-  void StubLauncher(int status) {
-    Write(dir / "bin/xdg-open", "#!/bin/sh\nexit " + std::to_string(status) + "\n");
+  // A stand-in for xdg-open first on PATH that exits with status after delay seconds, and
+  // notes in dir/order when each run started and ended.
+  void StubLauncher(int status, double delay = 0) {
+    const std::string order = (dir / "order").string();
+    Write(dir / "bin/xdg-open", "#!/bin/sh\nprintf 'start %s\\n' \"$1\" >> '" + order + "'\nsleep " +
+                                    std::to_string(delay) + "\nprintf 'end %s\\n' \"$1\" >> '" + order + "'\nexit " +
+                                    std::to_string(status) + "\n");
     ::chmod((dir / "bin/xdg-open").c_str(), 0755);
     savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", ((dir / "bin").string() + ":" + savedPath).c_str(), 1);
@@ -73,6 +88,16 @@ class WindowUseTest : public GuiTest {
   void TearDown() override {
     if (!savedPath.empty()) ::setenv("PATH", savedPath.c_str(), 1);
     GuiTest::TearDown();
+  }
+  // Checks one local page; its list view with the first row selected, nullptr when the check
+  // did not end.
+  CWexoView* CheckOnePage() {
+    Write(dir / "site/a.html", "<html><body>a</body></html>");
+    Write(dir / "list.txt", "file://" + (dir / "site/a.html").string() + "\n");
+    if (!CheckUrlList(dir / "list.txt")) return nullptr;
+    CWexoView* view = app->Frame()->GetActiveListView();
+    if (view) view->Rows()->SelectRow(0);
+    return view;
   }
   // Every row's record index, top to bottom.
   std::vector<std::uint32_t> RowRecords() {
@@ -173,12 +198,8 @@ TEST_F(WindowUseTest, ExitAsksEverySaveQuestionBeforeAnyDocumentCloses) {
 TEST_F(WindowUseTest, ABrowserThatDoesNotOpenIsReportedAndLogged) {
   StubLauncher(3);  // xdg-open: no method available for the type
   ASSERT_TRUE(Start());
-  Write(dir / "site/a.html", "<html><body>a</body></html>");
-  Write(dir / "list.txt", "file://" + (dir / "site/a.html").string() + "\n");
-  ASSERT_TRUE(CheckUrlList(dir / "list.txt"));
-  CWexoView* view = app->Frame()->GetActiveListView();
+  CWexoView* view = CheckOnePage();
   ASSERT_NE(view, nullptr);
-  view->Rows()->SelectRow(0);
   const CLinkInfo* link = view->SelectedRecord();
   ASSERT_NE(link, nullptr);
   const std::string url = link->GetUrl();
@@ -191,6 +212,94 @@ TEST_F(WindowUseTest, ABrowserThatDoesNotOpenIsReportedAndLogged) {
   const std::string log = ReadAll(GetLogFilePath());
   EXPECT_NE(log.find(",SW_SHOWNORMAL) = 31 (No application is associated"), std::string::npos) << log;
   EXPECT_EQ(log.find("= 42 (ok)"), std::string::npos) << log;
+}
+
+// Show Backlinks opens its three services in their order: each launcher starts once the one
+// before it has ended, while the window goes on handling events.
+TEST_F(WindowUseTest, ShowBacklinksOpensItsServicesOneAfterAnother) {
+  StubLauncher(0, 0.3);
+  ASSERT_TRUE(Start());
+  // Nothing listens on port 1: the check ends at once with the connection refused.
+  const std::string url = "http://127.0.0.1:1/page.html";
+  Write(dir / "list.txt", url + "\n");
+  ASSERT_TRUE(CheckUrlList(dir / "list.txt"));
+  CWexoView* view = app->Frame()->GetActiveListView();
+  ASSERT_NE(view, nullptr);
+  const CLinkInfo* link = view->Engine()->FindLink(url);
+  ASSERT_NE(link, nullptr);
+  view->Rows()->FlushUpdates();
+  view->Rows()->SelectRow(view->Rows()->RowOf(*link));
+  ASSERT_EQ(view->SelectedRecord(), link);
+  boxes.clear();
+  Command(ID_SHOW_BACKLINKS);
+  std::vector<std::string> expected;
+  for (const std::string& address : ServiceAddresses(ID_SHOW_BACKLINKS, url)) {
+    expected.push_back("start " + address);
+    expected.push_back("end " + address);
+  }
+  ASSERT_EQ(expected.size(), 6u);
+  EXPECT_TRUE(PumpUntil([&] { return Lines(ReadAll(dir / "order")).size() >= expected.size(); }, 30));
+  EXPECT_EQ(Lines(ReadAll(dir / "order")), expected);
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Quitting while a check runs: the fetches that run end, and no other starts meanwhile.
+TEST_F(WindowUseTest, AQuitStartsNoFetchWhileItWaitsForTheRunningOnes) {
+  SilentServer server;
+  ASSERT_NE(server.port, 0);
+  Write(dir / "wexo.ini", "[Tip]\r\nStartUp=1\r\n[Options]\r\nThreads=2\r\n");
+  ASSERT_TRUE(Start());
+  std::string lines;
+  for (int i = 0; i < 8; ++i)
+    lines += "http://127.0.0.1:" + std::to_string(server.port) + "/p" + std::to_string(i) + "\n";
+  Write(dir / "slow.txt", lines);
+  nextFile = (dir / "slow.txt").string();
+  Command(ID_CMD_CHECK_URL_LIST);
+  ASSERT_EQ(Documents().size(), 1u);
+  CWexoDoc* doc = &Documents()[0]->Engine();
+  const auto tried = [this] {
+    std::size_t count = 0;
+    for (WexoDocument* d : Documents())
+      for (std::size_t i = 0; i < d->Engine().GetLinkCount(); ++i) count += d->Engine().GetLink(i)->GetAttempts() > 0;
+    return count;
+  };
+  ASSERT_TRUE(PumpUntil([doc] { return doc->GetActiveThreadCount() == 2; }, 30));
+  PumpUntil([] { return false; }, 0.2);
+  const std::size_t atQuit = tried();
+  // A slot is free again (more threads allowed) when the quit is asked for, as the end of a batch
+  // run does, and a scheduler pass comes while the quit waits.
+  CheckSettings settings = doc->Settings();
+  settings.Threads = 3;
+  doc->SetSettings(std::move(settings));
+  app->Host().Quit(0);
+  doc->ScheduleFetches();
+  std::size_t last = atQuit;
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        if (!Documents().empty()) last = tried();
+        return wxTopLevelWindows.empty();
+      },
+      60));
+  EXPECT_EQ(last, atQuit);
+}
+
+// Quitting right after a browser launch: the launch is waited for before the program's host
+// goes, so its late outcome reaches nothing that has gone.
+TEST_F(WindowUseTest, QuittingRightAfterABrowserLaunchLeavesItsOutcomeLogged) {
+  StubLauncher(3, 1);
+  ASSERT_TRUE(Start());
+  CWexoView* view = CheckOnePage();
+  ASSERT_NE(view, nullptr);
+  view->OpenInBrowser();
+  app->Host().Quit(0);
+  ASSERT_TRUE(PumpUntil([] { return wxTopLevelWindows.empty(); }, 30));
+  app->OnExit();
+  wxEntryCleanup();
+  app = nullptr;
+  platform::WaitForShellLaunches();
+  EXPECT_EQ(Lines(ReadAll(dir / "order")).size(), 2u);
+  const std::string log = ReadAll(GetLogFilePath());
+  EXPECT_NE(log.find(",SW_SHOWNORMAL) = 31 (No application is associated"), std::string::npos) << log;
 }
 
 TEST_F(WindowUseTest, MessageBoxesCarryTheirIconButtonsAndDefault) {

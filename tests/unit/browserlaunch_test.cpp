@@ -138,7 +138,7 @@ TEST_F(BrowserLaunchTest, FileUrlOpensItsDecodedPathInItsFolder) {
   const std::string url = platform::FileUrlFromPath(path);
   ini_.Set("Options", "UseDDE", "0");
 
-  EXPECT_EQ(LaunchUrlByShellExecute(host_, url, 0), platform::SHELL_EXECUTE_OK);
+  LaunchUrlByShellExecute(host_, url, 0);
   std::vector<StubRun> runs = WaitForRuns(1);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].args, std::vector<std::string>{path});
@@ -168,7 +168,9 @@ TEST_F(BrowserLaunchTest, FailuresShowTheShellsNumberAndText) {
     host_.boxes.clear();
     ::unlink(log_.c_str());
     if (!c.path.empty()) setenv("PATH", c.path.c_str(), 1);
-    EXPECT_EQ(LaunchUrlByShellExecute(host_, c.url, 0), c.result) << c.name;
+    LaunchUrlByShellExecute(host_, c.url, 0);
+    // The launch runs off this thread, with the PATH of its time.
+    host_.RunPostedTasks();
     setenv("PATH", stubPath.c_str(), 1);
     EXPECT_EQ(host_.boxes, std::vector<std::string>{"Unable to open browser for '" + c.url + "': error " +
                                                     std::to_string(c.result) + ": " + c.text})
@@ -267,8 +269,8 @@ TEST_F(BrowserLaunchTest, TheLaunchersExitStatusIsTheResult) {
     ::unlink(log_.c_str());
     stub_->SetExit(c.status);
     const std::string url = "http://example.com/" + std::to_string(c.status);
-    // Started is all that is known when the call returns.
-    EXPECT_EQ(LaunchUrlByShellExecute(host_, url, 0), platform::SHELL_EXECUTE_OK);
+    // The outcome comes once the launcher has ended.
+    LaunchUrlByShellExecute(host_, url, 0);
     WaitForRuns(++runs);
     if (c.result > 32)
       EXPECT_TRUE(host_.boxes.empty()) << c.status;
@@ -288,7 +290,7 @@ TEST_F(BrowserLaunchTest, ALauncherStillRunningAfterTheBoundHasOpenedIt) {
   // It would fail, but only after the bound: taken as started.
   stub_->SetExit(3, 2);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(LaunchUrlByShellExecute(host_, "http://example.com/slow", 0), platform::SHELL_EXECUTE_OK);
+  LaunchUrlByShellExecute(host_, "http://example.com/slow", 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << "the caller never waits";
   WaitForRuns(1);
   EXPECT_TRUE(host_.boxes.empty());
@@ -303,6 +305,28 @@ TEST_F(BrowserLaunchTest, ALauncherStillRunningAfterTheBoundHasOpenedIt) {
     zombies = Zombies();
   }
   EXPECT_EQ(zombies, 0);
+}
+
+// Launches made one right after the other (Show Backlinks opens three services) reach the
+// browser in the order they were made: each launcher starts once the one before it has
+// ended, and the trace log tells each launch whole before the next begins.
+TEST_F(BrowserLaunchTest, LaunchesRunOneAfterAnotherInTheirOrder) {
+  ini_.Set("Options", "UseDDE", "0");
+  stub_->SetExit(0, 0.3);
+  const std::vector<std::string> urls = {"http://one.example/", "http://two.example/", "http://three.example/"};
+  for (const std::string& url : urls) vLaunchURL(host_.app, host_, url, 0);
+  WaitForRuns(urls.size());
+  std::vector<std::string> order, log;
+  for (const std::string& url : urls) {
+    order.push_back("start " + url);
+    order.push_back("end " + url);
+    log.push_back("538: vLaunchURL ('" + url + "') start");
+    log.push_back("559: UseDDE = 0");
+    log.push_back("510: ShellExecute(0x00000000,'open','" + url + "',NULL,NULL,SW_SHOWNORMAL) = 42 (ok)");
+  }
+  EXPECT_EQ(stub_->Order(), order);
+  EXPECT_EQ(LogLines(), log);
+  EXPECT_TRUE(host_.boxes.empty());
 }
 
 TEST(ShellExecuteResultTest, ErrnoValuesAsTheShellReportsThem) {

@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/HeadlessHost.h"
+#include "engine/FetchWorker.h"
 #include "engine/WexoDoc.h"
+#include "unit/support/FakeWorkers.h"
+#include "unit/support/ScriptedHost.h"
 
 namespace {
 
@@ -74,3 +81,79 @@ TEST(HeadlessHostTest, ExitCodeIsTheHighestAskedFor) {
     EXPECT_EQ(host.Run(none), c.exitCode) << c.raised << c.errorBox << c.question << c.quit;
   }
 }
+
+namespace {
+
+// A document of the headless program whose workers are kept by the test.
+struct HeadlessCheck {
+  explicit HeadlessCheck(int records) {
+    context.host = &host;
+    context.app = &app;
+    context.launcher = workers.Launcher();
+    doc = std::make_unique<CWexoDoc>(context);
+    view = std::make_unique<HeadlessView>(host, *doc);
+    ChangeSettings(*doc, [](CheckSettings& s) { s.Threads = 1; });
+    for (int i = 0; i < records; ++i) doc->NewLink("http://site.test/" + std::to_string(i), nullptr, REQUEST_GET);
+  }
+  TempIni ini;
+  HeadlessHost host;
+  CWexoApp app;
+  FakeWorkers workers;
+  EngineContext context;
+  std::unique_ptr<CWexoDoc> doc;
+  std::unique_ptr<HeadlessView> view;
+};
+
+// Once the program is to quit, a scheduler pass still waiting in the loop starts nothing: the
+// running fetch ends, the pending records stay pending.
+TEST(HeadlessHostTest, NoFetchStartsOnceTheQuitIsDecided) {
+  HeadlessCheck check(3);
+  check.doc->ScheduleFetches();
+  ASSERT_EQ(check.workers.started.size(), 1u);
+  check.host.Quit(kExitOk);
+  // The running fetch hands over after the quit; its pump posts the next pass, and one was
+  // waiting already.
+  CWexoDoc* doc = check.doc.get();
+  check.host.Post([&check, doc] { FakeWorkers::Finish(*doc, check.workers.started[0], 200); });
+  check.view->PostSchedule();
+  std::vector<std::unique_ptr<CWexoDoc>> documents;
+  documents.push_back(std::move(check.doc));
+  EXPECT_EQ(check.host.Run(documents), kExitOk);
+  EXPECT_EQ(check.workers.started.size(), 1u);
+  EXPECT_EQ(doc->GetLink(0)->GetAttempts() + doc->GetLink(1)->GetAttempts() + doc->GetLink(2)->GetAttempts(), 1);
+  check.view.reset();
+}
+
+// A worker whose view went while it ran hands its result to nobody: it touches neither the
+// view that is gone nor the document, and does not wait for the loop.
+TEST(HeadlessHostTest, AWorkerOutlivesItsView) {
+  HeadlessCheck check(0);
+  char folder[] = "/tmp/wexo-headless-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string page = std::string(folder) + "/a.html";
+  std::ofstream(page) << "<html><body><a href=\"b.html\">b</a></body></html>\n";
+  check.doc->NewLink("file://" + page, nullptr, REQUEST_GET);
+  check.doc->ScheduleFetches();
+  ASSERT_EQ(check.workers.started.size(), 1u);
+  FetchRequest request = std::move(check.workers.started[0]);
+  check.view.reset();
+
+  std::atomic<bool> ended{false};
+  std::thread worker([&] {
+    FetchWorker(std::move(request));
+    ended = true;
+  });
+  auto box = check.host.CreateAbortBox("");
+  for (int i = 0; i < 5000 && !ended; ++i) {
+    box->PumpWaitingMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  worker.join();
+  box->PumpWaitingMessages();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(check.doc->WaitingResultCount(), 0u) << "the result reached a document without a view";
+  EXPECT_EQ(check.doc->GetLinkCount(), 1u);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace

@@ -22,6 +22,7 @@
 #include "platform/FileUrl.h"
 #include "platform/ShellLaunch.h"
 #include "platform/TempDir.h"
+#include "report/BrowserLaunch.h"
 #include "unit/support/ScriptedHost.h"
 #include "unit/support/StubLauncher.h"
 
@@ -117,23 +118,55 @@ TEST_F(ReportLaunchTest, SecondLaunchOfADocumentReplacesItsFirstReport) {
                                              "Wexo, 597: szDdeExec = ''",
                                              "Wexo, 615: szApplication = ''",
                                              "Wexo, 633: szTopic = ''",
-                                             // The launch's outcome comes once its launcher has ended.
-                                             "WexoDoc, 5479: vLaunchReport () done",
                                              "Wexo, 510: ShellExecute(0x00000000,'open','" + first + "',NULL,'" +
                                                  folder + "',SW_SHOWNORMAL) = 42 (ok)",
+                                             // Done once its launcher has ended, as the launch itself tells.
+                                             "WexoDoc, 5479: vLaunchReport () done",
                                          }));
 
   vLaunchReport(*doc);
   const std::string second = Recorded(base_ + "/site.wxo");
   EXPECT_NE(second, first);
-  EXPECT_FALSE(PathExists(first));
   EXPECT_TRUE(IsOurReportFile(second)) << second;
   std::vector<std::string> launched = LaunchedPaths(2);
+  // Removed in its place among the launches: after the first had opened it.
+  EXPECT_FALSE(PathExists(first));
   std::sort(launched.begin(), launched.end());
   std::vector<std::string> expected = {first, second};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(launched, expected);
   EXPECT_TRUE(host_.boxes.empty());
+}
+
+// A report opened while an earlier launch still waits for its launcher: its steps are logged
+// after that launch's outcome, and its launcher starts once the earlier one has ended.
+TEST_F(ReportLaunchTest, AReportAfterASlowLaunchComesAfterIt) {
+  ini_.Set("Options", "UseDDE", "0");
+  stub_->SetExit(0, 0.3);
+  const std::string url = "http://site.test/page";
+  vLaunchURL(host_.app, host_, url, 0);
+  auto doc = NewDoc("");
+  vLaunchReport(*doc);
+  const std::string report = Recorded("");
+  stub_->WaitForRuns(2);
+  host_.RunPostedTasks();
+  EXPECT_EQ(stub_->Order(),
+            (std::vector<std::string>{"start " + url, "end " + url, "start " + report, "end " + report}));
+  const std::string folder = report.substr(0, report.rfind('/'));
+  EXPECT_EQ(
+      TraceLogLines(log_, kStamp),
+      (std::vector<std::string>{
+          "Wexo, 538: vLaunchURL ('" + url + "') start",
+          "Wexo, 559: UseDDE = 0",
+          "Wexo, 510: ShellExecute(0x00000000,'open','" + url + "',NULL,NULL,SW_SHOWNORMAL) = 42 (ok)",
+          "WexoDoc, 5412: vLaunchReport () start",
+          "WexoDoc, 5451: vCreateReport () before",
+          "WexoDoc, 5462: vCreateReport () after, csFileName = '" + report + "'",
+          "Wexo, 538: vLaunchURL ('" + platform::FileUrlFromPath(report) + "') start",
+          "Wexo, 559: UseDDE = 0",
+          "Wexo, 510: ShellExecute(0x00000000,'open','" + report + "',NULL,'" + folder + "',SW_SHOWNORMAL) = 42 (ok)",
+          "WexoDoc, 5479: vLaunchReport () done",
+      }));
 }
 
 TEST_F(ReportLaunchTest, NeverSavedDocumentsShareTheEmptyKey) {
@@ -145,11 +178,12 @@ TEST_F(ReportLaunchTest, NeverSavedDocumentsShareTheEmptyKey) {
   ASSERT_TRUE(IsOurReportFile(first)) << first;
   auto other = NewDoc("");
   vLaunchReport(*other);
+  // Each report was opened before the next one removed it.
+  LaunchedPaths(3);
   EXPECT_FALSE(PathExists(first));
   EXPECT_TRUE(IsOurReportFile(Recorded("")));
   // The saved document's report is its own.
   EXPECT_TRUE(IsOurReportFile(Recorded(base_ + "/site.wxo")));
-  LaunchedPaths(3);
 }
 
 TEST_F(ReportLaunchTest, OnlyAReportOfOursIsDeletedOnTheSettingsWord) {

@@ -19,6 +19,11 @@ void RecordingView::SendUrlDone(const FetchResult& result) {
   m_changed.notify_all();
 }
 
+std::shared_ptr<ResultHandOver> RecordingView::HandOver() {
+  return std::make_shared<ResultHandOver>([](std::function<void()> task) { task(); },
+                                          [this](const FetchResult& result) { SendUrlDone(result); });
+}
+
 std::vector<FetchResult> RecordingView::Results() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_results;
@@ -48,11 +53,11 @@ FetchSettings DefaultFetchSettings() {
   return s;
 }
 
-FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url, std::uint16_t kind,
+FetchRequest MakeFetchRequest(CLinkInfo& link, RecordingView* view, const std::string& url, std::uint16_t kind,
                               std::uint16_t attempts) {
   FetchRequest r;
   r.pLink = &link;
-  r.ui = view;
+  if (view) r.handOver = view->HandOver();
   r.url = url;
   r.requestKind = kind;
   r.attempts = attempts;
@@ -65,7 +70,7 @@ FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::strin
 FetchRun RunFetch(CLinkInfo& link, FetchRequest request) {
   RecordingView view;
   request.pLink = &link;
-  request.ui = &view;
+  request.handOver = view.HandOver();
   FetchWorker(std::move(request));
   FetchRun run;
   std::vector<FetchResult> results = view.Results();

@@ -9,16 +9,19 @@
 #include <vector>
 
 #include "engine/Fetch.h"
+#include "engine/HandOver.h"
 #include "engine/Host.h"
 
 namespace wexo_test {
 
-// A user-interface thread that only keeps the finished fetches; SendUrlDone may come from
-// any thread.
+// A user-interface thread that only keeps the finished fetches; its hand-over takes them on
+// the worker's own thread.
 class RecordingView : public IUiThread {
  public:
   void PostSchedule() override {}
-  void SendUrlDone(const FetchResult& result) override;
+  void SendUrlDone(const FetchResult& result);
+  // A hand-over that gives each result to SendUrlDone at once.
+  std::shared_ptr<ResultHandOver> HandOver();
 
   std::vector<FetchResult> Results() const;
   // Hand-overs of that record so far.
@@ -35,7 +38,7 @@ class RecordingView : public IUiThread {
 FetchSettings DefaultFetchSettings();
 
 // A request for url on behalf of link, handed over to view.
-FetchRequest MakeFetchRequest(CLinkInfo& link, IUiThread* view, const std::string& url,
+FetchRequest MakeFetchRequest(CLinkInfo& link, RecordingView* view, const std::string& url,
                               std::uint16_t kind = REQUEST_GET, std::uint16_t attempts = 1);
 
 // One fetch run on this thread.

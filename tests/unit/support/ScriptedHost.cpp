@@ -29,8 +29,6 @@ void ScriptedView::RecordsAdded(std::size_t first, std::size_t count) {
   for (std::size_t i = first; i < first + count; ++i) rows.push_back(doc->GetLink(i));
 }
 
-void ScriptedView::SendUrlDone(const FetchResult& result) { handedOver.push_back(result); }
-
 void ChangeSettings(CWexoDoc& doc, const std::function<void(CheckSettings&)>& change) {
   CheckSettings settings = doc.Settings();
   change(settings);

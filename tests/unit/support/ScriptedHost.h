@@ -24,7 +24,6 @@ class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentOb
   void Attach(CWexoDoc& doc);
 
   void PostSchedule() override { ++schedulePosts; }
-  void SendUrlDone(const FetchResult& result) override;
   const CLinkInfo* SelectedRecord() override;
   void VisibleRecords(std::vector<const CLinkInfo*>& out) override;
   void RecordsAdded(std::size_t first, std::size_t count) override;
@@ -45,7 +44,6 @@ class ScriptedView : public IUiThread, public IPreferredRows, public IDocumentOb
   std::vector<const CLinkInfo*> rows;
   std::vector<const CLinkInfo*> changed;
   std::vector<std::string> statusTexts;
-  std::vector<FetchResult> handedOver;
 };
 
 class ScriptedHost : public IWexoHost {
@@ -62,6 +60,7 @@ class ScriptedHost : public IWexoHost {
                       std::string& path) override;
   void Beep() override { ++beeps; }
   void Quit(int exitCode) override { quitCodes.push_back(exitCode); }
+  bool QuitRequested() const override { return !quitCodes.empty(); }
   void RaiseExitCode(int exitCode) override { raisedExitCodes.push_back(exitCode); }
   // Records its texts and pumps; reads aborted after abortAfterPumps pumps (never when < 0).
   std::unique_ptr<IAbortBox> CreateAbortBox(const std::string& caption) override;

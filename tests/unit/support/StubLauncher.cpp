@@ -22,7 +22,8 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-StubLauncher::StubLauncher(const std::string& base, int watchedFd) : m_bin(base + "/bin"), m_record(base + "/record") {
+StubLauncher::StubLauncher(const std::string& base, int watchedFd)
+    : m_bin(base + "/bin"), m_record(base + "/record"), m_order(base + "/order") {
   const char* path = std::getenv("PATH");
   m_savedPath = path ? path : "";
   EXPECT_EQ(mkdir(m_bin.c_str(), 0700), 0);
@@ -32,6 +33,7 @@ StubLauncher::StubLauncher(const std::string& base, int watchedFd) : m_bin(base 
   // side never mix their lines and a half-written run is never read.
   std::ofstream(stub) << "#!/bin/sh\n"
                       << "out='" << m_record << "'/run-$$\n"
+                      << "printf 'start %s\\n' \"$*\" >> '" << base << "/order'\n"
                       << "{\n"
                       << "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
                       << "  printf 'cwd=%s\\n' \"$(pwd)\"\n"
@@ -39,7 +41,10 @@ StubLauncher::StubLauncher(const std::string& base, int watchedFd) : m_bin(base 
                       << "} > \"$out.part\"\n"
                       << "mv \"$out.part\" \"$out\"\n"
                       << "status='" << base << "/exit-status'\n"
-                      << "if [ -f \"$status\" ]; then read s t < \"$status\"; sleep \"${t:-0}\"; exit \"$s\"; fi\n";
+                      << "s=0\n"
+                      << "if [ -f \"$status\" ]; then read s t < \"$status\"; sleep \"${t:-0}\"; fi\n"
+                      << "printf 'end %s\\n' \"$*\" >> '" << base << "/order'\n"
+                      << "exit \"$s\"\n";
   EXPECT_EQ(chmod(stub.c_str(), 0755), 0);
   setenv("PATH", (m_bin + ":" + m_savedPath).c_str(), 1);
 }
@@ -68,6 +73,13 @@ std::vector<StubRun> StubLauncher::Runs() const {
   }
   closedir(dir);
   return runs;
+}
+
+std::vector<std::string> StubLauncher::Order() const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFileText(m_order));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 std::vector<StubRun> StubLauncher::WaitForRuns(std::size_t count) const {

@@ -28,6 +28,9 @@ class StubLauncher {
   // The runs, once count of them have ended (a launch does not wait for its run); a test
   // failure when another count came.
   std::vector<StubRun> WaitForRuns(std::size_t count) const;
+  // "start <args>" as each run began and "end <args>" just before it exited, in the order they
+  // happened (the arguments joined by blanks).
+  std::vector<std::string> Order() const;
   // Later runs exit with status after waiting seconds (at first: 0 at once).
   void SetExit(int status, double seconds = 0);
   // The folder with the stub; PATH set to it alone finds no launcher.
@@ -36,6 +39,7 @@ class StubLauncher {
  private:
   std::string m_bin;
   std::string m_record;
+  std::string m_order;
   std::string m_savedPath;
 };
 
