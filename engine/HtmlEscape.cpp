@@ -4,11 +4,6 @@
 
 #include "platform/AsciiText.h"
 
-namespace {
-
-using Action = HtmlEscapeRules::Action;
-
-// The length of the valid UTF-8 sequence at text[i], or 0 when there is none.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
   const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char c = byte(i);
@@ -33,6 +28,10 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     if ((byte(i + k) & 0xC0) != 0x80) return 0;
   return length;
 }
+
+namespace {
+
+using Action = HtmlEscapeRules::Action;
 
 // The index of the first byte that rules change, text.size() for none.
 std::size_t FirstEscaped(std::string_view text, const HtmlEscapeRules& rules) {

@@ -86,6 +86,9 @@ inline constexpr HtmlEscapeRules kHtmlSingleQuotedRules{
 inline constexpr HtmlEscapeRules kFolderListingRules{HtmlEscapeRules::Apostrophe::Kept,
                                                      HtmlEscapeRules::HighBytes::Kept, HtmlEscapeRules::Controls::Kept};
 
+// The length of the valid UTF-8 sequence at text[i], or 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
+
 // Appends text escaped by rules.
 void AppendHtmlEscaped(std::string& out, std::string_view text, const HtmlEscapeRules& rules);
 

@@ -11,6 +11,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "engine/TraceLog.h"
 #include "ui/WexoApplication.h"
 
 namespace {
@@ -95,7 +96,7 @@ void WxDialogControls::ShowMessage(const std::string& text) {
     app->Host().MessageBox(text, BoxKind::Warning);
     return;
   }
-  wxMessageBox(FromUtf8(text), kBoxCaption, wxOK | wxICON_EXCLAMATION, &m_root);
+  wxMessageBox(FromUtf8(EscapedText(text, true)), kBoxCaption, wxOK | wxICON_EXCLAMATION, &m_root);
 }
 
 void WxDialogControls::SetItems(std::string_view name, const std::vector<std::string>& items) {
