@@ -6,10 +6,12 @@
 #include <future>
 
 #include "engine/FetchWorker.h"
+#include "engine/TraceLog.h"
 #include "engine/WexoDoc.h"
 
 BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
-  std::fprintf(stderr, "wexo: %s\n", text.c_str());
+  // Texts may carry what a server sent: nothing in them may steer the terminal.
+  std::fprintf(stderr, "wexo: %s\n", EscapedText(text, true).c_str());
   // A question here is "Continue?" after a read failure: the body counts as ended. A question
   // whose default is No takes its default.
   if (kind == BoxKind::QuestionDefaultNo) return BoxAnswer::No;
@@ -17,7 +19,7 @@ BoxAnswer HeadlessHost::MessageBox(const std::string& text, BoxKind kind) {
 }
 
 bool HeadlessHost::AskForReport(const std::string& question) {
-  std::fprintf(stderr, "wexo: %s No\n", question.c_str());
+  std::fprintf(stderr, "wexo: %s No\n", EscapedText(question, true).c_str());
   // Nobody is left to use the program: it ends, with what the check's failures asked for.
   Quit(kExitOk);
   return false;

@@ -1,5 +1,6 @@
 // The host of a batch run without a display: the same engine, a plain event loop, and
-// message boxes that print to stderr and take a fixed answer.
+// message boxes that print to stderr (escaped as EscapedText does, line feeds and tabs kept)
+// and take a fixed answer.
 #pragma once
 
 #include <chrono>

@@ -1,6 +1,7 @@
 #include "mail/MailEncoders.h"
 
 #include "algorithms/Base64.h"
+#include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
 #include <strings.h>
@@ -73,18 +74,37 @@ bool IsPlainInWord(unsigned char c) {
          c == '+' || c == '-' || c == '/';
 }
 
+// Bytes that a "Q" word in unstructured text carries as they are: printable ASCII but the
+// three with a meaning inside the word.
+bool IsPlainInTextWord(unsigned char c) { return c > ' ' && c < 0x7F && c != '=' && c != '?' && c != '_'; }
+
 std::size_t QLength(unsigned char c) { return IsPlainInWord(c) || c == ' ' ? 1 : 3; }
 
-void AppendQ(std::string& out, std::string_view bytes) {
+void AppendQ(std::string& out, std::string_view bytes, WordPlace place = WordPlace::Phrase) {
   for (char ch : bytes) {
     const unsigned char c = static_cast<unsigned char>(ch);
     if (c == ' ')
       out += '_';
-    else if (IsPlainInWord(c))
+    else if (place == WordPlace::Phrase ? IsPlainInWord(c) : IsPlainInTextWord(c))
       out += ch;
     else
       AppendEscape(out, c);
   }
+}
+
+// One "Q" word of charset, whatever bytes it holds.
+std::string QWord(std::string_view bytes, std::string_view charset, WordPlace place) {
+  std::string out = "=?";
+  out.append(charset);
+  out += "?q?";
+  AppendQ(out, bytes, place);
+  out += "?=";
+  return out;
+}
+
+void AddWord(std::vector<HeaderWord>& words, std::string word) {
+  if (!words.empty()) words.push_back({" ", false, true});
+  words.push_back({std::move(word), true});
 }
 
 // The length of the UTF-8 character that starts with lead (valid UTF-8 assumed).
@@ -108,7 +128,7 @@ std::vector<HeaderWord> Utf8Words(const std::string& text) {
     } else {
       AppendQ(word, bytes);
     }
-    words.push_back({word + "?=", true});
+    AddWord(words, word + "?=");
   };
   std::size_t start = 0, used = 0;
   for (std::size_t i = 0; i < text.size();) {
@@ -222,25 +242,13 @@ std::string EncodeQuotedPrintable(std::string_view bytes) {
   return out;
 }
 
-std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset) {
+std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset, WordPlace place) {
   if (IsAscii(chunk)) return std::string(chunk);
-  std::string out = "=?";
-  out.append(charset);
-  out += "?q?";
-  for (char ch : chunk) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == ' ')
-      out += '_';
-    else if (c == '=' || c == '?' || c == '_' || c >= 0x80)
-      AppendEscape(out, c);
-    else
-      out += ch;
-  }
-  out += "?=";
-  return out;
+  return QWord(chunk, charset, place);
 }
 
-std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words) {
+std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words,
+                                          WordPlace place) {
   value = UpToNul(value);
   std::vector<HeaderWord> words;
   if (value.empty()) return words;
@@ -252,18 +260,46 @@ std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_vi
   }
   std::string bytes;
   if (utf8Words || !plainIsSafe || !HeldByCharset(value, charset, bytes)) return Utf8Words(ConvertToUtf8(value));
+  // Plain chunks among the encoded ones would touch them: every chunk is a word.
   std::string_view rest = bytes;
   while (!rest.empty()) {
     const std::string_view chunk = rest.substr(0, std::min<std::size_t>(rest.size(), 70));
-    words.push_back({EncodeHeaderWord(chunk, charset), !IsAscii(chunk)});
+    AddWord(words, QWord(chunk, charset, place));
     rest.remove_prefix(chunk.size());
   }
   return words;
 }
 
-std::string EncodeHeaderValue(std::string_view value, std::string_view charset) {
+std::string EncodeHeaderValue(std::string_view value, std::string_view charset, WordPlace place) {
   std::string out;
-  for (const HeaderWord& w : EncodeHeaderWords(value, charset)) out += w.text;
+  for (const HeaderWord& w : EncodeHeaderWords(value, charset, false, place)) out += w.text;
+  return out;
+}
+
+std::string QuotedParameterText(std::string_view text) {
+  text = UpToNul(text);
+  const bool quotable = text.find("=?") == std::string_view::npos && std::all_of(text.begin(), text.end(), [](char c) {
+                          return c >= ' ' && c < 0x7F && c != '"' && c != '\\';
+                        });
+  std::string out = "\"";
+  if (quotable) {
+    out.append(text);
+  } else {
+    for (const HeaderWord& w : Utf8Words(ConvertToUtf8(text))) out += w.text;
+  }
+  return out + "\"";
+}
+
+std::string ExtendedParameterText(std::string_view text) {
+  std::string out = "UTF-8''";
+  for (char ch : ConvertToUtf8(text)) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (platform::IsAsciiAlnum(ch) || std::string_view("!#$&+-.^_`|~").find(ch) != std::string_view::npos) {
+      out += ch;
+    } else {
+      platform::AppendPercentEscape(out, c);
+    }
+  }
   return out;
 }
 
@@ -276,13 +312,15 @@ void HeaderFolder::Text(std::string_view text) {
 }
 
 void HeaderFolder::Words(const std::vector<HeaderWord>& words, bool preferred) {
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (!words[i].encoded) {
-      Text(words[i].text);
-      continue;
+  for (const HeaderWord& w : words) {
+    if (w.separator) {
+      m_points.push_back({m_text.size(), false, preferred});
+      m_text += w.text;
+    } else if (w.encoded) {
+      Word(w.text);
+    } else {
+      Text(w.text);
     }
-    if (i > 0 && words[i - 1].encoded) Break(preferred);
-    Word(words[i].text);
   }
 }
 

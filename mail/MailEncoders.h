@@ -31,26 +31,47 @@ std::string TextForCharset(std::string_view text, std::string_view charset);
 // escape.
 std::string EncodeQuotedPrintable(std::string_view bytes);
 
-// A chunk with a byte of 0x80 or above as one encoded word "=?charset?q?...?=" (blank '_',
-// '=' '?' '_' and 8-bit bytes "=XX"); any other chunk unchanged.
-std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset);
+// Where an encoded word stands. In unstructured text (a subject) it may carry the specials of
+// an address as they are; in a phrase (the name of an address) only letters, digits and
+// "!*+-/" stand as they are, so that an address parser never sees a special inside the word.
+enum class WordPlace { Text, Phrase };
 
-// One piece of an encoded header value: text as it stands, or one encoded word.
+// A chunk with a byte of 0x80 or above as one encoded word "=?charset?q?...?=" (blank '_';
+// '=' '?' '_', control characters and 8-bit bytes "=XX"; in a Phrase every byte but letters,
+// digits and "!*+-/" "=XX"); any other chunk unchanged.
+std::string EncodeHeaderWord(std::string_view chunk, std::string_view charset, WordPlace place = WordPlace::Text);
+
+// One piece of an encoded header value: text as it stands, one encoded word, or the blank
+// that separates two encoded words (readers drop it; a fold may go before it).
 struct HeaderWord {
   std::string text;
   bool encoded = false;
+  bool separator = false;
 };
 
 // A header value as its pieces, joined with nothing between them. Plain ASCII stands as it
-// is. A value that charset holds whole goes in charset, cut into chunks of 70 bytes, each
-// through EncodeHeaderWord. Any other (every one when charset is "UTF-8", or with utf8Words
-// set) goes as encoded words of UTF-8, "Q" or, when shorter, "B", each at most 75 characters
-// and holding whole characters only; so does every value holding "=?" (a reader would decode
-// what looks like an encoded word), and with utf8Words plain ASCII too.
-std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words = false);
+// is. Any other value is encoded whole, so that no encoded word touches plain text, and two
+// encoded words always have a separator between them. A value that charset holds goes in
+// charset, cut into chunks of 70 bytes, each one encoded word as EncodeHeaderWord makes it
+// (ASCII chunks too). Any other (every one when charset is "UTF-8", or with utf8Words set)
+// goes as encoded words of UTF-8, "Q" or, when shorter, "B", each at most 75 characters and
+// holding whole characters only; so does every value holding "=?" (a reader would decode what
+// looks like an encoded word), and with utf8Words plain ASCII too.
+std::vector<HeaderWord> EncodeHeaderWords(std::string_view value, std::string_view charset, bool utf8Words = false,
+                                          WordPlace place = WordPlace::Text);
 
 // EncodeHeaderWords joined.
-std::string EncodeHeaderValue(std::string_view value, std::string_view charset);
+std::string EncodeHeaderValue(std::string_view value, std::string_view charset, WordPlace place = WordPlace::Text);
+
+// UTF-8 text as a quoted parameter value of a MIME header (a file name): in double quotes, and
+// when a quoted string cannot carry it as it is (bytes outside printable ASCII, a double
+// quote, a backslash, or "=?", which readers would decode) as UTF-8 encoded words inside them,
+// which readers decode there.
+std::string QuotedParameterText(std::string_view text);
+
+// UTF-8 text as an extended parameter value (RFC 2231): "UTF-8''" and the text with every
+// byte but letters, digits and "!#$&+-.^_`|~" as "%XX".
+std::string ExtendedParameterText(std::string_view text);
 
 // A header line ("Subject: " and what follows, without CR LF), folded (RFC 5322) only when it
 // would be longer than 998 characters: then into lines of about 78 where it can be. A fold
@@ -68,7 +89,7 @@ class HeaderFolder {
   void Text(std::string_view text);
   // Text never folded inside.
   void Word(std::string_view word) { m_text.append(word); }
-  // The pieces of an encoded value, with a Break between two encoded words.
+  // The pieces of an encoded value; a fold before a separator is preferred when preferred is.
   void Words(const std::vector<HeaderWord>& words, bool preferred);
   // A place where a fold may go, adding the blank it needs.
   void Break(bool preferred = true) { m_points.push_back({m_text.size(), true, preferred}); }

@@ -33,5 +33,6 @@ struct MailContent {
 // "Name <addr>") to every address of EMailTo with the subject EMailSubject, then says QUIT.
 // True when the server took the message. Else show had one of "Failed to connect to SMTP
 // server <server>: <the system's text for the last error>", content.attachFailure, or "Failed
-// to send e-mail message: <the server's last reply>".
+// to send e-mail message: <the server's last reply>" (its lines joined by line feeds, control
+// characters and bytes that are no UTF-8 escaped as the trace log writes them).
 bool SendMail(const MailSettings& settings, const MailContent& content, const MailNotice& show);

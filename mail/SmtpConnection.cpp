@@ -24,19 +24,9 @@ namespace {
 constexpr const char* kTraceSource = "SmtpConnection";
 constexpr std::size_t kTraceLineMax = 1000;
 
-// One line of the dialogue for the trace log: control characters as "\xNN", a long line cut.
+// One line of the dialogue for the trace log: escaped (EscapedText), a long line cut.
 std::string TraceText(std::string_view line) {
-  std::string out;
-  for (std::size_t i = 0; i < line.size() && i < kTraceLineMax; ++i) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c < 0x20 || c == 0x7F) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\x%02X", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  std::string out = EscapedText(line.substr(0, kTraceLineMax));
   if (line.size() > kTraceLineMax) out += " ... (" + std::to_string(line.size() - kTraceLineMax) + " bytes more)";
   return out;
 }

@@ -97,17 +97,17 @@ bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string& o
 std::vector<HeaderWord> NameWords(const std::string& name, const std::string& charset, bool utf8Words) {
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if ((ascii && !utf8Words) || name.size() < 2 || name.front() != '"' || name.back() != '"')
-    return EncodeHeaderWords(name, charset, utf8Words);
+    return EncodeHeaderWords(name, charset, utf8Words, WordPlace::Phrase);
   std::string bare;
   for (std::size_t i = 1; i + 1 < name.size(); ++i) {
     if (name[i] == '\\' && i + 2 < name.size()) ++i;
     bare += name[i];
   }
-  return EncodeHeaderWords(bare, charset, utf8Words);
+  return EncodeHeaderWords(bare, charset, utf8Words, WordPlace::Phrase);
 }
 
 // "Name <addr>", or the address alone, into a header line; a fold between the encoded words
-// of a name is the last resort (some readers show the blank it adds).
+// of a name is the last resort (some readers keep the blank between them).
 void AddAddress(HeaderFolder& line, const CSMTPAddress& a, const std::string& charset, bool utf8Words) {
   if (a.m_sFriendlyName.empty()) {
     line.Word(a.m_sEmailAddress);
@@ -127,6 +127,13 @@ std::string FoldedLine(const char* start, const std::function<void(HeaderFolder&
   HeaderFolder again(start);
   fill(again, true);
   return again.Line();
+}
+
+// Whether a parameter value can stand without quotes (an RFC 2045 token).
+bool IsToken(const std::string& value) {
+  return !value.empty() && std::all_of(value.begin(), value.end(), [](char c) {
+    return c > ' ' && c < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+  });
 }
 
 void AppendFormatted(std::string& out, const char* first, const std::string& value, const char* last) {
@@ -260,13 +267,22 @@ std::string CSMTPBodyPart::BuildPartHeader() const {
   const bool hasChildren = !m_children.empty();
   std::string h;
   if (!m_sFilename.empty()) {
+    // A file name that is no token goes so that readers take it back whole: quoted (encoded
+    // words inside the quotes where needed) for the name, and as an extended parameter for the
+    // file name where quotes alone cannot carry it.
+    const bool token = IsToken(m_sTitle);
+    const std::string quoted = token ? "\"" + m_sTitle + "\"" : QuotedParameterText(m_sTitle);
+    const bool plainQuotes = token || quoted == "\"" + m_sTitle + "\"";
     AppendFormatted(h, "\r\n\r\n--", parentBoundary, "\r\n");
     AppendFormatted(h, "Content-Type: ", m_sContentType, "; ");
     AppendFormatted(h, "charset=", m_sCharset, "; ");
-    AppendFormatted(h, "name=", m_sTitle, "");
+    AppendFormatted(h, "name=", token ? m_sTitle : quoted, "");
     if (hasChildren) AppendFormatted(h, "; Boundary=\"", m_sBoundary, "\"");
     h += "\r\nContent-Transfer-Encoding: base64\r\n";
-    AppendFormatted(h, "Content-Disposition: attachment; filename=\"", m_sTitle, "\"\r\n");
+    if (plainQuotes)
+      AppendFormatted(h, "Content-Disposition: attachment; filename=", quoted, "\r\n");
+    else
+      AppendFormatted(h, "Content-Disposition: attachment; filename*=", ExtendedParameterText(m_sTitle), "\r\n");
   } else {
     AppendFormatted(h, "\r\n--", parentBoundary, "\r\n");
     AppendFormatted(h, "Content-Type: ", m_sContentType, "; ");

@@ -92,7 +92,9 @@ class CSMTPBodyPart {
 
   // The header of a part below the root: boundary line, content type, transfer encoding,
   // ending in the empty line. A part with children declares no transfer encoding of its own
-  // (a multipart entity must not, RFC 2045).
+  // (a multipart entity must not, RFC 2045). An attachment's name that is no token goes
+  // quoted, with encoded words inside the quotes and as an extended file name parameter
+  // (RFC 2231) where quotes alone cannot carry it.
   std::string BuildPartHeader() const;
   // The body as it goes on the wire: an attachment's file in Base64 lines of 76; a text in
   // its charset, Base64 or quoted-printable by the flags, dot-stuffed. False when the file

@@ -11,6 +11,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "engine/TraceLog.h"
 #include "ui/WexoApplication.h"
 
 namespace {
@@ -24,7 +25,7 @@ void ShowBox(wxWindow& parent, const std::string& text, BoxKind kind) {
     return;
   }
   const long icon = kind == BoxKind::Info ? wxICON_INFORMATION : wxICON_EXCLAMATION;
-  wxMessageBox(FromUtf8(text), kBoxCaption, wxOK | icon, &parent);
+  wxMessageBox(FromUtf8(EscapedText(text, true)), kBoxCaption, wxOK | icon, &parent);
 }
 
 }  // namespace

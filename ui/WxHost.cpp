@@ -18,6 +18,7 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include "engine/TraceLog.h"
 #include "ui/FtpDialog.h"
 #include "ui/SecurityDialogs.h"
 #include "ui/WxText.h"
@@ -137,7 +138,8 @@ wxWindow* WxHost::Parent() const {
 }
 
 int WxHost::ShowBox(const std::string& text, long style) {
-  MessageBoxDialog box(Parent(), FromUtf8(text), style);
+  // Texts may carry what a server sent: shown as the trace log writes it.
+  MessageBoxDialog box(Parent(), FromUtf8(EscapedText(text, true)), style);
   return box.ShowModal();
 }
 

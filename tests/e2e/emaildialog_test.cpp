@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/support/PeerProcess.h"
@@ -97,6 +98,36 @@ TEST_F(EMailTest, TestMessageCarriesTheSettingsFile) {
   EXPECT_EQ(FromHex(hex), ini);
   // The test saves nothing.
   EXPECT_EQ(wexo_test::ReadAll(dir / "wexo.ini"), ini);
+}
+
+// A settings file whose name is no token: both readers take the attachment's name back whole,
+// from the file name and from the content type's name.
+TEST_F(EMailTest, AttachmentNamesArriveWhole) {
+  const std::string names[] = {
+      "wexo settings.ini", "Einstellungen f\xC3\xBCr \"Wexo\" (1).ini",
+      "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 \xD0\xBE \xD0\xBF\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xBA"
+      "\xD0\xB5 \xD1\x81\xD1\x81\xD1\x8B\xD0\xBB\xD0\xBE\xD0\xBA \xD0\xBD\xD0\xB0 \xD1\x81\xD0\xB0\xD0\xB9\xD1\x82"
+      "\xD0\xB5.ini",  // Отчёт о проверке ссылок на сайте.ini: more than one encoded word
+  };
+  std::size_t sent = 0;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    wexo_test::Write(dir / name, ini);
+    platform::SetSettingsFile((dir / name).string());
+    EXPECT_EQ(Test("127.0.0.1", "a@example.org"), std::vector<std::string>{"E-Mail message successfully sent"});
+    ++sent;
+    for (int i = 0; i < 1000 && OutputLines(smtp.Output(), "DONE").size() < sent; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::vector<std::string> files = OutputLines(smtp.Output(), "FILE ");
+    ASSERT_EQ(files.size(), 2 * sent) << smtp.Output();
+    // "<strict file name> <strict name> <lenient file name> <lenient name>" of the attachment.
+    std::istringstream seen(files.back());
+    for (const char* reader : {"strict file name", "strict name", "lenient file name", "lenient name"}) {
+      std::string hex;
+      seen >> hex;
+      EXPECT_EQ(FromHex(hex), name) << reader;
+    }
+  }
 }
 
 TEST_F(EMailTest, FailuresShowTheirBoxes) {

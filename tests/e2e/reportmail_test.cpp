@@ -111,6 +111,24 @@ TEST_F(ReportMailRun, FailuresShowTheirBoxAndExitOne) {
       << log;
 }
 
+// What a server answers reaches standard error escaped: a refusal carrying terminal controls
+// and bytes that are no UTF-8 shows them as "\xNN".
+TEST_F(ReportMailRun, ServerRepliesReachStandardErrorEscaped) {
+  const std::string reply = "550 \\u001b]0;owned\\u0007\\u001b[2J no\\u0008\\u00ff user\\r\\n";
+  const std::string script = R"([["send","220 scripted\r\n"],["read"],["send","250 ok\r\n"],["read"],)"
+                             R"(["send","250 ok\r\n"],["read"],["send",")" +
+                             reply + R"("],["read"],["send","221 bye\r\n"]])";
+  PeerProcess peer;
+  std::string error;
+  ASSERT_TRUE(wexo_test::StartScriptedMailPeer(peer, script, &error)) << error;
+  EXPECT_EQ(Check("127.0.0.1", "a@example.org"), 1);
+  const std::string err = ReadAll(dir / "err.log");
+  EXPECT_NE(err.find("wexo: Failed to send e-mail message: 550 \\x1B]0;owned\\x07\\x1B[2J no\\x08\\xFF user\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find_first_of("\x1B\x07\x08\xFF"), std::string::npos) << err;
+}
+
 // The settings file's UTF-8 texts arrive as they were written, Latin-1 or not.
 TEST_F(ReportMailRun, TextsOutsideLatin1ArriveWhole) {
   const std::string subject =

@@ -57,7 +57,9 @@ void CheckHeaderWord(std::string_view chunk) {
   }
   FUZZ_CHECK(word.starts_with(prefix) && word.ends_with("?=") && word.size() >= prefix.size() + 2);
   const std::string_view text = std::string_view(word).substr(prefix.size(), word.size() - prefix.size() - 2);
-  FUZZ_CHECK_ABOUT(text.find_first_of(" ?") == std::string_view::npos, word);
+  FUZZ_CHECK_ABOUT(std::none_of(text.begin(), text.end(),
+                                [](char c) { return c == '?' || static_cast<unsigned char>(c) <= ' ' || c == 0x7F; }),
+                   word);
   FUZZ_CHECK(Unescape(text, false, true) == chunk);
 }
 
@@ -68,8 +70,15 @@ void CheckHeaderValue(std::string_view text, bool utf8Words) {
   const std::vector<HeaderWord> words = EncodeHeaderWords(text, "iso-8859-1", utf8Words);
   std::string joined, decoded;
   bool allUtf8 = !words.empty();
-  for (const HeaderWord& w : words) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const HeaderWord& w = words[i];
     joined += w.text;
+    // An encoded word touches neither text nor another word: a separator stands between two.
+    if (w.separator) {
+      FUZZ_CHECK(w.text == " " && i > 0 && i + 1 < words.size() && words[i - 1].encoded && words[i + 1].encoded);
+      continue;
+    }
+    if (i > 0) FUZZ_CHECK(words[i - 1].separator || (!w.encoded && !words[i - 1].encoded));
     const bool q = w.encoded && w.text.starts_with("=?UTF-8?q?");
     const bool b = w.encoded && w.text.starts_with("=?UTF-8?B?");
     allUtf8 = allUtf8 && (q || b);

@@ -339,6 +339,23 @@ TEST_F(WindowUseTest, MessageBoxesCarryTheirIconButtonsAndDefault) {
   }
 }
 
+// A box's text may carry what a server sent: its control characters and the bytes that are no
+// UTF-8 show as "\xNN", its line breaks and tabs as they are.
+TEST_F(WindowUseTest, ABoxShowsControlCharactersEscaped) {
+  ASSERT_TRUE(Start());
+  RealBox("Failed to send e-mail message: 550-\x1B]0;owned\x07\x1B[2J\n550 no\x08\xFF\tuser", BoxKind::Error,
+          [&](wxDialog& box) {
+            auto* message = wxDynamicCast(box.FindWindow("message"), wxStaticText);
+            ASSERT_NE(message, nullptr);
+            wxString shown = message->GetLabel();
+            shown.Replace("\n", " ");  // where the label wraps
+            EXPECT_EQ(shown.utf8_string(),
+                      "Failed to send e-mail message: 550-\\x1B]0;owned\\x07\\x1B[2J 550 no\\x08\\xFF\tuser");
+            Screenshot("message-box-escaped");
+            box.EndModal(wxID_OK);
+          });
+}
+
 TEST_F(WindowUseTest, ABoxBelongsToTheDialogItWasShownFrom) {
   ASSERT_TRUE(Start());
   FtpDialogModel model(values, "http://site.test/");

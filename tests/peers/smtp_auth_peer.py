@@ -8,13 +8,21 @@ Each message is saved as msg-<n>.eml in --dir, read back with the email package 
   TO <address> <hex of its name> (each address of the To header)   SUBJECT <hex>
   PART <content type> <file name or -> <hex>   (each leaf part; text decoded by its charset
                                                 and given as UTF-8, other parts as bytes)
+and the same message read by the lenient parser (compat32, email.utils.getaddresses, the
+header unfolded and its encoded words decoded by email.header):
+  LFROM <hex>   LTO <address> <hex of its name> (each)   LSUBJECT <hex>
+and for each leaf part the file name and the Content-Type's name, read by both parsers:
+  FILE <strict file name> <strict name> <lenient file name> <lenient name>   (hex, - for none)
   DONE
 A recipient given by --refuse is refused with "550 5.1.1 <address>: Recipient address rejected".
 Prints its port first; lives at most --lifetime seconds.
 """
 import argparse
 import email
+import email.header
 import email.policy
+import email.utils
+import re
 import hashlib
 import hmac
 import os
@@ -80,8 +88,38 @@ class Handler:
             else:
                 payload = part.get_payload(decode=True)
             lines.append(f"PART {part.get_content_type()} {part.get_filename() or '-'} {payload.hex()}")
+        lines += lenient_lines(envelope.original_content, msg)
         print("\n".join(lines + ["DONE"]), flush=True)
         return "250 OK"
+
+
+def decoded(value):
+    """A header text as a lenient reader shows it: unfolded, its encoded words decoded."""
+    if value is None:
+        return None
+    value = re.sub(r"\r?\n(?=[ \t])", "", str(value))
+    return str(email.header.make_header(email.header.decode_header(value)))
+
+
+def hex_or_dash(text):
+    return "-" if text is None else text.encode().hex()
+
+
+def lenient_lines(raw, strict):
+    msg = email.message_from_bytes(raw, policy=email.policy.compat32)
+    lines = ["LFROM " + hex_or_dash(decoded(msg["from"]))]
+    for name, address in email.utils.getaddresses(msg.get_all("to", [])):
+        lines.append(f"LTO {address} {hex_or_dash(decoded(name))}")
+    lines.append("LSUBJECT " + hex_or_dash(decoded(msg["subject"])))
+    leaves = [p for p in msg.walk() if not p.is_multipart()]
+    strict_leaves = [p for p in strict.walk() if not p.is_multipart()]
+    for part, strict_part in zip(leaves, strict_leaves):
+        name = part.get_param("name")
+        name = decoded(email.utils.collapse_rfc2231_value(name)) if name is not None else None
+        strict_name = strict_part["content-type"].params.get("name") if strict_part["content-type"] else None
+        lines.append("FILE " + " ".join(hex_or_dash(t) for t in (strict_part.get_filename(), strict_name,
+                                                                 part.get_filename(), name)))
+    return lines
 
 
 class PromptingController(Controller):

@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 #include "app/HeadlessHost.h"
 #include "engine/FetchWorker.h"
+#include "engine/TraceLog.h"
 #include "engine/WexoDoc.h"
 #include "unit/support/FakeWorkers.h"
 #include "unit/support/ScriptedHost.h"
@@ -157,3 +161,44 @@ TEST(HeadlessHostTest, AWorkerOutlivesItsView) {
 }
 
 }  // namespace
+
+// What a box shows: control characters and bytes that are no UTF-8 as "\xNN", as the trace
+// log writes them; UTF-8 text, and with keepLayout line feeds and tabs, as they are.
+TEST(HeadlessHostTest, BoxTextsReachStderrEscaped) {
+  const struct {
+    std::string text;
+    bool keepLayout;
+    std::string shown;
+  } cases[] = {
+      {"550 \x1B]0;owned\x07\x1B[2J\x08 done", false, "550 \\x1B]0;owned\\x07\\x1B[2J\\x08 done"},
+      {"a\tb\nc\rd\x7F", false, "a\\x09b\\x0Ac\\x0Dd\\x7F"},
+      {"a\tb\nc\rd", true, "a\tb\nc\\x0Dd"},
+      // UTF-8 stays; stray bytes, a cut sequence, an overlong form and C1 controls do not.
+      {"J\xC3\xB6rg \xE2\x80\x93 \xF0\x9F\x98\x80", false, "J\xC3\xB6rg \xE2\x80\x93 \xF0\x9F\x98\x80"},
+      {"\xFF\xFE x \xC3", false, "\\xFF\\xFE x \\xC3"},
+      {"\xC0\xAF \xED\xA0\x80", false, "\\xC0\\xAF \\xED\\xA0\\x80"},
+      {"\xC2\x9B"
+       "2J \xC2\xA0",
+       false,
+       "\\xC2\\x9B"
+       "2J \xC2\xA0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapedText(c.text, c.keepLayout), c.shown) << c.text;
+
+  // The headless host's boxes go to stderr that way.
+  std::FILE* capture = std::tmpfile();
+  ASSERT_NE(capture, nullptr);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(::fileno(capture), STDERR_FILENO);
+  HeadlessHost host;
+  host.MessageBox("Failed to send e-mail message: 550 \x1B[2J\x07\xFF\n\t2nd line", BoxKind::Error);
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  std::rewind(capture);
+  std::string written;
+  for (int ch; (ch = std::fgetc(capture)) != EOF;) written += static_cast<char>(ch);
+  std::fclose(capture);
+  EXPECT_EQ(written, "wexo: Failed to send e-mail message: 550 \\x1B[2J\\x07\\xFF\n\t2nd line\n");
+}

@@ -28,23 +28,39 @@ TEST(MailEncoders, HexDigitAndHeaderWords) {
 
   struct Case {
     std::string chunk, charset, word;
+    WordPlace place = WordPlace::Text;
   } cases[] = {
       {"plain ascii = ? _", "iso-8859-1", "plain ascii = ? _"},
       {"\xE4 b", "iso-8859-1", "=?iso-8859-1?q?=E4_b?="},
-      {"a=b?c_d\xE9\t", "iso-8859-1", "=?iso-8859-1?q?a=3Db=3Fc=5Fd=E9\t?="},
+      // White space and control characters never stand inside a word.
+      {"a=b?c_d\xE9\t\x01\x7F", "iso-8859-1", "=?iso-8859-1?q?a=3Db=3Fc=5Fd=E9=09=01=7F?="},
+      // In a subject the specials of an address stand as they are ...
+      {"M\xFCller, J\xF6rg ,;:@[]().<>\"!*+-/", "iso-8859-1", "=?iso-8859-1?q?M=FCller,_J=F6rg_,;:@[]().<>\"!*+-/?="},
+      // ... in a name only letters, digits and !*+-/ do.
+      {"M\xFCller, J\xF6rg ,;:@[]().<>\"!*+-/", "iso-8859-1",
+       "=?iso-8859-1?q?M=FCller=2C_J=F6rg_=2C=3B=3A=40=5B=5D=28=29=2E=3C=3E=22!*+-/?=", WordPlace::Phrase},
   };
-  for (const Case& c : cases) EXPECT_EQ(EncodeHeaderWord(c.chunk, c.charset), c.word) << c.chunk;
+  for (const Case& c : cases) EXPECT_EQ(EncodeHeaderWord(c.chunk, c.charset, c.place), c.word) << c.chunk;
 }
 
 TEST(MailEncoders, HeaderValuesAreConvertedToTheirCharsetAndCutInSeventyBytes) {
   const std::string ascii(150, 'a');
   EXPECT_EQ(EncodeHeaderValue(ascii, "iso-8859-1"), ascii);
 
-  // 75 bytes, the last five Latin-1 letters: 70 bytes unchanged, then one word.
+  // 75 bytes, the last five Latin-1 letters: two words, the 70 ASCII bytes too, a blank between
+  // them (a word touching text or another word is no word to a reader).
   const std::string value = std::string(70, 'x') +
                             "ab\xC3\xA9"
                             "cd";  // UTF-8 é
-  EXPECT_EQ(EncodeHeaderValue(value, "iso-8859-1"), std::string(70, 'x') + "=?iso-8859-1?q?ab=E9cd?=");
+  EXPECT_EQ(EncodeHeaderValue(value, "iso-8859-1"),
+            "=?iso-8859-1?q?" + std::string(70, 'x') + "?= =?iso-8859-1?q?ab=E9cd?=");
+  const std::vector<HeaderWord> words = EncodeHeaderWords(value, "iso-8859-1");
+  ASSERT_EQ(words.size(), 3u);
+  EXPECT_TRUE(words[0].encoded && words[2].encoded);
+  EXPECT_TRUE(words[1].separator);
+  // A name has the same cut, each word escaped for a name.
+  EXPECT_EQ(EncodeHeaderValue(std::string(69, 'x') + ",\xC3\xA9", "iso-8859-1", WordPlace::Phrase),
+            "=?iso-8859-1?q?" + std::string(69, 'x') + "=2C?= =?iso-8859-1?q?=E9?=");
   EXPECT_EQ(EncodeHeaderValue("", "iso-8859-1"), "");
 }
 
@@ -52,7 +68,13 @@ TEST(MailEncoders, HeaderValuesAreConvertedToTheirCharsetAndCutInSeventyBytes) {
 // word of at most 75 characters that holds whole characters only.
 std::string DecodeUtf8Words(const std::vector<HeaderWord>& words) {
   std::string text;
-  for (const HeaderWord& w : words) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const HeaderWord& w = words[i];
+    // Words alternate with the separators between them.
+    if (i % 2 == 1) {
+      EXPECT_TRUE(w.separator && w.text == " " && i + 1 < words.size()) << w.text;
+      continue;
+    }
     EXPECT_TRUE(w.encoded) << w.text;
     EXPECT_LE(w.text.size(), 75u) << w.text;
     const bool q = w.text.starts_with("=?UTF-8?q?");

@@ -78,8 +78,9 @@ TEST(MailAddress, ParseAddress) {
   EXPECT_EQ(CSMTPAddress("J\xC3\xBCrgen", "j@x").RegularForm(false, "iso-8859-1"), "J\xC3\xBCrgen <j@x>");
   // Encoded words cannot stand in quotes: a quoted name that needs them loses its quotes.
   EXPECT_EQ(CSMTPAddress("\"Doe, Jane\" <j@x>").RegularForm(true, "iso-8859-1"), "\"Doe, Jane\" <j@x>");
+  // Inside the word of a name the specials are escaped, so that the comma parts no address.
   EXPECT_EQ(CSMTPAddress("\"M\xC3\xBCller, J\xC3\xB6rg\" <j@x>").RegularForm(true, "iso-8859-1"),
-            "=?iso-8859-1?q?M=FCller,_J=F6rg?= <j@x>");
+            "=?iso-8859-1?q?M=FCller=2C_J=F6rg?= <j@x>");
   const CSMTPAddress otdel("\xD0\x9E\xD1\x82\xD0\xB4\xD0\xB5\xD0\xBB <otdel@example.org>");
   EXPECT_EQ(otdel.RegularForm(true, "iso-8859-1"), "=?UTF-8?B?0J7RgtC00LXQuw==?= <otdel@example.org>");
 }
@@ -326,6 +327,32 @@ TEST_F(MailFiles, OneFileIsAttachedByItsWholePath) {
   ASSERT_EQ(one.m_RootPart.ChildCount(), 1);
   EXPECT_EQ(one.m_RootPart.GetChildPart(0)->GetFilename(), file);
   EXPECT_EQ(one.m_RootPart.GetChildPart(0)->GetTitle(), "a,b; c.htm");
+}
+
+// A file name that is no token goes quoted, and where quotes alone cannot carry it, as encoded
+// words inside them and as an extended file name; a token keeps the unquoted name.
+TEST_F(MailFiles, AttachmentNamesThatAreNoTokenGoQuotedAndEncoded) {
+  const struct {
+    std::string title, name, filename;
+  } cases[] = {
+      {"QMV-1.htm", "name=QMV-1.htm", "filename=\"QMV-1.htm\""},
+      {"wexo settings.ini", "name=\"wexo settings.ini\"", "filename=\"wexo settings.ini\""},
+      {"a,b; c.htm", "name=\"a,b; c.htm\"", "filename=\"a,b; c.htm\""},
+      {"Pr\xC3\xBC"
+       "fung \"1\".ini",
+       "name=\"=?UTF-8?B?UHLDvGZ1bmcgIjEiLmluaQ==?=\"", "filename*=UTF-8''Pr%C3%BCfung%20%221%22.ini"},
+      {"a\\b.ini", "name=\"=?UTF-8?q?a=5Cb=2Eini?=\"", "filename*=UTF-8''a%5Cb.ini"},
+      {"=?x?q?y?=", "name=\"=?UTF-8?B?PT94P3E/eT89?=\"", "filename*=UTF-8''%3D%3Fx%3Fq%3Fy%3F%3D"},
+  };
+  for (const auto& c : cases) {
+    CSMTPMessage m;
+    ASSERT_TRUE(m.AttachFile(Write(c.title, "x"))) << c.title;
+    const CSMTPBodyPart& part = *m.m_RootPart.GetChildPart(0);
+    EXPECT_EQ(part.BuildPartHeader(), "\r\n\r\n--" + m.m_RootPart.GetBoundary() +
+                                          "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; " + c.name +
+                                          "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; " +
+                                          c.filename + "\r\n\r\n");
+  }
 }
 
 TEST_F(MailFiles, EncodedBodies) {

@@ -131,6 +131,14 @@ bool StartMailPeer(PeerProcess& peer, const std::string& folder, std::string* er
   return true;
 }
 
+bool StartScriptedMailPeer(PeerProcess& peer, const std::string& script, std::string* error) {
+  if (!peer.Start({"/usr/bin/python3", PeerScript("smtp_script_peer.py"), "--script", script}, std::chrono::seconds(20),
+                  error))
+    return false;
+  setenv("WEXO_SMTP_PORT", std::to_string(peer.Port()).c_str(), 1);
+  return true;
+}
+
 int UnusedPort() {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return 0;

@@ -49,6 +49,10 @@ std::string PeerScript(const std::string& name);
 // WEXO_SMTP_PORT pointing at it; false, with the reason in error, when it did not start.
 bool StartMailPeer(PeerProcess& peer, const std::string& folder, std::string* error);
 
+// The scripted SMTP server (smtp_script_peer.py) playing script (its JSON list of steps), with
+// WEXO_SMTP_PORT pointing at it; false, with the reason in error, when it did not start.
+bool StartScriptedMailPeer(PeerProcess& peer, const std::string& script, std::string* error);
+
 // A port on 127.0.0.1 that nothing listens on (bound once, then released).
 int UnusedPort();
 
