@@ -93,9 +93,6 @@ inline constexpr const HtmlEscapeRules& kFolderListingRules = kMarkupOnlyRules;
 // surrogates or code points beyond U+10FFFF), or 0 when none starts there (ASCII included).
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
 
-// The length of the valid UTF-8 sequence at text[i], or 0 when there is none.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
-
 // Appends text escaped by rules.
 void AppendHtmlEscaped(std::string& out, std::string_view text, const HtmlEscapeRules& rules);
 
