@@ -519,7 +519,7 @@ TEST_F(ReportTest, SiteMapStopsAtTheStepThatReadsAborted) {
             "<ul>\r\n<li><a href=\"http://site.test/a.html\">a&lt;b &amp; 'c' \xC3\xA9</a>\r\n"
             "<ul>\r\n<li><a href=\"http://site.test/copy.html\">Copy</a>\r\n"
             "<ul>\r\n<li><a href=\"http://site.test/deep.html\">Deep &lt;one&gt;</a>\r\n</li>\r\n</ul>\r\n"
-            "</li>\r\n<li><a href=\"http://site.test/moved\">Moved for now</a>\r\n</li>\r\n</ul>\r\n"
+            "</li>\r\n<li><a href=\"http://site.test/doc.pdf\">A document</a>\r\n</li>\r\n</ul>\r\n"
             "</li>\r\n</ul>\r\n");
 }
 
