@@ -76,8 +76,8 @@ void CWexoDoc::FetchAgainIfBelowDepth(const CLinkInfo& link) {
 }
 
 void CWexoDoc::NoteHeldAtDepth() {
-  // Not stored: a page that was fetched with a body it could hold links in, and that has none
-  // though a page is only parsed below the limit, stopped there.
+  // Not stored. A page is only parsed below the limit, so one at the limit that was fetched
+  // with a body that could hold links, and has none, stopped there.
   for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
     CLinkInfo& link = *Record(i);
     const std::string& url = m_table.GetUrl(i);
