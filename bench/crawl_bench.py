@@ -70,19 +70,19 @@ def wget_urls(path, root):
 
 def dump_export(src, dst):
     """The export in a form that does not depend on which page happened to be parsed first:
-    rows sorted, the servers' ports replaced, the duration and the level cleared, and the
-    title cleared where a link's text gave it (every row but a parsed page's)."""
+    rows sorted, the servers' ports replaced, the duration cleared, and the title cleared where
+    a link's text gave it (every row but a parsed page's)."""
     with open(src, "rb") as f:
         lines = f.read().replace(b"\r\n", b"\n").split(b"\n")
     header, rows = lines[0], [r for r in lines[1:] if r]
     names = header.split(b"\t")
     status, kind, title = names.index(b"Status-Code"), names.index(b"Type"), names.index(b"Title")
-    level, duration, out_links = names.index(b"Level"), names.index(b"Duration"), names.index(b"Links Out")
+    duration, out_links = names.index(b"Duration"), names.index(b"Links Out")
     out = []
     for row in rows:
         cols = row.split(b"\t")
         if len(cols) == len(names):
-            cols[duration] = cols[level] = b""
+            cols[duration] = b""
             if cols[status] != b"200" or cols[kind] != b"text/html" or not cols[out_links]:
                 cols[title] = b""
         out.append(re.sub(rb"(127\.0\.0\.\d):\d+", rb"\1:PORT", b"\t".join(cols)))

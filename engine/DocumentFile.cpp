@@ -336,6 +336,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
     m_saInclude = std::move(include);
     m_saExclude = std::move(exclude);
   }
+  NoteHeldAtDepth();
 
   m_crawl.MarkRunning();
   NotifyTableReset();

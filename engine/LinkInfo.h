@@ -86,6 +86,10 @@ class CLinkInfo {
   // The records this page links to (see CWexoDoc::GetTargets); rebuilt when a file is loaded.
   mutable std::vector<std::uint32_t> m_dwaTargets;
   mutable bool m_bTargetsInOrder = true;
+  // Fetched with a body while at the depth limit, so not parsed: should its level fall below
+  // the limit, it is fetched again for its links. Not stored; a loaded file gives it back
+  // from what such a page looks like.
+  bool m_bHeldAtDepth = false;
   std::uint32_t m_nIndex = 0;
   // The record's place in its crawl's active list (Crawl::IsActive); kNotActive when it has
   // none.

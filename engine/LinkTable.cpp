@@ -100,7 +100,31 @@ void LinkTable::AddReferrer(CLinkInfo& target, CLinkInfo& page) {
   if (!targets.empty() && targets.back() > target.m_nIndex) page.m_bTargetsInOrder = false;
   targets.push_back(target.m_nIndex);
   m_bModified = true;
-  if (page.m_nLevel + 1 < target.m_nLevel) target.m_nLevel = static_cast<std::int16_t>(page.m_nLevel + 1);
+  if (page.m_nLevel + 1 < target.m_nLevel) LowerLevel(target, static_cast<std::int16_t>(page.m_nLevel + 1));
+}
+
+void LinkTable::LowerLevel(CLinkInfo& link, std::int16_t level) {
+  // Breadth first from one record: every record is reached at its new level first, so each
+  // is lowered once per spread and its links are walked once for it.
+  m_lowered.clear();
+  link.m_nLevel = level;
+  m_lowered.push_back(link.m_nIndex);
+  for (std::size_t next = 0; next < m_lowered.size(); ++next) {
+    const CLinkInfo& from = *m_obaLinks[m_lowered[next]];
+    const auto below = static_cast<std::int16_t>(from.m_nLevel + 1);
+    for (std::uint32_t t : from.m_dwaTargets) {
+      CLinkInfo& target = *m_obaLinks[t];
+      if (target.m_nLevel <= below) continue;
+      target.m_nLevel = below;
+      m_lowered.push_back(t);
+    }
+  }
+  // The listener may change statuses, never levels or links: the list is read as it stands.
+  for (std::uint32_t index : m_lowered) {
+    CLinkInfo& lowered = *m_obaLinks[index];
+    if (m_pObserver) m_pObserver->RecordChanged(lowered);
+    if (m_onLevelLowered) m_onLevelLowered(lowered);
+  }
 }
 
 const std::vector<std::uint32_t>& LinkTable::GetTargets(const CLinkInfo& page) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -106,8 +107,12 @@ class LinkTable {
   void SetStatusText(CLinkInfo& link, const std::string& text);
   // Back to pending, with type, size and date cleared; gives the old status.
   std::int16_t Reset(CLinkInfo& link);
-  // Notes that page links to target (once per pair); target's depth follows the shallowest.
+  // Notes that page links to target (once per pair). A record's level is the shortest
+  // distance found: when page offers a shorter one, target is lowered, and so on along the
+  // links of the pages already parsed; the level listener hears of each lowered record.
   void AddReferrer(CLinkInfo& target, CLinkInfo& page);
+  // Told of every record whose level was lowered, after the lowering has spread.
+  void SetLevelListener(std::function<void(CLinkInfo&)> listener) { m_onLevelLowered = std::move(listener); }
   // A record's data changed in a way the table does not count: only the observer hears of it.
   void RecordChanged(const CLinkInfo& link) {
     if (m_pObserver) m_pObserver->RecordChanged(link);
@@ -126,6 +131,12 @@ class LinkTable {
   // False when page links to target already; otherwise the caller appends target to the
   // page's targets.
   bool NewTargetOfPage(const CLinkInfo& page, std::uint32_t target);
+  // Gives link the level, then lowers the records its links lead to, breadth first.
+  void LowerLevel(CLinkInfo& link, std::int16_t level);
+
+  std::function<void(CLinkInfo&)> m_onLevelLowered;
+  // The records lowered in one spread, in the order they were lowered.
+  std::vector<std::uint32_t> m_lowered;
 
   IDocumentObserver* m_pObserver = nullptr;
   bool m_bModified = false;

@@ -75,6 +75,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   }
 
   RecordChanged(link);
+  // Fetched again after its level fell below the depth limit: its redirect is known already.
+  const bool fetchedAgain = link->m_bHeldAtDepth;
+  m_table.Mutable(*link)->m_bHeldAtDepth = false;
 
   if (status == 408 || status == platform::ERROR_INTERNET_TIMEOUT ||
       status == platform::ERROR_INTERNET_NAME_NOT_RESOLVED || status == platform::ERROR_INTERNET_CANNOT_CONNECT)
@@ -99,7 +102,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (!result.csRedirectTarget.empty()) {
     std::string target = result.csRedirectTarget;
     ResolveLink(result.csUrl, target, link->GetCodePage());
-    AddRedirect(result.csUrl, target, result.wRedirectCode);
+    if (!fetchedAgain) AddRedirect(result.csUrl, target, result.wRedirectCode);
     // The target as markup that reads back whole: a '"' or '>' in it would end the link.
     std::string redirect = "\n<a href=\"";
     AppendHtmlEscaped(redirect, target, kMarkupOnlyRules);
@@ -122,7 +125,10 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
 
   if (!result.HasBody()) return;
 
-  if (link->m_nLevel < m_settings.MaxLevel) {
+  if (link->m_nLevel >= m_settings.MaxLevel) {
+    // Parsed only should a shorter path to it turn up.
+    m_table.Mutable(*link)->m_bHeldAtDepth = true;
+  } else {
     const std::string& url = link->GetUrl();
     if (url.size() >= 4 && url.compare(url.size() - 4, 4, ".jar") == 0) {
       CZipFile zip(result.csBodyFile);

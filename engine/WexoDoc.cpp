@@ -39,6 +39,7 @@ CWexoDoc::CWexoDoc(const EngineContext& context)
               m_ctx.clock ? m_ctx.clock : Crawl::Clock(NowSeconds)) {
   m_settings = ReadCheckSettings(*m_ctx.app);
   m_crawl.SetWorkerCountListener([this](int) { NotifyStatusText(); });
+  m_table.SetLevelListener([this](CLinkInfo& link) { FetchAgainIfBelowDepth(link); });
 }
 
 CWexoDoc::~CWexoDoc() {
@@ -77,6 +78,24 @@ void CWexoDoc::ResetRecord(const CLinkInfo* link) { m_crawl.ResetRecord(*link); 
 
 void CWexoDoc::AddReferrer(const CLinkInfo* target, const CLinkInfo* page) {
   m_table.AddReferrer(*m_table.Mutable(*target), *m_table.Mutable(*page));
+}
+
+void CWexoDoc::FetchAgainIfBelowDepth(const CLinkInfo& link) {
+  // Its body is gone; a record whose fetch runs or waits is parsed at the level it has then.
+  if (link.m_bHeldAtDepth && link.m_nLevel < m_settings.MaxLevel && link.m_nStatus == 200 && !m_crawl.IsActive(link))
+    m_crawl.SetStatus(link, STATUS_PENDING);
+}
+
+void CWexoDoc::NoteHeldAtDepth() {
+  // Not stored. A page is only parsed below the limit, so one at the limit that was fetched
+  // with a body that could hold links, and has none, stopped there.
+  for (std::size_t i = 0; i < m_table.GetLinkCount(); ++i) {
+    CLinkInfo& link = *Record(i);
+    const std::string& url = m_table.GetUrl(i);
+    link.m_bHeldAtDepth = link.m_nStatus == 200 && link.m_nLevel >= m_settings.MaxLevel && link.m_nLinksOut == 0 &&
+                          link.m_wRequestKind != REQUEST_HEAD && !link.m_bInJar &&
+                          (link.IsParsableType() || url.ends_with(".jar"));
+  }
 }
 
 void CWexoDoc::AddRedirect(const std::string& source, const std::string& target, std::uint16_t code) {

@@ -198,6 +198,10 @@ class CWexoDoc {
  private:
   // What a worker's request takes from the document: settings, root and where it hands over.
   void FillRequest(FetchRequest& request) const;
+  // A page held at the depth limit whose level has fallen below it goes back to pending.
+  void FetchAgainIfBelowDepth(const CLinkInfo& link);
+  // After loading: which pages stopped at the depth limit.
+  void NoteHeldAtDepth();
   // The writable record (the engine's own passes).
   CLinkInfo* Record(std::size_t index) { return m_table.Mutable(index); }
   void NotifyStatusText();

@@ -2,6 +2,8 @@
 // internal URLs, and broken page-local links.
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
@@ -14,6 +16,36 @@ constexpr std::string_view kListEnd = "\n</pre>";
 // The chain lines of one redirect entry: a long cycle would list itself under each of its
 // entries, so a report of n entries would grow with n times n.
 constexpr std::size_t kChainLines = 20;
+
+// Whether a page-local link finds its place as a browser looks for it: the name as written,
+// then with its escapes decoded, those bytes read as UTF-8 (the page's own names in its code
+// page are read as UTF-8 too, for that second look).
+class FragmentLookup {
+ public:
+  FragmentLookup(const CLinkInfo& page, const std::unordered_map<std::string_view, std::uint32_t>& anchors)
+      : m_page(page), m_anchors(anchors) {}
+  bool Finds(const std::string& fragment) {
+    if (m_anchors.contains(fragment)) return true;
+    if (fragment.find('%') == std::string::npos) return false;
+    const std::string decoded = DecodePercentEscapes(fragment);
+    if (m_anchors.contains(decoded)) return true;
+    const unsigned codePage = m_page.GetCodePage();
+    if (codePage == kUtf8CodePage || std::none_of(decoded.begin(), decoded.end(), [](char c) { return c & 0x80; }))
+      return false;
+    if (!m_converted) {
+      m_converted = true;
+      for (const std::string& anchor : m_page.m_saAnchors)
+        m_utf8.insert(ConvertCodePage(anchor, codePage, kUtf8CodePage));
+    }
+    return m_utf8.contains(decoded);
+  }
+
+ private:
+  const CLinkInfo& m_page;
+  const std::unordered_map<std::string_view, std::uint32_t>& m_anchors;
+  bool m_converted = false;
+  std::unordered_set<std::string> m_utf8;
+};
 
 }  // namespace
 
@@ -277,8 +309,9 @@ void ReportWriter::WriteBrokenLocal() {
       ++count;
       any = true;
     }
+    FragmentLookup lookup(page, occurrences);
     for (const std::string& fragment : page.m_saFragments) {
-      if (occurrences.contains(fragment)) continue;
+      if (lookup.Finds(fragment)) continue;
       WriteLocalLink(url, fragment, " not found\n");
       ++count;
       any = true;

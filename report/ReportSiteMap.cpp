@@ -1,5 +1,6 @@
 // The report's site map: nested lists of the titled pages below the root, written under the
 // abort box while the program keeps handling its events.
+#include <algorithm>
 #include <vector>
 
 #include "engine/Application.h"
@@ -46,15 +47,18 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
   if (n == 0 || page.m_nIndex >= n) return;
   PumpPacer pacer(box, pumpEvery);
 
-  // The pages listed below each page, in table order, one entry per referrer entry: found
-  // once for the whole map from the referrer lists.
+  // The pages listed below each page, one entry per referrer entry: found once for the whole
+  // map from the referrer lists. They come in URL order: table order follows which fetch
+  // ended first, and two checks of one site give one map.
   std::vector<Listed> listed(n, Listed::No);
   std::vector<std::uint32_t> first(n + 1, 0);
+  std::vector<std::uint32_t> byUrl;
   for (std::size_t id = 0; id < n; ++id) {
     const CLinkInfo& link = *doc.Table().GetLink(id);
     if (link.m_dwaReferrers.empty()) continue;
     listed[id] = HowListed(doc, link, doc.Table().GetUrl(id));
     if (listed[id] == Listed::No) continue;
+    byUrl.push_back(static_cast<std::uint32_t>(id));
     for (std::uint32_t referrer : link.m_dwaReferrers)
       if (referrer < n) ++first[referrer + 1];
     if ((id & 4095) == 4095) {
@@ -62,15 +66,19 @@ void WriteSiteMap(const CWexoDoc& doc, const CLinkInfo& page, platform::TextFile
       if (box.IsAborted()) return;
     }
   }
+  std::sort(byUrl.begin(), byUrl.end(), [&doc](std::uint32_t a, std::uint32_t b) {
+    const std::string& x = doc.Table().GetUrl(a);
+    const std::string& y = doc.Table().GetUrl(b);
+    const int folded = CompareUrls(x, y);
+    return folded != 0 ? folded < 0 : x != y ? x < y : a < b;
+  });
   for (std::size_t id = 0; id < n; ++id) first[id + 1] += first[id];
   std::vector<std::uint32_t> children(first[n]);
   {
     std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-    for (std::size_t id = 0; id < n; ++id) {
-      if (listed[id] == Listed::No) continue;
+    for (std::uint32_t id : byUrl)
       for (std::uint32_t referrer : doc.Table().GetLink(id)->m_dwaReferrers)
-        if (referrer < n) children[next[referrer]++] = static_cast<std::uint32_t>(id);
-    }
+        if (referrer < n) children[next[referrer]++] = id;
   }
 
   // Depth first without recursion: a site can be thousands of levels deep. A page is only

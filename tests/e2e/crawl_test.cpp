@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/HeadlessHost.h"
@@ -141,6 +142,72 @@ TEST_F(Crawl, HttpSiteDownToTheLevel) {
   EXPECT_NE(map.find(root + "index.html\t" + root + "a.html\t200\tok\tA\t"), std::string::npos) << map;
   EXPECT_NE(map.find(root + "b.html\t" + root + "a.html\t200\tok\tA\t"), std::string::npos) << map;
   EXPECT_NE(map.find(root + "index.html\t" + root + "gone.html\t404\tnot found\t"), std::string::npos) << map;
+}
+
+// One site checked twice, each time with another page answering slowly, so the pages are
+// found in other orders: the same levels, page map and site map. The slow page is the one
+// that holds the short way the first time.
+TEST_F(Crawl, LevelsDoNotDependOnWhichPageAnswersFirst) {
+  const std::map<std::string, std::string> site = {
+      {"index.html", "a.html b.html"},
+      {"a.html", "c.html e.html"},
+      {"b.html", "x.html e.html c.html"},
+      {"c.html", "x.html"},
+      {"e.html", ""},
+      {"x.html", "y.html"},
+      {"y.html", "z.html x.html"},
+      {"z.html", "w.html"},
+      {"w.html", ""},
+  };
+  for (const auto& [name, links] : site) {
+    std::string body = "<html><head><title>" + name + "</title></head><body>\n";
+    std::istringstream words(links);
+    for (std::string link; words >> link;) body += "<a href=\"" + link + "\">" + link + "</a>\n";
+    // Enough bytes for the slow answer to take a few seconds.
+    body += "<!--" + std::string(900, '.') + "-->\n</body></html>\n";
+    Write(dir / "site" / name, body);
+  }
+  struct Check {
+    std::map<std::string, std::string> levels;
+    std::multiset<std::string> pageMap;
+    std::string siteMap;
+  };
+  std::vector<Check> checks;
+  for (const char* slow : {"b.html", "a.html"}) {
+    wexo_test::PeerProcess peer;
+    std::string error;
+    ASSERT_TRUE(
+        peer.Start({"/usr/bin/python3", wexo_test::PeerScript("nginx_peer.py"), "--root", (dir / "site").string(),
+                    "--extra", std::string("location = /") + slow + " { limit_rate 300; }"},
+                   std::chrono::seconds(20), &error))
+        << error;
+    const std::string root = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/";
+    ASSERT_EQ(Run("-url " + root + "index.html -level 4 -export all.txt -map map.txt -report report.htm"), 0)
+        << ReadAll(dir / "run/err.log");
+    // Without the server's address, which differs from check to check.
+    const auto local = [&root](std::string text) {
+      for (std::size_t at = text.find(root); at != std::string::npos; at = text.find(root, at))
+        text.erase(at, root.size());
+      return text;
+    };
+    Check& check = checks.emplace_back();
+    for (const auto& [url, row] : Rows(ReadAll(dir / "run/all.txt"))) check.levels[local(url)] = row[7];
+    std::istringstream rows(local(ReadAll(dir / "run/map.txt")));
+    for (std::string row; std::getline(rows, row);) check.pageMap.insert(row);
+    const std::string report = local(ReadAll(dir / "run/report.htm"));
+    const std::size_t begin = report.find("<a name=\"sitemap\">");
+    ASSERT_NE(begin, std::string::npos) << report;
+    check.siteMap = report.substr(begin, report.find("<hr>", begin) - begin);
+  }
+  const std::map<std::string, std::string> levels = {
+      {"index.html", "0"}, {"a.html", "1"}, {"b.html", "1"}, {"c.html", "2"},
+      {"e.html", "2"},     {"x.html", "2"}, {"y.html", "3"}, {"z.html", "4"},
+  };
+  EXPECT_EQ(checks[0].levels, levels) << "y is found at 4 first and lies within the limit once lowered";
+  EXPECT_EQ(checks[1].levels, levels);
+  EXPECT_EQ(checks[0].pageMap, checks[1].pageMap);
+  EXPECT_EQ(checks[0].siteMap, checks[1].siteMap);
+  EXPECT_NE(checks[0].siteMap.find("<li><a href=\"z.html\">z.html</a>"), std::string::npos) << checks[0].siteMap;
 }
 
 TEST_F(Crawl, LocalTreeDownToTheLevel) {

@@ -626,6 +626,52 @@ TEST_F(DocumentFileTest, InFlightRecordsComeBackPendingAndAreFetchedAgain) {
   while (doc->WaitingResultCount() != 0) doc->ProcessFinishedFetches();
 }
 
+// Which pages stopped at the depth limit is not stored, yet a reopened check fetches such a
+// page again once a shorter way to it turns up, and only such a page.
+TEST_F(DocumentFileTest, PagesHeldAtTheDepthLimitAreKnownAgainAfterOpening) {
+  const std::string path = dir + "/held.wxo";
+  {
+    CWexoDoc doc{host.Context()};
+    ChangeSettings(doc, [](CheckSettings& s) { s.MaxLevel = 2; });
+    const CLinkInfo* root = doc.NewLink("http://h/", nullptr, REQUEST_GET);
+    const CLinkInfo* a = doc.NewLink("http://h/a.html", root, REQUEST_GET);
+    const struct {
+      const char* url;
+      const char* type;
+      std::uint16_t kind;
+    } deep[] = {
+        {"http://h/held.html", "text/html", REQUEST_GET},
+        {"http://h/pic.png", "image/png", REQUEST_GET},
+        {"http://h/page.html", "text/html", REQUEST_HEAD},
+    };
+    for (const auto& d : deep) {
+      const CLinkInfo* link = doc.NewLink(d.url, a, d.kind);
+      doc.UpdateLink(*link, [&](CLinkInfo& r) { r.m_csMimeType = d.type; });
+    }
+    for (std::size_t i = 0; i < doc.GetLinkCount(); ++i) doc.SetStatus(doc.GetLink(i), 200);
+    // The two pages above the limit were parsed.
+    for (const CLinkInfo* parsed : {root, a})
+      doc.UpdateLink(*parsed, [](CLinkInfo& r) {
+        r.m_csMimeType = "text/html";
+        r.m_nLinksOut = 3;
+      });
+    std::string error;
+    ASSERT_TRUE(SaveDocumentFile(doc, path, error)) << error;
+  }
+  CWexoDoc doc{host.Context()};
+  view.Attach(doc);
+  std::string error;
+  ASSERT_TRUE(OpenDocumentFile(doc, path, error)) << error;
+  ASSERT_EQ(doc.Settings().MaxLevel, 2);
+  for (std::size_t i = 2; i < doc.GetLinkCount(); ++i) {
+    ASSERT_EQ(doc.GetLink(i)->m_nLevel, 2);
+    doc.AddReferrer(doc.GetLink(i), doc.GetLink(0));
+    EXPECT_EQ(doc.GetLink(i)->m_nLevel, 1);
+    EXPECT_EQ(doc.GetLink(i)->m_nStatus, i == 2 ? STATUS_PENDING : 200) << doc.GetUrl(i);
+  }
+  EXPECT_EQ(doc.GetPendingCount(), 1);
+}
+
 TEST_F(DocumentFileTest, FinishedCheckAsksItsEndQuestionAgain) {
   {
     CWexoDoc doc{host.Context()};

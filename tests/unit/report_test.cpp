@@ -514,6 +514,39 @@ TEST_F(ReportTest, HrefsAreTheStoredUrls) {
   EXPECT_GT(links, 8 * std::size(cases)) << text;
 }
 
+// A fragment finds its name as a browser looks for it: as written, then percent-decoded and
+// read as UTF-8.
+TEST_F(ReportTest, FragmentsAreComparedPercentDecoded) {
+  const struct {
+    const char* charset;
+    std::vector<std::string> anchors;
+    const char* fragment;
+    bool found;
+  } cases[] = {
+      {"", {"a b"}, "a%20b", true},
+      {"", {"a%20b"}, "a%20b", true},  // as written first
+      {"", {"a b"}, "a b", true},
+      {"", {"a b"}, "a%2520b", false},  // decoded once only
+      {"", {"a_b"}, "a%20b", false},
+      {"UTF-8", {"caf\xC3\xA9"}, "caf%C3%A9", true},
+      {"ISO-8859-1", {"caf\xE9"}, "caf%C3%A9", true},
+      {"ISO-8859-1", {"caf\xE9"}, "caf\xE9", true},
+      {"ISO-8859-1", {"cafe"}, "caf%C3%A9", false},
+  };
+  for (const auto& c : cases) {
+    auto doc = NewDoc();
+    doc->SetRootUrl("http://h/");
+    const CLinkInfo* page = Page(*doc, "http://h/", nullptr, 200);
+    doc->UpdateLink(*page, [&](CLinkInfo& r) {
+      SetCharset(&r, c.charset);
+      r.m_saAnchors = c.anchors;
+      r.m_saFragments = {c.fragment};
+    });
+    const std::string section = Section(Report(*doc), "targets");
+    EXPECT_EQ(section.find(" not found\r\n") == std::string::npos, c.found) << c.fragment << "\n" << section;
+  }
+}
+
 TEST_F(ReportTest, SiteMapListsAPageOncePerReferrerEntryAndEndsAtTheDeepestLevel) {
   auto doc = NewDoc();
   doc->SetRootUrl("http://h/");
@@ -606,7 +639,7 @@ TEST_F(ReportTest, SiteMapStopsAtTheStepThatReadsAborted) {
             "<ul>\r\n<li><a href=\"http://site.test/a.html\">a&lt;b &amp; 'c' \xC3\xA9</a>\r\n"
             "<ul>\r\n<li><a href=\"http://site.test/copy.html\">Copy</a>\r\n"
             "<ul>\r\n<li><a href=\"http://site.test/deep.html\">Deep &lt;one&gt;</a>\r\n</li>\r\n</ul>\r\n"
-            "</li>\r\n<li><a href=\"http://site.test/moved\">Moved for now</a>\r\n</li>\r\n</ul>\r\n"
+            "</li>\r\n<li><a href=\"http://site.test/doc.pdf\">A document</a>\r\n</li>\r\n</ul>\r\n"
             "</li>\r\n</ul>\r\n");
 }
 
