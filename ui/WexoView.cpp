@@ -249,6 +249,15 @@ void CWexoView::ShowElapsedTime() {
 CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
     : wxDocChildFrameAny(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
 
+#ifdef __WXGTK__
+void CChildFrame::GTKHandleRealized() {
+  if (IsTopLevel())
+    wxDocChildFrameAny::GTKHandleRealized();
+  else
+    wxWindow::GTKHandleRealized();
+}
+#endif
+
 // ---- WexoDocTemplate
 
 WexoDocTemplate::WexoDocTemplate(wxDocManager* manager, const EngineContext& context, WxHost& host)
