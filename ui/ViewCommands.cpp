@@ -33,6 +33,9 @@ class FindDialog : public wxFindReplaceDialog {
     m_data.SetFlags((down ? wxFR_DOWN : 0) | (matchCase ? wxFR_MATCHCASE : 0));
     Create(parent, &m_data, "Find", wxFR_NOWHOLEWORD);
     SetName("FindDialog");
+    // The search knows no words: the toolkit's dialog only disables the box, it goes.
+    m_chkWord->Hide();
+    GetSizer()->SetSizeHints(this);
   }
 
  private:

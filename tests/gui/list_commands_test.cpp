@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <future>
 
+#include <wx/checkbox.h>
 #include <wx/menu.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -254,9 +255,17 @@ TEST_F(ListCommandsTest, KeysFindAndResetEntry) {
   Command(ID_FIND);
   EXPECT_EQ(app->Frame()->m_pFindDialog, dialog);
   wxTextCtrl* text = nullptr;
-  for (wxWindow* child : dialog->GetChildren())
+  std::map<std::string, std::pair<bool, bool>> boxesShown;  // check box label: shown, enabled
+  for (wxWindow* child : dialog->GetChildren()) {
     if (!text) text = wxDynamicCast(child, wxTextCtrl);
+    if (auto* box = wxDynamicCast(child, wxCheckBox))
+      boxesShown[box->GetLabelText().utf8_string()] = {box->IsShown(), box->IsEnabled()};
+  }
   ASSERT_NE(text, nullptr);
+  // The search has no whole-word mode: no such box, shown or disabled; match case is offered.
+  using Shown = std::map<std::string, std::pair<bool, bool>>;
+  EXPECT_EQ(boxesShown, (Shown{{"Match case", {true, true}}, {"Whole word", {false, false}}}));
+  Screenshot("find-dialog");
   auto find = [dialog, text](const char* what) {
     text->SetValue(what);
     wxCommandEvent press(wxEVT_BUTTON, wxID_FIND);
