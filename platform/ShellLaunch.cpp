@@ -160,6 +160,10 @@ void WaitForShellLaunches() {
 
 int ShellRun(const std::vector<std::string>& argv, const std::string& folder) { return Launch(argv, folder, nullptr); }
 
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int result)> done) {
+  return Launch(argv, folder, std::move(done));
+}
+
 namespace {
 
 int Launch(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int)> done) {
