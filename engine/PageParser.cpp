@@ -73,6 +73,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   }
 
   RecordChanged(link);
+  if (m_settings.ShowBrokenOnly && link->IsBroken() && m_pObserver) m_pObserver->RecordWantsLastRow(*link);
 
   if (status == 408 || status == platform::ERROR_INTERNET_TIMEOUT ||
       status == platform::ERROR_INTERNET_NAME_NOT_RESOLVED || status == platform::ERROR_INTERNET_CANNOT_CONNECT)

@@ -102,6 +102,9 @@ bool WexoDocument::Close() {
 
 CWexoView::CWexoView() : m_statusTimer(this) {
   Bind(EVT_UM_SCHEDULE, [this](wxThreadEvent&) {
+    // A tick may end the check and ask its question over the list: rows waiting for their
+    // batch are in it first.
+    if (m_rows) m_rows->FlushInserts();
     if (m_engine) m_engine->ScheduleFetches();
   });
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStatus(); });
@@ -195,6 +198,10 @@ void CWexoView::RowsChanged() {
 
 void CWexoView::RecordWantsRow(const CLinkInfo& link) {
   if (m_rows) m_rows->InsertRecordRow(link);
+}
+
+void CWexoView::RecordWantsLastRow(const CLinkInfo& link) {
+  if (m_rows) m_rows->AppendRecordRow(link);
 }
 
 void CWexoView::DocumentClosing() {

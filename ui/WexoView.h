@@ -80,6 +80,7 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   void TableReset() override;
   void RowsChanged() override;
   void RecordWantsRow(const CLinkInfo& link) override;
+  void RecordWantsLastRow(const CLinkInfo& link) override;
   void StatusText(const std::string& text) override;
   void DocumentClosing() override;
 

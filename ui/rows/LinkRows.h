@@ -53,6 +53,18 @@ class LinkRows {
   // unsorted, appended in table order after a sort (rows added after a sort are not sorted
   // in). Waiting roots are placed first. False when no record waited.
   bool InsertWanted();
+  // A record whose fetch ended broken waits for a row at the end of the list (AppendWaiting).
+  // False when it has a row or waits already.
+  bool WantLastRow(const CLinkInfo& link);
+  // The records waiting for the end get their rows there in one pass, in the order they came.
+  // False when none waited.
+  bool AppendWaiting();
+  // A record that is not broken any more (sent back to pending) loses its row in the next pass
+  // of DropUnwanted. False when it has no row.
+  bool WantNoRow(const CLinkInfo& link);
+  // The rows of those records go in one pass, but of those broken again meanwhile. False when
+  // no row went.
+  bool DropUnwanted();
   // A record's row goes; false when it has none.
   bool Remove(const CLinkInfo& link);
   // Every row goes, and every record waiting for one; the records stay.
@@ -69,11 +81,15 @@ class LinkRows {
   void CoverTable();
   // The record-to-row index of rows [from, end) is set again.
   void IndexFrom(std::size_t from);
+  // A record without a row waits for one in queue; false when it has one or waits already.
+  bool WaitIn(std::vector<std::uint32_t>& queue, const CLinkInfo& link);
 
   const LinkTable& m_table;
-  std::vector<std::uint32_t> m_rows;    // record index of each row
-  std::vector<std::int32_t> m_rowOf;    // row of each record; -1 none, kWaiting waits for one
-  std::vector<std::uint32_t> m_wanted;  // records waiting for a row in the next batch
-  std::vector<std::uint32_t> m_roots;   // roots waiting for their rows on top, oldest first
-  std::int64_t m_selected = -1;         // record index of the selected row
+  std::vector<std::uint32_t> m_rows;      // record index of each row
+  std::vector<std::int32_t> m_rowOf;      // row of each record; -1 none, kWaiting waits for one
+  std::vector<std::uint32_t> m_wanted;    // records waiting for a row in the next batch
+  std::vector<std::uint32_t> m_roots;     // roots waiting for their rows on top, oldest first
+  std::vector<std::uint32_t> m_last;      // records waiting for a row at the end, oldest first
+  std::vector<std::uint32_t> m_unwanted;  // records whose row goes in the next pass
+  std::int64_t m_selected = -1;           // record index of the selected row
 };
