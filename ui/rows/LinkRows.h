@@ -85,11 +85,13 @@ class LinkRows {
   bool WaitIn(std::vector<std::uint32_t>& queue, const CLinkInfo& link);
 
   const LinkTable& m_table;
-  std::vector<std::uint32_t> m_rows;      // record index of each row
-  std::vector<std::int32_t> m_rowOf;      // row of each record; -1 none, kWaiting waits for one
-  std::vector<std::uint32_t> m_wanted;    // records waiting for a row in the next batch
-  std::vector<std::uint32_t> m_roots;     // roots waiting for their rows on top, oldest first
-  std::vector<std::uint32_t> m_last;      // records waiting for a row at the end, oldest first
-  std::vector<std::uint32_t> m_unwanted;  // records whose row goes in the next pass
-  std::int64_t m_selected = -1;           // record index of the selected row
+  std::vector<std::uint32_t> m_rows;    // record index of each row
+  std::vector<std::int32_t> m_rowOf;    // row of each record; -1 none, kWaiting waits for one
+  std::vector<std::uint32_t> m_wanted;  // records waiting for a row in the next batch
+  std::vector<std::uint32_t> m_roots;   // roots waiting for their rows on top, oldest first
+  std::int64_t m_selected = -1;         // record index of the selected row
+
+  // Records waiting for a row at the end, oldest first; records whose row goes in the next pass.
+  std::vector<std::uint32_t> m_last;
+  std::vector<std::uint32_t> m_unwanted;
 };
