@@ -57,6 +57,9 @@ class IDocumentObserver {
   // A record gets a row now even where the list shows broken records only (a failed host
   // fails its pending records at once); nothing when it has one.
   virtual void RecordWantsRow(const CLinkInfo& link) {}
+  // A record's fetch ended broken while the list shows broken records only: it gets a row at
+  // the end of the list; nothing when it has one.
+  virtual void RecordWantsLastRow(const CLinkInfo& link) {}
   // The status-bar text of the document's workers ("Threads: %d  ").
   virtual void StatusText(const std::string& text) = 0;
   // The document closes: the list stores what it keeps (its column widths).

@@ -78,6 +78,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   // Fetched again after its level fell below the depth limit: its redirect is known already.
   const bool fetchedAgain = link->m_bHeldAtDepth;
   m_table.Mutable(*link)->m_bHeldAtDepth = false;
+  if (m_settings.ShowBrokenOnly && link->IsBroken() && m_pObserver) m_pObserver->RecordWantsLastRow(*link);
 
   if (status == 408 || status == platform::ERROR_INTERNET_TIMEOUT ||
       status == platform::ERROR_INTERNET_NAME_NOT_RESOLVED || status == platform::ERROR_INTERNET_CANNOT_CONNECT)

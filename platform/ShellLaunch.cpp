@@ -222,6 +222,41 @@ int ShellRun(const std::vector<std::string>& argv, const std::string& folder) {
   return 0;
 }
 
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int result)> done) {
+  pid_t pid;
+  if (int err = Spawn(argv, folder, pid)) return err;
+  // Watched beside the launch queue, not in it: a program that stays open must not hold back
+  // the launches after it. It counts as unfinished, so the program waits for done at exit.
+  LaunchQueue& queue = Launches();
+  {
+    std::lock_guard<std::mutex> lock(queue.lock);
+    ++queue.unfinished;
+  }
+  auto watch = [pid, done = std::move(done)] {
+    int status = 0;
+    const bool ended = WaitBounded(pid, ShellLaunchBound(), status);
+    try {
+      done(ended ? ShellExecuteResultOfExit(status) : SHELL_EXECUTE_OK);
+    } catch (...) {
+      // What became of the program is only told; a teller that failed changes nothing.
+    }
+    // Still running after the bound: it opened the file; it goes when it ends.
+    if (!ended) Reap(pid);
+    LaunchQueue& queue = Launches();
+    std::lock_guard<std::mutex> lock(queue.lock);
+    if (--queue.unfinished == 0) queue.idle.notify_all();
+  };
+  try {
+    std::thread(std::move(watch)).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the program started, which is all that is known.
+    ReapLater(pid);
+    std::lock_guard<std::mutex> lock(queue.lock);
+    if (--queue.unfinished == 0) queue.idle.notify_all();
+  }
+  return 0;
+}
+
 std::vector<std::string> SplitCommandLine(std::string_view command) {
   std::vector<std::string> words;
   std::string word;

@@ -57,6 +57,10 @@ void WaitForShellLaunches();
 // else an errno value: EINVAL for an empty vector or program name, ENOENT when the program
 // or the folder does not exist.
 int ShellRun(const std::vector<std::string>& argv, const std::string& folder = "");
+// ShellRun that tells what became of the program: done gets, on a thread of ours,
+// ShellExecuteResultOfExit of its wait status, or SHELL_EXECUTE_OK while it still runs at
+// ShellLaunchBound(). WaitForShellLaunches waits for done too.
+int ShellRun(const std::vector<std::string>& argv, const std::string& folder, std::function<void(int result)> done);
 
 // A desktop command line split into its words as a POSIX shell splits a simple command:
 // blanks separate words; single quotes keep everything, double quotes keep everything but

@@ -146,6 +146,8 @@ void LinkListCtrl::RecordsAdded(std::size_t first, std::size_t count) {
 void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
   const long row = m_rows.RowOf(link);
   if (row < 0) return;
+  // A retried record is pending again: not broken, so not in a broken-only list.
+  if (link.m_nStatus == STATUS_PENDING && m_doc.Settings().ShowBrokenOnly && m_rows.WantNoRow(link)) QueueInserts();
   // Rows out of sight are drawn from their records when they come into view.
   const long top = GetTopItem();
   if (row >= top && row <= top + GetCountPerPage()) {
@@ -155,14 +157,27 @@ void LinkListCtrl::RecordChanged(const CLinkInfo& link) {
 }
 
 void LinkListCtrl::InsertRecordRow(const CLinkInfo& link) {
-  if (!m_rows.WantRow(link) || m_flushQueued) return;
+  if (m_rows.WantRow(link)) QueueInserts();
+}
+
+void LinkListCtrl::AppendRecordRow(const CLinkInfo& link) {
+  if (m_rows.WantLastRow(link)) QueueInserts();
+}
+
+void LinkListCtrl::QueueInserts() {
+  if (m_flushQueued) return;
   m_flushQueued = true;
   CallAfter([this] { FlushInserts(); });
 }
 
 void LinkListCtrl::FlushInserts() {
+  if (!m_flushQueued) return;
   m_flushQueued = false;
-  ChangeRows([](LinkRows& rows) { return rows.InsertWanted(); });
+  ChangeRows([](LinkRows& rows) {
+    const bool inserted = rows.InsertWanted();
+    const bool appended = rows.AppendWaiting();
+    return rows.DropUnwanted() || inserted || appended;
+  });
 }
 
 void LinkListCtrl::RemoveRecord(const CLinkInfo& link) {

@@ -39,12 +39,16 @@ class LinkListCtrl : public wxListCtrl {
   // During a check records come by the thousand a second, so the list learns its new row
   // count and draws changed rows at most every kUpdateInterval (FlushUpdates does it now).
   void RecordsAdded(std::size_t first, std::size_t count);
-  // A record changed: its row is drawn again. A record without a row gets none: with only
-  // broken records shown, records that become broken wait for the next rebuild.
+  // A record changed: its row is drawn again. A record without a row gets none here. With only
+  // broken records shown, a record sent back to pending loses its row (with the batch below).
   void RecordChanged(const CLinkInfo& link);
   // A record gets a row at the place of its record index; rows wanted together are collected
   // and inserted in one batch. Nothing when it has a row already.
   void InsertRecordRow(const CLinkInfo& link);
+  // A record whose fetch ended broken gets a row at the end of the list, in the same batch.
+  void AppendRecordRow(const CLinkInfo& link);
+  // The batch now, when rows wait for it.
+  void FlushInserts();
   // Every row goes; the records stay.
   void DeleteAllRows();
   void FlushUpdates();
@@ -72,7 +76,7 @@ class LinkListCtrl : public wxListCtrl {
   wxWindow* HeaderWindow() const;
 
  private:
-  void FlushInserts();
+  void QueueInserts();
   void FlushTopRows();
   // Runs a change of the rows with the toolkit's selection handed to the model first; when it
   // changed anything, the list shows the new rows with the selection on its record.

@@ -1,5 +1,7 @@
 #include "ui/ShellVerbs.h"
 
+#include <unistd.h>
+
 #include <memory>
 
 #include <wx/mimetype.h>
@@ -11,6 +13,8 @@ namespace {
 
 // Stands for the file while wx fills in a command; split out again as one argument.
 constexpr const char* kPathMark = "WexoShellVerbPath7f3a";
+constexpr int kFileNotFound = 2;
+constexpr int kCannotOpen = 4;
 constexpr int kNoAssociation = 31;
 
 struct FileTypeCommands {
@@ -51,11 +55,18 @@ std::vector<std::string> ShellVerbArguments(const std::string& command, const st
   return words;
 }
 
-int RunShellVerb(const std::string& extension, const std::string& verb, const std::string& path) {
+int RunShellVerb(const std::string& extension, const std::string& verb, const std::string& path,
+                 std::function<void(int result)> failed) {
   const FileTypeCommands found = CommandsOf(extension);
   for (std::size_t i = 0; i < found.verbs.size() && i < found.commands.size(); ++i) {
     if (found.verbs[i].utf8_string() != verb) continue;
-    return platform::ShellExecuteResult(platform::ShellRun(ShellVerbArguments(found.commands[i].utf8_string(), path)));
+    // The desktop's programs open a missing file without a word, or with a window of their own.
+    if (::access(path.c_str(), F_OK) != 0) return kFileNotFound;
+    const std::vector<std::string> argv = ShellVerbArguments(found.commands[i].utf8_string(), path);
+    return platform::ShellExecuteResult(platform::ShellRun(argv, "", [path, failed](int result) {
+      if (result > 32 || !failed) return;
+      failed(::access(path.c_str(), F_OK) != 0 ? kFileNotFound : kCannotOpen);
+    }));
   }
   return kNoAssociation;
 }

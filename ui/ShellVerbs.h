@@ -4,6 +4,7 @@
 // Threads: user-interface thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ std::vector<std::string> DesktopShellVerbs(const std::string& extension);
 std::vector<std::string> ShellVerbArguments(const std::string& command, const std::string& path);
 
 // Runs a verb of the extension's file type on path without a shell. Returns a ShellExecute
-// result: above 32 when the program started; 31 (no association) when the type has no such
-// verb, else the number of the spawn failure.
-int RunShellVerb(const std::string& extension, const std::string& verb, const std::string& path);
+// result: above 32 when the program started; 2 (file not found) when path is gone, 31 (no
+// association) when the type has no such verb, else the number of the spawn failure. A program
+// that started is waited for off the user-interface thread (at most platform::ShellLaunchBound);
+// when it ends with a status other than 0, failed is called on that thread with 2 when path is
+// gone by then, else 4 (the file could not be opened).
+int RunShellVerb(const std::string& extension, const std::string& verb, const std::string& path,
+                 std::function<void(int result)> failed);

@@ -33,6 +33,9 @@ class FindDialog : public wxFindReplaceDialog {
     m_data.SetFlags((down ? wxFR_DOWN : 0) | (matchCase ? wxFR_MATCHCASE : 0));
     Create(parent, &m_data, "Find", wxFR_NOWHOLEWORD);
     SetName("FindDialog");
+    // The search knows no words: the toolkit's dialog only disables the box, it goes.
+    m_chkWord->Hide();
+    GetSizer()->SetSizeHints(this);
   }
 
  private:
@@ -311,11 +314,17 @@ void CWexoView::OnShellVerb(wxCommandEvent& event) {
   std::string path;
   const std::size_t dot = url.rfind('.');
   if (!platform::PathFromFileUrl(url, path) || dot == std::string::npos) return;
-  const int result = RunShellVerb(url.substr(dot), m_saShellVerbs[n], path);
-  if (result > 32) return;
-  Host().MessageBox("Unable to open '" + path + "': error " + std::to_string(result) + ": " +
+  IWexoHost& host = Host();
+  auto failure = [&host, path](int result) {
+    host.MessageBox("Unable to open '" + path + "': error " + std::to_string(result) + ": " +
                         platform::ShellExecuteResultText(result),
                     BoxKind::Warning);
+  };
+  // The program's own failure is known only once it has ended, on the thread that waited for it.
+  const int result = RunShellVerb(url.substr(dot), m_saShellVerbs[n], path, [&host, failure](int late) {
+    host.PostToUiThread([failure, late] { failure(late); });
+  });
+  if (result <= 32) failure(result);
 }
 
 void CWexoView::OnExport(wxCommandEvent& event) {

@@ -101,6 +101,9 @@ bool WexoDocument::Close() {
 
 CWexoView::CWexoView() : m_statusTimer(this) {
   Bind(EVT_UM_SCHEDULE, [this](wxThreadEvent&) {
+    // A tick may end the check and ask its question over the list: rows waiting for their
+    // batch are in it first.
+    if (m_rows) m_rows->FlushInserts();
     if (m_engine) m_engine->ScheduleFetches();
   });
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowStatus(); });
@@ -184,6 +187,10 @@ void CWexoView::RecordWantsRow(const CLinkInfo& link) {
   if (m_rows) m_rows->InsertRecordRow(link);
 }
 
+void CWexoView::RecordWantsLastRow(const CLinkInfo& link) {
+  if (m_rows) m_rows->AppendRecordRow(link);
+}
+
 void CWexoView::DocumentClosing() {
   if (m_rows && m_engine) m_rows->SaveColumnWidths(m_engine->App());
 }
@@ -235,6 +242,15 @@ void CWexoView::ShowElapsedTime() {
 
 CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
     : wxDocChildFrameAny(doc, view, parent, wxID_ANY, doc->GetUserReadableName()) {}
+
+#ifdef __WXGTK__
+void CChildFrame::GTKHandleRealized() {
+  if (IsTopLevel())
+    wxDocChildFrameAny::GTKHandleRealized();
+  else
+    wxWindow::GTKHandleRealized();
+}
+#endif
 
 // ---- WexoDocTemplate
 

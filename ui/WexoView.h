@@ -78,6 +78,7 @@ class CWexoView : public wxView, public IUiThread, public IPreferredRows, public
   void TableReset() override;
   void RowsChanged() override;
   void RecordWantsRow(const CLinkInfo& link) override;
+  void RecordWantsLastRow(const CLinkInfo& link) override;
   void StatusText(const std::string& text) override;
   void DocumentClosing() override;
 
@@ -151,6 +152,11 @@ void AppendListViewMenus(wxFrame* frame, wxMenuBar* bar, wxMenu* file);
 class CChildFrame : public wxDocChildFrameAny<wxAuiMDIChildFrame, wxAuiMDIParentFrame> {
  public:
   CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent);
+#ifdef __WXGTK__
+  // A tab is a plain widget inside the notebook, though its class is a frame's: the frame's
+  // handling of a realized window (GTK window calls) is for top-level windows only.
+  void GTKHandleRealized() override;
+#endif
 };
 
 // Makes documents and views with the program's engine context.

@@ -57,6 +57,14 @@ TEST_F(BatchWindow, WritesItsOutputsAndExitsZero) {
   EXPECT_EQ(Log().find("wexo: "), std::string::npos) << Log();
 }
 
+// GTK and GLib report a call on the wrong kind of widget on stderr ("Gtk-CRITICAL **: ...",
+// "GLib-GObject-WARNING **: ..."); the run opens the frame and a tab.
+TEST_F(BatchWindow, ItsWindowAndTabDrawWithoutToolkitWarnings) {
+  ASSERT_EQ(Run("", "-url " + site + " -save check.wxo"), 0) << Log();
+  ASSERT_TRUE(std::filesystem::exists(dir / "check.wxo"));
+  for (const char* level : {"-CRITICAL **", "-WARNING **"}) EXPECT_EQ(Log().find(level), std::string::npos) << Log();
+}
+
 TEST_F(BatchWindow, ExitsOneWhenAnOutputCannotBeWritten) {
   EXPECT_EQ(Run("", "-url " + site + " -export '" + (dir / "no" / "such" / "all.txt").string() + "'", true), 1)
       << Log();

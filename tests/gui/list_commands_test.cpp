@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <future>
 
+#include <wx/checkbox.h>
 #include <wx/menu.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -16,6 +17,7 @@
 #include "gui/support/GuiApp.h"
 #include "gui/support/SilentServer.h"
 #include "platform/FileUrl.h"
+#include "platform/ShellLaunch.h"
 #include "ui/Commands.h"
 #include "ui/MainFrame.h"
 #include "ui/WexoView.h"
@@ -58,6 +60,21 @@ class ListCommandsTest : public GuiTest {
     return out;
   }
   void Select(const CLinkInfo& link) { list->SelectRow(list->RowOf(link)); }
+  // A desktop of our own, first in both search paths, that opens PDF files with a stub shell
+  // script of this body, run as "stub-viewer --page 1 <file>".
+  void StubPdfViewer(const std::string& body) {
+    const auto data = dir / "xdg";
+    Write(dir / "bin/stub-viewer", "#!/bin/sh\n" + body);
+    std::filesystem::permissions(dir / "bin/stub-viewer", std::filesystem::perms::owner_all);
+    Write(data / "applications/stub-viewer.desktop",
+          "[Desktop Entry]\nType=Application\nName=Stub Viewer\nExec=stub-viewer --page 1 %f\n"
+          "MimeType=application/pdf;\n");
+    Write(data / "applications/defaults.list", "[Default Applications]\napplication/pdf=stub-viewer.desktop\n");
+    // The toolkit lower-cases the command it reads, so the stub is found on PATH by a lower-case name.
+    ::setenv("PATH", ((dir / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (data.string() + ":/usr/local/share:/usr/share").c_str(), 1);
+  }
 
   bool ended = false;
   CWexoView* view = nullptr;
@@ -165,21 +182,8 @@ TEST_F(ListCommandsTest, CopyReachesAnotherProcess) {
 }
 
 TEST_F(ListCommandsTest, ShellVerbRunsTheDesktopsCommandWithThePathAsOneArgument) {
-  // A desktop of our own, first in both search paths, that opens PDF files with a stub.
-  const auto data = dir / "xdg";
   const auto record = dir / "record.txt";
-  Write(dir / "bin/stub-viewer",
-        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + record.string() + "'; done\n");
-  std::filesystem::permissions(dir / "bin/stub-viewer", std::filesystem::perms::owner_all);
-  Write(data / "applications/stub-viewer.desktop",
-        "[Desktop Entry]\nType=Application\nName=Stub Viewer\nExec=stub-viewer --page 1 %f\n"
-        "MimeType=application/pdf;\n");
-  Write(data / "applications/defaults.list", "[Default Applications]\napplication/pdf=stub-viewer.desktop\n");
-  // The toolkit lower-cases the command it reads, so the stub is found on PATH by a lower-case name.
-  ::setenv("PATH", ((dir / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
-  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-  ::setenv("XDG_DATA_DIRS", (data.string() + ":/usr/local/share:/usr/share").c_str(), 1);
-
+  StubPdfViewer("for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + record.string() + "'; done\n");
   ASSERT_TRUE(Start());
   const auto pdf = dir / "my docs/it's $HOME; a.pdf";
   Write(pdf, "%PDF-1.4\n");
@@ -192,11 +196,61 @@ TEST_F(ListCommandsTest, ShellVerbRunsTheDesktopsCommandWithThePathAsOneArgument
   ASSERT_FALSE(view->m_saShellVerbs.empty());
   EXPECT_EQ(view->m_saShellVerbs[0], "open");
   EXPECT_EQ(menu->GetLabelText(ID_SHELL_VERB).utf8_string(), "open");
+  boxes.clear();
   Command(ID_SHELL_VERB);
   ASSERT_TRUE(PumpUntil([&record] { return ReadAll(record).size() > 0; }, 20))
       << "the stub did not run" << (boxes.empty() ? "" : ": " + boxes.back().first);
+  platform::WaitForShellLaunches();
   PumpUntil([] { return false; }, 0.3);
   EXPECT_EQ(ReadAll(record), "--page\n1\n" + pdf.string() + "\n");
+  EXPECT_TRUE(boxes.empty()) << boxes.back().first;
+}
+
+// A file gone since the check, or a program that cannot open it (it ends with a status other
+// than 0), gives the failure box; the viewer is not started on a file that is gone.
+TEST_F(ListCommandsTest, ShellVerbFailuresAreShown) {
+  const auto record = dir / "record.txt";
+  StubPdfViewer("printf '%s\\n' \"$3\" >> '" + record.string() + "'\ncase \"$3\" in *refused*) exit 1;; esac\n");
+  ASSERT_TRUE(Start());
+  struct Case {
+    std::string name;
+    bool removed;
+    std::string error;
+    bool ran;
+  } cases[] = {
+      {"opens.pdf", false, "", true},
+      {"gone.pdf", true, "error 2: The system cannot find the file specified.", false},
+      {"refused.pdf", false, "error 4: The system cannot open the file.", true},
+  };
+  std::vector<std::string> urls;
+  for (const Case& c : cases) {
+    Write(dir / c.name, "%PDF-1.4\n");
+    urls.push_back(platform::FileUrlFromPath((dir / c.name).string()));
+  }
+  CWexoDoc& doc = CheckList(urls);
+  ASSERT_TRUE(PumpUntil([this] { return ended; }));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const std::string path = (dir / c.name).string();
+    if (c.removed) std::filesystem::remove(path);
+    boxes.clear();
+    Select(*doc.FindLink(urls[i]));
+    ASSERT_NE(view->BuildContextMenu(), nullptr) << c.name;
+    ASSERT_FALSE(view->m_saShellVerbs.empty()) << c.name;
+    Command(ID_SHELL_VERB);
+    const std::string expected = "Unable to open '" + path + "': " + c.error;
+    if (c.error.empty()) {
+      ASSERT_TRUE(PumpUntil([&] { return ReadAll(record).find(path) != std::string::npos; }, 20)) << c.name;
+      platform::WaitForShellLaunches();
+      PumpUntil([] { return false; }, 0.3);
+      EXPECT_TRUE(boxes.empty()) << c.name << ": " << boxes.front().first;
+    } else {
+      ASSERT_TRUE(PumpUntil([this] { return !boxes.empty(); }, 20)) << c.name;
+      EXPECT_EQ(boxes.front().first, expected);
+      EXPECT_EQ(boxes.front().second, BoxKind::Warning);
+    }
+    EXPECT_EQ(ReadAll(record).find(path) != std::string::npos, c.ran) << c.name;
+  }
 }
 
 TEST_F(ListCommandsTest, KeysFindAndResetEntry) {
@@ -254,9 +308,17 @@ TEST_F(ListCommandsTest, KeysFindAndResetEntry) {
   Command(ID_FIND);
   EXPECT_EQ(app->Frame()->m_pFindDialog, dialog);
   wxTextCtrl* text = nullptr;
-  for (wxWindow* child : dialog->GetChildren())
+  std::map<std::string, std::pair<bool, bool>> boxesShown;  // check box label: shown, enabled
+  for (wxWindow* child : dialog->GetChildren()) {
     if (!text) text = wxDynamicCast(child, wxTextCtrl);
+    if (auto* box = wxDynamicCast(child, wxCheckBox))
+      boxesShown[box->GetLabelText().utf8_string()] = {box->IsShown(), box->IsEnabled()};
+  }
   ASSERT_NE(text, nullptr);
+  // The search has no whole-word mode: no such box, shown or disabled; match case is offered.
+  using Shown = std::map<std::string, std::pair<bool, bool>>;
+  EXPECT_EQ(boxesShown, (Shown{{"Match case", {true, true}}, {"Whole word", {false, false}}}));
+  Screenshot("find-dialog");
   auto find = [dialog, text](const char* what) {
     text->SetValue(what);
     wxCommandEvent press(wxEVT_BUTTON, wxID_FIND);

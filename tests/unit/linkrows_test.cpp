@@ -24,9 +24,12 @@ class RowsObserver : public IDocumentObserver {
  public:
   RowsObserver(const CWexoDoc& doc, LinkRows& rows) : m_doc(doc), m_rows(rows) {}
   void RecordsAdded(std::size_t first, std::size_t count) override { m_rows.RecordsAdded(first, count, BrokenOnly()); }
-  void RecordChanged(const CLinkInfo&) override {}
+  void RecordChanged(const CLinkInfo& link) override {
+    if (BrokenOnly() && link.m_nStatus == STATUS_PENDING) m_rows.WantNoRow(link);
+  }
   void TableReset() override { m_rows.Rebuild(BrokenOnly()); }
   void RecordWantsRow(const CLinkInfo& link) override { m_rows.WantRow(link); }
+  void RecordWantsLastRow(const CLinkInfo& link) override { m_rows.WantLastRow(link); }
   void StatusText(const std::string&) override {}
   bool BrokenOnly() const { return m_doc.Settings().ShowBrokenOnly != 0; }
 
@@ -67,6 +70,16 @@ class LinkRowsTest : public ::testing::Test {
     return out;
   }
   const CLinkInfo* Selected() { return rows.RecordAt(rows.SelectedRow()); }
+  // A worker's result with that status handed to the parser, as the pump does; the record has
+  // an attempt left unless retried is false.
+  void Parse(const CLinkInfo* link, std::int16_t status, bool retried = false) {
+    doc.UpdateLink(*link, [retried](CLinkInfo& r) { r.m_wAttempts = retried ? 0 : 100; });
+    doc.SetStatus(link, status);
+    FetchResult result;
+    result.pLink = link;
+    result.csUrl = link->GetUrl();
+    doc.ParseFetchedPage(result);
+  }
 
   TempIni ini;
   ScriptedHost host;
@@ -308,6 +321,55 @@ TEST_F(LinkRowsTest, BrokenOnlyListsBrokenRecordsAndWantedRowsComeInOneBatch) {
   doc.ToggleShowBrokenOnly();
   EXPECT_EQ(rows.Count(), doc.GetLinkCount());
   Rows();
+}
+
+TEST_F(LinkRowsTest, BrokenOnlyAppendsRecordsThatEndBrokenAndDropsRetriedOnes) {
+  const CLinkInfo* home = Record("", nullptr, 200);
+  const CLinkInfo* lost = Record("lost", home, 404);
+  const CLinkInfo* a = Record("a", home);
+  const CLinkInfo* b = Record("b", home);
+  const CLinkInfo* c = Record("c", home);
+  doc.ToggleShowBrokenOnly();
+  EXPECT_EQ(Rows(), Paths{"lost"});
+  // c, then a, end broken for good (401 is never retried); b ends well.
+  Parse(c, 401);
+  Parse(b, 200);
+  Parse(a, 401);
+  EXPECT_EQ(Rows(), Paths{"lost"}) << "they wait for one batch";
+  EXPECT_FALSE(rows.InsertWanted());
+  EXPECT_TRUE(rows.AppendWaiting());
+  EXPECT_EQ(Rows(), (Paths{"lost", "c", "a"}));
+  EXPECT_FALSE(rows.AppendWaiting());
+  Parse(c, 401);
+  EXPECT_FALSE(rows.AppendWaiting()) << "a record with a row gets no second one";
+  // A broken result with an attempt left is retried: pending again, its row goes in the next
+  // pass, and the selection with it.
+  rows.Select(rows.RowOf(*lost));
+  Parse(lost, 404, true);
+  EXPECT_EQ(lost->m_nStatus, STATUS_PENDING);
+  EXPECT_EQ(Rows(), (Paths{"lost", "c", "a"}));
+  EXPECT_TRUE(rows.DropUnwanted());
+  EXPECT_EQ(Rows(), (Paths{"c", "a"}));
+  EXPECT_EQ(rows.SelectedRow(), -1);
+  EXPECT_FALSE(rows.DropUnwanted());
+  // The last failure stays and comes last; a record broken again before the pass keeps its row.
+  Parse(lost, 404);
+  doc.ResetRecord(a);
+  doc.SetStatus(a, 500);
+  EXPECT_TRUE(rows.AppendWaiting());
+  EXPECT_FALSE(rows.DropUnwanted());
+  EXPECT_EQ(Rows(), (Paths{"c", "a", "lost"}));
+  // A rebuild drops what waits; with every record shown nothing is appended.
+  Parse(b, 404);
+  rows.Rebuild(observer.BrokenOnly());
+  EXPECT_FALSE(rows.AppendWaiting());
+  EXPECT_EQ(Rows(), (Paths{"lost", "a", "b", "c"}));
+  doc.ToggleShowBrokenOnly();
+  rows.Rebuild(observer.BrokenOnly());
+  Parse(home, 403);
+  EXPECT_FALSE(rows.AppendWaiting());
+  EXPECT_FALSE(rows.DropUnwanted());
+  EXPECT_EQ(rows.Count(), doc.GetLinkCount());
 }
 
 TEST_F(LinkRowsTest, RowsWantedAfterASortGoToTheEndInTableOrder) {

@@ -111,13 +111,15 @@ bool LinkRows::PlaceRoots() {
   return true;
 }
 
-bool LinkRows::WantRow(const CLinkInfo& link) {
+bool LinkRows::WaitIn(std::vector<std::uint32_t>& queue, const CLinkInfo& link) {
   CoverTable();
   if (link.m_nIndex >= m_rowOf.size() || m_rowOf[link.m_nIndex] != -1) return false;
-  m_wanted.push_back(link.m_nIndex);
+  queue.push_back(link.m_nIndex);
   m_rowOf[link.m_nIndex] = kWaiting;
   return true;
 }
+
+bool LinkRows::WantRow(const CLinkInfo& link) { return WaitIn(m_wanted, link); }
 
 bool LinkRows::InsertWanted() {
   if (m_wanted.empty()) return false;
@@ -141,6 +143,41 @@ bool LinkRows::InsertWanted() {
   return true;
 }
 
+bool LinkRows::WantLastRow(const CLinkInfo& link) { return WaitIn(m_last, link); }
+
+bool LinkRows::AppendWaiting() {
+  if (m_last.empty()) return false;
+  const std::size_t from = m_rows.size();
+  m_rows.insert(m_rows.end(), m_last.begin(), m_last.end());
+  m_last.clear();
+  IndexFrom(from);
+  return true;
+}
+
+bool LinkRows::WantNoRow(const CLinkInfo& link) {
+  if (RowOf(link) < 0) return false;
+  m_unwanted.push_back(link.m_nIndex);
+  return true;
+}
+
+bool LinkRows::DropUnwanted() {
+  constexpr std::uint32_t kGone = UINT32_MAX;
+  std::size_t from = m_rows.size();
+  for (std::uint32_t index : m_unwanted) {
+    const std::int32_t row = m_rowOf[index];
+    if (row < 0 || m_table.GetLink(index)->IsBroken()) continue;
+    m_rows[static_cast<std::size_t>(row)] = kGone;
+    m_rowOf[index] = -1;
+    from = std::min(from, static_cast<std::size_t>(row));
+  }
+  m_unwanted.clear();
+  if (from == m_rows.size()) return false;
+  // One pass however many rows go.
+  m_rows.erase(std::remove(m_rows.begin() + static_cast<std::ptrdiff_t>(from), m_rows.end(), kGone), m_rows.end());
+  IndexFrom(from);
+  return true;
+}
+
 bool LinkRows::Remove(const CLinkInfo& link) {
   const long row = RowOf(link);
   if (row < 0) return false;
@@ -155,6 +192,8 @@ void LinkRows::Clear() {
   m_rows.clear();
   m_wanted.clear();
   m_roots.clear();
+  m_last.clear();
+  m_unwanted.clear();
   m_rowOf.assign(m_table.GetLinkCount(), -1);
   m_selected = -1;
 }

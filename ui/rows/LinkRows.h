@@ -49,6 +49,18 @@ class LinkRows {
   // unsorted, appended in table order after a sort (rows added after a sort are not sorted
   // in). Waiting roots are placed first. False when no record waited.
   bool InsertWanted();
+  // A record whose fetch ended broken waits for a row at the end of the list (AppendWaiting).
+  // False when it has a row or waits already.
+  bool WantLastRow(const CLinkInfo& link);
+  // The records waiting for the end get their rows there in one pass, in the order they came.
+  // False when none waited.
+  bool AppendWaiting();
+  // A record that is not broken any more (sent back to pending) loses its row in the next pass
+  // of DropUnwanted. False when it has no row.
+  bool WantNoRow(const CLinkInfo& link);
+  // The rows of those records go in one pass, but of those broken again meanwhile. False when
+  // no row went.
+  bool DropUnwanted();
   // A record's row goes; false when it has none.
   bool Remove(const CLinkInfo& link);
   // Every row goes, and every record waiting for one; the records stay.
@@ -68,6 +80,8 @@ class LinkRows {
   void CoverTable();
   // The record-to-row index of rows [from, end) is set again.
   void IndexFrom(std::size_t from);
+  // A record without a row waits for one in queue; false when it has one or waits already.
+  bool WaitIn(std::vector<std::uint32_t>& queue, const CLinkInfo& link);
 
   const LinkTable& m_table;
   std::vector<std::uint32_t> m_rows;    // record index of each row
@@ -76,4 +90,8 @@ class LinkRows {
   std::vector<std::uint32_t> m_roots;   // roots waiting for their rows on top, oldest first
   std::int64_t m_selected = -1;         // record index of the selected row
   int m_sortKey = 0;                    // unsorted: the rows are in table order, roots aside
+
+  // Records waiting for a row at the end, oldest first; records whose row goes in the next pass.
+  std::vector<std::uint32_t> m_last;
+  std::vector<std::uint32_t> m_unwanted;
 };
