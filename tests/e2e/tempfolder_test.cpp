@@ -22,38 +22,12 @@
 
 #include "e2e/support/HttpPeer.h"
 #include "e2e/support/WexoRun.h"
+#include "unit/support/LocalUser.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using wexo_test::ReadAll;
-
-constexpr char kOtherUser[] = "wexo-other";
-
-// The second local user, made when the machine has none of that name; false when it cannot be.
-bool OtherUser(uid_t& uid, gid_t& gid) {
-  if (!getpwnam(kOtherUser))
-    wexo_test::Shell(std::string("useradd --system --no-create-home --shell /usr/sbin/nologin ") + kOtherUser +
-                     " > /dev/null 2>&1");
-  const passwd* user = getpwnam(kOtherUser);
-  if (!user) return false;
-  uid = user->pw_uid;
-  gid = user->pw_gid;
-  return true;
-}
-
-// Runs step in a child process that is the other user; true when it returned true.
-bool AsOtherUser(uid_t uid, gid_t gid, const std::function<bool()>& step) {
-  const pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) ::_exit(2);
-    ::umask(0);
-    ::_exit(step() ? 0 : 1);
-  }
-  int status = 0;
-  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // The files (not folders) below folder.
 std::set<std::string> FilesBelow(const fs::path& folder) {
@@ -87,7 +61,7 @@ class TempFolderTest : public ::testing::Test {
 
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "another local user and mounts need root";
-    ASSERT_TRUE(OtherUser(otherUid, otherGid)) << "no second local user could be made";
+    ASSERT_TRUE(wexo_test::SecondLocalUser(other)) << "no second local user could be made";
     std::string error;
     ASSERT_TRUE(peer.Start(&error)) << error;
   }
@@ -113,8 +87,7 @@ class TempFolderTest : public ::testing::Test {
     return pid;
   }
 
-  uid_t otherUid = 0;
-  gid_t otherGid = 0;
+  wexo_test::LocalUser other;
   wexo_test::HttpPeer peer;
   fs::path dir;
   fs::path priv;
@@ -137,12 +110,15 @@ TEST_F(TempFolderTest, AFolderOthersCouldEnterIsNeitherRepairedNorUsed) {
   ASSERT_EQ(::mkdir(priv.c_str(), 0700), 0);
   ASSERT_EQ(::chmod(priv.c_str(), 0777), 0);
   const fs::path theirs = dir / "theirs";
-  ASSERT_TRUE(AsOtherUser(otherUid, otherGid, [&] {
-    if (::mkdir(theirs.c_str(), 0777) != 0) return false;
-    for (const char c : std::string("0123456789abcdef"))
-      if (::symlink(theirs.c_str(), (priv / std::string(1, c)).c_str()) != 0) return false;
-    return true;
-  }));
+  ASSERT_EQ(wexo_test::AsUser(other,
+                              [&] {
+                                ::umask(0);
+                                if (::mkdir(theirs.c_str(), 0777) != 0) return false;
+                                for (const char c : std::string("0123456789abcdef"))
+                                  if (::symlink(theirs.c_str(), (priv / std::string(1, c)).c_str()) != 0) return false;
+                                return true;
+                              }),
+            0);
   const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
   ASSERT_GE(::inotify_add_watch(watch, theirs.c_str(), IN_CREATE | IN_MOVED_TO), 0);
