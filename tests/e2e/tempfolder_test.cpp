@@ -3,8 +3,6 @@
 // and a run stopped by a signal, or killed outright, leaves no body behind for long.
 #include <gtest/gtest.h>
 
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
