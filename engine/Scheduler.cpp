@@ -33,8 +33,8 @@ void CWexoDoc::FillRequest(FetchRequest& request) const {
 
 void CWexoDoc::ScheduleFetches() {
   // Results queued by workers count now: their threads are free, and they wait for the pump
-  // like every result handed over.
-  if (m_handOver) m_handOver->TakeWaiting();
+  // like every result handed over. Through a copy: taking may pump events, and the view may go.
+  if (const std::shared_ptr<ResultHandOver> handOver = m_handOver) handOver->TakeWaiting();
   // Once the program is to quit, passes that were still waiting start nothing: the quit waits
   // only for the fetches that run.
   const bool hold = App().InLongPass() || Host().QuitRequested();
