@@ -40,11 +40,12 @@ struct WorkerPool {
   std::vector<Slot*> sleeping;  // the thread that slept last is woken first
   std::vector<Slot*> spare;
   std::vector<std::unique_ptr<Slot>> slots;
-  int threads = 0;  // alive
-  int busy = 0;     // threads running a fetch
-  int waking = 0;   // threads woken that have not looked at the queue yet
-  int running = 0;  // fetches queued or running
-  int started = 0;  // threads started, ever
+  int threads = 0;        // alive
+  int busy = 0;           // threads running a fetch
+  int waking = 0;         // threads woken that have not looked at the queue yet
+  int running = 0;        // fetches queued or running
+  int started = 0;        // threads started, ever
+  unsigned releases = 0;  // times the idle threads were ended
   bool shutdown = false;
 
   // Threads that look at the queue before they sleep: past a fetch, or woken.
@@ -105,10 +106,13 @@ void WorkerLoop(FetchRequest first, Slot* slot) {
     }
     if (pool.shutdown || slot->leave) break;
     pool.sleeping.push_back(slot);
+    const unsigned sleptAt = pool.releases;
     const bool woken = slot->wake.wait_for(lock, kIdleLifetime, [slot] { return slot->woken || slot->leave; });
     if (slot->woken) {
       slot->woken = false;
       --pool.waking;
+      // Woken for a request that another thread took, while the idle threads were ended.
+      if (pool.queue.empty() && sleptAt != pool.releases) slot->leave = true;
     }
     if (!woken) {
       pool.sleeping.erase(std::find(pool.sleeping.begin(), pool.sleeping.end(), slot));
@@ -189,7 +193,9 @@ void ReleaseIdleWorkerThreads() {
   WorkerPool& pool = Pool();
   std::lock_guard<std::mutex> lock(pool.lock);
   // Queued requests are taken by the threads awake, so the sleeping ones are not needed.
-  if (static_cast<int>(pool.queue.size()) <= pool.Awake()) EndSleepingThreads(pool);
+  if (static_cast<int>(pool.queue.size()) > pool.Awake()) return;
+  ++pool.releases;
+  EndSleepingThreads(pool);
 }
 
 void ShutdownWorkerThreads() {

@@ -42,7 +42,7 @@ class WorkerThreadsTest : public ::testing::Test {
 };
 
 // Threads stay between the bursts of a check, also across a quiet spell of several seconds,
-// so later bursts start none; the end of a check ends the idle ones, and the quit every one.
+// so later bursts that they can take start none; the end of a check ends the idle ones, and the quit every one.
 TEST_F(WorkerThreadsTest, ThreadsStayForTheCheckAndEndWithIt) {
   const int startedBefore = GetWorkerThreadCounts().started;
   Burst(6);
@@ -50,9 +50,10 @@ TEST_F(WorkerThreadsTest, ThreadsStayForTheCheckAndEndWithIt) {
   EXPECT_GE(first.alive, 1);
   EXPECT_LE(first.alive, 6);
   EXPECT_LE(first.started - startedBefore, 6);
-  for (int round = 0; round < 20; ++round) Burst(round % 6 + 1);
+  // Bursts no larger than the threads there are find each a sleeping thread.
+  for (int round = 0; round < 20; ++round) Burst(round % first.alive + 1);
   std::this_thread::sleep_for(std::chrono::seconds(6));
-  Burst(6);
+  Burst(first.alive);
   const WorkerThreadCounts later = GetWorkerThreadCounts();
   EXPECT_EQ(later.started, first.started) << "the sleeping threads took every later fetch";
   EXPECT_EQ(later.alive, first.alive);
