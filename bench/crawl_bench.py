@@ -267,6 +267,8 @@ def main():
     ap.add_argument("--big-pages", type=int, default=168000,
                     help="pages of the generated site checked with and without the list view (about 200,000"
                          " URLs); 0 skips it")
+    ap.add_argument("--link-heavy", type=int, default=10000,
+                    help="pages of a generated documentation set of 100-300 links a page; 0 skips it")
     ap.add_argument("--skip-docs", action="store_true")
     ap.add_argument("--external-docs", action="store_true",
                     help="also check the PostgreSQL documentation with its external links")
@@ -291,14 +293,15 @@ def main():
     procs = []
     results = []
 
-    def generated(pages, host_dir):
+    def generated(pages, host_dir, link_heavy=False):
         ext_root = os.path.join(work, host_dir, "external")
         os.makedirs(ext_root, exist_ok=True)
         ext, ext_port = serve(ext_root, "127.0.0.2")
         procs.append(ext)
         site = os.path.join(work, host_dir, "site")
         subprocess.run(["/usr/bin/python3", os.path.join(HERE, "gen_site.py"), "--pages", str(pages), "--out",
-                        site, "--external", f"http://127.0.0.2:{ext_port}"], check=True)
+                        site, "--external", f"http://127.0.0.2:{ext_port}"] + (["--link-heavy"] if link_heavy else []),
+                       check=True)
         srv, port = serve(site, "127.0.0.1", r"location ~ ^/r/(\d+)$ { return 301 /p$1.html; }")
         procs.append(srv)
         return f"http://127.0.0.1:{port}/", port, site
@@ -310,6 +313,12 @@ def main():
         run_site(f"generated {args.pages} pages", root, root + "p0.html", w1, args, results)
         site = results[0]
         site_seconds_per_url = site[3][0] / max(site[2], 1)
+        if args.link_heavy:
+            hroot, _, _ = generated(args.link_heavy, "heavy", link_heavy=True)
+            w5 = os.path.join(work, "run-heavy")
+            os.makedirs(w5)
+            run_site(f"link-heavy {args.link_heavy} pages", hroot, hroot + "p0.html", w5, args, results)
+            shutil.rmtree(os.path.join(work, "heavy", "site"), ignore_errors=True)
         for name, folder in ([] if args.skip_docs else DOCS):
             if not os.path.exists(folder):
                 print(f"{name}: not installed ({folder})")

@@ -158,8 +158,11 @@ bool Crawl::Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const 
   // Bodies waiting for the parser hold half the memory bodies may take: new fetches wait for
   // the pump (each parsed result posts a tick) instead of sending their bodies to files.
   if (!m_paFinished.empty() && BodyBytesInMemory() > kMemoryBodiesLimit / 2) return false;
-  const CLinkInfo* selected = rows ? rows->SelectedRecord() : nullptr;
   const int limit = threadLimit < 1 ? 1 : threadLimit;
+  // Workers no longer wait for the parser: the results waiting for it, each with its body in
+  // memory or in a file, stay a few per thread.
+  if (m_paFinished.size() >= kWaitingResultsPerThread * static_cast<std::size_t>(limit)) return false;
+  const CLinkInfo* selected = rows ? rows->SelectedRecord() : nullptr;
   bool startedAny = false;
   if (m_nActiveThreads < limit) {
     bool visibleScanFailed = false;
@@ -202,11 +205,13 @@ bool Crawl::Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const 
   return !AnyStartablePending() && m_paFinished.empty() && m_nActiveThreads == 0;
 }
 
-FetchResult& Crawl::HandOver(const FetchResult& result) {
+FetchResult& Crawl::HandOver(const FetchResult& result) { return HandOver(std::make_unique<FetchResult>(result)); }
+
+FetchResult& Crawl::HandOver(std::unique_ptr<FetchResult> result) {
   --m_nActiveThreads;
   if (m_nActiveThreads == 0) m_nElapsed += m_clock() - m_tCrawlStart;
   TellWorkerCount();
-  m_paFinished.push_back(std::make_unique<FetchResult>(result));
+  m_paFinished.push_back(std::move(result));
   return *m_paFinished.back();
 }
 

@@ -81,13 +81,16 @@ class Crawl {
 
   // ---- The scheduler tick: starts workers up to threadLimit (below 1 counts as 1), the
   // selected row first, then the visible rows, then random pending records. Nothing starts
-  // while the check is paused or finished, while holdWorkers is true (a long pass runs) or
-  // while waiting bodies fill half the memory bodies may take. True when the check has
+  // while the check is paused or finished, while holdWorkers is true (a long pass runs),
+  // while waiting bodies fill half the memory bodies may take, or while
+  // kWaitingResultsPerThread results per thread wait for the pump. True when the check has
   // nothing left: nothing pending, running or waiting (the owner then ends the check).
+  static constexpr std::size_t kWaitingResultsPerThread = 2;
   bool Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const RequestFiller& fill);
 
   // ---- The hand-over of a worker's result (its record's outcome is not applied here): the
-  // result is queued for the pump. Gives the queued copy.
+  // result is queued for the pump. Gives the queued one.
+  FetchResult& HandOver(std::unique_ptr<FetchResult> result);
   FetchResult& HandOver(const FetchResult& result);
   // One turn of the pump: parses the oldest waiting result unless holdResults (a long pass
   // runs), and once a new second began closes the sessions of workers running longer than

@@ -90,38 +90,38 @@ void RunFetch(const FetchRequest& request, FetchResult& result, const FetchStamp
 
 void FetchWorker(FetchRequest request) {
   const FetchStamp start = TakeFetchStamp();
-  FetchResult result;
-  result.pLink = request.pLink;
-  result.csUrl = request.url;
-  result.bBodyIsTemp = true;
-  result.outcome = std::make_unique<FetchOutcome>();
+  auto result = std::make_unique<FetchResult>();
+  result->pLink = request.pLink;
+  result->csUrl = request.url;
+  result->bBodyIsTemp = true;
+  result->outcome = std::make_unique<FetchOutcome>();
   bool failed = true;
   try {
-    RunFetch(request, result, start);
+    RunFetch(request, *result, start);
     failed = false;
   } catch (const std::exception& e) {
-    result.outcome->status = static_cast<std::int16_t>(platform::ERROR_INTERNET_INTERNAL_ERROR);
-    result.outcome->statusText = e.what();
+    result->outcome->status = static_cast<std::int16_t>(platform::ERROR_INTERNET_INTERNAL_ERROR);
+    result->outcome->statusText = e.what();
   } catch (...) {
-    result.outcome->status = static_cast<std::int16_t>(platform::ERROR_INTERNET_INTERNAL_ERROR);
-    result.outcome->statusText = platform::InternetErrorMessage(platform::ERROR_INTERNET_INTERNAL_ERROR);
+    result->outcome->status = static_cast<std::int16_t>(platform::ERROR_INTERNET_INTERNAL_ERROR);
+    result->outcome->statusText = platform::InternetErrorMessage(platform::ERROR_INTERNET_INTERNAL_ERROR);
   }
-  if (failed && !result.csBodyFile.empty()) {
+  if (failed && !result->csBodyFile.empty()) {
     // A handler that failed half-way may have left a partial body behind.
-    if (result.bBodyIsTemp) std::remove(result.csBodyFile.c_str());
-    result.csBodyFile.clear();
+    if (result->bBodyIsTemp) std::remove(result->csBodyFile.c_str());
+    result->csBodyFile.clear();
   }
   // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
-  bool taken = false;
   if (request.handOver) {
     try {
-      taken = request.handOver->SendUrlDone(result);
+      // Queued for the user-interface thread; the thread goes on to its next fetch.
+      request.handOver->PostUrlDone(std::move(result));
     } catch (...) {
-      // The view could not take the result; nothing is left to do on this thread.
+      // Not queued: it is dropped below.
     }
   }
-  // Nobody took the result (its view went): nobody will remove its body either.
-  if (!taken && result.bBodyIsTemp && !result.csBodyFile.empty()) std::remove(result.csBodyFile.c_str());
+  // Nobody took the result (no view): nobody will remove its body either.
+  if (result) ResultHandOver::Drop(*result);
 }

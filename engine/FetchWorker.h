@@ -10,10 +10,17 @@
 // Fetches request.url and hands one FetchResult to request.handOver; never throws.
 void FetchWorker(FetchRequest request);
 
-// Starts a worker thread for a request (the default launcher); false when no thread could
-// be started.
+// Gives a request to a worker thread (the default launcher): one that sleeps, one finishing its
+// fetch, else a new one; false when no thread could be started.
 bool LaunchFetchWorker(FetchRequest&& request);
 // Number of fetches started by LaunchFetchWorker that have not returned yet.
 int RunningWorkerCount();
-// Waits for every fetch, then ends the idle worker threads (at an orderly quit).
+struct WorkerThreadCounts {
+  int alive = 0;    // threads running a fetch or waiting for one
+  int started = 0;  // threads started since the program began
+};
+WorkerThreadCounts GetWorkerThreadCounts();
+// Ends the threads that wait for a fetch (a check has ended); the others stay.
+void ReleaseIdleWorkerThreads();
+// Waits for every fetch, then ends every worker thread (at an orderly quit).
 void ShutdownWorkerThreads();

@@ -3,6 +3,7 @@
 
 #include "engine/Application.h"
 #include "engine/Fetch.h"
+#include "engine/FetchWorker.h"
 #include "engine/Host.h"
 #include "engine/TempFiles.h"
 #include "engine/WexoDoc.h"
@@ -31,16 +32,24 @@ void CWexoDoc::FillRequest(FetchRequest& request) const {
 }
 
 void CWexoDoc::ScheduleFetches() {
+  // Results queued by workers count now: their threads are free, and they wait for the pump
+  // like every result handed over. Through a copy: taking may pump events, and the view may go.
+  if (const std::shared_ptr<ResultHandOver> handOver = m_handOver) handOver->TakeWaiting();
   // Once the program is to quit, passes that were still waiting start nothing: the quit waits
   // only for the fetches that run.
   const bool hold = App().InLongPass() || Host().QuitRequested();
   const bool nothingLeft =
       m_crawl.Tick(m_pRows, m_settings.Threads, hold, [this](FetchRequest& request) { FillRequest(request); });
-  if (nothingLeft) EndOfCheck();
+  if (!nothingLeft) return;
+  // The threads kept for this check end; another check's running ones stay.
+  if (!m_ctx.launcher) ReleaseIdleWorkerThreads();
+  EndOfCheck();
 }
 
-void CWexoDoc::OnUrlDone(const FetchResult& result) {
-  FetchResult& queued = m_crawl.HandOver(result);
+void CWexoDoc::OnUrlDone(const FetchResult& result) { OnUrlDone(std::make_unique<FetchResult>(result)); }
+
+void CWexoDoc::OnUrlDone(std::unique_ptr<FetchResult> result) {
+  FetchResult& queued = m_crawl.HandOver(std::move(result));
   if (queued.outcome && queued.pLink) ApplyFetchOutcome(*this, m_table.Mutable(*queued.pLink), *queued.outcome);
   // Every page too large for memory fails alike: said once, and a batch run exits 1.
   std::string note;

@@ -53,7 +53,7 @@ std::shared_ptr<ResultHandOver> CWexoDoc::AttachView(IUiThread* ui, IPreferredRo
     IWexoHost* host = m_ctx.host;
     m_handOver =
         std::make_shared<ResultHandOver>([host](std::function<void()> task) { host->PostToUiThread(std::move(task)); },
-                                         [this](const FetchResult& result) { OnUrlDone(result); });
+                                         [this](std::unique_ptr<FetchResult> result) { OnUrlDone(std::move(result)); });
   }
   m_pUi = ui;
   m_pRows = rows;

@@ -182,6 +182,7 @@ class CWexoDoc {
   // Handed-over results that wait for ProcessFinishedFetches.
   std::size_t WaitingResultCount() const { return m_crawl.WaitingResultCount(); }
   // The hand-over of a finished fetch.
+  void OnUrlDone(std::unique_ptr<FetchResult> result);
   void OnUrlDone(const FetchResult& result);
   void RequeueAuthRequired(const std::string& url);
   void FailSimilarHost(const std::string& url, std::int16_t status);

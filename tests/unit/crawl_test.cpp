@@ -164,6 +164,25 @@ TEST_F(CrawlTest, HandOverQueuesAndThePumpParsesOneResultPerTurnOldestFirst) {
   EXPECT_TRUE(Tick(3)) << "nothing left";
 }
 
+// Workers do not wait for the parser, so the results waiting for it are bounded apart from
+// the threads: two per thread, then new workers wait for the pump.
+TEST_F(CrawlTest, WaitingResultsHoldNewWorkersAtTwoPerThread) {
+  AddRecords(8);
+  crawl.MarkRunning();
+  Tick(2);
+  for (std::size_t round = 1; round <= 2; ++round) {
+    ASSERT_EQ(workers.started.size(), 2 * round);
+    for (std::size_t i = 2 * round - 2; i < 2 * round; ++i) HandOver(workers.started[i], 200);
+    EXPECT_FALSE(Tick(2));
+  }
+  EXPECT_EQ(crawl.WaitingResultCount(), 4u);
+  EXPECT_EQ(workers.started.size(), 4u) << "four results wait: nothing starts";
+  EXPECT_EQ(crawl.GetActiveThreadCount(), 0);
+  Pump();
+  EXPECT_FALSE(Tick(2));
+  EXPECT_EQ(workers.started.size(), 6u) << "below the bound again";
+}
+
 TEST_F(CrawlTest, TimeoutSweepOnceANewSecondBegan) {
   AddRecords(2);
   crawl.MarkRunning();

@@ -373,4 +373,34 @@ TEST_F(SchedulerTest, ClosingADocumentRemovesTheBodiesOfQueuedResults) {
   EXPECT_NE(::access(body.c_str(), F_OK), 0);
 }
 
+// Workers queue their results in the document's hand-over without waiting: the next
+// scheduler pass takes them before it counts free threads and waiting results, and the
+// document that closes removes the bodies of those nobody took.
+TEST_F(SchedulerTest, ResultsQueuedByWorkersCountAtTheNextPassAndGoWithTheDocument) {
+  std::string body, error;
+  {
+    auto doc = NewDoc(6, 2);
+    doc->ScheduleFetches();
+    ASSERT_EQ(workers.started.size(), 2u);
+    for (const FetchRequest& r : workers.started) {
+      ASSERT_TRUE(r.handOver);
+      r.handOver->PostUrlDone(std::make_unique<FetchResult>(FakeWorkers::Result(r, 200)));
+    }
+    EXPECT_EQ(doc->GetActiveThreadCount(), 2) << "not taken yet";
+    doc->ScheduleFetches();
+    EXPECT_EQ(workers.started.size(), 4u) << "both threads free again";
+    EXPECT_EQ(workers.started[0].pLink->m_nStatus, 200) << "the outcome reached the record";
+    host.RunPostedTasks();  // the hand-over's own task finds nothing left
+    EXPECT_EQ(doc->GetActiveThreadCount(), 2);
+
+    ASSERT_TRUE(CreateUniqueTempFile(body, error)) << error;
+    auto result = std::make_unique<FetchResult>(FakeWorkers::Result(workers.started[2], 200));
+    result->csBodyFile = body;
+    result->bBodyIsTemp = true;
+    workers.started[2].handOver->PostUrlDone(std::move(result));
+    EXPECT_EQ(::access(body.c_str(), F_OK), 0);
+  }
+  EXPECT_NE(::access(body.c_str(), F_OK), 0);
+}
+
 }  // namespace

@@ -21,7 +21,7 @@ void RecordingView::SendUrlDone(const FetchResult& result) {
 
 std::shared_ptr<ResultHandOver> RecordingView::HandOver() {
   return std::make_shared<ResultHandOver>([](std::function<void()> task) { task(); },
-                                          [this](const FetchResult& result) { SendUrlDone(result); });
+                                          [this](std::unique_ptr<FetchResult> result) { SendUrlDone(*result); });
 }
 
 std::vector<FetchResult> RecordingView::Results() const {
