@@ -43,9 +43,9 @@ void ResultHandOver::PostUrlDone(std::unique_ptr<FetchResult> result) {
   if (!m_closed) m_post([self = shared_from_this()] { self->TakeWaiting(); });
 }
 
-void ResultHandOver::TakeWaiting() {
+std::size_t ResultHandOver::TakeWaiting() {
   std::unique_lock<std::mutex> lock(m_lock);
-  if (m_taking) return;
+  if (m_taking) return 0;
   m_taking = true;
   // Reset however taking ends, so that a later burst posts again.
   struct Done {
@@ -57,13 +57,16 @@ void ResultHandOver::TakeWaiting() {
       self.m_posted = false;
     }
   } done{*this, lock};
+  std::size_t taken = 0;
   while (!m_closed && !m_waiting.empty()) {
     std::unique_ptr<FetchResult> result = std::move(m_waiting.front());
     m_waiting.pop_front();
     lock.unlock();
     m_take(std::move(result));
+    ++taken;
     lock.lock();
   }
+  return taken;
 }
 
 std::size_t ResultHandOver::WaitingCount() const {

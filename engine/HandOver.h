@@ -36,8 +36,8 @@ class ResultHandOver : public std::enable_shared_from_this<ResultHandOver> {
   void PostUrlDone(std::unique_ptr<FetchResult> result);
   // The user-interface thread: takes the queued results, oldest first, until none is left. A
   // call made while results are being taken (from an event the taker pumped) returns at once:
-  // the outer call goes on in order.
-  void TakeWaiting();
+  // the outer call goes on in order. Gives the number of results this call took.
+  std::size_t TakeWaiting();
   // Results queued and not yet taken.
   std::size_t WaitingCount() const;
   // The user-interface thread, as the view goes: no result is taken from now on, and the

@@ -34,13 +34,20 @@ void CWexoDoc::FillRequest(FetchRequest& request) const {
 void CWexoDoc::ScheduleFetches() {
   // Results queued by workers count now: their threads are free, and they wait for the pump
   // like every result handed over. Through a copy: taking may pump events, and the view may go.
-  if (const std::shared_ptr<ResultHandOver> handOver = m_handOver) handOver->TakeWaiting();
+  std::size_t taken = 0;
+  if (const std::shared_ptr<ResultHandOver> handOver = m_handOver) taken = handOver->TakeWaiting();
   // Once the program is to quit, passes that were still waiting start nothing: the quit waits
   // only for the fetches that run.
   const bool hold = App().InLongPass() || Host().QuitRequested();
   const bool nothingLeft =
       m_crawl.Tick(m_pRows, m_settings.Threads, hold, [this](FetchRequest& request) { FillRequest(request); });
   if (!nothingLeft) return;
+  // Results parsed in this pass may have asked the list for rows: the list places them before
+  // the next pass, and the end of the check asks its question over the whole list.
+  if (taken > 0 && m_pUi) {
+    m_pUi->PostSchedule();
+    return;
+  }
   // The threads kept for this check end; another check's running ones stay.
   if (!m_ctx.launcher) ReleaseIdleWorkerThreads();
   EndOfCheck();
