@@ -131,6 +131,8 @@ bool Crawl::StartFetch(CLinkInfo& link, const RequestFiller& fill) {
   request.requestKind = link.m_wRequestKind;
   request.attempts = link.GetAttempts();
   request.mimeType = link.m_csMimeType;
+  request.level = link.m_nLevel;
+  request.charset = link.GetCharset();
   request.thread = std::make_shared<CWorkerThread>();
   if (fill) fill(request);
 

@@ -132,6 +132,7 @@ void FreeServerNamePool();
 
 // What a worker hands back; outcome and hasOutcome are defined in engine/Fetch.h.
 struct FetchOutcome;
+class PageIntake;
 struct FetchResult {
   FetchResult();
   FetchResult(const FetchResult& other);
@@ -148,6 +149,11 @@ struct FetchResult {
   // share it; the worker fills it, the user-interface thread reads it after the hand-over.
   std::shared_ptr<std::string> body;
   bool bAuthenticated = false;
+  // The redirect target resolved, and its link added to the body (PrepareRedirect).
+  bool bRedirectPrepared = false;
+  std::string csRedirectResolved;
+  // The page as the worker took it in; nullptr when the user-interface thread reads it.
+  std::shared_ptr<const PageIntake> intake;
   bool HasBody() const { return body || !csBodyFile.empty(); }
   // What the fetch learnt, applied to the record when the result is handed over.
   std::unique_ptr<FetchOutcome> outcome;

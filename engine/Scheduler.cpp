@@ -28,6 +28,7 @@ void CWexoDoc::FillRequest(FetchRequest& request) const {
   static_cast<CheckSettings&>(request.settings) = m_settings;
   request.settings.language = App().m_csLanguage;
   request.settings.batch = m_bBatch;
+  request.linkRules = CurrentRules();
 }
 
 void CWexoDoc::ScheduleFetches() {
