@@ -10,8 +10,8 @@
 
 #include "platform/InetHandle.h"
 
-class CWexoDoc;
 class CCharsetInfo;
+class LinkTable;
 namespace platform {
 class CArchive;
 }
@@ -109,7 +109,7 @@ class CLinkInfo {
   std::vector<std::string> m_saFragments;
   mutable std::atomic<platform::HINTERNET> m_hInternet{0};
   std::uint32_t m_nLinksOut = 0;
-  const CWexoDoc* m_pDoc = nullptr;  // the table that holds the record's URL
+  const LinkTable* m_pTable = nullptr;  // the table that holds the record's URL
   // Shared with the running worker, which sets its exit code; the rest of the record is
   // the user-interface thread's.
   std::shared_ptr<CWorkerThread> m_hThread;

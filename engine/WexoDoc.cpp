@@ -28,7 +28,7 @@ void CWexoDoc::AttachView(IUiThread* ui, IPreferredRows* rows, IDocumentObserver
 std::int64_t CWexoDoc::Now() const { return m_ctx.clock ? m_ctx.clock() : NowSeconds(); }
 
 const CLinkInfo* CWexoDoc::NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind) {
-  CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind, this);
+  CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind);
   m_crawl.NotePending(*link);
   return link;
 }

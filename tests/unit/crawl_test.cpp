@@ -27,7 +27,7 @@ class FakeRows : public IPreferredRows {
 class CrawlTest : public ::testing::Test {
  protected:
   const CLinkInfo* Add(const std::string& url) {
-    const CLinkInfo* link = table.Add(url, nullptr, REQUEST_GET, nullptr);
+    const CLinkInfo* link = table.Add(url, nullptr, REQUEST_GET);
     crawl.NotePending(*link);
     return link;
   }
@@ -83,7 +83,7 @@ TEST_F(CrawlTest, SameSeedSamePicks) {
     FakeWorkers w;
     LinkTable t;
     Crawl c{t, w.Launcher(), [] { return std::int64_t{0}; }};
-    for (int i = 0; i < 50; ++i) c.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET, nullptr));
+    for (int i = 0; i < 50; ++i) c.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
     c.SeedRandom(seed);
     c.MarkRunning();
     c.Tick(nullptr, 50, false, nullptr);
@@ -104,8 +104,7 @@ TEST_F(CrawlTest, ThreadLimitAndWhatHoldsATick) {
     FakeWorkers w;
     LinkTable t;
     Crawl crawl2{t, w.Launcher(), [] { return std::int64_t{0}; }};
-    for (int i = 0; i < 10; ++i)
-      crawl2.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET, nullptr));
+    for (int i = 0; i < 10; ++i) crawl2.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
     crawl2.MarkFinished();
     EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, false, nullptr));
     EXPECT_TRUE(w.started.empty()) << "finished";
@@ -215,7 +214,7 @@ TEST_F(CrawlTest, ActiveListKeepsStartOrderThroughRemovals) {
   LinkTable otherTable;
   FakeWorkers otherWorkers;
   Crawl other{otherTable, otherWorkers.Launcher(), [] { return std::int64_t{0}; }};
-  const CLinkInfo* stranger = otherTable.Add("http://h/stranger", nullptr, REQUEST_GET, nullptr);
+  const CLinkInfo* stranger = otherTable.Add("http://h/stranger", nullptr, REQUEST_GET);
   other.NotePending(*stranger);
   other.MarkRunning();
   other.Tick(nullptr, 1, false, nullptr);

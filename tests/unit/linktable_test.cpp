@@ -22,9 +22,7 @@ struct Notices : IDocumentObserver {
 
 struct LinkTableTest : ::testing::Test {
   LinkTableTest() { table.SetObserver(&notices); }
-  CLinkInfo* Add(const std::string& url, CLinkInfo* parent = nullptr) {
-    return table.Add(url, parent, REQUEST_GET, nullptr);
-  }
+  CLinkInfo* Add(const std::string& url, CLinkInfo* parent = nullptr) { return table.Add(url, parent, REQUEST_GET); }
   LinkTable table;
   Notices notices;
 };
@@ -127,7 +125,7 @@ TEST_F(LinkTableTest, RestoreRebuildsMapIndexesTargetsAndCounts) {
     if (i > 0) links.back()->m_dwaReferrers = {0};
   }
   links[1]->m_nStatus = 404;
-  table.Restore(std::move(urls), std::move(links), nullptr);
+  table.Restore(std::move(urls), std::move(links));
   EXPECT_EQ(table.FindLink("http://h/a"), table.GetLink(1));
   EXPECT_EQ(table.GetTargets(*table.GetLink(0)), (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(*table.RecordsOfHost("http://h/"), (std::vector<std::uint32_t>{0, 1}));
