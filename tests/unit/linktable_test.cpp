@@ -136,3 +136,23 @@ TEST_F(LinkTableTest, RestoreRebuildsMapIndexesTargetsAndCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LinkTableTest, RecordsReadTheirUrlsFromTheTable) {
+  // No document holds this table: a record's URL is the table's.
+  CLinkInfo* root = Add("http://h/");
+  EXPECT_EQ(Add("http://h/a", root)->GetUrl(), "http://h/a");
+  std::vector<std::string> urls = {"http://r/", "http://r/b"};
+  std::vector<std::unique_ptr<CLinkInfo>> links;
+  for (std::uint32_t i = 0; i < urls.size(); ++i) {
+    links.push_back(std::make_unique<CLinkInfo>());
+    links.back()->m_nIndex = i;
+  }
+  LinkTable restored;
+  restored.Restore(std::move(urls), std::move(links));
+  EXPECT_EQ(restored.GetLink(1)->GetUrl(), "http://r/b");
+  EXPECT_EQ(restored.GetLink(1)->m_pTable, &restored);
+}
+
+}  // namespace
