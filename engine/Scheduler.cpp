@@ -21,19 +21,20 @@ void CWexoDoc::NotifyStatusText() {
   if (m_pObserver) m_pObserver->StatusText(ThreadsText(m_crawl.GetActiveThreadCount()));
 }
 
-void CWexoDoc::FillRequest(FetchRequest& request) const {
-  request.ui = m_pUi;
-  request.host = m_ctx.host;
-  request.rootUrl = m_csRootUrl;
-  static_cast<CheckSettings&>(request.settings) = m_settings;
-  request.settings.language = App().m_csLanguage;
-  request.settings.batch = m_bBatch;
-  request.linkRules = CurrentRules();
+FetchContext CWexoDoc::RequestContext() const {
+  FetchContext context;
+  context.ui = m_pUi;
+  context.host = m_ctx.host;
+  context.rootUrl = m_csRootUrl;
+  static_cast<CheckSettings&>(context.settings) = m_settings;
+  context.settings.language = App().m_csLanguage;
+  context.settings.batch = m_bBatch;
+  context.linkRules = CurrentRules();
+  return context;
 }
 
 void CWexoDoc::ScheduleFetches() {
-  const bool nothingLeft = m_crawl.Tick(m_pRows, m_settings.Threads, App().InLongPass(),
-                                        [this](FetchRequest& request) { FillRequest(request); });
+  const bool nothingLeft = m_crawl.Tick(m_pRows, m_settings.Threads, App().InLongPass(), RequestContext());
   if (nothingLeft) EndOfCheck();
 }
 

@@ -196,8 +196,9 @@ class CWexoDoc {
   void SeedRandom(unsigned seed) { m_crawl.SeedRandom(seed); }
 
  private:
-  // What a worker's request takes from the document: settings, root and where it hands over.
-  void FillRequest(FetchRequest& request) const;
+  // What a worker's request takes from the document: settings, root, link rules and where it
+  // hands over.
+  FetchContext RequestContext() const;
   class TableSink;
   // Replays the worker's intake of a result's page; false when the page is to be read here.
   bool ApplyIntake(const FetchResult& result);
