@@ -204,6 +204,22 @@ class IntakeRecorder final : public IntakeSink {
   PageIntake& m_intake;
 };
 
+PageIntake::~PageIntake() {
+  if (m_counted) GiveBackBodyBytes(m_counted);
+}
+
+bool PageIntake::Count() {
+  m_texts.shrink_to_fit();
+  m_steps.shrink_to_fit();
+  std::size_t bytes = sizeof(*this) + m_texts.capacity() + m_steps.capacity() * sizeof(Step) +
+                      m_jarData.capacity() * sizeof(std::int64_t);
+  for (const std::vector<std::string>* names : {&m_anchors, &m_fragments})
+    for (const std::string& name : *names) bytes += sizeof(std::string) + name.capacity();
+  if (!TakeBodyBytes(bytes)) return false;
+  m_counted = bytes;
+  return true;
+}
+
 void PageIntake::Replay(IntakeSink& sink) const {
   std::string text;
   std::size_t jar = 0;
@@ -279,7 +295,7 @@ std::shared_ptr<const PageIntake> TakeInPage(const PageIntakeInput& input, const
   try {
     if (intake->jar) {
       intake->jarListed = ListJarMembers(page, result.csBodyFile, recorder);
-      return intake;
+      return intake->Count() ? intake : nullptr;
     }
     platform::LineReader file;
     if (result.body)
@@ -304,6 +320,7 @@ std::shared_ptr<const PageIntake> TakeInPage(const PageIntakeInput& input, const
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  if (!intake->Count()) return nullptr;
   return intake;
 }
 

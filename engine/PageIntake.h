@@ -117,6 +117,11 @@ std::string ReadFailureQuestion(const platform::LineReader& file);
 // buffer, so a page of a million links costs little more than its URLs.
 class PageIntake {
  public:
+  PageIntake() = default;
+  ~PageIntake();
+  PageIntake(const PageIntake&) = delete;
+  PageIntake& operator=(const PageIntake&) = delete;
+
   // What the intake assumed of its record; the owner takes it only when these still hold.
   std::shared_ptr<const LinkRules> rules;
   const CCharsetInfo* charset = nullptr;
@@ -130,8 +135,12 @@ class PageIntake {
   void Replay(IntakeSink& sink) const;
   // For the tests: the number of recorded steps.
   std::size_t Size() const { return m_steps.size(); }
+  // Takes the memory the intake holds from the bound on bodies in memory (a result that waits
+  // for the pump holds both); false, with nothing taken, when it does not fit.
+  bool Count();
 
  private:
+  std::size_t m_counted = 0;
   friend class IntakeRecorder;
   enum class Op : std::uint8_t {
     Link,
@@ -174,7 +183,7 @@ struct PageIntakeInput {
   std::string mimeType;
 };
 
-// The intake of a fetched body, recorded; nullptr when the owner must read the page itself
-// (the body does not open, or the page is one whose scan depends on the table: see
-// HtmlTagScan.cpp). Any thread.
+// The intake of a fetched body, recorded and counted (PageIntake::Count); nullptr when the
+// owner must read the page itself (the body does not open, the intake does not fit in memory,
+// or the page is one whose scan depends on the table: see HtmlTagScan.cpp). Any thread.
 std::shared_ptr<const PageIntake> TakeInPage(const PageIntakeInput& input, const FetchResult& result);

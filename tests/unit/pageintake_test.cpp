@@ -141,6 +141,23 @@ TEST(PageIntakeTest, LargePages) {
   }
 }
 
+TEST(PageIntakeTest, IntakesCountAgainstTheMemoryOfWaitingBodies) {
+  // A result waiting for the pump holds its intake as well as its body: both stay within one
+  // bound, and an intake that does not fit is left to the owner.
+  const std::size_t before = BodyBytesInMemory();
+  {
+    const std::shared_ptr<const PageIntake> intake = Intake("<a href=\"a.html\">A</a>\r\n");
+    ASSERT_NE(intake, nullptr);
+    EXPECT_GT(BodyBytesInMemory(), before);
+  }
+  EXPECT_EQ(BodyBytesInMemory(), before) << "given back with the intake";
+  const std::size_t rest = kMemoryBodiesLimit - BodyBytesInMemory();
+  ASSERT_TRUE(TakeBodyBytes(rest - 16));
+  EXPECT_EQ(Intake("<a href=\"a.html\">A</a>\r\n"), nullptr);
+  GiveBackBodyBytes(rest - 16);
+  EXPECT_EQ(BodyBytesInMemory(), before);
+}
+
 // A page parsed as the pump does, once from the worker's intake and once read here; the
 // tables must come out the same.
 class IntakeReplayTest : public ::testing::Test {
