@@ -158,6 +158,47 @@ TEST(PageIntakeTest, IntakesCountAgainstTheMemoryOfWaitingBodies) {
   EXPECT_EQ(BodyBytesInMemory(), before);
 }
 
+TEST(PageIntakeTest, TheWorkerTakesInOnlyPagesThatWillBeParsed) {
+  struct Case {
+    const char* name;
+    std::int16_t status;
+    std::int16_t level;
+    bool intake;
+    bool redirect;  // prepared on the worker
+  };
+  const std::vector<Case> cases = {
+      {"a good page", 200, 0, true, true},
+      {"a page at the depth limit", 200, 3, false, true},
+      {"a broken page", 404, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    FetchRequest request;
+    request.linkRules = Rules();
+    request.level = c.level;
+    request.settings.MaxLevel = 3;
+    request.mimeType = "text/html";
+    FetchResult result;
+    result.csUrl = kPage;
+    result.csRedirectTarget = "next.html";
+    result.body = std::make_shared<std::string>("<a href=\"a.html\">A</a>");
+    result.outcome = std::make_unique<FetchOutcome>();
+    result.outcome->status = c.status;
+    TakeInFetchedPage(request, result);
+    EXPECT_EQ(result.intake != nullptr, c.intake) << c.name;
+    EXPECT_EQ(result.bRedirectPrepared, c.redirect) << c.name;
+    if (c.redirect) {
+      EXPECT_EQ(result.csRedirectResolved, kDir + "next.html") << c.name;
+      EXPECT_EQ(*result.body, "<a href=\"a.html\">A</a>\r\n<a href=\"" + kDir + "next.html\">redir</a>") << c.name;
+    }
+    if (result.intake) {
+      Trace trace;
+      result.intake->Replay(trace);
+      EXPECT_EQ(trace.text,
+                "link " + kDir + "a.html internal\ntext A\nlink " + kDir + "next.html internal\ntext redir\n");
+    }
+  }
+}
+
 // A page parsed as the pump does, once from the worker's intake and once read here; the
 // tables must come out the same.
 class IntakeReplayTest : public ::testing::Test {
