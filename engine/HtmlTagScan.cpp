@@ -11,20 +11,17 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
+#include <deque>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <deque>
-#include <limits>
 
 #include "engine/Charset.h"
 #include "engine/PageIntake.h"
 #include "engine/ReadLine.h"
 #include "engine/TagScanners.h"
 #include "engine/Url.h"
-#include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
 #include "platform/TextFile.h"
 
