@@ -1,82 +1,55 @@
 // The one way a link found on a page enters the link table.
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 
-#include "algorithms/Regex.h"
 #include "engine/Charset.h"
-#include "engine/CheckSettings.h"
-#include "engine/SettingPatterns.h"
-#include "engine/Url.h"
+#include "engine/PageIntake.h"
 #include "engine/WexoDoc.h"
-#include "platform/AsciiText.h"
-
-namespace {
-
-// Internal links to these are only asked for their headers: their bodies are never parsed.
-bool IsHeadExtension(std::string_view ext) {
-  static constexpr std::string_view kHead[] = {
-      "gif",  "png", "jpg", "ico", "txt", "rtf", "pdf", "doc", "docx", "docm", "xls", "xlsx", "xlsm", "ppt", "pptx",
-      "pptm", "msi", "exe", "zip", "rar", "mpg", "mp3", "mp4", "avi",  "wmv",  "asx", "asf",  "swf",  "js"};
-  if (ext.size() < 2 || ext.size() > 4) return false;
-  for (std::string_view e : kHead)
-    if (e == ext) return true;
-  return false;
-}
-
-std::uint16_t RequestKindByExtension(std::string_view url) {
-  const std::size_t query = url.find('?');
-  if (query != std::string_view::npos && query != 0) url = url.substr(0, query);
-  const std::size_t dot = url.rfind('.');
-  if (dot == std::string_view::npos) return REQUEST_GET;
-  const std::string ext = platform::AsciiLowered(url.substr(dot + 1));
-  return IsHeadExtension(ext) ? REQUEST_HEAD : REQUEST_GET;
-}
-
-}  // namespace
 
 const CLinkInfo* CWexoDoc::AddLink(const CLinkInfo* page, std::string& link, unsigned codePage) {
+  const std::shared_ptr<const LinkRules> rules = CurrentRules();
+  const PreparedLink prepared = PrepareLink(link, codePage, *rules);
+  return AddPreparedLink(page, link, prepared);
+}
+
+const CLinkInfo* CWexoDoc::AddPreparedLink(const CLinkInfo* page, const std::string& link,
+                                           const PreparedLink& prepared) {
   UpdateLink(*page, [](CLinkInfo& p) { ++p.m_nLinksOut; });
-
-  // Lower-casing and session-id rewriting apply only to internal links that are not excluded.
-  // A link without capitals and without non-ASCII bytes is its own lower-case copy.
-  const bool lowerAlready = !platform::HasAsciiUpperOrHighBytes(link);
-  const bool internalLink =
-      (lowerAlready ? IsInternal(link) : IsInternal(ToLowerInCodePage(link, codePage))) && !IsExcluded(link);
-  const bool lowerCase = m_settings.MakeLowerCase && internalLink;
-  if (internalLink) {
-    static SettingPatterns sessionIds(SessionIdPatternKeys());  // user-interface thread only, as every AddLink
-    for (const std::unique_ptr<Regex>& re : sessionIds.Current()) {
-      if (re && re->Match(link) && re->GroupCount() == 2) {
-        std::string rewritten = re->Substitute("\\1\\2");
-        link.swap(rewritten);
-      }
-    }
-  }
-
-  CanonicalizeUrl(link, lowerCase, codePage);
 
   if (const CLinkInfo* known = FindLink(link)) {
     AddReferrer(known, page);
     return known;
   }
 
-  const bool excluded = IsExcluded(link);
-  const bool internal = IsInternal(link);
-  // An excluded record is never fetched; it gets the kind it would have had.
-  const std::uint16_t kind = internal ? RequestKindByExtension(link) : std::uint16_t{REQUEST_HEAD};
-  const CLinkInfo* added = NewLink(link, page, kind);
+  const CLinkInfo* added = NewLink(link, page, prepared.requestKind);
   UpdateLink(*added, [page](CLinkInfo& a) {
     if (const CCharsetInfo* charset = page->GetCharset())
       a.SetCharsetInfo(charset);
     else
       SetCharset(&a, "");
   });
-  if (excluded)
+  if (prepared.excluded)
     SetStatus(added, STATUS_USER_SKIP, std::string());
-  else if (!internal && !m_settings.CheckExternal)
+  else if (!prepared.internal && !m_settings.CheckExternal)
     SetStatus(added, STATUS_SKIP_EXTERNAL, std::string());
   return added;
+}
+
+std::shared_ptr<const LinkRules> CWexoDoc::CurrentRules() const {
+  // Compared whole: the settings, the root and the prefixes change in many places, and the
+  // comparison costs less than one link's tests.
+  if (!m_rules || m_rules->root != m_csRootUrl || m_rules->includes != m_saInclude ||
+      m_rules->excludes != m_saExclude || m_rules->makeLowerCase != (m_settings.MakeLowerCase != 0) ||
+      m_rules->domainMatch != (m_settings.DomainMatch != 0) || m_rules->excludeMso != (m_settings.ExcludeMSO != 0)) {
+    auto rules = std::make_shared<LinkRules>();
+    rules->root = m_csRootUrl;
+    rules->includes = m_saInclude;
+    rules->excludes = m_saExclude;
+    rules->makeLowerCase = m_settings.MakeLowerCase != 0;
+    rules->domainMatch = m_settings.DomainMatch != 0;
+    rules->excludeMso = m_settings.ExcludeMSO != 0;
+    m_rules = std::move(rules);
+  }
+  return m_rules;
 }

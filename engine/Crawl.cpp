@@ -118,7 +118,7 @@ bool Crawl::IsActive(const CLinkInfo& link) const {
   return link.m_nActiveSlot < m_paActive.size() && m_paActive[link.m_nActiveSlot] == &link;
 }
 
-bool Crawl::StartFetch(CLinkInfo& link, const RequestFiller& fill) {
+bool Crawl::StartFetch(CLinkInfo& link, const FetchContext& context) {
   const std::int64_t now = m_clock();
   SetStatus(link, STATUS_BUSY);
   link.IncrementAttempts();
@@ -131,8 +131,14 @@ bool Crawl::StartFetch(CLinkInfo& link, const RequestFiller& fill) {
   request.requestKind = link.m_wRequestKind;
   request.attempts = link.GetAttempts();
   request.mimeType = link.m_csMimeType;
+  request.level = link.m_nLevel;
+  request.charset = link.GetCharset();
   request.thread = std::make_shared<CWorkerThread>();
-  if (fill) fill(request);
+  request.handOver = context.handOver;
+  request.host = context.host;
+  request.rootUrl = context.rootUrl;
+  request.settings = context.settings;
+  request.linkRules = context.linkRules;
 
   if (m_nActiveThreads == 0) m_tCrawlStart = now;
   // Counted before the thread runs: its hand-over may arrive before the launch returns.
@@ -152,7 +158,7 @@ bool Crawl::StartFetch(CLinkInfo& link, const RequestFiller& fill) {
   return true;
 }
 
-bool Crawl::Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const RequestFiller& fill) {
+bool Crawl::Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const FetchContext& context) {
   // No record yet: a new document whose starting dialog is still open has not begun.
   if (m_table.empty() || m_bFinished || m_bPaused || holdWorkers) return false;
   // Bodies waiting for the parser hold half the memory bodies may take: new fetches wait for
@@ -197,7 +203,7 @@ bool Crawl::Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const 
         if (!tableHasCandidates) break;
         continue;
       }
-      if (!StartFetch(*pick, fill)) return false;
+      if (!StartFetch(*pick, context)) return false;
       startedAny = true;
     }
     if (startedAny) return false;

@@ -22,11 +22,19 @@
 
 class IPreferredRows;
 
+// What every request of a check carries beyond its record: where it hands over, the dialogs,
+// the root, the settings and the rules for the links of its page, as the owner has them now.
+struct FetchContext {
+  std::shared_ptr<ResultHandOver> handOver;
+  IWexoHost* host = nullptr;
+  std::string rootUrl;
+  FetchSettings settings;
+  std::shared_ptr<const LinkRules> linkRules;
+};
+
 class Crawl {
  public:
   using Clock = std::function<std::int64_t()>;
-  // Fills what a request needs beyond its record (settings, the root, where it hands over).
-  using RequestFiller = std::function<void(FetchRequest&)>;
   // Takes a queued result to parse; it stays queued (and keeps the check going) meanwhile.
   using ResultParser = std::function<void(FetchResult&)>;
 
@@ -86,7 +94,7 @@ class Crawl {
   // kWaitingResultsPerThread results per thread wait for the pump. True when the check has
   // nothing left: nothing pending, running or waiting (the owner then ends the check).
   static constexpr std::size_t kWaitingResultsPerThread = 2;
-  bool Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const RequestFiller& fill);
+  bool Tick(IPreferredRows* rows, int threadLimit, bool holdWorkers, const FetchContext& context);
 
   // ---- The hand-over of a worker's result (its record's outcome is not applied here): the
   // result is queued for the pump. Gives the queued one.
@@ -117,7 +125,7 @@ class Crawl {
  private:
   // Sends the records again picks back to pending; true when any record is pending then.
   bool RequeueWhere(const std::function<bool(const CLinkInfo&)>& again);
-  bool StartFetch(CLinkInfo& link, const RequestFiller& fill);
+  bool StartFetch(CLinkInfo& link, const FetchContext& context);
   // The records of a URL's "scheme://host[:port]/"; nullptr when it has none.
   const std::vector<std::uint32_t>* RecordsOfServer(const std::string& url) const;
   CLinkInfo* DrawPending();

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/PageIntake.h"
 #include "engine/Url.h"
-#include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
 
 namespace {
@@ -67,13 +67,13 @@ void RemoveComments(std::string& text) {
 
 }  // namespace
 
-void CWexoDoc::ParseCss(const FetchResult& result, std::string& text, unsigned codePage) {
-  const CLinkInfo* page = result.pLink;
+void ScanCssText(const IntakePage& page, std::string& text, unsigned codePage, IntakeSink& sink) {
   auto add = [&](std::string link) {
-    if (!link.empty()) ResolveLink(result.csUrl, link, codePage);
+    if (!link.empty()) ResolveLink(page.url, link, codePage);
     // A reference to a place in the sheet's own document (an SVG paint server) is no link.
     if (!link.empty() && link[0] == '#') return;
-    AddLink(page, link, codePage);
+    const PreparedLink prepared = PrepareLink(link, codePage, page.rules);
+    sink.Link(link, prepared);
   };
 
   RemoveComments(text);

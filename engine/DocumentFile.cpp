@@ -118,7 +118,8 @@ struct RecordTexts {
   std::string charset;
 };
 
-void StoreRecord(const CLinkInfo& link, CArchive& ar) {
+// active: the record's worker runs or its result waits for the pump.
+void StoreRecord(const CLinkInfo& link, CArchive& ar, bool active) {
   ar.WriteDWordArray(link.m_dwaReferrers);
   ar.WriteDWord(link.m_nIndex);
   ar.WriteWord(link.m_wRequestKind);
@@ -129,7 +130,7 @@ void StoreRecord(const CLinkInfo& link, CArchive& ar) {
   // A busy record, and one whose result has not been parsed yet, must be fetched again:
   // saved with its final status it would never be parsed, and its links would be lost.
   std::int16_t status = link.m_nStatus;
-  if (status == STATUS_BUSY || (link.m_pDoc && link.m_pDoc->IsActive(&link))) status = STATUS_PENDING;
+  if (status == STATUS_BUSY || active) status = STATUS_PENDING;
   ar.WriteShort(status);
   ar.WriteDWord(link.m_nLinksOut);
   ar.WriteString(link.GetServer());
@@ -209,7 +210,7 @@ void StoreDocument(const CWexoDoc& doc, CArchive& ar) {
   ar.WriteCount(n);
   for (std::size_t i = 0; i < n; ++i) {
     ar.WriteObjectTag(kLinkInfoClass, kLinkInfoSchema);
-    StoreRecord(*doc.GetLink(i), ar);
+    StoreRecord(*doc.GetLink(i), ar, doc.IsActive(doc.GetLink(i)));
   }
   const CheckSettings& settings = doc.Settings();
   ar.WriteLong(settings.CheckExternal);
@@ -238,7 +239,8 @@ std::string ErrorPrefix(const char* what, const std::string& path) {
 
 void CLinkInfo::Serialize(CArchive& ar) {
   if (ar.IsStoring()) {
-    StoreRecord(*this, ar);
+    // A record on its own knows whether it is in a crawl's active list.
+    StoreRecord(*this, ar, m_nActiveSlot != kNotActive);
     return;
   }
   RecordTexts texts;
@@ -316,7 +318,7 @@ void CWexoDoc::Serialize(CArchive& ar) {
 
   // --- apply ---
   for (std::size_t i = 0; i < links.size(); ++i) AttachTexts(links[i].get(), texts[i]);
-  m_table.Restore(std::move(urls), std::move(links), this);
+  m_table.Restore(std::move(urls), std::move(links));
   m_crawl.RebuildPending();
 
   // The file's settings where it has them; Threads stays as the settings file gives it.

@@ -51,6 +51,9 @@ FetchResult::FetchResult(const FetchResult& other)
       bBodyIsTemp(other.bBodyIsTemp),
       body(other.body),
       bAuthenticated(other.bAuthenticated),
+      bRedirectPrepared(other.bRedirectPrepared),
+      csRedirectResolved(other.csRedirectResolved),
+      intake(other.intake),
       outcome(other.outcome ? std::make_unique<FetchOutcome>(*other.outcome) : nullptr) {}
 
 FetchResult& FetchResult::operator=(const FetchResult& other) {
@@ -64,6 +67,9 @@ FetchResult& FetchResult::operator=(const FetchResult& other) {
     bBodyIsTemp = copy.bBodyIsTemp;
     body = std::move(copy.body);
     bAuthenticated = copy.bAuthenticated;
+    bRedirectPrepared = copy.bRedirectPrepared;
+    csRedirectResolved = std::move(copy.csRedirectResolved);
+    intake = std::move(copy.intake);
     outcome = std::move(copy.outcome);
   }
   return *this;

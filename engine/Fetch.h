@@ -12,6 +12,7 @@
 #include "engine/LinkInfo.h"
 
 class CCharsetInfo;
+struct LinkRules;
 class CWexoDoc;
 class ResultHandOver;
 class IWexoHost;
@@ -35,6 +36,11 @@ struct FetchRequest {
   std::string mimeType;        // the record's type before this attempt
   std::shared_ptr<CWorkerThread> thread;
   FetchSettings settings;
+  // For the intake of the page: the record's depth and charset before this attempt, and the
+  // rules for its links (nullptr: the page is read on the user-interface thread).
+  std::int16_t level = 0;
+  const CCharsetInfo* charset = nullptr;
+  std::shared_ptr<const LinkRules> linkRules;
 };
 
 // Bounds on one page, so a hostile server or file cannot exhaust memory or disk: the part of
@@ -80,6 +86,10 @@ struct FetchOutcome {
   std::int64_t durationSeconds = 0;
   std::int16_t durationMs = 0;
 };
+
+// The intake of a finished fetch's page, on the worker, when its result will be parsed: a
+// good status, a body, a depth below the limit. Prepares the redirect as well.
+void TakeInFetchedPage(const FetchRequest& request, FetchResult& result);
 
 // Stores a handed-over outcome in its record, in one step (user-interface thread).
 void ApplyFetchOutcome(CWexoDoc& doc, CLinkInfo* link, const FetchOutcome& outcome);

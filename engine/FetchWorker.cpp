@@ -114,6 +114,7 @@ void FetchWorker(FetchRequest request) {
   // The session of a failed handler was closed by its own end; the handle still goes out of
   // the record before the hand-over.
   if (request.pLink) request.pLink->TakeInternetHandle();
+  TakeInFetchedPage(request, *result);
   if (request.handOver) {
     try {
       // Queued for the user-interface thread; the thread goes on to its next fetch.

@@ -11,17 +11,19 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
+#include <deque>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/Charset.h"
+#include "engine/PageIntake.h"
 #include "engine/ReadLine.h"
 #include "engine/TagScanners.h"
 #include "engine/Url.h"
-#include "engine/WexoDoc.h"
 #include "platform/AsciiText.h"
+#include "platform/TextFile.h"
 
 namespace {
 
@@ -103,22 +105,13 @@ bool CommentCloses(int& run, char c) {
   return false;
 }
 
-void AppendAll(std::vector<std::string>& to, std::vector<std::string>& from) {
-  if (to.empty())
-    to.swap(from);
-  else
-    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-  from.clear();
-}
-
 class HtmlTagScan {
  public:
-  // page is the writable record of result.pLink.
-  HtmlTagScan(CWexoDoc& doc, CLinkInfo& page, const FetchResult& result, platform::LineReader& file)
-      : m_doc(doc), m_result(result), m_page(&page), m_file(file), m_base(result.csUrl) {}
+  HtmlTagScan(const IntakePage& page, platform::LineReader& file, IntakeSink& sink)
+      : m_page(page), m_sink(sink), m_file(file), m_base(page.url), m_charset(page.charset) {}
 
-  // Scans the page. Its anchors and fragments reach its record in one change at the end,
-  // also when the scan stops early or runs out of memory.
+  // Scans the page. Its anchors and fragments reach the sink together at the end, also when
+  // the scan stops early or runs out of memory.
   void Run() {
     try {
       Scan();
@@ -131,6 +124,11 @@ class HtmlTagScan {
 
  private:
   enum class Step { Next, NeedLine, End };
+  // A line read for an anchor's text and not yet scanned.
+  struct AheadLine {
+    std::string text;
+    std::size_t close = npos;  // its first "</A"
+  };
 
   void Scan() {
     while (!m_eof && ReadRaw()) {
@@ -153,10 +151,7 @@ class HtmlTagScan {
 
   void HandOverNames() {
     if (m_anchors.empty() && m_fragments.empty()) return;
-    m_doc.UpdateLink(*m_page, [this](CLinkInfo& page) {
-      AppendAll(page.m_saAnchors, m_anchors);
-      AppendAll(page.m_saFragments, m_fragments);
-    });
+    m_sink.Names(m_anchors, m_fragments);
   }
 
   // Scans the current line; false when the scan ends before the file does.
@@ -197,13 +192,31 @@ class HtmlTagScan {
     return npos;
   }
 
-  unsigned CodePage() const { return m_page->GetCodePage(); }
+  unsigned CodePage() const { return m_charset ? m_charset->m_nCodePage : 0; }
 
   // The next line, or piece of a line, into m_raw; false at the end of the file.
   bool ReadRaw() {
-    if (!ReadLine(m_file, m_raw, m_doc.Host())) return false;
+    if (!m_ahead.empty()) {
+      m_raw.swap(m_ahead.front().text);
+      m_goesOn = false;
+      m_ahead.pop_front();
+      ++m_seq;
+      return true;
+    }
+    if (!ReadFileLine(m_raw, true)) return false;
     m_goesOn = m_file.LineContinues();
+    ++m_seq;
     return true;
+  }
+
+  bool ReadFileLine(std::string& line, bool tellFailure) {
+    const bool failedBefore = m_file.Failed();
+    if (ReadLine(m_file, line)) return true;
+    if (m_file.Failed() && !failedBefore) {
+      if (!tellFailure) throw IntakeLeftToOwner();
+      m_sink.ReadFailed(ReadFailureQuestion(m_file));
+    }
+    return false;
   }
 
   // The next line appended to the current one; false at the end of the file.
@@ -262,22 +275,22 @@ class HtmlTagScan {
     }
     if (q != npos) {
       if (!m_titleTaken) {
-        std::string title = Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7));
-        m_doc.UpdateLink(*m_page, [&title](CLinkInfo& page) { page.m_csTitle = std::move(title); });
+        m_sink.PageTitle(Trimmed(std::string_view(m_line).substr(p + 7, q - p - 7)));
         m_titleTaken = true;
       } else {
-        m_doc.RecordChanged(m_page);
+        m_sink.PageTitleAgain();
       }
       m_pos = q + 8;
       return Step::Next;
     }
+    LineEndMatters();
     // Lengths count from the scan position, which may lie in an earlier piece of the line.
     const std::size_t length = m_line.size() - m_pos + m_behind;
     const std::size_t resume = m_line.size() >= 7 ? m_line.size() - 7 : 0;
     if (length <= 1024) return Carry(p, resume);
     // A line too long for a title loses eight characters at a time, and the scan starts
     // again, until it is short enough to carry or the tag's '<' has gone.
-    m_doc.UpdateLink(*m_page, [](CLinkInfo& page) { page.m_csTitle = "!!! Title too long !!!"; });
+    m_sink.TitleTooLong();
     const std::size_t untilShort = (length - 1024 + 7) / 8;
     const std::size_t untilPast = (p - m_pos + m_behind) / 8 + 1;
     // Text of an earlier piece held no tag: a position there scans like the piece's start.
@@ -313,6 +326,7 @@ class HtmlTagScan {
       j = p + 4;
       if (!AppendLine()) break;
     }
+    LineEndMatters();
     // The comment's text so far is dropped; only its opener is carried.
     m_line.replace(p, npos, "<!--");
     if (m_anchorAt != npos && m_anchorAt >= p) m_anchorFrom = m_anchorAt = npos;
@@ -325,7 +339,7 @@ class HtmlTagScan {
     const std::size_t q = FindMarker(m_line, SearchFrom(p, p + 1), "</STYLE>");
     if (q == npos) return Carry(p, m_line.size() >= 7 ? m_line.size() - 7 : 0);
     std::string sheet = m_line.substr(p + 7, q - p - 7);
-    m_doc.ParseCss(m_result, sheet, CodePage());
+    ScanCssText(m_page, sheet, CodePage(), m_sink);
     m_pos = q + 8;
     return Step::Next;
   }
@@ -343,7 +357,7 @@ class HtmlTagScan {
     }
     m_tag.Assign(text);
     const CTagText& tag = m_tag;
-    const std::string& fetched = m_result.csUrl;
+    const std::string& fetched = m_page.url;
 
     std::string link, anchorName, alt;
     bool found = false, inArchive = false, archiveExternal = false;
@@ -360,24 +374,25 @@ class HtmlTagScan {
         GetArchiveList(codebase.empty() ? m_base : codebase, tag, archives, CodePage());
         for (std::string& archive : archives) {
           if (archive == fetched) continue;
-          const CLinkInfo* archiveRecord = m_doc.AddLink(m_page, archive, CodePage());
+          AddLink(archive);
           std::string archiveBase = archive;
           if (!EndsInSlash(archiveBase)) archiveBase += '/';
           found = inArchive = GetLinkAttribute(archiveBase, tag, link, CodePage());
-          if (found && archiveRecord &&
-              (!m_doc.IsInternal(archive) || m_doc.IsExcluded(archive) || archives.size() >= 2))
+          // Every link gets a record, so the archive's exists.
+          if (found && (!m_page.rules.IsInternal(archive) || m_page.rules.IsExcluded(archive) || archives.size() >= 2))
             archiveExternal = true;
         }
       }
     } else if (kind != Kind::Other) {
       if (kind == Kind::Meta) {
         std::string value;
-        if (GetCharsetAttribute(tag, value))
-          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { SetCharset(&page, value); });
-        if (GetMetaContent(tag, value, "DESCRIPTION"))
-          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { page.m_csDescription = value; });
-        if (GetMetaContent(tag, value, "KEYWORDS"))
-          m_doc.UpdateLink(*m_page, [&value](CLinkInfo& page) { page.m_csKeywords = value; });
+        if (GetCharsetAttribute(tag, value)) {
+          // The links after it are read in that charset.
+          m_charset = InternCharset(value);
+          m_sink.Charset(value);
+        }
+        if (GetMetaContent(tag, value, "DESCRIPTION")) m_sink.Description(value);
+        if (GetMetaContent(tag, value, "KEYWORDS")) m_sink.Keywords(value);
       }
       found = GetLinkAttribute(m_base, tag, link, CodePage());
       if (found && !link.empty() && link[0] == '#') {
@@ -395,19 +410,17 @@ class HtmlTagScan {
 
     if (kind == Kind::Base) {
       if (found && (link.starts_with("http://") || link.starts_with("https://"))) {
-        CanonicalizeUrl(link, m_doc.Settings().MakeLowerCase != 0, CodePage());
+        CanonicalizeUrl(link, m_page.rules.makeLowerCase, CodePage());
         m_base = link;
       }
       found = false;
     }
 
-    const CLinkInfo* record = nullptr;
+    bool tagLink = false;
     if (found && link != fetched) {
-      record = m_doc.AddLink(m_page, link, CodePage());
-      if (record->m_bInJar != std::int32_t{inArchive})
-        m_doc.UpdateLink(*record, [inArchive](CLinkInfo& r) { r.m_bInJar = inArchive; });
-      if (inArchive && archiveExternal && record->m_nStatus == STATUS_PENDING)
-        m_doc.SetStatus(record, STATUS_JAR_CONTENT, std::string());
+      AddLink(link);
+      m_sink.TagLink(inArchive, inArchive && archiveExternal);
+      tagLink = true;
     }
     if (found) {
       if (kind == Kind::Embed) AddExtraLink("PLUGINSPAGE", tag);
@@ -420,19 +433,85 @@ class HtmlTagScan {
     m_pos = q + 1;
     if (kind == Kind::Script && !SkipScript()) return Step::End;
 
-    if (record) {
-      if (record->m_csTitle.empty() && !alt.empty())
-        m_doc.UpdateLink(*record, [&alt](CLinkInfo& r) { r.m_csTitle = alt; });
+    if (tagLink) {
+      if (!alt.empty()) m_sink.AltTitle(alt);
       const std::string_view text = tag.Text();
-      if (record->m_csTitle.empty() && (text.starts_with("<a ") || text.starts_with("<A "))) {
-        const std::size_t close = FindAnchorClose(m_pos);
-        if (close != npos) {
-          std::string title = m_line.substr(m_pos, std::min<std::size_t>(close - m_pos, 255));
-          m_doc.UpdateLink(*record, [&title](CLinkInfo& r) { r.m_csTitle = std::move(title); });
+      if (text.starts_with("<a ") || text.starts_with("<A ")) {
+        const std::optional<bool> wanted = m_sink.WantsAnchorText();
+        std::string title;
+        if (!wanted) {
+          if (PeekAnchorText(m_pos, title)) m_sink.AnchorText(title);
+        } else if (*wanted) {
+          const std::size_t close = FindAnchorClose(m_pos);
+          if (close != npos) m_sink.AnchorText(m_line.substr(m_pos, std::min<std::size_t>(close - m_pos, 255)));
         }
       }
     }
     return Step::Next;
+  }
+
+  void AddLink(std::string& link) {
+    const PreparedLink prepared = PrepareLink(link, CodePage(), m_page.rules);
+    m_sink.Link(link, prepared);
+  }
+
+  // The text of an anchor from `from` up to its "</A", at most 255 characters, without
+  // moving the scan on: the lines it needs wait in m_ahead. False when the file ends first.
+  //
+  // Where the record's title is known to be empty the anchor's text is read into the
+  // current line instead (FindAnchorClose), and the scan then sees those lines as one. That
+  // gives the same links as line by line, but for two things that read a line's end: a title
+  // element or a comment not closed on its line (LineEndMatters). A scan that meets one of
+  // them within lines an anchor read ahead, or that would read ahead through a long line's
+  // pieces or a read failure, is left to the table's owner.
+  bool PeekAnchorText(std::size_t from, std::string& text) {
+    const std::size_t close = FindMarker(m_line, from, "</A");
+    if (close != npos) {
+      text = m_line.substr(from, std::min<std::size_t>(close - from, 255));
+      return true;
+    }
+    if (m_noCloseAhead) return false;
+    if (m_goesOn) throw IntakeLeftToOwner();
+    text = m_line.substr(from, std::min<std::size_t>(m_line.size() - from, 255));
+    for (std::size_t i = 0;; ++i) {
+      const AheadLine* line = Ahead(i);
+      if (!line) {
+        m_noCloseAhead = true;
+        m_spanEnd = std::numeric_limits<std::uint64_t>::max();
+        return false;
+      }
+      const std::size_t end = line->close == npos ? line->text.size() : line->close;
+      if (text.size() < 255) text.append(line->text, 0, std::min<std::size_t>(end, 255 - text.size()));
+      if (line->close != npos) {
+        m_closeAhead = m_seq + i + 1;
+        m_spanEnd = std::max(m_spanEnd, m_closeAhead);
+        return true;
+      }
+      // Past 255 characters only where the close lies matters, and an earlier search may
+      // know it: no line before it holds one.
+      if (text.size() >= 255 && m_closeAhead > m_seq) {
+        m_spanEnd = std::max(m_spanEnd, m_closeAhead);
+        return true;
+      }
+    }
+  }
+
+  // The i-th line ahead of the scan, read when needed; nullptr at the end of the file.
+  const AheadLine* Ahead(std::size_t i) {
+    if (i < m_ahead.size()) return &m_ahead[i];
+    AheadLine next;
+    if (!ReadFileLine(next.text, false)) return nullptr;
+    if (m_file.LineContinues()) throw IntakeLeftToOwner();
+    next.close = FindMarker(next.text, 0, "</A");
+    m_ahead.push_back(std::move(next));
+    return &m_ahead.back();
+  }
+
+  // The scan is about to treat the current line's end as the end of a line: it must not lie
+  // within text an anchor read ahead, nor end it (the length a title may have counts from the
+  // scan position, which reading ahead leaves in an earlier line).
+  void LineEndMatters() const {
+    if (m_seq <= m_spanEnd && m_spanEnd != 0) throw IntakeLeftToOwner();
   }
 
   // The first url( of a STYLE attribute.
@@ -449,13 +528,12 @@ class HtmlTagScan {
     if (!ResolveLink(m_base, link, CodePage())) return;
     // A reference to a place in the page itself (an SVG paint server) is no link.
     if (!link.empty() && link[0] == '#') return;
-    m_doc.AddLink(m_page, link, CodePage());
+    AddLink(link);
   }
 
   void AddExtraLink(const char* name, const CTagText& tag) {
     std::string value;
-    if (GetLinkAttributeValue(name, m_base, tag, value, CodePage()) && value != m_result.csUrl)
-      m_doc.AddLink(m_page, value, CodePage());
+    if (GetLinkAttributeValue(name, m_base, tag, value, CodePage()) && value != m_page.url) AddLink(value);
   }
 
   // Moves the current line past "</SCRIPT>", reading lines as needed; false at the end of
@@ -498,15 +576,15 @@ class HtmlTagScan {
     }
   }
 
-  CWexoDoc& m_doc;
-  const FetchResult& m_result;
-  const CLinkInfo* m_page;
+  const IntakePage& m_page;
+  IntakeSink& m_sink;
   // The page's anchors and fragments, in the order found; they reach its record together.
   std::vector<std::string> m_anchors;
   std::vector<std::string> m_fragments;
   platform::LineReader& m_file;
   std::string m_base;
-  CTagText m_tag;  // the tag being read; its storage serves every tag of the page
+  const CCharsetInfo* m_charset;  // the page's, as its META tags set it
+  CTagText m_tag;                 // the tag being read; its storage serves every tag of the page
   bool m_titleTaken = false;
   bool m_eof = false;
 
@@ -530,11 +608,21 @@ class HtmlTagScan {
   std::size_t m_anchorFrom = npos, m_anchorAt = npos;
   // No "</A" from here to the end of the file.
   std::size_t m_noAnchorCloseFrom = npos;
+
+  // Lines read for an anchor's text and not yet scanned; lines are numbered from 1 as the
+  // scan takes them, m_seq the last one taken.
+  std::deque<AheadLine> m_ahead;
+  std::uint64_t m_seq = 0;
+  // The last line an anchor read ahead to (the one holding its "</A").
+  std::uint64_t m_spanEnd = 0;
+  // The lines ahead and the rest of the file hold no "</A".
+  bool m_noCloseAhead = false;
+  // The first line ahead that holds a "</A", when a search found it (beyond m_seq).
+  std::uint64_t m_closeAhead = 0;
 };
 
 }  // namespace
 
-void CWexoDoc::ScanHtml(const FetchResult& result, platform::LineReader& file) {
-  if (!result.pLink) return;
-  HtmlTagScan(*this, *m_table.Mutable(*result.pLink), result, file).Run();
+void ScanHtmlPage(const IntakePage& page, platform::LineReader& file, IntakeSink& sink) {
+  HtmlTagScan(page, file, sink).Run();
 }

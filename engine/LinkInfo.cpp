@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "engine/Charset.h"
-#include "engine/WexoDoc.h"
+#include "engine/LinkTable.h"
 #include "platform/MimeTypes.h"
 
 namespace {
@@ -97,7 +97,7 @@ CLinkInfo::CLinkInfo() = default;
 
 CLinkInfo::~CLinkInfo() = default;
 
-const std::string& CLinkInfo::GetUrl() const { return m_pDoc->GetUrl(m_nIndex); }
+const std::string& CLinkInfo::GetUrl() const { return m_pTable->GetUrl(m_nIndex); }
 
 std::string CLinkInfo::GetServer() const {
   const std::string* s = GetServerName();

@@ -10,8 +10,8 @@
 
 #include "platform/InetHandle.h"
 
-class CWexoDoc;
 class CCharsetInfo;
+class LinkTable;
 namespace platform {
 class CArchive;
 }
@@ -113,7 +113,7 @@ class CLinkInfo {
   std::vector<std::string> m_saFragments;
   mutable std::atomic<platform::HINTERNET> m_hInternet{0};
   std::uint32_t m_nLinksOut = 0;
-  const CWexoDoc* m_pDoc = nullptr;  // the table that holds the record's URL
+  const LinkTable* m_pTable = nullptr;  // the table that holds the record's URL
   // Shared with the running worker, which sets its exit code; the rest of the record is
   // the user-interface thread's.
   std::shared_ptr<CWorkerThread> m_hThread;
@@ -136,6 +136,7 @@ void FreeServerNamePool();
 
 // What a worker hands back; outcome and hasOutcome are defined in engine/Fetch.h.
 struct FetchOutcome;
+class PageIntake;
 struct FetchResult {
   FetchResult();
   FetchResult(const FetchResult& other);
@@ -152,6 +153,11 @@ struct FetchResult {
   // share it; the worker fills it, the user-interface thread reads it after the hand-over.
   std::shared_ptr<std::string> body;
   bool bAuthenticated = false;
+  // The redirect target resolved, and its link added to the body (PrepareRedirect).
+  bool bRedirectPrepared = false;
+  std::string csRedirectResolved;
+  // The page as the worker took it in; nullptr when the user-interface thread reads it.
+  std::shared_ptr<const PageIntake> intake;
   bool HasBody() const { return body || !csBodyFile.empty(); }
   // What the fetch learnt, applied to the record when the result is handed over.
   std::unique_ptr<FetchOutcome> outcome;

@@ -11,7 +11,7 @@ LinkTable::LinkTable() {
   m_obaLinks.reserve(1000);
 }
 
-CLinkInfo* LinkTable::Add(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind, const CWexoDoc* owner) {
+CLinkInfo* LinkTable::Add(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind) {
   auto owned = std::make_unique<CLinkInfo>();
   CLinkInfo* link = owned.get();
   if (url.starts_with("file:///")) {
@@ -21,7 +21,7 @@ CLinkInfo* LinkTable::Add(const std::string& url, CLinkInfo* parent, std::uint16
   }
   const auto index = static_cast<std::uint32_t>(m_saUrls.size());
   link->m_nIndex = index;
-  link->m_pDoc = owner;
+  link->m_pTable = this;
   link->m_wRequestKind = requestKind;
   if (parent) {
     link->m_dwaReferrers.push_back(parent->m_nIndex);
@@ -176,8 +176,7 @@ const std::vector<std::uint32_t>* LinkTable::RecordsOfMailDomain(const std::stri
   return it == m_byMailDomain.end() ? nullptr : &it->second;
 }
 
-void LinkTable::Restore(std::vector<std::string> urls, std::vector<std::unique_ptr<CLinkInfo>> links,
-                        const CWexoDoc* owner) {
+void LinkTable::Restore(std::vector<std::string> urls, std::vector<std::unique_ptr<CLinkInfo>> links) {
   m_saUrls = std::move(urls);
   m_obaLinks = std::move(links);
   m_mapUrls.Clear();
@@ -188,7 +187,7 @@ void LinkTable::Restore(std::vector<std::string> urls, std::vector<std::unique_p
   std::int32_t pending = 0, finished = 0;
   for (std::size_t i = 0; i < m_obaLinks.size(); ++i) {
     CLinkInfo* link = m_obaLinks[i].get();
-    link->m_pDoc = owner;
+    link->m_pTable = this;
     // A URL that appears twice names its last record, as when entered in table order.
     m_mapUrls.Set(static_cast<std::uint32_t>(i));
     IndexRecord(static_cast<std::uint32_t>(i));

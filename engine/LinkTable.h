@@ -97,8 +97,8 @@ class LinkTable {
   CLinkInfo* Mutable(std::size_t index) { return m_obaLinks[index].get(); }
   CLinkInfo* Mutable(const CLinkInfo& link) { return m_obaLinks[link.m_nIndex].get(); }
   // A new pending record at the end of the table; parent is the page that links to it. The
-  // record's URL is read through owner.
-  CLinkInfo* Add(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind, const CWexoDoc* owner);
+  // record reads its URL here.
+  CLinkInfo* Add(const std::string& url, CLinkInfo* parent, std::uint16_t requestKind);
   // Sets a record's status and text (tabs and line breaks become blanks) and moves the
   // counts; gives the old status. The session handle stays: only whoever takes it out closes
   // it (CLinkInfo::TakeInternetHandle), so a running fetch can still be stopped.
@@ -118,7 +118,7 @@ class LinkTable {
     if (m_pObserver) m_pObserver->RecordChanged(link);
   }
   // The table as a document file gave it: urls[i] is the URL of links[i].
-  void Restore(std::vector<std::string> urls, std::vector<std::unique_ptr<CLinkInfo>> links, const CWexoDoc* owner);
+  void Restore(std::vector<std::string> urls, std::vector<std::unique_ptr<CLinkInfo>> links);
   // The end of an interactive check counts every record as finished.
   void CountAllFinished() {
     m_nFinished = static_cast<std::int32_t>(m_obaLinks.size());

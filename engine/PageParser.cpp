@@ -5,18 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 
 #include "engine/Fetch.h"
 #include "engine/FileRemoval.h"
 #include "engine/Host.h"
-#include "engine/HtmlEscape.h"
-#include "engine/ReadLine.h"
+#include "engine/PageIntake.h"
 #include "engine/TempFiles.h"
 #include "engine/Url.h"
 #include "engine/WexoDoc.h"
-#include "engine/ZipFile.h"
 #include "platform/InetError.h"
 #include "platform/TempDir.h"
 #include "platform/TextFile.h"
@@ -38,19 +35,6 @@ bool NeverRetried(std::int16_t status) {
     case STATUS_SKIP_TYPE: return true;
     default: return false;
   }
-}
-
-std::int64_t DosTimeToUtc(std::uint16_t date, std::uint16_t time) {
-  std::tm tm{};
-  tm.tm_year = ((date >> 9) & 0x7F) + 80;
-  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-  tm.tm_mday = date & 0x1F;
-  tm.tm_hour = (time >> 11) & 0x1F;
-  tm.tm_min = (time >> 5) & 0x3F;
-  tm.tm_sec = (time & 0x1F) * 2;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<std::int64_t>(t);
 }
 
 }  // namespace
@@ -101,27 +85,9 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (result.bAuthenticated) RequeueAuthRequired(result.csUrl);
 
   if (!result.csRedirectTarget.empty()) {
-    std::string target = result.csRedirectTarget;
-    ResolveLink(result.csUrl, target, link->GetCodePage());
-    if (!fetchedAgain) AddRedirect(result.csUrl, target, result.wRedirectCode);
-    // The target as markup that reads back whole: a '"' or '>' in it would end the link.
-    std::string redirect = "\n<a href=\"";
-    AppendHtmlEscaped(redirect, target, kMarkupOnlyRules);
-    redirect += "\">redir</a>";
-    if (result.csBodyFile.empty()) {
-      // As the file would hold it: every line break as CR LF.
-      if (!result.body) result.body = std::make_shared<std::string>();
-      for (const char c : redirect) {
-        if (c == '\n') *result.body += '\r';
-        *result.body += c;
-      }
-    } else {
-      platform::TextFileWriter out;
-      if (out.Open(result.csBodyFile, platform::TextFileWriter::Mode::Append)) {
-        out.Write(redirect);
-        out.Close();
-      }
-    }
+    // The worker has done this already when it took the page in.
+    if (!result.bRedirectPrepared) PrepareRedirect(result, link->GetCodePage());
+    if (!fetchedAgain) AddRedirect(result.csUrl, result.csRedirectResolved, result.wRedirectCode);
   }
 
   if (!result.HasBody()) return;
@@ -129,28 +95,12 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
   if (link->m_nLevel >= m_settings.MaxLevel) {
     // Parsed only should a shorter path to it turn up.
     m_table.Mutable(*link)->m_bHeldAtDepth = true;
-  } else {
+  } else if (!ApplyIntake(result)) {
+    // The worker did not take the page in, or what it assumed changed since: read here.
     const std::string& url = link->GetUrl();
     if (url.size() >= 4 && url.compare(url.size() - 4, 4, ".jar") == 0) {
-      CZipFile zip(result.csBodyFile);
-      if (zip.Open() == 0) {
-        for (int i = 0; i < zip.GetCount(); ++i) {
-          const ZipEntry* entry = zip.GetEntry(i);
-          if (!entry || entry->name.ends_with('/')) continue;
-          std::string text = result.csUrl + "/" + entry->name;
-          const CLinkInfo* member = AddLink(link, text, link->GetCodePage());
-          if (!member) continue;
-          UpdateLink(*member, [entry](CLinkInfo& m) {
-            m.m_bInJar = 1;
-            m.m_nSize = entry->uncompressedSize;
-            m.m_bDateKnown = 1;
-            m.m_tDate = DosTimeToUtc(entry->modDate, entry->modTime);
-          });
-          SetStatus(member, 200, std::string());
-        }
-        // The archive's count of links out changed.
-        RecordChanged(link);
-      }
+      // The archive's count of links out changed.
+      if (ListJar(result)) RecordChanged(link);
     } else {
       platform::LineReader file;
       if (result.body) {
@@ -173,8 +123,7 @@ void CWexoDoc::ParseFetchedPage(FetchResult& result) {
       const char* note = nullptr;  // why the scan stopped early
       try {
         if (link->m_csMimeType == "text/css") {
-          std::string text, line;
-          while (ReadLine(file, line, Host())) text += line;
+          std::string text = ReadCss(file, link);
           ParseCss(result, text, link->GetCodePage());
         } else {
           ScanHtml(result, file);

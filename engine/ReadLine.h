@@ -13,3 +13,8 @@ class IWexoHost;
 // on: Yes treats the body as ended (and it stays ended), No also quits the program through
 // the host.
 bool ReadLine(platform::LineReader& file, std::string& line, IWexoHost& host);
+// The same without the question: false at the end of the file and after a read error
+// (file.Failed() then tells which).
+bool ReadLine(platform::LineReader& file, std::string& line);
+// Asks the question of a failed read (ReadFailureQuestion); No quits the program.
+void AskAfterReadFailure(const std::string& question, IWexoHost& host);

@@ -22,13 +22,16 @@ void CWexoDoc::NotifyStatusText() {
   if (m_pObserver) m_pObserver->StatusText(ThreadsText(m_crawl.GetActiveThreadCount()));
 }
 
-void CWexoDoc::FillRequest(FetchRequest& request) const {
-  request.handOver = m_handOver;
-  request.host = m_ctx.host;
-  request.rootUrl = m_csRootUrl;
-  static_cast<CheckSettings&>(request.settings) = m_settings;
-  request.settings.language = App().m_csLanguage;
-  request.settings.batch = m_bBatch;
+FetchContext CWexoDoc::RequestContext() const {
+  FetchContext context;
+  context.handOver = m_handOver;
+  context.host = m_ctx.host;
+  context.rootUrl = m_csRootUrl;
+  static_cast<CheckSettings&>(context.settings) = m_settings;
+  context.settings.language = App().m_csLanguage;
+  context.settings.batch = m_bBatch;
+  context.linkRules = CurrentRules();
+  return context;
 }
 
 void CWexoDoc::ScheduleFetches() {
@@ -39,8 +42,7 @@ void CWexoDoc::ScheduleFetches() {
   // Once the program is to quit, passes that were still waiting start nothing: the quit waits
   // only for the fetches that run.
   const bool hold = App().InLongPass() || Host().QuitRequested();
-  const bool nothingLeft =
-      m_crawl.Tick(m_pRows, m_settings.Threads, hold, [this](FetchRequest& request) { FillRequest(request); });
+  const bool nothingLeft = m_crawl.Tick(m_pRows, m_settings.Threads, hold, RequestContext());
   if (!nothingLeft) return;
   // Results parsed in this pass may have asked the list for rows: the list places them before
   // the next pass, and the end of the check asks its question over the whole list.

@@ -8,31 +8,6 @@
 #include "engine/FetchWorker.h"
 #include "platform/InetHandle.h"
 
-namespace {
-
-bool EndsWith(std::string_view s, std::string_view tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-}  // namespace
-
-std::string GetDomain(std::string_view url) {
-  std::string_view key;
-  if (url.starts_with("http://"))
-    key = url.substr(7);
-  else if (url.starts_with("https://"))
-    key = url.substr(8);
-  else
-    return std::string();
-  const std::size_t slash = key.find('/');
-  if (slash != std::string_view::npos) key = key.substr(0, slash);
-  const std::size_t last = key.rfind('.');
-  if (last == std::string_view::npos) return std::string();
-  const std::size_t before = key.substr(0, last).rfind('.');
-  if (before != std::string_view::npos) key = key.substr(before + 1);
-  return std::string(key);
-}
-
 CWexoDoc::CWexoDoc(const EngineContext& context)
     : m_ctx(context),
       m_crawl(m_table, m_ctx.launcher ? m_ctx.launcher : WorkerLauncher(LaunchFetchWorker),
@@ -65,7 +40,7 @@ std::shared_ptr<ResultHandOver> CWexoDoc::AttachView(IUiThread* ui, IPreferredRo
 std::int64_t CWexoDoc::Now() const { return m_ctx.clock ? m_ctx.clock() : NowSeconds(); }
 
 const CLinkInfo* CWexoDoc::NewLink(const std::string& url, const CLinkInfo* parent, std::uint16_t requestKind) {
-  CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind, this);
+  CLinkInfo* link = m_table.Add(url, parent ? m_table.Mutable(*parent) : nullptr, requestKind);
   m_crawl.NotePending(*link);
   return link;
 }
@@ -113,25 +88,11 @@ void CWexoDoc::NotifyRowsChanged() {
 }
 
 bool CWexoDoc::IsInternal(std::string_view url) const {
-  if (url.starts_with(m_csRootUrl)) return true;
-  const bool domainMatch = m_settings.DomainMatch != 0;
-  const std::string key = domainMatch ? GetDomain(url) : std::string();
-  if (domainMatch && key == GetDomain(m_csRootUrl)) return true;
-  for (const std::string& prefix : m_saInclude)
-    if (url.starts_with(prefix)) return true;
-  if (domainMatch)
-    for (const std::string& prefix : m_saInclude)
-      if (key == GetDomain(prefix)) return true;
-  return false;
+  return IsInternalUrl(url, m_csRootUrl, m_saInclude, m_settings.DomainMatch != 0);
 }
 
 bool CWexoDoc::IsExcluded(std::string_view url) const {
-  if (m_settings.ExcludeMSO &&
-      (EndsWith(url, "filelist.xml") || EndsWith(url, "editdata.mso") || EndsWith(url, "oledata.mso")))
-    return true;
-  for (const std::string& prefix : m_saExclude)
-    if (url.starts_with(prefix)) return true;
-  return false;
+  return IsExcludedUrl(url, m_saExclude, m_settings.ExcludeMSO != 0);
 }
 
 void CWexoDoc::ToggleShowBrokenOnly() {

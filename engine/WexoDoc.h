@@ -19,15 +19,13 @@
 #include "engine/Host.h"
 #include "engine/LinkInfo.h"
 #include "engine/LinkTable.h"
+#include "engine/PageIntake.h"
 #include "engine/TempFiles.h"
 #include "platform/TextFile.h"
 
 namespace platform {
 class CArchive;
 }
-
-// The key that DomainMatch compares: the last two labels of an http or https host.
-std::string GetDomain(std::string_view url);
 
 // Where a new document's check takes its root from; whoever creates the document says so.
 enum class CheckStart {
@@ -189,16 +187,29 @@ class CWexoDoc {
   void ParseFetchedPage(FetchResult& result);
   // The link extractors: every link found reaches the table through AddLink.
   const CLinkInfo* AddLink(const CLinkInfo* page, std::string& link, unsigned codePage);
+  // AddLink's part that needs the table, for a link already made ready (PrepareLink).
+  const CLinkInfo* AddPreparedLink(const CLinkInfo* page, const std::string& link, const PreparedLink& prepared);
   void ParseCss(const FetchResult& result, std::string& text, unsigned codePage);
   void ScanHtml(const FetchResult& result, platform::LineReader& file);
+  // The rules for links as the settings, the root and the prefixes say now; the same object
+  // while they do not change.
+  std::shared_ptr<const LinkRules> CurrentRules() const;
   // The end of a check: batch outputs, mail, quit or the report question.
   void EndOfCheck();
   // Seeds this document's random picks.
   void SeedRandom(unsigned seed) { m_crawl.SeedRandom(seed); }
 
  private:
-  // What a worker's request takes from the document: settings, root and where it hands over.
-  void FillRequest(FetchRequest& request) const;
+  // What a worker's request takes from the document: settings, root, link rules and where it
+  // hands over.
+  FetchContext RequestContext() const;
+  class TableSink;
+  // Replays the worker's intake of a result's page; false when the page is to be read here.
+  bool ApplyIntake(const FetchResult& result);
+  // A .jar's listing; false when it is no archive.
+  bool ListJar(const FetchResult& result);
+  // A style sheet's lines, joined.
+  std::string ReadCss(platform::LineReader& file, const CLinkInfo* page);
   // A page held at the depth limit whose level has fallen below it goes back to pending.
   void FetchAgainIfBelowDepth(const CLinkInfo& link);
   // After loading: which pages stopped at the depth limit.
@@ -217,6 +228,7 @@ class CWexoDoc {
   IPreferredRows* m_pRows = nullptr;
   IDocumentObserver* m_pObserver = nullptr;
 
+  mutable std::shared_ptr<const LinkRules> m_rules;  // see CurrentRules
   std::vector<std::string> m_saInclude;
   std::vector<std::string> m_saExclude;
   bool m_bBatch = false;

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/Charset.h"
 #include "engine/Crawl.h"
 #include "engine/Host.h"
 #include "engine/LinkTable.h"
+#include "engine/PageIntake.h"
 #include "unit/support/FakeWorkers.h"
 
 namespace {
@@ -27,7 +29,7 @@ class FakeRows : public IPreferredRows {
 class CrawlTest : public ::testing::Test {
  protected:
   const CLinkInfo* Add(const std::string& url) {
-    const CLinkInfo* link = table.Add(url, nullptr, REQUEST_GET, nullptr);
+    const CLinkInfo* link = table.Add(url, nullptr, REQUEST_GET);
     crawl.NotePending(*link);
     return link;
   }
@@ -35,7 +37,9 @@ class CrawlTest : public ::testing::Test {
     for (int i = 0; i < count; ++i) Add("http://h/" + std::to_string(i));
   }
   bool Tick(int threads, IPreferredRows* preferred = nullptr) {
-    return crawl.Tick(preferred, threads, false, [](FetchRequest& r) { r.rootUrl = "http://h/"; });
+    FetchContext context;
+    context.rootUrl = "http://h/";
+    return crawl.Tick(preferred, threads, false, context);
   }
   // Hands r's result over with status, as the document does: the outcome reaches the record.
   void HandOver(const FetchRequest& r, std::int16_t status) {
@@ -53,6 +57,28 @@ class CrawlTest : public ::testing::Test {
   Crawl crawl{table, workers.Launcher(), [this] { return now; }};
   std::vector<std::string> parsed;
 };
+
+TEST_F(CrawlTest, RequestsCarryTheContextAndWhatThePageIntakeAssumes) {
+  const CLinkInfo* page = Add("http://h/");
+  const CLinkInfo* child = table.Add("http://h/child", table.Mutable(*page), REQUEST_GET);
+  crawl.NotePending(*child);
+  table.Mutable(*child)->SetCharsetInfo(InternCharset("iso-8859-1"));
+  FetchContext context;
+  context.rootUrl = "http://h/";
+  context.settings.MaxLevel = 7;
+  auto rules = std::make_shared<LinkRules>();
+  context.linkRules = rules;
+  crawl.MarkRunning();
+  crawl.Tick(nullptr, 5, false, context);
+  ASSERT_EQ(workers.started.size(), 2u);
+  for (const FetchRequest& r : workers.started) {
+    EXPECT_EQ(r.linkRules, rules);
+    EXPECT_EQ(r.settings.MaxLevel, 7);
+    EXPECT_EQ(r.level, r.pLink->m_nLevel);
+    EXPECT_EQ(r.charset, r.pLink->GetCharset());
+  }
+  EXPECT_NE(child->GetCharset(), nullptr);
+}
 
 TEST_F(CrawlTest, SelectedThenVisibleThenEveryPendingRecordOnce) {
   AddRecords(10);
@@ -83,10 +109,10 @@ TEST_F(CrawlTest, SameSeedSamePicks) {
     FakeWorkers w;
     LinkTable t;
     Crawl c{t, w.Launcher(), [] { return std::int64_t{0}; }};
-    for (int i = 0; i < 50; ++i) c.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET, nullptr));
+    for (int i = 0; i < 50; ++i) c.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
     c.SeedRandom(seed);
     c.MarkRunning();
-    c.Tick(nullptr, 50, false, nullptr);
+    c.Tick(nullptr, 50, false, FetchContext());
     std::vector<std::uint32_t> order;
     for (const FetchRequest& r : w.started) order.push_back(r.pLink->m_nIndex);
     return order;
@@ -104,20 +130,19 @@ TEST_F(CrawlTest, ThreadLimitAndWhatHoldsATick) {
     FakeWorkers w;
     LinkTable t;
     Crawl crawl2{t, w.Launcher(), [] { return std::int64_t{0}; }};
-    for (int i = 0; i < 10; ++i)
-      crawl2.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET, nullptr));
+    for (int i = 0; i < 10; ++i) crawl2.NotePending(*t.Add("http://h/" + std::to_string(i), nullptr, REQUEST_GET));
     crawl2.MarkFinished();
-    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, false, nullptr));
+    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, false, FetchContext()));
     EXPECT_TRUE(w.started.empty()) << "finished";
     crawl2.MarkRunning();
-    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, true, nullptr));
+    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, true, FetchContext()));
     EXPECT_TRUE(w.started.empty()) << "held by a long pass";
     crawl2.SetPaused(true);
-    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, false, nullptr));
+    EXPECT_FALSE(crawl2.Tick(nullptr, c.threads, false, FetchContext()));
     EXPECT_TRUE(w.started.empty()) << "paused";
     crawl2.SetPaused(false);
-    crawl2.Tick(nullptr, c.threads, false, nullptr);
-    crawl2.Tick(nullptr, c.threads, false, nullptr);
+    crawl2.Tick(nullptr, c.threads, false, FetchContext());
+    crawl2.Tick(nullptr, c.threads, false, FetchContext());
     EXPECT_EQ(w.started.size(), c.started) << c.threads;
     EXPECT_EQ(crawl2.GetActiveThreadCount(), static_cast<int>(c.started));
   }
@@ -234,10 +259,10 @@ TEST_F(CrawlTest, ActiveListKeepsStartOrderThroughRemovals) {
   LinkTable otherTable;
   FakeWorkers otherWorkers;
   Crawl other{otherTable, otherWorkers.Launcher(), [] { return std::int64_t{0}; }};
-  const CLinkInfo* stranger = otherTable.Add("http://h/stranger", nullptr, REQUEST_GET, nullptr);
+  const CLinkInfo* stranger = otherTable.Add("http://h/stranger", nullptr, REQUEST_GET);
   other.NotePending(*stranger);
   other.MarkRunning();
-  other.Tick(nullptr, 1, false, nullptr);
+  other.Tick(nullptr, 1, false, FetchContext());
   ASSERT_TRUE(other.IsActive(*stranger));
   EXPECT_FALSE(crawl.IsActive(*stranger)) << "another crawl's record, whatever its slot";
 

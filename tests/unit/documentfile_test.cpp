@@ -428,8 +428,8 @@ TEST_F(DocumentFileTest, GoldenBytesAndLoadBack) {
   EXPECT_EQ(root->GetUrl(), "http://example.com/");
   EXPECT_EQ(page->GetUrl(), "http://example.com/a.html");
   EXPECT_EQ(doc->FindLink("http://example.com/a.html"), page);
-  EXPECT_EQ(root->m_pDoc, doc.get());
-  EXPECT_EQ(page->m_pDoc, doc.get());
+  EXPECT_EQ(root->m_pTable, &doc->Table());
+  EXPECT_EQ(page->m_pTable, &doc->Table());
   EXPECT_TRUE(root->m_dwaReferrers.empty());
   EXPECT_EQ(page->m_dwaReferrers, std::vector<std::uint32_t>{0});
   EXPECT_EQ(root->m_wRequestKind, REQUEST_GET);

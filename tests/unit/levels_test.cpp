@@ -189,15 +189,15 @@ TEST(LinkTableLevels, LoweringSpreadsOnceAlongParsedLinks) {
   LinkTable table;
   std::vector<std::uint32_t> told;
   table.SetLevelListener([&told](CLinkInfo& link) { told.push_back(link.m_nIndex); });
-  CLinkInfo* root = table.Add("http://h/", nullptr, REQUEST_GET, nullptr);
+  CLinkInfo* root = table.Add("http://h/", nullptr, REQUEST_GET);
   // A long chain 0 -> 1 -> 2 -> 3 -> 4, a diamond 2 -> {5, 6} -> 7, a cycle 4 -> 2.
-  CLinkInfo* p1 = table.Add("http://h/1", root, REQUEST_GET, nullptr);
-  CLinkInfo* p2 = table.Add("http://h/2", p1, REQUEST_GET, nullptr);
-  CLinkInfo* p3 = table.Add("http://h/3", p2, REQUEST_GET, nullptr);
-  CLinkInfo* p4 = table.Add("http://h/4", p3, REQUEST_GET, nullptr);
-  CLinkInfo* p5 = table.Add("http://h/5", p2, REQUEST_GET, nullptr);
-  CLinkInfo* p6 = table.Add("http://h/6", p2, REQUEST_GET, nullptr);
-  CLinkInfo* p7 = table.Add("http://h/7", p5, REQUEST_GET, nullptr);
+  CLinkInfo* p1 = table.Add("http://h/1", root, REQUEST_GET);
+  CLinkInfo* p2 = table.Add("http://h/2", p1, REQUEST_GET);
+  CLinkInfo* p3 = table.Add("http://h/3", p2, REQUEST_GET);
+  CLinkInfo* p4 = table.Add("http://h/4", p3, REQUEST_GET);
+  CLinkInfo* p5 = table.Add("http://h/5", p2, REQUEST_GET);
+  CLinkInfo* p6 = table.Add("http://h/6", p2, REQUEST_GET);
+  CLinkInfo* p7 = table.Add("http://h/7", p5, REQUEST_GET);
   table.AddReferrer(*p7, *p6);
   table.AddReferrer(*p2, *p4);
   EXPECT_TRUE(told.empty()) << "no shorter way yet";

@@ -463,7 +463,7 @@ TEST_F(LinkRowsTest, ClearEmptiesTheListUntilTheNextRebuild) {
 // The rows need the table alone: no document, no settings.
 TEST(LinkRowsOfATable, RowsFilterAndSortFromTheTableAlone) {
   LinkTable table;
-  for (const char* url : {"http://h/b", "http://h/a", "http://h/c"}) table.Add(url, nullptr, REQUEST_GET, nullptr);
+  for (const char* url : {"http://h/b", "http://h/a", "http://h/c"}) table.Add(url, nullptr, REQUEST_GET);
   table.SetStatus(*table.Mutable(1), 404, "");
   LinkRows rows(table);
   auto urls = [&] {

@@ -25,9 +25,7 @@ struct Notices : IDocumentObserver {
 
 struct LinkTableTest : ::testing::Test {
   LinkTableTest() { table.SetObserver(&notices); }
-  CLinkInfo* Add(const std::string& url, CLinkInfo* parent = nullptr) {
-    return table.Add(url, parent, REQUEST_GET, nullptr);
-  }
+  CLinkInfo* Add(const std::string& url, CLinkInfo* parent = nullptr) { return table.Add(url, parent, REQUEST_GET); }
   LinkTable table;
   Notices notices;
 };
@@ -156,7 +154,7 @@ TEST_F(LinkTableTest, RestoreRebuildsMapIndexesTargetsAndCounts) {
     if (i > 0) links.back()->m_dwaReferrers = {0};
   }
   links[1]->m_nStatus = 404;
-  table.Restore(std::move(urls), std::move(links), nullptr);
+  table.Restore(std::move(urls), std::move(links));
   EXPECT_EQ(table.FindLink("http://h/a"), table.GetLink(1));
   EXPECT_EQ(table.GetTargets(*table.GetLink(0)), (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(*table.RecordsOfHost("http://h/"), (std::vector<std::uint32_t>{0, 1}));
@@ -164,6 +162,26 @@ TEST_F(LinkTableTest, RestoreRebuildsMapIndexesTargetsAndCounts) {
   EXPECT_EQ(table.GetPendingCount(), 2);
   EXPECT_EQ(table.GetFinishedCount(), 1);
   EXPECT_TRUE(notices.seen.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LinkTableTest, RecordsReadTheirUrlsFromTheTable) {
+  // No document holds this table: a record's URL is the table's.
+  CLinkInfo* root = Add("http://h/");
+  EXPECT_EQ(Add("http://h/a", root)->GetUrl(), "http://h/a");
+  std::vector<std::string> urls = {"http://r/", "http://r/b"};
+  std::vector<std::unique_ptr<CLinkInfo>> links;
+  for (std::uint32_t i = 0; i < urls.size(); ++i) {
+    links.push_back(std::make_unique<CLinkInfo>());
+    links.back()->m_nIndex = i;
+  }
+  LinkTable restored;
+  restored.Restore(std::move(urls), std::move(links));
+  EXPECT_EQ(restored.GetLink(1)->GetUrl(), "http://r/b");
+  EXPECT_EQ(restored.GetLink(1)->m_pTable, &restored);
 }
 
 }  // namespace
