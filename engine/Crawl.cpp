@@ -221,22 +221,27 @@ FetchResult& Crawl::HandOver(std::unique_ptr<FetchResult> result) {
   return *m_paFinished.back();
 }
 
-bool Crawl::Pump(int timeoutSeconds, bool holdResults, const ResultParser& parse) {
-  if (m_bInPump) return false;
-  m_bInPump = true;
-  bool handled = false;
+FetchResult* Crawl::BeginResult(bool holdResults) {
   // While results are held they wait in the queue; only the time-out sweep runs.
-  if (!m_paFinished.empty() && !holdResults) {
-    FetchResult& result = *m_paFinished.front();
-    if (result.pLink) {
-      CLinkInfo& link = *m_table.Mutable(*result.pLink);
-      RemoveActive(link);
-      link.m_hThread.reset();
-    }
-    parse(result);
-    m_paFinished.pop_front();
-    handled = true;
+  if (m_bInPump || m_paFinished.empty() || holdResults) return nullptr;
+  m_bInPump = true;
+  FetchResult& result = *m_paFinished.front();
+  if (result.pLink) {
+    CLinkInfo& link = *m_table.Mutable(*result.pLink);
+    RemoveActive(link);
+    link.m_hThread.reset();
   }
+  return &result;
+}
+
+void Crawl::FinishResult() {
+  if (!m_bInPump) return;
+  m_paFinished.pop_front();
+  m_bInPump = false;
+}
+
+bool Crawl::EndTurn(int timeoutSeconds, bool tookResult) {
+  if (m_bInPump) return false;
   const std::int64_t now = m_clock();
   const bool newSecond = now != m_tLastPump;
   if (newSecond) {
@@ -248,8 +253,7 @@ bool Crawl::Pump(int timeoutSeconds, bool holdResults, const ResultParser& parse
     }
   }
   m_tLastPump = now;
-  m_bInPump = false;
-  return handled || newSecond;
+  return tookResult || newSecond;
 }
 
 void Crawl::SetStatus(const CLinkInfo& link, std::int16_t code, const std::string& text) {

@@ -3,8 +3,9 @@
 // records back to pending or fail them together.
 //
 // It knows the link table, the worker launcher and the clock; everything else comes as plain
-// values per call. Parsing a result and the end of a check are its owner's: the pump hands
-// each result to a function the owner passes, and the tick says when nothing is left.
+// values per call (a request's context). It calls nobody back: parsing a result and the end of
+// a check are its owner's; the pump gives the owner one result at a time to parse, and the
+// tick says when nothing is left.
 // User-interface thread only, but the launcher's workers.
 #pragma once
 
@@ -35,8 +36,6 @@ struct FetchContext {
 class Crawl {
  public:
   using Clock = std::function<std::int64_t()>;
-  // Takes a queued result to parse; it stays queued (and keeps the check going) meanwhile.
-  using ResultParser = std::function<void(FetchResult&)>;
 
   // launcher and clock must be callable; the table outlives the crawl.
   Crawl(LinkTable& table, WorkerLauncher launcher, Clock clock);
@@ -100,11 +99,16 @@ class Crawl {
   // result is queued for the pump. Gives the queued one.
   FetchResult& HandOver(std::unique_ptr<FetchResult> result);
   FetchResult& HandOver(const FetchResult& result);
-  // One turn of the pump: parses the oldest waiting result unless holdResults (a long pass
-  // runs), and once a new second began closes the sessions of workers running longer than
-  // timeoutSeconds. True when the owner is to post a tick. A turn asked for from inside the
-  // parser does nothing.
-  bool Pump(int timeoutSeconds, bool holdResults, const ResultParser& parse);
+  // ---- One turn of the pump, in steps, so that its owner parses the result in between and
+  // the crawl calls nobody. BeginResult gives the oldest waiting result, which stays queued
+  // (and keeps the check going) until FinishResult; nullptr when none waits, while
+  // holdResults (a long pass runs), and for a turn asked for while a result is being parsed.
+  FetchResult* BeginResult(bool holdResults);
+  void FinishResult();
+  // The turn's end: once a new second began, closes the sessions of workers running longer
+  // than timeoutSeconds. True when the owner is to post a tick (a result was taken, or a new
+  // second began). Nothing from inside a parse.
+  bool EndTurn(int timeoutSeconds, bool tookResult);
 
   // ---- Retry and spread rules; each gives records back to pending or fails them together.
   // The table's status change with the pending index kept.

@@ -73,8 +73,12 @@ void CWexoDoc::ProcessFinishedFetches() {
   const int timeout = App().FetchTimeout();
   if (!m_pUi) return;
   // During a long pass results wait in the queue; only the time-out sweep runs.
-  if (m_crawl.Pump(timeout, App().InLongPass(), [this](FetchResult& result) { ParseFetchedPage(result); }))
-    m_pUi->PostSchedule();
+  FetchResult* result = m_crawl.BeginResult(App().InLongPass());
+  if (result) {
+    ParseFetchedPage(*result);
+    m_crawl.FinishResult();
+  }
+  if (m_crawl.EndTurn(timeout, result != nullptr)) m_pUi->PostSchedule();
 }
 
 void CWexoDoc::RequeueAuthRequired(const std::string& url) { m_crawl.RequeueAuthRequired(url); }

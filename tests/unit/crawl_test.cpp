@@ -48,7 +48,12 @@ class CrawlTest : public ::testing::Test {
   }
   // One pump turn; the parsed results' URLs are appended to parsed.
   bool Pump(bool hold = false) {
-    return crawl.Pump(60, hold, [this](FetchResult& result) { parsed.push_back(result.csUrl); });
+    FetchResult* result = crawl.BeginResult(hold);
+    if (result) {
+      parsed.push_back(result->csUrl);
+      crawl.FinishResult();
+    }
+    return crawl.EndTurn(60, result != nullptr);
   }
 
   std::int64_t now = 1'000'000;
@@ -206,6 +211,30 @@ TEST_F(CrawlTest, WaitingResultsHoldNewWorkersAtTwoPerThread) {
   Pump();
   EXPECT_FALSE(Tick(2));
   EXPECT_EQ(workers.started.size(), 6u) << "below the bound again";
+}
+
+// A parse may pump events, and with them another turn: that turn takes no result and sweeps
+// nothing, so results stay in order and the one being parsed stays queued until it is done.
+TEST_F(CrawlTest, ATurnAskedForDuringAParseDoesNothing) {
+  AddRecords(2);
+  crawl.MarkRunning();
+  Tick(2);
+  ASSERT_EQ(workers.started.size(), 2u);
+  HandOver(workers.started[0], 200);
+  HandOver(workers.started[1], 200);
+  FetchResult* first = crawl.BeginResult(false);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->csUrl, workers.started[0].url);
+  now += 100;
+  EXPECT_EQ(crawl.BeginResult(false), nullptr);
+  EXPECT_FALSE(crawl.EndTurn(60, false)) << "a new second, but inside a parse";
+  EXPECT_EQ(crawl.WaitingResultCount(), 2u);
+  EXPECT_FALSE(Tick(2)) << "the result being parsed keeps the check going";
+  crawl.FinishResult();
+  EXPECT_TRUE(crawl.EndTurn(60, true));
+  EXPECT_TRUE(Pump());
+  EXPECT_EQ(parsed, std::vector<std::string>{workers.started[1].url});
+  EXPECT_TRUE(Tick(2));
 }
 
 TEST_F(CrawlTest, TimeoutSweepOnceANewSecondBegan) {
